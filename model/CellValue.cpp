@@ -1,0 +1,224 @@
+// Making, copying, releasing and showing cell values.
+#include "model/CellValue.h"
+
+#include <cstdio>
+
+#include "model/FormulaChain.h"
+#include "model/HandlePool.h"
+#include "platform/Locale.h"
+#include "platform/Text.h"
+
+namespace kelp {
+
+namespace {
+
+void plainNumberText(const CellValue& value, std::u16string& out) {
+  char buffer[32];
+  int n = std::snprintf(buffer, sizeof buffer, "%.15g", value.number());
+  out.assign(buffer, buffer + n);
+  for (char16_t& c : out)
+    if (c == u'.') c = currentLocale().decimalSymbol;
+}
+
+void plainFormulaText(const FormulaRecord&, std::u16string& out) { out = u"="; }
+
+NumberTextFn g_numberText = plainNumberText;
+FormulaTextFn g_formulaText = plainFormulaText;
+
+CellValue withU32(ValueKind kind, uint32_t v) {
+  CellValue value = emptyValue();
+  value.kind = kind;
+  value.setU32(v);
+  return value;
+}
+
+CellValue withDouble(ValueKind kind, double d) {
+  CellValue value = emptyValue();
+  value.kind = kind;
+  value.setNumber(d);
+  return value;
+}
+
+}  // namespace
+
+void installValueText(NumberTextFn numberText, FormulaTextFn formulaText) {
+  g_numberText = numberText ? numberText : plainNumberText;
+  g_formulaText = formulaText ? formulaText : plainFormulaText;
+}
+
+CellValue emptyValue() { return CellValue{ValueKind::Empty, 0, 0, 0, {}}; }
+CellValue numberValue(double d) { return withDouble(ValueKind::Number, d); }
+CellValue dateTimeValue(double d) { return withDouble(ValueKind::DateTime, d); }
+CellValue logicalValue(bool b) { return withU32(ValueKind::Logical, b ? 1 : 0); }
+CellValue errorValue(uint32_t code) { return withU32(ValueKind::Error, code); }
+CellValue integerValue(int32_t i) { return withU32(ValueKind::Integer, static_cast<uint32_t>(i)); }
+
+CellValue formulaValue(FormulaRecord* record) {
+  CellValue value = emptyValue();
+  value.kind = ValueKind::Formula;
+  std::memcpy(value.payload, &record, sizeof record);
+  return value;
+}
+
+CellValue cellRefValue(uint16_t row, uint16_t column) {
+  CellValue value = emptyValue();
+  value.kind = ValueKind::CellRef;
+  value.setU16(0, row);
+  value.setU16(1, column);
+  return value;
+}
+
+CellValue areaRefValue(uint16_t firstRow, uint16_t firstColumn, uint16_t lastRow, uint16_t lastColumn) {
+  CellValue value = emptyValue();
+  value.kind = ValueKind::AreaRef;
+  value.setU16(0, firstRow);
+  value.setU16(1, firstColumn);
+  value.setU16(2, lastRow);
+  value.setU16(3, lastColumn);
+  return value;
+}
+
+void valueToText(const CellValue& value, std::u16string& out) {
+  switch (value.kind) {
+    case ValueKind::Empty:
+      out.clear();
+      return;
+    case ValueKind::Logical:
+      out = value.u32() ? u"true" : u"false";
+      return;
+    case ValueKind::Error:
+      switch (value.u32()) {
+        case CellError::Null: out = u"!!Null"; return;
+        case CellError::Div0: out = u"!!Div0"; return;
+        case CellError::Value: out = u"!!Val"; return;
+        case CellError::Ref: out = u"!!Ref"; return;
+        case CellError::Name: out = u"!!Name"; return;
+        case CellError::Num: out = u"!!Num"; return;
+        case CellError::NA: out = u"!!NA"; return;
+        default: out = formatText(u"Err%i", static_cast<int64_t>(value.u32())); return;
+      }
+    case ValueKind::Text:
+      out = textOf(value);
+      return;
+    case ValueKind::Number:
+    case ValueKind::DateTime:
+      g_numberText(value, out);
+      return;
+    case ValueKind::Formula:
+      g_formulaText(*value.formula(), out);
+      return;
+    case ValueKind::Integer:
+      out = decimalText(value.i32());
+      return;
+    default:
+      return;  // references are resolved by the evaluator before they need text
+  }
+}
+
+bool valuesEqual(const CellValue& a, const CellValue& b) {
+  if (a.kind != b.kind) return false;
+  switch (a.kind) {
+    case ValueKind::Empty:
+      return true;
+    case ValueKind::Logical:
+    case ValueKind::Error:
+    case ValueKind::Text:
+      return a.u32() == b.u32();
+    case ValueKind::Number:
+    case ValueKind::DateTime:
+      return a.number() == b.number();
+    default:
+      return false;
+  }
+}
+
+void copyValue(const CellValue& src, CellValue& dst) {
+  dst = src;
+  if (src.kind == ValueKind::Text) textPool().addRef(src.u32());
+}
+
+void releaseValue(CellValue& value, bool unchain) {
+  if (value.kind == ValueKind::Text) {
+    textPool().release(value.u32());
+  } else if (value.kind == ValueKind::Formula) {
+    FormulaRecord* record = value.formula();
+    if (unchain && record->chain) record->chain->remove(record);
+    releaseValue(record->cached, false);
+    formulaPool().release(record->tokens);
+    heapFree(record);
+  }
+  value = emptyValue();
+}
+
+void makeText(CellValue& value, std::u16string_view text) {
+  value = emptyValue();
+  uint32_t handle = NoHandle;
+  if (!text.empty()) {
+    // Stored with its terminator so that readers of the entry can stop at the NUL.
+    std::u16string copy(text);
+    handle = textPool().add(copy.c_str(), (copy.size() + 1) * sizeof(char16_t), 1);
+    if (handle == NoHandle) return;
+  }
+  value.kind = ValueKind::Text;
+  value.setU32(handle);
+}
+
+std::u16string_view textOf(const CellValue& value) {
+  if (value.kind != ValueKind::Text || value.u32() == NoHandle) return {};
+  return std::u16string_view(static_cast<const char16_t*>(textPool().data(value.u32())));
+}
+
+FormulaRecord* newFormulaRecord(uint32_t tokens, uint16_t row, uint16_t column, uint16_t sheet) {
+  auto* record = static_cast<FormulaRecord*>(heapAlloc(sizeof(FormulaRecord)));
+  if (!record) {
+    setError(Err::OutOfMemory);
+    return nullptr;
+  }
+  *record = FormulaRecord{};
+  record->cached = emptyValue();
+  record->row = row;
+  record->column = column;
+  record->sheet = sheet;
+  record->tokens = tokens;
+  return record;
+}
+
+void copyFormulaValue(const CellValue& src, CellValue& dst, uint16_t row, uint16_t column, uint16_t sheet,
+                      FormulaChain* chain) {
+  if (src.kind != ValueKind::Formula) {
+    copyValue(src, dst);
+    return;
+  }
+  FormulaRecord* record = newFormulaRecord(src.formula()->tokens, row, column, sheet);
+  if (!record) {
+    dst = emptyValue();
+    return;
+  }
+  formulaPool().addRef(record->tokens);
+  dst = formulaValue(record);
+  if (chain) chain->append(record);
+}
+
+size_t formatFixed(double number, int decimals, bool trim, std::u16string& out) {
+  if (decimals < 0) decimals = 0;
+  if (decimals > 9) decimals = 9;
+  char pattern[] = "%.0f";
+  pattern[2] = static_cast<char>('0' + decimals);
+  char buffer[400];  // the widest double printed with nine decimals fits
+  int n = std::snprintf(buffer, sizeof buffer, pattern, number);
+  if (n < 0) n = 0;
+  if (n >= static_cast<int>(sizeof buffer)) n = sizeof buffer - 1;
+  std::string text(buffer, static_cast<size_t>(n));
+  if (trim && text.find('.') != std::string::npos) {
+    while (!text.empty() && text.back() == '0') text.pop_back();
+    if (!text.empty() && text.back() == '.') text.pop_back();
+  }
+  // A negative number that rounds to zero shows as "0", not "-0".
+  if (text.size() > 1 && text[0] == '-' && text.find_first_not_of("0.", 1) == std::string::npos) text.erase(0, 1);
+  out.assign(text.begin(), text.end());
+  for (char16_t& c : out)
+    if (c == u'.') c = currentLocale().decimalSymbol;
+  return out.size();
+}
+
+}  // namespace kelp

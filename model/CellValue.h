@@ -1,0 +1,177 @@
+// CellValue, CellRecord and FormulaRecord: the tagged value every cell, cached
+// result and evaluator operand is made of, and the operations that own and show it.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "model/GrowArray.h"
+
+namespace kelp {
+
+/// Value kinds; the codes are stored in files and compiled formulas.
+enum class ValueKind : uint8_t {
+  Empty = 0,
+  Logical = 1,
+  Error = 2,
+  Text = 3,
+  Number = 4,
+  Formula = 5,
+  CellRef = 6,
+  AreaRef = 7,
+  SheetCellRef = 8,
+  SheetAreaRef = 9,
+  ReturnAddress = 10,
+  Integer = 11,
+  DateTime = 13,
+};
+
+/// Error value codes; they equal Excel's, so they cross the BIFF formats unchanged.
+namespace CellError {
+constexpr uint32_t Null = 0;
+constexpr uint32_t Div0 = 7;
+constexpr uint32_t Value = 15;
+constexpr uint32_t Ref = 23;
+constexpr uint32_t Name = 29;
+constexpr uint32_t Num = 36;
+constexpr uint32_t NA = 42;
+}  // namespace CellError
+
+/// The handle that names no pool entry; for texts it is the empty text.
+constexpr uint32_t NoHandle = 0xFFFFFFFF;
+
+struct FormulaRecord;
+
+/// The 12-byte tagged value: kind, three reference bytes, 8-byte little-endian payload.
+/// The payload is bytes so that the record packs without padding; the accessors copy.
+struct CellValue {
+  ValueKind kind;
+  uint8_t book;
+  uint8_t firstSheet;
+  uint8_t lastSheet;
+  uint8_t payload[8];
+
+  double number() const {
+    double d;
+    std::memcpy(&d, payload, 8);
+    return d;
+  }
+  uint32_t u32() const {
+    uint32_t v;
+    std::memcpy(&v, payload, 4);
+    return v;
+  }
+  int32_t i32() const {
+    int32_t v;
+    std::memcpy(&v, payload, 4);
+    return v;
+  }
+  uint16_t u16(int index) const {
+    uint16_t v;
+    std::memcpy(&v, payload + 2 * index, 2);
+    return v;
+  }
+  FormulaRecord* formula() const {
+    FormulaRecord* f;
+    std::memcpy(&f, payload, sizeof f);
+    return f;
+  }
+  bool isNumeric() const { return kind == ValueKind::Number || kind == ValueKind::DateTime; }
+
+  void setNumber(double d) { std::memcpy(payload, &d, 8); }
+  void setU32(uint32_t v) {
+    std::memset(payload, 0, 8);
+    std::memcpy(payload, &v, 4);
+  }
+  void setU16(int index, uint16_t v) { std::memcpy(payload + 2 * index, &v, 2); }
+};
+static_assert(sizeof(CellValue) == 12, "CellValue is stored as 12 bytes");
+static_assert(sizeof(FormulaRecord*) <= 8, "a formula pointer must fit the payload");
+
+CellValue emptyValue();
+CellValue numberValue(double d);
+CellValue dateTimeValue(double d);
+CellValue logicalValue(bool b);
+CellValue errorValue(uint32_t code);
+CellValue integerValue(int32_t i);
+CellValue formulaValue(FormulaRecord* record);
+/// A cell reference (row, column) or an area (first row, first column, last row, last column).
+CellValue cellRefValue(uint16_t row, uint16_t column);
+CellValue areaRefValue(uint16_t firstRow, uint16_t firstColumn, uint16_t lastRow, uint16_t lastColumn);
+
+/// A cell slot: its value and its own style index (0 or less: none of its own).
+struct CellRecord {
+  CellValue value;
+  int16_t style;
+};
+static_assert(sizeof(CellRecord) == 14, "CellRecord is stored as 14 bytes");
+
+/// A fresh slot: kind 0 with no style (-1).
+constexpr CellRecord blankCell() { return CellRecord{{ValueKind::Empty, 0, 0, 0, {}}, -1}; }
+
+template <>
+struct GrowInit<CellRecord> {
+  static CellRecord value() { return blankCell(); }
+};
+
+class FormulaChain;
+
+/// Flags a formula record carries while the chain is being ordered.
+namespace FormulaFlag {
+constexpr uint8_t NotVisited = 1;
+constexpr uint8_t Visiting = 2;
+constexpr uint8_t Placed = 4;
+}  // namespace FormulaFlag
+
+/// One per formula cell, owned by the cell.
+struct FormulaRecord {
+  CellValue cached;      // last result; never a formula or a reference
+  uint16_t row;          // owning cell
+  uint16_t column;
+  uint16_t sheet;
+  uint32_t tokens;       // formula pool handle of the compiled token string
+  FormulaRecord* next;   // formula chain link
+  uint8_t flags;         // FormulaFlag, only while ordering
+  FormulaChain* chain;   // the chain it is linked into, null when on none
+};
+
+// Values and cells.
+
+/// Display text of values that need no number format; reference kinds leave `out` as it was.
+void valueToText(const CellValue& value, std::u16string& out);
+bool valuesEqual(const CellValue& a, const CellValue& b);
+/// Copies a value; a text copy adds a reference to its entry.
+void copyValue(const CellValue& src, CellValue& dst);
+/// Frees what the value owns and makes it empty; a formula leaves its chain when `unchain`.
+void releaseValue(CellValue& value, bool unchain);
+/// Stores a new text entry (or the empty text) and makes `value` a text; error 15 leaves it empty.
+void makeText(CellValue& value, std::u16string_view text);
+/// The text of a text value; empty for the empty text.
+std::u16string_view textOf(const CellValue& value);
+/// Copies a value; a formula gets a new record at the given cell sharing the tokens,
+/// appended to `chain` when that is not null. Error 15 leaves `dst` empty.
+void copyFormulaValue(const CellValue& src, CellValue& dst, uint16_t row, uint16_t column, uint16_t sheet,
+                      FormulaChain* chain);
+/// A new formula record at the given cell owning `tokens` (one reference taken over);
+/// null with error 15 when memory runs out.
+FormulaRecord* newFormulaRecord(uint32_t tokens, uint16_t row, uint16_t column, uint16_t sheet);
+/// The effective value of a slot: the cached result for a formula.
+inline const CellValue& effectiveValue(const CellValue& value) {
+  return value.kind == ValueKind::Formula ? value.formula()->cached : value;
+}
+
+// Conversions.
+
+/// `number` with `decimals` (0-9) digits after the point; `trim` drops trailing zeros and
+/// a trailing point; the point becomes the locale decimal symbol. Returns the length.
+size_t formatFixed(double number, int decimals, bool trim, std::u16string& out);
+
+/// Higher subsystems install how numbers and formulas turn into text; until then numbers
+/// show in a plain shortest form and formulas as "=".
+using NumberTextFn = void (*)(const CellValue& value, std::u16string& out);
+using FormulaTextFn = void (*)(const FormulaRecord& record, std::u16string& out);
+void installValueText(NumberTextFn numberText, FormulaTextFn formulaText);
+
+}  // namespace kelp

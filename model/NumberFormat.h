@@ -1,0 +1,54 @@
+// Number format records: the workbook's list of structured formats that styles index.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kelp {
+
+enum class FormatKind : uint32_t { Text = 3, Number = 4, DateTime = 13 };
+
+struct NumberFormatRecord {
+  FormatKind kind = FormatKind::Number;
+  bool general = false;    // number kind: General, the other number fields ignored
+  uint8_t decimals = 0;    // 0 to 9
+  bool percent = false;    // some affix holds "%": the value is shown times 100
+  bool thousands = false;  // group integer digits by three
+  std::u16string positivePrefix, positiveSuffix, negativePrefix, negativeSuffix;
+  std::u16string datePicture, timePicture;  // date kind
+
+  /// Equality as the list defines it: only the fields that matter for the kind.
+  bool sameAs(const NumberFormatRecord& other) const;
+  /// Sets `percent` from the affixes.
+  void updatePercent();
+};
+
+namespace BuiltInFormat {
+constexpr int General = 0;
+constexpr int Fixed0 = 1;
+constexpr int Fixed2 = 2;
+constexpr int Currency0 = 3;
+constexpr int Currency2 = 4;
+constexpr int Percent2 = 5;
+constexpr int ShortDate = 6;
+constexpr int DayMonthYear = 7;
+constexpr int DayMonth = 8;
+constexpr int MonthYear = 9;
+constexpr int Time12 = 10;
+constexpr int Time24 = 11;
+constexpr int Time12Seconds = 12;
+constexpr int Time24Seconds = 13;
+constexpr int DateTime = 14;
+constexpr int Text = 15;
+constexpr int Last = 15;
+}  // namespace BuiltInFormat
+
+NumberFormatRecord generalFormat();
+NumberFormatRecord fixedFormat(int decimals, bool thousands);
+NumberFormatRecord dateFormat(std::u16string datePicture, std::u16string timePicture);
+
+/// The sixteen built-in formats made from the locale in force.
+std::vector<NumberFormatRecord> builtInFormats();
+
+}  // namespace kelp

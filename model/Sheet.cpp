@@ -1,0 +1,439 @@
+// Sheet storage: rows of cell records, the column table, merged areas and scans.
+#include "model/Sheet.h"
+
+#include <cassert>
+#include <new>
+
+#include "model/FormulaChain.h"
+#include "model/Workbook.h"
+
+namespace kelp {
+
+namespace {
+const CellValue kEmpty = emptyValue();
+
+bool isBlank(const CellRecord& record) { return record.value.kind == ValueKind::Empty && record.style < 0; }
+bool recordUsed(const CellRecord& record) { return record.value.kind != ValueKind::Empty || record.style > 0; }
+}  // namespace
+
+// Column table.
+
+ColumnRecord ColumnTable::record(int32_t col) const {
+  if (col < 0 || col >= m_records.size()) return defaultColumnRecord();
+  return m_records[col];
+}
+
+int32_t ColumnTable::columnWidth(int32_t col) const {
+  int32_t width = record(col).width;
+  return width >= 1 ? width : m_defaultWidth;
+}
+
+int32_t ColumnTable::visibleColumnWidth(int32_t col) const { return isColumnHidden(col) ? 0 : columnWidth(col); }
+
+namespace {
+int32_t widthToPixels(int32_t width, double pixelsPerUnit) {
+  return width < 1 ? 0 : static_cast<int32_t>(width * pixelsPerUnit + 1.5);
+}
+}  // namespace
+
+int32_t ColumnTable::columnWidthPixels(int32_t col, double pixelsPerUnit) const {
+  return widthToPixels(columnWidth(col), pixelsPerUnit);
+}
+
+int32_t ColumnTable::visibleColumnWidthPixels(int32_t col, double pixelsPerUnit) const {
+  return widthToPixels(visibleColumnWidth(col), pixelsPerUnit);
+}
+
+template <typename Change>
+bool ColumnTable::changeRange(int32_t first, int32_t last, Change change) {
+  if (first > last) return true;
+  assert(first >= 0 && last < MaxColumns && "column beyond IV");
+  if (last >= m_records.size() && !m_records.setSize(last + 1)) return false;
+  for (int32_t col = first; col <= last; ++col) change(m_records[col]);
+  return true;
+}
+
+bool ColumnTable::setColumnWidths(int32_t first, int32_t last, int32_t width) {
+  return changeRange(first, last, [width](ColumnRecord& r) { r.width = width; });
+}
+
+bool ColumnTable::setColumnsHidden(int32_t first, int32_t last, bool hidden) {
+  return changeRange(first, last, [hidden](ColumnRecord& r) {
+    r.flags = hidden ? (r.flags | ColumnFlag::Hidden) : (r.flags & ~ColumnFlag::Hidden);
+  });
+}
+
+bool ColumnTable::setColumnOutlineLevel(int32_t first, int32_t last, int level) {
+  uint16_t bits = static_cast<uint16_t>((level & 7) << ColumnFlag::OutlineShift);
+  return changeRange(first, last, [bits](ColumnRecord& r) {
+    r.flags = static_cast<uint16_t>((r.flags & ~ColumnFlag::OutlineMask) | bits);
+  });
+}
+
+bool ColumnTable::setColumnStyles(int32_t first, int32_t last, int16_t style) {
+  return changeRange(first, last, [style](ColumnRecord& r) { r.style = style; });
+}
+
+void ColumnTable::resetColumns(int32_t first, int32_t last) {
+  if (last >= m_records.size()) last = m_records.size() - 1;
+  for (int32_t col = first < 0 ? 0 : first; col <= last; ++col) m_records[col] = defaultColumnRecord();
+}
+
+bool ColumnTable::copyColumnRecord(int32_t first, int32_t last, const ColumnRecord& record) {
+  return changeRange(first, last, [&record](ColumnRecord& r) { r = record; });
+}
+
+bool ColumnTable::applyColumnWidth(int32_t first, int32_t last, int32_t width) {
+  uint16_t defaultWidth = m_defaultWidth;
+  return changeRange(first, last, [width, defaultWidth](ColumnRecord& r) {
+    if (width == 0) {
+      r.flags |= ColumnFlag::Hidden;
+    } else if (width == defaultWidth && r.style <= 0 && r.flags == 0) {
+      r = defaultColumnRecord();
+    } else {
+      r.width = width;
+      r.flags &= ~ColumnFlag::Hidden;
+    }
+  });
+}
+
+bool ColumnTable::nextColumnRun(int32_t start, int32_t& first, int32_t& last, ColumnRecord& record) const {
+  int32_t col = start < 0 ? 0 : start;
+  while (col < m_records.size() && m_records[col] == defaultColumnRecord()) ++col;
+  if (col >= m_records.size()) return false;
+  first = col;
+  const ColumnRecord& model = m_records[col];
+  while (col + 1 < m_records.size() && m_records[col + 1] == model) ++col;
+  last = col;
+  record = model;
+  if (record.width < 1) record.width = m_defaultWidth;
+  return true;
+}
+
+// Sheet.
+
+Sheet::Sheet(std::u16string sheetName) : name(std::move(sheetName)) {}
+
+Sheet::~Sheet() {
+  for (int32_t r = 0; r < m_rows.size(); ++r) {
+    Row* row = m_rows[r];
+    if (!row) continue;
+    for (int32_t c = row->cells.size(); c-- > 0;) releaseValue(row->cells[c].value, true);
+    row->~Row();
+    heapFree(row);
+  }
+}
+
+FormulaChain* Sheet::chain() const { return m_workbook ? &m_workbook->formulaChain() : nullptr; }
+
+bool Sheet::styleDraws(int16_t style) const {
+  return m_workbook && style > 0 && style < m_workbook->styles.size() && m_workbook->styles[style].drawsSomething();
+}
+
+Row* Sheet::ensureRow(int32_t row) {
+  assert(row >= 0 && row < MaxRows && "row beyond 65535");
+  if (rowExists(row)) return m_rows[row];
+  if (row >= m_rows.size() && !m_rows.setSize(row + 1)) return nullptr;
+  void* block = heapAlloc(sizeof(Row));
+  if (!block) {
+    setError(Err::OutOfMemory);
+    return nullptr;
+  }
+  Row* created = new (block) Row{};
+  created->height = defaultRowHeight;
+  m_rows[row] = created;
+  return created;
+}
+
+int32_t Sheet::nextRow(int32_t row) const {
+  for (int32_t r = row < -1 ? 0 : row + 1; r < m_rows.size(); ++r)
+    if (m_rows[r]) return r;
+  return NoRow;
+}
+
+int32_t Sheet::prevRow(int32_t row) const {
+  for (int32_t r = (row > m_rows.size() ? m_rows.size() : row) - 1; r >= 0; --r)
+    if (m_rows[r]) return r;
+  return -1;
+}
+
+int32_t Sheet::rowHeight(int32_t row) const {
+  const Row* r = rowAt(row);
+  return r ? (r->height & 0x7FFF) : defaultRowHeight;
+}
+
+int32_t Sheet::visibleRowHeight(int32_t row) const { return isRowHidden(row) ? 0 : rowHeight(row); }
+
+bool Sheet::setRowHeight(int32_t row, uint16_t height, bool isExplicit) {
+  if (!rowExists(row) && height == defaultRowHeight) return true;
+  Row* r = ensureRow(row);
+  if (!r) return false;
+  r->flags = isExplicit ? (r->flags | RowFlag::ExplicitHeight) : (r->flags & ~RowFlag::ExplicitHeight);
+  r->height = height;
+  return true;
+}
+
+bool Sheet::setRowHidden(int32_t row, bool hidden) {
+  Row* r = ensureRow(row);
+  if (!r) return false;
+  r->flags = hidden ? (r->flags | RowFlag::Hidden) : (r->flags & ~RowFlag::Hidden);
+  return true;
+}
+
+bool Sheet::isRowHidden(int32_t row) const {
+  const Row* r = rowAt(row);
+  return r && (r->flags & RowFlag::Hidden);
+}
+
+bool Sheet::isRowHeightExplicit(int32_t row) const {
+  const Row* r = rowAt(row);
+  return r && (r->flags & RowFlag::ExplicitHeight);
+}
+
+int16_t Sheet::rowStyle(int32_t row) const {
+  const Row* r = rowAt(row);
+  return r ? r->style : 0;
+}
+
+bool Sheet::setRowStyle(int32_t row, int16_t style) {
+  if (!rowExists(row) && style <= 0) return true;
+  Row* r = ensureRow(row);
+  if (!r) return false;
+  r->style = style;
+  return true;
+}
+
+CellRecord* Sheet::cellPtr(int32_t col, int32_t row) const {
+  if (!rowExists(row)) return nullptr;
+  Row* r = m_rows[row];
+  if (col < r->firstColumn || col >= r->cells.size()) return nullptr;
+  return &r->cells[col];
+}
+
+void Sheet::getCell(int32_t col, int32_t row, CellRecord& out) const {
+  const CellRecord* cell = cellPtr(col, row);
+  out = cell ? *cell : blankCell();
+}
+
+void Sheet::getCellWithStyle(int32_t col, int32_t row, CellRecord& out) const {
+  getCell(col, row, out);
+  if (out.style < 1) {
+    out.style = rowStyle(row);
+    if (out.style < 1) out.style = columns.columnStyle(col);
+  }
+}
+
+const CellValue& Sheet::cellValue(int32_t col, int32_t row) const {
+  const CellRecord* cell = cellPtr(col, row);
+  return cell ? effectiveValue(cell->value) : kEmpty;
+}
+
+void Sheet::getCellValue(int32_t col, int32_t row, CellValue& out) const { out = cellValue(col, row); }
+
+int16_t Sheet::effectiveStyle(int32_t col, int32_t row) const {
+  const CellRecord* cell = cellPtr(col, row);
+  if (cell && cell->style > 0) return cell->style;
+  int16_t style = rowStyle(row);
+  if (style > 0) return style;
+  return columns.columnStyle(col);
+}
+
+bool Sheet::setCellOwned(int32_t col, int32_t row, const CellRecord& record, bool owned) {
+  assert(col >= 0 && col < MaxColumns && row >= 0 && row < MaxRows && "cell beyond IV65536");
+  // A write that cannot happen drops the new content, so an owning caller never leaks it.
+  auto refuse = [&]() {
+    if (owned) {
+      CellValue dropped = record.value;
+      releaseValue(dropped, false);
+    }
+    return false;
+  };
+  if (hasError(Err::OutOfMemory)) return refuse();
+
+  Row* r = rowExists(row) ? m_rows[row] : nullptr;
+  if (r && col >= r->firstColumn && col < r->cells.size()) {
+    CellRecord& slot = r->cells[col];
+    if (owned) {
+      assert(!(record.value.kind == ValueKind::Formula && slot.value.kind == ValueKind::Formula &&
+               record.value.formula() == slot.value.formula()) &&
+             "a formula written over itself would be freed");
+      releaseValue(slot.value, true);
+    }
+    if (owned && record.value.kind == ValueKind::Formula) {
+      if (FormulaChain* c = chain()) c->append(record.value.formula());
+    }
+    slot = record;
+    return true;
+  }
+
+  if (isBlank(record)) return true;
+  if (!r) {
+    r = ensureRow(row);
+    if (!r) return refuse();
+    r->firstColumn = static_cast<int16_t>(col);
+  }
+  // The array grows before the formula is chained, so a failed growth leaves no dangling link.
+  if (col >= r->cells.size() && !r->cells.setSize(col + 1)) return refuse();
+  if (col < r->firstColumn) r->firstColumn = static_cast<int16_t>(col);
+  if (owned && record.value.kind == ValueKind::Formula) {
+    if (FormulaChain* c = chain()) c->append(record.value.formula());
+  }
+  r->cells[col] = record;
+  return true;
+}
+
+bool Sheet::setCellStyle(int32_t col, int32_t row, int16_t style) {
+  if (effectiveStyle(col, row) == style) return true;
+  CellRecord record;
+  getCell(col, row, record);
+  record.style = style;
+  return setCellOwned(col, row, record, false);
+}
+
+CellRecord* Sheet::ensureCellPtr(int32_t col, int32_t row) {
+  if (CellRecord* cell = cellPtr(col, row)) return cell;
+  CellRecord record = blankCell();
+  record.style = 0;
+  if (!setCell(col, row, record)) return nullptr;
+  CellRecord* cell = cellPtr(col, row);
+  cell->style = -1;
+  return cell;
+}
+
+bool Sheet::hasValue(int32_t col, int32_t row) const {
+  const CellRecord* cell = cellPtr(col, row);
+  return cell && cell->value.kind != ValueKind::Empty;
+}
+
+bool Sheet::hasStyle(int32_t col, int32_t row) const {
+  const CellRecord* cell = cellPtr(col, row);
+  return cell && cell->style > 0;
+}
+
+bool Sheet::isUsed(int32_t col, int32_t row) const {
+  const CellRecord* cell = cellPtr(col, row);
+  return cell && recordUsed(*cell);
+}
+
+bool Sheet::isVisible(int32_t col, int32_t row) const {
+  const CellRecord* cell = cellPtr(col, row);
+  return cell && (cell->value.kind != ValueKind::Empty || styleDraws(cell->style));
+}
+
+template <typename Test>
+int32_t Sheet::nextInRow(int32_t row, int32_t col, Test test) const {
+  const Row* r = rowAt(row);
+  if (!r) return NoColumn;
+  for (int32_t c = col + 1 > r->firstColumn ? col + 1 : r->firstColumn; c < r->cells.size(); ++c)
+    if (test(c, r->cells[c])) return c;
+  return NoColumn;
+}
+
+template <typename Test>
+int32_t Sheet::lastInRow(int32_t row, int32_t limit, Test test) const {
+  const Row* r = rowAt(row);
+  if (!r) return -1;
+  int32_t end = limit < r->cells.size() ? limit : r->cells.size();
+  for (int32_t c = end - 1; c >= r->firstColumn && c >= 0; --c)
+    if (test(c, r->cells[c])) return c;
+  return -1;
+}
+
+namespace {
+bool recordHasValue(int32_t, const CellRecord& cell) { return cell.value.kind != ValueKind::Empty; }
+bool recordIsUsed(int32_t, const CellRecord& cell) { return recordUsed(cell); }
+}  // namespace
+
+int32_t Sheet::nextValueInRow(int32_t row, int32_t col) const { return nextInRow(row, col, recordHasValue); }
+int32_t Sheet::nextUsedInRow(int32_t row, int32_t col) const { return nextInRow(row, col, recordIsUsed); }
+int32_t Sheet::lastValueInRow(int32_t row, int32_t limit) const { return lastInRow(row, limit, recordHasValue); }
+int32_t Sheet::lastUsedInRow(int32_t row, int32_t limit) const { return lastInRow(row, limit, recordIsUsed); }
+
+int32_t Sheet::lastVisibleInRow(int32_t row, int32_t limit) const {
+  return lastInRow(row, limit, [this](int32_t, const CellRecord& cell) {
+    return cell.value.kind != ValueKind::Empty || styleDraws(cell.style);
+  });
+}
+
+int32_t Sheet::firstColumnOf(int32_t row) const {
+  const Row* r = rowAt(row);
+  return r ? r->firstColumn : -1;
+}
+
+int32_t Sheet::cellCountOf(int32_t row) const {
+  const Row* r = rowAt(row);
+  return r ? r->cells.size() : 0;
+}
+
+int32_t Sheet::findMergedAt(int32_t col, int32_t row, Area* area) const {
+  for (int32_t i = 0; i < mergedAreas.size(); ++i) {
+    if (!mergedAreas[i].contains(col, row)) continue;
+    if (area) *area = mergedAreas[i];
+    return i;
+  }
+  return -1;
+}
+
+int32_t Sheet::findMergedEqual(const Area& area) const {
+  for (int32_t i = 0; i < mergedAreas.size(); ++i)
+    if (mergedAreas[i] == area) return i;
+  return -1;
+}
+
+int32_t Sheet::findMergedInside(const Area& area) const {
+  for (int32_t i = 0; i < mergedAreas.size(); ++i)
+    if (mergedAreas[i].inside(area)) return i;
+  return -1;
+}
+
+bool Sheet::anyMergedOverlap(const Area& area) const {
+  for (const Area& merged : mergedAreas)
+    if (merged.overlaps(area)) return true;
+  return false;
+}
+
+bool Sheet::unmergeWithin(const Area& area) {
+  bool removed = false;
+  for (int32_t i = mergedAreas.size(); i-- > 0;) {
+    if (!mergedAreas[i].inside(area)) continue;
+    mergedAreas.removeAt(i);
+    removed = true;
+  }
+  return removed;
+}
+
+Area Sheet::expandToMerged(Area area) const {
+  for (bool grown = true; grown;) {
+    grown = false;
+    for (const Area& merged : mergedAreas) {
+      if (!merged.overlaps(area) || merged.inside(area)) continue;
+      area.firstRow = std::min(area.firstRow, merged.firstRow);
+      area.firstColumn = std::min(area.firstColumn, merged.firstColumn);
+      area.lastRow = std::max(area.lastRow, merged.lastRow);
+      area.lastColumn = std::max(area.lastColumn, merged.lastColumn);
+      grown = true;
+      break;
+    }
+  }
+  return area;
+}
+
+int32_t Sheet::lastUsedRow(int32_t col) const {
+  for (int32_t r = m_rows.size() - 1; r >= 0; --r) {
+    if (!m_rows[r]) continue;
+    if (col < 0 ? lastValueInRow(r, NoColumn) >= 0 : hasValue(col, r)) return r;
+  }
+  return -1;
+}
+
+int32_t Sheet::lastUsedColumn() const {
+  int32_t last = -1;
+  for (int32_t r = 0; r < m_rows.size(); ++r) {
+    if (!m_rows[r]) continue;
+    int32_t col = lastValueInRow(r, NoColumn);
+    if (col > last) last = col;
+  }
+  return last;
+}
+
+}  // namespace kelp

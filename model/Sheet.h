@@ -1,0 +1,269 @@
+// Sheet: cell storage row by row, the column table, merged areas, and the
+// sheet's own settings (name, visibility, view, selection).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "model/CellValue.h"
+#include "model/GrowArray.h"
+
+namespace kelp {
+
+class Workbook;
+class FormulaChain;
+
+constexpr int32_t MaxRows = 65536;
+constexpr int32_t MaxColumns = 256;
+/// What column scans return when they find nothing.
+constexpr int32_t NoColumn = 256;
+/// What `nextRow` returns after the last row.
+constexpr int32_t NoRow = 0x10000;
+
+namespace RowFlag {
+constexpr uint16_t Hidden = 0x20;
+constexpr uint16_t ExplicitHeight = 0x40;
+}  // namespace RowFlag
+
+/// One stored row; allocated on the first non-blank write.
+struct Row {
+  GrowArray<CellRecord> cells;  // indexed by column; size = highest column written + 1
+  uint16_t height;              // low 15 bits: twips
+  uint16_t flags;               // RowFlag
+  int16_t style;                // 0 or less: none
+  int16_t firstColumn;          // lower bound of the first used column; never raised
+};
+
+namespace ColumnFlag {
+constexpr uint16_t Hidden = 0x0001;
+constexpr int OutlineShift = 8;
+constexpr uint16_t OutlineMask = 0x0700;
+}  // namespace ColumnFlag
+
+struct ColumnRecord {
+  int32_t width;  // below 1: the default width
+  int16_t style;  // 0 or less: none
+  uint16_t flags; // ColumnFlag
+  bool operator==(const ColumnRecord&) const = default;
+};
+
+constexpr ColumnRecord defaultColumnRecord() { return ColumnRecord{-1, 0, 0}; }
+
+template <>
+struct GrowInit<ColumnRecord> {
+  static ColumnRecord value() { return defaultColumnRecord(); }
+};
+
+/// A rectangle of cells, in the order of an area reference.
+struct Area {
+  uint16_t firstRow;
+  uint16_t firstColumn;
+  uint16_t lastRow;
+  uint16_t lastColumn;
+  bool operator==(const Area&) const = default;
+  bool contains(int32_t col, int32_t row) const {
+    return row >= firstRow && row <= lastRow && col >= firstColumn && col <= lastColumn;
+  }
+  bool inside(const Area& outer) const {
+    return firstRow >= outer.firstRow && lastRow <= outer.lastRow && firstColumn >= outer.firstColumn &&
+           lastColumn <= outer.lastColumn;
+  }
+  bool overlaps(const Area& other) const {
+    return firstRow <= other.lastRow && other.firstRow <= lastRow && firstColumn <= other.lastColumn &&
+           other.firstColumn <= lastColumn;
+  }
+};
+
+/// Column widths are in 1/256 of a digit of the standard font.
+class ColumnTable {
+ public:
+  static constexpr uint16_t MinimumDefaultWidth = 438;
+
+  uint16_t defaultWidth() const { return m_defaultWidth; }
+  /// Widths below the minimum are raised to it.
+  void setDefaultWidth(uint16_t width) { m_defaultWidth = width < MinimumDefaultWidth ? MinimumDefaultWidth : width; }
+  const GrowArray<ColumnRecord>& records() const { return m_records; }
+
+  ColumnRecord record(int32_t col) const;
+  int32_t columnWidth(int32_t col) const;
+  int32_t visibleColumnWidth(int32_t col) const;
+  /// Width in pixels: width × factor + 1.5, truncated; 0 below width 1.
+  int32_t columnWidthPixels(int32_t col, double pixelsPerUnit) const;
+  int32_t visibleColumnWidthPixels(int32_t col, double pixelsPerUnit) const;
+  int16_t columnStyle(int32_t col) const { return record(col).style; }
+  bool isColumnHidden(int32_t col) const { return record(col).flags & ColumnFlag::Hidden; }
+  int columnOutlineLevel(int32_t col) const {
+    return (record(col).flags & ColumnFlag::OutlineMask) >> ColumnFlag::OutlineShift;
+  }
+
+  // Range setters over columns first..last; nothing happens when first > last.
+  bool setColumnWidths(int32_t first, int32_t last, int32_t width);
+  bool setColumnsHidden(int32_t first, int32_t last, bool hidden);
+  bool setColumnOutlineLevel(int32_t first, int32_t last, int level);
+  bool setColumnStyles(int32_t first, int32_t last, int16_t style);
+  /// Back to the initial record, only within the current table.
+  void resetColumns(int32_t first, int32_t last);
+  bool copyColumnRecord(int32_t first, int32_t last, const ColumnRecord& record);
+  /// Width 0 hides; the default width on a plain record makes it default again;
+  /// any other width is stored and shows the column.
+  bool applyColumnWidth(int32_t first, int32_t last, int32_t width);
+  /// The next run of identical non-default records from `start` on (file writers).
+  bool nextColumnRun(int32_t start, int32_t& first, int32_t& last, ColumnRecord& record) const;
+
+ private:
+  template <typename Change>
+  bool changeRange(int32_t first, int32_t last, Change change);
+
+  uint16_t m_defaultWidth = 2300;
+  GrowArray<ColumnRecord> m_records;
+};
+
+/// The selected range, the active cell and the moving end; whole rows are
+/// columns 0-255, whole columns rows 0-65535.
+struct Selection {
+  uint16_t firstRow = 0;
+  int16_t firstColumn = 0;
+  uint16_t lastRow = 0;
+  int16_t lastColumn = 0;
+  uint16_t activeRow = 0;
+  int16_t activeColumn = 0;
+  uint16_t endRow = 0;
+  int16_t endColumn = 0;
+  Area area() const {
+    return Area{firstRow, static_cast<uint16_t>(firstColumn), lastRow, static_cast<uint16_t>(lastColumn)};
+  }
+};
+
+/// How the sheet is shown; stored with the workbook.
+struct SheetView {
+  uint32_t zoom = 100;
+  uint32_t fullScreenZoom = 100;
+  bool showGridlines = true;
+  bool showHeaders = true;
+  bool showZeros = true;
+  bool columnsFrozen = false;
+  bool rowsFrozen = false;
+  uint16_t frozenFirstRow = 0;
+  uint16_t frozenFirstColumn = 0;
+  uint16_t frozenLastRow = 0;
+  uint16_t frozenLastColumn = 0;
+  uint16_t topRow = 0;      // first scrollable row shown
+  uint16_t leftColumn = 0;  // first scrollable column shown
+};
+
+/// Print settings; the page setup fields are the print dialog's.
+struct PrintSettings {
+  std::u16string header;
+  std::u16string footer;
+  double leftMargin = 0.75;
+  double rightMargin = 0.75;
+  double topMargin = 1.0;
+  double bottomMargin = 1.0;
+  uint8_t pageSetup[44] = {};
+};
+
+enum class SheetVisibility : uint32_t { Visible = 0, Hidden = 1, Internal = 2 };
+
+class Sheet {
+ public:
+  explicit Sheet(std::u16string name = u"");
+  Sheet(const Sheet&) = delete;
+  Sheet& operator=(const Sheet&) = delete;
+  /// Releases every cell (formulas leave their chain) and frees the rows.
+  ~Sheet();
+
+  // Settings.
+  int32_t index = 0;
+  std::u16string name;
+  SheetVisibility visibility = SheetVisibility::Visible;
+  SheetView view;
+  PrintSettings print;
+  bool isProtected = false;
+  uint16_t defaultRowHeight = 255;  // twips
+  Selection selection;
+  ColumnTable columns;
+  GrowArray<Area> mergedAreas;
+
+  /// The workbook the sheet belongs to: its style table and formula chain. Null for
+  /// a sheet on its own, whose formulas join no chain.
+  Workbook* workbook() const { return m_workbook; }
+  void attach(Workbook* workbook) { m_workbook = workbook; }
+
+  // Rows.
+  int32_t rowArraySize() const { return m_rows.size(); }
+  bool rowExists(int32_t row) const { return row >= 0 && row < m_rows.size() && m_rows[row]; }
+  Row* rowAt(int32_t row) const { return rowExists(row) ? m_rows[row] : nullptr; }
+  /// The row, created with the default height when absent; null and error 15 on failure.
+  Row* ensureRow(int32_t row);
+  int32_t lastRowIndex() const { return m_rows.size() > 0 ? m_rows.size() - 1 : 0; }
+  int32_t nextRow(int32_t row) const;
+  int32_t prevRow(int32_t row) const;
+  int32_t rowHeight(int32_t row) const;
+  int32_t visibleRowHeight(int32_t row) const;
+  int32_t rowHeightPixels(int32_t row) const { return rowHeight(row) / 15; }
+  int32_t visibleRowHeightPixels(int32_t row) const { return visibleRowHeight(row) / 15; }
+  int32_t rowHeightDevicePixels(int32_t row, int32_t pixelsPerInch) const {
+    return visibleRowHeight(row) * pixelsPerInch / 20 / 72;
+  }
+  bool setRowHeight(int32_t row, uint16_t height, bool isExplicit);
+  bool setRowHidden(int32_t row, bool hidden);
+  bool isRowHidden(int32_t row) const;
+  bool isRowHeightExplicit(int32_t row) const;
+  int16_t rowStyle(int32_t row) const;
+  bool setRowStyle(int32_t row, int16_t style);
+
+  // Cells.
+  CellRecord* cellPtr(int32_t col, int32_t row) const;
+  void getCell(int32_t col, int32_t row, CellRecord& out) const;
+  void getCellWithStyle(int32_t col, int32_t row, CellRecord& out) const;
+  void getCellValue(int32_t col, int32_t row, CellValue& out) const;
+  /// The effective value without copying; an empty value for absent cells.
+  const CellValue& cellValue(int32_t col, int32_t row) const;
+  int16_t effectiveStyle(int32_t col, int32_t row) const;
+  /// Writes a record, taking ownership of what it points to; see setCellOwned.
+  bool setCell(int32_t col, int32_t row, const CellRecord& record) { return setCellOwned(col, row, record, true); }
+  /// With `owned` the slot's old content is released and a formula joins the chain;
+  /// without it only the bytes move. False when nothing could be written.
+  bool setCellOwned(int32_t col, int32_t row, const CellRecord& record, bool owned);
+  bool setCellStyle(int32_t col, int32_t row, int16_t style);
+  CellRecord* ensureCellPtr(int32_t col, int32_t row);
+  ValueKind cellKind(int32_t col, int32_t row) const { return cellValue(col, row).kind; }
+  bool hasValue(int32_t col, int32_t row) const;
+  bool hasStyle(int32_t col, int32_t row) const;
+  bool isUsed(int32_t col, int32_t row) const;
+  bool isVisible(int32_t col, int32_t row) const;
+
+  // Scans within one row; `limit` is exclusive.
+  int32_t nextValueInRow(int32_t row, int32_t col) const;
+  int32_t nextUsedInRow(int32_t row, int32_t col) const;
+  int32_t lastValueInRow(int32_t row, int32_t limit) const;
+  int32_t lastUsedInRow(int32_t row, int32_t limit) const;
+  int32_t lastVisibleInRow(int32_t row, int32_t limit) const;
+  int32_t firstColumnOf(int32_t row) const;
+  int32_t cellCountOf(int32_t row) const;
+
+  // Merged areas.
+  int32_t findMergedAt(int32_t col, int32_t row, Area* area = nullptr) const;
+  int32_t findMergedEqual(const Area& area) const;
+  int32_t findMergedInside(const Area& area) const;
+  bool anyMergedOverlap(const Area& area) const;
+  bool unmergeWithin(const Area& area);
+  Area expandToMerged(Area area) const;
+
+  // Used range.
+  int32_t lastUsedRow(int32_t col) const;
+  int32_t lastUsedColumn() const;
+
+ private:
+  template <typename Test>
+  int32_t nextInRow(int32_t row, int32_t col, Test test) const;
+  template <typename Test>
+  int32_t lastInRow(int32_t row, int32_t limit, Test test) const;
+  FormulaChain* chain() const;
+  bool styleDraws(int16_t style) const;
+
+  GrowArray<Row*> m_rows;
+  Workbook* m_workbook = nullptr;
+};
+
+}  // namespace kelp

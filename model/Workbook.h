@@ -1,0 +1,123 @@
+// Workbook: the sheets in display order and the tables they share (styles, fonts,
+// number formats, defined names, external workbooks, task variables), plus the
+// formula chain of its formulas.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/CellValue.h"
+#include "model/FormulaChain.h"
+#include "model/GrowArray.h"
+#include "model/NumberFormat.h"
+#include "model/Sheet.h"
+#include "model/Style.h"
+
+namespace kelp {
+
+/// A workbook that formulas of this one refer to by name.
+struct ExternalBook {
+  std::u16string name;       // as shown in formula text
+  std::u16string directory;  // where it lies
+  std::vector<std::u16string> sheetNames;
+  bool quoted = false;       // its prefix needs quotes in formula text
+};
+
+struct DefinedName {
+  std::u16string text;            // compared without regard to case
+  uint32_t definition = NoHandle; // formula pool handle of the compiled definition
+  int32_t saveIndex = -1;         // the writer's numbering while saving
+};
+
+struct TaskVariable {
+  std::u16string name;
+  CellValue value;  // owned
+};
+
+class Workbook {
+ public:
+  Workbook();
+  Workbook(const Workbook&) = delete;
+  Workbook& operator=(const Workbook&) = delete;
+  ~Workbook();
+
+  // Sheets.
+  int32_t sheetCount() const { return m_sheets.size(); }
+  Sheet* sheetAt(int32_t index) const { return index >= 0 && index < m_sheets.size() ? m_sheets[index] : nullptr; }
+  Sheet* activeSheet() const { return sheetAt(m_activeSheet); }
+  int32_t activeSheetIndex() const { return m_activeSheet; }
+  void setActiveSheet(int32_t index);
+  /// Inserts a new empty sheet at `index` (the end when -1); null and error 15 on failure.
+  /// Sheets after it move up, and so do their formulas' sheet numbers.
+  Sheet* insertSheet(std::u16string name, int32_t index = -1);
+  /// Removes a sheet with its cells; formulas on later sheets follow it down.
+  void deleteSheet(int32_t index);
+  /// A sheet of this workbook (book 0) or of external workbook `book` by name, or -1.
+  int32_t findSheet(std::u16string_view name, int32_t book = 0) const;
+  /// False, leaving the name unchanged, when another sheet has that name already
+  /// (the caller reports error 30).
+  bool renameSheet(int32_t index, std::u16string_view name);
+  /// "Sheet" and the counter, which then moves on.
+  std::u16string defaultSheetName();
+  int32_t sheetCounter = 1;
+
+  // External workbooks; index 0 is this workbook, the first external one is 1.
+  int32_t externalBookCount() const { return static_cast<int32_t>(m_externalBooks.size()); }
+  const ExternalBook* externalBook(int32_t index) const;
+  ExternalBook* externalBook(int32_t index);
+  int32_t findOrAddExternalBook(std::u16string_view directory, std::u16string_view name);
+
+  // Defined names.
+  std::vector<DefinedName> names;
+  int32_t findName(std::u16string_view text) const;
+  /// Sets (or adds) a name's definition, taking over one reference to `definition`.
+  int32_t setName(std::u16string_view text, uint32_t definition);
+  void removeName(int32_t index);
+
+  // Task variables of the running task.
+  std::vector<TaskVariable> taskVariables;
+  int32_t findTaskVariable(std::u16string_view name) const;
+  int32_t addTaskVariable(std::u16string_view name);
+  void clearTaskVariables();
+
+  // Shared tables.
+  GrowArray<FontRecord> fonts;
+  GrowArray<StyleRecord> styles;
+  std::vector<NumberFormatRecord> numberFormats;
+  int32_t lastBuiltInFormat = BuiltInFormat::Last;
+  bool isProtected = false;
+
+  /// The index of an equal font, or of the font appended; -1 and error 15 on failure.
+  int32_t addFont(const FontRecord& font);
+  /// The index of an equal style, or of the style appended; -1 and error 15 on failure.
+  int32_t findOrAddStyle(const StyleRecord& style);
+  /// The style at `index`; indexes out of the table read as style 0.
+  const StyleRecord& style(int32_t index) const;
+  /// The index of an equal format, or of the copy appended.
+  int32_t findOrAddNumberFormat(const NumberFormatRecord& format);
+  bool isUserFormat(int32_t index) const { return index > lastBuiltInFormat; }
+
+  /// Changes the flagged style and font fields of every cell of the sheet's selection.
+  void applyStyleChange(Sheet& sheet, const StyleRecord& styleFields, uint32_t styleMask,
+                        const FontRecord& fontFields, uint32_t fontMask);
+  /// The style that `oldStyle` becomes under a masked change.
+  int16_t changedStyle(int16_t oldStyle, const StyleRecord& styleFields, uint32_t styleMask,
+                       const FontRecord& fontFields, uint32_t fontMask);
+
+  FormulaChain& formulaChain() { return m_chain; }
+
+ private:
+  FormulaChain m_chain;  // declared first so it outlives the sheets' formulas
+  GrowArray<Sheet*> m_sheets;
+  int32_t m_activeSheet = 0;
+  std::vector<ExternalBook> m_externalBooks;
+};
+
+/// A new workbook with `sheetCount` default-named sheets (none below 1), the
+/// built-in number formats, the six standard fonts and style 0.
+std::unique_ptr<Workbook> newWorkbook(int32_t sheetCount);
+
+}  // namespace kelp
