@@ -1,7 +1,10 @@
 // Making, copying, releasing and showing cell values.
 #include "model/CellValue.h"
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 
 #include "model/FormulaChain.h"
 #include "model/HandlePool.h"
@@ -22,8 +25,26 @@ void plainNumberText(const CellValue& value, std::u16string& out) {
 
 void plainFormulaText(const FormulaRecord&, std::u16string& out) { out = u"="; }
 
+// Until the entry reader is installed only plain decimal numbers are recognised.
+CellValue plainValueReader(std::u16string_view text) {
+  CellValue unread = emptyValue();
+  unread.kind = ValueKind::Text;
+  unread.setU32(NoHandle);
+  std::string narrow;
+  for (char16_t c : text) {
+    if (c > 0x7F) return unread;
+    narrow.push_back(static_cast<char>(c));
+  }
+  if (narrow.empty()) return unread;
+  char* end = nullptr;
+  double d = std::strtod(narrow.c_str(), &end);
+  if (*end != 0 || !std::isfinite(d)) return unread;
+  return numberValue(d);
+}
+
 NumberTextFn g_numberText = plainNumberText;
 FormulaTextFn g_formulaText = plainFormulaText;
+ValueReaderFn g_valueReader = plainValueReader;
 
 CellValue withU32(ValueKind kind, uint32_t v) {
   CellValue value = emptyValue();
@@ -41,10 +62,28 @@ CellValue withDouble(ValueKind kind, double d) {
 
 }  // namespace
 
-void installValueText(NumberTextFn numberText, FormulaTextFn formulaText) {
-  g_numberText = numberText ? numberText : plainNumberText;
-  g_formulaText = formulaText ? formulaText : plainFormulaText;
+void installNumberText(NumberTextFn numberText) { g_numberText = numberText ? numberText : plainNumberText; }
+void installFormulaText(FormulaTextFn formulaText) { g_formulaText = formulaText ? formulaText : plainFormulaText; }
+void installValueReader(ValueReaderFn reader) { g_valueReader = reader ? reader : plainValueReader; }
+
+CellValue readValueOnly(std::u16string_view text) { return g_valueReader(text); }
+
+bool textToNumber(std::u16string_view text, double& out) {
+  CellValue value = g_valueReader(text);
+  out = value.kind == ValueKind::Number ? value.number() : 0;
+  return value.kind == ValueKind::Number;
 }
+
+bool isWholeDate(std::u16string_view text, double& out) {
+  out = 0;
+  if (!text.empty() && text[0] == u'=') return false;
+  CellValue value = g_valueReader(text);
+  if (value.kind != ValueKind::DateTime || value.number() != std::floor(value.number())) return false;
+  out = value.number();
+  return true;
+}
+
+void dateTimeToText(double serial, std::u16string& out) { valueToText(dateTimeValue(serial), out); }
 
 CellValue emptyValue() { return CellValue{ValueKind::Empty, 0, 0, 0, {}}; }
 CellValue numberValue(double d) { return withDouble(ValueKind::Number, d); }

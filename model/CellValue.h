@@ -168,10 +168,24 @@ inline const CellValue& effectiveValue(const CellValue& value) {
 /// a trailing point; the point becomes the locale decimal symbol. Returns the length.
 size_t formatFixed(double number, int decimals, bool trim, std::u16string& out);
 
-/// Higher subsystems install how numbers and formulas turn into text; until then numbers
-/// show in a plain shortest form and formulas as "=".
+/// Reads `text` as a cell entry in value-only mode: numbers, dates and logicals come
+/// back as such, anything else as a text value that holds no pool entry.
+CellValue readValueOnly(std::u16string_view text);
+/// True and the number when `text` reads as a plain number (not a date).
+bool textToNumber(std::u16string_view text, double& out);
+/// True and the serial when `text` (not a formula) reads as a date on a whole day.
+bool isWholeDate(std::u16string_view text, double& out);
+/// The display text of a date number under General.
+void dateTimeToText(double serial, std::u16string& out);
+
+// Higher subsystems install how numbers and formulas become text and how entries are
+// read; until then numbers show in a plain shortest form, formulas as "=", and only
+// plain decimal numbers are read.
 using NumberTextFn = void (*)(const CellValue& value, std::u16string& out);
 using FormulaTextFn = void (*)(const FormulaRecord& record, std::u16string& out);
-void installValueText(NumberTextFn numberText, FormulaTextFn formulaText);
+using ValueReaderFn = CellValue (*)(std::u16string_view text);
+void installNumberText(NumberTextFn numberText);
+void installFormulaText(FormulaTextFn formulaText);
+void installValueReader(ValueReaderFn reader);
 
 }  // namespace kelp

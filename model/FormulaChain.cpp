@@ -3,7 +3,7 @@
 
 namespace kelp {
 
-FormulaChain::FormulaChain() : m_tail(&m_head) {}
+FormulaChain::FormulaChain(Workbook* owner) : m_owner(owner), m_tail(&m_head) {}
 
 FormulaChain::~FormulaChain() { detachAll(); }
 

@@ -6,9 +6,11 @@
 
 namespace kelp {
 
+class Workbook;
+
 class FormulaChain {
  public:
-  FormulaChain();
+  explicit FormulaChain(Workbook* owner = nullptr);
   FormulaChain(const FormulaChain&) = delete;
   FormulaChain& operator=(const FormulaChain&) = delete;
   ~FormulaChain();
@@ -29,11 +31,14 @@ class FormulaChain {
   FormulaRecord* tail() const { return m_tail; }
   void setTail(FormulaRecord* tail) { m_tail = tail; }
   int32_t count() const { return m_count; }
+  /// The workbook whose formulas these are (sheet names, defined names).
+  Workbook* workbook() const { return m_owner; }
 
   bool needsOrdering = false;
   bool circular = false;
 
  private:
+  Workbook* m_owner;
   FormulaRecord m_head{};
   FormulaRecord* m_tail;
   int32_t m_count = 0;

@@ -19,7 +19,7 @@ void destroySheet(Sheet* sheet) {
 }
 }  // namespace
 
-Workbook::Workbook() = default;
+Workbook::Workbook() : m_chain(this) {}
 
 Workbook::~Workbook() {
   // Unlinking every formula at once keeps closing linear: each cell released

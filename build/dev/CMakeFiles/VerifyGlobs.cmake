@@ -33,6 +33,7 @@ endif()
 # sources at CMakeLists.txt:35 (file)
 file(GLOB NEW_GLOB LIST_DIRECTORIES true "/work/main/format/*.cpp")
 set(OLD_GLOB
+  "/work/main/format/DateSerial.cpp"
   )
 if(NOT "${NEW_GLOB}" STREQUAL "${OLD_GLOB}")
   message("-- GLOB mismatch!")

@@ -1,0 +1,92 @@
+// Compiled token strings: op codes, payload sizes and the reference encoding.
+// A formula-pool entry holds a u32 byte length and then the tokens, ending with op End.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+namespace kelp {
+
+enum class Op : uint8_t {
+#define KELP_OP(number, name, payload) name = number,
+#include "formula/Ops.def"
+#undef KELP_OP
+};
+
+/// Payload bytes after the op code; 255 for op codes that are not used.
+constexpr uint8_t payloadSize(uint8_t op) {
+  switch (op) {
+#define KELP_OP(number, name, payload) \
+  case number:                         \
+    return payload;
+#include "formula/Ops.def"
+#undef KELP_OP
+    default:
+      return 255;
+  }
+}
+
+/// Bits of the column word of a cell reference.
+namespace RefBit {
+constexpr uint16_t RelativeColumn = 0x4000;
+constexpr uint16_t RelativeRow = 0x8000;
+constexpr uint16_t ColumnMask = 0x00FF;
+}  // namespace RefBit
+
+/// A cell reference as stored: row (or row offset) then the column word.
+struct CellRefCode {
+  uint16_t row;
+  uint16_t colWord;
+};
+
+struct CellPosition {
+  uint16_t row;
+  uint16_t column;
+  uint16_t sheet;
+};
+
+/// The absolute cell a stored reference names from the formula's cell.
+inline CellRefCode resolveCell(CellRefCode ref, uint16_t baseRow, uint16_t baseColumn) {
+  CellRefCode out;
+  out.row = (ref.colWord & RefBit::RelativeRow) ? static_cast<uint16_t>(baseRow + ref.row) : ref.row;
+  out.colWord = (ref.colWord & RefBit::RelativeColumn)
+                    ? static_cast<uint16_t>((baseColumn + ref.colWord) & 0xFF)
+                    : static_cast<uint16_t>(ref.colWord & 0xFF);
+  return out;
+}
+
+/// The stored form of a reference written in a formula at (baseRow, baseColumn);
+/// parts without "$" become offsets.
+inline CellRefCode encodeCell(uint16_t row, uint16_t column, bool rowRelative, bool columnRelative,
+                              uint16_t baseRow, uint16_t baseColumn) {
+  CellRefCode out;
+  out.row = rowRelative ? static_cast<uint16_t>(row - baseRow) : row;
+  uint16_t colWord = column & 0xFF;
+  if (columnRelative) colWord = static_cast<uint16_t>(RefBit::RelativeColumn | ((column - baseColumn) & 0xFF));
+  if (rowRelative) colWord |= RefBit::RelativeRow;
+  out.colWord = colWord;
+  return out;
+}
+
+inline uint16_t readU16(const uint8_t* p) {
+  uint16_t v;
+  std::memcpy(&v, p, 2);
+  return v;
+}
+inline int16_t readI16(const uint8_t* p) {
+  int16_t v;
+  std::memcpy(&v, p, 2);
+  return v;
+}
+inline uint32_t readU32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+inline double readDouble(const uint8_t* p) {
+  double v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+}  // namespace kelp

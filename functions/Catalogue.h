@@ -1,0 +1,40 @@
+// The function catalogue: one constant row per built-in function. A row's index is
+// the function's identity in compiled formulas and files, so the order is frozen.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace kelp {
+
+/// Pops its arguments from the evaluator's stack (count in the evaluator's argCount)
+/// and pushes exactly one result.
+using FunctionImpl = void (*)();
+
+struct FunctionRow {
+  FunctionImpl implementation;  // null: not built yet, the evaluator pushes !!Name
+  uint8_t minArgs;
+  uint8_t maxArgs;
+  const char16_t* name;  // as written in formula text; null on internal rows
+  uint16_t hintId;       // string id of the argument hint, 0 for none
+  uint16_t descriptionId;
+  uint16_t category;     // 2-10
+};
+
+namespace FunctionIndex {
+constexpr int32_t Count = 302;
+constexpr int32_t FirstInternal = 207;  // 207-249: command functions, never found by name
+constexpr int32_t FirstTaskOnly = 250;  // 250-301: only in task text
+constexpr int32_t If = 37;
+constexpr int32_t Rand = 82;
+constexpr int32_t Now = 98;
+constexpr int32_t Today = 99;
+constexpr int32_t True = 131;
+constexpr int32_t False = 132;
+}  // namespace FunctionIndex
+
+const FunctionRow& functionRow(int32_t index);
+/// The first row whose name equals `name` without regard to case, or -1.
+int32_t findFunction(std::u16string_view name);
+
+}  // namespace kelp
