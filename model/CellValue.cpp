@@ -46,20 +46,6 @@ NumberTextFn g_numberText = plainNumberText;
 FormulaTextFn g_formulaText = plainFormulaText;
 ValueReaderFn g_valueReader = plainValueReader;
 
-CellValue withU32(ValueKind kind, uint32_t v) {
-  CellValue value = emptyValue();
-  value.kind = kind;
-  value.setU32(v);
-  return value;
-}
-
-CellValue withDouble(ValueKind kind, double d) {
-  CellValue value = emptyValue();
-  value.kind = kind;
-  value.setNumber(d);
-  return value;
-}
-
 }  // namespace
 
 void installNumberText(NumberTextFn numberText) { g_numberText = numberText ? numberText : plainNumberText; }
@@ -84,20 +70,6 @@ bool isWholeDate(std::u16string_view text, double& out) {
 }
 
 void dateTimeToText(double serial, std::u16string& out) { valueToText(dateTimeValue(serial), out); }
-
-CellValue emptyValue() { return CellValue{ValueKind::Empty, 0, 0, 0, {}}; }
-CellValue numberValue(double d) { return withDouble(ValueKind::Number, d); }
-CellValue dateTimeValue(double d) { return withDouble(ValueKind::DateTime, d); }
-CellValue logicalValue(bool b) { return withU32(ValueKind::Logical, b ? 1 : 0); }
-CellValue errorValue(uint32_t code) { return withU32(ValueKind::Error, code); }
-CellValue integerValue(int32_t i) { return withU32(ValueKind::Integer, static_cast<uint32_t>(i)); }
-
-CellValue formulaValue(FormulaRecord* record) {
-  CellValue value = emptyValue();
-  value.kind = ValueKind::Formula;
-  std::memcpy(value.payload, &record, sizeof record);
-  return value;
-}
 
 CellValue cellRefValue(uint16_t row, uint16_t column) {
   CellValue value = emptyValue();

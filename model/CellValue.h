@@ -90,13 +90,28 @@ struct CellValue {
 static_assert(sizeof(CellValue) == 12, "CellValue is stored as 12 bytes");
 static_assert(sizeof(FormulaRecord*) <= 8, "a formula pointer must fit the payload");
 
-CellValue emptyValue();
-CellValue numberValue(double d);
-CellValue dateTimeValue(double d);
-CellValue logicalValue(bool b);
-CellValue errorValue(uint32_t code);
-CellValue integerValue(int32_t i);
-CellValue formulaValue(FormulaRecord* record);
+// Factories; inline because cell writes and the evaluator make values on every step.
+inline CellValue emptyValue() { return CellValue{ValueKind::Empty, 0, 0, 0, {}}; }
+inline CellValue doubleValue(ValueKind kind, double d) {
+  CellValue value{kind, 0, 0, 0, {}};
+  value.setNumber(d);
+  return value;
+}
+inline CellValue numberValue(double d) { return doubleValue(ValueKind::Number, d); }
+inline CellValue dateTimeValue(double d) { return doubleValue(ValueKind::DateTime, d); }
+inline CellValue wordValue(ValueKind kind, uint32_t v) {
+  CellValue value{kind, 0, 0, 0, {}};
+  value.setU32(v);
+  return value;
+}
+inline CellValue logicalValue(bool b) { return wordValue(ValueKind::Logical, b ? 1 : 0); }
+inline CellValue errorValue(uint32_t code) { return wordValue(ValueKind::Error, code); }
+inline CellValue integerValue(int32_t i) { return wordValue(ValueKind::Integer, static_cast<uint32_t>(i)); }
+inline CellValue formulaValue(FormulaRecord* record) {
+  CellValue value{ValueKind::Formula, 0, 0, 0, {}};
+  std::memcpy(value.payload, &record, sizeof record);
+  return value;
+}
 /// A cell reference (row, column) or an area (first row, first column, last row, last column).
 CellValue cellRefValue(uint16_t row, uint16_t column);
 CellValue areaRefValue(uint16_t firstRow, uint16_t firstColumn, uint16_t lastRow, uint16_t lastColumn);

@@ -74,6 +74,7 @@ void HandlePool::release(uint32_t handle) {
     --e->refCount;
     return;
   }
+  if (m_freeHook) m_freeHook(e + 1);
   heapFree(e);
   m_slots[handle] = freeSlot(m_freeHead);
   m_freeHead = handle;

@@ -33,6 +33,11 @@ class HandlePool {
   /// Drops the free list; its slots become null.
   void clearFreeList();
 
+  /// Called with an entry's data just before the entry is freed; the formula pool uses
+  /// it to release the texts a token string holds.
+  using FreeHook = void (*)(void* data);
+  void setFreeHook(FreeHook hook) { m_freeHook = hook; }
+
   /// Slots in use or free; handles are below this.
   uint32_t slotCount() const { return m_count; }
   uint32_t liveCount() const;
@@ -49,6 +54,7 @@ class HandlePool {
   uint32_t m_count = 0;
   uint32_t m_capacity = 0;
   int64_t m_freeHead = -1;
+  FreeHook m_freeHook = nullptr;
 };
 
 /// The application's two pools.

@@ -1,0 +1,60 @@
+# Kelp: `make run` builds and starts Kelp on the sample workbook; `make test` builds
+# with AddressSanitizer and UndefinedBehaviorSanitizer and runs every test.
+# Both install the Debian packages they need first.
+
+JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+
+PACKAGES := cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev \
+            libfreetype-dev libpng-dev libsdl2-dev fonts-dejavu-core fonts-liberation2
+FUZZ_PACKAGES := clang libclang-rt-dev
+
+SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
+
+.PHONY: all run test bench fuzz deps fuzz-deps clean
+
+all: test
+
+# Installs only what is missing, so a prepared machine does not touch the network.
+deps:
+	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:" $$missing; \
+	  $(SUDO) apt-get update && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing; \
+	fi
+
+fuzz-deps:
+	@missing=$$(for p in $(FUZZ_PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	  $(SUDO) apt-get update && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing; \
+	fi
+
+build/release/build.ninja: | deps
+	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKELP_TESTS=OFF
+
+run: deps build/release/build.ninja
+	cmake --build build/release -j $(JOBS)
+	./build/release/cli/kelpcli --version
+	./build/release/cli/kelpcli --help
+
+test: deps
+	cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKELP_SANITIZE=ON -DKELP_WERROR=ON
+	cmake --build build/test -j $(JOBS)
+	cd build/test && ctest --output-on-failure -j $(JOBS)
+
+bench: deps
+	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DKELP_TESTS=OFF -DKELP_BENCH=ON
+	cmake --build build/bench -j $(JOBS)
+	@for b in build/bench/bench/bench_*; do [ -x "$$b" ] && echo "== $$b" && "$$b" || exit 1; done
+
+fuzz: deps fuzz-deps
+	CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELP_TESTS=OFF -DKELP_FUZZ=ON
+	cmake --build build/fuzz -j $(JOBS)
+	@for f in build/fuzz/fuzz/fuzz_*; do \
+	  [ -x "$$f" ] || continue; name=$$(basename $$f); mkdir -p build/fuzz/corpus/$$name; \
+	  echo "== $$name ($(FUZZ_SECONDS) s)"; \
+	  "$$f" -max_total_time=$(FUZZ_SECONDS) build/fuzz/corpus/$$name fuzz/corpus/$$name 2>&1 | tail -n 3 || exit 1; \
+	done
+
+clean:
+	rm -rf build

@@ -1,0 +1,178 @@
+// Cell values: layout, ownership through the pools, equality and display text.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+
+#include "model/CellValue.h"
+#include "model/FormulaChain.h"
+#include "model/HandlePool.h"
+#include "model/ModelHeap.h"
+#include "platform/ErrorState.h"
+#include "platform/Locale.h"
+
+namespace kelp {
+namespace {
+
+std::u16string shown(const CellValue& value) {
+  std::u16string out = u"untouched";
+  valueToText(value, out);
+  return out;
+}
+
+uint32_t formulaTokens() {
+  const uint8_t tokens[] = {5, 0, 0, 0, 4, 7, 0, 0};  // length 5: SmallInteger 7, End
+  return formulaPool().add(tokens, sizeof tokens, 1);
+}
+
+TEST(CellValue, RecordLayoutIsFixed) {
+  EXPECT_EQ(sizeof(CellValue), 12u);
+  EXPECT_EQ(offsetof(CellValue, payload), 4u);
+  EXPECT_EQ(sizeof(CellRecord), 14u);
+  CellValue v = numberValue(2.5);
+  EXPECT_EQ(v.kind, ValueKind::Number);
+  EXPECT_EQ(v.number(), 2.5);
+  CellValue area = areaRefValue(1, 2, 3, 4);
+  EXPECT_EQ(area.u16(0), 1);
+  EXPECT_EQ(area.u16(3), 4);
+  CellRecord blank = blankCell();
+  EXPECT_EQ(blank.value.kind, ValueKind::Empty);
+  EXPECT_EQ(blank.style, -1);
+}
+
+TEST(CellValue, DisplayTextOfSimpleKinds) {
+  EXPECT_EQ(shown(emptyValue()), u"");
+  EXPECT_EQ(shown(logicalValue(true)), u"true");
+  EXPECT_EQ(shown(logicalValue(false)), u"false");
+  EXPECT_EQ(shown(errorValue(CellError::Div0)), u"!!Div0");
+  EXPECT_EQ(shown(errorValue(CellError::Null)), u"!!Null");
+  EXPECT_EQ(shown(errorValue(CellError::NA)), u"!!NA");
+  EXPECT_EQ(shown(errorValue(3)), u"Err3");
+  EXPECT_EQ(shown(integerValue(-42)), u"-42");
+  // References are never shown; the output stays as it was.
+  EXPECT_EQ(shown(cellRefValue(0, 0)), u"untouched");
+  CellValue text;
+  makeText(text, u"Hello \u00e9");
+  EXPECT_EQ(shown(text), u"Hello \u00e9");
+  releaseValue(text, true);
+}
+
+TEST(CellValue, EqualityComparesHandlesNotCharacters) {
+  CellValue a, b;
+  makeText(a, u"same");
+  makeText(b, u"same");
+  EXPECT_FALSE(valuesEqual(a, b));
+  CellValue c;
+  copyValue(a, c);
+  EXPECT_TRUE(valuesEqual(a, c));
+  EXPECT_TRUE(valuesEqual(numberValue(1.5), numberValue(1.5)));
+  EXPECT_FALSE(valuesEqual(numberValue(1.5), dateTimeValue(1.5)));
+  EXPECT_TRUE(valuesEqual(emptyValue(), emptyValue()));
+  EXPECT_FALSE(valuesEqual(logicalValue(true), logicalValue(false)));
+  releaseValue(a, true);
+  releaseValue(b, true);
+  releaseValue(c, true);
+}
+
+TEST(CellValue, EmptyTextIsNeverStored) {
+  uint32_t before = textPool().liveCount();
+  CellValue v;
+  makeText(v, u"");
+  EXPECT_EQ(v.kind, ValueKind::Text);
+  EXPECT_EQ(v.u32(), NoHandle);
+  EXPECT_EQ(textOf(v), u"");
+  EXPECT_EQ(textPool().liveCount(), before);
+  releaseValue(v, true);
+  EXPECT_EQ(v.kind, ValueKind::Empty);
+}
+
+TEST(CellValue, LastCopyReleasedFreesTheEntryAndTheSlotIsReused) {
+  CellValue a, b;
+  makeText(a, u"shared");
+  uint32_t handle = a.u32();
+  copyValue(a, b);
+  EXPECT_EQ(textPool().refCount(handle), 2u);
+  releaseValue(a, true);
+  EXPECT_TRUE(textPool().isLive(handle));
+  releaseValue(b, true);
+  EXPECT_FALSE(textPool().isLive(handle));
+  CellValue c;
+  makeText(c, u"next");
+  EXPECT_EQ(c.u32(), handle);
+  releaseValue(c, true);
+}
+
+TEST(CellValue, FormulaCopiesShareTokensAndJoinTheChain) {
+  FormulaChain chain;
+  uint32_t tokens = formulaTokens();
+  FormulaRecord* original = newFormulaRecord(tokens, 2, 2, 0);
+  ASSERT_NE(original, nullptr);
+  CellValue source = formulaValue(original);
+  original->cached = numberValue(7);
+  CellValue copy;
+  copyFormulaValue(source, copy, 4, 3, 1, &chain);
+  ASSERT_EQ(copy.kind, ValueKind::Formula);
+  FormulaRecord* record = copy.formula();
+  EXPECT_EQ(record->tokens, tokens);
+  EXPECT_EQ(record->row, 4);
+  EXPECT_EQ(record->column, 3);
+  EXPECT_EQ(record->sheet, 1);
+  EXPECT_EQ(record->cached.kind, ValueKind::Empty);
+  EXPECT_EQ(formulaPool().refCount(tokens), 2u);
+  EXPECT_EQ(chain.first(), record);
+  EXPECT_TRUE(chain.needsOrdering);
+
+  releaseValue(copy, true);
+  EXPECT_EQ(chain.first(), nullptr);
+  EXPECT_EQ(chain.tail(), chain.head());
+  EXPECT_EQ(formulaPool().refCount(tokens), 1u);
+  releaseValue(source, true);
+  EXPECT_FALSE(formulaPool().isLive(tokens));
+}
+
+TEST(CellValue, FormulaCopyOutOfMemoryLeavesDestinationEmpty) {
+  clearError();
+  uint32_t tokens = formulaTokens();
+  CellValue source = formulaValue(newFormulaRecord(tokens, 0, 0, 0));
+  CellValue copy = numberValue(1);
+  heapFailAfter(0);
+  copyFormulaValue(source, copy, 1, 1, 0, nullptr);
+  heapFailAfter(-1);
+  EXPECT_EQ(copy.kind, ValueKind::Empty);
+  EXPECT_EQ(pendingError(), 15u);
+  EXPECT_EQ(formulaPool().refCount(tokens), 1u);
+  clearError();
+  releaseValue(source, true);
+}
+
+TEST(CellValue, FormatFixedTrimsAndUsesTheLocaleDecimal) {
+  std::u16string out;
+  EXPECT_EQ(formatFixed(2.5, 4, true, out), 3u);
+  EXPECT_EQ(out, u"2.5");
+  formatFixed(3.0, 4, true, out);
+  EXPECT_EQ(out, u"3");
+  formatFixed(2.5, 4, false, out);
+  EXPECT_EQ(out, u"2.5000");
+  formatFixed(-0.0001, 2, false, out);
+  EXPECT_EQ(out, u"0.00");
+  formatFixed(1e300, 9, true, out);
+  EXPECT_EQ(out.size(), 301u);
+  LocaleSettings saved = currentLocale();
+  LocaleSettings comma = saved;
+  comma.decimalSymbol = u',';
+  setCurrentLocale(comma);
+  formatFixed(1234.126, 2, true, out);
+  EXPECT_EQ(out, u"1234,13");
+  setCurrentLocale(saved);
+}
+
+TEST(CellValue, ValueOnlyReadingBeforeTheEntryReaderIsInstalled) {
+  double d = 0;
+  EXPECT_TRUE(textToNumber(u"12.5", d));
+  EXPECT_EQ(d, 12.5);
+  EXPECT_FALSE(textToNumber(u"12x", d));
+  EXPECT_FALSE(textToNumber(u"", d));
+  EXPECT_FALSE(textToNumber(u"1e400", d));
+}
+
+}  // namespace
+}  // namespace kelp

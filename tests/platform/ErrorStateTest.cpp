@@ -1,0 +1,70 @@
+// The error state keeps the first code and turns codes into messages.
+#include <gtest/gtest.h>
+
+#include "platform/ErrorState.h"
+#include "platform/StringTable.h"
+#include "platform/Text.h"
+
+namespace kelp {
+namespace {
+
+TEST(ErrorState, FirstErrorWinsUntilCleared) {
+  clearError();
+  EXPECT_EQ(pendingError(), 0u);
+  setError(Err::OutOfMemory);
+  setError(Err::FileRead);
+  EXPECT_EQ(pendingError(), 15u);
+  EXPECT_TRUE(hasError(Err::OutOfMemory));
+  clearError();
+  setError(13u);
+  EXPECT_EQ(pendingError(), 13u);
+  clearError();
+}
+
+TEST(ErrorState, SaveAndRestoreShieldsAnOuterError) {
+  clearError();
+  setError(Err::ShareViolation);
+  SavedErrorState saved = saveErrorState();
+  clearError();
+  setErrorShowing(false);
+  setError(Err::UnknownName);
+  restoreErrorState(saved);
+  EXPECT_EQ(pendingError(), 47u);
+  EXPECT_TRUE(errorShowing());
+  clearError();
+}
+
+TEST(ErrorState, MessagesComeFromTheStringTable) {
+  EXPECT_EQ(errorMessage(15), u"Out of memory");
+  EXPECT_EQ(errorMessage(20), u"\")\" missing");
+  EXPECT_EQ(errorMessage(56), u"You must enter a delimited list or reference to single row or column.");
+  // A code without a message falls back to its number.
+  EXPECT_EQ(errorMessage(57), u"Error no. 57");
+  EXPECT_EQ(errorMessage(123456), u"Error no. 123456");
+  EXPECT_EQ(loadString(2000 + 33), u"The file was created in the newer version of Kelp. Some data may be lost.");
+  EXPECT_EQ(loadString(StringId::SheetPrefix), u"Sheet");
+  EXPECT_TRUE(loadString(1).empty());
+}
+
+TEST(Text, Utf8RoundTripAndRepair) {
+  const std::u16string mixed = u"Kč \u00e9t\u00e9 \U0001F600 end";
+  EXPECT_EQ(utf8ToUtf16(utf16ToUtf8(mixed)), mixed);
+  EXPECT_EQ(utf8ToUtf16("a\xff" "b"), u"a\uFFFDb");
+  EXPECT_EQ(utf8ToUtf16("\xe2\x82"), u"\uFFFD\uFFFD");  // truncated sequence
+  EXPECT_EQ(utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xef\xbf\xbd");
+}
+
+TEST(Text, CaseFoldingAndFormatting) {
+  EXPECT_TRUE(equalsIgnoreCase(u"Sheet1", u"sHEET1"));
+  EXPECT_TRUE(equalsIgnoreCase(u"\u00c9T\u00c9", u"\u00e9t\u00e9"));
+  EXPECT_TRUE(equalsIgnoreCase(u"\u010cESK\u00dd", u"\u010desk\u00fd"));
+  EXPECT_TRUE(equalsIgnoreCase(u"\u0414\u0410\u041d\u041d\u042b\u0415", u"\u0434\u0430\u043d\u043d\u044b\u0435"));
+  EXPECT_FALSE(equalsIgnoreCase(u"Sheet1", u"Sheet11"));
+  EXPECT_LT(compareIgnoreCase(u"apple", u"BANANA"), 0);
+  EXPECT_EQ(formatText(u"Sheet%d", 4), u"Sheet4");
+  EXPECT_EQ(formatText(u"Error no. %i (100%%)", -3), u"Error no. -3 (100%)");
+  EXPECT_EQ(formatText(u"Could not find '%s'.", u"a.kp"), u"Could not find 'a.kp'.");
+}
+
+}  // namespace
+}  // namespace kelp
