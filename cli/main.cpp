@@ -2,16 +2,34 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/Cli.h"
+#include "functions/Engine.h"
+
 namespace {
 
 const char kUsage[] =
-    "Usage: kelpcli [--help] [--version]\n"
+    "Usage: kelpcli COMMAND [OPTIONS]\n"
     "\n"
     "Kelp's batch command line.\n"
     "\n"
+    "Commands:\n"
+    "  eval [--set REF=ENTRY]... [--at REF] [--format N] [--locale NAME] ENTRY...\n"
+    "        Types each ENTRY into a cell of a fresh three-sheet workbook (REF, default\n"
+    "        Sheet3!IV65536), recalculates and prints the cell's value, one line per\n"
+    "        ENTRY. --set types entries into other cells first (REF like A1 on Sheet1,\n"
+    "        or Sheet2!B3). An ENTRY of - reads one entry per line from standard input.\n"
+    "        --format shows results under the workbook's number format N instead of\n"
+    "        General. A formula that does not compile prints \"error N: MESSAGE at P\".\n"
+    "\n"
     "Options:\n"
     "  --help       show this help and exit\n"
-    "  --version    show the version and exit\n";
+    "  --version    show the version and exit\n"
+    "\n"
+    "Locales: --locale NAME, else KELP_LOCALE, else LC_ALL / LC_NUMERIC / LC_TIME / LANG\n"
+    "when they name a built-in locale (en_US, en_GB, de_DE, fr_FR, cs_CZ, ja_JP);\n"
+    "US English otherwise.\n"
+    "\n"
+    "Exit status: 0 on success, 1 when an entry or file failed, 2 on a usage error.\n";
 
 }  // namespace
 
@@ -29,6 +47,9 @@ int main(int argc, char** argv) {
     std::printf("kelpcli %s\n", KELP_VERSION);
     return 0;
   }
+  kelp::startEngine();
+  kelp::cli::Args args(argc, argv, 2);
+  if (std::strcmp(command, "eval") == 0) return kelp::cli::runEval(args);
   std::fprintf(stderr, "kelpcli: unknown command '%s' (see kelpcli --help)\n", command);
   return 2;
 }

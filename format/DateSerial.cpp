@@ -26,17 +26,17 @@ bool serialFromFields(int year, int month, int day, int hour, int minute, int se
         hour < 0 || hour >= 24 || minute < 0 || minute >= 60 || second < 0 || second >= 60 || millisecond < 0 ||
         millisecond >= 1000)
       return false;
-  } else {
-    // Floor division, so that month 0 is December of the year before.
-    int shift = (month - 1) >= 0 ? (month - 1) / 12 : -((12 - month) / 12);
-    year += shift;
-    month = month - 1 - shift * 12 + 1;
   }
-  // The day number of 1 January of `year` from year 0, counting year 0 as a leap year
-  // the way the formula does: the days of the years before it.
-  int64_t y = year;
-  int64_t days = 365 * y + y / 4 - y / 100 + y / 400 + kDaysBefore[month - 1] + day;
-  if (month <= 2 && isLeapYear(year)) days -= 1;
+  // Floor division, so that month 0 is December of the year before; 64 bits so that
+  // unchecked fields far out of range cannot overflow.
+  int64_t m = month;
+  int64_t shift = (m - 1) >= 0 ? (m - 1) / 12 : -((12 - m) / 12);
+  int64_t y = static_cast<int64_t>(year) + shift;
+  m = m - shift * 12;
+  bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  // The formula counts the leap day of `y` itself, hence the step back in January and February.
+  int64_t days = 365 * y + y / 4 - y / 100 + y / 400 + kDaysBefore[m - 1] + static_cast<int64_t>(day);
+  if (m <= 2 && leap) days -= 1;
   days -= kEpochDays;
   double fraction = ((hour * 60.0 + minute) * 60.0 + second) / 86400.0 + millisecond / 86400000.0;
   out = days < 0 ? static_cast<double>(days) - fraction : static_cast<double>(days) + fraction;

@@ -68,6 +68,12 @@ inline CellRefCode encodeCell(uint16_t row, uint16_t column, bool rowRelative, b
   return out;
 }
 
+/// Both corners of a stored area reference resolved in place.
+inline void resolveArea(CellRefCode area[2], uint16_t baseRow, uint16_t baseColumn) {
+  area[0] = resolveCell(area[0], baseRow, baseColumn);
+  area[1] = resolveCell(area[1], baseRow, baseColumn);
+}
+
 inline uint16_t readU16(const uint8_t* p) {
   uint16_t v;
   std::memcpy(&v, p, 2);
@@ -88,5 +94,18 @@ inline double readDouble(const uint8_t* p) {
   std::memcpy(&v, p, 8);
   return v;
 }
+
+inline CellRefCode readCellRef(const uint8_t* p) { return CellRefCode{readU16(p), readU16(p + 2)}; }
+
+/// The name of an op code as written in golden tests ("Add", "Call"); "?" when unused.
+const char* opName(uint8_t op);
+
+/// Releases the text-pool reference of every string literal in `tokens` (`length`
+/// bytes, no length prefix). Stops at an unused op code or a payload that would run
+/// past the end, so a damaged string cannot make it read beyond its block.
+void releaseTokenTexts(const uint8_t* tokens, size_t length);
+
+/// The formula pool's free hook: a freed token string gives back its string literals.
+void releaseEntryTexts(void* data);
 
 }  // namespace kelp

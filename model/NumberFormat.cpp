@@ -1,6 +1,7 @@
 // Number format records and the built-in list made from the locale.
 #include "model/NumberFormat.h"
 
+#include "platform/ErrorState.h"
 #include "platform/Locale.h"
 
 namespace kelp {
@@ -9,6 +10,8 @@ bool NumberFormatRecord::sameAs(const NumberFormatRecord& o) const {
   if (kind != o.kind || general != o.general) return false;
   switch (kind) {
     case FormatKind::Number:
+      // General ignores the other number fields, so stray values there make no new format.
+      if (general) return true;
       return decimals == o.decimals && percent == o.percent && thousands == o.thousands &&
              positivePrefix == o.positivePrefix && positiveSuffix == o.positiveSuffix &&
              negativePrefix == o.negativePrefix && negativeSuffix == o.negativeSuffix;
@@ -47,8 +50,6 @@ NumberFormatRecord dateFormat(std::u16string datePicture, std::u16string timePic
   return f;
 }
 
-namespace {
-
 NumberFormatRecord currencyFormat(int decimals) {
   const LocaleSettings& locale = currentLocale();
   const int n = locale.negativeCurrencyMode;
@@ -69,10 +70,8 @@ NumberFormatRecord currencyFormat(int decimals) {
   return f;
 }
 
-}  // namespace
-
 std::vector<NumberFormatRecord> builtInFormats() {
-  const std::u16string shortDate = currentLocale().shortDatePicture;
+  const auto& pictures = currentLocale().pictures;
   NumberFormatRecord percent = fixedFormat(2, false);
   percent.positiveSuffix = u"%";
   percent.negativeSuffix = u"%";
@@ -86,17 +85,46 @@ std::vector<NumberFormatRecord> builtInFormats() {
       currencyFormat(0),
       currencyFormat(2),
       percent,
-      dateFormat(shortDate, u""),
-      dateFormat(u"d-MMM-yy", u""),
-      dateFormat(u"d-MMM", u""),
-      dateFormat(u"MMM-yy", u""),
-      dateFormat(u"", u"h:mm tt"),
-      dateFormat(u"", u"H:mm"),
-      dateFormat(u"", u"h:mm:ss tt"),
-      dateFormat(u"", u"H:mm:ss"),
-      dateFormat(shortDate, u"H:mm"),
+      dateFormat(pictures[PictureSlot::ShortDate], u""),
+      dateFormat(pictures[PictureSlot::DayMonthYear], u""),
+      dateFormat(pictures[PictureSlot::DayMonth], u""),
+      dateFormat(pictures[PictureSlot::MonthYear], u""),
+      dateFormat(u"", pictures[PictureSlot::Time12]),
+      dateFormat(u"", pictures[PictureSlot::Time24]),
+      dateFormat(u"", pictures[PictureSlot::Time12Seconds]),
+      dateFormat(u"", pictures[PictureSlot::Time24Seconds]),
+      dateFormat(pictures[PictureSlot::ShortDate], pictures[PictureSlot::Time24]),
       text,
   };
+}
+
+int32_t findOrAddNumberFormat(std::vector<NumberFormatRecord>& formats, const NumberFormatRecord& format,
+                              int32_t target) {
+  if (target < 0) {
+    for (size_t i = 0; i < formats.size(); ++i)
+      if (formats[i].sameAs(format)) return static_cast<int32_t>(i);
+    target = static_cast<int32_t>(formats.size());
+  }
+  if (target >= MaxNumberFormats) {
+    setError(Err::OutOfMemory);
+    return -1;
+  }
+  if (static_cast<size_t>(target) >= formats.size()) formats.resize(static_cast<size_t>(target) + 1, generalFormat());
+  formats[static_cast<size_t>(target)] = format;
+  return target;
+}
+
+bool removeNumberFormat(std::vector<NumberFormatRecord>& formats, GrowArray<StyleRecord>& styles, int32_t index,
+                        int32_t lastBuiltIn) {
+  if (index <= lastBuiltIn || index < 0 || static_cast<size_t>(index) >= formats.size()) return false;
+  formats.erase(formats.begin() + index);
+  for (StyleRecord& style : styles) {
+    if (style.numberFormat == index)
+      style.numberFormat = BuiltInFormat::General;
+    else if (style.numberFormat > index)
+      --style.numberFormat;
+  }
+  return true;
 }
 
 }  // namespace kelp

@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "model/GrowArray.h"
+#include "model/Style.h"
+
 namespace kelp {
 
 enum class FormatKind : uint32_t { Text = 3, Number = 4, DateTime = 13 };
@@ -50,5 +53,20 @@ NumberFormatRecord dateFormat(std::u16string datePicture, std::u16string timePic
 
 /// The sixteen built-in formats made from the locale in force.
 std::vector<NumberFormatRecord> builtInFormats();
+/// The two currency formats (built-ins 3 and 4) under the locale in force.
+NumberFormatRecord currencyFormat(int decimals);
+
+/// The most formats a list holds: a style's format index is 16 bits.
+constexpr int32_t MaxNumberFormats = 0xFFFF;
+
+/// Without a target (-1), the index of the first record equal to `format`, or of the copy
+/// appended. With a target, the copy replaces the record there, the list growing with
+/// General formats to reach it. -1 and error 15 when the list would pass MaxNumberFormats.
+int32_t findOrAddNumberFormat(std::vector<NumberFormatRecord>& formats, const NumberFormatRecord& format,
+                              int32_t target = -1);
+/// Removes user format `index` (above `lastBuiltIn`); styles past it move one lower and
+/// styles that used it fall back to General. False for built-in or missing formats.
+bool removeNumberFormat(std::vector<NumberFormatRecord>& formats, GrowArray<StyleRecord>& styles, int32_t index,
+                        int32_t lastBuiltIn = BuiltInFormat::Last);
 
 }  // namespace kelp

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "model/FormulaChain.h"
+#include "model/HandlePool.h"
 #include "model/Workbook.h"
 
 namespace kelp {
@@ -121,6 +122,10 @@ Sheet::~Sheet() {
     for (int32_t c = row->cells.size(); c-- > 0;) releaseValue(row->cells[c].value, true);
     row->~Row();
     heapFree(row);
+  }
+  for (ValidationEntry& entry : validations) {
+    formulaPool().release(entry.rule.formula1);
+    formulaPool().release(entry.rule.formula2);
   }
 }
 

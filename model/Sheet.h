@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "model/CellValue.h"
 #include "model/GrowArray.h"
@@ -164,6 +165,45 @@ struct PrintSettings {
 
 enum class SheetVisibility : uint32_t { Visible = 0, Hidden = 1, Internal = 2 };
 
+/// A validation rule; `flags` has the bit layout of the Excel data validation record.
+struct ValidationRule {
+  uint32_t flags = 0;  // bits 0-3 type, 4-6 error style, 7 explicit list, 8 ignore blank,
+                       // 9 no drop-down, 18 input message, 19 error alert, 20-23 operator
+  std::u16string errorTitle;    // empty: absent
+  std::u16string errorMessage;
+  std::u16string inputTitle;
+  std::u16string inputMessage;
+  uint32_t formula1 = NoHandle;  // formula pool handles, owned by the sheet
+  uint32_t formula2 = NoHandle;
+  std::vector<std::u16string> list;  // the explicit list of texts
+};
+
+/// A rule with the areas it governs; the last entry containing a cell governs it.
+struct ValidationEntry {
+  ValidationRule rule;
+  std::vector<Area> areas;
+};
+
+/// One column's criterion of an AutoFilter; the six numbers are stored as they are.
+struct FilterColumn {
+  uint32_t kind = 0;  // 0 none, 1 top/bottom N, 2 blanks, 3 non-blanks, 4 custom
+  uint32_t count = 0;
+  uint32_t largest = 0;
+  uint32_t operator1 = 0;
+  uint32_t operator2 = 0;  // 0: no second condition
+  uint32_t joinAnd = 0;
+  std::u16string text1;
+  std::u16string text2;
+};
+
+/// The sheet's AutoFilter: the heading row is `area.firstRow`; one column entry per
+/// column of the area.
+struct AutoFilter {
+  uint32_t active = 0;
+  Area area{};
+  std::vector<FilterColumn> columns;
+};
+
 class Sheet {
  public:
   explicit Sheet(std::u16string name = u"");
@@ -183,6 +223,8 @@ class Sheet {
   Selection selection;
   ColumnTable columns;
   GrowArray<Area> mergedAreas;
+  std::vector<ValidationEntry> validations;  // rules' formulas are released by ~Sheet
+  AutoFilter autoFilter;
 
   /// The workbook the sheet belongs to: its style table and formula chain. Null for
   /// a sheet on its own, whose formulas join no chain.

@@ -19,6 +19,23 @@ void destroySheet(Sheet* sheet) {
 }
 }  // namespace
 
+std::array<uint32_t, 56> Palette::defaultColors() {
+  // The standard colours of palette indexes 8 to 63, written as 0xRRGGBB for reading.
+  static constexpr uint32_t rgb[56] = {
+      0x000000, 0xFFFFFF, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0xFF00FF, 0x00FFFF,
+      0x800000, 0x008000, 0x000080, 0x808000, 0x800080, 0x008080, 0xC0C0C0, 0x808080,
+      0x9999FF, 0x993366, 0xFFFFCC, 0xCCFFFF, 0x660066, 0xFF8080, 0x0066CC, 0xCCCCFF,
+      0x000080, 0xFF00FF, 0xFFFF00, 0x00FFFF, 0x800080, 0x800000, 0x008080, 0x0000FF,
+      0x00CCFF, 0xCCFFFF, 0xCCFFCC, 0xFFFF99, 0x99CCFF, 0xFF99CC, 0xCC99FF, 0xFFCC99,
+      0x3366FF, 0x33CCCC, 0x99CC00, 0xFFCC00, 0xFF9900, 0xFF6600, 0x666699, 0x969696,
+      0x003366, 0x339966, 0x003300, 0x333300, 0x993300, 0x993366, 0x333399, 0x333333,
+  };
+  std::array<uint32_t, 56> colors{};
+  for (size_t i = 0; i < colors.size(); ++i)
+    colors[i] = ((rgb[i] & 0xFF) << 16) | (rgb[i] & 0xFF00) | ((rgb[i] >> 16) & 0xFF);
+  return colors;
+}
+
 Workbook::Workbook() : m_chain(this) {}
 
 Workbook::~Workbook() {
@@ -172,11 +189,12 @@ const StyleRecord& Workbook::style(int32_t index) const {
   return styles.size() > 0 ? styles[0] : kDefaultStyle;
 }
 
-int32_t Workbook::findOrAddNumberFormat(const NumberFormatRecord& format) {
-  for (size_t i = 0; i < numberFormats.size(); ++i)
-    if (numberFormats[i].sameAs(format)) return static_cast<int32_t>(i);
-  numberFormats.push_back(format);
-  return static_cast<int32_t>(numberFormats.size()) - 1;
+int32_t Workbook::findOrAddNumberFormat(const NumberFormatRecord& format, int32_t target) {
+  return kelp::findOrAddNumberFormat(numberFormats, format, target);
+}
+
+bool Workbook::removeNumberFormat(int32_t index) {
+  return kelp::removeNumberFormat(numberFormats, styles, index, lastBuiltInFormat);
 }
 
 int16_t Workbook::changedStyle(int16_t oldStyle, const StyleRecord& styleFields, uint32_t styleMask,

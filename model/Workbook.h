@@ -3,8 +3,10 @@
 // formula chain of its formulas.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +37,24 @@ struct DefinedName {
 struct TaskVariable {
   std::u16string name;
   CellValue value;  // owned
+};
+
+/// A task kept with the workbook: run from a menu, a tap on a cell or a new value.
+struct WorkbookTask {
+  std::u16string name;        // compared without regard to case
+  std::u16string definition;  // the task text
+  bool global = false;        // kept in the settings as well; such tasks are not saved with the book
+  uint32_t runOn = 0;         // 0 no event, 1 menu item, 2 tap on cell, 3 new value in
+  uint8_t area[12] = {};      // a 3-D area reference's value bytes: 0, first sheet, last sheet, rectangle
+  std::optional<std::u16string> menuText;
+};
+
+/// The 56 colours that palette indexes 8 to 63 name, as 0x00BBGGRR.
+struct Palette {
+  std::array<uint32_t, 56> colors = defaultColors();
+  bool changed = false;  // only a changed palette is stored with the workbook
+
+  static std::array<uint32_t, 56> defaultColors();
 };
 
 class Workbook {
@@ -96,8 +116,11 @@ class Workbook {
   int32_t findOrAddStyle(const StyleRecord& style);
   /// The style at `index`; indexes out of the table read as style 0.
   const StyleRecord& style(int32_t index) const;
-  /// The index of an equal format, or of the copy appended.
-  int32_t findOrAddNumberFormat(const NumberFormatRecord& format);
+  /// The index of an equal format, or of the copy appended; with a target the copy
+  /// replaces the format there. -1 and error 15 when the list is full.
+  int32_t findOrAddNumberFormat(const NumberFormatRecord& format, int32_t target = -1);
+  /// Removes a user format; styles past it move down, styles using it become General.
+  bool removeNumberFormat(int32_t index);
   bool isUserFormat(int32_t index) const { return index > lastBuiltInFormat; }
 
   /// Changes the flagged style and font fields of every cell of the sheet's selection.
@@ -108,6 +131,16 @@ class Workbook {
                        const FontRecord& fontFields, uint32_t fontMask);
 
   FormulaChain& formulaChain() { return m_chain; }
+
+  // The document: where it is stored and how it is protected.
+  std::u16string fileName;       // empty for an untitled workbook
+  uint32_t fileType = 0;         // the document file type code
+  bool modified = false;
+  uint32_t passwordHash = 0;     // 0: no password
+  std::u16string password;       // keys the scrambling of the native format
+  uint32_t codePage = 1252;      // of byte texts read and written for this workbook
+  std::vector<WorkbookTask> tasks;
+  Palette palette;
 
  private:
   FormulaChain m_chain;  // declared first so it outlives the sheets' formulas

@@ -1,0 +1,315 @@
+// Buffered document streams: buffering, framing, scrambling and the targets.
+#include "files/DocStream.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <unistd.h>
+
+#include "platform/ErrorState.h"
+
+namespace kelp {
+
+namespace {
+
+// Bytes 0x80-0x9F of Windows-1252; the rest of the code page is Latin-1.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+int64_t g_faultBytes = -1;
+int g_faultError = 0;
+
+constexpr uint32_t ScramblePiece = 1024;
+
+}  // namespace
+
+bool codePageSupported(uint32_t codePage) { return codePage == 1252 || codePage == 28591 || codePage == 20127; }
+
+char16_t byteToChar(uint32_t codePage, uint8_t byte) {
+  if (byte < 0x80) return byte;
+  if (codePage == 20127) return u'?';
+  if (codePage == 1252 && byte < 0xA0) return kCp1252High[byte - 0x80];
+  return byte;
+}
+
+void setFileWriteFault(int64_t bytes, int systemError) {
+  g_faultBytes = bytes;
+  g_faultError = systemError;
+}
+
+// DocStream.
+
+DocStream::~DocStream() { std::free(m_buffer); }
+
+void DocStream::allocateBuffer() {
+  if (m_buffer) return;
+  for (uint32_t size : {LargeBuffer, SmallBuffer}) {
+    m_buffer = static_cast<uint8_t*>(std::malloc(size));
+    if (m_buffer) {
+      m_capacity = size;
+      break;
+    }
+  }
+  m_readIndex = m_filled = 0;
+}
+
+void DocStream::Seek(uint32_t offset) {
+  // Pending bytes belong before the new position, so they go out first.
+  if (m_pending) writePending(static_cast<uint32_t>(Err::FileWrite));
+  m_readIndex = m_filled = 0;
+  if (!targetSeek(offset)) setError(Err::FileRead);
+  m_position = offset;
+}
+
+bool DocStream::writePending(uint32_t failureCode) {
+  uint32_t pending = m_pending;
+  m_pending = 0;
+  if (!pending) return true;
+  uint32_t code = targetWrite(m_buffer, pending);
+  if (code == 0) return true;
+  setError(failureCode ? failureCode : code);
+  return false;
+}
+
+void DocStream::writeBuffered(const uint8_t* bytes, uint32_t count) {
+  if (m_capacity && count <= m_capacity) {
+    if (m_pending + count > m_capacity) writePending(0);
+    std::memcpy(m_buffer + m_pending, bytes, count);
+    m_pending += count;
+    m_position += count;
+    return;
+  }
+  // Unbuffered, or more than a buffer at once: straight to the target, in order.
+  if (m_pending) writePending(0);
+  uint32_t code = targetWrite(bytes, count);
+  if (code) {
+    setError(code);
+    return;
+  }
+  m_position += count;
+}
+
+void DocStream::Write(const void* bytes, uint32_t count) {
+  if (count == 0) return;
+  const auto* in = static_cast<const uint8_t*>(bytes);
+  if (!m_scramble) {
+    writeBuffered(in, count);
+    return;
+  }
+  // Scrambled in pieces through a stack copy, so the caller's data is never changed.
+  uint8_t piece[ScramblePiece];
+  while (count) {
+    uint32_t n = count < ScramblePiece ? count : ScramblePiece;
+    for (uint32_t i = 0; i < n; ++i) piece[i] = static_cast<uint8_t>((in[i] ^ m_key1) + m_key2);
+    writeBuffered(piece, n);
+    in += n;
+    count -= n;
+  }
+}
+
+void DocStream::Flush() { writePending(static_cast<uint32_t>(Err::FileWrite)); }
+
+uint32_t DocStream::readAvailable(uint8_t* out, uint32_t count) {
+  uint32_t delivered = 0;
+  if (!m_capacity) {
+    while (delivered < count) {
+      int64_t n = targetRead(out + delivered, count - delivered);
+      if (n < 0) {
+        setError(Err::FileRead);
+        break;
+      }
+      if (n == 0) break;
+      delivered += static_cast<uint32_t>(n);
+    }
+  } else {
+    while (delivered < count) {
+      if (m_readIndex >= m_filled) {
+        int64_t n = targetRead(m_buffer, m_capacity);
+        m_readIndex = 0;
+        m_filled = n > 0 ? static_cast<uint32_t>(n) : 0;
+        if (n < 0) setError(Err::FileRead);
+        if (n <= 0) break;
+      }
+      uint32_t n = m_filled - m_readIndex;
+      if (n > count - delivered) n = count - delivered;
+      std::memcpy(out + delivered, m_buffer + m_readIndex, n);
+      m_readIndex += n;
+      delivered += n;
+    }
+  }
+  if (m_scramble)
+    for (uint32_t i = 0; i < delivered; ++i) out[i] = static_cast<uint8_t>(static_cast<uint8_t>(out[i] - m_key2) ^ m_key1);
+  m_position += delivered;
+  return delivered;
+}
+
+uint32_t DocStream::Read(void* bytes, uint32_t count) {
+  if (count == 0) return 0;
+  uint32_t delivered = readAvailable(static_cast<uint8_t*>(bytes), count);
+  if (delivered < count) setError(Err::FileRead);
+  return delivered;
+}
+
+bool DocStream::ReadRecord(uint16_t& type, uint16_t& length, uint8_t* data) {
+  uint8_t header[4];
+  type = 0;
+  length = 0;
+  if (Read(header, 4) != 4) return false;
+  type = static_cast<uint16_t>(header[0] | header[1] << 8);
+  length = static_cast<uint16_t>(header[2] | header[3] << 8);
+  return length == 0 || Read(data, length) == length;
+}
+
+char16_t DocStream::ReadChar() {
+  while (m_charIndex >= m_charCount) {
+    uint8_t bytes[TextChunk];
+    uint32_t n = readAvailable(bytes, TextChunk);
+    if (n == 0) return 0;
+    for (uint32_t i = 0; i < n; ++i) m_chars[i] = byteToChar(m_codePage, bytes[i]);
+    m_charCount = n;
+    m_charIndex = 0;
+    if (m_textState < 0) {
+      m_textState = (n >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) ? 1 : 0;
+      if (m_textState == 1) m_charIndex = 2;
+    }
+  }
+  char16_t c = m_chars[m_charIndex++];
+  return c == 0 ? 1 : c;
+}
+
+void DocStream::WriteRecord16(uint16_t type, uint16_t length, const void* data) {
+  uint8_t header[4] = {static_cast<uint8_t>(type), static_cast<uint8_t>(type >> 8), static_cast<uint8_t>(length),
+                       static_cast<uint8_t>(length >> 8)};
+  Write(header, 4);
+  if (length) Write(data, length);
+}
+
+void DocStream::WriteRecord8(uint8_t type, uint16_t length, const void* data) {
+  Write(&type, 1);
+  if (length) Write(data, length);
+}
+
+void DocStream::WriteText(std::u16string_view text) {
+  uint8_t units[512];
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t n = text.size() - at < 256 ? text.size() - at : 256;
+    for (size_t i = 0; i < n; ++i) {
+      units[2 * i] = static_cast<uint8_t>(text[at + i]);
+      units[2 * i + 1] = static_cast<uint8_t>(text[at + i] >> 8);
+    }
+    Write(units, static_cast<uint32_t>(2 * n));
+    at += n;
+  }
+}
+
+void DocStream::WriteLine(std::u16string_view text) {
+  WriteText(text);
+  WriteText(u"\r\n");
+}
+
+void DocStream::SetScrambleKey(std::u16string_view password) {
+  m_scramble = true;
+  m_key1 = static_cast<uint8_t>(password.size() + 23);
+  // A one-character password pairs its character with the terminator.
+  uint8_t first = password.size() > 0 ? static_cast<uint8_t>(password[0]) : 0;
+  uint8_t second = password.size() > 1 ? static_cast<uint8_t>(password[1]) : 0;
+  m_key2 = static_cast<uint8_t>(first + second + 3);
+}
+
+// File target.
+
+uint32_t FileDocStream::targetWrite(const uint8_t* bytes, uint32_t count) {
+  uint32_t written = 0;
+  while (written < count) {
+    uint32_t ask = count - written;
+    int failure = 0;
+    if (g_faultBytes >= 0) {
+      if (g_faultBytes == 0) failure = g_faultError;
+      else if (ask > g_faultBytes) ask = static_cast<uint32_t>(g_faultBytes);
+    }
+    ssize_t n = -1;
+    if (failure) errno = failure;
+    else n = ::write(m_fd, bytes + written, ask);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      int error = n < 0 ? errno : ENOSPC;  // a write that makes no progress means no room
+      return static_cast<uint32_t>(error == ENOSPC || error == EDQUOT ? Err::DiskFull : Err::FileWrite);
+    }
+    if (g_faultBytes > 0) g_faultBytes -= n;
+    written += static_cast<uint32_t>(n);
+  }
+  return 0;
+}
+
+int64_t FileDocStream::targetRead(uint8_t* bytes, uint32_t count) {
+  uint32_t got = 0;
+  while (got < count) {
+    ssize_t n = ::read(m_fd, bytes + got, count - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return got ? static_cast<int64_t>(got) : -1;
+    if (n == 0) break;
+    got += static_cast<uint32_t>(n);
+  }
+  return got;
+}
+
+bool FileDocStream::targetSeek(uint32_t offset) { return ::lseek(m_fd, static_cast<off_t>(offset), SEEK_SET) >= 0; }
+
+// Memory target.
+
+MemoryDocStream::MemoryDocStream(const void* bytes, size_t count) {
+  if (count == 0) return;
+  if (count > 0xFFFFFFFFu || !(m_block = static_cast<uint8_t*>(std::malloc(count)))) {
+    setError(Err::OutOfMemory);
+    return;
+  }
+  std::memcpy(m_block, bytes, count);
+  m_used = m_allocated = static_cast<uint32_t>(count);
+}
+
+MemoryDocStream::~MemoryDocStream() { std::free(m_block); }
+
+uint8_t* MemoryDocStream::release() {
+  uint8_t* block = m_block;
+  m_block = nullptr;
+  m_used = m_allocated = m_at = 0;
+  return block;
+}
+
+uint32_t MemoryDocStream::targetWrite(const uint8_t* bytes, uint32_t count) {
+  uint64_t end = static_cast<uint64_t>(m_at) + count;
+  if (end > m_allocated) {
+    // Grows by the shortfall rounded up to whole KiB, so appends rarely move the block.
+    uint64_t shortfall = end - m_allocated;
+    uint64_t grown = m_allocated + (shortfall + 1023) / 1024 * 1024;
+    void* block = grown <= 0xFFFFFFFFu ? std::realloc(m_block, grown) : nullptr;
+    if (!block) return static_cast<uint32_t>(Err::OutOfMemory);
+    m_block = static_cast<uint8_t*>(block);
+    m_allocated = static_cast<uint32_t>(grown);
+  }
+  std::memcpy(m_block + m_at, bytes, count);
+  m_at = static_cast<uint32_t>(end);
+  if (m_at > m_used) m_used = m_at;
+  return 0;
+}
+
+int64_t MemoryDocStream::targetRead(uint8_t* bytes, uint32_t count) {
+  uint32_t n = m_at < m_used ? m_used - m_at : 0;
+  if (n > count) n = count;
+  if (n) std::memcpy(bytes, m_block + m_at, n);
+  m_at += n;
+  return n;
+}
+
+bool MemoryDocStream::targetSeek(uint32_t offset) {
+  if (offset > m_used) return false;
+  m_at = offset;
+  return true;
+}
+
+}  // namespace kelp

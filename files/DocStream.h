@@ -1,0 +1,140 @@
+// DocStream: the buffered byte stream under every document reader and writer, with
+// its file and memory targets, record framing, password scrambling and byte text.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace kelp {
+
+/// Streams never throw and never stop: a failure sets the first code in the error
+/// state (13 read, 14 write, 48 disk full, 15 memory) and the stream goes on.
+class DocStream {
+ public:
+  static constexpr uint32_t LargeBuffer = 65536;
+  static constexpr uint32_t SmallBuffer = 16384;
+  static constexpr uint32_t TextChunk = 2048;
+
+  DocStream() = default;
+  DocStream(const DocStream&) = delete;
+  DocStream& operator=(const DocStream&) = delete;
+  virtual ~DocStream();
+
+  /// Gives the stream its block buffer: 64 KiB, else 16 KiB, else none (unbuffered).
+  void allocateBuffer();
+  uint32_t bufferCapacity() const { return m_capacity; }
+
+  /// Drops the read buffer, writes what is pending and moves to an absolute offset.
+  void Seek(uint32_t offset);
+  void Write(const void* bytes, uint32_t count);
+  /// The bytes delivered; fewer than asked (end of data, failure) sets error 13.
+  uint32_t Read(void* bytes, uint32_t count);
+  /// The next character of a byte text; 0 at its end, a NUL character comes back as 1.
+  char16_t ReadChar();
+  /// A 16-bit type, a 16-bit length and that many bytes into `data` (room for 65535).
+  /// False when the stream failed (the error state says why).
+  bool ReadRecord(uint16_t& type, uint16_t& length, uint8_t* data);
+  /// Writes the pending bytes; a failure sets error 14.
+  void Flush();
+
+  void WriteRecord16(uint16_t type, uint16_t length, const void* data);
+  /// One type byte, then the data; the caller puts any length field into the data.
+  void WriteRecord8(uint8_t type, uint16_t length, const void* data);
+  /// UTF-16LE without terminator; WriteLine adds CR LF.
+  void WriteText(std::u16string_view text);
+  void WriteLine(std::u16string_view text);
+
+  /// Switches scrambling on for everything after this call, keyed by the password.
+  void SetScrambleKey(std::u16string_view password);
+  bool scrambling() const { return m_scramble; }
+  uint8_t scrambleKey1() const { return m_key1; }
+  uint8_t scrambleKey2() const { return m_key2; }
+
+  /// The code page ReadChar converts bytes with.
+  void setCodePage(uint32_t codePage) { m_codePage = codePage; }
+  /// Bytes moved through the stream since it was opened or last positioned.
+  uint32_t position() const { return m_position; }
+
+ protected:
+  /// Writes all `count` bytes to the target; 0 on success, else the error code to report.
+  virtual uint32_t targetWrite(const uint8_t* bytes, uint32_t count) = 0;
+  /// Up to `count` bytes from the target; fewer only at its end; -1 on failure.
+  virtual int64_t targetRead(uint8_t* bytes, uint32_t count) = 0;
+  virtual bool targetSeek(uint32_t offset) = 0;
+
+ private:
+  void writeBuffered(const uint8_t* bytes, uint32_t count);
+  bool writePending(uint32_t failureCode);
+  /// Up to `count` bytes, fewer only at the end; no error for the end itself.
+  uint32_t readAvailable(uint8_t* bytes, uint32_t count);
+
+  uint32_t m_position = 0;
+  uint8_t* m_buffer = nullptr;
+  uint32_t m_capacity = 0;
+  uint32_t m_pending = 0;
+  uint32_t m_readIndex = 0;  // next unread buffered byte
+  uint32_t m_filled = 0;     // bytes the last refill brought
+  bool m_scramble = false;
+  uint8_t m_key1 = 0;
+  uint8_t m_key2 = 0;
+  int32_t m_textState = -1;  // -1 before the first chunk, 1 after a leading FF FE, else 0
+  uint32_t m_codePage = 1252;
+  char16_t m_chars[TextChunk] = {};
+  uint32_t m_charCount = 0;
+  uint32_t m_charIndex = 0;
+};
+
+/// A stream over an open file descriptor; the descriptor stays the caller's to close.
+class FileDocStream final : public DocStream {
+ public:
+  explicit FileDocStream(int fd) : m_fd(fd) {}
+
+ protected:
+  uint32_t targetWrite(const uint8_t* bytes, uint32_t count) override;
+  int64_t targetRead(uint8_t* bytes, uint32_t count) override;
+  bool targetSeek(uint32_t offset) override;
+
+ private:
+  int m_fd;
+};
+
+/// A growable memory block (clipboard data); reads deliver what was written or given.
+class MemoryDocStream final : public DocStream {
+ public:
+  MemoryDocStream() = default;
+  /// A stream that reads a copy of `bytes`; error 15 when it cannot be made.
+  MemoryDocStream(const void* bytes, size_t count);
+  ~MemoryDocStream() override;
+
+  const uint8_t* data() const { return m_block; }
+  uint32_t size() const { return m_used; }
+  uint32_t allocated() const { return m_allocated; }
+  /// Hands the block over (free it with std::free); the stream is empty afterwards.
+  uint8_t* release();
+
+ protected:
+  uint32_t targetWrite(const uint8_t* bytes, uint32_t count) override;
+  int64_t targetRead(uint8_t* bytes, uint32_t count) override;
+  bool targetSeek(uint32_t offset) override;
+
+ private:
+  uint8_t* m_block = nullptr;
+  uint32_t m_used = 0;
+  uint32_t m_allocated = 0;
+  uint32_t m_at = 0;
+};
+
+// The third kind of target, a stream inside a compound file, derives from DocStream
+// the same way when the Excel formats arrive.
+
+/// Whether ReadChar can convert bytes of this code page.
+bool codePageSupported(uint32_t codePage);
+/// One byte of text in `codePage` as a character.
+char16_t byteToChar(uint32_t codePage, uint8_t byte);
+
+/// Test hook: after `bytes` more bytes, file targets fail their writes with the system
+/// error `systemError` (ENOSPC, EIO, ...); a negative count switches the fault off.
+void setFileWriteFault(int64_t bytes, int systemError);
+
+}  // namespace kelp

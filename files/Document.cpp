@@ -1,0 +1,413 @@
+// Opening and saving the document: type dispatch, the share lock, safe replacement
+// of the saved file, and the automatic-save decisions.
+#include "files/Document.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "files/DocStream.h"
+#include "files/NativeFormat.h"
+#include "model/Workbook.h"
+#include "platform/ErrorState.h"
+#include "platform/Text.h"
+
+namespace kelp {
+
+namespace {
+
+DocumentReader g_readers[9] = {};
+DocumentWriter g_writers[9] = {};
+bool g_renameFault = false;
+
+constexpr int StringReplaceQuestion = 2574;
+constexpr int StringNativeOnlyQuestion = 2628;
+
+const char16_t* formatName(DocFileType type) {
+  switch (type) {
+    case DocFileType::Native: return u"Kelp";
+    case DocFileType::CommaText: return u"Text (comma delimited)";
+    case DocFileType::TabText: return u"Text (tab delimited)";
+    case DocFileType::Dbase: return u"DBF (dBase)";
+    case DocFileType::PocketExcel: return u"Pocket Excel";
+    case DocFileType::Excel95: return u"Excel 95";
+    case DocFileType::Excel97: return u"Excel 97";
+    case DocFileType::XmlList: return u"XML list";
+  }
+  return u"";
+}
+
+size_t lastSeparator(std::u16string_view name) { return name.find_last_of(u"\\/"); }
+
+bool holdsItsOwnFile(DocFileType type) {
+  return type == DocFileType::Native || type == DocFileType::PocketExcel || type == DocFileType::Excel95 ||
+         type == DocFileType::Excel97;
+}
+
+// Opens `path` for reading with the lock that keeps other openers out; sets 47 or 11.
+int openLocked(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    setError(Err::FileOpen);
+    return -1;
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    setError(errno == EWOULDBLOCK ? Err::ShareViolation : Err::FileOpen);
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+uint32_t systemWriteError(int error) {
+  return static_cast<uint32_t>(error == ENOSPC || error == EDQUOT ? Err::DiskFull : Err::FileWrite);
+}
+
+// The file a save replaces: a symbolic link is followed so that the link survives.
+std::string saveTarget(std::u16string_view name) {
+  std::string path = utf16ToUtf8(name);
+  struct stat info;
+  if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved)) path = resolved;
+  }
+  return path;
+}
+
+std::string folderOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A new file beside `path`, created exclusively; -1 with errno on failure.
+int createTemporary(const std::string& path, std::string& tempPath) {
+  std::string folder = folderOf(path);
+  size_t slash = path.find_last_of('/');
+  std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  static unsigned counter = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    tempPath = folder + "/." + base + ".kelp-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+    int fd = ::open(tempPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+}  // namespace
+
+DocFileType FileTypeFromName(std::u16string_view name) {
+  size_t dot = name.rfind(u'.');
+  if (dot == std::u16string_view::npos) return DocFileType::Native;
+  std::u16string_view ext = name.substr(dot);
+  static const struct {
+    const char16_t* ext;
+    DocFileType type;
+  } table[] = {{u".csv", DocFileType::CommaText}, {u".txt", DocFileType::TabText}, {u".dbf", DocFileType::Dbase},
+               {u".pxl", DocFileType::PocketExcel}, {u".xls", DocFileType::Excel97}, {u".xml", DocFileType::XmlList}};
+  for (const auto& entry : table)
+    if (equalsIgnoreCase(ext, entry.ext)) return entry.type;
+  return DocFileType::Native;
+}
+
+void installDocumentReader(DocFileType type, DocumentReader reader) { g_readers[static_cast<uint32_t>(type)] = reader; }
+void installDocumentWriter(DocFileType type, DocumentWriter writer) { g_writers[static_cast<uint32_t>(type)] = writer; }
+
+void setRenameFault(bool fail) { g_renameFault = fail; }
+
+// Document.
+
+Document::Document() : m_book(newWorkbook(3)) {}
+
+Document::~Document() { ReleaseDocumentFile(*this); }
+
+void Document::replaceWorkbook(std::unique_ptr<Workbook> book) {
+  ReleaseDocumentFile(*this);
+  m_book = std::move(book);
+}
+
+bool HoldDocumentFile(Document& document, std::u16string_view name) {
+  ReleaseDocumentFile(document);
+  if (name.empty()) return false;
+  int fd = ::open(utf16ToUtf8(name).c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) return false;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return false;
+  }
+  document.m_held = fd;
+  return true;
+}
+
+void ReleaseDocumentFile(Document& document) {
+  if (document.m_held < 0) return;
+  ::close(document.m_held);
+  document.m_held = -1;
+}
+
+// Open.
+
+bool OpenDocument(Document& document, std::u16string_view name) {
+  const DocFileType type = FileTypeFromName(name);
+  document.unavailableFormat.clear();
+  if (type == DocFileType::XmlList) {
+    // Nothing reads XML lists; the workbook in hand is kept rather than thrown away.
+    document.unavailableFormat = formatName(type);
+    setError(Err::FileOpen);
+    return false;
+  }
+  const bool textLike = type == DocFileType::CommaText || type == DocFileType::TabText || type == DocFileType::Dbase;
+  std::unique_ptr<Workbook> book = newWorkbook(textLike ? 1 : 0);
+  book->fileType = static_cast<uint32_t>(type == DocFileType::PocketExcel || type == DocFileType::Excel95 ||
+                                                 type == DocFileType::Excel97
+                                             ? DocFileType::PocketExcel
+                                             : DocFileType::Native);
+  document.replaceWorkbook(nullptr);
+
+  bool ok = false;
+  bool cancelled = false;
+  const std::string path = utf16ToUtf8(name);
+  DocumentReader reader = g_readers[static_cast<uint32_t>(type)];
+  if (type == DocFileType::Native) {
+    int fd = openLocked(path);
+    if (fd >= 0) {
+      FileDocStream stream(fd);
+      stream.allocateBuffer();
+      NativeReadOptions options;
+      options.askPassword = document.ui.askPassword;
+      options.showMessage = document.ui.showMessage;
+      NativeReadResult result;
+      ok = ReadNative(*book, stream, options, &result);
+      cancelled = result.cancelled;
+      ::close(fd);
+    }
+  } else if (!reader) {
+    document.unavailableFormat = formatName(type);
+    setError(Err::FileOpen);
+  } else {
+    // Files of another program are read without the lock; only the own formats hold it.
+    int fd = type == DocFileType::PocketExcel ? openLocked(path) : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      setError(Err::FileOpen);
+    } else {
+      FileDocStream stream(fd);
+      stream.allocateBuffer();
+      stream.setCodePage(book->codePage);
+      ok = reader(*book, stream, type);
+      ::close(fd);
+    }
+  }
+
+  if (ok && !pendingError()) {
+    if (!textLike) book->fileName = name;
+    if (textLike) book->fileType = static_cast<uint32_t>(DocFileType::Native);
+    book->modified = false;
+    recalculateAfterLoad(*book);
+    document.replaceWorkbook(std::move(book));
+    if (holdsItsOwnFile(type)) HoldDocumentFile(document, name);
+    return true;
+  }
+  (void)cancelled;  // a cancelled password prompt ends the open without a message
+  book.reset();
+  document.replaceWorkbook(newWorkbook(3));
+  return false;
+}
+
+// Save.
+
+// The writer sequence: the new contents go to a temporary file beside the target, which
+// replaces the old file only once everything is written and on disk; a failure leaves
+// the old file as it was and removes the temporary one.
+bool writeDocumentFile(Document& document, std::u16string_view name, DocFileType type) {
+  Workbook& book = document.workbook();
+  ReleaseDocumentFile(document);
+  auto holdOwnFile = [&]() {
+    if (!book.fileName.empty() && holdsItsOwnFile(static_cast<DocFileType>(book.fileType)))
+      HoldDocumentFile(document, book.fileName);
+  };
+
+  DocumentWriter writer = type == DocFileType::Native ? nullptr : g_writers[static_cast<uint32_t>(type)];
+  if (type != DocFileType::Native && !writer) {
+    document.unavailableFormat = formatName(type);
+    setError(Err::FileCreate);
+    holdOwnFile();
+    return false;
+  }
+
+  const std::string path = saveTarget(name);
+  // Another holder of the target keeps it: the same lock decides as for opening.
+  int oldFd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat oldInfo {};
+  bool replacing = false;
+  if (oldFd >= 0) {
+    if (::flock(oldFd, LOCK_EX | LOCK_NB) != 0) {
+      ::close(oldFd);
+      setError(Err::ShareViolation);
+      holdOwnFile();
+      return false;
+    }
+    replacing = ::fstat(oldFd, &oldInfo) == 0;
+  }
+
+  std::string tempPath;
+  int fd = createTemporary(path, tempPath);
+  if (fd < 0 && errno == ENOENT) {
+    ::mkdir(folderOf(path).c_str(), 0777);  // one missing folder level is created
+    fd = createTemporary(path, tempPath);
+  }
+  if (fd < 0) {
+    if (oldFd >= 0) ::close(oldFd);
+    setError(Err::FileCreate);
+    holdOwnFile();
+    return false;
+  }
+  ::flock(fd, LOCK_EX | LOCK_NB);
+  if (replacing) ::fchmod(fd, oldInfo.st_mode & 07777);
+
+  {
+    FileDocStream stream(fd);
+    stream.allocateBuffer();
+    if (type == DocFileType::Native) WriteNativeWorkbook(book, stream);
+    else writer(book, stream, type);
+    stream.Flush();
+  }
+  if (!pendingError() && ::fsync(fd) != 0) setError(systemWriteError(errno));
+  if (!pendingError()) {
+    if (g_renameFault) {
+      g_renameFault = false;
+      setError(Err::FileWrite);
+    } else if (::rename(tempPath.c_str(), path.c_str()) != 0) {
+      setError(Err::FileWrite);
+    }
+  }
+  if (pendingError()) {
+    ::unlink(tempPath.c_str());
+    ::close(fd);
+    if (oldFd >= 0) ::close(oldFd);
+    holdOwnFile();
+    return false;
+  }
+  // The rename itself is made durable through the folder.
+  int folder = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    ::fsync(folder);
+    ::close(folder);
+  }
+  if (oldFd >= 0) ::close(oldFd);
+  if (holdsItsOwnFile(type)) {
+    document.m_held = fd;  // already locked, and now the document file itself
+  } else {
+    ::close(fd);
+    holdOwnFile();
+  }
+  return true;
+}
+
+bool SaveDocument(Document& document, std::u16string_view name, DocFileType type) {
+  Workbook& book = document.workbook();
+  document.unavailableFormat.clear();
+  if (book.passwordHash != 0 && type != DocFileType::Native) {
+    if (!document.ui.ask || document.ui.ask(StringNativeOnlyQuestion, u"") != Answer::Yes) return false;
+  }
+  // Name and type change only after a successful save; an export keeps both.
+  bool written = writeDocumentFile(document, name, type);
+  if (written && !pendingError() && (holdsItsOwnFile(type) || type == DocFileType::XmlList)) {
+    book.fileName = name;
+    book.fileType = static_cast<uint32_t>(type);
+    book.modified = false;
+    return true;
+  }
+  return written && !pendingError();
+}
+
+bool SaveCopy(Document& document, std::u16string_view name) {
+  Workbook& book = document.workbook();
+  bool written = writeDocumentFile(document, name, FileTypeFromName(name));
+  // The document keeps holding its own file, never the copy.
+  ReleaseDocumentFile(document);
+  if (!book.fileName.empty() && holdsItsOwnFile(static_cast<DocFileType>(book.fileType)))
+    HoldDocumentFile(document, book.fileName);
+  return written;
+}
+
+int saveFilterForName(std::u16string_view name) {
+  switch (FileTypeFromName(name)) {
+    case DocFileType::PocketExcel: return 2;
+    case DocFileType::Excel95:
+    case DocFileType::Excel97: return 3;
+    default: return 1;
+  }
+}
+
+std::u16string nameWithFilterExtension(std::u16string_view name, int filter) {
+  static const char16_t* extensions[] = {u".kp", u".kp", u".pxl", u".xls", u".xls", u".txt", u".csv", u".dbf"};
+  const char16_t* ext = extensions[filter >= 1 && filter <= 7 ? filter : 1];
+  std::u16string out(name);
+  size_t separator = lastSeparator(out);
+  size_t dot = out.rfind(u'.');
+  if (dot == std::u16string::npos || (separator != std::u16string::npos && dot < separator)) out += ext;
+  else if (dot == out.size() - 1) out += ext + 1;
+  return out;
+}
+
+bool SaveAs(Document& document) {
+  if (!document.ui.chooseSaveName) return false;
+  int filter = saveFilterForName(document.workbook().fileName);
+  std::u16string name;
+  for (;;) {
+    std::u16string chosen = document.workbook().fileName;
+    int chosenFilter = filter;
+    if (!document.ui.chooseSaveName(filter, chosen, chosenFilter)) return false;
+    name = nameWithFilterExtension(chosen, chosenFilter);
+    filter = chosenFilter;
+    // Existence is tested without creating the file, so a cancelled save leaves nothing.
+    struct stat info;
+    if (::stat(utf16ToUtf8(name).c_str(), &info) != 0) break;
+    Answer answer = document.ui.ask ? document.ui.ask(StringReplaceQuestion, name) : Answer::Yes;
+    if (answer == Answer::Yes) break;
+    if (answer == Answer::Dismissed) return false;
+  }
+  DocFileType type = FileTypeFromName(name);
+  if (type == DocFileType::Excel97) type = filter == 4 ? DocFileType::Excel95 : DocFileType::Excel97;
+  bool saved = SaveDocument(document, name, type);
+  size_t separator = lastSeparator(name);
+  if (separator != std::u16string::npos)
+    document.saveFolder = separator == 0 ? name.substr(0, 1) : name.substr(0, separator);
+  return saved;
+}
+
+bool SaveCommand(Document& document, bool ask) {
+  Workbook& book = document.workbook();
+  if (!ask && !book.fileName.empty())
+    return SaveDocument(document, book.fileName, static_cast<DocFileType>(book.fileType));
+  return SaveAs(document);
+}
+
+// Automatic save.
+
+AutoSaveDecision autoSaveOnModifiedChange(bool autoSaveOn, bool modified, uint32_t minutes) {
+  AutoSaveDecision decision;
+  if (!modified) decision.stopTimer = true;
+  else if (autoSaveOn && minutes > 0) decision.startTimerMs = minutes * 60000;
+  return decision;
+}
+
+AutoSaveDecision autoSaveOnTimer(bool modified, bool titled, bool idle, uint32_t minutes) {
+  AutoSaveDecision decision;
+  if (!modified || !titled) return decision;  // an untitled workbook is never saved by the timer
+  decision.stopTimer = true;
+  if (idle) {
+    decision.save = true;
+    decision.startTimerMs = minutes * 60000;
+  } else {
+    decision.startTimerMs = AutoSaveRetryMs;
+  }
+  return decision;
+}
+
+}  // namespace kelp

@@ -1,0 +1,122 @@
+// The open document: file types, open and save around the format readers and writers,
+// the lock held on the document file, and the automatic-save decisions.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "files/Password.h"
+
+namespace kelp {
+
+class DocStream;
+class Workbook;
+
+/// Document file type codes, held by the workbook; code 5 is not used.
+enum class DocFileType : uint32_t {
+  Native = 0,
+  CommaText = 1,
+  TabText = 2,
+  Dbase = 3,
+  PocketExcel = 4,
+  Excel95 = 6,
+  Excel97 = 7,
+  XmlList = 8,
+};
+
+/// From the extension, ignoring case: ".csv", ".txt", ".dbf", ".pxl", ".xls" (always
+/// Excel 97), ".xml"; anything else is the native type.
+DocFileType FileTypeFromName(std::u16string_view name);
+
+/// Readers and writers of the other formats plug in here as they arrive; a type without
+/// one is reported as error 11 (open) or 10 (save) with its name in the document.
+using DocumentReader = bool (*)(Workbook& workbook, DocStream& stream, DocFileType type);
+using DocumentWriter = void (*)(Workbook& workbook, DocStream& stream, DocFileType type);
+void installDocumentReader(DocFileType type, DocumentReader reader);
+void installDocumentWriter(DocFileType type, DocumentWriter writer);
+
+/// Answers of a Yes/No question; a box closed without an answer is Dismissed.
+enum class Answer { Yes, No, Dismissed };
+
+/// What the shell supplies: the dialogs and messages that open and save need.
+struct DocumentUi {
+  PasswordPrompt askPassword;
+  /// A message shown at once while work goes on (33 for a newer file).
+  std::function<void(uint32_t code)> showMessage;
+  /// A Yes/No question: string `stringId` with `text` filled in.
+  std::function<Answer(int stringId, std::u16string_view text)> ask;
+  /// The Save As file dialog: starts at filter `filter` (1-based); false when cancelled.
+  std::function<bool(int filter, std::u16string& name, int& chosenFilter)> chooseSaveName;
+};
+
+/// The current workbook with the file it was opened from and the lock held on it.
+class Document {
+ public:
+  Document();
+  Document(const Document&) = delete;
+  Document& operator=(const Document&) = delete;
+  ~Document();
+
+  Workbook& workbook() const { return *m_book; }
+  /// Replaces the workbook; the held file goes with the old one.
+  void replaceWorkbook(std::unique_ptr<Workbook> book);
+  bool holdsFile() const { return m_held >= 0; }
+
+  DocumentUi ui;
+  /// The folder the next file dialog opens in.
+  std::u16string saveFolder;
+  /// The format whose reader or writer is missing after error 11 or 10 said so.
+  std::u16string unavailableFormat;
+
+ private:
+  friend bool HoldDocumentFile(Document& document, std::u16string_view name);
+  friend void ReleaseDocumentFile(Document& document);
+  friend bool writeDocumentFile(Document& document, std::u16string_view name, DocFileType type);
+
+  std::unique_ptr<Workbook> m_book;
+  int m_held = -1;
+};
+
+/// Replaces the current workbook by the file's contents; a failure leaves a new empty
+/// workbook of three sheets and the code in the error state (none when the password
+/// prompt was cancelled).
+bool OpenDocument(Document& document, std::u16string_view name);
+/// Writes the workbook as `type`; a native, Pocket Excel or Excel save gives it the new
+/// name and type, an export keeps both. The old file stays intact when writing fails.
+bool SaveDocument(Document& document, std::u16string_view name, DocFileType type);
+/// Save: to the current name and type when there is one and `ask` is false, else Save As.
+bool SaveCommand(Document& document, bool ask);
+/// The Save As sequence around the shell's file dialog.
+bool SaveAs(Document& document);
+/// Writes a copy under `name` (type from its extension); name and type stay as they were.
+bool SaveCopy(Document& document, std::u16string_view name);
+
+/// Opens the file read-write and locks it against every other opener, this process
+/// included; false (no error) when it cannot.
+bool HoldDocumentFile(Document& document, std::u16string_view name);
+void ReleaseDocumentFile(Document& document);
+
+/// The file dialog filter that stands for a type, and its default extension.
+int saveFilterForName(std::u16string_view name);
+/// `name` completed with the filter's extension when it has none.
+std::u16string nameWithFilterExtension(std::u16string_view name, int filter);
+
+/// What the automatic-save timer should do; the shell owns the timer itself.
+struct AutoSaveDecision {
+  bool stopTimer = false;
+  bool save = false;           // run SaveCommand(document, false)
+  uint32_t startTimerMs = 0;   // (re)start the timer with this period; 0 leaves it
+};
+constexpr uint32_t AutoSaveRetryMs = 30000;
+/// When the modified flag changes.
+AutoSaveDecision autoSaveOnModifiedChange(bool autoSaveOn, bool modified, uint32_t minutes);
+/// When the timer fires; `idle` is false while the shell is in a modal state.
+AutoSaveDecision autoSaveOnTimer(bool modified, bool titled, bool idle, uint32_t minutes);
+
+/// Test hook: the next temporary save file fails to be renamed into place.
+void setRenameFault(bool fail);
+
+}  // namespace kelp

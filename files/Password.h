@@ -1,0 +1,24 @@
+// The workbook password: its check value and the prompt that opening a protected file runs.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace kelp {
+
+class Workbook;
+
+/// Asks the user for the password; `error` is 0 on the first ask and 45 after a wrong
+/// one, for the prompt to show. False when the user cancels.
+using PasswordPrompt = std::function<bool(std::u16string& entered, uint32_t error)>;
+
+/// The sum of character code times 1-based position, wrapping at 32 bits; 0 for "".
+uint32_t passwordHash(std::u16string_view password);
+
+/// Asks until the entered password's hash matches the workbook's; the match becomes the
+/// workbook's password text. False when the user cancels (or there is no prompt).
+bool CheckPassword(Workbook& workbook, const PasswordPrompt& prompt);
+
+}  // namespace kelp

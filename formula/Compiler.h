@@ -1,0 +1,64 @@
+// The formula compiler: formula and task text to a postfix token string.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "formula/Tokens.h"
+#include "model/CellValue.h"
+
+namespace kelp {
+
+class Workbook;
+
+/// The byte buffer the compiler emits into. It owns the text-pool references of the
+/// string literals emitted so far and gives them back when discarded or destroyed.
+class TokenSink {
+ public:
+  TokenSink() = default;
+  TokenSink(const TokenSink&) = delete;
+  TokenSink& operator=(const TokenSink&) = delete;
+  ~TokenSink() { discard(); }
+
+  /// False with error 15 when the buffer cannot grow.
+  [[nodiscard]] bool append(const void* bytes, size_t length);
+  [[nodiscard]] bool appendOp(Op op, const void* payload = nullptr, size_t length = 0);
+  /// Overwrites bytes already emitted (jump offsets).
+  void patch(size_t position, const void* bytes, size_t length);
+
+  size_t size() const { return m_size; }
+  const uint8_t* data() const { return m_data; }
+
+  /// Releases the string literals emitted and empties the buffer.
+  void discard();
+  /// Empties the buffer; the string literals now belong to whoever copied the bytes.
+  void forget() { m_size = 0; }
+
+ private:
+  uint8_t* m_data = nullptr;
+  size_t m_size = 0;
+  size_t m_capacity = 0;
+};
+
+/// Compiles `text` (a leading "=" is skipped) for the cell `base`. Returns -1, or the
+/// position (in UTF-16 units after the "=") of the token where compiling stopped, with
+/// the code in the error state and the sink emptied. In task mode the text is a
+/// statement list and unknown names assigned to become task variables of `workbook`.
+int32_t compileFormula(Workbook& workbook, std::u16string_view text, CellPosition base, TokenSink& sink,
+                       bool taskMode);
+
+/// Appends the end op and returns a model-heap block holding the u32 length and the
+/// tokens, the form the formula pool stores; the sink is left empty and the block owns
+/// its string literals. Null with error 15 when memory runs out (the sink keeps them).
+uint8_t* finishTokens(TokenSink& sink);
+
+/// Compiles a cell entry starting with "=" into a formula value: a new record at
+/// `base` holding a new formula-pool entry (one reference). On an error `out` stays
+/// empty and the error state holds the code.
+void compileToValue(Workbook& workbook, std::u16string_view text, CellPosition base, CellValue& out);
+
+/// Compiles `text` and stores it in the formula pool; NoHandle on an error.
+uint32_t compileToHandle(Workbook& workbook, std::u16string_view text, CellPosition base, bool taskMode);
+
+}  // namespace kelp

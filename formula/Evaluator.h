@@ -1,0 +1,191 @@
+// The evaluator: runs compiled token strings on the application's value stack, and
+// the typed pops and pushes that operators and function implementations share.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "model/CellValue.h"
+
+namespace kelp {
+
+class Workbook;
+class Sheet;
+
+/// Entries one evaluation may have on the stack at once.
+constexpr int32_t EvalStackLimit = 380;
+/// Room for evaluations nested inside others (a recalculation inside a task).
+constexpr int32_t EvalStackCapacity = 4 * 1024;
+
+/// The evaluator's state; one per application. Nested runs save and restore it.
+struct EvalState {
+  CellValue stack[EvalStackCapacity];
+  int32_t sp = 0;            // entries in use; the top entry is stack[sp - 1]
+  int32_t base = 0;          // where the running evaluation's entries begin
+  const uint8_t* code = nullptr;  // first token of the string being run
+  uint32_t codeLength = 0;        // its bytes, the end op included
+  uint16_t codeName = 0xFFFF;     // defined name whose definition is running, 0xFFFF: the formula
+  const uint8_t* rootCode = nullptr;  // the evaluation's own token string
+  uint32_t rootLength = 0;
+  uint32_t ip = 0;           // position of the next op in `code`
+  uint16_t cellRow = 0;      // the formula's own cell
+  uint16_t cellColumn = 0;
+  uint16_t cellSheet = 0;
+  uint32_t pendingError = 0;
+  int32_t depth = 0;         // defined-name subroutines entered
+  bool running = true;
+  bool ok = true;
+  uint8_t argCount = 0;
+  Workbook* workbook = nullptr;
+};
+
+EvalState& evalState();
+
+/// What a nested run puts back: everything but the stack contents below it.
+struct SavedEvalState {
+  int32_t base;
+  const uint8_t* code;
+  uint32_t codeLength;
+  uint16_t codeName;
+  const uint8_t* rootCode;
+  uint32_t rootLength;
+  uint32_t ip;
+  uint16_t cellRow, cellColumn, cellSheet;
+  uint32_t pendingError;
+  int32_t depth;
+  bool running;
+  bool ok;
+  uint8_t argCount;
+  Workbook* workbook;
+};
+SavedEvalState saveEvalState();
+void restoreEvalState(const SavedEvalState& saved);
+
+/// The workbook whose cells plain references read when a record names none.
+void setEvalWorkbook(Workbook* workbook);
+
+// Running.
+
+/// Runs the record's token string at its cell and stores the result as its cached
+/// value; a failed run (stack limit, bad tokens) keeps the old value.
+void evaluateFormula(FormulaRecord& record, bool resolveResult);
+/// Runs `tokens` (a formula-pool entry: u32 length, then the ops) as if it stood at
+/// the given cell. True and the owned result in `out`; false when the run failed.
+bool evaluateTokens(const uint8_t* tokens, Workbook& workbook, uint16_t sheet, uint16_t row, uint16_t column,
+                    bool resolveResult, CellValue& out);
+/// Runs a compiled task: statements leave nothing behind, so any entries left are
+/// dropped. False when the run failed. The caller's evaluation state is kept.
+bool runTask(const uint8_t* tokens, Workbook& workbook, uint16_t sheet, uint16_t row, uint16_t column);
+/// Stops the running evaluation after the current op (the task function Return).
+void stopRunning();
+
+// Hooks that higher layers install.
+
+/// A value from a sheet of another workbook file (owned by the caller); by default
+/// every such value is !!NA, as for a book that cannot be opened.
+using ExternalValueFn = CellValue (*)(Workbook& workbook, int32_t book, int32_t sheet, int32_t column, int32_t row);
+void installExternalValue(ExternalValueFn fn);
+/// Runs workbook task `index` as a subroutine; false when there is no such task.
+using TaskCallFn = bool (*)(Workbook& workbook, uint16_t index);
+void installTaskCall(TaskCallFn fn);
+
+// Pushes; each makes one new entry.
+
+void pushValue(const CellValue& value);  // takes over what the value owns
+void pushNumber(double d);
+void pushDateTime(double d);
+void pushLogical(uint32_t b);
+void pushInteger(int32_t i);
+void pushError(uint32_t code);
+void pushText(std::u16string_view text);
+void pushTextHandle(uint32_t handle);  // takes over one reference
+
+// Typed pops; each resolves a reference on top to its value first.
+
+double popNumber();
+/// Like popNumber, but a text must read as a date or time and logical values give 0.
+/// `wasDate` tells whether the value was a date/time.
+double popDateTime(bool* wasDate = nullptr);
+/// popNumber that also tells whether the operand was a date/time.
+double popNumberKind(bool& wasDate);
+uint32_t popLogical();
+int32_t popInteger();
+/// The text's handle with its reference passed to the caller (NoHandle: the empty text).
+uint32_t popTextHandle();
+std::u16string popTextCopy();
+uint32_t popErrorCode();
+/// The top entry as it stands, references included; ownership passes to the caller.
+void popValue(CellValue& out);
+/// The top entry with a reference replaced by its value; ownership passes to the caller.
+void popResolved(CellValue& out);
+void discard(int32_t n);
+
+/// An area on a range of sheets of a workbook (0: this one).
+struct SheetArea {
+  uint8_t book;
+  uint8_t firstSheet;
+  uint8_t lastSheet;
+  uint16_t firstRow;
+  uint16_t firstColumn;
+  uint16_t lastRow;
+  uint16_t lastColumn;
+};
+/// A reference as a sheet area; anything else is released and records error 23.
+bool popArea(SheetArea& out);
+/// As popArea; an area in another workbook records error 23 too.
+bool popLocalArea(SheetArea& out);
+/// Four integers popped as last column, last row, first column, first row.
+void popAreaCorners(int32_t& firstColumn, int32_t& firstRow, int32_t& lastColumn, int32_t& lastRow);
+
+/// Pushes the pending error as the result and clears it; false when there was one.
+bool takePendingError();
+/// Records an error for takePendingError to push.
+void setPendingError(uint32_t code);
+
+/// The kind on top of the stack without popping (after no dereferencing).
+ValueKind topKind();
+uint8_t argCount();
+
+// Areas.
+
+/// Walks the non-empty cells of an area, sheet by sheet; row by row, or column by
+/// column in column mode. Areas of another workbook yield every position.
+class AreaIterator {
+ public:
+  AreaIterator() = default;
+  AreaIterator(const SheetArea& area, Workbook* workbook, bool columnMode = false);
+  AreaIterator(const AreaIterator&) = delete;
+  AreaIterator& operator=(const AreaIterator&) = delete;
+  ~AreaIterator();
+
+  void reset(const SheetArea& area, Workbook* workbook, bool columnMode = false);
+  /// The next cell's effective value, borrowed until the next call; false at the end.
+  bool next(CellValue& out);
+  int32_t row() const { return m_row; }
+  int32_t column() const { return m_column; }
+  int32_t sheet() const { return m_sheet; }
+
+ private:
+  bool advance();
+  void releaseScratch();
+
+  SheetArea m_area{};
+  Workbook* m_workbook = nullptr;
+  bool m_columnMode = false;
+  bool m_started = false;
+  bool m_done = true;
+  int32_t m_sheet = 0;
+  int32_t m_row = 0;
+  int32_t m_column = 0;
+  CellValue m_scratch{ValueKind::Empty, 0, 0, 0, {}};
+};
+
+/// Pops a reference (kinds 6 to 9) into `it`; false, popping nothing, for other kinds.
+bool popAreaIterator(AreaIterator& it, bool columnMode = false);
+inline bool nextAreaValue(AreaIterator& it, CellValue& out) { return it.next(out); }
+
+/// The visible part of a cell text that carries a cell task.
+std::u16string_view visibleCellText(std::u16string_view text);
+
+}  // namespace kelp

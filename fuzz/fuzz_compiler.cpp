@@ -1,0 +1,68 @@
+// Fuzz target: arbitrary bytes as formula and task text, compiled against a small
+// workbook; whatever compiles is shown as text and compiled again.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "formula/Compiler.h"
+#include "formula/EntryReader.h"
+#include "formula/FormulaText.h"
+#include "model/HandlePool.h"
+#include "model/Workbook.h"
+#include "platform/ErrorState.h"
+#include "platform/Text.h"
+
+namespace {
+
+kelp::Workbook& fuzzBook() {
+  static std::unique_ptr<kelp::Workbook> book = [] {
+    auto b = kelp::newWorkbook(2);
+    b->insertSheet(u"My Sheet");
+    b->insertSheet(u"Q1");
+    b->setName(u"Markup", kelp::NoHandle);
+    kelp::ExternalBook* external = b->externalBook(b->findOrAddExternalBook(u"C:\\", u"Other.xls"));
+    external->sheetNames = {u"Jan", u"Feb 2"};
+    kelp::installEntryReading();
+    return b;
+  }();
+  return *book;
+}
+
+void compileAndShow(std::u16string_view text, bool taskMode) {
+  kelp::Workbook& book = fuzzBook();
+  kelp::CellPosition base{5, 3, 0};
+  uint32_t handle = kelp::compileToHandle(book, text, base, taskMode);
+  kelp::clearError();
+  if (handle != kelp::NoHandle) {
+    std::u16string shown;
+    if (!taskMode && kelp::formulaText(book, static_cast<const uint8_t*>(kelp::formulaPool().data(handle)),
+                                       base, shown)) {
+      uint32_t again = kelp::compileToHandle(book, shown, base, false);
+      kelp::formulaPool().release(again);
+    }
+    kelp::formulaPool().release(handle);
+  }
+  kelp::clearError();
+  kelp::CellValue value = kelp::readEntry(&book, text, base, nullptr, false);
+  kelp::releaseValue(value, true);
+  kelp::clearError();
+  // Declarations made by task text must not pile up from one input to the next.
+  book.clearTaskVariables();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > 4096) return 0;
+  // The first byte chooses how the rest is read: UTF-8 or raw UTF-16 units.
+  std::u16string text;
+  if (size > 0 && (data[0] & 1)) {
+    for (size_t i = 1; i + 1 < size; i += 2) text.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
+  } else if (size > 0) {
+    text = kelp::utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1));
+  }
+  compileAndShow(text, false);
+  compileAndShow(text, true);
+  return 0;
+}

@@ -1,0 +1,160 @@
+// Host services on Linux: XDG folders, file tests, detached child processes, ticks.
+#include "platform/System.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+
+#include "platform/Text.h"
+
+namespace kelp {
+
+namespace {
+
+std::string homeFolder() {
+  const char* home = std::getenv("HOME");
+  return home && *home ? home : "";
+}
+
+// Creates `path` and its missing parents; true when it exists as a folder afterwards.
+bool makeFolders(const std::string& path) {
+  if (path.empty()) return false;
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  size_t slash = path.find_last_of('/');
+  if (slash != std::string::npos && slash > 0 && !makeFolders(path.substr(0, slash))) return false;
+  return mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+}  // namespace
+
+std::string settingsFolder() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  std::string base = config && *config == '/' ? config : "";
+  if (base.empty()) {
+    std::string home = homeFolder();
+    if (home.empty()) return "";
+    base = home + "/.config";
+  }
+  std::string folder = base + "/kelp";
+  return makeFolders(folder) ? folder : "";
+}
+
+std::u16string documentsFolder() {
+  const char* docs = std::getenv("XDG_DOCUMENTS_DIR");
+  std::string folder = docs && *docs == '/' ? docs : "";
+  if (folder.empty()) {
+    std::string home = homeFolder();
+    if (home.empty()) return u"";
+    folder = home + "/Documents";
+  }
+  return makeFolders(folder) ? utf8ToUtf16(folder) : u"";
+}
+
+bool fileExists(std::u16string_view path) {
+  if (path.empty()) return false;
+  struct stat st;
+  return stat(utf16ToUtf8(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+std::vector<std::string> splitArguments(std::string_view arguments) {
+  std::vector<std::string> words;
+  std::string word;
+  bool inWord = false, quoted = false;
+  for (char c : arguments) {
+    if (c == '"') {
+      quoted = !quoted;
+      inWord = true;
+    } else if ((c == ' ' || c == '\t') && !quoted) {
+      if (inWord) words.push_back(word);
+      word.clear();
+      inWord = false;
+    } else {
+      word += c;
+      inWord = true;
+    }
+  }
+  if (inWord) words.push_back(word);
+  return words;
+}
+
+namespace {
+
+bool spawnDetached(std::vector<std::string> words) {
+  if (words.empty() || words[0].empty()) return false;
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+
+  // The grandchild reports a failed exec through a close-on-exec pipe: an empty read
+  // means the program is running. The middle child exits at once so nothing is left
+  // for us to reap later.
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0) return false;
+  pid_t child = fork();
+  if (child < 0) {
+    close(report[0]);
+    close(report[1]);
+    return false;
+  }
+  if (child == 0) {
+    close(report[0]);
+    setsid();
+    pid_t grandchild = fork();
+    if (grandchild == 0) {
+      execvp(argv[0], argv.data());
+      int err = errno;
+      if (write(report[1], &err, sizeof err) < 0) {}
+      _exit(127);
+    }
+    _exit(grandchild < 0 ? 1 : 0);
+  }
+  close(report[1]);
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  int err = 0;
+  ssize_t got;
+  do {
+    got = read(report[0], &err, sizeof err);
+  } while (got < 0 && errno == EINTR);
+  close(report[0]);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 && got == 0;
+}
+
+}  // namespace
+
+bool startProgram(std::u16string_view program, std::u16string_view arguments) {
+  std::vector<std::string> words = splitArguments(utf16ToUtf8(arguments));
+  words.insert(words.begin(), utf16ToUtf8(program));
+  return spawnDetached(std::move(words));
+}
+
+bool openHelpPage(std::u16string_view page, std::u16string_view topic) {
+  if (page.empty()) return false;
+  std::u16string target(page);
+  if (target.find(u"://") == std::u16string::npos) {
+    if (target[0] != u'/') {
+      char cwd[4096];
+      if (!getcwd(cwd, sizeof cwd)) return false;
+      target = utf8ToUtf16(cwd) + u"/" + target;
+    }
+    target = u"file://" + target;
+  }
+  if (!topic.empty()) target += u"#" + std::u16string(topic);
+  return spawnDetached({"xdg-open", utf16ToUtf8(target)});
+}
+
+uint32_t tickCount() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+  return static_cast<uint32_t>(ms);
+}
+
+}  // namespace kelp

@@ -1,0 +1,34 @@
+// System services of the host: folders, file tests, starting programs, help and ticks.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelp {
+
+/// $XDG_CONFIG_HOME/kelp, else ~/.config/kelp; created when missing. Empty when unknown.
+std::string settingsFolder();
+
+/// $XDG_DOCUMENTS_DIR, else ~/Documents; created when missing. Empty when it cannot be.
+std::u16string documentsFolder();
+
+/// True when `path` names an existing file that is not a folder; creates nothing.
+bool fileExists(std::u16string_view path);
+
+/// Starts `program` (looked up on PATH) with `arguments` split at blanks, where double
+/// quotes group words; true once the program is really running. The child is detached.
+bool startProgram(std::u16string_view program, std::u16string_view arguments);
+
+/// Splits a command line the way startProgram does.
+std::vector<std::string> splitArguments(std::string_view arguments);
+
+/// Opens `page` (a file path or URL), at `topic` when not empty, with xdg-open;
+/// false when there is no viewer.
+bool openHelpPage(std::u16string_view page, std::u16string_view topic);
+
+/// Milliseconds from a monotonic clock, wrapping like the handheld's tick count.
+uint32_t tickCount();
+
+}  // namespace kelp

@@ -1,0 +1,133 @@
+// The SDL2 backend: a scaled window, keyboard and mouse input mapped to the device's keys.
+#include "platform/ui/SdlBackend.h"
+
+#include <SDL.h>
+
+#include "platform/Text.h"
+
+namespace kelp {
+
+namespace {
+
+Key keyFromSdl(SDL_Keycode sym) {
+  switch (sym) {
+    case SDLK_UP: return Key::Up;
+    case SDLK_DOWN: return Key::Down;
+    case SDLK_LEFT: return Key::Left;
+    case SDLK_RIGHT: return Key::Right;
+    case SDLK_RETURN:
+    case SDLK_KP_ENTER: return Key::Enter;
+    case SDLK_BACKSPACE: return Key::Back;
+    case SDLK_F1: return Key::Soft1;
+    case SDLK_F3: return Key::Soft2;
+    case SDLK_F2: return Key::F2;
+    case SDLK_TAB: return Key::Tab;
+    case SDLK_HOME: return Key::Home;
+    case SDLK_END: return Key::End;
+    case SDLK_PAGEUP: return Key::PageUp;
+    case SDLK_PAGEDOWN: return Key::PageDown;
+    case SDLK_ESCAPE: return Key::Escape;
+    case SDLK_DELETE: return Key::Delete;
+    default: return Key::None;
+  }
+}
+
+class SdlBackend : public Backend {
+ public:
+  ~SdlBackend() override {
+    if (m_texture) SDL_DestroyTexture(m_texture);
+    if (m_renderer) SDL_DestroyRenderer(m_renderer);
+    if (m_window) SDL_DestroyWindow(m_window);
+    if (m_started) SDL_Quit();
+  }
+
+  bool open(int width, int height, int scale, std::string* whyNot) {
+    auto fail = [&] {
+      if (whyNot) *whyNot = SDL_GetError();
+      return false;
+    };
+    if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER) != 0) return fail();
+    m_started = true;
+    m_scale = scale < 1 ? 1 : scale;
+    m_window = SDL_CreateWindow("Kelp", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width * m_scale,
+                                height * m_scale, 0);
+    if (!m_window) return fail();
+    m_renderer = SDL_CreateRenderer(m_window, -1, 0);
+    if (!m_renderer) return fail();
+    m_texture = SDL_CreateTexture(m_renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, width, height);
+    if (!m_texture) return fail();
+    SDL_StartTextInput();
+    return true;
+  }
+
+  uint64_t now() const override { return SDL_GetTicks64(); }
+
+  bool waitInput(Desktop& desktop, uint64_t deadline) override {
+    uint64_t time = now();
+    if (deadline <= time) return true;
+    // Short waits let idle work (the single-instance socket) run a few times a second.
+    int timeout = static_cast<int>(std::min<uint64_t>(deadline - time, 50));
+    SDL_Event event;
+    if (SDL_WaitEventTimeout(&event, timeout)) {
+      handle(desktop, event);
+      while (SDL_PollEvent(&event)) handle(desktop, event);
+    }
+    return true;
+  }
+
+  void present(const FrameBuffer& screen, const Rect&) override {
+    SDL_UpdateTexture(m_texture, nullptr, screen.pixels.data(), screen.width * 4);
+    SDL_RenderClear(m_renderer);
+    SDL_RenderCopy(m_renderer, m_texture, nullptr, nullptr);
+    SDL_RenderPresent(m_renderer);
+  }
+
+ private:
+  void handle(Desktop& desktop, const SDL_Event& event) {
+    switch (event.type) {
+      case SDL_KEYDOWN: {
+        Key key = keyFromSdl(event.key.keysym.sym);
+        if (key == Key::None) return;
+        SDL_Keymod mod = static_cast<SDL_Keymod>(event.key.keysym.mod);
+        int64_t mods = (mod & KMOD_SHIFT ? KeyMod::Shift : 0) | (mod & KMOD_CTRL ? KeyMod::Ctrl : 0) |
+                       (mod & KMOD_ALT ? KeyMod::Alt : 0);
+        desktop.pressKey(key, mods);
+        return;
+      }
+      case SDL_TEXTINPUT:
+        desktop.typeText(utf8ToUtf16(event.text.text));
+        return;
+      case SDL_MOUSEBUTTONDOWN: {
+        int key = desktop.softKeyAt({event.button.x / m_scale, event.button.y / m_scale});
+        if (key) desktop.pressKey(key == 1 ? Key::Soft1 : Key::Soft2);
+        return;
+      }
+      case SDL_WINDOWEVENT:
+        if (event.window.event == SDL_WINDOWEVENT_EXPOSED) present(desktop.screen(), desktop.screen().bounds());
+        return;
+      case SDL_QUIT:
+        desktop.requestClose();
+        return;
+      default:
+        return;
+    }
+  }
+
+  SDL_Window* m_window = nullptr;
+  SDL_Renderer* m_renderer = nullptr;
+  SDL_Texture* m_texture = nullptr;
+  bool m_started = false;
+  int m_scale = 1;
+};
+
+}  // namespace
+
+std::unique_ptr<Backend> createSdlBackend(int width, int height, int scale, std::string* whyNot) {
+  auto backend = std::make_unique<SdlBackend>();
+  if (!backend->open(width, height, scale, whyNot)) return nullptr;
+  return backend;
+}
+
+bool haveSdlBackend() { return true; }
+
+}  // namespace kelp

@@ -1,0 +1,233 @@
+// Tests of the buffered streams: buffering, failures, scrambling, framing and byte text.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "files/DocStream.h"
+#include "platform/ErrorState.h"
+
+namespace kelp {
+namespace {
+
+struct TempFile {
+  std::string path;
+  int fd = -1;
+  TempFile() {
+    char name[] = "/tmp/kelp-stream-XXXXXX";
+    fd = ::mkstemp(name);
+    path = name;
+  }
+  ~TempFile() {
+    ::close(fd);
+    ::unlink(path.c_str());
+  }
+  std::vector<uint8_t> bytes() const {
+    std::vector<uint8_t> out(static_cast<size_t>(::lseek(fd, 0, SEEK_END)));
+    ::pread(fd, out.data(), out.size(), 0);
+    return out;
+  }
+};
+
+TEST(DocStream, EmptyTransfersDoNothingAndReadingPastTheEndFails) {
+  clearError();
+  MemoryDocStream stream;
+  stream.Write("x", 0);
+  uint8_t byte = 7;
+  EXPECT_EQ(stream.Read(&byte, 0), 0u);
+  EXPECT_EQ(pendingError(), 0u);
+  EXPECT_EQ(stream.size(), 0u);
+  EXPECT_EQ(stream.allocated(), 0u);
+
+  TempFile file;
+  ASSERT_EQ(::write(file.fd, "abc", 3), 3);
+  ::lseek(file.fd, 0, SEEK_SET);
+  FileDocStream reader(file.fd);
+  reader.allocateBuffer();
+  uint8_t buffer[8];
+  EXPECT_EQ(reader.Read(buffer, 2), 2u);
+  EXPECT_EQ(pendingError(), 0u);
+  EXPECT_EQ(reader.Read(buffer, 2), 1u);
+  EXPECT_EQ(pendingError(), 13u);
+  EXPECT_EQ(reader.position(), 3u);
+  clearError();
+}
+
+TEST(DocStream, BufferedWritesGatherAndFailuresNameTheCause) {
+  clearError();
+  {
+    TempFile file;
+    FileDocStream stream(file.fd);
+    stream.allocateBuffer();
+    ASSERT_EQ(stream.bufferCapacity(), DocStream::LargeBuffer);
+    std::vector<uint8_t> block(40000, 0x5A);
+    stream.Write(block.data(), 40000);
+    EXPECT_TRUE(file.bytes().empty()) << "gathered in the buffer";
+    stream.Write(block.data(), 40000);
+    EXPECT_EQ(file.bytes().size(), 40000u) << "the first block went out when the second did not fit";
+    stream.Flush();
+    EXPECT_EQ(file.bytes().size(), 80000u);
+    EXPECT_EQ(stream.position(), 80000u);
+    EXPECT_EQ(pendingError(), 0u);
+  }
+  // A full disk while the buffer is emptied: 48.
+  {
+    TempFile file;
+    FileDocStream stream(file.fd);
+    stream.allocateBuffer();
+    std::vector<uint8_t> block(40000, 1);
+    setFileWriteFault(1000, ENOSPC);
+    stream.Write(block.data(), 40000);
+    stream.Write(block.data(), 40000);
+    setFileWriteFault(-1, 0);
+    EXPECT_EQ(pendingError(), 48u);
+    clearError();
+  }
+  // Any other failure, and a failing final flush even of a full disk: 14.
+  for (int error : {EIO, ENOSPC}) {
+    TempFile file;
+    FileDocStream stream(file.fd);
+    stream.allocateBuffer();
+    stream.Write("abc", 3);
+    setFileWriteFault(0, error);
+    stream.Flush();
+    setFileWriteFault(-1, 0);
+    EXPECT_EQ(pendingError(), 14u);
+    clearError();
+  }
+  // Unbuffered writes go straight out and report the cause too.
+  {
+    TempFile file;
+    FileDocStream stream(file.fd);
+    stream.Write("abcdef", 6);
+    EXPECT_EQ(file.bytes().size(), 6u);
+    setFileWriteFault(2, EIO);
+    stream.Write("abcdef", 6);
+    setFileWriteFault(-1, 0);
+    EXPECT_EQ(pendingError(), 14u);
+    clearError();
+  }
+}
+
+TEST(DocStream, MemoryBlockGrowsInWholeKibibytes) {
+  clearError();
+  MemoryDocStream stream;
+  stream.Write("a", 1);
+  EXPECT_EQ(stream.allocated(), 1024u);
+  std::vector<uint8_t> block(3000, 2);
+  stream.Write(block.data(), 3000);
+  EXPECT_EQ(stream.size(), 3001u);
+  EXPECT_EQ(stream.allocated(), 1024u + 2048u);
+  stream.Seek(1);
+  stream.Write("zz", 2);
+  EXPECT_EQ(stream.size(), 3001u) << "overwriting does not grow the used size";
+  EXPECT_EQ(stream.data()[1], 'z');
+  stream.Seek(0);
+  uint8_t back[3];
+  EXPECT_EQ(stream.Read(back, 3), 3u);
+  EXPECT_EQ(back[0], 'a');
+  EXPECT_EQ(back[2], 'z');
+  EXPECT_EQ(pendingError(), 0u);
+}
+
+TEST(DocStream, ScramblingIsReversibleAndStartsWhereSwitchedOn) {
+  clearError();
+  // Every byte under a key whose second byte wraps past 255.
+  MemoryDocStream out;
+  out.allocateBuffer();
+  out.Write("AB", 2);
+  out.Flush();
+  out.SetScrambleKey(u"\u00FF\u00FFxyz");
+  EXPECT_EQ(out.scrambleKey1(), 28);
+  EXPECT_EQ(out.scrambleKey2(), static_cast<uint8_t>(0xFF + 0xFF + 3));
+  std::vector<uint8_t> all(2500);
+  for (size_t i = 0; i < all.size(); ++i) all[i] = static_cast<uint8_t>(i);
+  std::vector<uint8_t> copy = all;
+  out.Write(all.data(), static_cast<uint32_t>(all.size()));
+  out.Flush();
+  EXPECT_EQ(all, copy) << "the caller's data is not changed";
+  ASSERT_EQ(out.size(), 2502u);
+  EXPECT_EQ(out.data()[0], 'A');
+  EXPECT_NE(std::vector<uint8_t>(out.data() + 2, out.data() + 2502), all);
+
+  MemoryDocStream in(out.data(), out.size());
+  in.allocateBuffer();
+  uint8_t head[2];
+  in.Read(head, 2);
+  in.SetScrambleKey(u"\u00FF\u00FFxyz");
+  std::vector<uint8_t> back(all.size());
+  EXPECT_EQ(in.Read(back.data(), static_cast<uint32_t>(back.size())), back.size());
+  EXPECT_EQ(back, all);
+  // One character pairs with the terminator.
+  MemoryDocStream one;
+  one.SetScrambleKey(u"A");
+  EXPECT_EQ(one.scrambleKey1(), 24);
+  EXPECT_EQ(one.scrambleKey2(), 'A' + 3);
+  EXPECT_EQ(pendingError(), 0u);
+}
+
+TEST(DocStream, RecordsFrameTypeLengthAndData) {
+  clearError();
+  MemoryDocStream out;
+  out.WriteRecord16(0x8001, 3, "xyz");
+  out.WriteRecord16(2, 0, nullptr);
+  out.WriteRecord8(9, 2, "hi");
+  std::vector<uint8_t> expected = {0x01, 0x80, 3, 0, 'x', 'y', 'z', 2, 0, 0, 0, 9, 'h', 'i'};
+  EXPECT_EQ(std::vector<uint8_t>(out.data(), out.data() + out.size()), expected);
+  MemoryDocStream in(out.data(), 11);
+  std::vector<uint8_t> data(65535);
+  uint16_t type, length;
+  ASSERT_TRUE(in.ReadRecord(type, length, data.data()));
+  EXPECT_EQ(type, 0x8001);
+  EXPECT_EQ(length, 3);
+  EXPECT_EQ(data[2], 'z');
+  ASSERT_TRUE(in.ReadRecord(type, length, data.data()));
+  EXPECT_EQ(type, 2);
+  EXPECT_FALSE(in.ReadRecord(type, length, data.data()));
+  EXPECT_EQ(pendingError(), 13u);
+  clearError();
+  // A record whose data runs past the end fails as well.
+  MemoryDocStream cut(expected.data(), 5);
+  EXPECT_FALSE(cut.ReadRecord(type, length, data.data()));
+  EXPECT_EQ(pendingError(), 13u);
+  clearError();
+}
+
+TEST(DocStream, ByteTextReadsInChunksWithCodePageAndMark) {
+  clearError();
+  {
+    TempFile file;
+    std::string text(2048, 'a');
+    text[0] = static_cast<char>(0x80);  // the euro sign in Windows-1252
+    text[1] = 0;                        // NUL comes back as 1
+    ASSERT_EQ(::write(file.fd, text.data(), text.size()), 2048);
+    ::lseek(file.fd, 0, SEEK_SET);
+    FileDocStream stream(file.fd);
+    stream.allocateBuffer();
+    EXPECT_EQ(stream.ReadChar(), 0x20AC);
+    EXPECT_EQ(stream.ReadChar(), 1);
+    int count = 2;
+    while (stream.ReadChar() == u'a') ++count;
+    EXPECT_EQ(count, 2048);
+    EXPECT_EQ(stream.ReadChar(), 0);
+    EXPECT_EQ(pendingError(), 0u) << "the end of a text is no error";
+  }
+  {
+    // What the program writes itself: UTF-16LE after FF FE; the mark is skipped.
+    MemoryDocStream out;
+    out.Write("\xFF\xFE", 2);
+    out.WriteLine(u"ok");
+    MemoryDocStream in(out.data(), out.size());
+    in.setCodePage(28591);
+    std::u16string seen;
+    for (char16_t c; (c = in.ReadChar()) != 0;) seen.push_back(c);
+    EXPECT_EQ(seen, std::u16string(u"o\x01k\x01\r\x01\n\x01"));
+  }
+}
+
+}  // namespace
+}  // namespace kelp

@@ -1,0 +1,293 @@
+// Tests of opening and saving documents: type dispatch, locks, passwords, failed saves.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "NativeTestSupport.h"
+#include "files/Document.h"
+#include "files/Password.h"
+#include "formula/Recalc.h"
+#include "platform/ErrorState.h"
+#include "platform/Text.h"
+
+namespace kelp {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace kelp::test;
+
+struct TempFolder {
+  fs::path path;
+  TempFolder() {
+    char name[] = "/tmp/kelp-doc-XXXXXX";
+    path = ::mkdtemp(name);
+  }
+  ~TempFolder() { fs::remove_all(path); }
+  std::u16string file(const char* name) const { return utf8ToUtf16((path / name).string()); }
+  size_t entries() const { return static_cast<size_t>(std::distance(fs::directory_iterator(path), fs::directory_iterator())); }
+};
+
+std::vector<uint8_t> fileBytes(const std::u16string& name) {
+  std::ifstream in(utf16ToUtf8(name), std::ios::binary);
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST(Document, FileTypesComeFromTheExtension) {
+  EXPECT_EQ(FileTypeFromName(u"Report.XLS"), DocFileType::Excel97);
+  EXPECT_EQ(FileTypeFromName(u"report.xls"), DocFileType::Excel97);
+  EXPECT_EQ(FileTypeFromName(u"noextension"), DocFileType::Native);
+  EXPECT_EQ(FileTypeFromName(u"a.b.kp"), DocFileType::Native);
+  EXPECT_EQ(FileTypeFromName(u"data.csv.txt"), DocFileType::TabText);
+  EXPECT_EQ(FileTypeFromName(u"x.Csv"), DocFileType::CommaText);
+  EXPECT_EQ(FileTypeFromName(u"x.dbf"), DocFileType::Dbase);
+  EXPECT_EQ(FileTypeFromName(u"x.pxl"), DocFileType::PocketExcel);
+  EXPECT_EQ(FileTypeFromName(u"x.xml"), DocFileType::XmlList);
+  EXPECT_EQ(saveFilterForName(u"a.pxl"), 2);
+  EXPECT_EQ(saveFilterForName(u"a.xls"), 3);
+  EXPECT_EQ(saveFilterForName(u""), 1);
+  EXPECT_EQ(nameWithFilterExtension(u"/d.x/book", 1), u"/d.x/book.kp");
+  EXPECT_EQ(nameWithFilterExtension(u"book.", 6), u"book.csv");
+  EXPECT_EQ(nameWithFilterExtension(u"book.kp", 3), u"book.kp");
+}
+
+TEST(Document, SaveAndOpenKeepTheWorkbookAndItsName) {
+  clearError();
+  TempFolder folder;
+  std::u16string name = folder.file("book.kp");
+  Document doc;
+  doc.replaceWorkbook(richWorkbook(false));
+  // Opening recalculates, so the original is brought up to date before it is compared.
+  recalculateAll(doc.workbook());
+  doc.workbook().modified = true;
+  ASSERT_TRUE(SaveDocument(doc, name, DocFileType::Native)) << pendingError();
+  EXPECT_EQ(doc.workbook().fileName, name);
+  EXPECT_FALSE(doc.workbook().modified);
+  EXPECT_TRUE(doc.holdsFile());
+  EXPECT_EQ(folder.entries(), 1u) << "no temporary file is left";
+
+  Document other;
+  other.ui.showMessage = [](uint32_t) {};
+  // The first document holds the file: a second open in this process is refused.
+  EXPECT_FALSE(OpenDocument(other, name));
+  EXPECT_EQ(pendingError(), 47u);
+  EXPECT_EQ(other.workbook().sheetCount(), 3) << "a failed open leaves a new three-sheet workbook";
+  EXPECT_TRUE(other.workbook().fileName.empty());
+  clearError();
+  ReleaseDocumentFile(doc);
+  ASSERT_TRUE(OpenDocument(other, name)) << pendingError();
+  EXPECT_EQ(other.workbook().fileName, name);
+  EXPECT_EQ(other.workbook().fileType, 0u);
+  expectSameWorkbook(doc.workbook(), other.workbook());
+  EXPECT_TRUE(other.holdsFile());
+  EXPECT_FALSE(HoldDocumentFile(doc, name)) << "now the other document holds it";
+
+  // Saving into a folder that does not exist yet creates it.
+  std::u16string nested = folder.file("new/inner.kp");
+  ASSERT_TRUE(SaveDocument(other, nested, DocFileType::Native)) << pendingError();
+  EXPECT_TRUE(fs::exists(utf16ToUtf8(nested)));
+  EXPECT_EQ(other.workbook().fileName, nested);
+
+  // A copy under another name leaves the workbook's name, type and lock where they were.
+  std::u16string copy = folder.file("copy.kp");
+  ASSERT_TRUE(SaveCopy(other, copy));
+  EXPECT_EQ(other.workbook().fileName, nested);
+  Document probe;
+  EXPECT_TRUE(HoldDocumentFile(probe, copy));
+  EXPECT_FALSE(HoldDocumentFile(probe, nested));
+  ReleaseDocumentFile(probe);
+
+  // Save through the command: the current name and type.
+  other.workbook().sheetAt(0)->setCell(0, 0, CellRecord{numberValue(99), -1});
+  ASSERT_TRUE(SaveCommand(other, false));
+  ReleaseDocumentFile(other);
+  Document third;
+  ASSERT_TRUE(OpenDocument(third, nested));
+  EXPECT_EQ(third.workbook().sheetAt(0)->cellValue(0, 0).number(), 99);
+}
+
+TEST(Document, TheLockHoldsAgainstAnotherProcess) {
+  clearError();
+  TempFolder folder;
+  std::u16string name = folder.file("shared.kp");
+  Document doc;
+  ASSERT_TRUE(SaveDocument(doc, name, DocFileType::Native));
+  ASSERT_TRUE(doc.holdsFile());
+  auto childOpens = [&]() {
+    pid_t child = ::fork();
+    if (child == 0) {
+      Document mine;
+      bool opened = OpenDocument(mine, name);
+      ::_exit(opened ? 0 : static_cast<int>(pendingError()));
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  EXPECT_EQ(childOpens(), 47);
+  ReleaseDocumentFile(doc);
+  EXPECT_EQ(childOpens(), 0);
+}
+
+TEST(Document, FailedSavesLeaveThePreviousFileIntact) {
+  clearError();
+  TempFolder folder;
+  std::u16string name = folder.file("keep.kp");
+  Document doc;
+  doc.replaceWorkbook(richWorkbook(false));
+  ASSERT_TRUE(SaveDocument(doc, name, DocFileType::Native));
+  std::vector<uint8_t> before = fileBytes(name);
+  ASSERT_GT(before.size(), 100u);
+  // Enough cells that the write fails in the middle, not only at the final flush.
+  Sheet& sheet = *doc.workbook().sheetAt(2);
+  for (int r = 0; r < 3000; ++r)
+    for (int c = 0; c < 4; ++c) sheet.setCell(c, r, CellRecord{numberValue(r * 4 + c), -1});
+  doc.workbook().modified = true;
+  struct Case {
+    int64_t after;
+    int error;
+    uint32_t code;
+  };
+  for (Case fault : {Case{70000, ENOSPC, 48}, Case{70000, EIO, 14}, Case{10, EIO, 14}, Case{0, ENOSPC, 48}}) {
+    SCOPED_TRACE(fault.after);
+    setFileWriteFault(fault.after, fault.error);
+    EXPECT_FALSE(SaveDocument(doc, name, DocFileType::Native));
+    setFileWriteFault(-1, 0);
+    EXPECT_EQ(pendingError(), fault.code);
+    clearError();
+    EXPECT_EQ(fileBytes(name), before) << "the old contents survive";
+    EXPECT_EQ(folder.entries(), 1u) << "the temporary file is removed";
+    EXPECT_TRUE(doc.workbook().modified);
+    EXPECT_EQ(doc.workbook().fileName, name);
+    EXPECT_TRUE(doc.holdsFile()) << "the own file is held again";
+  }
+  setRenameFault(true);
+  EXPECT_FALSE(SaveDocument(doc, name, DocFileType::Native));
+  EXPECT_EQ(pendingError(), 14u);
+  clearError();
+  EXPECT_EQ(fileBytes(name), before);
+  EXPECT_EQ(folder.entries(), 1u);
+  // And once the disk has room again the save goes through.
+  ASSERT_TRUE(SaveDocument(doc, name, DocFileType::Native));
+  EXPECT_NE(fileBytes(name), before);
+  EXPECT_FALSE(doc.workbook().modified);
+}
+
+TEST(Document, PasswordsAndFormatsWithoutReaders) {
+  clearError();
+  TempFolder folder;
+  std::u16string name = folder.file("secret.kp");
+  Document doc;
+  doc.replaceWorkbook(richWorkbook(true));
+  int asked = 0;
+  doc.ui.ask = [&](int id, std::u16string_view) {
+    EXPECT_EQ(id, 2628);
+    ++asked;
+    return Answer::No;
+  };
+  // A protected workbook asks before leaving the native format; No writes nothing.
+  EXPECT_FALSE(SaveDocument(doc, folder.file("secret.xls"), DocFileType::Excel97));
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(pendingError(), 0u);
+  EXPECT_EQ(folder.entries(), 0u);
+  ASSERT_TRUE(SaveDocument(doc, name, DocFileType::Native));
+  ReleaseDocumentFile(doc);
+
+  Document reader;
+  std::vector<uint32_t> errors;
+  reader.ui.askPassword = [&](std::u16string& entered, uint32_t error) {
+    errors.push_back(error);
+    entered = errors.size() == 1 ? u"nope" : u"Geheim";
+    return errors.size() <= 2;
+  };
+  ASSERT_TRUE(OpenDocument(reader, name));
+  EXPECT_EQ(errors, (std::vector<uint32_t>{0, 45}));
+  ReleaseDocumentFile(reader);
+  reader.ui.askPassword = [](std::u16string&, uint32_t) { return false; };
+  EXPECT_FALSE(OpenDocument(reader, name));
+  EXPECT_EQ(pendingError(), 0u) << "a cancelled prompt ends the open without a message";
+  EXPECT_EQ(reader.workbook().sheetCount(), 3);
+
+  // Formats whose readers and writers are not built yet say which one is missing.
+  std::ofstream(utf16ToUtf8(folder.file("data.csv"))) << "1,2\n";
+  EXPECT_FALSE(OpenDocument(reader, folder.file("data.csv")));
+  EXPECT_EQ(pendingError(), 11u);
+  EXPECT_EQ(reader.unavailableFormat, u"Text (comma delimited)");
+  clearError();
+  reader.workbook().sheetAt(0)->setCell(0, 0, CellRecord{numberValue(5), -1});
+  EXPECT_FALSE(OpenDocument(reader, folder.file("list.xml")));
+  EXPECT_EQ(pendingError(), 11u);
+  EXPECT_EQ(reader.workbook().sheetAt(0)->cellValue(0, 0).number(), 5) << "the workbook in hand is kept";
+  clearError();
+  EXPECT_FALSE(SaveDocument(reader, folder.file("out.dbf"), DocFileType::Dbase));
+  EXPECT_EQ(pendingError(), 10u);
+  EXPECT_EQ(reader.unavailableFormat, u"DBF (dBase)");
+  EXPECT_FALSE(fs::exists(utf16ToUtf8(folder.file("out.dbf"))));
+  clearError();
+  // A file that is not a workbook: 12, and a new empty workbook.
+  std::ofstream(utf16ToUtf8(folder.file("junk.kp"))) << "not a workbook";
+  EXPECT_FALSE(OpenDocument(reader, folder.file("junk.kp")));
+  EXPECT_EQ(pendingError(), 12u);
+  EXPECT_EQ(reader.workbook().sheetCount(), 3);
+  clearError();
+  EXPECT_FALSE(OpenDocument(reader, folder.file("missing.kp")));
+  EXPECT_EQ(pendingError(), 11u);
+  clearError();
+}
+
+TEST(Document, SaveAsCompletesTheNameAndAsksBeforeReplacing) {
+  clearError();
+  TempFolder folder;
+  Document doc;
+  std::vector<std::u16string> offered = {folder.file("first"), folder.file("first"), folder.file("second")};
+  size_t dialog = 0;
+  std::vector<int> questions;
+  doc.ui.chooseSaveName = [&](int filter, std::u16string& name, int& chosen) {
+    EXPECT_EQ(filter, 1);
+    if (dialog == offered.size()) return false;
+    name = offered[dialog++];
+    chosen = 1;
+    return true;
+  };
+  doc.ui.ask = [&](int id, std::u16string_view) {
+    questions.push_back(id);
+    return Answer::No;
+  };
+  ASSERT_TRUE(SaveAs(doc));
+  EXPECT_EQ(doc.workbook().fileName, folder.file("first.kp"));
+  EXPECT_EQ(doc.saveFolder, utf8ToUtf16(folder.path.string()));
+  // The next Save As meets the existing file, is told No, and takes the next name.
+  ASSERT_TRUE(SaveCommand(doc, true));
+  EXPECT_EQ(questions, std::vector<int>{2574});
+  EXPECT_EQ(doc.workbook().fileName, folder.file("second.kp"));
+  // An untitled workbook's Save is a Save As; a cancelled dialog writes nothing.
+  Document untitled;
+  untitled.ui.chooseSaveName = [](int, std::u16string&, int&) { return false; };
+  EXPECT_FALSE(SaveCommand(untitled, false));
+  EXPECT_EQ(pendingError(), 0u);
+}
+
+TEST(Document, AutomaticSaveDecisions) {
+  AutoSaveDecision d = autoSaveOnModifiedChange(true, true, 5);
+  EXPECT_EQ(d.startTimerMs, 300000u);
+  EXPECT_FALSE(d.save);
+  EXPECT_EQ(autoSaveOnModifiedChange(false, true, 5).startTimerMs, 0u);
+  EXPECT_TRUE(autoSaveOnModifiedChange(true, false, 5).stopTimer);
+  d = autoSaveOnTimer(true, true, true, 5);
+  EXPECT_TRUE(d.stopTimer && d.save);
+  EXPECT_EQ(d.startTimerMs, 300000u);
+  d = autoSaveOnTimer(true, true, false, 5);
+  EXPECT_FALSE(d.save);
+  EXPECT_EQ(d.startTimerMs, AutoSaveRetryMs);
+  d = autoSaveOnTimer(true, false, true, 5);
+  EXPECT_FALSE(d.save || d.stopTimer) << "an untitled workbook is never saved automatically";
+  EXPECT_FALSE(autoSaveOnTimer(false, true, true, 5).save);
+}
+
+}  // namespace
+}  // namespace kelp

@@ -1,0 +1,233 @@
+// Typed entries: numbers, percentages, dates and times, logicals, formulas and text.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <string>
+
+#include "format/DateSerial.h"
+#include "formula/EntryReader.h"
+#include "model/HandlePool.h"
+#include "model/NumberFormat.h"
+#include "model/Workbook.h"
+#include "platform/ErrorState.h"
+#include "platform/Locale.h"
+#include "platform/Text.h"
+
+namespace kelp {
+namespace {
+
+double serial(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
+  double out = 0;
+  EXPECT_TRUE(serialFromFields(year, month, day, hour, minute, second, 0, true, out));
+  return out;
+}
+
+int thisYear() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return local.tm_year + 1900;
+}
+
+class EntryReaderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved = currentLocale();
+    clearError();
+    book = newWorkbook(1);
+  }
+  void TearDown() override {
+    setCurrentLocale(saved);
+    clearError();
+  }
+
+  // The value read, with the suggested format; text values are released at once.
+  struct Read {
+    ValueKind kind;
+    double number = 0;
+    std::u16string text;
+    int format = -2;
+  };
+  Read read(std::u16string_view entry, bool formulaMode = false) {
+    Read out;
+    CellValue value = readEntry(book.get(), entry, CellPosition{0, 0, 0}, &out.format, formulaMode);
+    out.kind = value.kind;
+    if (value.isNumeric()) out.number = value.number();
+    if (value.kind == ValueKind::Logical) out.number = value.u32();
+    if (value.kind == ValueKind::Text) out.text = textOf(value);
+    releaseValue(value, true);
+    return out;
+  }
+
+  void expectText(std::u16string_view entry, std::u16string_view text) {
+    Read r = read(entry);
+    EXPECT_EQ(r.kind, ValueKind::Text) << utf16ToUtf8(entry);
+    EXPECT_EQ(r.text, text) << utf16ToUtf8(entry);
+    EXPECT_EQ(r.format, -1);
+    EXPECT_EQ(pendingError(), 0u) << utf16ToUtf8(entry) << ": reading errors never reach the user";
+  }
+  void expectDate(std::u16string_view entry, double value, int format) {
+    Read r = read(entry);
+    EXPECT_EQ(r.kind, ValueKind::DateTime) << utf16ToUtf8(entry);
+    EXPECT_DOUBLE_EQ(r.number, value) << utf16ToUtf8(entry);
+    EXPECT_EQ(r.format, format) << utf16ToUtf8(entry);
+  }
+  void expectNumber(std::u16string_view entry, double value, int format = -1) {
+    Read r = read(entry);
+    EXPECT_EQ(r.kind, ValueKind::Number) << utf16ToUtf8(entry);
+    EXPECT_DOUBLE_EQ(r.number, value) << utf16ToUtf8(entry);
+    EXPECT_EQ(r.format, format) << utf16ToUtf8(entry);
+  }
+
+  LocaleSettings saved;
+  std::unique_ptr<Workbook> book;
+};
+
+TEST_F(EntryReaderTest, NumbersSignsAndPercentages) {
+  EXPECT_EQ(read(u"").kind, ValueKind::Empty);
+  expectNumber(u"42", 42);
+  expectNumber(u" 1.5e3 ", 1500);
+  expectNumber(u"-5", -5);
+  expectNumber(u"- 5", -5);
+  expectNumber(u"+.5", 0.5);
+  expectNumber(u"50%", 0.5, BuiltInFormat::Percent2);
+  expectNumber(u"-50 %", -0.5, BuiltInFormat::Percent2);
+  expectText(u"--5", u"--5");
+  expectText(u"1 2", u"1 2");
+  expectText(u"1,234", u"1,234");  // no thousands grouping on input
+  expectText(u"1e400", u"1e400");
+  expectText(u"50%%", u"50%%");
+  expectText(u".", u".");
+  expectText(u"5-", u"5-");
+  expectText(u"-A1", u"-A1");
+}
+
+TEST_F(EntryReaderTest, LogicalsTextAndFormulas) {
+  Read r = read(u"TRUE");
+  EXPECT_EQ(r.kind, ValueKind::Logical);
+  EXPECT_EQ(r.number, 1);
+  r = read(u"false");
+  EXPECT_EQ(r.kind, ValueKind::Logical);
+  EXPECT_EQ(r.number, 0);
+  expectText(u"'TRUE", u"TRUE");
+  expectText(u"'12", u"12");
+  expectText(u"-TRUE", u"-TRUE");
+  expectText(u"hello world", u"hello world");
+  expectText(u"\"quoted", u"\"quoted");
+  expectText(u"Sum(1)", u"Sum(1)");
+  // Text that looks like an external reference adds nothing to the workbook.
+  expectText(u"[Book.xls]Sheet1!A1", u"[Book.xls]Sheet1!A1");
+  EXPECT_EQ(book->externalBookCount(), 0);
+
+  CellValue value = readEntry(book.get(), u"=1+2", CellPosition{3, 4, 0}, nullptr, false);
+  ASSERT_EQ(value.kind, ValueKind::Formula);
+  EXPECT_EQ(value.formula()->row, 3);
+  EXPECT_EQ(value.formula()->column, 4);
+  releaseValue(value, true);
+  value = readEntry(book.get(), u"=1+", CellPosition{0, 0, 0}, nullptr, false);
+  EXPECT_EQ(value.kind, ValueKind::Empty);
+  EXPECT_EQ(pendingError(), 1u) << "a formula's error is reported";
+  clearError();
+  EXPECT_EQ(read(u"=").kind, ValueKind::Empty);
+  EXPECT_EQ(pendingError(), 1u);
+  clearError();
+  value = readEntry(nullptr, u"=1", CellPosition{0, 0, 0}, nullptr, false);
+  EXPECT_EQ(textOf(value), u"=1") << "without a workbook a formula stays text";
+  releaseValue(value, true);
+}
+
+TEST_F(EntryReaderTest, DatesAndTimesInMonthDayYearOrder) {
+  expectDate(u"1/2/05", serial(2005, 1, 2), BuiltInFormat::ShortDate);
+  expectDate(u"1/2/", serial(thisYear(), 1, 2), BuiltInFormat::ShortDate);
+  expectText(u"1/2", u"1/2");
+  expectText(u"2/30/05", u"2/30/05");
+  expectDate(u"2/29/04", serial(2004, 2, 29), BuiltInFormat::ShortDate);
+  expectDate(u"1/2/29", serial(2029, 1, 2), BuiltInFormat::ShortDate);
+  expectDate(u"1/2/30", serial(1930, 1, 2), BuiltInFormat::ShortDate);
+  expectDate(u"12/31/1899", 1, BuiltInFormat::ShortDate);
+  expectDate(u"13:30", 0.5625, BuiltInFormat::Time24);
+  expectDate(u"1:30 PM", 0.5625, BuiltInFormat::Time12);
+  expectDate(u"1:30pm", 0.5625, BuiltInFormat::Time12);
+  expectDate(u"12:15 AM", serial(1899, 12, 30, 0, 15), BuiltInFormat::Time12);
+  expectDate(u"12:15 PM", serial(1899, 12, 30, 12, 15), BuiltInFormat::Time12);
+  expectDate(u"1:30:15", serial(1899, 12, 30, 1, 30, 15), BuiltInFormat::Time24Seconds);
+  expectDate(u"1:30:15 am", serial(1899, 12, 30, 1, 30, 15), BuiltInFormat::Time12Seconds);
+  expectDate(u"1/2/05 9:30", serial(2005, 1, 2, 9, 30), BuiltInFormat::DateTime);
+  expectText(u"13:00 PM", u"13:00 PM");
+  expectText(u"1:30 XM", u"1:30 XM");
+  expectText(u"24:00", u"24:00");
+  expectText(u"1:60", u"1:60");
+  expectText(u"1:", u"1:");
+  expectText(u"1:30:", u"1:30:");
+  expectText(u"1/2/05 9", u"1/2/05 9");
+  expectText(u"99999999999999999999:30", u"99999999999999999999:30");
+}
+
+TEST_F(EntryReaderTest, CommaDecimalDayMonthYearLocale) {
+  LocaleSettings european;
+  european.decimalSymbol = u',';
+  european.listSeparator = u';';
+  european.thousandsSeparator = u'.';
+  european.dateSeparator = u'.';
+  european.dateOrder = 1;
+  european.amDesignator = u"";
+  european.pmDesignator = u"";
+  setCurrentLocale(european);
+  expectNumber(u"1,5", 1.5);
+  expectNumber(u"-0,25%", -0.0025, BuiltInFormat::Percent2);
+  expectText(u"1.5", u"1.5");  // a point is no decimal symbol here
+  expectText(u"1;5", u"1;5");
+  expectDate(u"3.4.2005", serial(2005, 4, 3), BuiltInFormat::ShortDate);
+  expectDate(u"3.4.", serial(thisYear(), 4, 3), BuiltInFormat::ShortDate);
+  expectText(u"31.4.2005", u"31.4.2005");
+  expectDate(u"3.4.05 17:45", serial(2005, 4, 3, 17, 45), BuiltInFormat::DateTime);
+  expectText(u"1/2/05", u"1/2/05");
+
+  CellValue value = readEntry(book.get(), u"=Sum(1,5;2)", CellPosition{0, 0, 0}, nullptr, false);
+  EXPECT_EQ(value.kind, ValueKind::Formula);
+  releaseValue(value, true);
+
+  european.dateOrder = 2;
+  setCurrentLocale(european);
+  expectDate(u"2005.4.3", serial(2005, 4, 3), BuiltInFormat::ShortDate);
+  european.dateOrder = 7;
+  setCurrentLocale(european);
+  expectDate(u"2005.4.3", 0, BuiltInFormat::ShortDate);
+}
+
+TEST_F(EntryReaderTest, FormulaModeAllocatesNothing) {
+  uint32_t texts = textPool().liveCount();
+  Read r = read(u"abc", true);
+  EXPECT_EQ(r.kind, ValueKind::Empty);
+  r = read(u"=1+2", true);
+  EXPECT_EQ(r.kind, ValueKind::Empty) << "no formula is compiled inside a formula";
+  r = read(u"50%", true);
+  EXPECT_EQ(r.kind, ValueKind::Number);
+  EXPECT_DOUBLE_EQ(r.number, 0.5);
+  EXPECT_EQ(textPool().liveCount(), texts);
+
+  installEntryReading();
+  CellValue value = readValueOnly(u"12.5");
+  EXPECT_EQ(value.kind, ValueKind::Number);
+  value = readValueOnly(u"1/2/05");
+  EXPECT_EQ(value.kind, ValueKind::DateTime);
+  value = readValueOnly(u"true");
+  EXPECT_EQ(value.kind, ValueKind::Logical);
+  value = readValueOnly(u"some text");
+  EXPECT_EQ(value.kind, ValueKind::Text);
+  EXPECT_EQ(value.u32(), NoHandle);
+  value = readValueOnly(u"");
+  EXPECT_EQ(value.kind, ValueKind::Text);
+  EXPECT_EQ(textPool().liveCount(), texts);
+  double number = 0;
+  EXPECT_TRUE(textToNumber(u"-3", number));
+  EXPECT_EQ(number, -3);
+  EXPECT_FALSE(textToNumber(u"1/2/05", number)) << "a date is no plain number";
+  EXPECT_TRUE(isWholeDate(u"1/2/05", number));
+  EXPECT_EQ(number, serial(2005, 1, 2));
+  EXPECT_FALSE(isWholeDate(u"1/2/05 12:00", number));
+  EXPECT_EQ(pendingError(), 0u);
+}
+
+}  // namespace
+}  // namespace kelp
