@@ -26,4 +26,14 @@ void fnIsNA() {
   pushLogical(value.kind == ValueKind::Error && value.u32() == CellError::NA);
 }
 
+
+std::span<const FunctionBinding> infoBindings() {
+  static constexpr FunctionBinding bindings[] = {
+      {43, fnIsError},
+      {76, fnIsNA},
+      {79, fnNA},
+  };
+  return bindings;
+}
+
 }  // namespace kelp

@@ -150,4 +150,17 @@ void fnCountA() {
   pushNumber(count);
 }
 
+
+std::span<const FunctionBinding> listBindings() {
+  static constexpr FunctionBinding bindings[] = {
+      {1, fnCount},
+      {2, fnCountA},
+      {3, fnSum},
+      {5, fnAverage},
+      {6, fnMax},
+      {7, fnMin},
+  };
+  return bindings;
+}
+
 }  // namespace kelp

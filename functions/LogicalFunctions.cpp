@@ -52,4 +52,17 @@ void fnNot() {
 void fnTrue() { pushLogical(1); }
 void fnFalse() { pushLogical(0); }
 
+
+std::span<const FunctionBinding> logicalBindings() {
+  static constexpr FunctionBinding bindings[] = {
+      {18, fnAnd},
+      {19, fnOr},
+      {20, fnNot},
+      {37, fnIf},
+      {131, fnTrue},
+      {132, fnFalse},
+  };
+  return bindings;
+}
+
 }  // namespace kelp

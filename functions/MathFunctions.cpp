@@ -27,4 +27,14 @@ void fnRound() {
   pushNumber(r == 0 ? 0 : std::floor((x + r / 2) / r) * r);
 }
 
+
+std::span<const FunctionBinding> mathBindings() {
+  static constexpr FunctionBinding bindings[] = {
+      {0, fnAbs},
+      {24, fnInt},
+      {25, fnRound},
+  };
+  return bindings;
+}
+
 }  // namespace kelp

@@ -22,4 +22,13 @@ void fnConcatenate() {
   pushText(joined);
 }
 
+
+std::span<const FunctionBinding> textBindings() {
+  static constexpr FunctionBinding bindings[] = {
+      {38, fnLen},
+      {130, fnConcatenate},
+  };
+  return bindings;
+}
+
 }  // namespace kelp

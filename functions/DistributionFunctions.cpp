@@ -1,0 +1,8 @@
+// Probability distributions and their inverses.
+#include "functions/FunctionFamilies.h"
+
+namespace kelp {
+
+std::span<const FunctionBinding> distributionBindings() { return {}; }
+
+}  // namespace kelp
