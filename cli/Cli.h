@@ -49,6 +49,8 @@ std::string takeErrorText();
 bool applyLocale(const std::string& name);
 
 int runEval(Args& args);
+/// cat, convert, set and info; -1 for another command.
+int runFileCommand(std::string_view command, Args& args);
 
 }  // namespace cli
 }  // namespace kelp

@@ -4,11 +4,11 @@
 #include <memory>
 #include <string>
 
+#include "cli/Book.h"
 #include "cli/Cli.h"
 #include "format/ValueText.h"
-#include "formula/Compiler.h"
-#include "formula/EntryReader.h"
 #include "formula/Recalc.h"
+#include "model/Sheet.h"
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
 #include "platform/Text.h"
@@ -19,33 +19,13 @@ namespace {
 
 struct EvalOptions {
   std::vector<std::pair<std::string, std::string>> sets;  // cell, entry
-  std::string at = "Sheet3!IV65536";
+  std::string at;  // default: IV65536 on the last sheet
   std::string locale;
+  std::string book;
+  std::string password;
   int32_t format = -1;
   std::vector<std::string> entries;
 };
-
-/// Types `text` into the cell as a user would. On a compile error returns false with
-/// the message in `error`.
-bool typeEntry(Workbook& book, const CellName& cell, std::u16string_view text, std::string& error) {
-  clearError();
-  CellPosition base{cell.row, cell.column, static_cast<uint16_t>(cell.sheet)};
-  CellValue value = readEntry(&book, text, base, nullptr, false);
-  if (pendingError() != 0) {
-    releaseValue(value, false);
-    uint32_t code = pendingError();
-    clearError();
-    // The position is the compiler's, so compile once more to learn it.
-    TokenSink sink;
-    int32_t position = compileFormula(book, text, base, sink, false);
-    clearError();
-    error = "error " + std::to_string(code) + ": " + utf16ToUtf8(errorMessage(code)) + " at " +
-            std::to_string(position < 0 ? 0 : position);
-    return false;
-  }
-  book.sheetAt(cell.sheet)->setCell(cell.column, cell.row, CellRecord{value, -1});
-  return true;
-}
 
 bool parseOptions(Args& args, EvalOptions& options) {
   while (!args.done()) {
@@ -63,6 +43,10 @@ bool parseOptions(Args& args, EvalOptions& options) {
       if (!args.takeValue(arg, options.at)) return false;
     } else if (arg == "--locale") {
       if (!args.takeValue(arg, options.locale)) return false;
+    } else if (arg == "--book") {
+      if (!args.takeValue(arg, options.book)) return false;
+    } else if (arg == "--password") {
+      if (!args.takeValue(arg, options.password)) return false;
     } else if (arg == "--format") {
       if (!args.takeValue(arg, value)) return false;
       char* end = nullptr;
@@ -95,7 +79,13 @@ int runEval(Args& args) {
   EvalOptions options;
   if (!parseOptions(args, options)) return 2;
   if (!applyLocale(options.locale)) return 2;
-  std::unique_ptr<Workbook> book = newWorkbook(3);
+  Document document;
+  if (!options.book.empty() && !openBook(document, options.book, options.password)) return 1;
+  Workbook* book = &document.workbook();
+  if (book->sheetCount() == 0) {
+    std::fprintf(stderr, "kelpcli: %s has no sheets\n", options.book.c_str());
+    return 1;
+  }
   if (options.format >= static_cast<int32_t>(book->numberFormats.size())) {
     std::fprintf(stderr, "kelpcli: there is no number format %d (0 to %zu)\n", options.format,
                  book->numberFormats.size() - 1);
@@ -113,7 +103,11 @@ int runEval(Args& args) {
     }
   }
   CellName at;
-  if (!parseCellName(*book, utf8ToUtf16(options.at), 0, at)) return 2;
+  if (options.at.empty()) {
+    at = CellName{book->sheetCount() - 1, MaxColumns - 1, MaxRows - 1};
+  } else if (!parseCellName(*book, utf8ToUtf16(options.at), 0, at)) {
+    return 2;
+  }
   const Sheet& sheet = *book->sheetAt(at.sheet);
 
   auto evaluate = [&](std::u16string_view entry) {

@@ -20,6 +20,24 @@ const char kUsage[] =
     "        or Sheet2!B3). An ENTRY of - reads one entry per line from standard input.\n"
     "        --format shows results under the workbook's number format N instead of\n"
     "        General. A formula that does not compile prints \"error N: MESSAGE at P\".\n"
+    "        --book FILE evaluates in that workbook instead (nothing is saved); the\n"
+    "        default cell is then IV65536 of its last sheet.\n"
+    "  convert IN OUT [--type N] [--password P]\n"
+    "        Opens IN, recalculates and saves it as OUT, typed by OUT's extension\n"
+    "        (.kp, .xls, .pxl, .csv, .txt, .dbf, .xml) or by --type: 0 Kelp, 1 CSV,\n"
+    "        2 text, 3 dBase, 4 Pocket Excel, 6 Excel 95, 7 Excel 97, 8 XML list.\n"
+    "  cat FILE [--sheet NAME|N] [--formulas] [--raw] [--password P]\n"
+    "        Prints the used range of a sheet (default: the active one) as lines of\n"
+    "        tab-separated display texts under each cell's number format.\n"
+    "        --formulas prints formulas instead of their results; --raw prints\n"
+    "        values under General.\n"
+    "  set FILE REF=ENTRY... [-o OUT] [--password P]\n"
+    "        Types entries into cells as a user would, recalculates and saves (to OUT\n"
+    "        or back to FILE). A FILE that does not exist starts as a new workbook.\n"
+    "        REF without a sheet is on the active sheet.\n"
+    "  info FILE [--password P]\n"
+    "        Prints the file type, the sheets with their used ranges, the counts of\n"
+    "        values and formulas, the defined names and the tasks.\n"
     "\n"
     "Options:\n"
     "  --help       show this help and exit\n"
@@ -50,6 +68,8 @@ int main(int argc, char** argv) {
   kelp::startEngine();
   kelp::cli::Args args(argc, argv, 2);
   if (std::strcmp(command, "eval") == 0) return kelp::cli::runEval(args);
+  int status = kelp::cli::runFileCommand(command, args);
+  if (status >= 0) return status;
   std::fprintf(stderr, "kelpcli: unknown command '%s' (see kelpcli --help)\n", command);
   return 2;
 }

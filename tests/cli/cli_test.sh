@@ -12,6 +12,21 @@ expect() {
   local actual rc
   actual=$("$kelpcli" "$@" 2>/dev/null)
   rc=$?
+  check "$name" "$expected" "$status" "$actual" "$rc"
+}
+
+# expect_line NAME LINE EXPECTED-OUTPUT -- ARGS...: only line LINE of the output counts.
+expect_line() {
+  local name="$1" line="$2" expected="$3"
+  shift 4
+  local actual rc
+  actual=$("$kelpcli" "$@" 2>/dev/null)
+  rc=$?
+  check "$name" "$expected" 0 "$(printf '%s\n' "$actual" | sed -n "${line}p")" "$rc"
+}
+
+check() {
+  local name="$1" expected="$2" status="$3" actual="$4" rc="$5"
   if [[ "$actual" != "$expected" || "$rc" != "$status" ]]; then
     echo "FAIL $name: status $rc (wanted $status)"
     diff <(printf '%s\n' "$expected") <(printf '%s\n' "$actual") | sed 's/^/    /'
@@ -35,6 +50,34 @@ expect "number format 4 shows currency" $'$1,234.50\n($1,234.50)' 0 -- eval --fo
 expect "unknown locale is a usage error" "" 2 -- eval --locale xx_YY "1"
 expect "a bad cell name is a usage error" "" 2 -- eval --at ZZ99 "1"
 expect "eval without entries is a usage error" "" 2 -- eval
+
+# File commands work in a scratch folder.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+expect "set makes a new workbook" "" 0 -- set "$work/a.kp" A1=Item B1=Price A2=Apple B2=1.5 A3=Pear B3=2.25 \
+  A4=Total "B4==Sum(B2:B3)" "C2=50%" "C3=1/15/26"
+expect "cat shows display texts under each format" \
+  $'Item\tPrice\t\nApple\t1.5\t50.00%\nPear\t2.25\t1/15/26\nTotal\t3.75\t' 0 -- cat "$work/a.kp"
+expect_line "cat --formulas" 4 $'Total\t=Sum(B2:B3)\t' -- cat "$work/a.kp" --formulas --sheet 1
+expect "set on an existing file recalculates" "" 0 -- set "$work/a.kp" B2=10
+expect_line "the total follows" 4 $'Total\t12.25\t' -- cat "$work/a.kp" --raw --sheet Sheet1
+expect "set -o leaves the original" "" 0 -- set "$work/a.kp" B3=1 -o "$work/b.kp"
+expect "eval --book reads the workbook" $'11\n!!Val\n22' 0 -- eval --book "$work/b.kp" --at Sheet1!D9 "=B4" "=B2*A1" "=B4*2"
+expect "convert to the native format" "" 0 -- convert "$work/a.kp" "$work/c.kp"
+expect "info" $'type: Kelp\nsheets: 3\n  Sheet1 (active): A1:C4\n  Sheet2: empty\n  Sheet3: empty\nvalues: 10\nformulas: 1\nnames: 0\ntasks: 0' 0 -- info "$work/c.kp"
+expect "a missing file fails" "" 1 -- cat "$work/missing.kp"
+expect "a format without a writer fails" "" 1 -- convert "$work/a.kp" "$work/a.dbf"
+printf 'not a workbook' > "$work/junk.kp"
+expect "a foreign file fails" "" 1 -- cat "$work/junk.kp"
+expect_line "cat of the sample" 10 $'Total\t$1,665.80\t$1,620.20\t$1,681.74\t$4,967.74' -- \
+  cat "$(dirname "$0")/../../examples/sample.kp"
+# A file another process holds is refused with the share violation.
+exec 9<"$work/a.kp"
+flock 9
+message=$("$kelpcli" set "$work/a.kp" A1=x 2>&1 >/dev/null)
+if [[ $? == 1 && "$message" == *"error 47"* ]]; then passes=$((passes + 1)); else
+  echo "FAIL a held file: $message"; failures=$((failures + 1)); fi
+exec 9<&-
 
 echo "$passes passed, $failures failed"
 [[ $failures -eq 0 ]]

@@ -1,0 +1,94 @@
+// Opening and saving workbooks for kelpcli, and typing entries into cells.
+#include "cli/Book.h"
+
+#include <cstdio>
+
+#include "formula/Compiler.h"
+#include "formula/EntryReader.h"
+#include "model/Workbook.h"
+#include "platform/ErrorState.h"
+#include "platform/Text.h"
+
+namespace kelp::cli {
+
+namespace {
+
+void printFileError(const std::string& path, const Document& document) {
+  uint32_t code = pendingError();
+  std::string message = utf16ToUtf8(errorMessage(code));
+  if (!document.unavailableFormat.empty())
+    message += " (" + utf16ToUtf8(document.unavailableFormat) + " files are not supported yet)";
+  std::fprintf(stderr, "kelpcli: %s: error %u: %s\n", path.c_str(), code, message.c_str());
+  clearError();
+}
+
+}  // namespace
+
+bool openBook(Document& document, const std::string& path, const std::string& password) {
+  clearError();
+  bool asked = false;
+  bool wrong = false;
+  document.ui.showMessage = [&path](uint32_t code) {
+    std::fprintf(stderr, "kelpcli: %s: %s\n", path.c_str(), utf16ToUtf8(errorMessage(code)).c_str());
+  };
+  document.ui.askPassword = [&](std::u16string& entered, uint32_t error) {
+    if (error != 0) {
+      wrong = true;
+      return false;
+    }
+    asked = true;
+    if (password.empty()) return false;
+    entered = utf8ToUtf16(password);
+    return true;
+  };
+  if (OpenDocument(document, utf8ToUtf16(path))) return true;
+  if (pendingError() == 0) {
+    // The prompt was turned down: say why in the words of the password messages.
+    setError(wrong ? Err::WrongPassword : (asked && password.empty() ? Err::PasswordProtected : Err::FileOpen));
+  }
+  printFileError(path, document);
+  return false;
+}
+
+bool saveBook(Document& document, const std::string& path, int type) {
+  clearError();
+  std::u16string name = utf8ToUtf16(path);
+  DocFileType fileType = type < 0 ? FileTypeFromName(name) : static_cast<DocFileType>(type);
+  if (SaveDocument(document, name, fileType)) return true;
+  if (pendingError() == 0) setError(Err::FileWrite);
+  printFileError(path, document);
+  return false;
+}
+
+bool typeEntry(Workbook& book, const CellName& cell, std::u16string_view text, std::string& error) {
+  clearError();
+  CellPosition base{cell.row, cell.column, static_cast<uint16_t>(cell.sheet)};
+  int suggested = -1;
+  CellValue value = readEntry(&book, text, base, &suggested, false);
+  if (pendingError() != 0) {
+    releaseValue(value, false);
+    uint32_t code = pendingError();
+    clearError();
+    // The position is the compiler's, so compile once more to learn it.
+    TokenSink sink;
+    int32_t position = compileFormula(book, text, base, sink, false);
+    clearError();
+    error = "error " + std::to_string(code) + ": " + utf16ToUtf8(errorMessage(code)) + " at " +
+            std::to_string(position < 0 ? 0 : position);
+    return false;
+  }
+  Sheet& sheet = *book.sheetAt(cell.sheet);
+  // A cell still showing General takes the format its entry suggests (50% a percent,
+  // 1/15/26 a date), as typing it on the grid does.
+  int16_t style = sheet.cellPtr(cell.column, cell.row) ? sheet.cellPtr(cell.column, cell.row)->style : -1;
+  int16_t effective = sheet.effectiveStyle(cell.column, cell.row);
+  if (suggested > 0 && book.style(effective).numberFormat == 0) {
+    StyleRecord fields{};
+    fields.numberFormat = static_cast<uint16_t>(suggested);
+    style = book.changedStyle(effective, fields, StyleField::NumberFormat, FontRecord{}, 0);
+  }
+  sheet.setCell(cell.column, cell.row, CellRecord{value, style});
+  return true;
+}
+
+}  // namespace kelp::cli

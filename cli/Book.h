@@ -1,0 +1,23 @@
+// Opening and saving workbooks for kelpcli, and typing entries into cells.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "cli/Cli.h"
+#include "files/Document.h"
+
+namespace kelp::cli {
+
+/// Opens `path` into the document, answering a password prompt with `password`.
+/// False with the reason printed on stderr.
+bool openBook(Document& document, const std::string& path, const std::string& password);
+/// Saves the document as `path`, typed by `type` (-1: from the name). False with the
+/// reason printed on stderr.
+bool saveBook(Document& document, const std::string& path, int type);
+
+/// Types `text` into the cell as a user would. On a compile error returns false with
+/// "error N: MESSAGE at P" in `error`.
+bool typeEntry(Workbook& book, const CellName& cell, std::u16string_view text, std::string& error);
+
+}  // namespace kelp::cli

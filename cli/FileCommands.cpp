@@ -1,0 +1,232 @@
+// kelpcli's file commands: convert, cat, set and info.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "cli/Book.h"
+#include "cli/Cli.h"
+#include "format/ValueText.h"
+#include "formula/FormulaText.h"
+#include "formula/Recalc.h"
+#include "model/HandlePool.h"
+#include "model/Sheet.h"
+#include "model/Workbook.h"
+#include "platform/Text.h"
+
+namespace kelp::cli {
+
+namespace {
+
+/// Options every file command shares; the rest are the command's own.
+struct FileOptions {
+  std::vector<std::string> positional;
+  std::string password;
+  std::string locale;
+  std::string sheet;
+  std::string output;
+  int type = -1;
+  bool formulas = false;
+  bool raw = false;
+};
+
+bool parseFileOptions(Args& args, FileOptions& options, std::string_view command) {
+  while (!args.done()) {
+    std::string_view arg = args.take();
+    std::string value;
+    if (arg == "--password") {
+      if (!args.takeValue(arg, options.password)) return false;
+    } else if (arg == "--locale") {
+      if (!args.takeValue(arg, options.locale)) return false;
+    } else if (arg == "--sheet" && command == "cat") {
+      if (!args.takeValue(arg, options.sheet)) return false;
+    } else if ((arg == "-o" || arg == "--output") && command == "set") {
+      if (!args.takeValue(arg, options.output)) return false;
+    } else if (arg == "--type" && command == "convert") {
+      if (!args.takeValue(arg, value)) return false;
+      char* end = nullptr;
+      long n = std::strtol(value.c_str(), &end, 10);
+      if (value.empty() || *end != 0 || n < 0 || n > 8 || n == 5) {
+        usageError("--type takes a file type: 0 Kelp, 1 CSV, 2 text, 3 dBase, 4 Pocket Excel, 6 Excel 95, "
+                   "7 Excel 97, 8 XML");
+        return false;
+      }
+      options.type = static_cast<int>(n);
+    } else if (arg == "--formulas" && command == "cat") {
+      options.formulas = true;
+    } else if (arg == "--raw" && command == "cat") {
+      options.raw = true;
+    } else if (arg.starts_with("--")) {
+      usageError("unknown option '" + std::string(arg) + "' for " + std::string(command));
+      return false;
+    } else {
+      options.positional.emplace_back(arg);
+    }
+  }
+  return applyLocale(options.locale);
+}
+
+/// A1-style name of a cell, for ranges in `info`.
+std::u16string cellText(int32_t column, int32_t row) {
+  std::u16string text;
+  columnName(static_cast<uint16_t>(column), text);
+  std::u16string number;
+  rowName(static_cast<uint16_t>(row), number);
+  return text + number;
+}
+
+/// What a cell shows in `cat`: its display text under its own number format, its
+/// formula, or its value under General.
+std::u16string cellShown(const Workbook& book, const Sheet& sheet, int32_t column, int32_t row,
+                         const FileOptions& options) {
+  std::u16string text;
+  const CellRecord* cell = sheet.cellPtr(column, row);
+  if (!cell || cell->value.kind == ValueKind::Empty) return text;
+  if (options.formulas && cell->value.kind == ValueKind::Formula) {
+    const FormulaRecord* record = cell->value.formula();
+    formulaText(book, static_cast<const uint8_t*>(formulaPool().data(record->tokens)),
+                CellPosition{record->row, record->column, record->sheet}, text);
+    return text;
+  }
+  const CellValue& value = effectiveValue(cell->value);
+  if (options.raw) {
+    valueToText(value, text);
+    return text;
+  }
+  uint32_t format = book.style(sheet.effectiveStyle(column, row)).numberFormat;
+  displayText(value, book.numberFormats, format, NoWidthLimit, nullptr, text);
+  return text;
+}
+
+int runCat(Args& args) {
+  FileOptions options;
+  if (!parseFileOptions(args, options, "cat")) return 2;
+  if (options.positional.size() != 1) return usageError("cat takes one FILE");
+  Document document;
+  if (!openBook(document, options.positional[0], options.password)) return 1;
+  const Workbook& book = document.workbook();
+  int32_t index = book.activeSheetIndex();
+  if (!options.sheet.empty()) {
+    index = book.findSheet(utf8ToUtf16(options.sheet));
+    char* end = nullptr;
+    long n = std::strtol(options.sheet.c_str(), &end, 10);
+    if (index < 0 && *end == 0 && n >= 1 && n <= book.sheetCount()) index = static_cast<int32_t>(n - 1);
+    if (index < 0) {
+      std::fprintf(stderr, "kelpcli: %s has no sheet '%s'\n", options.positional[0].c_str(), options.sheet.c_str());
+      return 1;
+    }
+  }
+  const Sheet* sheet = book.sheetAt(index);
+  if (!sheet) return 0;
+  int32_t lastRow = sheet->lastUsedRow(-1);
+  int32_t lastColumn = sheet->lastUsedColumn();
+  for (int32_t row = 0; row <= lastRow; ++row) {
+    std::u16string line;
+    for (int32_t column = 0; column <= lastColumn; ++column) {
+      if (column > 0) line.push_back(u'\t');
+      line += cellShown(book, *sheet, column, row, options);
+    }
+    printLine(line);
+  }
+  std::fflush(stdout);
+  return 0;
+}
+
+int runConvert(Args& args) {
+  FileOptions options;
+  if (!parseFileOptions(args, options, "convert")) return 2;
+  if (options.positional.size() != 2) return usageError("convert takes IN and OUT");
+  Document document;
+  if (!openBook(document, options.positional[0], options.password)) return 1;
+  recalculateAll(document.workbook());
+  ReleaseDocumentFile(document);  // converting a file onto itself must not meet its own lock
+  return saveBook(document, options.positional[1], options.type) ? 0 : 1;
+}
+
+int runSet(Args& args) {
+  FileOptions options;
+  if (!parseFileOptions(args, options, "set")) return 2;
+  if (options.positional.size() < 2) return usageError("set takes FILE and at least one REF=ENTRY");
+  const std::string& path = options.positional[0];
+  Document document;
+  std::FILE* probe = std::fopen(path.c_str(), "rb");
+  if (probe) {
+    std::fclose(probe);
+    if (!openBook(document, path, options.password)) return 1;
+  }
+  Workbook& book = document.workbook();
+  int status = 0;
+  for (size_t i = 1; i < options.positional.size(); ++i) {
+    const std::string& assignment = options.positional[i];
+    size_t eq = assignment.find('=');
+    if (eq == std::string::npos || eq == 0) return usageError("'" + assignment + "' is not REF=ENTRY");
+    CellName cell;
+    if (!parseCellName(book, utf8ToUtf16(assignment.substr(0, eq)), book.activeSheetIndex(), cell)) return 2;
+    std::string error;
+    if (!typeEntry(book, cell, utf8ToUtf16(assignment.substr(eq + 1)), error)) {
+      std::fprintf(stderr, "kelpcli: %s: %s\n", assignment.c_str(), error.c_str());
+      status = 1;
+    }
+  }
+  recalculateAll(book);
+  if (!saveBook(document, options.output.empty() ? path : options.output, -1)) return 1;
+  return status;
+}
+
+int runInfo(Args& args) {
+  FileOptions options;
+  if (!parseFileOptions(args, options, "info")) return 2;
+  if (options.positional.size() != 1) return usageError("info takes one FILE");
+  Document document;
+  if (!openBook(document, options.positional[0], options.password)) return 1;
+  const Workbook& book = document.workbook();
+  static const char* const kTypes[] = {"Kelp",         "CSV", "text",     "dBase", "Pocket Excel",
+                                       "",             "Excel 95", "Excel 97", "XML list"};
+  std::printf("type: %s\n", book.fileType < 9 ? kTypes[book.fileType] : "unknown");
+  std::printf("sheets: %d\n", book.sheetCount());
+  int64_t values = 0;
+  int64_t formulas = 0;
+  for (int32_t s = 0; s < book.sheetCount(); ++s) {
+    const Sheet& sheet = *book.sheetAt(s);
+    int32_t lastRow = sheet.lastUsedRow(-1);
+    int32_t lastColumn = sheet.lastUsedColumn();
+    std::u16string line = u"  " + sheet.name;
+    if (s == book.activeSheetIndex()) line += u" (active)";
+    if (sheet.visibility == SheetVisibility::Hidden) line += u" (hidden)";
+    line += lastRow < 0 ? u": empty" : u": " + cellText(0, 0) + u":" + cellText(lastColumn, lastRow);
+    printLine(line);
+    for (int32_t row = sheet.nextRow(-1); row < NoRow; row = sheet.nextRow(row))
+      for (int32_t col = sheet.nextValueInRow(row, -1); col < NoColumn; col = sheet.nextValueInRow(row, col)) {
+        ++values;
+        if (sheet.cellPtr(col, row)->value.kind == ValueKind::Formula) ++formulas;
+      }
+  }
+  std::printf("values: %lld\nformulas: %lld\n", static_cast<long long>(values), static_cast<long long>(formulas));
+  std::printf("names: %zu\n", book.names.size());
+  for (const DefinedName& name : book.names) {
+    std::u16string line = u"  " + name.text;
+    if (name.definition != NoHandle) {
+      std::u16string definition;
+      formulaText(book, static_cast<const uint8_t*>(formulaPool().data(name.definition)), CellPosition{0, 0, 0},
+                  definition);
+      line += u" " + definition;
+    }
+    printLine(line);
+  }
+  std::printf("tasks: %zu\n", book.tasks.size());
+  for (const WorkbookTask& task : book.tasks) printLine(u"  " + task.name);
+  std::fflush(stdout);
+  return 0;
+}
+
+}  // namespace
+
+int runFileCommand(std::string_view command, Args& args) {
+  if (command == "cat") return runCat(args);
+  if (command == "convert") return runConvert(args);
+  if (command == "set") return runSet(args);
+  if (command == "info") return runInfo(args);
+  return -1;
+}
+
+}  // namespace kelp::cli
