@@ -7,7 +7,9 @@
 
 #include "formula/Compiler.h"
 #include "formula/EntryReader.h"
+#include "formula/Evaluator.h"
 #include "formula/FormulaText.h"
+#include "functions/Engine.h"
 #include "model/HandlePool.h"
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
@@ -23,7 +25,7 @@ kelp::Workbook& fuzzBook() {
     b->setName(u"Markup", kelp::NoHandle);
     kelp::ExternalBook* external = b->externalBook(b->findOrAddExternalBook(u"C:\\", u"Other.xls"));
     external->sheetNames = {u"Jan", u"Feb 2"};
-    kelp::installEntryReading();
+    kelp::startEngine();
     return b;
   }();
   return *book;
@@ -40,6 +42,13 @@ void compileAndShow(std::u16string_view text, bool taskMode) {
                                        base, shown)) {
       uint32_t again = kelp::compileToHandle(book, shown, base, false);
       kelp::formulaPool().release(again);
+    }
+    // Formulas cannot loop, so whatever compiled is run too; task text may loop forever.
+    if (!taskMode) {
+      kelp::CellValue result;
+      if (kelp::evaluateTokens(static_cast<const uint8_t*>(kelp::formulaPool().data(handle)), book, 0, base.row,
+                               base.column, true, result))
+        kelp::releaseValue(result, true);
     }
     kelp::formulaPool().release(handle);
   }
