@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
 
 #include "formula/Evaluator.h"
 #include "formula/Tokens.h"
@@ -116,18 +117,30 @@ class Orderer {
       m_chain.circular = true;
       return;
     }
-    for (FormulaRecord* node = m_previous; node->next; node = node->next) {
-      if (node->next != p) continue;
-      node->next = p->next;
-      p->next = m_previous->next;
-      m_previous->next = p;
-      return;
+    // Every node up to `previous` is placed, so an unplaced precedent lies after it.
+    if (m_before.empty()) {
+      m_before.reserve(static_cast<size_t>(m_chain.count()) + 1);
+      for (FormulaRecord* node = m_chain.head(); node->next; node = node->next) m_before[node->next] = node;
     }
+    auto found = m_before.find(p);
+    if (found == m_before.end()) return;
+    FormulaRecord* before = found->second;
+    if (before == m_previous) return;  // already just after it
+    before->next = p->next;
+    if (p->next) m_before[p->next] = before;
+    FormulaRecord* after = m_previous->next;
+    p->next = after;
+    m_previous->next = p;
+    m_before[p] = m_previous;
+    if (after) m_before[after] = p;
   }
 
   FormulaChain& m_chain;
   Workbook* m_workbook;
   FormulaRecord* m_previous = nullptr;
+  // The node before each record, made on the first move: finding a precedent's place
+  // by walking the chain would make ordering a chain entered backwards quadratic.
+  std::unordered_map<FormulaRecord*, FormulaRecord*> m_before;
 };
 
 }  // namespace
