@@ -71,13 +71,26 @@ printf 'not a workbook' > "$work/junk.kp"
 expect "a foreign file fails" "" 1 -- cat "$work/junk.kp"
 expect_line "cat of the sample" 10 $'Total\t$1,665.80\t$1,620.20\t$1,681.74\t$4,967.74' -- \
   cat "$(dirname "$0")/../../examples/sample.kp"
-# A file another process holds is refused with the share violation.
-exec 9<"$work/a.kp"
-flock 9
+# A file another kelpcli holds open is refused with the share violation: the first
+# one keeps the workbook open while it waits for entries on its standard input.
+fifo="$work/entries"
+mkfifo "$fifo"
+"$kelpcli" eval --book "$work/a.kp" - < "$fifo" > "$work/held.out" 2>&1 &
+holder=$!
+exec 8>"$fifo"
+printf '=1+1\n' >&8
+for _ in $(seq 50); do [[ -s "$work/held.out" ]] && break; sleep 0.1; done
 message=$("$kelpcli" set "$work/a.kp" A1=x 2>&1 >/dev/null)
-if [[ $? == 1 && "$message" == *"error 47"* ]]; then passes=$((passes + 1)); else
-  echo "FAIL a held file: $message"; failures=$((failures + 1)); fi
-exec 9<&-
+status=$?
+exec 8>&-
+wait "$holder"
+if [[ $status == 1 && "$message" == *"error 47"* && "$(cat "$work/held.out")" == "2" ]]; then
+  passes=$((passes + 1))
+else
+  echo "FAIL a file held by another kelpcli: status $status: $message"
+  failures=$((failures + 1))
+fi
+expect "once released it opens again" "" 0 -- set "$work/a.kp" A1=x
 
 echo "$passes passed, $failures failed"
 [[ $failures -eq 0 ]]
