@@ -2,6 +2,7 @@
 // result and evaluator operand is made of, and the operations that own and show it.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -92,9 +93,16 @@ static_assert(sizeof(FormulaRecord*) <= 8, "a formula pointer must fit the paylo
 
 // Factories; inline because cell writes and the evaluator make values on every step.
 inline CellValue emptyValue() { return CellValue{ValueKind::Empty, 0, 0, 0, {}}; }
+// Written as one 8-byte and one 4-byte store, the way copies read a CellValue back:
+// a kind byte then an unaligned double would make every later copy wait for the stores.
 inline CellValue doubleValue(ValueKind kind, double d) {
-  CellValue value{kind, 0, 0, 0, {}};
-  value.setNumber(d);
+  static_assert(std::endian::native == std::endian::little, "values are little-endian");
+  uint64_t bits = std::bit_cast<uint64_t>(d);
+  uint64_t low = static_cast<uint64_t>(kind) | (bits << 32);
+  uint32_t high = static_cast<uint32_t>(bits >> 32);
+  CellValue value;
+  std::memcpy(&value, &low, 8);
+  std::memcpy(reinterpret_cast<uint8_t*>(&value) + 8, &high, 4);
   return value;
 }
 inline CellValue numberValue(double d) { return doubleValue(ValueKind::Number, d); }
@@ -123,12 +131,28 @@ struct CellRecord {
 };
 static_assert(sizeof(CellRecord) == 14, "CellRecord is stored as 14 bytes");
 
+/// Copies a record in the pieces it is made of (8, 4 and 2 bytes), so that a copy of a
+/// record just written never reads across the stores that wrote it.
+inline void copyRecord(CellRecord& dst, const CellRecord& src) {
+  auto* d = reinterpret_cast<uint8_t*>(&dst);
+  const auto* s = reinterpret_cast<const uint8_t*>(&src);
+  uint64_t a;
+  uint32_t b;
+  uint16_t c;
+  std::memcpy(&a, s, 8);
+  std::memcpy(&b, s + 8, 4);
+  std::memcpy(&c, s + 12, 2);
+  std::memcpy(d, &a, 8);
+  std::memcpy(d + 8, &b, 4);
+  std::memcpy(d + 12, &c, 2);
+}
+
 /// A fresh slot: kind 0 with no style (-1).
 constexpr CellRecord blankCell() { return CellRecord{{ValueKind::Empty, 0, 0, 0, {}}, -1}; }
 
 template <>
 struct GrowInit<CellRecord> {
-  static CellRecord value() { return blankCell(); }
+  static constexpr CellRecord value() { return blankCell(); }
 };
 
 class FormulaChain;

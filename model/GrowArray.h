@@ -15,7 +15,7 @@ namespace kelp {
 /// The value new elements start with; types with another blank specialise it.
 template <typename T>
 struct GrowInit {
-  static T value() { return T{}; }
+  static constexpr T value() { return T{}; }
 };
 
 template <typename T>
@@ -79,7 +79,9 @@ class GrowArray {
       m_data = grown;
       m_capacity = capacity;
     }
-    for (int32_t i = m_size; i < n; ++i) m_data[i] = GrowInit<T>::value();
+    // A constant blank, so that each new element is one plain copy.
+    static constexpr T blank = GrowInit<T>::value();
+    for (int32_t i = m_size; i < n; ++i) m_data[i] = blank;
     m_size = n;
     return true;
   }

@@ -267,7 +267,7 @@ bool Sheet::setCellOwned(int32_t col, int32_t row, const CellRecord& record, boo
     if (owned && record.value.kind == ValueKind::Formula) {
       if (FormulaChain* c = chain()) c->append(record.value.formula());
     }
-    slot = record;
+    copyRecord(slot, record);
     return true;
   }
 
@@ -283,7 +283,7 @@ bool Sheet::setCellOwned(int32_t col, int32_t row, const CellRecord& record, boo
   if (owned && record.value.kind == ValueKind::Formula) {
     if (FormulaChain* c = chain()) c->append(record.value.formula());
   }
-  r->cells[col] = record;
+  copyRecord(r->cells[col], record);
   return true;
 }
 

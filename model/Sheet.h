@@ -52,7 +52,7 @@ constexpr ColumnRecord defaultColumnRecord() { return ColumnRecord{-1, 0, 0}; }
 
 template <>
 struct GrowInit<ColumnRecord> {
-  static ColumnRecord value() { return defaultColumnRecord(); }
+  static constexpr ColumnRecord value() { return defaultColumnRecord(); }
 };
 
 /// A rectangle of cells, in the order of an area reference.
