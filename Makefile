@@ -34,8 +34,7 @@ build/release/build.ninja: | deps
 
 run: deps build/release/build.ninja
 	cmake --build build/release -j $(JOBS)
-	./build/release/cli/kelpcli info examples/sample.kp
-	./build/release/cli/kelpcli cat examples/sample.kp
+	./build/release/app/kelp examples/sample.kp
 
 test: deps
 	cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKELP_SANITIZE=ON -DKELP_WERROR=ON

@@ -27,6 +27,9 @@ TaskCallFn g_taskCall = nullptr;
 // Formulas never jump backwards; only task loops do. Refusing backward jumps elsewhere
 // keeps a damaged token string from hanging a recalculation.
 bool g_allowBackwardJumps = false;
+// Formula constants hold record pointers; only command programs built in memory may
+// carry them, so every other run turns this off while it runs.
+bool g_formulaConstants = false;
 
 constexpr uint16_t RootCode = 0xFFFF;
 
@@ -204,6 +207,16 @@ void opConstant(const uint8_t* p, uint32_t) {
       if (value.u32() == NoHandle || textPool().isLive(value.u32())) {
         textPool().addRef(value.u32());
         pushValue(value);
+        return;
+      }
+      break;
+    case ValueKind::Formula:
+      if (g_formulaConstants) {
+        const FormulaRecord* source = value.formula();
+        CellValue copy;
+        copyFormulaValue(value, copy, source->row, source->column, source->sheet, nullptr);
+        if (copy.kind == ValueKind::Formula) copyValue(source->cached, copy.formula()->cached);
+        pushValue(copy);
         return;
       }
       break;
@@ -786,7 +799,9 @@ void evaluateFormula(FormulaRecord& record, bool resolveResult) {
   SavedEvalState saved = saveEvalState();
   Workbook* workbook = record.chain && record.chain->workbook() ? record.chain->workbook() : g_state.workbook;
   bool backward = g_allowBackwardJumps;
+  bool constants = g_formulaConstants;
   g_allowBackwardJumps = false;
+  g_formulaConstants = false;
   CellValue result;
   if (beginRun(tokensOf(record.tokens), workbook, record.sheet, record.row, record.column) &&
       runToResult(resolveResult, result)) {
@@ -795,6 +810,7 @@ void evaluateFormula(FormulaRecord& record, bool resolveResult) {
   }
   unwind();
   g_allowBackwardJumps = backward;
+  g_formulaConstants = constants;
   restoreEvalState(saved);
   g_state.pendingError = 0;
 }
@@ -803,19 +819,27 @@ bool evaluateTokens(const uint8_t* tokens, Workbook& workbook, uint16_t sheet, u
                     bool resolveResult, CellValue& out) {
   SavedEvalState saved = saveEvalState();
   bool backward = g_allowBackwardJumps;
+  bool constants = g_formulaConstants;
   g_allowBackwardJumps = false;
+  g_formulaConstants = false;
   out = emptyValue();
   bool good = beginRun(tokens, &workbook, sheet, row, column) && runToResult(resolveResult, out);
   unwind();
   g_allowBackwardJumps = backward;
+  g_formulaConstants = constants;
   restoreEvalState(saved);
   return good;
 }
 
-bool runTask(const uint8_t* tokens, Workbook& workbook, uint16_t sheet, uint16_t row, uint16_t column) {
+namespace {
+
+bool runStatements(const uint8_t* tokens, Workbook& workbook, uint16_t sheet, uint16_t row, uint16_t column,
+                   bool formulaConstants) {
   SavedEvalState saved = saveEvalState();
   bool backward = g_allowBackwardJumps;
+  bool constants = g_formulaConstants;
   g_allowBackwardJumps = true;
+  g_formulaConstants = formulaConstants;
   bool good = beginRun(tokens, &workbook, sheet, row, column);
   if (good) {
     runLoop();
@@ -823,8 +847,19 @@ bool runTask(const uint8_t* tokens, Workbook& workbook, uint16_t sheet, uint16_t
   }
   unwind();
   g_allowBackwardJumps = backward;
+  g_formulaConstants = constants;
   restoreEvalState(saved);
   return good;
+}
+
+}  // namespace
+
+bool runTask(const uint8_t* tokens, Workbook& workbook, uint16_t sheet, uint16_t row, uint16_t column) {
+  return runStatements(tokens, workbook, sheet, row, column, false);
+}
+
+bool runCommandProgram(const uint8_t* tokens, Workbook& workbook, uint16_t sheet) {
+  return runStatements(tokens, workbook, sheet, 0, 0, true);
 }
 
 void stopRunning() { g_state.running = false; }

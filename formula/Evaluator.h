@@ -79,6 +79,11 @@ bool evaluateTokens(const uint8_t* tokens, Workbook& workbook, uint16_t sheet, u
 bool runTask(const uint8_t* tokens, Workbook& workbook, uint16_t sheet, uint16_t row, uint16_t column);
 /// Stops the running evaluation after the current op (the task function Return).
 void stopRunning();
+/// Runs a command program as runTask does, except that op Constant may carry a formula
+/// value: it pushes a copy (a new record on no chain sharing the token string and the
+/// cached result). Only programs built in memory qualify; formulas evaluated meanwhile
+/// (a recalculation inside a command) never get this.
+bool runCommandProgram(const uint8_t* tokens, Workbook& workbook, uint16_t sheet);
 
 // Hooks that higher layers install.
 

@@ -30,6 +30,7 @@ const Rows& rows() {
     const std::span<const FunctionBinding> families[] = {
         mathBindings(), listBindings(),  distributionBindings(), logicalBindings(),
         infoBindings(), textBindings(), commandBindings(),
+        statisticsBindings(),
     };
     for (const auto& family : families)
       for (const FunctionBinding& binding : family) {

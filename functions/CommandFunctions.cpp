@@ -1,8 +1,434 @@
-// The internal command functions that command programs call.
+// The internal command functions that command programs call (catalogue rows 207-249).
+// Each pops the arguments it needs (the last pushed first), changes the active sheet
+// of the workbook being run and pushes an empty value, or !!Val for bad arguments.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "formula/Evaluator.h"
+#include "formula/Recalc.h"
+#include "functions/Commands.h"
 #include "functions/FunctionFamilies.h"
+#include "functions/GoalSeek.h"
+#include "model/Style.h"
+#include "model/Workbook.h"
+#include "platform/ErrorState.h"
+#include "platform/StringTable.h"
 
 namespace kelp {
 
-std::span<const FunctionBinding> commandBindings() { return {}; }
+namespace {
+
+Workbook* book() { return evalState().workbook; }
+Sheet* activeSheet() {
+  Workbook* workbook = book();
+  return workbook ? workbook->activeSheet() : nullptr;
+}
+
+void done() { pushValue(emptyValue()); }
+void refuse() { pushError(CellError::Value); }
+
+bool validColumn(int32_t column) { return column >= 0 && column < MaxColumns; }
+bool validRow(int32_t row) { return row >= 0 && row < MaxRows; }
+bool validStyle(int32_t style) { return style >= -1 && style <= INT16_MAX; }
+
+template <typename Fn>
+void forEachSlot(Sheet& sheet, const Area& area, Fn fn) {
+  for (int32_t r = sheet.nextRow(area.firstRow - 1); r <= area.lastRow && r < NoRow; r = sheet.nextRow(r)) {
+    Row* row = sheet.rowAt(r);
+    int32_t end = std::min<int32_t>(row->cells.size() - 1, area.lastColumn);
+    for (int32_t c = std::max<int32_t>(row->firstColumn, area.firstColumn); c <= end; ++c) fn(c, r, row->cells[c]);
+  }
+}
+
+// 207: column, row, style, value.
+void cmdSetCell() {
+  CellValue value;
+  popValue(value);
+  int32_t style = popInteger();
+  int32_t row = popInteger();
+  int32_t column = popInteger();
+  Sheet* sheet = activeSheet();
+  bool storable = value.kind == ValueKind::Empty || value.kind == ValueKind::Logical ||
+                  value.kind == ValueKind::Error || value.kind == ValueKind::Text || value.kind == ValueKind::Number ||
+                  value.kind == ValueKind::DateTime || value.kind == ValueKind::Formula ||
+                  value.kind == ValueKind::Integer;
+  if (!sheet || !storable || !validColumn(column) || !validRow(row) || !validStyle(style)) {
+    releaseValue(value, false);
+    refuse();
+    return;
+  }
+  if (value.kind == ValueKind::Integer) value = numberValue(value.i32());
+  if (value.kind == ValueKind::Formula) {
+    // The pushed copy is a record of its own; it now belongs to this cell.
+    FormulaRecord* record = value.formula();
+    record->row = static_cast<uint16_t>(row);
+    record->column = static_cast<uint16_t>(column);
+    record->sheet = static_cast<uint16_t>(book()->activeSheetIndex());
+  }
+  sheet->setCell(column, row, CellRecord{value, static_cast<int16_t>(style)});
+  done();
+}
+
+// 208: sheet.
+void cmdSelectSheet() {
+  int32_t index = popInteger();
+  Workbook* workbook = book();
+  if (!workbook || !workbook->sheetAt(index)) return refuse();
+  workbook->setActiveSheet(index);
+  done();
+}
+
+// A row becomes visible without being created: an absent row is never hidden.
+void setRowHidden(Sheet& sheet, int32_t row, bool hidden) {
+  if (hidden || sheet.rowExists(row)) sheet.setRowHidden(row, hidden);
+}
+
+// 209: row, height, explicit, hidden.
+void cmdRowHeight() {
+  bool hidden = popLogical();
+  bool isExplicit = popLogical();
+  int32_t height = popInteger();
+  int32_t row = popInteger();
+  Sheet* sheet = activeSheet();
+  if (!sheet || !validRow(row) || height < 0 || height > 0x7FFF) return refuse();
+  // The default height on a row that reads as absent changes nothing, as for an absent row.
+  if (height != sheet->defaultRowHeight || !isPlainRow(*sheet, row))
+    sheet->setRowHeight(row, static_cast<uint16_t>(height), isExplicit);
+  setRowHidden(*sheet, row, hidden);
+  done();
+}
+
+// 210: default height, flag. The sheet keeps no flag word yet, so the flag is read
+// and not stored.
+void cmdDefaultRowHeight() {
+  popLogical();
+  int32_t height = popInteger();
+  Sheet* sheet = activeSheet();
+  if (!sheet || height < 0 || height > 0x7FFF) return refuse();
+  sheet->defaultRowHeight = static_cast<uint16_t>(height);
+  done();
+}
+
+// 211: row, hidden.
+void cmdHideRow() {
+  bool hidden = popLogical();
+  int32_t row = popInteger();
+  Sheet* sheet = activeSheet();
+  if (!sheet || !validRow(row)) return refuse();
+  setRowHidden(*sheet, row, hidden);
+  done();
+}
+
+// 212: column, width.
+void cmdColumnWidth() {
+  int32_t width = popInteger();
+  int32_t column = popInteger();
+  Sheet* sheet = activeSheet();
+  if (!sheet || !validColumn(column) || width < 0) return refuse();
+  sheet->columns.applyColumnWidth(column, column, width);
+  done();
+}
+
+// 213 and 242: column, hidden.
+void cmdHideColumn() {
+  bool hidden = popLogical();
+  int32_t column = popInteger();
+  Sheet* sheet = activeSheet();
+  if (!sheet || !validColumn(column)) return refuse();
+  sheet->columns.setColumnsHidden(column, column, hidden);
+  done();
+}
+
+void changeSelectionStyle(const StyleRecord& style, uint32_t styleMask, const FontRecord& font, uint32_t fontMask) {
+  Sheet* sheet = activeSheet();
+  if (!sheet) return refuse();
+  book()->applyStyleChange(*sheet, style, styleMask, font, fontMask);
+  done();
+}
+
+// 214: bold.
+void cmdBold() {
+  FontRecord font{};
+  font.weight = popLogical() ? 700 : 400;
+  changeSelectionStyle(StyleRecord{}, 0, font, FontField::Weight);
+}
+
+// 215: italic.
+void cmdItalic() {
+  FontRecord font{};
+  font.options = popLogical() ? FontOption::Italic : 0;
+  changeSelectionStyle(StyleRecord{}, 0, font, FontField::Italic);
+}
+
+// 216: underline.
+void cmdUnderline() {
+  FontRecord font{};
+  font.underline = popLogical() ? 1 : 0;
+  changeSelectionStyle(StyleRecord{}, 0, font, FontField::Underline);
+}
+
+// 217: row, height, flags, style.
+void cmdRestoreRow() {
+  int32_t style = popInteger();
+  int32_t flags = popInteger();
+  int32_t height = popInteger();
+  int32_t row = popInteger();
+  Sheet* sheet = activeSheet();
+  if (!sheet || !validRow(row) || !validStyle(style) || height < 0 || height > 0xFFFF || flags < 0 || flags > 0xFFFF)
+    return refuse();
+  // A default row needs no record; one that exists takes the values as they are.
+  if (!sheet->rowExists(row) && height == sheet->defaultRowHeight && flags == 0 && style <= 0) return done();
+  Row* r = sheet->ensureRow(row);
+  if (!r) return refuse();
+  r->height = static_cast<uint16_t>(height);
+  r->flags = static_cast<uint16_t>(flags);
+  r->style = static_cast<int16_t>(style);
+  done();
+}
+
+// 218: column, width, style, flags.
+void cmdRestoreColumn() {
+  int32_t flags = popInteger();
+  int32_t style = popInteger();
+  int32_t width = popInteger();
+  int32_t column = popInteger();
+  Sheet* sheet = activeSheet();
+  if (!sheet || !validColumn(column) || !validStyle(style) || flags < 0 || flags > 0xFFFF) return refuse();
+  sheet->columns.copyColumnRecord(column, column,
+                                  ColumnRecord{width, static_cast<int16_t>(style), static_cast<uint16_t>(flags)});
+  done();
+}
+
+// 219: first column, last column, first row, last row.
+void cmdSelect() {
+  int32_t lastRow = popInteger();
+  int32_t firstRow = popInteger();
+  int32_t lastColumn = popInteger();
+  int32_t firstColumn = popInteger();
+  Sheet* sheet = activeSheet();
+  if (!sheet || !validRow(firstRow) || !validRow(lastRow) || !validColumn(firstColumn) || !validColumn(lastColumn))
+    return refuse();
+  Selection& s = sheet->selection;
+  s.firstRow = static_cast<uint16_t>(std::min(firstRow, lastRow));
+  s.lastRow = static_cast<uint16_t>(std::max(firstRow, lastRow));
+  s.firstColumn = static_cast<int16_t>(std::min(firstColumn, lastColumn));
+  s.lastColumn = static_cast<int16_t>(std::max(firstColumn, lastColumn));
+  // The active cell stays where it is when it lies inside, so undo keeps the user's place.
+  const Area area = s.area();
+  if (!area.contains(s.activeColumn, s.activeRow)) {
+    s.activeRow = s.firstRow;
+    s.activeColumn = s.firstColumn;
+  }
+  if (!area.contains(s.endColumn, s.endRow)) {
+    s.endRow = s.lastRow;
+    s.endColumn = s.lastColumn;
+  }
+  done();
+}
+
+// 220: the eleven words of a style record, then the font's reserved byte, underline,
+// options, height, colour, weight, escapement, family, charset and face name.
+void cmdWholeStyle() {
+  std::u16string face = popTextCopy();
+  int32_t fields[9];
+  for (int i = 8; i >= 0; --i) fields[i] = popInteger();
+  uint16_t words[11];
+  for (int i = 10; i >= 0; --i) words[i] = static_cast<uint16_t>(popInteger());
+  StyleRecord style{};
+  std::memcpy(&style, words, sizeof words);
+  FontRecord font{};
+  font.reserved = static_cast<uint8_t>(fields[0]);
+  font.underline = static_cast<uint8_t>(fields[1]);
+  font.options = static_cast<uint16_t>(fields[2]);
+  font.height = static_cast<uint16_t>(fields[3]);
+  font.color = static_cast<uint16_t>(fields[4]);
+  font.weight = static_cast<uint16_t>(fields[5]);
+  font.escapement = static_cast<uint16_t>(fields[6]);
+  font.family = static_cast<uint8_t>(fields[7]);
+  font.charset = static_cast<uint8_t>(fields[8]);
+  font.setFace(face);
+  constexpr uint32_t everyStyleField = (1u << 21) - 1;
+  constexpr uint32_t everyFontField = (1u << 10) - 1;
+  changeSelectionStyle(style, everyStyleField, font, everyFontField);
+}
+
+void resetOwnStyles(Sheet& sheet, const Area& area) {
+  if (area.firstColumn == 0 && area.lastColumn == MaxColumns - 1)
+    for (int32_t r = sheet.nextRow(area.firstRow - 1); r <= area.lastRow && r < NoRow; r = sheet.nextRow(r))
+      if (sheet.rowStyle(r) > 0) sheet.setRowStyle(r, 0);
+  if (area.firstRow == 0 && area.lastRow == MaxRows - 1)
+    for (int32_t c = area.firstColumn; c <= area.lastColumn; ++c)
+      if (sheet.columns.columnStyle(c) > 0) sheet.columns.setColumnStyles(c, c, 0);
+}
+
+// Merged areas and used cells of the selection go; validation rules stay until the
+// commands that restore them exist.
+void clearEverything(Sheet& sheet, const Area& area) {
+  sheet.unmergeWithin(area);
+  forEachSlot(sheet, area, [&](int32_t c, int32_t r, const CellRecord& cell) {
+    if (cell.value.kind != ValueKind::Empty || cell.style > 0) sheet.setCell(c, r, blankCell());
+  });
+}
+
+// 221.
+void cmdClearAll() {
+  Sheet* sheet = activeSheet();
+  if (!sheet) return refuse();
+  clearEverything(*sheet, sheet->selection.area());
+  done();
+}
+
+// 225: mode, 0 everything, 1 contents, 2 formats, 3 validation rules.
+void cmdClear() {
+  int32_t mode = popInteger();
+  Sheet* sheet = activeSheet();
+  if (!sheet || mode < 0 || mode > 3) return refuse();
+  const Area area = sheet->selection.area();
+  switch (mode) {
+    case 0:
+      clearEverything(*sheet, area);
+      resetOwnStyles(*sheet, area);
+      break;
+    case 1:
+      forEachSlot(*sheet, area, [&](int32_t c, int32_t r, const CellRecord& cell) {
+        if (cell.value.kind != ValueKind::Empty) sheet->setCell(c, r, CellRecord{emptyValue(), cell.style});
+      });
+      break;
+    case 2:
+      forEachSlot(*sheet, area, [&](int32_t c, int32_t r, const CellRecord& cell) {
+        if (cell.style > 0) sheet->setCellOwned(c, r, CellRecord{cell.value, -1}, false);
+      });
+      resetOwnStyles(*sheet, area);
+      break;
+    default:
+      // Validation rules have no command to restore them yet; as for a function not
+      // built, the result is !!Name and nothing changes.
+      pushError(CellError::Name);
+      return;
+  }
+  done();
+}
+
+// 228.
+void cmdRecalculate() {
+  Workbook* workbook = book();
+  if (!workbook) return refuse();
+  recalculateAll(*workbook);
+  done();
+}
+
+// 235: alignment, reset.
+void cmdAlignment() {
+  bool reset = popLogical();
+  int32_t alignment = popInteger();
+  if (alignment < HAlign::General || alignment > HAlign::CenterAcross) return refuse();
+  StyleRecord style{};
+  style.setHorizontalAlignment(reset ? HAlign::General : alignment);
+  changeSelectionStyle(style, StyleField::HorizontalAlignment, FontRecord{}, 0);
+}
+
+// 236: first row, first column, last row, last column: merges the area.
+void cmdMerge() {
+  int32_t lastColumn = popInteger();
+  int32_t lastRow = popInteger();
+  int32_t firstColumn = popInteger();
+  int32_t firstRow = popInteger();
+  Sheet* sheet = activeSheet();
+  if (!sheet || !validRow(firstRow) || !validRow(lastRow) || !validColumn(firstColumn) || !validColumn(lastColumn) ||
+      firstRow > lastRow || firstColumn > lastColumn)
+    return refuse();
+  Area area{static_cast<uint16_t>(firstRow), static_cast<uint16_t>(firstColumn), static_cast<uint16_t>(lastRow),
+            static_cast<uint16_t>(lastColumn)};
+  if (sheet->findMergedEqual(area) < 0 && !sheet->mergedAreas.append(area)) return refuse();
+  done();
+}
+
+// 237: removes the merged areas inside the selection.
+void cmdUnmerge() {
+  Sheet* sheet = activeSheet();
+  if (!sheet) return refuse();
+  sheet->unmergeWithin(sheet->selection.area());
+  done();
+}
+
+// 238: row, level (bits 0-2 of the row flags, as the Excel row record keeps it).
+void cmdRowOutline() {
+  int32_t level = popInteger();
+  int32_t row = popInteger();
+  Sheet* sheet = activeSheet();
+  if (!sheet || !validRow(row) || level < 0 || level > 7) return refuse();
+  if (level == 0 && !sheet->rowExists(row)) return done();
+  Row* r = sheet->ensureRow(row);
+  if (!r) return refuse();
+  r->flags = static_cast<uint16_t>((r->flags & ~7u) | static_cast<uint32_t>(level));
+  done();
+}
+
+// 239: column, level.
+void cmdColumnOutline() {
+  int32_t level = popInteger();
+  int32_t column = popInteger();
+  Sheet* sheet = activeSheet();
+  if (!sheet || !validColumn(column) || level < 0 || level > 7) return refuse();
+  sheet->columns.setColumnOutlineLevel(column, column, level);
+  done();
+}
+
+// 243: changing column, changing row, target column, target row, goal.
+void cmdGoalSeek() {
+  double goal = popNumber();
+  int32_t targetRow = popInteger();
+  int32_t targetColumn = popInteger();
+  int32_t changingRow = popInteger();
+  int32_t changingColumn = popInteger();
+  Workbook* workbook = book();
+  if (!workbook || !activeSheet() || !validColumn(targetColumn) || !validRow(targetRow) ||
+      !validColumn(changingColumn) || !validRow(changingRow) || !std::isfinite(goal))
+    return refuse();
+  GoalSeekState& state = goalSeekState();
+  state.goal = goal;
+  state.targetColumn = static_cast<uint16_t>(targetColumn);
+  state.targetRow = static_cast<uint16_t>(targetRow);
+  state.changingColumn = static_cast<uint16_t>(changingColumn);
+  state.changingRow = static_cast<uint16_t>(changingRow);
+  if (goalSeekSolve(*workbook)) showCommandMessage(loadString(GoalSeekFoundString));
+  else setError(Err::IterationLimit);
+  done();
+}
+
+// Rows whose effect needs sort, fill, insertion and deletion, validation, outline
+// levels of the sheet or text measuring are left unbound until that work exists:
+// 222-224, 226, 227, 229-234, 240, 241, 244-249.
+constexpr FunctionBinding kBindings[] = {
+    {Command::SetCell, cmdSetCell},
+    {Command::SelectSheet, cmdSelectSheet},
+    {Command::RowHeight, cmdRowHeight},
+    {Command::DefaultRowHeight, cmdDefaultRowHeight},
+    {Command::HideRow, cmdHideRow},
+    {Command::ColumnWidth, cmdColumnWidth},
+    {Command::HideColumn, cmdHideColumn},
+    {Command::Bold, cmdBold},
+    {Command::Italic, cmdItalic},
+    {Command::Underline, cmdUnderline},
+    {Command::RestoreRow, cmdRestoreRow},
+    {Command::RestoreColumn, cmdRestoreColumn},
+    {Command::Select, cmdSelect},
+    {Command::WholeStyle, cmdWholeStyle},
+    {Command::ClearAll, cmdClearAll},
+    {Command::Clear, cmdClear},
+    {Command::Recalculate, cmdRecalculate},
+    {Command::Alignment, cmdAlignment},
+    {Command::Merge, cmdMerge},
+    {Command::Unmerge, cmdUnmerge},
+    {Command::RowOutline, cmdRowOutline},
+    {Command::ColumnOutline, cmdColumnOutline},
+    {Command::HideColumnToo, cmdHideColumn},
+    {Command::GoalSeek, cmdGoalSeek},
+};
+
+}  // namespace
+
+std::span<const FunctionBinding> commandBindings() { return kBindings; }
 
 }  // namespace kelp

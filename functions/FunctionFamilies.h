@@ -17,6 +17,7 @@ struct FunctionBinding {
 
 std::span<const FunctionBinding> mathBindings();          // MathFunctions.cpp
 std::span<const FunctionBinding> listBindings();          // ListFunctions.cpp
+std::span<const FunctionBinding> statisticsBindings();    // StatisticsFunctions.cpp
 std::span<const FunctionBinding> distributionBindings();  // DistributionFunctions.cpp
 std::span<const FunctionBinding> logicalBindings();       // LogicalFunctions.cpp
 std::span<const FunctionBinding> infoBindings();          // InfoFunctions.cpp

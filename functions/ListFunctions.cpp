@@ -1,5 +1,7 @@
-// List and statistical functions: the list walk over areas and direct arguments.
-#include <vector>
+// List functions: the list walk over areas and direct arguments, and the aggregates
+// (sums, counts, means, extremes, variances and Subtotal) built on it.
+#include <cmath>
+#include <cstdint>
 
 #include "formula/Evaluator.h"
 #include "functions/FunctionFamilies.h"
@@ -20,10 +22,11 @@ struct AreaErrors {
 };
 
 // Calls `cell` for each non-empty cell of area arguments and `direct` for every
-// other argument (which it must pop), last argument first.
+// other argument (which it must pop), last argument first, down to argument `first`
+// (counted from 1).
 template <typename Cell, typename Direct>
-void walkArguments(Cell cell, Direct direct) {
-  for (int32_t i = argCount(); i > 0; --i) {
+void walkArguments(Cell cell, Direct direct, int32_t first = 1) {
+  for (int32_t i = argCount(); i >= first; --i) {
     AreaIterator it;
     if (popAreaIterator(it)) {
       AreaErrors errors;
@@ -38,42 +41,195 @@ void walkArguments(Cell cell, Direct direct) {
   }
 }
 
-// Numbers and dates, from cells or given directly, with errors recorded; the rest skipped.
-struct NumericGather {
-  double sum = 0;
+// What one value gives to an aggregate: nothing, or a number that may be a date.
+struct Input {
+  bool counts = false;
+  double value = 0;
+  bool isDate = false;
+};
+
+Input take(double value, bool isDate = false) { return Input{true, value, isDate}; }
+
+// Numbers only: kind 4 in cells; given directly, integers too.
+Input plainNumber(const CellValue& value, bool direct) {
+  if (value.kind == ValueKind::Number) return take(value.number());
+  if (direct && value.kind == ValueKind::Integer) return take(value.i32());
+  return {};
+}
+
+// Numbers and date numbers, wherever they come from.
+Input numberOrDate(const CellValue& value, bool) {
+  if (value.isNumeric()) return take(value.number(), value.kind == ValueKind::DateTime);
+  if (value.kind == ValueKind::Integer) return take(value.i32());
+  return {};
+}
+
+// The "A" forms: texts count as 0, logical values as 1 or 0.
+Input anyValue(const CellValue& value, bool direct) {
+  switch (value.kind) {
+    case ValueKind::Text:
+      return take(0);
+    case ValueKind::Logical:
+      return take(value.u32() ? 1 : 0);
+    default:
+      return numberOrDate(value, direct);
+  }
+}
+
+using Classify = Input (*)(const CellValue&, bool);
+
+// Everything the aggregates read, gathered in one walk. Deviations are summed
+// from the first value counted rather than from 0, so that the variance of large,
+// close numbers does not cancel to nonsense.
+struct Gather {
   double count = 0;
-  bool anyDate = false;
-  bool any = false;
+  double sum = 0;
+  double product = 1;
+  double sumOfSquares = 0;
   double min = 0;
   double max = 0;
-  void add(double d, bool isDate) {
-    sum += d;
+  double shift = 0;
+  double shiftedSum = 0;
+  double shiftedSquares = 0;
+  double nonEmpty = 0;  // every value met, for CountA-like counts
+  bool anyDate = false;
+
+  void add(const Input& in) {
+    if (!in.counts) return;
+    double x = in.value;
+    if (count == 0) shift = min = max = x;
+    min = x < min ? x : min;
+    max = x > max ? x : max;
     ++count;
-    anyDate = anyDate || isDate;
-    if (!any || d < min) min = d;
-    if (!any || d > max) max = d;
-    any = true;
+    sum += x;
+    product *= x;
+    sumOfSquares += x * x;
+    shiftedSum += x - shift;
+    shiftedSquares += (x - shift) * (x - shift);
+    anyDate = anyDate || in.isDate;
   }
-  void take(const CellValue& value) {
-    if (value.isNumeric()) add(value.number(), value.kind == ValueKind::DateTime);
+
+  /// The sum of squared deviations from the mean.
+  double deviations() const {
+    double d = shiftedSquares - shiftedSum * shiftedSum / count;
+    return d > 0 ? d : 0;
   }
-  void run() {
-    walkArguments([this](const CellValue& value) { take(value); },
-                  [this] {
-                    CellValue value;
-                    popResolved(value);
-                    if (value.kind == ValueKind::Error) setPendingError(value.u32());
-                    take(value);
-                    releaseValue(value, false);
-                  });
+
+  void run(Classify classify, int32_t first = 1) {
+    walkArguments(
+        [&](const CellValue& value) {
+          ++nonEmpty;
+          add(classify(value, false));
+        },
+        [&] {
+          CellValue value;
+          popResolved(value);
+          if (value.kind == ValueKind::Error) setPendingError(value.u32());
+          if (value.kind != ValueKind::Empty) ++nonEmpty;
+          add(classify(value, true));
+          releaseValue(value, false);
+        },
+        first);
   }
-  void push(double result) {
+
+  void push(double result) const {
     if (anyDate)
       pushDateTime(result);
     else
       pushNumber(result);
   }
 };
+
+// The reductions that Subtotal selects by number, each with its own empty cases.
+void pushAverage(const Gather& g) {
+  if (g.count == 0)
+    pushError(CellError::Div0);
+  else
+    g.push(g.sum / g.count);
+}
+
+void pushExtreme(const Gather& g, bool largest) {
+  if (g.count == 0)
+    pushNumber(0);
+  else
+    g.push(largest ? g.max : g.min);
+}
+
+// An empty product is 0, as an empty Sum or Max is, not 1.
+void pushProduct(const Gather& g) { pushNumber(g.count == 0 ? 0 : g.product); }
+
+void pushVariance(const Gather& g, bool sample, bool root) {
+  double divisor = sample ? g.count - 1 : g.count;
+  if (divisor < 1) {
+    pushError(CellError::Div0);
+    return;
+  }
+  double variance = g.deviations() / divisor;
+  pushNumber(root ? std::sqrt(variance) : variance);
+}
+
+// Runs a gather over all arguments and, unless an error is pending, the reduction.
+template <typename Reduce>
+void aggregate(Classify classify, Reduce reduce) {
+  Gather g;
+  g.run(classify);
+  if (!takePendingError()) return;
+  reduce(g);
+}
+
+void fnProduct() { aggregate(plainNumber, pushProduct); }
+void fnVar() { aggregate(plainNumber, [](const Gather& g) { pushVariance(g, true, false); }); }
+void fnVarP() { aggregate(plainNumber, [](const Gather& g) { pushVariance(g, false, false); }); }
+void fnStdev() { aggregate(plainNumber, [](const Gather& g) { pushVariance(g, true, true); }); }
+void fnStdevP() { aggregate(plainNumber, [](const Gather& g) { pushVariance(g, false, true); }); }
+void fnSumsq() { aggregate(plainNumber, [](const Gather& g) { pushNumber(g.sumOfSquares); }); }
+
+void fnAverageA() {
+  aggregate(anyValue, [](const Gather& g) {
+    if (g.count == 0)
+      pushError(CellError::Div0);
+    else
+      pushNumber(g.sum / g.count);
+  });
+}
+void fnMaxA() { aggregate(anyValue, [](const Gather& g) { pushNumber(g.count == 0 ? 0 : g.max); }); }
+void fnMinA() { aggregate(anyValue, [](const Gather& g) { pushNumber(g.count == 0 ? 0 : g.min); }); }
+void fnVarA() { aggregate(anyValue, [](const Gather& g) { pushVariance(g, true, false); }); }
+void fnVarpA() { aggregate(anyValue, [](const Gather& g) { pushVariance(g, false, false); }); }
+void fnStdevA() { aggregate(anyValue, [](const Gather& g) { pushVariance(g, true, true); }); }
+void fnStdevpA() { aggregate(anyValue, [](const Gather& g) { pushVariance(g, false, true); }); }
+
+void fnSubtotal() {
+  Gather g;
+  g.run(plainNumber, 2);
+  uint32_t walkError = evalState().pendingError;
+  setPendingError(0);
+  int32_t which = popInteger();
+  if (!takePendingError()) return;
+  // The counts, like Count and CountA themselves, never give an error met in the
+  // cells as their result; the other reductions do.
+  if (which == 2 || which == 3) {
+    pushNumber(which == 2 ? g.count : g.nonEmpty);
+    return;
+  }
+  if (which < 1 || which > 11) {
+    pushError(CellError::Value);
+    return;
+  }
+  setPendingError(walkError);
+  if (!takePendingError()) return;
+  switch (which) {
+    case 1: pushAverage(g); return;
+    case 4: pushExtreme(g, true); return;
+    case 5: pushExtreme(g, false); return;
+    case 6: pushProduct(g); return;
+    case 7: pushVariance(g, true, true); return;
+    case 8: pushVariance(g, false, true); return;
+    case 9: g.push(g.sum); return;
+    case 10: pushVariance(g, true, false); return;
+    default: pushVariance(g, false, false); return;
+  }
+}
 
 }  // namespace
 
@@ -95,70 +251,31 @@ void fnSum() {
     pushNumber(sum);
 }
 
-void fnAverage() {
-  NumericGather gather;
-  gather.run();
-  if (!takePendingError()) return;
-  if (gather.count == 0) {
-    pushError(CellError::Div0);
-    return;
-  }
-  gather.push(gather.sum / gather.count);
-}
-
-void fnMin() {
-  NumericGather gather;
-  gather.run();
-  if (!takePendingError()) return;
-  gather.push(gather.min);
-}
-
-void fnMax() {
-  NumericGather gather;
-  gather.run();
-  if (!takePendingError()) return;
-  gather.push(gather.max);
-}
+void fnAverage() { aggregate(numberOrDate, pushAverage); }
+void fnMin() { aggregate(numberOrDate, [](const Gather& g) { pushExtreme(g, false); }); }
+void fnMax() { aggregate(numberOrDate, [](const Gather& g) { pushExtreme(g, true); }); }
 
 void fnCount() {
-  double count = 0;
-  walkArguments(
-      [&](const CellValue& value) {
-        if (value.kind == ValueKind::Number) ++count;
-      },
-      [&] {
-        CellValue value;
-        popResolved(value);
-        if (value.kind == ValueKind::Number || value.kind == ValueKind::Integer) ++count;
-        releaseValue(value, false);
-      });
+  Gather g;
+  g.run(plainNumber);
   // Errors are values like any other here: counted or not, never the result.
   setPendingError(0);
-  pushNumber(count);
+  pushNumber(g.count);
 }
 
 void fnCountA() {
-  double count = 0;
-  walkArguments([&](const CellValue&) { ++count; },
-                [&] {
-                  CellValue value;
-                  popResolved(value);
-                  if (value.kind != ValueKind::Empty) ++count;
-                  releaseValue(value, false);
-                });
+  Gather g;
+  g.run(plainNumber);
   setPendingError(0);
-  pushNumber(count);
+  pushNumber(g.nonEmpty);
 }
-
 
 std::span<const FunctionBinding> listBindings() {
   static constexpr FunctionBinding bindings[] = {
-      {1, fnCount},
-      {2, fnCountA},
-      {3, fnSum},
-      {5, fnAverage},
-      {6, fnMax},
-      {7, fnMin},
+      {1, fnCount},     {2, fnCountA},   {3, fnSum},      {4, fnProduct},  {5, fnAverage},   {6, fnMax},
+      {7, fnMin},       {33, fnVar},     {34, fnVarP},    {35, fnStdev},   {36, fnStdevP},   {188, fnSumsq},
+      {199, fnAverageA}, {200, fnMaxA},  {201, fnMinA},   {202, fnStdevpA}, {203, fnVarpA},  {204, fnStdevA},
+      {205, fnVarA},    {206, fnSubtotal},
   };
   return bindings;
 }

@@ -78,6 +78,28 @@ void Window::scroll(int dx, int dy, const Rect& area) {
   if (dy < 0) invalidate({a.left, a.bottom + dy, a.right, a.bottom});
 }
 
+bool Window::drawNow(const Rect& area, const std::function<void(Canvas&)>& draw) {
+  if (m_dead) return false;
+  Rect screen = screenRect();
+  Rect visible = m_desktop->visibleScreenRect(this).intersected(area.offset(screen.left, screen.top));
+  if (visible.empty()) return false;
+  bool after = false;
+  for (Window* w : m_desktop->paintOrder()) {
+    if (w == this) {
+      after = true;
+    } else if (after && w->m_visible && m_desktop->visibleScreenRect(w).intersects(visible)) {
+      return false;
+    }
+  }
+  Canvas canvas(m_desktop->screen());
+  if (m_desktop->m_logging) canvas.setTextLog(&m_desktop->m_textLog);
+  canvas.setOrigin({screen.left, screen.top});
+  canvas.pushClip(visible.offset(-screen.left, -screen.top));
+  draw(canvas);
+  m_desktop->m_dirty = m_desktop->m_dirty.united(visible);
+  return true;
+}
+
 void Window::setMenuBar(MenuBar* bar) { m_menuBar = bar ? bar->id() : NoWindow; }
 
 MenuBar* Window::menuBar() const { return dynamic_cast<MenuBar*>(m_desktop->find(m_menuBar)); }

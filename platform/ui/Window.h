@@ -53,6 +53,11 @@ class Window {
   /// Moves the pixels of `area` (client coordinates, whole client when empty) by (dx, dy)
   /// and invalidates what came into view; covered areas are simply repainted.
   void scroll(int dx, int dy, const Rect& area = {});
+  /// Draws on the window's pixels inside `area` (client coordinates) at once, outside a
+  /// paint, as quick changes such as moving an inverted highlight need. False, drawing
+  /// nothing, when that part is hidden or another window lies over it; the caller then
+  /// repaints instead.
+  bool drawNow(const Rect& area, const std::function<void(Canvas&)>& draw);
 
   /// A procedure replaces the window's own handling; it may call defaultHandling.
   void setProc(Proc proc) { m_proc = std::move(proc); }

@@ -12,7 +12,6 @@ using test::Result;
 using test::Tokens;
 
 constexpr uint16_t Sum = 3;
-constexpr uint16_t Sin = 8;
 constexpr uint16_t If = 37;
 
 using EvaluatorTest = EngineTest;
@@ -205,7 +204,11 @@ TEST_F(EvaluatorTest, DamagedTokenStringsFailInsteadOfMisbehaving) {
   EXPECT_FALSE(run(loop).ok);  // a formula never jumps backwards
   // A function index beyond the catalogue and a function not built give !!Name.
   EXPECT_EQ(run(Tokens().number(1).call(400, 1)).text, u"!!Name");
-  EXPECT_EQ(run(Tokens().number(1).call(Sin, 1)).text, u"!!Name");
+  for (uint16_t i = 0; i < FunctionIndex::FirstInternal; ++i) {
+    if (functionRow(i).implementation || functionRow(i).minArgs != 0) continue;
+    EXPECT_EQ(run(Tokens().call(i, 0)).text, u"!!Name") << "function " << i;
+    break;
+  }
   EXPECT_EQ(evalState().sp, 0);
 }
 

@@ -1,4 +1,5 @@
 // Tests of the implemented worksheet functions through compiled formulas.
+#include "functions/Catalogue.h"
 #include "tests/functions/EngineTestSupport.h"
 
 namespace kelp {
@@ -132,9 +133,14 @@ TEST_F(FunctionsTest, TextFunctions) {
 }
 
 TEST_F(FunctionsTest, FunctionsNotBuiltGiveNameErrors) {
-  EXPECT_EQ(calc(u"=Sin(0)").text, u"!!Name");
-  EXPECT_EQ(calc(u"=Sin(0)+1").text, u"!!Name");
-  EXPECT_EQ(calc(u"=VLookup(1,A1:B2,2)").text, u"!!Name");
+  // Any worksheet row still without an implementation will do.
+  int32_t unbuilt = -1;
+  for (int32_t i = 0; i < FunctionIndex::FirstInternal && unbuilt < 0; ++i)
+    if (!functionRow(i).implementation && functionRow(i).minArgs == 0) unbuilt = i;
+  if (unbuilt < 0) GTEST_SKIP() << "every worksheet function without arguments is built";
+  std::u16string call = u"=" + std::u16string(functionRow(unbuilt).name) + u"()";
+  EXPECT_EQ(calc(call).text, u"!!Name");
+  EXPECT_EQ(calc(call + u"+1").text, u"!!Name");
 }
 
 }  // namespace

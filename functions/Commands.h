@@ -1,0 +1,233 @@
+// Command programs: every undoable change as a small token program run by the
+// evaluator, the undo list that replays them, and the editing operations built on them.
+//
+// How a caller performs an undoable change:
+//   - an editing operation below (enterCellValue, clearSelection, applyBold, ...) does
+//     everything: it builds both programs, runs the change and records it;
+//   - for a change of its own a caller builds a redo and an undo ProgramBuilder (pushes,
+//     then call(index) of a command function), finishes both and hands them to
+//     UndoList::recordUndo with perform = true.
+// All operations work on the workbook's active sheet and, where they say so, on its
+// selection. Failures are codes in the error state (15 out of memory); nothing throws.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/CellValue.h"
+#include "model/Sheet.h"
+
+namespace kelp {
+
+class TokenSink;
+class Workbook;
+struct StyleRecord;
+struct FontRecord;
+
+/// The internal command functions (catalogue rows 207-249) that programs call.
+namespace Command {
+constexpr int32_t SetCell = 207;          // column, row, style, value
+constexpr int32_t SelectSheet = 208;      // sheet
+constexpr int32_t RowHeight = 209;        // row, height, explicit, hidden
+constexpr int32_t DefaultRowHeight = 210; // height, flag
+constexpr int32_t HideRow = 211;          // row, hidden
+constexpr int32_t ColumnWidth = 212;      // column, width
+constexpr int32_t HideColumn = 213;       // column, hidden (242 is the same)
+constexpr int32_t Bold = 214;             // on
+constexpr int32_t Italic = 215;           // on
+constexpr int32_t Underline = 216;        // on
+constexpr int32_t RestoreRow = 217;       // row, height, flags, style
+constexpr int32_t RestoreColumn = 218;    // column, width, style, flags
+constexpr int32_t Select = 219;           // first column, last column, first row, last row
+constexpr int32_t WholeStyle = 220;       // eleven style words, nine font fields, face text
+constexpr int32_t ClearAll = 221;
+constexpr int32_t Sort = 222;
+constexpr int32_t FillRight = 223;
+constexpr int32_t FillDown = 224;
+constexpr int32_t Clear = 225;            // mode (ClearMode)
+constexpr int32_t FitRowHeights = 226;
+constexpr int32_t FillBlock = 227;
+constexpr int32_t Recalculate = 228;
+constexpr int32_t InsertCells = 229;
+constexpr int32_t DeleteCells = 230;
+constexpr int32_t MoveAdjust = 231;
+constexpr int32_t FitColumn = 232;
+constexpr int32_t FitRow = 233;
+constexpr int32_t Series = 234;
+constexpr int32_t Alignment = 235;        // alignment, reset
+constexpr int32_t Merge = 236;            // first row, first column, last row, last column
+constexpr int32_t Unmerge = 237;          // the merged areas inside the selection
+constexpr int32_t RowOutline = 238;       // row, level
+constexpr int32_t ColumnOutline = 239;    // column, level
+constexpr int32_t RowOutlineTop = 240;
+constexpr int32_t ColumnOutlineTop = 241;
+constexpr int32_t HideColumnToo = 242;
+constexpr int32_t GoalSeek = 243;         // changing column, changing row, target column, target row, goal
+constexpr int32_t ValidationDown = 248;
+constexpr int32_t ValidationRight = 249;
+}  // namespace Command
+
+/// The arguments command function `index` pops; what emitCommand writes into the call.
+int commandArgumentCount(int32_t index);
+
+/// Appends a call of command function `index` and a discard of its result, so that a
+/// program of any length keeps the evaluator's stack flat. False with error 15.
+[[nodiscard]] bool emitCommand(TokenSink& sink, int32_t index);
+
+/// A finished program: a heap block (u32 length, the ops, the end op) that owns the
+/// texts and formula records its pushes carry. Move-only.
+class CommandProgram {
+ public:
+  CommandProgram() = default;
+  explicit CommandProgram(uint8_t* block) : m_block(block) {}
+  CommandProgram(CommandProgram&& other) noexcept : m_block(other.m_block) { other.m_block = nullptr; }
+  CommandProgram& operator=(CommandProgram&& other) noexcept;
+  CommandProgram(const CommandProgram&) = delete;
+  CommandProgram& operator=(const CommandProgram&) = delete;
+  ~CommandProgram() { reset(); }
+
+  bool valid() const { return m_block != nullptr; }
+  const uint8_t* block() const { return m_block; }
+  void reset();
+
+ private:
+  uint8_t* m_block = nullptr;
+};
+
+/// Builds a program push by push. After a failure (out of memory) every further step
+/// is skipped and finish() gives an invalid program; what was pushed is released.
+class ProgramBuilder {
+ public:
+  ProgramBuilder();
+  ProgramBuilder(const ProgramBuilder&) = delete;
+  ProgramBuilder& operator=(const ProgramBuilder&) = delete;
+  ~ProgramBuilder();
+
+  ProgramBuilder& smallInteger(uint16_t value);  // op 4
+  ProgramBuilder& integer(int32_t value);        // op 13
+  ProgramBuilder& number(double value);          // op 1
+  ProgramBuilder& logical(bool value);           // op 28
+  ProgramBuilder& text(std::u16string_view text);  // op 11
+  /// A copy of a whole cell value (op 3): a text gains a reference, a formula becomes a
+  /// new record on no chain sharing the token string and the cached result.
+  ProgramBuilder& value(const CellValue& value);
+  ProgramBuilder& call(int32_t index);
+
+  // The steps every command needs.
+  ProgramBuilder& selectSheet(int32_t sheet);
+  ProgramBuilder& select(const Area& area);
+  /// Writes `record` (a copy of its value) back into the cell through 207.
+  ProgramBuilder& restoreCell(int32_t column, int32_t row, const CellRecord& record);
+  /// Puts back a row's height, flags and style as they are now (an absent row as a
+  /// default one) through 217.
+  ProgramBuilder& restoreRow(const Sheet& sheet, int32_t row);
+  /// Puts back a column record as it is now through 218.
+  ProgramBuilder& restoreColumn(const Sheet& sheet, int32_t column);
+
+  bool ok() const { return !m_failed; }
+  /// The program; invalid when a step failed (error 15 is set).
+  CommandProgram finish();
+
+ private:
+  bool add(bool appended);
+  TokenSink* m_sink;
+  bool m_failed = false;
+};
+
+/// Whether a row reads exactly as an absent one: default height, no flags, no style of
+/// its own and no used cell. Commands treat such rows as absent, so that a row left
+/// behind by an undo makes no difference to a redo.
+bool isPlainRow(const Sheet& sheet, int32_t row);
+
+/// Runs a program on `workbook` through the evaluator, as tasks run but without the
+/// check for a user break. False when the run failed.
+bool runProgram(Workbook& workbook, const CommandProgram& program);
+
+struct UndoEntry {
+  CommandProgram undo;
+  CommandProgram redo;
+  std::u16string description;
+};
+
+/// The undo history: at most Limit entries and the position between done and undone.
+class UndoList {
+ public:
+  static constexpr size_t Limit = 10;
+
+  /// Drops the redo tail, appends the entry (the oldest goes past Limit) and, with
+  /// `perform`, runs the redo program. Invalid programs are not recorded (false).
+  bool recordUndo(Workbook& workbook, CommandProgram undo, CommandProgram redo, std::u16string description,
+                  bool perform);
+  /// Runs the entry before the position and moves back; false when there is none.
+  bool undo(Workbook& workbook);
+  /// Runs the entry at the position and moves forward; false when there is none.
+  bool redo(Workbook& workbook);
+  bool canUndo() const { return m_position > 0; }
+  bool canRedo() const { return m_position < m_entries.size(); }
+  /// The labels the Undo and Redo menu items show; empty when there is nothing.
+  std::u16string_view undoDescription() const;
+  std::u16string_view redoDescription() const;
+  void clear();
+  size_t size() const { return m_entries.size(); }
+  size_t position() const { return m_position; }
+
+ private:
+  std::vector<UndoEntry> m_entries;
+  size_t m_position = 0;
+};
+
+// Hooks the shell installs: views repainted after a recorded, undone or redone change,
+// and a message shown to the user (goal seek's success, with the information icon).
+using CommandRefreshFn = void (*)(Workbook& workbook);
+using CommandMessageFn = void (*)(std::u16string_view message);
+void installCommandRefresh(CommandRefreshFn fn);
+void installCommandMessage(CommandMessageFn fn);
+/// Shows a message through the installed hook; nothing without one.
+void showCommandMessage(std::u16string_view message);
+
+// Editing operations. Each records one undo entry labelled from the string table,
+// performs it, and returns false (nothing recorded) when it could not be built.
+
+/// Writes what the user typed into the cell (the top-left cell of a merged area): a
+/// formula, a number, a date, a logical or a text (always a text under a Text format).
+/// A date entered under a format that is not a date format takes the date format the
+/// entry implies; a percentage takes format 5. Recalculates. Label "Typing in B3".
+/// A formula that does not compile leaves its code in the error state and changes nothing.
+bool enterCellValue(Workbook& workbook, UndoList& undo, int32_t column, int32_t row, std::u16string_view text);
+
+enum class ClearMode : int32_t { All = 0, Contents = 1, Formats = 2, Validation = 3 };
+/// Clears the selection (label "Clear"); recalculates. All: merged areas and every
+/// used cell become blank; Contents: values go, own styles stay; Formats: own styles
+/// go, values stay. All and Formats also drop the styles of wholly selected rows and
+/// columns. Validation rules are not handled yet: Validation returns false.
+bool clearSelection(Workbook& workbook, UndoList& undo, ClearMode mode);
+
+/// Style changes over the selection through Workbook::applyStyleChange.
+bool applyBold(Workbook& workbook, UndoList& undo, bool on);
+bool applyItalic(Workbook& workbook, UndoList& undo, bool on);
+bool applyUnderline(Workbook& workbook, UndoList& undo, bool on);
+/// Horizontal alignment (HAlign), or General when `reset`. Label "Alignment".
+bool applyAlignment(Workbook& workbook, UndoList& undo, int alignment, bool reset);
+/// Every style field and every font field (face included). Label "Format Cells".
+bool applyWholeStyle(Workbook& workbook, UndoList& undo, const StyleRecord& style, const FontRecord& font);
+
+/// Heights of the selected rows in twips, set explicitly; 0 hides them instead. With
+/// whole columns selected the sheet's default height changes too. Label "Row Height".
+bool setRowHeights(Workbook& workbook, UndoList& undo, uint16_t height);
+/// Widths of the selected columns (applyColumnWidth: 0 hides). Label "Column Width".
+bool setColumnWidths(Workbook& workbook, UndoList& undo, int32_t width);
+bool hideRows(Workbook& workbook, UndoList& undo, bool hidden);
+bool hideColumns(Workbook& workbook, UndoList& undo, bool hidden);
+
+/// Goal seek on the active sheet as the dialog runs it (label "Goal Seek"): true when
+/// a solution was found; on failure error 55 is set. Either way the changing cell's
+/// change is recorded and can be undone.
+bool goalSeekCommand(Workbook& workbook, UndoList& undo, uint16_t changingColumn, uint16_t changingRow,
+                     uint16_t targetColumn, uint16_t targetRow, double goal);
+
+/// Recalculates the whole workbook through command 228; nothing is recorded.
+bool recalculateCommand(Workbook& workbook);
+
+}  // namespace kelp

@@ -1,0 +1,416 @@
+// The application object: start-up, the main window's messages, menus, settings,
+// recent files, automatic save, help and the error box.
+#include "shell/Application.h"
+
+#include <chrono>
+#include <cstdlib>
+
+#include "model/Workbook.h"
+#include "platform/ErrorState.h"
+#include "platform/Registry.h"
+#include "platform/StringTable.h"
+#include "platform/System.h"
+#include "platform/Text.h"
+#include "platform/ui/MessageBox.h"
+
+namespace kelp {
+
+namespace {
+
+constexpr int CouldNotFindString = 2561;
+constexpr int EmptyRecentString = 2578;
+constexpr size_t MaxErrorText = 200;
+
+}  // namespace
+
+/// The main window hands every message to the application.
+class MainWindow : public Window {
+ public:
+  explicit MainWindow(Application& app) : m_app(app) {}
+
+ protected:
+  int64_t onMessage(Message& m) override { return m_app.handle(*this, m); }
+
+ private:
+  Application& m_app;
+};
+
+Application::Application(Desktop& desktop, Registry& registry)
+    : m_desktop(desktop),
+      m_registry(registry),
+      m_settings(defaultSettings(documentsFolder())),
+      m_grid([this] { return &m_document.workbook(); }),
+      m_navigator(m_grid) {
+  clearError();
+  setErrorShowing(true);
+  auto now = std::chrono::system_clock::now().time_since_epoch();
+  std::srand(static_cast<unsigned>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count() % 1000));
+  m_document.ui.showMessage = [this](uint32_t code) {
+    messageBox(m_desktop, m_main, errorMessage(code), MainWindowTitle, BoxFlag::Ok | BoxFlag::IconExclamation);
+  };
+  m_document.ui.ask = [this](int stringId, std::u16string_view text) {
+    std::u16string question = formatText(loadString(stringId), text);
+    int answer = messageBox(m_desktop, m_main, question, MainWindowTitle, BoxFlag::YesNo | BoxFlag::IconQuestion);
+    return answer == DialogResult::Yes ? Answer::Yes : answer == DialogResult::No ? Answer::No : Answer::Dismissed;
+  };
+  m_document.saveFolder = m_settings.documentsFolder;
+  m_grid.formulaBarText = [this]() -> std::u16string {
+    const Sheet* sheet = m_document.workbook().activeSheet();
+    if (!sheet) return {};
+    std::u16string text;
+    valueToText(effectiveValue(sheet->cellValue(sheet->selection.activeColumn, sheet->selection.activeRow)), text);
+    return text;
+  };
+}
+
+Application::~Application() {
+  if (Window* w = mainWindow()) m_desktop.destroy(w->id());
+}
+
+MenuBar* Application::menuBar() const {
+  Window* w = mainWindow();
+  return w ? w->menuBar() : nullptr;
+}
+
+bool Application::start(std::u16string_view commandLine) {
+  m_document.replaceWorkbook(newWorkbook(3));
+  MainWindow& window = m_desktop.create<MainWindow>(nullptr, m_desktop.workArea(), *this);
+  if (!window.alive()) return false;
+  window.setText(MainWindowTitle);
+  m_desktop.setFocus(&window);
+  relayout();
+  window.invalidate();
+  const std::u16string path = commandLinePath(commandLine);
+  if (!path.empty()) {
+    openDocument(path);
+    afterMessage();
+  }
+  return true;
+}
+
+void Application::onCreate(Window& window) {
+  m_main = window.id();
+  m_grid.attach(&window);
+  // The default custom lists are in place already; the registry overrides them.
+  readSettings(m_registry, m_settings);
+  m_grid.formulaBarShown = m_settings.formulaBar;
+  buildMenus(window);
+  m_displayColors = 1u << 24;
+  rebuildRecentMenu();
+  m_lastModified = m_document.workbook().modified;
+}
+
+void Application::buildMenus(Window& window) {
+  MenuBar& bar = createMenuBar(m_desktop, window);
+  Menu& select = bar.setPopup(0, u"Select");
+  select.append(Command::SelectCells, u"Cells");
+  select.append(Command::SelectRows, u"Rows");
+  select.append(Command::SelectColumns, u"Columns");
+  select.append(Command::SelectAll, u"All");
+  Menu& menu = bar.setPopup(1, u"Menu");
+  menu.append(Command::New, u"New");
+  menu.appendPopup(u"Recent Files");
+  Menu& zoom = menu.appendPopup(u"Zoom");
+  zoom.append(Command::Zoom70, u"70%");
+  zoom.append(Command::Zoom80, u"80%");
+  zoom.append(Command::Zoom90, u"90%");
+  zoom.append(Command::Zoom100, u"100%");
+  zoom.append(Command::FullScreen, u"Full Screen");
+  menu.appendSeparator();
+  menu.append(Command::Close, u"Exit");
+}
+
+void Application::rebuildRecentMenu() {
+  MenuBar* bar = menuBar();
+  if (!bar || !bar->key(1).popup) return;
+  Menu& menu = *bar->key(1).popup;
+  Menu* recent = nullptr;
+  for (size_t i = 0; i < menu.count(); ++i) {
+    if (menu.item(i).submenu && menu.item(i).text == u"Recent Files") recent = menu.item(i).submenu.get();
+  }
+  if (!recent) return;
+  recent->clear();
+  for (int i = 0; i < RecentFileCount; ++i) {
+    if (m_settings.recentFiles[i].empty()) break;
+    recent->append(Command::RecentFirst + i, recentFileLabel(m_settings.recentFiles[i]));
+  }
+  if (recent->count() == 0) recent->append(Command::RecentEmpty, loadString(EmptyRecentString), MenuFlag::Gray);
+}
+
+void Application::updateSelectMenu() {
+  MenuBar* bar = menuBar();
+  if (!bar) return;
+  bar->key(0).popup->setText(Command::SelectCells, m_navigator.extendMode ? u"Stop" : u"Cells");
+  bar->key(0).popup->enable(Command::SelectRows, !m_navigator.extendMode);
+  bar->key(0).popup->enable(Command::SelectColumns, !m_navigator.extendMode);
+  if (MenuItem* full = bar->findItem(Command::FullScreen)) {
+    full->flags = m_fullScreen ? (full->flags | MenuFlag::Checked) : (full->flags & ~MenuFlag::Checked);
+  }
+}
+
+void Application::relayout() {
+  m_grid.formulaBarShown = m_settings.formulaBar;
+  m_grid.fullScreen = m_fullScreen;
+  m_grid.markRepaint(Repaint::Everything);
+  m_grid.update();
+}
+
+int64_t Application::handle(Window& window, Message& m) {
+  ++m_handling;
+  int64_t result = 0;
+  switch (m.msg) {
+    case Msg::Create:
+      onCreate(window);
+      break;
+    case Msg::Size:
+      relayout();
+      break;
+    case Msg::Paint:
+      m_grid.paint(*m.canvas);
+      break;
+    case Msg::KeyDown:
+      onKey(static_cast<Key>(m.wParam), m.lParam);
+      break;
+    case Msg::Command:
+      command(static_cast<uint32_t>(m.wParam));
+      break;
+    case Msg::Timer:
+      onTimer(static_cast<uint32_t>(m.wParam));
+      break;
+    case Msg::CopyData:
+      onCopyData(m);
+      break;
+    case Msg::Close:
+      // The system asked: the window goes without a prompt and without writing settings.
+      m_desktop.destroy(window.id());
+      break;
+    case Msg::Destroy:
+      m_desktop.postQuit(0);
+      --m_handling;
+      return 0;
+    default:
+      result = window.defaultHandling(m);
+      break;
+  }
+  if (m.msg != Msg::Paint) afterMessage();
+  --m_handling;
+  return result;
+}
+
+void Application::afterMessage() {
+  const bool modified = m_document.workbook().modified;
+  if (modified != m_lastModified) {
+    m_lastModified = modified;
+    applyAutoSave(autoSaveOnModifiedChange(m_settings.autoSave, modified, m_settings.autoSaveMinutes));
+  }
+  updateSelectMenu();
+  showPendingError();
+}
+
+void Application::showPendingError() {
+  if (!errorShowing()) return;
+  uint32_t code = pendingError();
+  if (code == 0) return;
+  clearError();
+  std::u16string text = errorMessage(code);
+  if (text.size() > MaxErrorText) text.resize(MaxErrorText);
+  messageBox(m_desktop, m_main, text, MainWindowTitle, BoxFlag::Ok);
+}
+
+void Application::onKey(Key key, int64_t mods) {
+  Sheet* sheet = m_document.workbook().activeSheet();
+  if (key == Key::Help) {
+    openHelp(u"");
+    return;
+  }
+  if (!sheet) return;
+  if (key == Key::Enter) {
+    // Editing comes with the cell editor; Enter on the grid ends ExtendMode already.
+    m_navigator.extendMode = false;
+    return;
+  }
+  if (m_navigator.handleKey(m_document.workbook(), *sheet, key, mods)) m_grid.update();
+}
+
+void Application::command(uint32_t id) {
+  if (id != Command::SelectCells && ((id >= 100 && id <= 200) || (id >= 40000 && id <= 40300))) {
+    m_navigator.extendMode = false;
+  }
+  Sheet* sheet = m_document.workbook().activeSheet();
+  switch (id) {
+    case Command::SelectCells:
+      m_navigator.extendMode = !m_navigator.extendMode;
+      break;
+    case Command::SelectRows:
+    case Command::SelectColumns:
+      if (sheet && !m_navigator.extendMode) {
+        int flags = SelectFlag::Extend | (id == Command::SelectRows ? SelectFlag::Rows : SelectFlag::Columns);
+        m_navigator.select(*sheet, sheet->selection.activeColumn, sheet->selection.activeRow, flags);
+        m_navigator.extendMode = true;
+      }
+      break;
+    case Command::SelectAll:
+      if (sheet) {
+        m_navigator.select(*sheet, sheet->view.leftColumn, sheet->view.topRow, SelectFlag::All);
+        m_navigator.extendMode = false;
+      }
+      break;
+    case Command::New:
+      if (saveChangesPrompt()) newDocument();
+      break;
+    case Command::Close:
+      if (saveChangesPrompt()) {
+        (void)writeSettings(m_registry, m_settings);
+        m_closedByCommand = true;
+        m_desktop.postQuit(0);
+      }
+      break;
+    case Command::Zoom70: setZoom(70); break;
+    case Command::Zoom80: setZoom(80); break;
+    case Command::Zoom90: setZoom(90); break;
+    case Command::Zoom100: setZoom(100); break;
+    case Command::FullScreen:
+      setFullScreen(!m_fullScreen);
+      break;
+    default:
+      if (id >= Command::RecentFirst && id < Command::RecentFirst + RecentFileCount) {
+        const std::u16string path = m_settings.recentFiles[id - Command::RecentFirst];
+        if (path.empty() || !saveChangesPrompt()) break;
+        if (fileExists(path)) {
+          openDocument(path);
+        } else {
+          messageBox(m_desktop, m_main, formatText(loadString(CouldNotFindString), path), MainWindowTitle,
+                     BoxFlag::Ok | BoxFlag::IconExclamation);
+        }
+      }
+      break;
+  }
+  m_grid.update();
+}
+
+void Application::onCopyData(const Message& m) {
+  if (m.wParam == CopyDataCode::Activate) {
+    if (Window* w = mainWindow()) {
+      if (!m_desktop.focus()) m_desktop.setFocus(w);
+      w->invalidate();
+    }
+    return;
+  }
+  if (m.wParam != CopyDataCode::OpenFile) return;
+  std::u16string path;
+  for (size_t i = 0; i + 1 < m.data.size(); i += 2) {
+    char16_t c = static_cast<char16_t>(m.data[i] | (m.data[i + 1] << 8));
+    if (c == 0) break;
+    path += c;
+  }
+  if (!path.empty() && saveChangesPrompt()) openDocument(path);
+}
+
+void Application::onTimer(uint32_t id) {
+  if (id != AutoSaveTimerId) return;
+  Workbook& book = m_document.workbook();
+  AutoSaveDecision decision =
+      autoSaveOnTimer(book.modified, !book.fileName.empty(), !pointMode, m_settings.autoSaveMinutes);
+  if (decision.stopTimer) {
+    m_desktop.killTimer(m_main, AutoSaveTimerId);
+    m_autoSaveRunning = false;
+  }
+  if (decision.save && SaveCommand(m_document, false)) {
+    m_lastModified = m_document.workbook().modified;
+  }
+  if (decision.startTimerMs) {
+    m_desktop.setTimer(m_main, AutoSaveTimerId, decision.startTimerMs);
+    m_autoSaveRunning = true;
+  }
+}
+
+void Application::applyAutoSave(const AutoSaveDecision& decision) {
+  if (decision.stopTimer) {
+    m_desktop.killTimer(m_main, AutoSaveTimerId);
+    m_autoSaveRunning = false;
+  }
+  if (decision.startTimerMs) {
+    m_desktop.setTimer(m_main, AutoSaveTimerId, decision.startTimerMs);
+    m_autoSaveRunning = true;
+  }
+}
+
+bool Application::saveChangesPrompt() {
+  if (!m_document.workbook().modified) return true;
+  // A Yes/No/Cancel box stands in for the list dialog until the dialogs arrive.
+  int answer = messageBox(m_desktop, m_main, u"Save changes?", MainWindowTitle,
+                          BoxFlag::YesNoCancel | BoxFlag::IconQuestion);
+  if (answer == DialogResult::No) return true;
+  if (answer != DialogResult::Yes) return false;
+  if (!SaveCommand(m_document, false)) return false;
+  noteRecentFile(m_document.workbook().fileName);
+  return true;
+}
+
+bool Application::openDocument(std::u16string_view path) {
+  const std::u16string name(path);
+  bool ok = OpenDocument(m_document, name);
+  if (ok) noteRecentFile(name);
+  replacedWorkbook();
+  return ok;
+}
+
+void Application::newDocument() {
+  m_document.replaceWorkbook(nullptr);
+  m_document.replaceWorkbook(newWorkbook(3));
+  replacedWorkbook();
+}
+
+void Application::replacedWorkbook() {
+  Workbook& book = m_document.workbook();
+  if (m_fullScreen) {
+    m_savedZooms.assign(static_cast<size_t>(book.sheetCount()), 100);
+    for (int32_t i = 0; i < book.sheetCount(); ++i) {
+      Sheet* s = book.sheetAt(i);
+      m_savedZooms[static_cast<size_t>(i)] = s->view.zoom;
+      if (m_settings.useFullScreenZoom && s->view.zoom > m_settings.fullScreenZoom) s->view.zoom = m_settings.fullScreenZoom;
+    }
+  }
+  m_lastModified = !book.modified;  // the next check settles the timer for the new workbook
+  m_navigator.extendMode = false;
+  relayout();
+}
+
+void Application::noteRecentFile(std::u16string_view path) {
+  if (path.empty()) return;
+  addRecentFile(m_settings.recentFiles, path);
+  rebuildRecentMenu();
+  (void)writeSettings(m_registry, m_settings);
+}
+
+void Application::openHelp(std::u16string_view topic) { (void)openHelpPage(u"kelp.htm", topic); }
+
+void Application::setFullScreen(bool on) {
+  if (on == m_fullScreen) return;
+  Workbook& book = m_document.workbook();
+  if (on) {
+    m_savedZooms.assign(static_cast<size_t>(book.sheetCount()), 100);
+    for (int32_t i = 0; i < book.sheetCount(); ++i) {
+      Sheet* s = book.sheetAt(i);
+      m_savedZooms[static_cast<size_t>(i)] = s->view.zoom;
+      if (m_settings.useFullScreenZoom && s->view.zoom > m_settings.fullScreenZoom) s->view.zoom = m_settings.fullScreenZoom;
+    }
+  } else {
+    for (int32_t i = 0; i < book.sheetCount() && static_cast<size_t>(i) < m_savedZooms.size(); ++i) {
+      Sheet* s = book.sheetAt(i);
+      if (s->view.zoom == m_settings.fullScreenZoom) s->view.zoom = m_savedZooms[static_cast<size_t>(i)];
+    }
+    m_savedZooms.clear();
+  }
+  m_fullScreen = on;
+  relayout();
+}
+
+void Application::setZoom(uint32_t zoom) {
+  Workbook& book = m_document.workbook();
+  for (int32_t i = 0; i < book.sheetCount(); ++i) book.sheetAt(i)->view.zoom = zoom;
+  book.modified = true;
+  m_grid.markRepaint(Repaint::Everything);
+}
+
+}  // namespace kelp

@@ -1,0 +1,135 @@
+// The application: the main window and its soft-key menus, the workbook it shows, the
+// settings, recent files, automatic save, help and the error box after each message.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "files/Document.h"
+#include "platform/ui/Desktop.h"
+#include "platform/ui/Menu.h"
+#include "shell/GridView.h"
+#include "shell/Navigation.h"
+#include "shell/Settings.h"
+
+namespace kelp {
+
+class Registry;
+
+/// Command ids of the soft-key menus.
+namespace Command {
+constexpr uint32_t New = 40001;
+constexpr uint32_t Close = 40024;
+constexpr uint32_t SelectCells = 40177;
+constexpr uint32_t SelectRows = 40182;
+constexpr uint32_t SelectColumns = 40183;
+constexpr uint32_t SelectAll = 40109;
+constexpr uint32_t RecentFirst = 5341;
+constexpr uint32_t RecentEmpty = 40104;
+constexpr uint32_t Zoom70 = 40038;
+constexpr uint32_t Zoom80 = 40045;
+constexpr uint32_t Zoom90 = 40046;
+constexpr uint32_t Zoom100 = 40039;
+constexpr uint32_t FullScreen = 40051;
+}  // namespace Command
+
+/// Copy-data codes a second instance sends to the first.
+namespace CopyDataCode {
+constexpr uint32_t OpenFile = 23456;
+constexpr uint32_t Activate = 23457;
+}  // namespace CopyDataCode
+
+constexpr uint32_t AutoSaveTimerId = 2345;
+
+/// The class and title of the main window.
+inline constexpr std::u16string_view MainWindowClass = u"Kelp Application";
+inline constexpr std::u16string_view MainWindowTitle = u"Kelp";
+
+class Application {
+ public:
+  /// The defaults of a first start; nothing is read or shown yet.
+  Application(Desktop& desktop, Registry& registry);
+  ~Application();
+  Application(const Application&) = delete;
+  Application& operator=(const Application&) = delete;
+
+  /// Creates the main window over the desktop's work area (reading the settings while it
+  /// is created), then opens the document the command line names. False when the window
+  /// could not be made.
+  bool start(std::u16string_view commandLine);
+
+  Desktop& desktop() { return m_desktop; }
+  Window* mainWindow() const { return m_desktop.find(m_main); }
+  Document& document() { return m_document; }
+  Workbook& workbook() { return m_document.workbook(); }
+  Settings& settings() { return m_settings; }
+  GridView& grid() { return m_grid; }
+  Navigator& navigator() { return m_navigator; }
+  MenuBar* menuBar() const;
+
+  /// Proceed (true) or cancel: asks "Save changes?" when the workbook is modified.
+  bool saveChangesPrompt();
+  /// Opens a document in place of the current workbook (no prompt); a failure leaves a
+  /// new empty workbook and the error pending.
+  bool openDocument(std::u16string_view path);
+  /// A new empty workbook of three sheets in place of the current one.
+  void newDocument();
+  /// Puts a path first in Recent Files, rebuilds the submenu and writes the settings.
+  void noteRecentFile(std::u16string_view path);
+  /// Shows and clears the pending error in a box titled "Kelp".
+  void showPendingError();
+  /// Opens the help page, at `topic` when not empty.
+  void openHelp(std::u16string_view topic);
+
+  bool fullScreen() const { return m_fullScreen; }
+  void setFullScreen(bool on);
+  /// Sets the zoom of every sheet, marks the workbook modified and repaints.
+  void setZoom(uint32_t zoom);
+  /// Runs a menu command as the soft keys would.
+  void command(uint32_t id);
+  /// Whether the automatic-save timer is running.
+  bool autoSaveTimerRunning() const { return m_autoSaveRunning; }
+  /// PointMode is on while a formula picks up references; automatic saves then wait.
+  bool pointMode = false;
+
+  /// Whether the program ended through Close (settings written) rather than a system close.
+  bool closedByCommand() const { return m_closedByCommand; }
+
+ private:
+  friend class MainWindow;
+  int64_t handle(Window& window, Message& m);
+  void onCreate(Window& window);
+  void onKey(Key key, int64_t mods);
+  void onCopyData(const Message& m);
+  void onTimer(uint32_t id);
+  void buildMenus(Window& window);
+  void rebuildRecentMenu();
+  void updateSelectMenu();
+  void afterMessage();
+  void replacedWorkbook();
+  void applyAutoSave(const AutoSaveDecision& decision);
+  void relayout();
+
+  Desktop& m_desktop;
+  Registry& m_registry;
+  WindowId m_main = NoWindow;
+  Settings m_settings;
+  Document m_document;
+  GridView m_grid;
+  Navigator m_navigator;
+  bool m_fullScreen = false;
+  std::vector<uint32_t> m_savedZooms;  // per sheet, while full-screen mode is on
+  uint32_t m_displayColors = 0;
+  std::u16string m_modulePath;
+  uint16_t m_optionsPage = 0;
+  int m_editNesting = 0;
+  bool m_lastModified = false;
+  bool m_autoSaveRunning = false;
+  bool m_closedByCommand = false;
+  int m_handling = 0;
+};
+
+}  // namespace kelp

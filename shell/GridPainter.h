@@ -1,0 +1,39 @@
+// Painting the grid: outline margins, headers, panes of cells with their text, merged
+// areas and borders, frozen-title lines and the inverted selection.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "model/Sheet.h"
+#include "platform/ui/Canvas.h"
+#include "shell/GridLayout.h"
+
+namespace kelp {
+
+class Workbook;
+
+/// The grid's gridline colour.
+constexpr Color GridlineColor = rgb(192, 192, 192);
+
+/// Paints everything of the grid that meets `update` (client coordinates), the selection
+/// highlight of `selection` included.
+void paintGrid(Canvas& canvas, const Workbook& workbook, const GridGeometry& geometry, const Rect& update,
+               const Selection& selection);
+
+/// Inverts the highlight of a selection: the range shrunk by one pixel, less the active
+/// cell (or its merged area) shrunk by two. Inverting twice takes it away again.
+void invertSelection(Canvas& canvas, const GridGeometry& geometry, const Selection& selection);
+
+/// The text a cell shows (task markup removed, zeros hidden when the sheet says so) for
+/// `room` pixels measured in `font`.
+std::u16string cellDisplayText(const Workbook& workbook, const Sheet& sheet, int32_t col, int32_t row,
+                               const FontSpec& font, int room);
+
+/// The cell's font from the workbook's font table, scaled for the zoom.
+FontSpec cellFont(const Workbook& workbook, int16_t style, int zoom);
+
+/// The visible part of a cell text: everything before "#Icon:" or, without one, "#Task:".
+std::u16string_view withoutTaskMarkup(std::u16string_view text);
+
+}  // namespace kelp

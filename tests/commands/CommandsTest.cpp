@@ -1,0 +1,398 @@
+// Command programs and the undo list: recording, the ten-entry limit, the redo tail,
+// the editing operations and the ownership of the values programs carry.
+#include <cstring>
+
+#include "CommandTestSupport.h"
+#include "formula/Compiler.h"
+#include "functions/Catalogue.h"
+#include "model/NumberFormat.h"
+#include "model/Style.h"
+#include "platform/StringTable.h"
+
+namespace kelp::test {
+namespace {
+
+using CommandsTest = CommandTest;
+
+std::u16string digits(int n) {
+  std::string s = std::to_string(n);
+  return std::u16string(s.begin(), s.end());
+}
+
+TEST_F(CommandsTest, EmitCommandWritesTheCallAndDiscardsItsResult) {
+  TokenSink sink;
+  ASSERT_TRUE(emitCommand(sink, Command::SetCell));
+  ASSERT_TRUE(emitCommand(sink, Command::Clear));
+  ASSERT_EQ(sink.size(), 10u);
+  const uint8_t* p = sink.data();
+  EXPECT_EQ(p[0], static_cast<uint8_t>(Op::Call));
+  EXPECT_EQ(readU16(p + 1), 207);
+  EXPECT_EQ(p[3], 4);  // the catalogue's count
+  EXPECT_EQ(p[4], static_cast<uint8_t>(Op::Discard));
+  EXPECT_EQ(readU16(p + 6), 225);
+  EXPECT_EQ(p[8], 1);  // the mode it pops, though the catalogue row says 0
+  EXPECT_EQ(p[9], static_cast<uint8_t>(Op::Discard));
+}
+
+TEST_F(CommandsTest, OnlyTheLastTenCommandsUndo) {
+  for (int i = 0; i < 11; ++i) ASSERT_TRUE(enter(0, i, digits(i + 1)));
+  EXPECT_EQ(undo.size(), 10u);
+  int undone = 0;
+  while (undo.undo(*book)) ++undone;
+  EXPECT_EQ(undone, 10);
+  EXPECT_FALSE(undo.canUndo());
+  EXPECT_EQ(number(0, 0), 1);  // the first entry fell off the list
+  for (int i = 1; i < 11; ++i) EXPECT_EQ(kind(0, i), ValueKind::Empty) << "row " << i;
+  EXPECT_EQ(undo.redoDescription(), u"Typing in A2");
+  while (undo.redo(*book)) {
+  }
+  for (int i = 0; i < 11; ++i) EXPECT_EQ(number(0, i), i + 1);
+}
+
+TEST_F(CommandsTest, NewCommandAfterUndoDropsTheRedoTail) {
+  ASSERT_TRUE(enter(0, 0, u"1"));
+  ASSERT_TRUE(enter(0, 1, u"2"));
+  ASSERT_TRUE(enter(0, 2, u"3"));
+  ASSERT_TRUE(undo.undo(*book));
+  ASSERT_TRUE(undo.undo(*book));
+  EXPECT_TRUE(undo.canRedo());
+  ASSERT_TRUE(enter(1, 0, u"x"));
+  EXPECT_FALSE(undo.canRedo());
+  EXPECT_FALSE(undo.redo(*book));
+  EXPECT_EQ(undo.size(), 2u);
+  EXPECT_EQ(undo.undoDescription(), u"Typing in B1");
+  EXPECT_EQ(kind(0, 1), ValueKind::Empty);
+  EXPECT_EQ(kind(0, 2), ValueKind::Empty);
+  ASSERT_TRUE(undo.undo(*book));
+  ASSERT_TRUE(undo.undo(*book));
+  EXPECT_EQ(kind(0, 0), ValueKind::Empty);
+  EXPECT_FALSE(undo.canUndo());
+}
+
+TEST_F(CommandsTest, UndoRestoresAFormulaAndItsResult) {
+  ASSERT_TRUE(enter(0, 0, u"2"));
+  ASSERT_TRUE(enter(1, 0, u"=A1*3"));
+  EXPECT_EQ(number(1, 0), 6);
+  FormulaRecord* first = sheet().cellPtr(1, 0)->value.formula();
+  uint32_t tokens = first->tokens;
+  ASSERT_TRUE(enter(1, 0, u"hello"));
+  EXPECT_EQ(shown(1, 0), u"hello");
+  ASSERT_TRUE(undo.undo(*book));
+  recalculateAll(*book);
+  ASSERT_EQ(kind(1, 0), ValueKind::Formula);
+  FormulaRecord* restored = sheet().cellPtr(1, 0)->value.formula();
+  EXPECT_EQ(restored->tokens, tokens);  // the token string is shared, not recompiled
+  EXPECT_EQ(restored->row, 0);
+  EXPECT_EQ(restored->column, 1);
+  EXPECT_EQ(restored->chain, &book->formulaChain());
+  EXPECT_EQ(number(1, 0), 6);
+  std::u16string text;
+  valueToText(sheet().cellPtr(1, 0)->value, text);
+  EXPECT_EQ(text, u"=A1*3");
+  // The restored formula is live: it follows its precedent.
+  ASSERT_TRUE(enter(0, 0, u"5"));
+  EXPECT_EQ(number(1, 0), 15);
+  ASSERT_TRUE(undo.undo(*book));
+  EXPECT_EQ(number(1, 0), 6);
+  ASSERT_TRUE(undo.redo(*book));
+  EXPECT_EQ(number(1, 0), 15);
+  // Undoing the formula's own entry takes it off the chain.
+  ASSERT_TRUE(undo.undo(*book));
+  ASSERT_TRUE(undo.undo(*book));
+  EXPECT_EQ(kind(1, 0), ValueKind::Empty);
+  EXPECT_EQ(book->formulaChain().count(), 0);
+}
+
+TEST_F(CommandsTest, EntriesReadAsTheyAreTypedAndSuggestFormats) {
+  ASSERT_TRUE(enter(0, 0, u"50%"));
+  EXPECT_DOUBLE_EQ(number(0, 0), 0.5);
+  EXPECT_EQ(book->style(sheet().effectiveStyle(0, 0)).numberFormat, BuiltInFormat::Percent2);
+  ASSERT_TRUE(enter(0, 1, u"'123"));
+  EXPECT_EQ(kind(0, 1), ValueKind::Text);
+  EXPECT_EQ(shown(0, 1), u"123");
+  ASSERT_TRUE(enter(0, 2, u"true"));
+  EXPECT_EQ(kind(0, 2), ValueKind::Logical);
+
+  // Under a Text format a number stays text.
+  StyleRecord textStyle = book->style(0);
+  textStyle.numberFormat = BuiltInFormat::Text;
+  int32_t textIndex = book->findOrAddStyle(textStyle);
+  ASSERT_TRUE(sheet().setCell(1, 0, CellRecord{emptyValue(), static_cast<int16_t>(textIndex)}));
+  ASSERT_TRUE(enter(1, 0, u"12.5"));
+  EXPECT_EQ(kind(1, 0), ValueKind::Text);
+  EXPECT_EQ(ownStyle(1, 0), textIndex);
+
+  // A cell inside a merged area writes its top-left cell.
+  ASSERT_TRUE(sheet().mergedAreas.append(Area{4, 2, 5, 3}));
+  ASSERT_TRUE(enter(3, 5, u"7"));
+  EXPECT_EQ(number(2, 4), 7);
+  EXPECT_EQ(kind(3, 5), ValueKind::Empty);
+  EXPECT_EQ(undo.undoDescription(), u"Typing in C5");
+
+  // A formula that does not compile changes nothing and is not recorded.
+  size_t entries = undo.size();
+  EXPECT_FALSE(enter(0, 5, u"=1+"));
+  EXPECT_NE(pendingError(), 0u);
+  clearError();
+  EXPECT_EQ(undo.size(), entries);
+  EXPECT_EQ(kind(0, 5), ValueKind::Empty);
+
+  // Undoing the percent entry takes the format back as well.
+  while (undo.canUndo()) ASSERT_TRUE(undo.undo(*book));
+  EXPECT_EQ(kind(0, 0), ValueKind::Empty);
+  EXPECT_EQ(ownStyle(0, 0), -1);
+}
+
+TEST_F(CommandsTest, ClearModesAndTheirUndo) {
+  StyleRecord boxed = book->style(0);
+  boxed.setBorderStyle(Edge::Left, 1);
+  int16_t boxedIndex = static_cast<int16_t>(book->findOrAddStyle(boxed));
+  ASSERT_TRUE(enter(0, 0, u"1"));
+  ASSERT_TRUE(enter(1, 0, u"=A1+1"));
+  ASSERT_TRUE(sheet().setCellStyle(1, 0, boxedIndex));
+  ASSERT_TRUE(sheet().mergedAreas.append(Area{2, 0, 2, 1}));
+  ASSERT_TRUE(sheet().mergedAreas.append(Area{9, 9, 9, 10}));  // outside the selection
+  undo.clear();
+  const std::vector<uint8_t> before = fileBytes();
+
+  select(0, 0, 3, 3);
+  ASSERT_TRUE(clearSelection(*book, undo, ClearMode::Contents));
+  EXPECT_EQ(kind(1, 0), ValueKind::Empty);
+  EXPECT_EQ(ownStyle(1, 0), boxedIndex);
+  EXPECT_EQ(book->formulaChain().count(), 0);
+  ASSERT_TRUE(undo.undo(*book));
+  EXPECT_EQ(number(1, 0), 2);
+  EXPECT_EQ(book->formulaChain().count(), 1);
+
+  ASSERT_TRUE(clearSelection(*book, undo, ClearMode::Formats));
+  EXPECT_EQ(ownStyle(1, 0), -1);
+  EXPECT_EQ(number(1, 0), 2);
+  ASSERT_TRUE(undo.undo(*book));
+  EXPECT_EQ(ownStyle(1, 0), boxedIndex);
+
+  ASSERT_TRUE(clearSelection(*book, undo, ClearMode::All));
+  EXPECT_EQ(kind(0, 0), ValueKind::Empty);
+  EXPECT_EQ(ownStyle(1, 0), -1);
+  ASSERT_EQ(sheet().mergedAreas.size(), 1);
+  EXPECT_EQ(sheet().mergedAreas[0], (Area{9, 9, 9, 10}));
+  EXPECT_EQ(undo.undoDescription(), u"Clear");
+  ASSERT_TRUE(undo.undo(*book));
+  ASSERT_EQ(sheet().mergedAreas.size(), 2);
+  EXPECT_EQ(sheet().mergedAreas[0], (Area{2, 0, 2, 1}));  // back in its place
+  EXPECT_EQ(number(1, 0), 2);
+  EXPECT_EQ(fileBytes(), before);
+
+  // Validation rules have no restoring command yet: nothing happens, nothing is recorded.
+  size_t entries = undo.size();
+  EXPECT_FALSE(clearSelection(*book, undo, ClearMode::Validation));
+  EXPECT_EQ(undo.size(), entries);
+}
+
+TEST_F(CommandsTest, StyleChangesOverTheSelectionUndo) {
+  ASSERT_TRUE(enter(0, 0, u"1"));
+  ASSERT_TRUE(enter(1, 1, u"=A1"));
+  undo.clear();
+  select(0, 0, 2, 2);
+  const std::vector<uint8_t> before = fileBytes();
+  ASSERT_TRUE(applyBold(*book, undo, true));
+  ASSERT_TRUE(applyItalic(*book, undo, true));
+  ASSERT_TRUE(applyUnderline(*book, undo, true));
+  ASSERT_TRUE(applyAlignment(*book, undo, HAlign::Center, false));
+  for (int c = 0; c <= 2; ++c)
+    for (int r = 0; r <= 2; ++r) {
+      EXPECT_EQ(fontOf(c, r).weight, 700);
+      EXPECT_TRUE(fontOf(c, r).options & FontOption::Italic);
+      EXPECT_EQ(fontOf(c, r).underline, 1);
+      EXPECT_EQ(book->style(sheet().effectiveStyle(c, r)).horizontalAlignment(), HAlign::Center);
+    }
+  EXPECT_EQ(fontOf(3, 0).weight, 400);  // outside the selection
+  EXPECT_EQ(undo.undoDescription(), u"Alignment");
+  ASSERT_TRUE(applyBold(*book, undo, false));
+  EXPECT_EQ(fontOf(1, 1).weight, 400);
+  EXPECT_TRUE(fontOf(1, 1).options & FontOption::Italic);
+  while (undo.canUndo()) ASSERT_TRUE(undo.undo(*book));
+  EXPECT_EQ(fontOf(1, 1).weight, 400);
+  EXPECT_EQ(fontOf(1, 1).options & FontOption::Italic, 0);
+  EXPECT_EQ(number(1, 1), 1);  // the formula kept its result through the restore
+  EXPECT_EQ(fileBytes(), before);
+
+  // Whole rows take the style themselves; undo gives the rows back their own.
+  select(0, 4, MaxColumns - 1, 5);
+  ASSERT_TRUE(applyBold(*book, undo, true));
+  EXPECT_GT(sheet().rowStyle(4), 0);
+  EXPECT_EQ(fontOf(200, 5).weight, 700);
+  ASSERT_TRUE(undo.undo(*book));
+  EXPECT_LE(sheet().rowStyle(4), 0);
+  EXPECT_EQ(fileBytes(), before);
+
+  // A whole style with its font, face included.
+  select(0, 0, 0, 0);
+  StyleRecord style = newStyleRecord();
+  style.setHorizontalAlignment(HAlign::Right);
+  style.setBorderStyle(Edge::Bottom, 2);
+  FontRecord font = makeFont(u"Courier New", 700, FontOption::Italic);
+  font.height = 240;
+  ASSERT_TRUE(applyWholeStyle(*book, undo, style, font));
+  const StyleRecord& applied = book->style(sheet().effectiveStyle(0, 0));
+  EXPECT_EQ(applied.horizontalAlignment(), HAlign::Right);
+  EXPECT_EQ(applied.borderStyle(Edge::Bottom), 2);
+  EXPECT_EQ(fontOf(0, 0).face(), u"Courier New");
+  EXPECT_EQ(fontOf(0, 0).height, 240);
+  EXPECT_EQ(undo.undoDescription(), u"Format Cells");
+  ASSERT_TRUE(undo.undo(*book));
+  EXPECT_EQ(fileBytes(), before);
+}
+
+TEST_F(CommandsTest, RowsAndColumnsChangeAndComeBack) {
+  select(1, 2, 2, 3);
+  const std::vector<uint8_t> before = fileBytes();
+  ASSERT_TRUE(setRowHeights(*book, undo, 500));
+  EXPECT_EQ(sheet().rowHeight(2), 500);
+  EXPECT_TRUE(sheet().isRowHeightExplicit(3));
+  EXPECT_EQ(sheet().rowHeight(4), 255);
+  ASSERT_TRUE(setColumnWidths(*book, undo, 4000));
+  EXPECT_EQ(sheet().columns.columnWidth(1), 4000);
+  EXPECT_EQ(sheet().columns.columnWidth(3), 2300);
+  ASSERT_TRUE(hideRows(*book, undo, true));
+  EXPECT_TRUE(sheet().isRowHidden(2));
+  EXPECT_EQ(sheet().rowHeight(2), 500);  // hiding keeps the height
+  ASSERT_TRUE(hideColumns(*book, undo, true));
+  EXPECT_TRUE(sheet().columns.isColumnHidden(2));
+  ASSERT_TRUE(setColumnWidths(*book, undo, 0));  // width 0 hides as well
+  ASSERT_TRUE(hideColumns(*book, undo, false));
+  EXPECT_FALSE(sheet().columns.isColumnHidden(1));
+  EXPECT_EQ(sheet().columns.columnWidth(1), 4000);
+  EXPECT_EQ(undo.undoDescription(), u"Column Width");
+  while (undo.canUndo()) ASSERT_TRUE(undo.undo(*book));
+  EXPECT_FALSE(sheet().isRowHidden(2));
+  EXPECT_EQ(sheet().rowHeight(2), 255);
+  EXPECT_EQ(fileBytes(), before);
+
+  // With whole columns selected the default height changes along with existing rows.
+  ASSERT_TRUE(enter(0, 7, u"x"));
+  select(0, 0, 1, MaxRows - 1);
+  ASSERT_TRUE(setRowHeights(*book, undo, 400));
+  EXPECT_EQ(sheet().defaultRowHeight, 400);
+  EXPECT_EQ(sheet().rowHeight(7), 400);
+  ASSERT_TRUE(undo.undo(*book));
+  EXPECT_EQ(sheet().defaultRowHeight, 255);
+  EXPECT_EQ(sheet().rowHeight(7), 255);
+}
+
+TEST_F(CommandsTest, CommandsActOnTheSheetTheyWereRecordedOn) {
+  book->setActiveSheet(1);
+  ASSERT_TRUE(enter(0, 0, u"on two"));
+  book->setActiveSheet(0);
+  ASSERT_TRUE(enter(0, 0, u"on one"));
+  ASSERT_TRUE(undo.undo(*book));
+  ASSERT_TRUE(undo.undo(*book));
+  EXPECT_EQ(book->activeSheetIndex(), 1);
+  EXPECT_EQ(kind(0, 0, 1), ValueKind::Empty);
+  book->setActiveSheet(2);
+  ASSERT_TRUE(undo.redo(*book));
+  EXPECT_EQ(shown(0, 0, 1), u"on two");
+  EXPECT_EQ(kind(0, 0, 2), ValueKind::Empty);
+}
+
+TEST_F(CommandsTest, CommandFunctionsRefuseBadArguments) {
+  // Each bad call leaves !!Val (discarded) and changes nothing; the run goes on.
+  ProgramBuilder program;
+  program.smallInteger(300).smallInteger(0).integer(-1).number(5).call(Command::SetCell);  // column beyond IV
+  program.smallInteger(9).call(Command::SelectSheet);                                       // no such sheet
+  program.integer(70000).logical(true).call(Command::HideRow);                              // row beyond 65535
+  program.smallInteger(1).integer(-5).call(Command::ColumnWidth);
+  program.smallInteger(1).smallInteger(2).smallInteger(0).smallInteger(0).call(Command::Merge);  // crossed
+  program.smallInteger(0).smallInteger(0).integer(-1).text(u"last").call(Command::SetCell);
+  CommandProgram done = program.finish();
+  ASSERT_TRUE(done.valid());
+  EXPECT_TRUE(runProgram(*book, done));
+  EXPECT_EQ(book->activeSheetIndex(), 0);
+  EXPECT_EQ(sheet().columns.columnWidth(1), 2300);
+  EXPECT_EQ(sheet().mergedAreas.size(), 0);
+  EXPECT_EQ(shown(0, 0), u"last");
+  EXPECT_EQ(sheet().lastUsedColumn(), 0);
+
+  // Rows whose effect needs work that does not exist yet stay unbound (!!Name).
+  for (int32_t index : {222, 223, 224, 226, 227, 229, 230, 231, 232, 233, 234, 240, 241, 244, 245, 246, 247, 248, 249})
+    EXPECT_EQ(functionRow(index).implementation, nullptr) << index;
+  EXPECT_EQ(functionRow(Command::HideColumnToo).implementation, functionRow(Command::HideColumn).implementation);
+}
+
+TEST_F(CommandsTest, FormulaConstantsRunOnlyInCommandPrograms) {
+  ASSERT_TRUE(enter(0, 0, u"=40+2"));
+  ProgramBuilder builder;
+  builder.value(sheet().cellPtr(0, 0)->value);
+  CommandProgram program = builder.finish();
+  ASSERT_TRUE(program.valid());
+  // As a formula's tokens the record pointer is never trusted.
+  CellValue out;
+  ASSERT_TRUE(evaluateTokens(program.block(), *book, 0, 5, 5, true, out));
+  EXPECT_EQ(out.kind, ValueKind::Error);
+  EXPECT_EQ(out.u32(), CellError::Value);
+  releaseValue(out, false);
+  // Run as a command program it pushes a copy, which the run drops again.
+  const uint32_t formulas = formulaPool().refCount(sheet().cellPtr(0, 0)->value.formula()->tokens);
+  EXPECT_TRUE(runProgram(*book, program));
+  EXPECT_EQ(formulaPool().refCount(sheet().cellPtr(0, 0)->value.formula()->tokens), formulas);
+}
+
+// Counts of live pool entries, to see that programs give back what they hold.
+struct PoolCounts {
+  uint32_t texts = textPool().liveCount();
+  uint32_t formulas = formulaPool().liveCount();
+};
+
+TEST_F(CommandsTest, ProgramsGiveBackTheirTextsAndFormulas) {
+  const PoolCounts start;
+  // Texts and formulas pass through programs, entries fall off the list and the redo
+  // tail is dropped; afterwards only what the cells hold remains.
+  for (int round = 0; round < 3; ++round)
+    for (int i = 0; i < 14; ++i) {
+      ASSERT_TRUE(enter(i % 3, 0, u"text " + digits(i)));
+      ASSERT_TRUE(enter(3, i % 2, u"=\"lit\"&A1&" + digits(i)));
+      if (i % 5 == 4) {
+        ASSERT_TRUE(undo.undo(*book));
+        ASSERT_TRUE(undo.undo(*book));
+      }
+    }
+  select(0, 0, 3, 1);
+  ASSERT_TRUE(applyBold(*book, undo, true));
+  ASSERT_TRUE(clearSelection(*book, undo, ClearMode::All));
+  ASSERT_TRUE(undo.undo(*book));
+  ASSERT_TRUE(undo.undo(*book));
+  ASSERT_TRUE(applyWholeStyle(*book, undo, newStyleRecord(), makeFont(u"Face kept in a text", 400, 0)));
+  EXPECT_GT(textPool().liveCount(), start.texts);
+  undo.clear();
+  book.reset();
+  EXPECT_EQ(textPool().liveCount(), start.texts);
+  EXPECT_EQ(formulaPool().liveCount(), start.formulas);
+
+  // A builder abandoned before finishing gives back what it was handed.
+  {
+    ProgramBuilder abandoned;
+    CellValue text;
+    makeText(text, u"held by the builder");
+    abandoned.value(text).text(u"literal");
+    releaseValue(text, false);
+  }
+  EXPECT_EQ(textPool().liveCount(), start.texts);
+}
+
+TEST_F(CommandsTest, RecordingHooksRefreshAndMarkModified) {
+  static int refreshed = 0;
+  refreshed = 0;
+  installCommandRefresh([](Workbook&) { ++refreshed; });
+  book->modified = false;
+  ASSERT_TRUE(enter(0, 0, u"1"));
+  ASSERT_TRUE(undo.undo(*book));
+  ASSERT_TRUE(undo.redo(*book));
+  EXPECT_EQ(refreshed, 3);
+  EXPECT_TRUE(book->modified);
+  installCommandRefresh(nullptr);
+  // Invalid programs are never recorded.
+  EXPECT_FALSE(undo.recordUndo(*book, CommandProgram(), CommandProgram(), u"none", true));
+  EXPECT_EQ(undo.size(), 1u);
+}
+
+}  // namespace
+}  // namespace kelp::test

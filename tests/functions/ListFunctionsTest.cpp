@@ -1,0 +1,170 @@
+// Tests of the list aggregates: a reference table made with an independent tool,
+// which values count from a range and given directly, dates, errors and Subtotal.
+#include "platform/Text.h"
+#include "tests/functions/EngineTestSupport.h"
+
+namespace kelp::test {
+
+// Defined with the mathematical functions' tests.
+std::vector<std::vector<std::string>> readReferenceTable(const std::string& fileName);
+std::string compareWithReference(const Result& got, const std::string& expected, const std::string& tolerance);
+
+}  // namespace kelp::test
+
+namespace kelp {
+namespace {
+
+using test::EngineTest;
+
+class ListFunctionsTest : public EngineTest {
+ protected:
+  // Fills the table's cells and checks every formula line against its value.
+  void checkTable(const std::string& fileName, size_t leastFormulas) {
+    auto lines = test::readReferenceTable(fileName);
+    size_t formulas = 0;
+    for (const auto& fields : lines) {
+      if (fields[0] == "cells") {
+        int column = fields[1][0] - 'A';
+        for (size_t i = 2; i < fields.size(); ++i) putCell(column, static_cast<int>(i - 2), fields[i]);
+        continue;
+      }
+      ASSERT_EQ(fields.size(), 3u);
+      ++formulas;
+      std::string why = test::compareWithReference(calc(utf8ToUtf16(fields[0])), fields[1], fields[2]);
+      EXPECT_EQ(why, "") << fields[0] << " expected " << fields[1];
+    }
+    ASSERT_GE(formulas, leastFormulas) << fileName << " is missing or short";
+  }
+
+  void putCell(int column, int row, const std::string& field) {
+    if (field.empty()) return;
+    if (field.rfind("text:", 0) == 0)
+      setText(column, row, utf8ToUtf16(field.substr(5)));
+    else if (field.rfind("logical:", 0) == 0)
+      setValue(column, row, logicalValue(field[8] == '1'));
+    else
+      setNumber(column, row, std::stod(field));
+  }
+
+  // Column A: 1, the text "2", TRUE, an empty cell, -3, FALSE.
+  void putMixedColumn() {
+    setNumber(0, 0, 1);
+    setText(0, 1, u"2");
+    setValue(0, 2, logicalValue(true));
+    setNumber(0, 4, -3);
+    setValue(0, 5, logicalValue(false));
+  }
+};
+
+TEST_F(ListFunctionsTest, AgreesWithTheReferenceTable) { checkTable("list_reference.tsv", 120); }
+
+TEST_F(ListFunctionsTest, RangeValuesAndDirectValuesCountDifferently) {
+  putMixedColumn();
+  // In a range, the text and the logical values are skipped by Sum...
+  EXPECT_EQ(calc(u"=Sum(A1:A6)").number, -2);
+  // ...while typed directly they are read as numbers.
+  EXPECT_EQ(calc(u"=Sum(1,\"2\",TRUE,-3,FALSE)").number, 1);
+  EXPECT_EQ(calc(u"=Sum(1,\"x\")").text, u"!!Val");
+  // Average, Product and Var skip direct texts instead of failing on them.
+  EXPECT_EQ(calc(u"=Average(1,\"x\")").number, 1);
+  EXPECT_EQ(calc(u"=Product(2,\"3\",TRUE)").number, 2);
+  EXPECT_EQ(calc(u"=Var(1,3,\"100\",TRUE)").number, 2);
+  EXPECT_EQ(calc(u"=Count(1,\"2\",TRUE)").number, 1);
+  EXPECT_EQ(calc(u"=CountA(1,\"2\",TRUE)").number, 3);
+  EXPECT_EQ(calc(u"=CountA(A1:A6)").number, 5);
+  // The "A" forms count texts as 0 and logical values as 1 or 0, in a range or not.
+  EXPECT_DOUBLE_EQ(calc(u"=AverageA(A1:A6)").number, (1 + 0 + 1 - 3 + 0) / 5.0);
+  EXPECT_DOUBLE_EQ(calc(u"=AverageA(1,\"x\",TRUE)").number, 2 / 3.0);
+  EXPECT_EQ(calc(u"=Average(A1:A6)").number, -1);
+  EXPECT_EQ(calc(u"=MaxA(A3,A5)").number, 1);
+  EXPECT_EQ(calc(u"=Max(A3,A5)").number, -3);
+  EXPECT_EQ(calc(u"=MinA(A2,A1)").number, 0);
+  EXPECT_DOUBLE_EQ(calc(u"=VarpA(A1:A3)").number, 2 / 9.0);
+  EXPECT_EQ(calc(u"=VarP(A1:A3)").number, 0);
+}
+
+TEST_F(ListFunctionsTest, DateNumbersGiveDates) {
+  setValue(0, 0, dateTimeValue(38000));
+  setNumber(0, 1, 2);
+  setValue(0, 2, dateTimeValue(38004));
+  for (const char16_t* formula : {u"=Sum(A1:A2)", u"=Average(A1:A3)", u"=Max(A1:A3)", u"=Min(A1:A3)"})
+    EXPECT_EQ(calc(formula).kind, ValueKind::DateTime) << utf16ToUtf8(formula);
+  EXPECT_EQ(calc(u"=Average(A1,A3)").number, 38002);
+  EXPECT_EQ(calc(u"=Min(A1:A3)").number, 2);
+  // Counts, variances and the "A" forms stay numbers.
+  EXPECT_EQ(calc(u"=Count(A1:A3)").kind, ValueKind::Number);
+  EXPECT_EQ(calc(u"=AverageA(A1:A3)").kind, ValueKind::Number);
+  EXPECT_EQ(calc(u"=Max(A2,5)").kind, ValueKind::Number);
+  // Variances take numbers only, so the dates are not part of them.
+  EXPECT_EQ(calc(u"=VarP(A1:A3)").number, 0);
+}
+
+TEST_F(ListFunctionsTest, EmptyAndShortLists) {
+  EXPECT_EQ(calc(u"=Average(A1:A3)").text, u"!!Div0");
+  EXPECT_EQ(calc(u"=AverageA(A1:A3)").text, u"!!Div0");
+  EXPECT_EQ(calc(u"=Max(A1:A3)").number, 0);
+  EXPECT_EQ(calc(u"=MinA(A1:A3)").number, 0);
+  EXPECT_EQ(calc(u"=Product(A1:A3)").number, 0);
+  EXPECT_EQ(calc(u"=Sumsq(A1:A3)").number, 0);
+  EXPECT_EQ(calc(u"=Var(5)").text, u"!!Div0");
+  EXPECT_EQ(calc(u"=Stdev(5)").text, u"!!Div0");
+  EXPECT_EQ(calc(u"=VarP(5)").number, 0);
+  EXPECT_EQ(calc(u"=StdevP(5)").number, 0);
+  EXPECT_EQ(calc(u"=VarP(A1:A3)").text, u"!!Div0");
+  EXPECT_EQ(calc(u"=StdevA(\"x\")").text, u"!!Div0");
+  EXPECT_EQ(calc(u"=StdevpA(\"x\")").number, 0);
+}
+
+TEST_F(ListFunctionsTest, ErrorsInCellsAndArguments) {
+  setNumber(0, 0, 1);
+  setValue(0, 1, errorValue(CellError::NA));
+  setValue(0, 2, errorValue(CellError::Num));
+  EXPECT_EQ(calc(u"=Average(1,1/0)").text, u"!!Div0");
+  // The first error of a range is the one reported.
+  EXPECT_EQ(calc(u"=Var(A1:A3)").text, u"!!NA");
+  EXPECT_EQ(calc(u"=Product(A1:A3,2)").text, u"!!NA");
+  EXPECT_EQ(calc(u"=AverageA(A3,A2)").text, u"!!Num");
+  // Of several failing arguments, the leftmost wins.
+  EXPECT_EQ(calc(u"=StdevP(1/0,A1:A3)").text, u"!!Div0");
+  EXPECT_EQ(calc(u"=StdevP(A1:A3,1/0)").text, u"!!NA");
+  EXPECT_EQ(calc(u"=Max(A3,A2)").text, u"!!Num");
+  // The counts never give an error as their result.
+  EXPECT_EQ(calc(u"=Count(A1:A3,1/0)").number, 1);
+  EXPECT_EQ(calc(u"=CountA(A1:A3,1/0)").number, 4);
+}
+
+TEST_F(ListFunctionsTest, VarianceOfLargeCloseNumbersDoesNotCancel) {
+  // A sum of squares near 3e30 has no room left for the spread of these numbers.
+  for (int row = 0; row < 3; ++row) setNumber(0, row, 1e15 + 0.5);
+  EXPECT_EQ(calc(u"=Stdev(A1:A3)").number, 0);
+  EXPECT_EQ(calc(u"=VarP(A1:A3)").number, 0);
+  setNumber(1, 0, 1e12 + 1);
+  setNumber(1, 1, 1e12 + 2);
+  setNumber(1, 2, 1e12 + 3);
+  EXPECT_EQ(calc(u"=Var(B1:B3)").number, 1);
+}
+
+TEST_F(ListFunctionsTest, SubtotalSelectsItsReduction) {
+  putMixedColumn();
+  setValue(1, 0, errorValue(CellError::NA));
+  setNumber(1, 1, 4);
+  EXPECT_EQ(calc(u"=Subtotal(12,A1:A6)").text, u"!!Val");
+  EXPECT_EQ(calc(u"=Subtotal(0,A1:A6)").text, u"!!Val");
+  EXPECT_EQ(calc(u"=Subtotal(\"x\",A1:A6)").text, u"!!Val");
+  EXPECT_EQ(calc(u"=Subtotal(1/0,B1:B2)").text, u"!!Div0");
+  EXPECT_EQ(calc(u"=Subtotal(9,A1:A6)").number, -2);
+  EXPECT_EQ(calc(u"=Subtotal(2,A1:A6)").number, 2);
+  EXPECT_EQ(calc(u"=Subtotal(3,A1:A6)").number, 5);
+  EXPECT_EQ(calc(u"=Subtotal(6,A1:A6,10)").number, -30);
+  // Errors in the cells reach the result, except through the counts.
+  EXPECT_EQ(calc(u"=Subtotal(9,B1:B2)").text, u"!!NA");
+  EXPECT_EQ(calc(u"=Subtotal(2,B1:B2)").number, 1);
+  EXPECT_EQ(calc(u"=Subtotal(3,B1:B2)").number, 2);
+  EXPECT_EQ(calc(u"=Subtotal(1,C1:C5)").text, u"!!Div0");
+  EXPECT_EQ(calc(u"=Subtotal(7,A1)").text, u"!!Div0");
+  EXPECT_EQ(calc(u"=Subtotal(8,A1)").number, 0);
+  EXPECT_EQ(calc(u"=Subtotal(4,C1:C5)").number, 0);
+}
+
+}  // namespace
+}  // namespace kelp

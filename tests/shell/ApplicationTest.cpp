@@ -1,0 +1,243 @@
+// The application: the error box, recent files, closing, automatic save and the
+// single-instance handshake between two processes.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "ShellTestSupport.h"
+#include "platform/ui/SingleInstance.h"
+#include "shell/KelpMain.h"
+
+namespace kelp::test {
+namespace {
+
+// Texts seen on screen whenever the loop waits (a modal box drawn and waiting for its key).
+struct ScreenWatch {
+  std::vector<std::u16string> seen;
+  void attach(Desktop& desktop) {
+    desktop.addIdleHook([this, &desktop] {
+      for (const DrawnText& t : desktop.textLog().texts()) {
+        if (std::find(seen.begin(), seen.end(), t.text) == seen.end()) seen.push_back(t.text);
+      }
+    });
+  }
+  bool saw(std::u16string_view text) const { return std::find(seen.begin(), seen.end(), text) != seen.end(); }
+  /// Whether some text seen holds `part` (a box breaks long texts into lines).
+  bool sawPart(std::u16string_view part) const {
+    return std::any_of(seen.begin(), seen.end(), [&](const std::u16string& t) { return t.find(part) != t.npos; });
+  }
+};
+
+TEST(Application, ShowsTheErrorOfAFailedOpenAndKeepsAWorkbook) {
+  TempFolder folder;
+  const std::string bad = folder.file("bad.kp");
+  std::ofstream(bad) << "this is not a workbook";
+  Session s;
+  ScreenWatch watch;
+  watch.attach(s.desktop);
+  s.run(utf8ToUtf16(bad), "soft1\nkey Down\n");
+  EXPECT_TRUE(watch.saw(u"File is not in Kelp format"));
+  EXPECT_EQ(pendingError(), 0u) << "the shown error is cleared";
+  EXPECT_EQ(s.book().sheetCount(), 3) << "a failed open leaves a new workbook";
+  EXPECT_TRUE(s.book().fileName.empty());
+  EXPECT_TRUE(s.app->settings().recentFiles[0].empty());
+  EXPECT_EQ(s.sel().activeRow, 1) << "the key after the box reaches the grid";
+
+  // An error raised by any handled message is shown the same way, with "Error no." for unknown codes.
+  ScreenWatch later;
+  later.attach(s.desktop);
+  setError(99);
+  s.keys("key Down\nsoft1\n");
+  EXPECT_TRUE(later.saw(u"Error no. 99"));
+  EXPECT_EQ(pendingError(), 0u);
+}
+
+TEST(Application, RecentFilesMenuOpensAndReportsMissingFiles) {
+  TempFolder folder;
+  auto book = newWorkbook(1);
+  putText(*book->sheetAt(0), 0, 0, u"first file");
+  std::u16string first = saveWorkbook(std::move(book), folder.file("first.kp"));
+  book = newWorkbook(1);
+  putText(*book->sheetAt(0), 0, 0, u"second file");
+  std::u16string second = saveWorkbook(std::move(book), folder.file("second.kp"));
+
+  Session s;
+  s.registry.writeString(KelpRegistryKey, u"RecFile1", first);
+  s.registry.writeString(KelpRegistryKey, u"RecFile2", utf8ToUtf16(folder.file("gone.kp")));
+  ScreenWatch watch;
+  watch.attach(s.desktop);
+  s.run(second, "");
+  ASSERT_NE(s.text(u"second file"), nullptr);
+  EXPECT_EQ(s.app->settings().recentFiles[0], second);
+  EXPECT_EQ(s.app->settings().recentFiles[1], first);
+  MenuItem* item = s.app->menuBar()->findItem(Command::RecentFirst + 1);
+  ASSERT_NE(item, nullptr);
+  EXPECT_EQ(item->text, u"first.kp");
+  // The registry was written when the list changed.
+  std::u16string stored;
+  EXPECT_TRUE(s.registry.readString(KelpRegistryKey, u"RecFile1", stored));
+  EXPECT_EQ(stored, second);
+
+  s.desktop.post(s.app->mainWindow()->id(), Msg::Command, Command::RecentFirst + 1);
+  s.keys("");
+  ASSERT_NE(s.text(u"first file"), nullptr);
+  EXPECT_EQ(s.book().fileName, first);
+  EXPECT_EQ(s.app->settings().recentFiles[0], first);
+
+  const std::u16string gone = utf8ToUtf16(folder.file("gone.kp"));
+  EXPECT_EQ(s.app->settings().recentFiles[2], gone);
+  s.desktop.post(s.app->mainWindow()->id(), Msg::Command, Command::RecentFirst + 2);
+  s.keys("soft1\n");
+  EXPECT_TRUE(watch.sawPart(u"Could not find"));
+  EXPECT_EQ(s.app->settings().recentFiles[2], gone) << "the list is left unchanged";
+  EXPECT_EQ(s.book().fileName, first);
+
+  // An empty list shows the single grayed "(empty)" item.
+  Session fresh;
+  fresh.run(u"", "");
+  MenuItem* empty = fresh.app->menuBar()->findItem(Command::RecentEmpty);
+  ASSERT_NE(empty, nullptr);
+  EXPECT_EQ(empty->text, u"(empty)");
+  EXPECT_TRUE(empty->gray());
+}
+
+TEST(Application, CloseAsksToSaveAndWritesTheSettings) {
+  Session s;
+  s.run(u"", "");
+  s.app->setZoom(80);  // modifies the workbook
+  ScreenWatch watch;
+  watch.attach(s.desktop);
+  s.desktop.post(s.app->mainWindow()->id(), Msg::Command, Command::Close);
+  s.keys("key Back\n");  // Cancel in the Yes/No/Cancel box
+  EXPECT_TRUE(watch.saw(u"Save changes?"));
+  EXPECT_FALSE(s.app->closedByCommand());
+  uint32_t value = 0;
+  EXPECT_FALSE(s.registry.readDword(KelpRegistryKey, u"FSZoom", value));
+
+  s.desktop.post(s.app->mainWindow()->id(), Msg::Command, Command::Close);
+  s.keys("soft2\n");  // No: close without saving
+  EXPECT_TRUE(s.app->closedByCommand());
+  EXPECT_TRUE(s.registry.readDword(KelpRegistryKey, u"FSZoom", value));
+  EXPECT_EQ(value, 75u);
+
+  // A close request from the system goes without a prompt and writes nothing.
+  Session other;
+  other.run(u"", "close\n");
+  EXPECT_EQ(other.app->mainWindow(), nullptr);
+  EXPECT_FALSE(other.registry.readDword(KelpRegistryKey, u"FSZoom", value));
+}
+
+TEST(Application, AutomaticSaveWaitsForANameAndForPointMode) {
+  TempFolder folder;
+  std::u16string path = saveWorkbook(newWorkbook(1), folder.file("auto.kp"));
+  Session s;
+  s.registry.writeDword(KelpRegistryKey, u"AutoSave", 1);
+  s.registry.writeDword(KelpRegistryKey, u"AutoSaveMin", 1);
+  s.run(path, "");
+  EXPECT_FALSE(s.app->autoSaveTimerRunning());
+  s.desktop.post(s.app->mainWindow()->id(), Msg::Command, Command::Zoom80);
+  s.keys("wait 59000\n");
+  EXPECT_TRUE(s.app->autoSaveTimerRunning()) << "started when the workbook became modified";
+  EXPECT_TRUE(s.book().modified);
+  s.keys("wait 2000\n");
+  EXPECT_FALSE(s.book().modified) << "saved after a minute";
+
+  // While a reference is being pointed at, the save waits 30 seconds at a time.
+  s.desktop.post(s.app->mainWindow()->id(), Msg::Command, Command::Zoom90);
+  s.app->pointMode = true;
+  s.keys("wait 61000\n");
+  EXPECT_TRUE(s.book().modified);
+  s.app->pointMode = false;
+  s.keys("wait 28000\n");  // the retry comes 30 s after the tick at 121 s
+  EXPECT_TRUE(s.book().modified);
+  s.keys("wait 3000\n");
+  EXPECT_FALSE(s.book().modified);
+  // The file itself proves the second save: it holds the zoom set after the first.
+  s.app.reset();
+  {
+    Document reread;
+    ASSERT_TRUE(OpenDocument(reread, path)) << pendingError();
+    EXPECT_EQ(reread.workbook().sheetAt(0)->view.zoom, 90u);
+  }
+
+  // An unnamed workbook is never saved by the timer.
+  Session unnamed;
+  unnamed.registry.writeDword(KelpRegistryKey, u"AutoSave", 1);
+  unnamed.registry.writeDword(KelpRegistryKey, u"AutoSaveMin", 1);
+  unnamed.run(u"", "");
+  unnamed.desktop.post(unnamed.app->mainWindow()->id(), Msg::Command, Command::Zoom70);
+  unnamed.keys("wait 200000\n");
+  EXPECT_TRUE(unnamed.book().modified);
+  EXPECT_EQ(pendingError(), 0u);
+}
+
+TEST(Application, SecondInstancePassesItsFileToTheFirst) {
+  TempFolder folder;
+  ASSERT_EQ(::setenv("XDG_RUNTIME_DIR", folder.path.c_str(), 1), 0);
+  ASSERT_EQ(::setenv("XDG_CONFIG_HOME", folder.path.c_str(), 1), 0);
+  auto book = newWorkbook(1);
+  putText(*book->sheetAt(0), 0, 0, u"passed along");
+  std::u16string path = saveWorkbook(std::move(book), folder.file("passed.kp"));
+
+  Session first;
+  first.run(u"", "");
+  SingleInstance instance;
+  ASSERT_TRUE(instance.claim());
+  instance.attach(first.desktop, first.app->mainWindow()->id());
+
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    KelpOptions options;
+    options.headless = true;
+    options.file = utf16ToUtf8(path);
+    ::_exit(runKelp(options));
+  }
+  int status = -1;
+  bool ended = false;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::chrono::steady_clock::now() < deadline && !(ended && first.book().fileName == path)) {
+    instance.poll();
+    first.desktop.pumpPending();
+    if (!ended && ::waitpid(child, &status, WNOHANG) == child) ended = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (!ended) ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(first.book().fileName, path);
+  EXPECT_EQ(first.app->settings().recentFiles[0], path);
+  first.desktop.paintAll();
+  EXPECT_NE(first.text(u"passed along"), nullptr);
+}
+
+TEST(Application, ProgramArguments) {
+  const char* good[] = {"kelp", "--headless", "--keys", "k.txt", "--screenshot", "o.png", "--screen", "176x220", "b.kp"};
+  KelpOptions options;
+  std::string error;
+  ASSERT_TRUE(parseKelpArguments(9, good, options, error)) << error;
+  EXPECT_TRUE(options.headless);
+  EXPECT_EQ(options.keys, "k.txt");
+  EXPECT_EQ(options.screenshot, "o.png");
+  EXPECT_EQ(options.width, 176);
+  EXPECT_EQ(options.height, 220);
+  EXPECT_EQ(options.file, "b.kp");
+  const char* badScreen[] = {"kelp", "--screen", "10x20"};
+  KelpOptions o2;
+  EXPECT_FALSE(parseKelpArguments(3, badScreen, o2, error));
+  const char* keysAlone[] = {"kelp", "--keys", "k.txt"};
+  KelpOptions o3;
+  EXPECT_FALSE(parseKelpArguments(3, keysAlone, o3, error));
+  const char* twoFiles[] = {"kelp", "a.kp", "b.kp"};
+  KelpOptions o4;
+  EXPECT_FALSE(parseKelpArguments(3, twoFiles, o4, error));
+  const char* missing[] = {"kelp", "--screenshot"};
+  KelpOptions o5;
+  EXPECT_FALSE(parseKelpArguments(2, missing, o5, error));
+}
+
+}  // namespace
+}  // namespace kelp::test

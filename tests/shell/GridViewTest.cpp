@@ -1,0 +1,415 @@
+// Scripted headless sessions of the grid: opening, moving, frozen titles, zoom, hidden
+// columns, merged areas, overflow, wrapping, borders and the inverted selection.
+#include <algorithm>
+#include <set>
+
+#include "ShellTestSupport.h"
+#include "platform/ui/Canvas.h"
+
+namespace kelp::test {
+namespace {
+
+constexpr Color White = Colors::White;
+constexpr Color Black = Colors::Black;
+
+Color inverted(Color c) { return c ^ 0xFFFFFF; }
+
+Point centre(const Rect& r) { return {(r.left + r.right) / 2, (r.top + r.bottom) / 2}; }
+
+// Whatever the incremental updates drew must equal a paint of everything from scratch.
+void expectScreenMatchesFullRepaint(Session& s) {
+  s.desktop.paintAll();
+  FrameBuffer before = s.desktop.screen();
+  s.app->mainWindow()->invalidate();
+  s.desktop.paintAll();
+  const FrameBuffer& after = s.desktop.screen();
+  int differing = 0;
+  Point first{-1, -1};
+  for (int y = 0; y < after.height; ++y) {
+    for (int x = 0; x < after.width; ++x) {
+      if (before.pixel(x, y) != after.pixel(x, y)) {
+        if (differing++ == 0) first = {x, y};
+      }
+    }
+  }
+  EXPECT_EQ(differing, 0) << "first difference at " << first.x << "," << first.y;
+}
+
+std::string repeat(const std::string& line, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += line + "\n";
+  return out;
+}
+
+TEST(GridView, OpensAWorkbookAndMovesWithTheKeys) {
+  TempFolder folder;
+  auto book = newWorkbook(3);
+  Sheet& sheet = *book->sheetAt(0);
+  putText(sheet, 0, 0, u"Hello");
+  putNumber(sheet, 1, 2, 42);
+  putText(sheet, 0, 9, u"end");
+  putText(sheet, 5, 9, u"far");
+  putText(sheet, 3, 30, u"last");
+  std::u16string path = saveWorkbook(std::move(book), folder.file("moves.kp"));
+
+  Session s;
+  s.run(path, "key Down Down Right\n");
+  EXPECT_EQ(s.book().fileName, path);
+  EXPECT_EQ(s.app->settings().recentFiles[0], path);
+  EXPECT_EQ(s.sel().activeColumn, 1);
+  EXPECT_EQ(s.sel().activeRow, 2);
+  // Layout at zoom 100: a 26-pixel row header, a 14-pixel column header, 64 x 17 cells.
+  EXPECT_EQ(s.cell(0, 0), (Rect{26, 14, 90, 31}));
+  const DrawnText* hello = s.text(u"Hello");
+  ASSERT_NE(hello, nullptr);
+  EXPECT_EQ(hello->rect.left, 29);  // left aligned inside the 3-pixel margin
+  const DrawnText* number = s.text(u"42");
+  ASSERT_NE(number, nullptr);
+  EXPECT_EQ(number->rect.right, s.cell(1, 2).right - 3);  // numbers align right
+  ASSERT_NE(s.text(u"C"), nullptr);
+  EXPECT_EQ(s.text(u"C")->font.height, 12);
+
+  // Up at row 0 and Right at column 255 leave the selection where it is.
+  s.keys("key Ctrl+Home\nkey Up\n");
+  EXPECT_EQ(s.sel().activeRow, 0);
+  EXPECT_EQ(s.sel().activeColumn, 0);
+  s.keys("key Down Ctrl+Right\n");  // an empty row: straight to the last column
+  EXPECT_EQ(s.sel().activeColumn, 255);
+  s.keys("key Right\n");
+  EXPECT_EQ(s.sel().activeColumn, 255);
+  // The view follows until the active cell shows whole.
+  EXPECT_EQ(s.sheet().view.leftColumn, 253);
+  EXPECT_LE(s.cell(255, 1).right, 240);
+  ASSERT_NE(s.text(u"IV"), nullptr);
+  s.keys("key Left Left Left\n");
+  EXPECT_EQ(s.sheet().view.leftColumn, 252);
+
+  // Ctrl+arrows jump between data, End goes to the row's last value, Ctrl+End to the last row.
+  s.keys("key Ctrl+Home Ctrl+Down\n");
+  EXPECT_EQ(s.sel().activeRow, 9);
+  s.keys("key End\n");
+  EXPECT_EQ(s.sel().activeColumn, 5);
+  s.keys("key Ctrl+End\n");
+  EXPECT_EQ(s.sel().activeRow, 30);
+  EXPECT_EQ(s.sel().activeColumn, 3);
+  s.keys("key Home\n");
+  EXPECT_EQ(s.sel().activeColumn, 0);
+
+  // 17 rows show from the top row (the last one partly): Page Down moves 16.
+  s.keys("key Ctrl+Home PageDown\n");
+  EXPECT_EQ(s.geometry().visibleRowsFrom(s.sheet().view.topRow), 17);
+  EXPECT_EQ(s.sel().activeRow, 16);
+  s.keys("key Alt+PageDown\n");
+  EXPECT_EQ(s.sel().activeColumn, 3);  // four columns show, the last one partly
+  s.keys("key Tab Tab Shift+Tab\n");
+  EXPECT_EQ(s.sel().activeColumn, 4);
+  expectScreenMatchesFullRepaint(s);
+}
+
+TEST(GridView, FrozenTitlesStayWhileThePaneScrolls) {
+  TempFolder folder;
+  auto book = newWorkbook(1);
+  Sheet& sheet = *book->sheetAt(0);
+  putText(sheet, 0, 0, u"Title");
+  putText(sheet, 0, 1, u"Heading");
+  for (int row = 2; row < 80; ++row) putNumber(sheet, 0, row, row);
+  sheet.view.rowsFrozen = true;
+  sheet.view.frozenFirstRow = 0;
+  sheet.view.frozenLastRow = 1;
+  sheet.view.topRow = 2;
+  std::u16string path = saveWorkbook(std::move(book), folder.file("frozen.kp"));
+
+  Session s;
+  s.run(path, repeat("key Down", 40));
+  EXPECT_EQ(s.sel().activeRow, 40);
+  EXPECT_GT(s.sheet().view.topRow, 2);
+  EXPECT_GT(s.app->grid().pixelScrolls(), 0) << "small scrolls move pixels";
+  const DrawnText* title = s.text(u"Title");
+  ASSERT_NE(title, nullptr);
+  EXPECT_GE(title->visible.top, 14);
+  EXPECT_LE(title->visible.bottom, 14 + 17);
+  // The black line under the last frozen row runs across the grid.
+  const int line = 14 + 2 * 17 - 1;
+  EXPECT_EQ(s.pixel(100, line), Black);
+  EXPECT_EQ(s.pixel(230, line), Black);
+  EXPECT_EQ(s.geometry().rowAt(line + 2), s.sheet().view.topRow);
+  ASSERT_NE(s.text(u"40"), nullptr);  // the row of the active cell (its value is its number)
+  expectScreenMatchesFullRepaint(s);
+
+  // With titles frozen at rows 1..3 (the first frozen row is 1), Up never reaches row 0.
+  Sheet& live = s.sheet();
+  live.view.frozenFirstRow = 1;
+  live.view.frozenLastRow = 3;
+  live.view.topRow = 4;
+  s.app->grid().markRepaint(Repaint::Everything);
+  s.keys("key Ctrl+Home\n");
+  EXPECT_EQ(s.sel().activeRow, 1);
+  s.keys("key Down Down Down Up Up Up Up Up\n");
+  EXPECT_EQ(s.sel().activeRow, 1);
+  expectScreenMatchesFullRepaint(s);
+}
+
+TEST(GridView, ZoomScalesCellsHeadersAndFonts) {
+  struct Case {
+    uint32_t zoom;
+    int headerFont;
+    int rowHeader;
+    int columnWidth;
+  } cases[] = {{50, 6, 13, 32}, {70, 9, 18, 44}, {100, 12, 26, 64}, {200, 24, 52, 128}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.zoom);
+    Session s;
+    s.run(u"", "");
+    putText(s.sheet(), 1, 0, u"Zoomed");
+    s.app->setZoom(c.zoom);
+    s.app->grid().update();
+    s.desktop.paintAll();
+    GridGeometry g = s.geometry();
+    EXPECT_EQ(g.layout().cells.left, c.rowHeader);
+    EXPECT_EQ(g.columnWidth(0), c.columnWidth);
+    EXPECT_EQ(g.rowHeight(0), 17 * static_cast<int>(c.zoom) / 100);
+    const DrawnText* a = s.text(u"A");
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->font.height, c.headerFont);
+    const DrawnText* cellText = s.text(u"Zoomed");
+    ASSERT_NE(cellText, nullptr);
+    EXPECT_EQ(cellText->font.height, scaledFontHeight(13, static_cast<int>(c.zoom)));
+    EXPECT_EQ(cellText->rect.left, c.rowHeader + c.columnWidth + 3);
+    // The gridline on the right edge of A2 sits on the last pixel of the column.
+    Rect a2 = g.cellRect(0, 1);
+    EXPECT_EQ(s.pixel(a2.right - 1, a2.top + 2), GridlineColor);
+    EXPECT_TRUE(s.book().modified);
+  }
+}
+
+TEST(GridView, HiddenColumnsLeaveNoGap) {
+  Session s;
+  s.run(u"", "");
+  putText(s.sheet(), 2, 0, u"in C");
+  ASSERT_TRUE(s.sheet().columns.setColumnsHidden(1, 1, true));
+  s.app->grid().markRepaint(Repaint::Everything);
+  s.keys("key Right\n");
+  EXPECT_EQ(s.sel().activeColumn, 2) << "Right steps over the hidden column";
+  EXPECT_EQ(s.cell(2, 0).left, 90);
+  EXPECT_EQ(s.text(u"B"), nullptr);
+  ASSERT_NE(s.text(u"C"), nullptr);
+  EXPECT_LT(s.text(u"C")->rect.left, 154);
+  EXPECT_EQ(s.text(u"in C")->rect.left, 93);
+  s.keys("key Left\n");
+  EXPECT_EQ(s.sel().activeColumn, 0);
+  // With every column left of C hidden, Left finds nothing visible and stays.
+  ASSERT_TRUE(s.sheet().columns.setColumnsHidden(0, 1, true));
+  s.app->grid().markRepaint(Repaint::Everything);
+  s.keys("key Right Left\n");
+  EXPECT_EQ(s.sel().activeColumn, 2);
+  expectScreenMatchesFullRepaint(s);
+}
+
+TEST(GridView, MergedAreaPaintsAsOneCellAndMovesAsOne) {
+  Session s;
+  s.run(u"", "");
+  Workbook& book = s.book();
+  Sheet& sheet = s.sheet();
+  int16_t centred = makeStyle(book, [](StyleRecord& r) { r.setHorizontalAlignment(HAlign::Center); });
+  putText(sheet, 1, 1, u"Merged", centred);
+  putText(sheet, 2, 1, u"hidden under the merge");
+  ASSERT_TRUE(sheet.mergedAreas.append(Area{1, 1, 1, 3}));
+  s.app->grid().markRepaint(Repaint::Everything);
+  s.keys("key Down Right\n");
+  EXPECT_EQ(s.sel().firstColumn, 1);
+  EXPECT_EQ(s.sel().lastColumn, 3) << "the selection covers the whole merged area";
+  const DrawnText* merged = s.text(u"Merged");
+  ASSERT_NE(merged, nullptr);
+  const int middle = (s.cell(1, 1).left + s.cell(3, 1).right) / 2;
+  EXPECT_NEAR((merged->rect.left + merged->rect.right) / 2, middle, 1);
+  EXPECT_EQ(s.text(u"hidden under the merge"), nullptr);
+  // No gridline between B2 and C2; the highlight frame is one pixel inside the area.
+  Rect b2 = s.cell(1, 1);
+  EXPECT_EQ(s.pixel(b2.right - 1, b2.top + 3), White);
+  EXPECT_EQ(s.pixel(b2.left + 1, b2.top + 3), inverted(White));
+  s.keys("key Right\n");
+  EXPECT_EQ(s.sel().activeColumn, 4) << "Right from B2:D2 lands on E2";
+  EXPECT_EQ(s.sel().activeRow, 1);
+  s.keys("key Left Left\n");
+  EXPECT_EQ(s.sel().activeColumn, 0) << "Left from E2 steps over B2:D2 to A2";
+  expectScreenMatchesFullRepaint(s);
+}
+
+TEST(GridView, TextOverflowsIntoEmptyNeighboursOnly) {
+  Session s;
+  s.run(u"", "");
+  Workbook& book = s.book();
+  Sheet& sheet = s.sheet();
+  const std::u16string longText = u"A text long enough to run on";
+  putText(sheet, 0, 0, longText);
+  putText(sheet, 0, 1, longText);
+  putText(sheet, 1, 1, u"x");
+  int16_t right = makeStyle(book, [](StyleRecord& r) { r.setHorizontalAlignment(HAlign::Right); });
+  putText(sheet, 2, 3, u"Right aligned text", right);
+  int16_t fill = makeStyle(book, [](StyleRecord& r) { r.setHorizontalAlignment(HAlign::Fill); });
+  putText(sheet, 0, 5, u"ab", fill);
+  s.app->grid().markRepaint(Repaint::Everything);
+  s.keys("key Down Down Down Down Down Down Down Down\n");
+
+  std::vector<const DrawnText*> row1 = s.desktop.textLog().within(s.cell(1, 0));
+  ASSERT_FALSE(row1.empty());
+  const DrawnText* spilled = s.text(longText);
+  ASSERT_NE(spilled, nullptr);
+  // The most recent copy is row 2's, cut at its own cell; row 1's runs into B1 and C1.
+  EXPECT_LE(spilled->visible.right, s.cell(0, 1).right - 3);
+  EXPECT_EQ(row1.front()->text, longText);
+  EXPECT_GT(row1.front()->visible.right, s.cell(1, 0).right);
+  // The gridline between A1 and B1 gives way to the text; the one between A2 and B2 stays.
+  EXPECT_EQ(s.pixel(s.cell(0, 0).right - 1, s.cell(0, 0).top + 1), White);
+  EXPECT_EQ(s.pixel(s.cell(0, 1).right - 1, s.cell(0, 1).top + 1), GridlineColor);
+  const DrawnText* rightText = s.text(u"Right aligned text");
+  ASSERT_NE(rightText, nullptr);
+  EXPECT_LT(rightText->visible.left, s.cell(2, 3).left) << "a right-aligned text runs to the left";
+  EXPECT_EQ(rightText->rect.right, s.cell(2, 3).right - 3);
+  // Fill repeats the text as often as whole copies fit.
+  std::vector<const DrawnText*> inA6 = s.desktop.textLog().within(s.cell(0, 5));
+  ASSERT_EQ(inA6.size(), 1u);
+  const DrawnText* filled = inA6.front();
+  EXPECT_EQ(filled->text.substr(0, 6), u"ababab");
+  EXPECT_LE(filled->rect.width(), 58);
+  EXPECT_GT(filled->rect.width() + textWidth(filled->font, u"ab"), 58);
+  EXPECT_EQ(filled->text.size() % 2, 0u);
+}
+
+TEST(GridView, WrappedCellsBreakIntoLines) {
+  Session s;
+  s.run(u"", "");
+  Workbook& book = s.book();
+  Sheet& sheet = s.sheet();
+  int16_t wrap = makeStyle(book, [](StyleRecord& r) {
+    r.setWrapText(true);
+    r.setVerticalAlignment(VAlign::Top);
+  });
+  putText(sheet, 1, 2, u"one two three four five", wrap);
+  ASSERT_TRUE(sheet.setRowHeight(2, 900, true));  // 60 pixels
+  s.app->grid().markRepaint(Repaint::Everything);
+  s.keys("key Down\n");
+  Rect cell = s.cell(1, 2);
+  EXPECT_EQ(cell.height(), 60);
+  std::set<int> tops;
+  for (const DrawnText* t : s.desktop.textLog().within(cell)) {
+    EXPECT_LE(t->visible.right, cell.right - 3);
+    EXPECT_GE(t->rect.left, cell.left + 3);
+    tops.insert(t->rect.top);
+  }
+  EXPECT_GE(tops.size(), 2u);
+  EXPECT_EQ(*tops.begin(), cell.top) << "top alignment starts at the cell's top";
+}
+
+TEST(GridView, BordersAreDrawnOnTheGridlines) {
+  Session s;
+  s.run(u"", "");
+  Workbook& book = s.book();
+  Sheet& sheet = s.sheet();
+  int16_t thick = makeStyle(book, [](StyleRecord& r) { r.setBorderStyle(Edge::Bottom, 5); });
+  int16_t thinTop = makeStyle(book, [](StyleRecord& r) { r.setBorderStyle(Edge::Top, 1); });
+  int16_t boxed = makeStyle(book, [](StyleRecord& r) {
+    r.setBorderStyle(Edge::Left, 2);
+    r.setBorderStyle(Edge::Right, 2);
+  });
+  ASSERT_TRUE(sheet.setCellStyle(1, 2, thick));
+  ASSERT_TRUE(sheet.setCellStyle(2, 4, thinTop));
+  ASSERT_TRUE(sheet.setCellStyle(1, 6, boxed));
+  s.app->grid().markRepaint(Repaint::Everything);
+  s.keys("key Right\n");
+  Rect b3 = s.cell(1, 2);
+  const int width = borderLineWidth(5);
+  ASSERT_GE(width, 2);
+  for (int dy = -(width - 1) / 2; dy <= width / 2; ++dy) {
+    EXPECT_EQ(s.pixel(centre(b3).x, b3.bottom - 1 + dy), Black) << dy;
+  }
+  EXPECT_EQ(s.pixel(centre(b3).x, b3.bottom + width), White);
+  Rect a3 = s.cell(0, 2);
+  EXPECT_EQ(s.pixel(centre(a3).x, a3.bottom - 1), GridlineColor) << "no border: the gridline";
+  Rect c5 = s.cell(2, 4);
+  EXPECT_EQ(s.pixel(centre(c5).x, c5.top - 1), Black);
+  EXPECT_EQ(s.pixel(centre(c5).x, c5.bottom - 1), GridlineColor);
+  Rect b7 = s.cell(1, 6);
+  EXPECT_EQ(s.pixel(b7.left - 1, centre(b7).y), Black);
+  EXPECT_EQ(s.pixel(b7.right - 1, centre(b7).y), Black);
+  expectScreenMatchesFullRepaint(s);
+}
+
+TEST(GridView, SelectionIsInvertedExceptTheActiveCell) {
+  Session s;
+  s.run(u"", "");
+  const Rect a1 = s.cell(0, 0), b1 = s.cell(1, 0), a2 = s.cell(0, 1), b2 = s.cell(1, 1);
+  // A single cell: its inside keeps its colours, a one-pixel frame inside it is inverted.
+  EXPECT_EQ(s.pixel(centre(a1).x, centre(a1).y), White);
+  EXPECT_EQ(s.pixel(a1.left + 1, centre(a1).y), inverted(White));
+  EXPECT_EQ(s.pixel(a1.left + 2, centre(a1).y), White);
+
+  // Select > Cells, then extend to B2: the three other cells are inverted.
+  s.keys("soft1\nkey Enter\nkey Right Down\n");
+  EXPECT_TRUE(s.app->navigator().extendMode);
+  EXPECT_EQ(s.menuBarText(), u"Stop");
+  EXPECT_EQ(s.sel().lastColumn, 1);
+  EXPECT_EQ(s.sel().lastRow, 1);
+  EXPECT_EQ(s.sel().activeColumn, 0);
+  EXPECT_EQ(s.pixel(centre(a1).x, centre(a1).y), White);
+  for (const Rect& r : {b1, a2, b2}) EXPECT_EQ(s.pixel(centre(r).x, centre(r).y), Black);
+  // The gridline between B1 and B2 shows inverted too.
+  EXPECT_EQ(s.pixel(centre(b1).x, b1.bottom - 1), inverted(GridlineColor));
+  expectScreenMatchesFullRepaint(s);
+
+  // Enter ends ExtendMode; the next move collapses the selection and the highlight follows.
+  s.keys("key Enter\nkey Down\n");
+  EXPECT_FALSE(s.app->navigator().extendMode);
+  EXPECT_EQ(s.sel().firstRow, 1);
+  EXPECT_EQ(s.sel().lastRow, 1);
+  EXPECT_EQ(s.sel().lastColumn, 0);
+  EXPECT_EQ(s.pixel(centre(b2).x, centre(b2).y), White);
+  EXPECT_EQ(s.pixel(centre(a1).x, centre(a1).y), White);
+  EXPECT_EQ(s.pixel(a1.left + 1, centre(a1).y), White);
+  EXPECT_EQ(s.pixel(a2.left + 1, centre(a2).y), inverted(White));
+
+  // Select > All: everything inverted but the view's top-left cell.
+  s.app->command(Command::SelectAll);
+  s.desktop.paintAll();
+  EXPECT_EQ(s.sel().lastRow, 65535);
+  EXPECT_EQ(s.sel().lastColumn, 255);
+  EXPECT_EQ(s.pixel(centre(a1).x, centre(a1).y), White);
+  EXPECT_EQ(s.pixel(centre(b2).x, centre(b2).y), Black);
+  expectScreenMatchesFullRepaint(s);
+}
+
+TEST(GridView, FullScreenHidesHeadersAndUsesItsZoom) {
+  Session s;
+  s.run(u"", "");
+  Workbook& book = s.book();
+  book.sheetAt(1)->view.zoom = 50;
+  s.app->command(Command::FullScreen);
+  s.desktop.paintAll();
+  EXPECT_TRUE(s.app->fullScreen());
+  EXPECT_EQ(s.sheet().view.zoom, 75u);
+  EXPECT_EQ(book.sheetAt(1)->view.zoom, 50u) << "a smaller zoom is kept";
+  EXPECT_EQ(s.geometry().layout().cells.left, 0);
+  EXPECT_EQ(s.text(u"A"), nullptr);
+  s.app->command(Command::FullScreen);
+  s.desktop.paintAll();
+  EXPECT_EQ(s.sheet().view.zoom, 100u);
+  EXPECT_EQ(s.geometry().layout().cells.left, 26);
+  ASSERT_NE(s.text(u"A"), nullptr);
+}
+
+TEST(GridView, OutlinedColumnsGetAMarginWithLevelButtons) {
+  Session s;
+  s.run(u"", "");
+  ASSERT_TRUE(s.sheet().columns.setColumnOutlineLevel(1, 2, 2));
+  s.app->grid().markRepaint(Repaint::Everything);
+  s.keys("key Right\n");
+  GridLayout l = s.geometry().layout();
+  EXPECT_EQ(l.columnOutline.height(), 10 * 2 + 2);
+  EXPECT_EQ(l.cells.top, 22 + 14);
+  ASSERT_NE(s.text(u"2"), nullptr);
+  EXPECT_EQ(s.pixel(l.columnOutline.right - 2, l.columnOutline.top + 2), Colors::ButtonFace);
+  EXPECT_EQ(s.pixel(100, 0), Black) << "a line along the top of the grid area";
+}
+
+}  // namespace
+}  // namespace kelp::test
