@@ -1143,6 +1143,9 @@ void AreaIterator::reset(const SheetArea& area, Workbook* workbook, bool columnM
   m_sheet = area.firstSheet;
   m_row = columnMode ? area.firstRow - 1 : area.firstRow;
   m_column = columnMode ? area.firstColumn : area.firstColumn - 1;
+  m_sheetPtr = nullptr;
+  m_rowPtr = nullptr;
+  m_end = -1;
 }
 
 bool AreaIterator::advance() {
@@ -1194,24 +1197,75 @@ bool AreaIterator::advance() {
   }
 }
 
-bool AreaIterator::next(CellValue& out) {
+// A text holding a cell task shows only its visible part.
+const CellValue* AreaIterator::shown(const CellValue& value) {
+  if (value.kind != ValueKind::Text) return &value;
+  std::u16string_view text = textOf(value);
+  std::u16string_view visible = visibleCellText(text);
+  if (visible.size() == text.size()) return &value;
+  makeText(m_scratch, visible);
+  return &m_scratch;
+}
+
+// The common walk, this workbook's cells row by row, straight over each row's slots.
+const CellValue* AreaIterator::nextInRows() {
+  for (;;) {
+    if (m_rowPtr) {
+      while (++m_column <= m_end) {
+        const CellValue& value = m_rowPtr->cells[m_column].value;
+        if (value.kind != ValueKind::Empty) return shown(effectiveValue(value));
+      }
+      m_rowPtr = nullptr;
+      m_row = m_sheetPtr->nextRow(m_row);
+    } else if (m_sheetPtr) {
+      if (m_row > m_area.lastRow) {
+        m_sheetPtr = nullptr;
+        ++m_sheet;
+        continue;
+      }
+      const Row* row = m_sheetPtr->rowAt(m_row);
+      if (!row) {
+        m_row = m_sheetPtr->nextRow(m_row);
+        continue;
+      }
+      m_rowPtr = row;
+      m_column = std::max<int32_t>(m_area.firstColumn, row->firstColumn) - 1;
+      m_end = std::min<int32_t>(m_area.lastColumn, row->cells.size() - 1);
+    } else {
+      if (m_done || m_sheet > m_area.lastSheet) {
+        m_done = true;
+        return nullptr;
+      }
+      m_sheetPtr = m_workbook->sheetAt(m_sheet);
+      if (!m_sheetPtr) {
+        ++m_sheet;
+        continue;
+      }
+      m_row = m_area.firstRow;
+    }
+  }
+}
+
+const CellValue* AreaIterator::nextValue() {
   releaseScratch();
+  if (m_area.book == 0 && !m_columnMode) return nextInRows();
   while (advance()) {
     if (m_area.book != 0) {
       m_scratch = g_externalValue(*m_workbook, m_area.book, m_sheet, m_column, m_row);
-      out = m_scratch;
-      return true;
+      return &m_scratch;
     }
     const CellRecord* cell = m_workbook->sheetAt(m_sheet)->cellPtr(m_column, m_row);
     if (!cell || cell->value.kind == ValueKind::Empty) continue;
-    out = effectiveValue(cell->value);
-    if (out.kind == ValueKind::Text && visibleCellText(textOf(out)).size() != textOf(out).size()) {
-      makeText(m_scratch, visibleCellText(textOf(out)));
-      out = m_scratch;
-    }
-    return true;
+    return shown(effectiveValue(cell->value));
   }
-  return false;
+  return nullptr;
+}
+
+bool AreaIterator::next(CellValue& out) {
+  const CellValue* value = nextValue();
+  if (!value) return false;
+  out = *value;
+  return true;
 }
 
 bool popAreaIterator(AreaIterator& it, bool columnMode) {

@@ -12,6 +12,7 @@ namespace kelp {
 
 class Workbook;
 class Sheet;
+struct Row;
 
 /// Entries one evaluation may have on the stack at once.
 constexpr int32_t EvalStackLimit = 380;
@@ -167,12 +168,16 @@ class AreaIterator {
   void reset(const SheetArea& area, Workbook* workbook, bool columnMode = false);
   /// The next cell's effective value, borrowed until the next call; false at the end.
   bool next(CellValue& out);
+  /// The same without a copy: the value stays in its cell; null at the end.
+  const CellValue* nextValue();
   int32_t row() const { return m_row; }
   int32_t column() const { return m_column; }
   int32_t sheet() const { return m_sheet; }
 
  private:
   bool advance();
+  const CellValue* nextInRows();
+  const CellValue* shown(const CellValue& value);
   void releaseScratch();
 
   SheetArea m_area{};
@@ -183,6 +188,10 @@ class AreaIterator {
   int32_t m_sheet = 0;
   int32_t m_row = 0;
   int32_t m_column = 0;
+  // The row walk of this workbook's cells keeps its sheet and row at hand.
+  Sheet* m_sheetPtr = nullptr;
+  const Row* m_rowPtr = nullptr;
+  int32_t m_end = -1;
   CellValue m_scratch{ValueKind::Empty, 0, 0, 0, {}};
 };
 

@@ -30,10 +30,9 @@ void walkArguments(Cell cell, Direct direct, int32_t first = 1) {
     AreaIterator it;
     if (popAreaIterator(it)) {
       AreaErrors errors;
-      CellValue value;
-      while (it.next(value)) {
-        errors.record(value);
-        cell(value);
+      while (const CellValue* value = it.nextValue()) {
+        errors.record(*value);
+        cell(*value);
       }
     } else {
       direct();

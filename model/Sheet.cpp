@@ -150,12 +150,6 @@ Row* Sheet::ensureRow(int32_t row) {
   return created;
 }
 
-int32_t Sheet::nextRow(int32_t row) const {
-  for (int32_t r = row < -1 ? 0 : row + 1; r < m_rows.size(); ++r)
-    if (m_rows[r]) return r;
-  return NoRow;
-}
-
 int32_t Sheet::prevRow(int32_t row) const {
   for (int32_t r = (row > m_rows.size() ? m_rows.size() : row) - 1; r >= 0; --r)
     if (m_rows[r]) return r;

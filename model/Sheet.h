@@ -238,7 +238,12 @@ class Sheet {
   /// The row, created with the default height when absent; null and error 15 on failure.
   Row* ensureRow(int32_t row);
   int32_t lastRowIndex() const { return m_rows.size() > 0 ? m_rows.size() - 1 : 0; }
-  int32_t nextRow(int32_t row) const;
+  /// The next existing row after `row`, or NoRow; inline because area walks step with it.
+  int32_t nextRow(int32_t row) const {
+    for (int32_t r = row < -1 ? 0 : row + 1; r < m_rows.size(); ++r)
+      if (m_rows[r]) return r;
+    return NoRow;
+  }
   int32_t prevRow(int32_t row) const;
   int32_t rowHeight(int32_t row) const;
   int32_t visibleRowHeight(int32_t row) const;
