@@ -80,5 +80,24 @@ void BM_OperatorEvaluation(benchmark::State& state) {
 }
 BENCHMARK(BM_OperatorEvaluation);
 
+// Compiling 100,000 typical formulas, as typing or loading text formulas does.
+void BM_Compile100000(benchmark::State& state) {
+  startEngine();
+  auto book = newWorkbook(2);
+  const std::u16string formulas[] = {
+      u"=A1+1",          u"=Sum(A1:A100)",           u"=If(A1>B1,1,A1*2)", u"=Average(B2:D20)*1.5",
+      u"=Sheet2!C3-$A$1", u"=Round(A1/3,2)&\" units\"", u"=Max(A1:A9,10)",   u"=(A1+2)*3-4/2^2",
+  };
+  for (auto _ : state) {
+    for (int i = 0; i < 100000; ++i) {
+      TokenSink sink;
+      int32_t position = compileFormula(*book, formulas[i % 8], CellPosition{5, 5, 0}, sink, false);
+      benchmark::DoNotOptimize(position);
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * 100000);
+}
+BENCHMARK(BM_Compile100000)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 }  // namespace kelp
