@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "formula/Compiler.h"
-#include "formula/EntryReader.h"
+#include "functions/Commands.h"
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
 #include "platform/Text.h"
@@ -61,34 +61,28 @@ bool saveBook(Document& document, const std::string& path, int type) {
 }
 
 bool typeEntry(Workbook& book, const CellName& cell, std::u16string_view text, std::string& error) {
+  // Entries go through the same undoable command the grid uses, on the cell's sheet;
+  // nothing is undone on the command line, so each entry's history ends with it.
+  UndoList undo;
   clearError();
-  CellPosition base{cell.row, cell.column, static_cast<uint16_t>(cell.sheet)};
-  int suggested = -1;
-  CellValue value = readEntry(&book, text, base, &suggested, false);
-  if (pendingError() != 0) {
-    releaseValue(value, false);
-    uint32_t code = pendingError();
-    clearError();
+  int32_t active = book.activeSheetIndex();
+  book.setActiveSheet(cell.sheet);
+  bool entered = enterCellValue(book, undo, cell.column, cell.row, text);
+  book.setActiveSheet(active);
+  if (entered) return true;
+  uint32_t code = pendingError();
+  clearError();
+  int32_t position = 0;
+  if (!text.empty() && text[0] == u'=') {
     // The position is the compiler's, so compile once more to learn it.
     TokenSink sink;
-    int32_t position = compileFormula(book, text, base, sink, false);
+    position = compileFormula(book, text, CellPosition{cell.row, cell.column, static_cast<uint16_t>(cell.sheet)},
+                              sink, false);
     clearError();
-    error = "error " + std::to_string(code) + ": " + utf16ToUtf8(errorMessage(code)) + " at " +
-            std::to_string(position < 0 ? 0 : position);
-    return false;
+    if (position < 0) position = 0;
   }
-  Sheet& sheet = *book.sheetAt(cell.sheet);
-  // A cell still showing General takes the format its entry suggests (50% a percent,
-  // 1/15/26 a date), as typing it on the grid does.
-  int16_t style = sheet.cellPtr(cell.column, cell.row) ? sheet.cellPtr(cell.column, cell.row)->style : -1;
-  int16_t effective = sheet.effectiveStyle(cell.column, cell.row);
-  if (suggested > 0 && book.style(effective).numberFormat == 0) {
-    StyleRecord fields{};
-    fields.numberFormat = static_cast<uint16_t>(suggested);
-    style = book.changedStyle(effective, fields, StyleField::NumberFormat, FontRecord{}, 0);
-  }
-  sheet.setCell(cell.column, cell.row, CellRecord{value, style});
-  return true;
+  error = "error " + std::to_string(code) + ": " + utf16ToUtf8(errorMessage(code)) + " at " + std::to_string(position);
+  return false;
 }
 
 }  // namespace kelp::cli

@@ -44,6 +44,9 @@ expect "cells on other sheets" $'12\n10' 0 -- \
 expect "compile errors keep the other lines" $'error 1: Unexpected end of formula at 2\n3\nerror 29: Unknown name at 0' 1 -- \
   eval "=1+" "=1+2" "=Nope(1)"
 expect "entries typed as a user would" $'0.5\ntrue\nhello\n-5' 0 -- eval "50%" "TRUE" "'hello" "-5"
+expect "values in a range count differently from values given directly" $'1\n7\n1\n1\n3\n3\n1\n1' 0 -- \
+  eval --set A1=1 --set A2=TRUE --set "A3='5" "=Sum(Sheet1!A1:A3)" '=Sum(1,TRUE,"5")' "=Count(Sheet1!A1:A3)" \
+  '=Count(1,TRUE,"5")' "=CountA(Sheet1!A1:A3)" '=CountA(1,TRUE,"5")' "=AverageA(Sheet1!A1:A2)" '=Average(1,TRUE,"5")'
 expect "standard input, one entry per line" $'2\n6' 0 -- eval - <<< $'=1+1\n=2*3'
 expect "locale with a decimal comma" $'2,5\n1,5' 0 -- eval --locale de_DE "=1,5+1" "1,5"
 expect "number format 4 shows currency" $'$1,234.50\n($1,234.50)' 0 -- eval --format 4 "1234.5" "-1234.5"
