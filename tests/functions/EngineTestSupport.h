@@ -187,4 +187,10 @@ class EngineTest : public ::testing::Test {
   std::unique_ptr<Workbook> book;
 };
 
+/// The tab-separated fields of each line of a reference table in the test data folder
+/// (MathFunctionsTest.cpp defines it and the comparison below).
+std::vector<std::vector<std::string>> readReferenceTable(const std::string& fileName);
+/// Empty when `got` matches the expected text within the tolerance, else why not.
+std::string compareWithReference(const Result& got, const std::string& expected, const std::string& tolerance);
+
 }  // namespace kelp::test

@@ -12,10 +12,6 @@
 
 namespace kelp::test {
 
-// Shared with the list and statistics tests, which declare them.
-std::vector<std::vector<std::string>> readReferenceTable(const std::string& fileName);
-std::string compareWithReference(const Result& got, const std::string& expected, const std::string& tolerance);
-
 /// The tab-separated fields of each line of a table in the test data folder; lines
 /// starting with "#" and blank lines are skipped.
 std::vector<std::vector<std::string>> readReferenceTable(const std::string& fileName) {

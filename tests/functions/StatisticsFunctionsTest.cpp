@@ -5,14 +5,6 @@
 #include "platform/Text.h"
 #include "tests/functions/EngineTestSupport.h"
 
-namespace kelp::test {
-
-// Defined with the mathematical functions' tests.
-std::vector<std::vector<std::string>> readReferenceTable(const std::string& fileName);
-std::string compareWithReference(const Result& got, const std::string& expected, const std::string& tolerance);
-
-}  // namespace kelp::test
-
 namespace kelp {
 namespace {
 
