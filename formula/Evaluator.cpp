@@ -1198,8 +1198,7 @@ bool AreaIterator::advance() {
 }
 
 // A text holding a cell task shows only its visible part.
-const CellValue* AreaIterator::shown(const CellValue& value) {
-  if (value.kind != ValueKind::Text) return &value;
+const CellValue* AreaIterator::shownText(const CellValue& value) {
   std::u16string_view text = textOf(value);
   std::u16string_view visible = visibleCellText(text);
   if (visible.size() == text.size()) return &value;
@@ -1211,10 +1210,14 @@ const CellValue* AreaIterator::shown(const CellValue& value) {
 const CellValue* AreaIterator::nextInRows() {
   for (;;) {
     if (m_rowPtr) {
-      while (++m_column <= m_end) {
-        const CellValue& value = m_rowPtr->cells[m_column].value;
-        if (value.kind != ValueKind::Empty) return shown(effectiveValue(value));
+      const CellRecord* cells = m_rowPtr->cells.data();
+      for (int32_t column = m_column + 1; column <= m_end; ++column) {
+        const CellValue& value = cells[column].value;
+        if (value.kind == ValueKind::Empty) continue;
+        m_column = column;
+        return shown(effectiveValue(value));
       }
+      m_column = m_end;
       m_rowPtr = nullptr;
       m_row = m_sheetPtr->nextRow(m_row);
     } else if (m_sheetPtr) {
@@ -1247,7 +1250,7 @@ const CellValue* AreaIterator::nextInRows() {
 }
 
 const CellValue* AreaIterator::nextValue() {
-  releaseScratch();
+  if (m_scratch.kind != ValueKind::Empty) releaseScratch();
   if (m_area.book == 0 && !m_columnMode) return nextInRows();
   while (advance()) {
     if (m_area.book != 0) {

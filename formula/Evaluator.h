@@ -177,7 +177,10 @@ class AreaIterator {
  private:
   bool advance();
   const CellValue* nextInRows();
-  const CellValue* shown(const CellValue& value);
+  const CellValue* shown(const CellValue& value) {
+    return value.kind == ValueKind::Text ? shownText(value) : &value;
+  }
+  const CellValue* shownText(const CellValue& value);
   void releaseScratch();
 
   SheetArea m_area{};
