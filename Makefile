@@ -52,7 +52,10 @@ fuzz: deps fuzz-deps
 	@for f in build/fuzz/fuzz/fuzz_*; do \
 	  [ -x "$$f" ] || continue; name=$$(basename $$f); mkdir -p build/fuzz/corpus/$$name; \
 	  echo "== $$name ($(FUZZ_SECONDS) s)"; \
-	  "$$f" -max_total_time=$(FUZZ_SECONDS) build/fuzz/corpus/$$name fuzz/corpus/$$name 2>&1 | tail -n 3 || exit 1; \
+	  seeds=""; [ -d fuzz/corpus/$$name ] && seeds=fuzz/corpus/$$name; \
+	  "$$f" -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 build/fuzz/corpus/$$name $$seeds > build/fuzz/$$name.log 2>&1 \
+	    || { tail -n 30 build/fuzz/$$name.log; exit 1; }; \
+	  grep -E '^(Done|stat::number_of_executed_units)' build/fuzz/$$name.log; \
 	done
 
 clean:
