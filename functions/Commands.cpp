@@ -166,6 +166,31 @@ void forEachSelectedRow(const Sheet& sheet, const Area& area, bool existingOnly,
   for (int32_t r = area.firstRow; r <= area.lastRow; ++r) fn(r);
 }
 
+// A change to the active sheet's selection: both programs start by going back to it.
+struct SelectionChange {
+  explicit SelectionChange(Workbook& workbook) : sheet(workbook.activeSheet()) {
+    if (!sheet) return;
+    area = sheet->selection.area();
+    redo.selectSheet(workbook.activeSheetIndex()).select(area);
+    back.selectSheet(workbook.activeSheetIndex()).select(area);
+  }
+  Sheet* sheet;
+  Area area{};
+  ProgramBuilder redo, back;
+};
+
+// Each selected column is restored as it was on undo and changed by `apply` on redo.
+template <typename Apply>
+bool changeColumns(Workbook& workbook, UndoList& undo, int labelId, Apply apply) {
+  SelectionChange change(workbook);
+  if (!change.sheet) return false;
+  for (int32_t c = change.area.firstColumn; c <= change.area.lastColumn; ++c) {
+    change.back.restoreColumn(*change.sheet, c);
+    apply(change.redo.smallInteger(static_cast<uint16_t>(c)));
+  }
+  return record(workbook, undo, change.back, change.redo, label(labelId), true);
+}
+
 }  // namespace
 
 bool isPlainRow(const Sheet& sheet, int32_t row) {
@@ -521,76 +546,48 @@ bool applyWholeStyle(Workbook& workbook, UndoList& undo, const StyleRecord& styl
 }
 
 bool setRowHeights(Workbook& workbook, UndoList& undo, uint16_t height) {
-  Sheet* sheet = workbook.activeSheet();
-  if (!sheet || height > 0x7FFF) return false;
-  const int32_t sheetIndex = workbook.activeSheetIndex();
-  const Area area = sheet->selection.area();
-  const bool everyRow = wholeColumns(area) && height > 0;
-
-  ProgramBuilder redo, back;
-  redo.selectSheet(sheetIndex).select(area);
-  back.selectSheet(sheetIndex).select(area);
-  forEachSelectedRow(*sheet, area, everyRow, [&](int32_t r) {
-    if (everyRow && isPlainRow(*sheet, r)) return;  // it follows the default as an absent row does
-    back.restoreRow(*sheet, r);
+  if (height > 0x7FFF) return false;
+  SelectionChange change(workbook);
+  if (!change.sheet) return false;
+  Sheet& sheet = *change.sheet;
+  const bool everyRow = wholeColumns(change.area) && height > 0;
+  forEachSelectedRow(sheet, change.area, everyRow, [&](int32_t r) {
+    if (everyRow && isPlainRow(sheet, r)) return;  // it follows the default as an absent row does
+    change.back.restoreRow(sheet, r);
     if (height == 0) {
-      redo.smallInteger(static_cast<uint16_t>(r)).logical(true).call(Command::HideRow);
+      change.redo.smallInteger(static_cast<uint16_t>(r)).logical(true).call(Command::HideRow);
     } else {
-      redo.smallInteger(static_cast<uint16_t>(r)).smallInteger(height).logical(true).logical(false).call(
+      change.redo.smallInteger(static_cast<uint16_t>(r)).smallInteger(height).logical(true).logical(false).call(
           Command::RowHeight);
     }
   });
   if (everyRow) {
-    redo.smallInteger(height).logical(true).call(Command::DefaultRowHeight);
-    back.smallInteger(sheet->defaultRowHeight).logical(false).call(Command::DefaultRowHeight);
+    change.redo.smallInteger(height).logical(true).call(Command::DefaultRowHeight);
+    change.back.smallInteger(sheet.defaultRowHeight).logical(false).call(Command::DefaultRowHeight);
   }
-  return record(workbook, undo, back, redo, label(Label::RowHeight), true);
+  return record(workbook, undo, change.back, change.redo, label(Label::RowHeight), true);
 }
 
 bool setColumnWidths(Workbook& workbook, UndoList& undo, int32_t width) {
-  Sheet* sheet = workbook.activeSheet();
-  if (!sheet || width < 0) return false;
-  const int32_t sheetIndex = workbook.activeSheetIndex();
-  const Area area = sheet->selection.area();
-  ProgramBuilder redo, back;
-  redo.selectSheet(sheetIndex).select(area);
-  back.selectSheet(sheetIndex).select(area);
-  for (int32_t c = area.firstColumn; c <= area.lastColumn; ++c) {
-    back.restoreColumn(*sheet, c);
-    redo.smallInteger(static_cast<uint16_t>(c)).integer(width).call(Command::ColumnWidth);
-  }
-  return record(workbook, undo, back, redo, label(Label::ColumnWidth), true);
+  if (width < 0) return false;
+  return changeColumns(workbook, undo, Label::ColumnWidth,
+                       [width](ProgramBuilder& redo) { redo.integer(width).call(Command::ColumnWidth); });
 }
 
 bool hideRows(Workbook& workbook, UndoList& undo, bool hidden) {
-  Sheet* sheet = workbook.activeSheet();
-  if (!sheet) return false;
-  const int32_t sheetIndex = workbook.activeSheetIndex();
-  const Area area = sheet->selection.area();
-  ProgramBuilder redo, back;
-  redo.selectSheet(sheetIndex).select(area);
-  back.selectSheet(sheetIndex).select(area);
+  SelectionChange change(workbook);
+  if (!change.sheet) return false;
   // Showing touches only rows that exist: an absent row is never hidden.
-  forEachSelectedRow(*sheet, area, !hidden, [&](int32_t r) {
-    back.restoreRow(*sheet, r);
-    redo.smallInteger(static_cast<uint16_t>(r)).logical(hidden).call(Command::HideRow);
+  forEachSelectedRow(*change.sheet, change.area, !hidden, [&](int32_t r) {
+    change.back.restoreRow(*change.sheet, r);
+    change.redo.smallInteger(static_cast<uint16_t>(r)).logical(hidden).call(Command::HideRow);
   });
-  return record(workbook, undo, back, redo, label(Label::RowHeight), true);
+  return record(workbook, undo, change.back, change.redo, label(Label::RowHeight), true);
 }
 
 bool hideColumns(Workbook& workbook, UndoList& undo, bool hidden) {
-  Sheet* sheet = workbook.activeSheet();
-  if (!sheet) return false;
-  const int32_t sheetIndex = workbook.activeSheetIndex();
-  const Area area = sheet->selection.area();
-  ProgramBuilder redo, back;
-  redo.selectSheet(sheetIndex).select(area);
-  back.selectSheet(sheetIndex).select(area);
-  for (int32_t c = area.firstColumn; c <= area.lastColumn; ++c) {
-    back.restoreColumn(*sheet, c);
-    redo.smallInteger(static_cast<uint16_t>(c)).logical(hidden).call(Command::HideColumn);
-  }
-  return record(workbook, undo, back, redo, label(Label::ColumnWidth), true);
+  return changeColumns(workbook, undo, Label::ColumnWidth,
+                       [hidden](ProgramBuilder& redo) { redo.logical(hidden).call(Command::HideColumn); });
 }
 
 bool goalSeekCommand(Workbook& workbook, UndoList& undo, uint16_t changingColumn, uint16_t changingRow,
