@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "formula/Compiler.h"
-#include "functions/Commands.h"
+#include "edit/Commands.h"
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
 #include "platform/Text.h"

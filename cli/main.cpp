@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "cli/Cli.h"
-#include "functions/Engine.h"
+#include "edit/Commands.h"
 
 namespace {
 
@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
     std::printf("kelpcli %s\n", KELP_VERSION);
     return 0;
   }
-  kelp::startEngine();
+  kelp::startEditing();
   kelp::cli::Args args(argc, argv, 2);
   if (std::strcmp(command, "eval") == 0) return kelp::cli::runEval(args);
   int status = kelp::cli::runFileCommand(command, args);

@@ -9,7 +9,7 @@
 #include "files/DocStream.h"
 #include "formula/Recalc.h"
 #include "formula/Tokens.h"
-#include "functions/Catalogue.h"
+#include "formula/Catalogue.h"
 #include "model/HandlePool.h"
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "formula/Lexer.h"
-#include "functions/Catalogue.h"
+#include "formula/Catalogue.h"
 #include "model/HandlePool.h"
 #include "model/ModelHeap.h"
 #include "model/Workbook.h"

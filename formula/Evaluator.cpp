@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "formula/Tokens.h"
-#include "functions/Catalogue.h"
+#include "formula/Catalogue.h"
 #include "model/HandlePool.h"
 #include "model/Sheet.h"
 #include "model/Workbook.h"

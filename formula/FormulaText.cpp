@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "formula/Lexer.h"
-#include "functions/Catalogue.h"
+#include "formula/Catalogue.h"
 #include "model/CellValue.h"
 #include "model/HandlePool.h"
 #include "model/Workbook.h"

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "format/DateSerial.h"
-#include "functions/Catalogue.h"
+#include "formula/Catalogue.h"
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
 #include "platform/Locale.h"

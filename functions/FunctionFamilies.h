@@ -1,19 +1,14 @@
 // The implementations the catalogue rows point at, one family source file each.
-// Each family lists the rows it implements; the catalogue binds them at first use, so
-// a family is added without touching the catalogue's data.
+// Each family lists the rows it implements and startEngine binds them, so a family is
+// added without touching the catalogue's data.
 #pragma once
 
 #include <cstdint>
 #include <span>
 
-#include "functions/Catalogue.h"
+#include "formula/Catalogue.h"
 
 namespace kelp {
-
-struct FunctionBinding {
-  int32_t index;
-  FunctionImpl implementation;
-};
 
 std::span<const FunctionBinding> mathBindings();          // MathFunctions.cpp
 std::span<const FunctionBinding> listBindings();          // ListFunctions.cpp
@@ -22,7 +17,6 @@ std::span<const FunctionBinding> distributionBindings();  // DistributionFunctio
 std::span<const FunctionBinding> logicalBindings();       // LogicalFunctions.cpp
 std::span<const FunctionBinding> infoBindings();          // InfoFunctions.cpp
 std::span<const FunctionBinding> textBindings();          // TextFunctions.cpp
-std::span<const FunctionBinding> commandBindings();       // CommandFunctions.cpp
 
 // Lists and statistics (ListFunctions.cpp).
 void fnSum();

@@ -1,7 +1,7 @@
 // The recently used functions list and its registry blob.
 #include "functions/RecentFunctions.h"
 
-#include "functions/Catalogue.h"
+#include "formula/Catalogue.h"
 
 namespace kelp {
 

@@ -103,21 +103,21 @@ void Application::onCreate(Window& window) {
 void Application::buildMenus(Window& window) {
   MenuBar& bar = createMenuBar(m_desktop, window);
   Menu& select = bar.setPopup(0, u"Select");
-  select.append(Command::SelectCells, u"Cells");
-  select.append(Command::SelectRows, u"Rows");
-  select.append(Command::SelectColumns, u"Columns");
-  select.append(Command::SelectAll, u"All");
+  select.append(MenuCommand::SelectCells, u"Cells");
+  select.append(MenuCommand::SelectRows, u"Rows");
+  select.append(MenuCommand::SelectColumns, u"Columns");
+  select.append(MenuCommand::SelectAll, u"All");
   Menu& menu = bar.setPopup(1, u"Menu");
-  menu.append(Command::New, u"New");
+  menu.append(MenuCommand::New, u"New");
   menu.appendPopup(u"Recent Files");
   Menu& zoom = menu.appendPopup(u"Zoom");
-  zoom.append(Command::Zoom70, u"70%");
-  zoom.append(Command::Zoom80, u"80%");
-  zoom.append(Command::Zoom90, u"90%");
-  zoom.append(Command::Zoom100, u"100%");
-  zoom.append(Command::FullScreen, u"Full Screen");
+  zoom.append(MenuCommand::Zoom70, u"70%");
+  zoom.append(MenuCommand::Zoom80, u"80%");
+  zoom.append(MenuCommand::Zoom90, u"90%");
+  zoom.append(MenuCommand::Zoom100, u"100%");
+  zoom.append(MenuCommand::FullScreen, u"Full Screen");
   menu.appendSeparator();
-  menu.append(Command::Close, u"Exit");
+  menu.append(MenuCommand::Close, u"Exit");
 }
 
 void Application::rebuildRecentMenu() {
@@ -132,18 +132,18 @@ void Application::rebuildRecentMenu() {
   recent->clear();
   for (int i = 0; i < RecentFileCount; ++i) {
     if (m_settings.recentFiles[i].empty()) break;
-    recent->append(Command::RecentFirst + i, recentFileLabel(m_settings.recentFiles[i]));
+    recent->append(MenuCommand::RecentFirst + i, recentFileLabel(m_settings.recentFiles[i]));
   }
-  if (recent->count() == 0) recent->append(Command::RecentEmpty, loadString(EmptyRecentString), MenuFlag::Gray);
+  if (recent->count() == 0) recent->append(MenuCommand::RecentEmpty, loadString(EmptyRecentString), MenuFlag::Gray);
 }
 
 void Application::updateSelectMenu() {
   MenuBar* bar = menuBar();
   if (!bar) return;
-  bar->key(0).popup->setText(Command::SelectCells, m_navigator.extendMode ? u"Stop" : u"Cells");
-  bar->key(0).popup->enable(Command::SelectRows, !m_navigator.extendMode);
-  bar->key(0).popup->enable(Command::SelectColumns, !m_navigator.extendMode);
-  if (MenuItem* full = bar->findItem(Command::FullScreen)) {
+  bar->key(0).popup->setText(MenuCommand::SelectCells, m_navigator.extendMode ? u"Stop" : u"Cells");
+  bar->key(0).popup->enable(MenuCommand::SelectRows, !m_navigator.extendMode);
+  bar->key(0).popup->enable(MenuCommand::SelectColumns, !m_navigator.extendMode);
+  if (MenuItem* full = bar->findItem(MenuCommand::FullScreen)) {
     full->flags = m_fullScreen ? (full->flags | MenuFlag::Checked) : (full->flags & ~MenuFlag::Checked);
   }
 }
@@ -233,48 +233,48 @@ void Application::onKey(Key key, int64_t mods) {
 }
 
 void Application::command(uint32_t id) {
-  if (id != Command::SelectCells && ((id >= 100 && id <= 200) || (id >= 40000 && id <= 40300))) {
+  if (id != MenuCommand::SelectCells && ((id >= 100 && id <= 200) || (id >= 40000 && id <= 40300))) {
     m_navigator.extendMode = false;
   }
   Sheet* sheet = m_document.workbook().activeSheet();
   switch (id) {
-    case Command::SelectCells:
+    case MenuCommand::SelectCells:
       m_navigator.extendMode = !m_navigator.extendMode;
       break;
-    case Command::SelectRows:
-    case Command::SelectColumns:
+    case MenuCommand::SelectRows:
+    case MenuCommand::SelectColumns:
       if (sheet && !m_navigator.extendMode) {
-        int flags = SelectFlag::Extend | (id == Command::SelectRows ? SelectFlag::Rows : SelectFlag::Columns);
+        int flags = SelectFlag::Extend | (id == MenuCommand::SelectRows ? SelectFlag::Rows : SelectFlag::Columns);
         m_navigator.select(*sheet, sheet->selection.activeColumn, sheet->selection.activeRow, flags);
         m_navigator.extendMode = true;
       }
       break;
-    case Command::SelectAll:
+    case MenuCommand::SelectAll:
       if (sheet) {
         m_navigator.select(*sheet, sheet->view.leftColumn, sheet->view.topRow, SelectFlag::All);
         m_navigator.extendMode = false;
       }
       break;
-    case Command::New:
+    case MenuCommand::New:
       if (saveChangesPrompt()) newDocument();
       break;
-    case Command::Close:
+    case MenuCommand::Close:
       if (saveChangesPrompt()) {
         (void)writeSettings(m_registry, m_settings);
         m_closedByCommand = true;
         m_desktop.postQuit(0);
       }
       break;
-    case Command::Zoom70: setZoom(70); break;
-    case Command::Zoom80: setZoom(80); break;
-    case Command::Zoom90: setZoom(90); break;
-    case Command::Zoom100: setZoom(100); break;
-    case Command::FullScreen:
+    case MenuCommand::Zoom70: setZoom(70); break;
+    case MenuCommand::Zoom80: setZoom(80); break;
+    case MenuCommand::Zoom90: setZoom(90); break;
+    case MenuCommand::Zoom100: setZoom(100); break;
+    case MenuCommand::FullScreen:
       setFullScreen(!m_fullScreen);
       break;
     default:
-      if (id >= Command::RecentFirst && id < Command::RecentFirst + RecentFileCount) {
-        const std::u16string path = m_settings.recentFiles[id - Command::RecentFirst];
+      if (id >= MenuCommand::RecentFirst && id < MenuCommand::RecentFirst + RecentFileCount) {
+        const std::u16string path = m_settings.recentFiles[id - MenuCommand::RecentFirst];
         if (path.empty() || !saveChangesPrompt()) break;
         if (fileExists(path)) {
           openDocument(path);

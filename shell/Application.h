@@ -20,7 +20,7 @@ namespace kelp {
 class Registry;
 
 /// Command ids of the soft-key menus.
-namespace Command {
+namespace MenuCommand {
 constexpr uint32_t New = 40001;
 constexpr uint32_t Close = 40024;
 constexpr uint32_t SelectCells = 40177;
@@ -34,7 +34,7 @@ constexpr uint32_t Zoom80 = 40045;
 constexpr uint32_t Zoom90 = 40046;
 constexpr uint32_t Zoom100 = 40039;
 constexpr uint32_t FullScreen = 40051;
-}  // namespace Command
+}  // namespace MenuCommand
 
 /// Copy-data codes a second instance sends to the first.
 namespace CopyDataCode {

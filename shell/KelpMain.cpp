@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "functions/Engine.h"
+#include "edit/Commands.h"
 #include "platform/ErrorState.h"
 #include "platform/Registry.h"
 #include "platform/Text.h"
@@ -147,7 +147,7 @@ bool parseKelpArguments(int argc, const char* const* argv, KelpOptions& options,
 int runKelp(const KelpOptions& options) {
   static bool engineStarted = false;
   if (!engineStarted) {
-    startEngine();
+    startEditing();
     engineStarted = true;
   }
   const std::u16string path = absolutePath(options.file);

@@ -12,7 +12,7 @@
 #include "files/DocStream.h"
 #include "files/NativeFormat.h"
 #include "formula/Tokens.h"
-#include "functions/Catalogue.h"
+#include "formula/Catalogue.h"
 #include "model/HandlePool.h"
 #include "model/Workbook.h"
 

@@ -1,7 +1,7 @@
 // Tests of the evaluator: operators, coercions, references, jumps, limits and task ops.
 #include "formula/Evaluator.h"
 
-#include "functions/Catalogue.h"
+#include "formula/Catalogue.h"
 #include "tests/functions/EngineTestSupport.h"
 
 namespace kelp {

@@ -9,7 +9,7 @@
 #include "formula/Compiler.h"
 #include "formula/EntryReader.h"
 #include "formula/FormulaText.h"
-#include "functions/Catalogue.h"
+#include "formula/Catalogue.h"
 #include "model/HandlePool.h"
 #include "model/ModelHeap.h"
 #include "model/Workbook.h"

@@ -1,12 +1,12 @@
 // Tests of the function catalogue and the Excel function table.
-#include "functions/Catalogue.h"
+#include "formula/Catalogue.h"
 
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
 
-#include "functions/ExcelFunctions.h"
+#include "formula/ExcelFunctions.h"
 #include "platform/StringTable.h"
 #include "platform/Text.h"
 

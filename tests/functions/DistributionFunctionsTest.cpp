@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "functions/Catalogue.h"
+#include "formula/Catalogue.h"
 #include "functions/Distributions.h"
 #include "tests/functions/EngineTestSupport.h"
 

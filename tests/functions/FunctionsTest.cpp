@@ -1,5 +1,5 @@
 // Tests of the implemented worksheet functions through compiled formulas.
-#include "functions/Catalogue.h"
+#include "formula/Catalogue.h"
 #include "tests/functions/EngineTestSupport.h"
 
 namespace kelp {

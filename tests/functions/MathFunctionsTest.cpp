@@ -6,7 +6,7 @@
 #include <set>
 #include <sstream>
 
-#include "functions/Catalogue.h"
+#include "formula/Catalogue.h"
 #include "platform/Text.h"
 #include "tests/functions/EngineTestSupport.h"
 

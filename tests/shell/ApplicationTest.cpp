@@ -73,7 +73,7 @@ TEST(Application, RecentFilesMenuOpensAndReportsMissingFiles) {
   ASSERT_NE(s.text(u"second file"), nullptr);
   EXPECT_EQ(s.app->settings().recentFiles[0], second);
   EXPECT_EQ(s.app->settings().recentFiles[1], first);
-  MenuItem* item = s.app->menuBar()->findItem(Command::RecentFirst + 1);
+  MenuItem* item = s.app->menuBar()->findItem(MenuCommand::RecentFirst + 1);
   ASSERT_NE(item, nullptr);
   EXPECT_EQ(item->text, u"first.kp");
   // The registry was written when the list changed.
@@ -81,7 +81,7 @@ TEST(Application, RecentFilesMenuOpensAndReportsMissingFiles) {
   EXPECT_TRUE(s.registry.readString(KelpRegistryKey, u"RecFile1", stored));
   EXPECT_EQ(stored, second);
 
-  s.desktop.post(s.app->mainWindow()->id(), Msg::Command, Command::RecentFirst + 1);
+  s.desktop.post(s.app->mainWindow()->id(), Msg::Command, MenuCommand::RecentFirst + 1);
   s.keys("");
   ASSERT_NE(s.text(u"first file"), nullptr);
   EXPECT_EQ(s.book().fileName, first);
@@ -89,7 +89,7 @@ TEST(Application, RecentFilesMenuOpensAndReportsMissingFiles) {
 
   const std::u16string gone = utf8ToUtf16(folder.file("gone.kp"));
   EXPECT_EQ(s.app->settings().recentFiles[2], gone);
-  s.desktop.post(s.app->mainWindow()->id(), Msg::Command, Command::RecentFirst + 2);
+  s.desktop.post(s.app->mainWindow()->id(), Msg::Command, MenuCommand::RecentFirst + 2);
   s.keys("soft1\n");
   EXPECT_TRUE(watch.sawPart(u"Could not find"));
   EXPECT_EQ(s.app->settings().recentFiles[2], gone) << "the list is left unchanged";
@@ -98,7 +98,7 @@ TEST(Application, RecentFilesMenuOpensAndReportsMissingFiles) {
   // An empty list shows the single grayed "(empty)" item.
   Session fresh;
   fresh.run(u"", "");
-  MenuItem* empty = fresh.app->menuBar()->findItem(Command::RecentEmpty);
+  MenuItem* empty = fresh.app->menuBar()->findItem(MenuCommand::RecentEmpty);
   ASSERT_NE(empty, nullptr);
   EXPECT_EQ(empty->text, u"(empty)");
   EXPECT_TRUE(empty->gray());
@@ -110,14 +110,14 @@ TEST(Application, CloseAsksToSaveAndWritesTheSettings) {
   s.app->setZoom(80);  // modifies the workbook
   ScreenWatch watch;
   watch.attach(s.desktop);
-  s.desktop.post(s.app->mainWindow()->id(), Msg::Command, Command::Close);
+  s.desktop.post(s.app->mainWindow()->id(), Msg::Command, MenuCommand::Close);
   s.keys("key Back\n");  // Cancel in the Yes/No/Cancel box
   EXPECT_TRUE(watch.saw(u"Save changes?"));
   EXPECT_FALSE(s.app->closedByCommand());
   uint32_t value = 0;
   EXPECT_FALSE(s.registry.readDword(KelpRegistryKey, u"FSZoom", value));
 
-  s.desktop.post(s.app->mainWindow()->id(), Msg::Command, Command::Close);
+  s.desktop.post(s.app->mainWindow()->id(), Msg::Command, MenuCommand::Close);
   s.keys("soft2\n");  // No: close without saving
   EXPECT_TRUE(s.app->closedByCommand());
   EXPECT_TRUE(s.registry.readDword(KelpRegistryKey, u"FSZoom", value));
@@ -138,7 +138,7 @@ TEST(Application, AutomaticSaveWaitsForANameAndForPointMode) {
   s.registry.writeDword(KelpRegistryKey, u"AutoSaveMin", 1);
   s.run(path, "");
   EXPECT_FALSE(s.app->autoSaveTimerRunning());
-  s.desktop.post(s.app->mainWindow()->id(), Msg::Command, Command::Zoom80);
+  s.desktop.post(s.app->mainWindow()->id(), Msg::Command, MenuCommand::Zoom80);
   s.keys("wait 59000\n");
   EXPECT_TRUE(s.app->autoSaveTimerRunning()) << "started when the workbook became modified";
   EXPECT_TRUE(s.book().modified);
@@ -146,7 +146,7 @@ TEST(Application, AutomaticSaveWaitsForANameAndForPointMode) {
   EXPECT_FALSE(s.book().modified) << "saved after a minute";
 
   // While a reference is being pointed at, the save waits 30 seconds at a time.
-  s.desktop.post(s.app->mainWindow()->id(), Msg::Command, Command::Zoom90);
+  s.desktop.post(s.app->mainWindow()->id(), Msg::Command, MenuCommand::Zoom90);
   s.app->pointMode = true;
   s.keys("wait 61000\n");
   EXPECT_TRUE(s.book().modified);
@@ -168,7 +168,7 @@ TEST(Application, AutomaticSaveWaitsForANameAndForPointMode) {
   unnamed.registry.writeDword(KelpRegistryKey, u"AutoSave", 1);
   unnamed.registry.writeDword(KelpRegistryKey, u"AutoSaveMin", 1);
   unnamed.run(u"", "");
-  unnamed.desktop.post(unnamed.app->mainWindow()->id(), Msg::Command, Command::Zoom70);
+  unnamed.desktop.post(unnamed.app->mainWindow()->id(), Msg::Command, MenuCommand::Zoom70);
   unnamed.keys("wait 200000\n");
   EXPECT_TRUE(unnamed.book().modified);
   EXPECT_EQ(pendingError(), 0u);

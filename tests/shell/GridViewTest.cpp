@@ -369,7 +369,7 @@ TEST(GridView, SelectionIsInvertedExceptTheActiveCell) {
   EXPECT_EQ(s.pixel(a2.left + 1, centre(a2).y), inverted(White));
 
   // Select > All: everything inverted but the view's top-left cell.
-  s.app->command(Command::SelectAll);
+  s.app->command(MenuCommand::SelectAll);
   s.desktop.paintAll();
   EXPECT_EQ(s.sel().lastRow, 65535);
   EXPECT_EQ(s.sel().lastColumn, 255);
@@ -383,14 +383,14 @@ TEST(GridView, FullScreenHidesHeadersAndUsesItsZoom) {
   s.run(u"", "");
   Workbook& book = s.book();
   book.sheetAt(1)->view.zoom = 50;
-  s.app->command(Command::FullScreen);
+  s.app->command(MenuCommand::FullScreen);
   s.desktop.paintAll();
   EXPECT_TRUE(s.app->fullScreen());
   EXPECT_EQ(s.sheet().view.zoom, 75u);
   EXPECT_EQ(book.sheetAt(1)->view.zoom, 50u) << "a smaller zoom is kept";
   EXPECT_EQ(s.geometry().layout().cells.left, 0);
   EXPECT_EQ(s.text(u"A"), nullptr);
-  s.app->command(Command::FullScreen);
+  s.app->command(MenuCommand::FullScreen);
   s.desktop.paintAll();
   EXPECT_EQ(s.sheet().view.zoom, 100u);
   EXPECT_EQ(s.geometry().layout().cells.left, 26);

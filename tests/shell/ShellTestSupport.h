@@ -11,7 +11,7 @@
 #include <string>
 
 #include "files/Document.h"
-#include "functions/Engine.h"
+#include "edit/Commands.h"
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
 #include "platform/Registry.h"
@@ -35,10 +35,10 @@ struct TempFolder {
   std::string file(const std::string& name) const { return path + "/" + name; }
 };
 
-inline void startEngineOnce() {
+inline void startEditingOnce() {
   static bool started = false;
   if (!started) {
-    startEngine();
+    startEditing();
     started = true;
   }
 }
@@ -78,7 +78,7 @@ struct Session {
   std::unique_ptr<Application> app;
 
   explicit Session(int width = 240, int height = 320) : desktop(width, height, &backend) {
-    startEngineOnce();
+    startEditingOnce();
     clearError();
     app = std::make_unique<Application>(desktop, registry);
   }
@@ -107,7 +107,7 @@ struct Session {
   /// The label of the Select menu's first item ("Cells", or "Stop" in ExtendMode).
   std::u16string menuBarText() {
     MenuBar* bar = app->menuBar();
-    MenuItem* item = bar ? bar->findItem(Command::SelectCells) : nullptr;
+    MenuItem* item = bar ? bar->findItem(MenuCommand::SelectCells) : nullptr;
     return item ? item->text : u"";
   }
 };

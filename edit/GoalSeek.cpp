@@ -1,5 +1,5 @@
 // Goal seek: outward search for a sign change of the residual, then bisection.
-#include "functions/GoalSeek.h"
+#include "edit/GoalSeek.h"
 
 #include <algorithm>
 #include <cmath>

@@ -5,11 +5,12 @@
 #include <cmath>
 #include <cstring>
 
+#include "edit/Commands.h"
+#include "edit/GoalSeek.h"
+#include "formula/Catalogue.h"
 #include "formula/Evaluator.h"
 #include "formula/Recalc.h"
-#include "functions/Commands.h"
-#include "functions/FunctionFamilies.h"
-#include "functions/GoalSeek.h"
+#include "functions/Engine.h"
 #include "model/Style.h"
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
@@ -397,38 +398,56 @@ void cmdGoalSeek() {
   done();
 }
 
-// Rows whose effect needs sort, fill, insertion and deletion, validation, outline
-// levels of the sheet or text measuring are left unbound until that work exists:
-// 222-224, 226, 227, 229-234, 240, 241, 244-249.
-constexpr FunctionBinding kBindings[] = {
-    {Command::SetCell, cmdSetCell},
-    {Command::SelectSheet, cmdSelectSheet},
-    {Command::RowHeight, cmdRowHeight},
-    {Command::DefaultRowHeight, cmdDefaultRowHeight},
-    {Command::HideRow, cmdHideRow},
-    {Command::ColumnWidth, cmdColumnWidth},
-    {Command::HideColumn, cmdHideColumn},
-    {Command::Bold, cmdBold},
-    {Command::Italic, cmdItalic},
-    {Command::Underline, cmdUnderline},
-    {Command::RestoreRow, cmdRestoreRow},
-    {Command::RestoreColumn, cmdRestoreColumn},
-    {Command::Select, cmdSelect},
-    {Command::WholeStyle, cmdWholeStyle},
-    {Command::ClearAll, cmdClearAll},
-    {Command::Clear, cmdClear},
-    {Command::Recalculate, cmdRecalculate},
-    {Command::Alignment, cmdAlignment},
-    {Command::Merge, cmdMerge},
-    {Command::Unmerge, cmdUnmerge},
-    {Command::RowOutline, cmdRowOutline},
-    {Command::ColumnOutline, cmdColumnOutline},
-    {Command::HideColumnToo, cmdHideColumn},
-    {Command::GoalSeek, cmdGoalSeek},
+// The one list of bound command functions with the arguments each pops: emitCommand
+// writes these counts into every call. Rows whose effect needs sort, fill, insertion
+// and deletion, validation, outline levels of the sheet or text measuring are left
+// unbound until that work exists: 222-224, 226, 227, 229-234, 240, 241, 244-249.
+struct CommandFunctionRow {
+  int32_t index;
+  FunctionImpl implementation;
+  uint8_t arguments;
+};
+constexpr CommandFunctionRow kCommandFunctions[] = {
+    {CommandFunction::SetCell, cmdSetCell, 4},
+    {CommandFunction::SelectSheet, cmdSelectSheet, 1},
+    {CommandFunction::RowHeight, cmdRowHeight, 4},
+    {CommandFunction::DefaultRowHeight, cmdDefaultRowHeight, 2},
+    {CommandFunction::HideRow, cmdHideRow, 2},
+    {CommandFunction::ColumnWidth, cmdColumnWidth, 2},
+    {CommandFunction::HideColumn, cmdHideColumn, 2},
+    {CommandFunction::Bold, cmdBold, 1},
+    {CommandFunction::Italic, cmdItalic, 1},
+    {CommandFunction::Underline, cmdUnderline, 1},
+    {CommandFunction::RestoreRow, cmdRestoreRow, 4},
+    {CommandFunction::RestoreColumn, cmdRestoreColumn, 4},
+    {CommandFunction::Select, cmdSelect, 4},
+    {CommandFunction::WholeStyle, cmdWholeStyle, 21},
+    {CommandFunction::ClearAll, cmdClearAll, 0},
+    {CommandFunction::Clear, cmdClear, 1},
+    {CommandFunction::Recalculate, cmdRecalculate, 0},
+    {CommandFunction::Alignment, cmdAlignment, 2},
+    {CommandFunction::Merge, cmdMerge, 4},
+    {CommandFunction::Unmerge, cmdUnmerge, 0},
+    {CommandFunction::RowOutline, cmdRowOutline, 2},
+    {CommandFunction::ColumnOutline, cmdColumnOutline, 2},
+    {CommandFunction::HideColumnToo, cmdHideColumn, 2},
+    {CommandFunction::GoalSeek, cmdGoalSeek, 5},
 };
 
 }  // namespace
 
-std::span<const FunctionBinding> commandBindings() { return kBindings; }
+int commandArgumentCount(int32_t index) {
+  for (const CommandFunctionRow& row : kCommandFunctions)
+    if (row.index == index) return row.arguments;
+  return index >= 0 && index < FunctionIndex::Count ? functionRow(index).minArgs : 0;
+}
+
+void startEditing() {
+  startEngine();
+  for (const CommandFunctionRow& row : kCommandFunctions) {
+    FunctionBinding binding{row.index, row.implementation};
+    bindFunctions(std::span<const FunctionBinding>(&binding, 1));
+  }
+}
 
 }  // namespace kelp

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "CommandTestSupport.h"
-#include "functions/GoalSeek.h"
+#include "edit/GoalSeek.h"
 #include "model/Style.h"
 #include "platform/StringTable.h"
 

@@ -1,5 +1,5 @@
 // Command programs, the undo list and the editing operations that record into it.
-#include "functions/Commands.h"
+#include "edit/Commands.h"
 
 #include <algorithm>
 #include <cstring>
@@ -11,8 +11,8 @@
 #include "formula/Evaluator.h"
 #include "formula/FormulaText.h"
 #include "formula/Tokens.h"
-#include "functions/Catalogue.h"
-#include "functions/GoalSeek.h"
+#include "formula/Catalogue.h"
+#include "edit/GoalSeek.h"
 #include "model/HandlePool.h"
 #include "model/ModelHeap.h"
 #include "model/NumberFormat.h"
@@ -85,7 +85,7 @@ ProgramBuilder& pushRowState(ProgramBuilder& b, int32_t row, const RowState& sta
       .smallInteger(state.height)
       .smallInteger(state.flags)
       .integer(state.style)
-      .call(Command::RestoreRow);
+      .call(CommandFunction::RestoreRow);
 }
 
 ProgramBuilder& pushColumnRecord(ProgramBuilder& b, int32_t column, const ColumnRecord& record) {
@@ -93,7 +93,7 @@ ProgramBuilder& pushColumnRecord(ProgramBuilder& b, int32_t column, const Column
       .integer(record.width)
       .integer(record.style)
       .smallInteger(record.flags)
-      .call(Command::RestoreColumn);
+      .call(CommandFunction::RestoreColumn);
 }
 
 bool record(Workbook& workbook, UndoList& undo, ProgramBuilder& undoProgram, ProgramBuilder& redoProgram,
@@ -201,17 +201,6 @@ bool isPlainRow(const Sheet& sheet, int32_t row) {
 
 // ----- Programs.
 
-int commandArgumentCount(int32_t index) {
-  switch (index) {
-    case Command::WholeStyle:
-      return 21;  // eleven style words, nine font fields and the face name
-    case Command::Clear:
-      return 1;  // the clear mode
-    default:
-      return index >= 0 && index < FunctionIndex::Count ? functionRow(index).minArgs : 0;
-  }
-}
-
 bool emitCommand(TokenSink& sink, int32_t index) {
   uint8_t payload[3];
   uint16_t function = static_cast<uint16_t>(index);
@@ -311,7 +300,7 @@ ProgramBuilder& ProgramBuilder::call(int32_t index) {
 }
 
 ProgramBuilder& ProgramBuilder::selectSheet(int32_t sheet) {
-  return smallInteger(static_cast<uint16_t>(sheet)).call(Command::SelectSheet);
+  return smallInteger(static_cast<uint16_t>(sheet)).call(CommandFunction::SelectSheet);
 }
 
 ProgramBuilder& ProgramBuilder::select(const Area& area) {
@@ -319,7 +308,7 @@ ProgramBuilder& ProgramBuilder::select(const Area& area) {
       .smallInteger(area.lastColumn)
       .smallInteger(area.firstRow)
       .smallInteger(area.lastRow)
-      .call(Command::Select);
+      .call(CommandFunction::Select);
 }
 
 ProgramBuilder& ProgramBuilder::restoreCell(int32_t column, int32_t row, const CellRecord& record) {
@@ -327,7 +316,7 @@ ProgramBuilder& ProgramBuilder::restoreCell(int32_t column, int32_t row, const C
       .smallInteger(static_cast<uint16_t>(row))
       .integer(record.style)
       .value(record.value)
-      .call(Command::SetCell);
+      .call(CommandFunction::SetCell);
 }
 
 ProgramBuilder& ProgramBuilder::restoreRow(const Sheet& sheet, int32_t row) {
@@ -449,10 +438,10 @@ bool enterCellValue(Workbook& workbook, UndoList& undo, int32_t column, int32_t 
   }
 
   ProgramBuilder redo;
-  redo.selectSheet(sheetIndex).restoreCell(column, row, CellRecord{value, style}).call(Command::Recalculate);
+  redo.selectSheet(sheetIndex).restoreCell(column, row, CellRecord{value, style}).call(CommandFunction::Recalculate);
   releaseValue(value, false);  // the program holds its own copy
   ProgramBuilder back;
-  back.selectSheet(sheetIndex).restoreCell(column, row, old).call(Command::Recalculate);
+  back.selectSheet(sheetIndex).restoreCell(column, row, old).call(CommandFunction::Recalculate);
 
   std::u16string cellName, rowText;
   columnName(static_cast<uint16_t>(column), cellName);
@@ -472,13 +461,13 @@ bool clearSelection(Workbook& workbook, UndoList& undo, ClearMode mode) {
   back.selectSheet(sheetIndex);
   if (mode == ClearMode::All && sheet->findMergedInside(area) >= 0) {
     // The sheet's merged areas are put back as a whole so that they keep their order.
-    back.select(Area{0, 0, MaxRows - 1, MaxColumns - 1}).call(Command::Unmerge);
+    back.select(Area{0, 0, MaxRows - 1, MaxColumns - 1}).call(CommandFunction::Unmerge);
     for (const Area& m : sheet->mergedAreas)
       back.smallInteger(m.firstRow)
           .smallInteger(m.firstColumn)
           .smallInteger(m.lastRow)
           .smallInteger(m.lastColumn)
-          .call(Command::Merge);
+          .call(CommandFunction::Merge);
   }
   back.select(area);
   forEachSlot(*sheet, area, [&](int32_t c, int32_t r, const CellRecord& cell) {
@@ -494,35 +483,35 @@ bool clearSelection(Workbook& workbook, UndoList& undo, ClearMode mode) {
   if (formats && wholeColumns(area))
     for (int32_t c = area.firstColumn; c <= area.lastColumn; ++c)
       if (sheet->columns.columnStyle(c) > 0) back.restoreColumn(*sheet, c);
-  back.call(Command::Recalculate);
+  back.call(CommandFunction::Recalculate);
 
   ProgramBuilder redo;
   redo.selectSheet(sheetIndex)
       .select(area)
       .smallInteger(static_cast<uint16_t>(mode))
-      .call(Command::Clear)
-      .call(Command::Recalculate);
+      .call(CommandFunction::Clear)
+      .call(CommandFunction::Recalculate);
   return record(workbook, undo, back, redo, label(Label::Clear), true);
 }
 
 bool applyBold(Workbook& workbook, UndoList& undo, bool on) {
-  return recordStyleChange(workbook, undo, Label::Bold, [on](ProgramBuilder& b) { b.logical(on).call(Command::Bold); });
+  return recordStyleChange(workbook, undo, Label::Bold, [on](ProgramBuilder& b) { b.logical(on).call(CommandFunction::Bold); });
 }
 
 bool applyItalic(Workbook& workbook, UndoList& undo, bool on) {
   return recordStyleChange(workbook, undo, Label::Italic,
-                           [on](ProgramBuilder& b) { b.logical(on).call(Command::Italic); });
+                           [on](ProgramBuilder& b) { b.logical(on).call(CommandFunction::Italic); });
 }
 
 bool applyUnderline(Workbook& workbook, UndoList& undo, bool on) {
   return recordStyleChange(workbook, undo, Label::Underline,
-                           [on](ProgramBuilder& b) { b.logical(on).call(Command::Underline); });
+                           [on](ProgramBuilder& b) { b.logical(on).call(CommandFunction::Underline); });
 }
 
 bool applyAlignment(Workbook& workbook, UndoList& undo, int alignment, bool reset) {
   if (alignment < HAlign::General || alignment > HAlign::CenterAcross) return false;
   return recordStyleChange(workbook, undo, Label::Alignment, [alignment, reset](ProgramBuilder& b) {
-    b.smallInteger(static_cast<uint16_t>(alignment)).logical(reset).call(Command::Alignment);
+    b.smallInteger(static_cast<uint16_t>(alignment)).logical(reset).call(CommandFunction::Alignment);
   });
 }
 
@@ -541,7 +530,7 @@ bool applyWholeStyle(Workbook& workbook, UndoList& undo, const StyleRecord& styl
         .smallInteger(font.family)
         .smallInteger(font.charset)
         .text(font.face())
-        .call(Command::WholeStyle);
+        .call(CommandFunction::WholeStyle);
   });
 }
 
@@ -555,15 +544,15 @@ bool setRowHeights(Workbook& workbook, UndoList& undo, uint16_t height) {
     if (everyRow && isPlainRow(sheet, r)) return;  // it follows the default as an absent row does
     change.back.restoreRow(sheet, r);
     if (height == 0) {
-      change.redo.smallInteger(static_cast<uint16_t>(r)).logical(true).call(Command::HideRow);
+      change.redo.smallInteger(static_cast<uint16_t>(r)).logical(true).call(CommandFunction::HideRow);
     } else {
       change.redo.smallInteger(static_cast<uint16_t>(r)).smallInteger(height).logical(true).logical(false).call(
-          Command::RowHeight);
+          CommandFunction::RowHeight);
     }
   });
   if (everyRow) {
-    change.redo.smallInteger(height).logical(true).call(Command::DefaultRowHeight);
-    change.back.smallInteger(sheet.defaultRowHeight).logical(false).call(Command::DefaultRowHeight);
+    change.redo.smallInteger(height).logical(true).call(CommandFunction::DefaultRowHeight);
+    change.back.smallInteger(sheet.defaultRowHeight).logical(false).call(CommandFunction::DefaultRowHeight);
   }
   return record(workbook, undo, change.back, change.redo, label(Label::RowHeight), true);
 }
@@ -571,7 +560,7 @@ bool setRowHeights(Workbook& workbook, UndoList& undo, uint16_t height) {
 bool setColumnWidths(Workbook& workbook, UndoList& undo, int32_t width) {
   if (width < 0) return false;
   return changeColumns(workbook, undo, Label::ColumnWidth,
-                       [width](ProgramBuilder& redo) { redo.integer(width).call(Command::ColumnWidth); });
+                       [width](ProgramBuilder& redo) { redo.integer(width).call(CommandFunction::ColumnWidth); });
 }
 
 bool hideRows(Workbook& workbook, UndoList& undo, bool hidden) {
@@ -580,14 +569,14 @@ bool hideRows(Workbook& workbook, UndoList& undo, bool hidden) {
   // Showing touches only rows that exist: an absent row is never hidden.
   forEachSelectedRow(*change.sheet, change.area, !hidden, [&](int32_t r) {
     change.back.restoreRow(*change.sheet, r);
-    change.redo.smallInteger(static_cast<uint16_t>(r)).logical(hidden).call(Command::HideRow);
+    change.redo.smallInteger(static_cast<uint16_t>(r)).logical(hidden).call(CommandFunction::HideRow);
   });
   return record(workbook, undo, change.back, change.redo, label(Label::RowHeight), true);
 }
 
 bool hideColumns(Workbook& workbook, UndoList& undo, bool hidden) {
   return changeColumns(workbook, undo, Label::ColumnWidth,
-                       [hidden](ProgramBuilder& redo) { redo.logical(hidden).call(Command::HideColumn); });
+                       [hidden](ProgramBuilder& redo) { redo.logical(hidden).call(CommandFunction::HideColumn); });
 }
 
 bool goalSeekCommand(Workbook& workbook, UndoList& undo, uint16_t changingColumn, uint16_t changingRow,
@@ -605,8 +594,8 @@ bool goalSeekCommand(Workbook& workbook, UndoList& undo, uint16_t changingColumn
       .smallInteger(targetColumn)
       .smallInteger(targetRow)
       .number(goal)
-      .call(Command::GoalSeek);
-  back.selectSheet(sheetIndex).restoreCell(changingColumn, changingRow, old).call(Command::Recalculate);
+      .call(CommandFunction::GoalSeek);
+  back.selectSheet(sheetIndex).restoreCell(changingColumn, changingRow, old).call(CommandFunction::Recalculate);
   goalSeekState().found = false;
   if (!record(workbook, undo, back, redo, label(Label::GoalSeek), true)) return false;
   return goalSeekState().found;
@@ -614,7 +603,7 @@ bool goalSeekCommand(Workbook& workbook, UndoList& undo, uint16_t changingColumn
 
 bool recalculateCommand(Workbook& workbook) {
   ProgramBuilder program;
-  program.call(Command::Recalculate);
+  program.call(CommandFunction::Recalculate);
   return runProgram(workbook, program.finish());
 }
 

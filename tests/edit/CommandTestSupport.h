@@ -13,8 +13,7 @@
 #include "files/NativeFormat.h"
 #include "formula/Evaluator.h"
 #include "formula/Recalc.h"
-#include "functions/Commands.h"
-#include "functions/Engine.h"
+#include "edit/Commands.h"
 #include "model/HandlePool.h"
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
@@ -24,7 +23,7 @@ namespace kelp::test {
 class CommandTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    startEngine();
+    startEditing();
     clearError();
     book = newWorkbook(3);
     setEvalWorkbook(book.get());

@@ -27,7 +27,7 @@ struct StyleRecord;
 struct FontRecord;
 
 /// The internal command functions (catalogue rows 207-249) that programs call.
-namespace Command {
+namespace CommandFunction {
 constexpr int32_t SetCell = 207;          // column, row, style, value
 constexpr int32_t SelectSheet = 208;      // sheet
 constexpr int32_t RowHeight = 209;        // row, height, explicit, hidden
@@ -67,7 +67,10 @@ constexpr int32_t HideColumnToo = 242;
 constexpr int32_t GoalSeek = 243;         // changing column, changing row, target column, target row, goal
 constexpr int32_t ValidationDown = 248;
 constexpr int32_t ValidationRight = 249;
-}  // namespace Command
+}  // namespace CommandFunction
+
+/// Starts the formula engine and binds the command functions; call once at start.
+void startEditing();
 
 /// The arguments command function `index` pops; what emitCommand writes into the call.
 int commandArgumentCount(int32_t index);

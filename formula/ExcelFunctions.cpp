@@ -1,7 +1,7 @@
 // The Excel function table and its reverse lookup.
-#include "functions/ExcelFunctions.h"
+#include "formula/ExcelFunctions.h"
 
-#include "functions/Catalogue.h"
+#include "formula/Catalogue.h"
 
 namespace kelp {
 
@@ -10,7 +10,7 @@ namespace {
 constexpr ExcelFunctionRow kRows[] = {
 #define KELP_EXCEL_FUNCTION(number, index, minArgs, maxArgs, class1, class2, class3, name) \
   {index, minArgs, maxArgs, {class1, class2, class3}, name},
-#include "functions/ExcelFunctionData.inc"
+#include "formula/ExcelFunctionData.inc"
 #undef KELP_EXCEL_FUNCTION
 };
 static_assert(sizeof kRows / sizeof kRows[0] == ExcelFunctionCount, "the Excel table has 368 rows");

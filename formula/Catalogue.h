@@ -1,8 +1,10 @@
-// The function catalogue: one constant row per built-in function. A row's index is
-// the function's identity in compiled formulas and files, so the order is frozen.
+// The function catalogue: one row per built-in function. A row's index is the function's
+// identity in compiled formulas and files, so the order is frozen. The rows are data of
+// the formula language; the layers above attach implementations with bindFunctions.
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 namespace kelp {
@@ -12,7 +14,7 @@ namespace kelp {
 using FunctionImpl = void (*)();
 
 struct FunctionRow {
-  FunctionImpl implementation;  // null: not built yet, the evaluator pushes !!Name
+  FunctionImpl implementation;  // null: not bound, the evaluator pushes !!Name
   uint8_t minArgs;
   uint8_t maxArgs;
   const char16_t* name;  // as written in formula text; null on internal rows
@@ -34,6 +36,14 @@ constexpr int32_t False = 132;
 }  // namespace FunctionIndex
 
 const FunctionRow& functionRow(int32_t index);
+
+struct FunctionBinding {
+  int32_t index;
+  FunctionImpl implementation;
+};
+/// Attaches implementations to their rows. Binding a row again to the same
+/// implementation is harmless; to another one is a programming error.
+void bindFunctions(std::span<const FunctionBinding> bindings);
 /// The first row whose name equals `name` without regard to case, or -1.
 int32_t findFunction(std::u16string_view name);
 

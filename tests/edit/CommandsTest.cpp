@@ -4,7 +4,7 @@
 
 #include "CommandTestSupport.h"
 #include "formula/Compiler.h"
-#include "functions/Catalogue.h"
+#include "formula/Catalogue.h"
 #include "model/NumberFormat.h"
 #include "model/Style.h"
 #include "platform/StringTable.h"
@@ -21,8 +21,8 @@ std::u16string digits(int n) {
 
 TEST_F(CommandsTest, EmitCommandWritesTheCallAndDiscardsItsResult) {
   TokenSink sink;
-  ASSERT_TRUE(emitCommand(sink, Command::SetCell));
-  ASSERT_TRUE(emitCommand(sink, Command::Clear));
+  ASSERT_TRUE(emitCommand(sink, CommandFunction::SetCell));
+  ASSERT_TRUE(emitCommand(sink, CommandFunction::Clear));
   ASSERT_EQ(sink.size(), 10u);
   const uint8_t* p = sink.data();
   EXPECT_EQ(p[0], static_cast<uint8_t>(Op::Call));
@@ -297,12 +297,12 @@ TEST_F(CommandsTest, CommandsActOnTheSheetTheyWereRecordedOn) {
 TEST_F(CommandsTest, CommandFunctionsRefuseBadArguments) {
   // Each bad call leaves !!Val (discarded) and changes nothing; the run goes on.
   ProgramBuilder program;
-  program.smallInteger(300).smallInteger(0).integer(-1).number(5).call(Command::SetCell);  // column beyond IV
-  program.smallInteger(9).call(Command::SelectSheet);                                       // no such sheet
-  program.integer(70000).logical(true).call(Command::HideRow);                              // row beyond 65535
-  program.smallInteger(1).integer(-5).call(Command::ColumnWidth);
-  program.smallInteger(1).smallInteger(2).smallInteger(0).smallInteger(0).call(Command::Merge);  // crossed
-  program.smallInteger(0).smallInteger(0).integer(-1).text(u"last").call(Command::SetCell);
+  program.smallInteger(300).smallInteger(0).integer(-1).number(5).call(CommandFunction::SetCell);  // column beyond IV
+  program.smallInteger(9).call(CommandFunction::SelectSheet);                                       // no such sheet
+  program.integer(70000).logical(true).call(CommandFunction::HideRow);                              // row beyond 65535
+  program.smallInteger(1).integer(-5).call(CommandFunction::ColumnWidth);
+  program.smallInteger(1).smallInteger(2).smallInteger(0).smallInteger(0).call(CommandFunction::Merge);  // crossed
+  program.smallInteger(0).smallInteger(0).integer(-1).text(u"last").call(CommandFunction::SetCell);
   CommandProgram done = program.finish();
   ASSERT_TRUE(done.valid());
   EXPECT_TRUE(runProgram(*book, done));
@@ -315,7 +315,7 @@ TEST_F(CommandsTest, CommandFunctionsRefuseBadArguments) {
   // Rows whose effect needs work that does not exist yet stay unbound (!!Name).
   for (int32_t index : {222, 223, 224, 226, 227, 229, 230, 231, 232, 233, 234, 240, 241, 244, 245, 246, 247, 248, 249})
     EXPECT_EQ(functionRow(index).implementation, nullptr) << index;
-  EXPECT_EQ(functionRow(Command::HideColumnToo).implementation, functionRow(Command::HideColumn).implementation);
+  EXPECT_EQ(functionRow(CommandFunction::HideColumnToo).implementation, functionRow(CommandFunction::HideColumn).implementation);
 }
 
 TEST_F(CommandsTest, FormulaConstantsRunOnlyInCommandPrograms) {
