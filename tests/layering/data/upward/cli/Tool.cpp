@@ -1,0 +1,3 @@
+// The command line may use the engine but not the window.
+#include "edit/Commands.h"
+#include "platform/ui/Window.h"

@@ -1,0 +1,2 @@
+// A made-up system service that draws.
+#include "platform/ui/Canvas.h"
