@@ -176,7 +176,7 @@ void opDateTime(const uint8_t* p, uint32_t) { pushDateTime(readDouble(p)); }
 void opSmallInteger(const uint8_t* p, uint32_t) { pushInteger(readU16(p)); }
 void opInteger(const uint8_t* p, uint32_t) { pushInteger(static_cast<int32_t>(readU32(p))); }
 void opLogical(const uint8_t* p, uint32_t) { pushLogical(p[0] ? 1 : 0); }
-void opErrorLiteral(const uint8_t* p, uint32_t) { pushError(readU16(p)); }
+void opErrorLiteral(const uint8_t* p, uint32_t) { pushError(static_cast<CellError>(readU16(p))); }
 
 void opString(const uint8_t* p, uint32_t) {
   uint32_t handle = readU32(p);
@@ -428,7 +428,7 @@ CellValue compare(Cmp cmp) {
       return logicalValue(cmp == Cmp::Equal ? left == right : cmp == Cmp::Less ? left < right : left > right);
     }
   }
-  CellValue error = errorValue(s.pendingError);
+  CellValue error = errorValue(static_cast<CellError>(s.pendingError - 1));
   s.pendingError = 0;
   return error;
 }
@@ -884,7 +884,7 @@ void pushNumber(double d) { pushValue(numberValue(d)); }
 void pushDateTime(double d) { pushValue(dateTimeValue(d)); }
 void pushLogical(uint32_t b) { pushValue(logicalValue(b != 0)); }
 void pushInteger(int32_t i) { pushValue(integerValue(i)); }
-void pushError(uint32_t code) { pushValue(errorValue(code)); }
+void pushError(CellError code) { pushValue(errorValue(code)); }
 
 void pushText(std::u16string_view text) {
   CellValue value;
@@ -909,13 +909,13 @@ double popNumberKind(bool& wasDate) {
     case ValueKind::Logical:
       return value.u32() ? 1 : 0;
     case ValueKind::Error:
-      g_state.pendingError = value.u32();
+      setPendingError(cellError(value));
       return 0;
     case ValueKind::Text: {
       CellValue read = readText(value);
       releaseValue(value, false);
       if (read.kind == ValueKind::Number) return read.number();
-      g_state.pendingError = CellError::Value;
+      setPendingError(CellError::Value);
       return 0;
     }
     case ValueKind::Number:
@@ -938,7 +938,7 @@ double popDateTime(bool* wasDate) {
   if (wasDate) *wasDate = value.kind == ValueKind::DateTime;
   switch (value.kind) {
     case ValueKind::Error:
-      g_state.pendingError = value.u32();
+      setPendingError(cellError(value));
       return 0;
     case ValueKind::Text: {
       CellValue read = readText(value);
@@ -947,7 +947,7 @@ double popDateTime(bool* wasDate) {
         if (wasDate) *wasDate = true;
         return read.number();
       }
-      g_state.pendingError = CellError::Value;
+      setPendingError(CellError::Value);
       return 0;
     }
     case ValueKind::Number:
@@ -966,13 +966,13 @@ uint32_t popLogical() {
     case ValueKind::Logical:
       return value.u32() ? 1 : 0;
     case ValueKind::Error:
-      g_state.pendingError = value.u32();
+      setPendingError(cellError(value));
       return 0;
     case ValueKind::Text: {
       CellValue read = readText(value);
       releaseValue(value, false);
       if (read.kind == ValueKind::Logical) return read.u32() ? 1 : 0;
-      g_state.pendingError = CellError::Value;
+      setPendingError(CellError::Value);
       return 0;
     }
     case ValueKind::Number:
@@ -981,7 +981,7 @@ uint32_t popLogical() {
     case ValueKind::Integer:
       return value.i32() != 0 ? 1 : 0;
     default:
-      g_state.pendingError = CellError::Value;
+      setPendingError(CellError::Value);
       return 0;
   }
 }
@@ -992,11 +992,11 @@ int32_t popInteger() {
     case ValueKind::Logical:
       return value.u32() ? 1 : 0;
     case ValueKind::Error:
-      g_state.pendingError = value.u32();
+      setPendingError(cellError(value));
       return 0;
     case ValueKind::Text:
       releaseValue(value, false);
-      g_state.pendingError = CellError::Value;
+      setPendingError(CellError::Value);
       return 0;
     case ValueKind::Number:
     case ValueKind::DateTime:
@@ -1014,7 +1014,7 @@ uint32_t popTextHandle() {
     case ValueKind::Empty:
       return NoHandle;
     case ValueKind::Error:
-      g_state.pendingError = value.u32();
+      setPendingError(cellError(value));
       return NoHandle;
     case ValueKind::Text:
       return value.u32();
@@ -1037,11 +1037,11 @@ std::u16string popTextCopy() {
   return copy;
 }
 
-uint32_t popErrorCode() {
+CellError popErrorCode() {
   CellValue value = popDeref();
-  if (value.kind == ValueKind::Error) return value.u32();
+  if (value.kind == ValueKind::Error) return cellError(value);
   releaseValue(value, false);
-  return 0;
+  return CellError::Null;
 }
 
 void popValue(CellValue& out) { out = popRaw(); }
@@ -1090,14 +1090,14 @@ bool popArea(SheetArea& out) {
   CellValue value = popRaw();
   if (areaOf(value, out)) return true;
   releaseValue(value, false);
-  g_state.pendingError = CellError::Ref;
+  setPendingError(CellError::Ref);
   return false;
 }
 
 bool popLocalArea(SheetArea& out) {
   if (!popArea(out)) return false;
   if (out.book == 0) return true;
-  g_state.pendingError = CellError::Ref;
+  setPendingError(CellError::Ref);
   return false;
 }
 
@@ -1111,13 +1111,15 @@ void popAreaCorners(int32_t& firstColumn, int32_t& firstRow, int32_t& lastColumn
 bool takePendingError() {
   EvalState& s = g_state;
   if (s.pendingError == 0) return true;
-  uint32_t code = s.pendingError;
+  CellError code = static_cast<CellError>(s.pendingError - 1);
   s.pendingError = 0;
   pushError(code);
   return false;
 }
 
-void setPendingError(uint32_t code) { g_state.pendingError = code; }
+void setPendingError(CellError code) { g_state.pendingError = static_cast<uint32_t>(code) + 1; }
+
+void clearPendingError() { g_state.pendingError = 0; }
 
 ValueKind topKind() { return g_state.sp > g_state.base ? top().kind : ValueKind::Empty; }
 

@@ -33,7 +33,7 @@ struct EvalState {
   uint16_t cellRow = 0;      // the formula's own cell
   uint16_t cellColumn = 0;
   uint16_t cellSheet = 0;
-  uint32_t pendingError = 0;
+  uint32_t pendingError = 0;     // the pending cell error's code + 1, so that !!Null can pend; 0: none
   int32_t depth = 0;         // defined-name subroutines entered
   bool running = true;
   bool ok = true;
@@ -103,7 +103,7 @@ void pushNumber(double d);
 void pushDateTime(double d);
 void pushLogical(uint32_t b);
 void pushInteger(int32_t i);
-void pushError(uint32_t code);
+void pushError(CellError code);
 void pushText(std::u16string_view text);
 void pushTextHandle(uint32_t handle);  // takes over one reference
 
@@ -120,7 +120,7 @@ int32_t popInteger();
 /// The text's handle with its reference passed to the caller (NoHandle: the empty text).
 uint32_t popTextHandle();
 std::u16string popTextCopy();
-uint32_t popErrorCode();
+CellError popErrorCode();
 /// The top entry as it stands, references included; ownership passes to the caller.
 void popValue(CellValue& out);
 /// The top entry with a reference replaced by its value; ownership passes to the caller.
@@ -147,7 +147,9 @@ void popAreaCorners(int32_t& firstColumn, int32_t& firstRow, int32_t& lastColumn
 /// Pushes the pending error as the result and clears it; false when there was one.
 bool takePendingError();
 /// Records an error for takePendingError to push.
-void setPendingError(uint32_t code);
+void setPendingError(CellError code);
+/// Drops the pending error, if any.
+void clearPendingError();
 
 /// The kind on top of the stack without popping (after no dereferencing).
 ValueKind topKind();

@@ -184,7 +184,7 @@ class Converter {
         stringText(readU32(p), text);
         break;
       case Op::ErrorLiteral:
-        valueToText(errorValue(readU16(p)), text);
+        valueToText(errorValue(static_cast<CellError>(readU16(p))), text);
         break;
       case Op::Logical:
         text = *p ? u"true" : u"false";

@@ -23,7 +23,7 @@ void fnIsError() { pushLogical(popExamined().kind == ValueKind::Error); }
 
 void fnIsNA() {
   CellValue value = popExamined();
-  pushLogical(value.kind == ValueKind::Error && value.u32() == CellError::NA);
+  pushLogical(value.kind == ValueKind::Error && cellError(value) == CellError::NA);
 }
 
 

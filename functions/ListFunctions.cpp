@@ -17,7 +17,7 @@ struct AreaErrors {
   void record(const CellValue& value) {
     if (seen || value.kind != ValueKind::Error) return;
     seen = true;
-    setPendingError(value.u32());
+    setPendingError(cellError(value));
   }
 };
 
@@ -123,7 +123,7 @@ struct Gather {
         [&] {
           CellValue value;
           popResolved(value);
-          if (value.kind == ValueKind::Error) setPendingError(value.u32());
+          if (value.kind == ValueKind::Error) setPendingError(cellError(value));
           if (value.kind != ValueKind::Empty) ++nonEmpty;
           add(classify(value, true));
           releaseValue(value, false);
@@ -201,8 +201,9 @@ void fnStdevpA() { aggregate(anyValue, [](const Gather& g) { pushVariance(g, fal
 void fnSubtotal() {
   Gather g;
   g.run(plainNumber, 2);
+  // The error met in the cells waits while the function number is read.
   uint32_t walkError = evalState().pendingError;
-  setPendingError(0);
+  evalState().pendingError = 0;
   int32_t which = popInteger();
   if (!takePendingError()) return;
   // The counts, like Count and CountA themselves, never give an error met in the
@@ -215,7 +216,7 @@ void fnSubtotal() {
     pushError(CellError::Value);
     return;
   }
-  setPendingError(walkError);
+  evalState().pendingError = walkError;
   if (!takePendingError()) return;
   switch (which) {
     case 1: pushAverage(g); return;
@@ -258,14 +259,14 @@ void fnCount() {
   Gather g;
   g.run(plainNumber);
   // Errors are values like any other here: counted or not, never the result.
-  setPendingError(0);
+  clearPendingError();
   pushNumber(g.count);
 }
 
 void fnCountA() {
   Gather g;
   g.run(plainNumber);
-  setPendingError(0);
+  clearPendingError();
   pushNumber(g.nonEmpty);
 }
 

@@ -34,7 +34,7 @@ void collectArea(const SheetArea& area, Numbers& out) {
       out.push_back(value.number());
     } else if (value.kind == ValueKind::Error && !errorSeen) {
       errorSeen = true;
-      setPendingError(value.u32());
+      setPendingError(cellError(value));
     }
   }
 }
@@ -54,7 +54,7 @@ void collectArgument(Numbers& out) {
   else if (value.kind == ValueKind::Integer)
     out.push_back(value.i32());
   else if (value.kind == ValueKind::Error)
-    setPendingError(value.u32());
+    setPendingError(cellError(value));
   releaseValue(value, false);
 }
 
@@ -93,7 +93,7 @@ double centralSum(const Numbers& v, double mean, int power) {
 }
 
 // Pushes `code` as the result when `failed`; true when it did.
-bool failWith(bool failed, uint32_t code) {
+bool failWith(bool failed, CellError code) {
   if (failed) pushError(code);
   return failed;
 }
@@ -239,7 +239,7 @@ void fnTrimmean() {
 // ----- Moments and means of one list.
 
 // Collects all arguments; false (result pushed) on an error or fewer than `least`.
-bool listOfAtLeast(size_t least, uint32_t code, Numbers& v) {
+bool listOfAtLeast(size_t least, CellError code, Numbers& v) {
   collectArguments(argCount(), v);
   if (!takePendingError()) return false;
   return !failWith(v.size() < least, code);

@@ -98,7 +98,7 @@ void valueToText(const CellValue& value, std::u16string& out) {
       out = value.u32() ? u"true" : u"false";
       return;
     case ValueKind::Error:
-      switch (value.u32()) {
+      switch (cellError(value)) {
         case CellError::Null: out = u"!!Null"; return;
         case CellError::Div0: out = u"!!Div0"; return;
         case CellError::Value: out = u"!!Val"; return;

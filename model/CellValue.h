@@ -29,16 +29,18 @@ enum class ValueKind : uint8_t {
   DateTime = 13,
 };
 
-/// Error value codes; they equal Excel's, so they cross the BIFF formats unchanged.
-namespace CellError {
-constexpr uint32_t Null = 0;
-constexpr uint32_t Div0 = 7;
-constexpr uint32_t Value = 15;
-constexpr uint32_t Ref = 23;
-constexpr uint32_t Name = 29;
-constexpr uint32_t Num = 36;
-constexpr uint32_t NA = 42;
-}  // namespace CellError
+/// Error values that cells hold ("!!Div0"), distinct from the operational error codes of
+/// the error state. The codes equal Excel's, so they cross the BIFF formats unchanged;
+/// files may carry other codes, which show as "Err%i". Frozen: stored in files.
+enum class CellError : uint32_t {
+  Null = 0,
+  Div0 = 7,
+  Value = 15,
+  Ref = 23,
+  Name = 29,
+  Num = 36,
+  NA = 42,
+};
 
 /// The handle that names no pool entry; for texts it is the empty text.
 constexpr uint32_t NoHandle = 0xFFFFFFFF;
@@ -113,7 +115,9 @@ inline CellValue wordValue(ValueKind kind, uint32_t v) {
   return value;
 }
 inline CellValue logicalValue(bool b) { return wordValue(ValueKind::Logical, b ? 1 : 0); }
-inline CellValue errorValue(uint32_t code) { return wordValue(ValueKind::Error, code); }
+inline CellValue errorValue(CellError code) { return wordValue(ValueKind::Error, static_cast<uint32_t>(code)); }
+/// The error an error value holds.
+inline CellError cellError(const CellValue& value) { return static_cast<CellError>(value.u32()); }
 inline CellValue integerValue(int32_t i) { return wordValue(ValueKind::Integer, static_cast<uint32_t>(i)); }
 inline CellValue formulaValue(FormulaRecord* record) {
   CellValue value{ValueKind::Formula, 0, 0, 0, {}};

@@ -328,7 +328,7 @@ TEST_F(CommandsTest, FormulaConstantsRunOnlyInCommandPrograms) {
   CellValue out;
   ASSERT_TRUE(evaluateTokens(program.block(), *book, 0, 5, 5, true, out));
   EXPECT_EQ(out.kind, ValueKind::Error);
-  EXPECT_EQ(out.u32(), CellError::Value);
+  EXPECT_EQ(cellError(out), CellError::Value);
   releaseValue(out, false);
   // Run as a command program it pushes a copy, which the run drops again.
   const uint32_t formulas = formulaPool().refCount(sheet().cellPtr(0, 0)->value.formula()->tokens);

@@ -52,7 +52,7 @@ class TokenBuilder {
     uint8_t v = b;
     return op(Op::Logical).raw(&v, 1);
   }
-  TokenBuilder& error(uint16_t code) { return op(Op::ErrorLiteral).u16(code); }
+  TokenBuilder& error(CellError code) { return op(Op::ErrorLiteral).u16(static_cast<uint16_t>(code)); }
   TokenBuilder& integer(int32_t i) { return op(Op::Integer).raw(&i, 4); }
   TokenBuilder& dateTime(double d) { return op(Op::DateTime).raw(&d, 8); }
 

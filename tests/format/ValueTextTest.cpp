@@ -227,7 +227,7 @@ TEST_F(ValueText, OtherKindsShowThemselves) {
   EXPECT_EQ(shown(logicalValue(false), BuiltInFormat::General), u"false");
   EXPECT_EQ(shown(errorValue(CellError::Div0), BuiltInFormat::General), u"!!Div0");
   EXPECT_EQ(shown(errorValue(CellError::NA), BuiltInFormat::Currency2), u"!!NA");
-  EXPECT_EQ(shown(errorValue(5), BuiltInFormat::General), u"Err5");
+  EXPECT_EQ(shown(errorValue(CellError{5}), BuiltInFormat::General), u"Err5");
   EXPECT_EQ(shown(emptyValue(), BuiltInFormat::Currency2), u"");
   EXPECT_EQ(shown(integerValue(-42), BuiltInFormat::Fixed2), u"-42.00");
   CellValue text = emptyValue();

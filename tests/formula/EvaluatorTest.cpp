@@ -38,6 +38,9 @@ TEST_F(EvaluatorTest, ArithmeticErrors) {
   // The leftmost failing operand gives the result.
   EXPECT_EQ(run(Tokens().number(1).number(0).op(Op::Divide).error(CellError::NA).op(Op::Add)).text, u"!!Div0");
   EXPECT_EQ(run(Tokens().error(CellError::NA).number(1).number(0).op(Op::Divide).op(Op::Add)).text, u"!!NA");
+  // !!Null has code 0 and still travels through an operator like any other error.
+  EXPECT_EQ(run(Tokens().error(CellError::Null).number(1).op(Op::Add)).text, u"!!Null");
+  EXPECT_EQ(run(Tokens().number(1).error(CellError::Null).op(Op::Multiply)).text, u"!!Null");
 }
 
 TEST_F(EvaluatorTest, DatesStayDates) {
@@ -241,8 +244,8 @@ TEST_F(EvaluatorTest, TypedPopsConvertAsDocumented) {
   EXPECT_EQ(popInteger(), 2147483647);
   pushText(u"12");
   EXPECT_EQ(popInteger(), 0);
-  EXPECT_EQ(s.pendingError, CellError::Value);
-  s.pendingError = 0;
+  EXPECT_FALSE(takePendingError());
+  EXPECT_EQ(popErrorCode(), CellError::Value);
   pushValue(logicalValue(true));
   EXPECT_EQ(popNumber(), 1);
   pushValue(logicalValue(true));
@@ -252,12 +255,11 @@ TEST_F(EvaluatorTest, TypedPopsConvertAsDocumented) {
   pushError(CellError::NA);
   EXPECT_EQ(popErrorCode(), CellError::NA);
   pushNumber(4);
-  EXPECT_EQ(popErrorCode(), 0u);
+  EXPECT_EQ(popErrorCode(), CellError::Null);
   pushNumber(0.5);
   EXPECT_EQ(popTextCopy(), u"0.5");
   pushText(u"abc");
   EXPECT_EQ(popLogical(), 0u);
-  EXPECT_EQ(s.pendingError, CellError::Value);
   EXPECT_FALSE(takePendingError());
   CellValue v;
   popValue(v);
@@ -270,8 +272,8 @@ TEST_F(EvaluatorTest, TypedPopsConvertAsDocumented) {
   EXPECT_EQ(area.lastColumn, 3);
   pushNumber(1);
   EXPECT_FALSE(popArea(area));
-  EXPECT_EQ(s.pendingError, CellError::Ref);
-  s.pendingError = 0;
+  EXPECT_FALSE(takePendingError());
+  EXPECT_EQ(popErrorCode(), CellError::Ref);
   pushInteger(1);
   pushInteger(2);
   pushInteger(3);
@@ -364,12 +366,13 @@ TEST_F(EvaluatorTest, TaskCallsGetTheirOwnVariables) {
 TEST_F(EvaluatorTest, NestedRunsLeaveTheOuterStateAlone) {
   EvalState& s = evalState();
   pushNumber(99);  // an outer evaluation's operand
-  s.pendingError = CellError::NA;
+  setPendingError(CellError::NA);
   s.cellRow = 7;
   s.depth = 2;
   Result r = run(Tokens().number(1).number(2).op(Op::Add));
   EXPECT_EQ(r.number, 3);
-  EXPECT_EQ(s.pendingError, CellError::NA);
+  EXPECT_FALSE(takePendingError());  // the outer error is back and is pushed
+  EXPECT_EQ(popErrorCode(), CellError::NA);
   EXPECT_EQ(s.cellRow, 7);
   EXPECT_EQ(s.depth, 2);
   ASSERT_EQ(s.sp, 1);

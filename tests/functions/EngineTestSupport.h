@@ -35,7 +35,10 @@ class Tokens {
   Tokens& number(double d) { return op(Op::Number).put(&d, 8); }
   Tokens& date(double d) { return op(Op::DateTime).put(&d, 8); }
   Tokens& logical(bool b) { return op(Op::Logical).raw(b ? 1 : 0); }
-  Tokens& error(uint16_t code) { return op(Op::ErrorLiteral).put(&code, 2); }
+  Tokens& error(CellError error) {
+    auto code = static_cast<uint16_t>(error);
+    return op(Op::ErrorLiteral).put(&code, 2);
+  }
   Tokens& integer(int32_t i) { return op(Op::Integer).put(&i, 4); }
   Tokens& text(std::u16string_view s) {
     CellValue v;

@@ -46,7 +46,7 @@ TEST(CellValue, DisplayTextOfSimpleKinds) {
   EXPECT_EQ(shown(errorValue(CellError::Div0)), u"!!Div0");
   EXPECT_EQ(shown(errorValue(CellError::Null)), u"!!Null");
   EXPECT_EQ(shown(errorValue(CellError::NA)), u"!!NA");
-  EXPECT_EQ(shown(errorValue(3)), u"Err3");
+  EXPECT_EQ(shown(errorValue(CellError{3})), u"Err3");
   EXPECT_EQ(shown(integerValue(-42)), u"-42");
   // References are never shown; the output stays as it was.
   EXPECT_EQ(shown(cellRefValue(0, 0)), u"untouched");
