@@ -218,6 +218,28 @@ TEST(Document, FailedSavesLeaveThePreviousFileIntact) {
   EXPECT_TRUE(reader.holdsFile());
 }
 
+TEST(Document, SavesReplaceWhatALinkNamesAndKeepItsPermissions) {
+  clearError();
+  TempFolder folder;
+  std::u16string name = folder.file("real.kp");
+  std::u16string link = folder.file("link.kp");
+  Document doc;
+  ASSERT_TRUE(SaveDocument(doc, name, DocFileType::Native));
+  ReleaseDocumentFile(doc);
+  fs::permissions(utf16ToUtf8(name), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  fs::create_symlink(utf16ToUtf8(name), utf16ToUtf8(link));
+  doc.workbook().sheetAt(0)->setCell(0, 0, CellRecord{numberValue(7), -1});
+  ASSERT_TRUE(SaveDocument(doc, link, DocFileType::Native)) << pendingError();
+  EXPECT_TRUE(fs::is_symlink(utf16ToUtf8(link))) << "the link survives the save";
+  EXPECT_EQ(fs::status(utf16ToUtf8(name)).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  ReleaseDocumentFile(doc);
+  Document reader;
+  ASSERT_TRUE(OpenDocument(reader, name));
+  EXPECT_EQ(reader.workbook().sheetAt(0)->cellValue(0, 0).number(), 7);
+  EXPECT_EQ(folder.entries(), 2u);
+}
+
 TEST(Document, PasswordsAndFormatsWithoutReaders) {
   clearError();
   TempFolder folder;
