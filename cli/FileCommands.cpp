@@ -12,6 +12,7 @@
 #include "model/HandlePool.h"
 #include "model/Sheet.h"
 #include "model/Workbook.h"
+#include "platform/File.h"
 #include "platform/Text.h"
 
 namespace kelp::cli {
@@ -149,9 +150,10 @@ int runSet(Args& args) {
   if (options.positional.size() < 2) return usageError("set takes FILE and at least one REF=ENTRY");
   const std::string& path = options.positional[0];
   Document document;
-  std::FILE* probe = std::fopen(path.c_str(), "rb");
-  if (probe) {
-    std::fclose(probe);
+  // A name that cannot be opened for reading starts a new workbook.
+  File probe;
+  if (probe.open(path, FileAccess::Read) == FileError::None) {
+    probe.close();
     if (!openBook(document, path, options.password)) return 1;
   }
   Workbook& book = document.workbook();

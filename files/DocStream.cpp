@@ -1,13 +1,12 @@
 // Buffered document streams: buffering, framing, scrambling and the targets.
 #include "files/DocStream.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <unistd.h>
 
 #include "platform/ErrorState.h"
+#include "platform/File.h"
 
 namespace kelp {
 
@@ -20,9 +19,6 @@ constexpr char16_t kCp1252High[32] = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
-int64_t g_faultBytes = -1;
-int g_faultError = 0;
-
 constexpr uint32_t ScramblePiece = 1024;
 
 }  // namespace
@@ -34,11 +30,6 @@ char16_t byteToChar(uint32_t codePage, uint8_t byte) {
   if (codePage == 20127) return u'?';
   if (codePage == 1252 && byte < 0xA0) return kCp1252High[byte - 0x80];
   return byte;
-}
-
-void setFileWriteFault(int64_t bytes, int systemError) {
-  g_faultBytes = bytes;
-  g_faultError = systemError;
 }
 
 // DocStream.
@@ -224,41 +215,14 @@ void DocStream::SetScrambleKey(std::u16string_view password) {
 // File target.
 
 uint32_t FileDocStream::targetWrite(const uint8_t* bytes, uint32_t count) {
-  uint32_t written = 0;
-  while (written < count) {
-    uint32_t ask = count - written;
-    int failure = 0;
-    if (g_faultBytes >= 0) {
-      if (g_faultBytes == 0) failure = g_faultError;
-      else if (ask > g_faultBytes) ask = static_cast<uint32_t>(g_faultBytes);
-    }
-    ssize_t n = -1;
-    if (failure) errno = failure;
-    else n = ::write(m_fd, bytes + written, ask);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      int error = n < 0 ? errno : ENOSPC;  // a write that makes no progress means no room
-      return static_cast<uint32_t>(error == ENOSPC || error == EDQUOT ? Err::DiskFull : Err::FileWrite);
-    }
-    if (g_faultBytes > 0) g_faultBytes -= n;
-    written += static_cast<uint32_t>(n);
-  }
-  return 0;
+  FileError error = m_file.write(bytes, count);
+  if (error == FileError::None) return 0;
+  return static_cast<uint32_t>(error == FileError::NoRoom ? Err::DiskFull : Err::FileWrite);
 }
 
-int64_t FileDocStream::targetRead(uint8_t* bytes, uint32_t count) {
-  uint32_t got = 0;
-  while (got < count) {
-    ssize_t n = ::read(m_fd, bytes + got, count - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return got ? static_cast<int64_t>(got) : -1;
-    if (n == 0) break;
-    got += static_cast<uint32_t>(n);
-  }
-  return got;
-}
+int64_t FileDocStream::targetRead(uint8_t* bytes, uint32_t count) { return m_file.read(bytes, count); }
 
-bool FileDocStream::targetSeek(uint32_t offset) { return ::lseek(m_fd, static_cast<off_t>(offset), SEEK_SET) >= 0; }
+bool FileDocStream::targetSeek(uint32_t offset) { return m_file.seek(offset); }
 
 // Memory target.
 

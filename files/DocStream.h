@@ -8,6 +8,8 @@
 
 namespace kelp {
 
+class File;
+
 /// Streams never throw and never stop: a failure sets the first code in the error
 /// state (13 read, 14 write, 48 disk full, 15 memory) and the stream goes on.
 class DocStream {
@@ -85,10 +87,10 @@ class DocStream {
   uint32_t m_charIndex = 0;
 };
 
-/// A stream over an open file descriptor; the descriptor stays the caller's to close.
+/// A stream over an open file, which stays the caller's to close.
 class FileDocStream final : public DocStream {
  public:
-  explicit FileDocStream(int fd) : m_fd(fd) {}
+  explicit FileDocStream(File& file) : m_file(file) {}
 
  protected:
   uint32_t targetWrite(const uint8_t* bytes, uint32_t count) override;
@@ -96,7 +98,7 @@ class FileDocStream final : public DocStream {
   bool targetSeek(uint32_t offset) override;
 
  private:
-  int m_fd;
+  File& m_file;
 };
 
 /// A growable memory block (clipboard data); reads deliver what was written or given.
@@ -132,9 +134,5 @@ class MemoryDocStream final : public DocStream {
 bool codePageSupported(uint32_t codePage);
 /// One byte of text in `codePage` as a character.
 char16_t byteToChar(uint32_t codePage, uint8_t byte);
-
-/// Test hook: after `bytes` more bytes, file targets fail their writes with the system
-/// error `systemError` (ENOSPC, EIO, ...); a negative count switches the fault off.
-void setFileWriteFault(int64_t bytes, int systemError);
 
 }  // namespace kelp

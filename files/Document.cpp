@@ -2,19 +2,13 @@
 // of the saved file, and the automatic-save decisions.
 #include "files/Document.h"
 
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <fcntl.h>
 #include <string>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "files/DocStream.h"
 #include "files/NativeFormat.h"
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
+#include "platform/File.h"
 #include "platform/Text.h"
 
 namespace kelp {
@@ -23,7 +17,6 @@ namespace {
 
 DocumentReader g_readers[9] = {};
 DocumentWriter g_writers[9] = {};
-bool g_renameFault = false;
 
 constexpr int StringReplaceQuestion = 2574;
 constexpr int StringNativeOnlyQuestion = 2628;
@@ -50,53 +43,17 @@ bool holdsItsOwnFile(DocFileType type) {
 }
 
 // Opens `path` for reading with the lock that keeps other openers out; sets 47 or 11.
-int openLocked(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+bool openLocked(File& file, const std::string& path) {
+  if (file.open(path, FileAccess::Read) != FileError::None) {
     setError(Err::FileOpen);
-    return -1;
+    return false;
   }
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    setError(errno == EWOULDBLOCK ? Err::ShareViolation : Err::FileOpen);
-    ::close(fd);
-    return -1;
+  if (FileError error = file.lock(); error != FileError::None) {
+    setError(error == FileError::Locked ? Err::ShareViolation : Err::FileOpen);
+    file.close();
+    return false;
   }
-  return fd;
-}
-
-uint32_t systemWriteError(int error) {
-  return static_cast<uint32_t>(error == ENOSPC || error == EDQUOT ? Err::DiskFull : Err::FileWrite);
-}
-
-// The file a save replaces: a symbolic link is followed so that the link survives.
-std::string saveTarget(std::u16string_view name) {
-  std::string path = utf16ToUtf8(name);
-  struct stat info;
-  if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-    char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved)) path = resolved;
-  }
-  return path;
-}
-
-std::string folderOf(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// A new file beside `path`, created exclusively; -1 with errno on failure.
-int createTemporary(const std::string& path, std::string& tempPath) {
-  std::string folder = folderOf(path);
-  size_t slash = path.find_last_of('/');
-  std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  static unsigned counter = 0;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    tempPath = folder + "/." + base + ".kelp-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
-    int fd = ::open(tempPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  return -1;
+  return true;
 }
 
 }  // namespace
@@ -118,8 +75,6 @@ DocFileType FileTypeFromName(std::u16string_view name) {
 void installDocumentReader(DocFileType type, DocumentReader reader) { g_readers[static_cast<uint32_t>(type)] = reader; }
 void installDocumentWriter(DocFileType type, DocumentWriter writer) { g_writers[static_cast<uint32_t>(type)] = writer; }
 
-void setRenameFault(bool fail) { g_renameFault = fail; }
-
 // Document.
 
 Document::Document() : m_book(newWorkbook(3)) {}
@@ -134,21 +89,14 @@ void Document::replaceWorkbook(std::unique_ptr<Workbook> book) {
 bool HoldDocumentFile(Document& document, std::u16string_view name) {
   ReleaseDocumentFile(document);
   if (name.empty()) return false;
-  int fd = ::open(utf16ToUtf8(name).c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0) return false;
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    ::close(fd);
-    return false;
-  }
-  document.m_held = fd;
+  File file;
+  if (file.open(utf16ToUtf8(name), FileAccess::ReadWrite) != FileError::None) return false;
+  if (file.lock() != FileError::None) return false;
+  document.m_held = std::move(file);
   return true;
 }
 
-void ReleaseDocumentFile(Document& document) {
-  if (document.m_held < 0) return;
-  ::close(document.m_held);
-  document.m_held = -1;
-}
+void ReleaseDocumentFile(Document& document) { document.m_held.close(); }
 
 // Open.
 
@@ -174,9 +122,9 @@ bool OpenDocument(Document& document, std::u16string_view name) {
   const std::string path = utf16ToUtf8(name);
   DocumentReader reader = g_readers[static_cast<uint32_t>(type)];
   if (type == DocFileType::Native) {
-    int fd = openLocked(path);
-    if (fd >= 0) {
-      FileDocStream stream(fd);
+    File file;
+    if (openLocked(file, path)) {
+      FileDocStream stream(file);
       stream.allocateBuffer();
       NativeReadOptions options;
       options.askPassword = document.ui.askPassword;
@@ -184,22 +132,22 @@ bool OpenDocument(Document& document, std::u16string_view name) {
       NativeReadResult result;
       ok = ReadNative(*book, stream, options, &result);
       cancelled = result.cancelled;
-      ::close(fd);
     }
   } else if (!reader) {
     document.unavailableFormat = formatName(type);
     setError(Err::FileOpen);
   } else {
     // Files of another program are read without the lock; only the own formats hold it.
-    int fd = type == DocFileType::PocketExcel ? openLocked(path) : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    File file;
+    bool opened = type == DocFileType::PocketExcel ? openLocked(file, path)
+                                                   : file.open(path, FileAccess::Read) == FileError::None;
+    if (!opened) {
       setError(Err::FileOpen);
     } else {
-      FileDocStream stream(fd);
+      FileDocStream stream(file);
       stream.allocateBuffer();
       stream.setCodePage(book->codePage);
       ok = reader(*book, stream, type);
-      ::close(fd);
     }
   }
 
@@ -239,70 +187,58 @@ bool writeDocumentFile(Document& document, std::u16string_view name, DocFileType
     return false;
   }
 
-  const std::string path = saveTarget(name);
+  // A symbolic link is followed so that the link survives the save.
+  const std::string path = followLink(utf16ToUtf8(name));
   // Another holder of the target keeps it: the same lock decides as for opening.
-  int oldFd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat oldInfo {};
-  bool replacing = false;
-  if (oldFd >= 0) {
-    if (::flock(oldFd, LOCK_EX | LOCK_NB) != 0) {
-      ::close(oldFd);
-      setError(Err::ShareViolation);
-      holdOwnFile();
-      return false;
-    }
-    replacing = ::fstat(oldFd, &oldInfo) == 0;
+  File old;
+  if (old.open(path, FileAccess::Read) == FileError::None && old.lock() != FileError::None) {
+    old.close();
+    setError(Err::ShareViolation);
+    holdOwnFile();
+    return false;
   }
 
+  File file;
   std::string tempPath;
-  int fd = createTemporary(path, tempPath);
-  if (fd < 0 && errno == ENOENT) {
-    ::mkdir(folderOf(path).c_str(), 0777);  // one missing folder level is created
-    fd = createTemporary(path, tempPath);
+  FileError created = file.createBeside(path, tempPath);
+  if (created == FileError::NotFound) {
+    (void)createFolder(folderOf(path));  // one missing folder level is created
+    created = file.createBeside(path, tempPath);
   }
-  if (fd < 0) {
-    if (oldFd >= 0) ::close(oldFd);
+  if (created != FileError::None) {
     setError(Err::FileCreate);
     holdOwnFile();
     return false;
   }
-  ::flock(fd, LOCK_EX | LOCK_NB);
-  if (replacing) ::fchmod(fd, oldInfo.st_mode & 07777);
+  (void)file.lock();
+  if (old.isOpen()) (void)file.copyPermissions(old);
 
   {
-    FileDocStream stream(fd);
+    FileDocStream stream(file);
     stream.allocateBuffer();
     if (type == DocFileType::Native) WriteNativeWorkbook(book, stream);
     else writer(book, stream, type);
     stream.Flush();
   }
-  if (!pendingError() && ::fsync(fd) != 0) setError(systemWriteError(errno));
   if (!pendingError()) {
-    if (g_renameFault) {
-      g_renameFault = false;
-      setError(Err::FileWrite);
-    } else if (::rename(tempPath.c_str(), path.c_str()) != 0) {
-      setError(Err::FileWrite);
-    }
+    FileError synced = file.sync();
+    if (synced != FileError::None) setError(synced == FileError::NoRoom ? Err::DiskFull : Err::FileWrite);
   }
+  if (!pendingError() && renameFile(tempPath, path) != FileError::None) setError(Err::FileWrite);
   if (pendingError()) {
-    ::unlink(tempPath.c_str());
-    ::close(fd);
-    if (oldFd >= 0) ::close(oldFd);
+    (void)removeFile(tempPath);
+    file.close();
+    old.close();
     holdOwnFile();
     return false;
   }
   // The rename itself is made durable through the folder.
-  int folder = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder >= 0) {
-    ::fsync(folder);
-    ::close(folder);
-  }
-  if (oldFd >= 0) ::close(oldFd);
+  (void)syncFolder(folderOf(path));
+  old.close();
   if (holdsItsOwnFile(type)) {
-    document.m_held = fd;  // already locked, and now the document file itself
+    document.m_held = std::move(file);  // already locked, and now the document file itself
   } else {
-    ::close(fd);
+    file.close();
     holdOwnFile();
   }
   return true;
@@ -366,8 +302,7 @@ bool SaveAs(Document& document) {
     name = nameWithFilterExtension(chosen, chosenFilter);
     filter = chosenFilter;
     // Existence is tested without creating the file, so a cancelled save leaves nothing.
-    struct stat info;
-    if (::stat(utf16ToUtf8(name).c_str(), &info) != 0) break;
+    if (!pathExists(utf16ToUtf8(name))) break;
     Answer answer = document.ui.ask ? document.ui.ask(StringReplaceQuestion, name) : Answer::Yes;
     if (answer == Answer::Yes) break;
     if (answer == Answer::Dismissed) return false;

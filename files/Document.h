@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "files/Password.h"
+#include "platform/File.h"
 
 namespace kelp {
 
@@ -63,7 +64,7 @@ class Document {
   Workbook& workbook() const { return *m_book; }
   /// Replaces the workbook; the held file goes with the old one.
   void replaceWorkbook(std::unique_ptr<Workbook> book);
-  bool holdsFile() const { return m_held >= 0; }
+  bool holdsFile() const { return m_held.isOpen(); }
 
   DocumentUi ui;
   /// The folder the next file dialog opens in.
@@ -77,7 +78,7 @@ class Document {
   friend bool writeDocumentFile(Document& document, std::u16string_view name, DocFileType type);
 
   std::unique_ptr<Workbook> m_book;
-  int m_held = -1;
+  File m_held;
 };
 
 /// Replaces the current workbook by the file's contents; a failure leaves a new empty
@@ -115,8 +116,5 @@ constexpr uint32_t AutoSaveRetryMs = 30000;
 AutoSaveDecision autoSaveOnModifiedChange(bool autoSaveOn, bool modified, uint32_t minutes);
 /// When the timer fires; `idle` is false while the shell is in a modal state.
 AutoSaveDecision autoSaveOnTimer(bool modified, bool titled, bool idle, uint32_t minutes);
-
-/// Test hook: the next temporary save file fails to be renamed into place.
-void setRenameFault(bool fail);
 
 }  // namespace kelp

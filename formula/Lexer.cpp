@@ -3,7 +3,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <ctime>
 #include <string>
 
 #include "format/DateSerial.h"
@@ -11,6 +10,7 @@
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
 #include "platform/Locale.h"
+#include "platform/System.h"
 #include "platform/Text.h"
 
 namespace kelp {
@@ -42,13 +42,6 @@ int64_t readUnsigned(const FormulaLexer& lexer, size_t& position) {
     ++position;
   }
   return value;
-}
-
-int currentYear() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  return local.tm_year + 1900;
 }
 
 int fullYear(int64_t year) {
@@ -142,7 +135,7 @@ bool readDateTime(FormulaLexer& lexer) {
       default: year = 1899, month = 12, day = 30; break;
     }
   } else {
-    year = currentYear();
+    year = localTimeNow().year;
     switch (locale.dateOrder) {
       case 0:
       case 2: month = first, day = second; break;

@@ -1,11 +1,11 @@
 // Mathematical functions of one or two numbers: rounding, powers, logarithms,
 // trigonometry, factorials and the random number.
-#include <chrono>
 #include <cmath>
 #include <cstdint>
 
 #include "formula/Evaluator.h"
 #include "functions/FunctionFamilies.h"
+#include "platform/System.h"
 
 namespace kelp {
 
@@ -132,8 +132,7 @@ bool g_randSeeded = false;
 
 int32_t nextRandom() {
   if (!g_randSeeded) {
-    auto now = std::chrono::system_clock::now().time_since_epoch();
-    g_randState = static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+    g_randState = static_cast<uint32_t>(wallClockMilliseconds());
     g_randSeeded = true;
   }
   g_randState = g_randState * 214013u + 2531011u;

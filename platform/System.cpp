@@ -1,4 +1,4 @@
-// Host services on Linux: XDG folders, file tests, detached child processes, ticks.
+// Host services on Linux: XDG folders, file tests, detached child processes, ticks, the clock.
 #include "platform/System.h"
 
 #include <fcntl.h>
@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 
 #include "platform/Text.h"
 
@@ -60,6 +61,24 @@ bool fileExists(std::u16string_view path) {
   if (path.empty()) return false;
   struct stat st;
   return stat(utf16ToUtf8(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+std::u16string absolutePath(std::string_view path) {
+  if (path.empty()) return {};
+  std::error_code ec;
+  std::filesystem::path absolute = std::filesystem::absolute(std::filesystem::path(path), ec);
+  return utf8ToUtf16(ec ? std::string(path) : absolute.lexically_normal().string());
+}
+
+std::string temporaryFolder() {
+  std::error_code ec;
+  std::filesystem::path folder = std::filesystem::temp_directory_path(ec);
+  return ec ? "/tmp" : folder.string();
+}
+
+bool environmentHas(const char* name) {
+  const char* value = std::getenv(name);
+  return value && *value;
 }
 
 std::vector<std::string> splitArguments(std::string_view arguments) {
@@ -155,6 +174,19 @@ uint32_t tickCount() {
   clock_gettime(CLOCK_MONOTONIC, &ts);
   uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
   return static_cast<uint32_t>(ms);
+}
+
+LocalTime localTimeNow() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return LocalTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec};
+}
+
+uint64_t wallClockMilliseconds() {
+  timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
 }
 
 }  // namespace kelp

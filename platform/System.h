@@ -1,4 +1,4 @@
-// System services of the host: folders, file tests, starting programs, help and ticks.
+// System services of the host: folders, file tests, starting programs, help, ticks and the clock.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +17,16 @@ std::u16string documentsFolder();
 /// True when `path` names an existing file that is not a folder; creates nothing.
 bool fileExists(std::u16string_view path);
 
+/// `path` made absolute against the current folder and tidied of "." and "..";
+/// unchanged when the current folder is unknown. Empty stays empty.
+std::u16string absolutePath(std::string_view path);
+
+/// The folder for temporary files: $TMPDIR, else /tmp.
+std::string temporaryFolder();
+
+/// True when the environment variable is set and not empty.
+bool environmentHas(const char* name);
+
 /// Starts `program` (looked up on PATH) with `arguments` split at blanks, where double
 /// quotes group words; true once the program is really running. The child is detached.
 bool startProgram(std::u16string_view program, std::u16string_view arguments);
@@ -30,5 +40,19 @@ bool openHelpPage(std::u16string_view page, std::u16string_view topic);
 
 /// Milliseconds from a monotonic clock, wrapping like the handheld's tick count.
 uint32_t tickCount();
+
+/// A date and time of day on the local clock; month and day count from 1.
+struct LocalTime {
+  int year = 0;
+  int month = 0;
+  int day = 0;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+};
+LocalTime localTimeNow();
+
+/// Milliseconds since 1970 on the wall clock, for seeds that differ from run to run.
+uint64_t wallClockMilliseconds();
 
 }  // namespace kelp

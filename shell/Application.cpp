@@ -2,7 +2,6 @@
 // recent files, automatic save, help and the error box.
 #include "shell/Application.h"
 
-#include <chrono>
 #include <cstdlib>
 
 #include "model/Workbook.h"
@@ -43,8 +42,7 @@ Application::Application(Desktop& desktop, Registry& registry)
       m_navigator(m_grid) {
   clearError();
   setErrorShowing(true);
-  auto now = std::chrono::system_clock::now().time_since_epoch();
-  std::srand(static_cast<unsigned>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count() % 1000));
+  std::srand(static_cast<unsigned>(wallClockMilliseconds() % 1000));
   m_document.ui.showMessage = [this](uint32_t code) {
     messageBox(m_desktop, m_main, errorMessage(code), MainWindowTitle, BoxFlag::Ok | BoxFlag::IconExclamation);
   };

@@ -3,7 +3,6 @@
 
 #include <charconv>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -11,6 +10,7 @@
 #include "edit/Commands.h"
 #include "platform/ErrorState.h"
 #include "platform/Registry.h"
+#include "platform/System.h"
 #include "platform/Text.h"
 #include "platform/ui/HeadlessBackend.h"
 #include "platform/ui/SdlBackend.h"
@@ -34,14 +34,6 @@ bool parseScreen(std::string_view text, int& width, int& height) {
            out <= MaxScreen;
   };
   return number(text.substr(0, x), width) && number(text.substr(x + 1), height);
-}
-
-// A second process must name the file the same way from any folder.
-std::u16string absolutePath(const std::string& file) {
-  if (file.empty()) return {};
-  std::error_code ec;
-  std::filesystem::path p = std::filesystem::absolute(file, ec);
-  return utf8ToUtf16(ec ? file : p.lexically_normal().string());
 }
 
 std::vector<uint8_t> utf16Bytes(std::u16string_view text) {
@@ -71,11 +63,7 @@ int runSession(Desktop& desktop, SingleInstance* instance, const std::u16string&
   return code;
 }
 
-bool haveDisplay() {
-  const char* x = std::getenv("DISPLAY");
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  return (x && *x) || (wayland && *wayland);
-}
+bool haveDisplay() { return environmentHas("DISPLAY") || environmentHas("WAYLAND_DISPLAY"); }
 
 }  // namespace
 
@@ -150,6 +138,7 @@ int runKelp(const KelpOptions& options) {
     startEditing();
     engineStarted = true;
   }
+  // A second process must name the file the same way from any folder.
   const std::u16string path = absolutePath(options.file);
 
   std::unique_ptr<SingleInstance> instance;
@@ -190,9 +179,7 @@ int runKelp(const KelpOptions& options) {
   }
   if (!sdl) {
     // No window to show: the opened workbook goes to a picture instead.
-    std::error_code ec;
-    std::filesystem::path folder = std::filesystem::temp_directory_path(ec);
-    if (ec) folder = "/tmp";
+    std::filesystem::path folder = temporaryFolder();
     std::string stem = options.file.empty() ? "new" : std::filesystem::path(options.file).stem().string();
     std::string out = (folder / ("kelp-" + stem + ".png")).string();
     std::fprintf(stderr, "kelp: no display (%s)\n", why.c_str());

@@ -1,35 +1,33 @@
 // Tests of the buffered streams: buffering, failures, scrambling, framing and byte text.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <cstdlib>
-#include <fcntl.h>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 #include "files/DocStream.h"
 #include "platform/ErrorState.h"
+#include "platform/File.h"
 
 namespace kelp {
 namespace {
 
 struct TempFile {
   std::string path;
-  int fd = -1;
+  File file;
   TempFile() {
     char name[] = "/tmp/kelp-stream-XXXXXX";
-    fd = ::mkstemp(name);
+    ::close(::mkstemp(name));
     path = name;
+    EXPECT_EQ(file.open(path, FileAccess::ReadWrite), FileError::None);
   }
-  ~TempFile() {
-    ::close(fd);
-    ::unlink(path.c_str());
-  }
+  ~TempFile() { ::unlink(path.c_str()); }
   std::vector<uint8_t> bytes() const {
-    std::vector<uint8_t> out(static_cast<size_t>(::lseek(fd, 0, SEEK_END)));
-    ::pread(fd, out.data(), out.size(), 0);
-    return out;
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   }
 };
 
@@ -44,9 +42,9 @@ TEST(DocStream, EmptyTransfersDoNothingAndReadingPastTheEndFails) {
   EXPECT_EQ(stream.allocated(), 0u);
 
   TempFile file;
-  ASSERT_EQ(::write(file.fd, "abc", 3), 3);
-  ::lseek(file.fd, 0, SEEK_SET);
-  FileDocStream reader(file.fd);
+  ASSERT_EQ(file.file.write("abc", 3), FileError::None);
+  ASSERT_TRUE(file.file.seek(0));
+  FileDocStream reader(file.file);
   reader.allocateBuffer();
   uint8_t buffer[8];
   EXPECT_EQ(reader.Read(buffer, 2), 2u);
@@ -61,7 +59,7 @@ TEST(DocStream, BufferedWritesGatherAndFailuresNameTheCause) {
   clearError();
   {
     TempFile file;
-    FileDocStream stream(file.fd);
+    FileDocStream stream(file.file);
     stream.allocateBuffer();
     ASSERT_EQ(stream.bufferCapacity(), DocStream::LargeBuffer);
     std::vector<uint8_t> block(40000, 0x5A);
@@ -77,37 +75,37 @@ TEST(DocStream, BufferedWritesGatherAndFailuresNameTheCause) {
   // A full disk while the buffer is emptied: 48.
   {
     TempFile file;
-    FileDocStream stream(file.fd);
+    FileDocStream stream(file.file);
     stream.allocateBuffer();
     std::vector<uint8_t> block(40000, 1);
-    setFileWriteFault(1000, ENOSPC);
+    planFileFault(FileCall::Write, 1000, FileError::NoRoom);
     stream.Write(block.data(), 40000);
     stream.Write(block.data(), 40000);
-    setFileWriteFault(-1, 0);
+    clearFileFaults();
     EXPECT_EQ(pendingError(), 48u);
     clearError();
   }
   // Any other failure, and a failing final flush even of a full disk: 14.
-  for (int error : {EIO, ENOSPC}) {
+  for (FileError error : {FileError::Failed, FileError::NoRoom}) {
     TempFile file;
-    FileDocStream stream(file.fd);
+    FileDocStream stream(file.file);
     stream.allocateBuffer();
     stream.Write("abc", 3);
-    setFileWriteFault(0, error);
+    planFileFault(FileCall::Write, 0, error);
     stream.Flush();
-    setFileWriteFault(-1, 0);
+    clearFileFaults();
     EXPECT_EQ(pendingError(), 14u);
     clearError();
   }
   // Unbuffered writes go straight out and report the cause too.
   {
     TempFile file;
-    FileDocStream stream(file.fd);
+    FileDocStream stream(file.file);
     stream.Write("abcdef", 6);
     EXPECT_EQ(file.bytes().size(), 6u);
-    setFileWriteFault(2, EIO);
+    planFileFault(FileCall::Write, 2, FileError::Failed);
     stream.Write("abcdef", 6);
-    setFileWriteFault(-1, 0);
+    clearFileFaults();
     EXPECT_EQ(pendingError(), 14u);
     clearError();
   }
@@ -204,9 +202,9 @@ TEST(DocStream, ByteTextReadsInChunksWithCodePageAndMark) {
     std::string text(2048, 'a');
     text[0] = static_cast<char>(0x80);  // the euro sign in Windows-1252
     text[1] = 0;                        // NUL comes back as 1
-    ASSERT_EQ(::write(file.fd, text.data(), text.size()), 2048);
-    ::lseek(file.fd, 0, SEEK_SET);
-    FileDocStream stream(file.fd);
+    ASSERT_EQ(file.file.write(text.data(), text.size()), FileError::None);
+    ASSERT_TRUE(file.file.seek(0));
+    FileDocStream stream(file.file);
     stream.allocateBuffer();
     EXPECT_EQ(stream.ReadChar(), 0x20AC);
     EXPECT_EQ(stream.ReadChar(), 1);

@@ -1,7 +1,6 @@
 // Tests of opening and saving documents: type dispatch, locks, passwords, failed saves.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +13,7 @@
 #include "files/Password.h"
 #include "formula/Recalc.h"
 #include "platform/ErrorState.h"
+#include "platform/File.h"
 #include "platform/Text.h"
 
 namespace kelp {
@@ -148,16 +148,22 @@ TEST(Document, FailedSavesLeaveThePreviousFileIntact) {
   for (int r = 0; r < 3000; ++r)
     for (int c = 0; c < 4; ++c) sheet.setCell(c, r, CellRecord{numberValue(r * 4 + c), -1});
   doc.workbook().modified = true;
+  // Writes failing at several offsets, the file's sync and the rename into place, each
+  // with the code the user is shown.
   struct Case {
-    int64_t after;
-    int error;
+    FileCall call;
+    uint64_t skip;
+    FileError error;
     uint32_t code;
   };
-  for (Case fault : {Case{70000, ENOSPC, 48}, Case{70000, EIO, 14}, Case{10, EIO, 14}, Case{0, ENOSPC, 48}}) {
-    SCOPED_TRACE(fault.after);
-    setFileWriteFault(fault.after, fault.error);
+  for (Case fault : {Case{FileCall::Write, 70000, FileError::NoRoom, 48}, Case{FileCall::Write, 70000, FileError::Failed, 14},
+                     Case{FileCall::Write, 10, FileError::Failed, 14}, Case{FileCall::Write, 0, FileError::NoRoom, 48},
+                     Case{FileCall::Sync, 0, FileError::NoRoom, 48}, Case{FileCall::Sync, 0, FileError::Failed, 14},
+                     Case{FileCall::Rename, 0, FileError::Failed, 14}}) {
+    SCOPED_TRACE(testing::Message() << "call " << static_cast<int>(fault.call) << " after " << fault.skip);
+    planFileFault(fault.call, fault.skip, fault.error);
     EXPECT_FALSE(SaveDocument(doc, name, DocFileType::Native));
-    setFileWriteFault(-1, 0);
+    clearFileFaults();
     EXPECT_EQ(pendingError(), fault.code);
     clearError();
     EXPECT_EQ(fileBytes(name), before) << "the old contents survive";
@@ -166,16 +172,72 @@ TEST(Document, FailedSavesLeaveThePreviousFileIntact) {
     EXPECT_EQ(doc.workbook().fileName, name);
     EXPECT_TRUE(doc.holdsFile()) << "the own file is held again";
   }
-  setRenameFault(true);
+  // A lock refused on the old file, by another holder or by the seam: 47, nothing written.
+  ReleaseDocumentFile(doc);
+  Document holder;
+  ASSERT_TRUE(HoldDocumentFile(holder, name));
   EXPECT_FALSE(SaveDocument(doc, name, DocFileType::Native));
-  EXPECT_EQ(pendingError(), 14u);
+  EXPECT_EQ(pendingError(), 47u);
+  clearError();
+  EXPECT_FALSE(doc.holdsFile());
+  ReleaseDocumentFile(holder);
+  planFileFault(FileCall::Lock, 0, FileError::Locked);
+  EXPECT_FALSE(SaveDocument(doc, name, DocFileType::Native));
+  clearFileFaults();
+  EXPECT_EQ(pendingError(), 47u);
   clearError();
   EXPECT_EQ(fileBytes(name), before);
   EXPECT_EQ(folder.entries(), 1u);
-  // And once the disk has room again the save goes through.
-  ASSERT_TRUE(SaveDocument(doc, name, DocFileType::Native));
+  EXPECT_TRUE(doc.workbook().modified);
+
+  // Once the rename is done the save stands, even when the folder cannot be synced.
+  planFileFault(FileCall::Sync, 1, FileError::Failed);
+  ASSERT_TRUE(SaveDocument(doc, name, DocFileType::Native)) << pendingError();
+  clearFileFaults();
   EXPECT_NE(fileBytes(name), before);
+  EXPECT_EQ(folder.entries(), 1u);
   EXPECT_FALSE(doc.workbook().modified);
+  EXPECT_TRUE(doc.holdsFile());
+
+  // A refused lock when opening is the share violation too, and the file is not held.
+  ReleaseDocumentFile(doc);
+  Document reader;
+  planFileFault(FileCall::Lock, 0, FileError::Locked);
+  EXPECT_FALSE(OpenDocument(reader, name));
+  clearFileFaults();
+  EXPECT_EQ(pendingError(), 47u);
+  EXPECT_FALSE(reader.holdsFile());
+  clearError();
+  // Any other lock failure is a plain open failure.
+  planFileFault(FileCall::Lock, 0, FileError::Failed);
+  EXPECT_FALSE(OpenDocument(reader, name));
+  clearFileFaults();
+  EXPECT_EQ(pendingError(), 11u);
+  clearError();
+  ASSERT_TRUE(OpenDocument(reader, name));
+  EXPECT_TRUE(reader.holdsFile());
+}
+
+TEST(Document, SavesReplaceWhatALinkNamesAndKeepItsPermissions) {
+  clearError();
+  TempFolder folder;
+  std::u16string name = folder.file("real.kp");
+  std::u16string link = folder.file("link.kp");
+  Document doc;
+  ASSERT_TRUE(SaveDocument(doc, name, DocFileType::Native));
+  ReleaseDocumentFile(doc);
+  fs::permissions(utf16ToUtf8(name), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  fs::create_symlink(utf16ToUtf8(name), utf16ToUtf8(link));
+  doc.workbook().sheetAt(0)->setCell(0, 0, CellRecord{numberValue(7), -1});
+  ASSERT_TRUE(SaveDocument(doc, link, DocFileType::Native)) << pendingError();
+  EXPECT_TRUE(fs::is_symlink(utf16ToUtf8(link))) << "the link survives the save";
+  EXPECT_EQ(fs::status(utf16ToUtf8(name)).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  ReleaseDocumentFile(doc);
+  Document reader;
+  ASSERT_TRUE(OpenDocument(reader, name));
+  EXPECT_EQ(reader.workbook().sheetAt(0)->cellValue(0, 0).number(), 7);
+  EXPECT_EQ(folder.entries(), 2u);
 }
 
 TEST(Document, PasswordsAndFormatsWithoutReaders) {

@@ -1,0 +1,82 @@
+// Files, folders and advisory locks of the host, and the test hook that makes chosen calls fail.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace kelp {
+
+/// Why a file call failed, as far as any caller acts on it; every call that returns
+/// one must be looked at. Paths are UTF-8.
+enum class [[nodiscard]] FileError : uint8_t {
+  None = 0,
+  NotFound,  // the name, or a folder on its way, does not exist
+  Exists,    // exclusive creation met a name already taken
+  Locked,    // another open file holds the lock
+  NoRoom,    // the disk or the quota is full
+  Failed,    // anything else
+};
+
+enum class FileAccess : uint8_t { Read, ReadWrite };
+
+/// An open file; closing it, or destroying it, drops its lock.
+class File {
+ public:
+  File() = default;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  ~File();
+
+  /// Opens an existing file, closing whatever this one held before.
+  FileError open(const std::string& path, FileAccess access);
+  /// Creates a new file for reading and writing; Exists when the name is taken.
+  FileError create(const std::string& path);
+  /// Creates a new hidden file beside `path`, named after it and unique among
+  /// processes; `created` receives its name.
+  FileError createBeside(const std::string& path, std::string& created);
+  bool isOpen() const { return m_fd >= 0; }
+  void close();
+
+  /// Takes the whole-file lock without waiting. Until this file is closed no other open
+  /// file can take it, in this process or another; Locked when another one has it.
+  FileError lock();
+  /// Writes all `count` bytes at the current position.
+  FileError write(const void* bytes, size_t count);
+  /// Up to `count` bytes, fewer only at the end of the file; -1 on failure.
+  int64_t read(void* bytes, size_t count);
+  bool seek(uint64_t offset);
+  /// Brings the contents written so far onto the disk.
+  FileError sync();
+  /// Gives this file the access permissions of `model`.
+  bool copyPermissions(const File& model);
+
+ private:
+  int m_fd = -1;
+};
+
+/// Replaces `to` by `from` in one step: `to` names the old file or the new, never neither.
+FileError renameFile(const std::string& from, const std::string& to);
+FileError removeFile(const std::string& path);
+/// Creates one folder level.
+FileError createFolder(const std::string& folder);
+/// Brings the folder's entries (a rename into it) onto the disk.
+FileError syncFolder(const std::string& folder);
+/// True when anything, a file or a folder, goes by the name.
+bool pathExists(const std::string& path);
+/// The file a symbolic link leads to; any other path comes back as it is.
+std::string followLink(const std::string& path);
+/// The folder part of `path`: "." when it has none, "/" at the root.
+std::string folderOf(const std::string& path);
+
+/// Test hook: the calls a planned fault can hit. Sync covers files and folders.
+enum class FileCall : uint8_t { Write, Sync, Rename, Lock };
+/// Test hook: once `skip` calls of the kind have succeeded, every further one fails
+/// with `error` until the faults are cleared. For Write, `skip` counts bytes, and the
+/// write that reaches it is cut short there.
+void planFileFault(FileCall call, uint64_t skip, FileError error);
+void clearFileFaults();
+
+}  // namespace kelp

@@ -1,0 +1,234 @@
+// Tests of the host file services: locks across processes, replacing renames, planned faults.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/File.h"
+#include "platform/System.h"
+
+namespace kelp {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TempFolder {
+  std::string path;
+  TempFolder() {
+    char name[] = "/tmp/kelp-file-XXXXXX";
+    path = ::mkdtemp(name);
+  }
+  ~TempFolder() {
+    clearFileFaults();
+    fs::remove_all(path);
+  }
+  std::string file(const char* name) const { return path + "/" + name; }
+  size_t entries() const { return static_cast<size_t>(std::distance(fs::directory_iterator(path), fs::directory_iterator())); }
+};
+
+std::string contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+  File file;
+  ASSERT_EQ(file.create(path), FileError::None) << path;
+  ASSERT_EQ(file.write(text.data(), text.size()), FileError::None);
+}
+
+// What a fresh process gets when it opens `path` and asks for the lock.
+int lockInChild(const std::string& path) {
+  pid_t child = ::fork();
+  if (child == 0) {
+    File file;
+    FileError error = file.open(path, FileAccess::Read);
+    if (error == FileError::None) error = file.lock();
+    ::_exit(static_cast<int>(error));
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(File, TheLockKeepsOutEveryOtherOpenerUntilClosed) {
+  TempFolder folder;
+  std::string path = folder.file("held.kp");
+  writeFile(path, "contents");
+  File holder;
+  ASSERT_EQ(holder.open(path, FileAccess::ReadWrite), FileError::None);
+  ASSERT_EQ(holder.lock(), FileError::None);
+
+  // A second open file of this very process is refused, not only other processes.
+  File second;
+  ASSERT_EQ(second.open(path, FileAccess::Read), FileError::None);
+  EXPECT_EQ(second.lock(), FileError::Locked);
+  EXPECT_EQ(lockInChild(path), static_cast<int>(FileError::Locked));
+
+  // Moving the file keeps the lock with it; only closing lets go.
+  File moved = std::move(holder);
+  EXPECT_FALSE(holder.isOpen());
+  EXPECT_EQ(lockInChild(path), static_cast<int>(FileError::Locked));
+  moved.close();
+  EXPECT_EQ(lockInChild(path), static_cast<int>(FileError::None));
+  EXPECT_EQ(second.lock(), FileError::None);
+  EXPECT_EQ(lockInChild(path), static_cast<int>(FileError::Locked)) << "now the second one holds it";
+}
+
+TEST(File, RenameReplacesTheOldFileOnlyWhenItSucceeds) {
+  TempFolder folder;
+  std::string target = folder.file("book.kp");
+  std::string fresh = folder.file("fresh");
+  writeFile(target, "old contents");
+  writeFile(fresh, "new");
+
+  planFileFault(FileCall::Rename, 0, FileError::Failed);
+  EXPECT_EQ(renameFile(fresh, target), FileError::Failed);
+  clearFileFaults();
+  EXPECT_EQ(contents(target), "old contents");
+  EXPECT_EQ(contents(fresh), "new");
+
+  // Real refusals leave both names as they were too.
+  EXPECT_EQ(renameFile(folder.file("missing"), target), FileError::NotFound);
+  fs::create_directory(folder.file("sub"));
+  writeFile(folder.file("sub/inside"), "x");
+  EXPECT_EQ(renameFile(fresh, folder.file("sub")), FileError::Failed);
+  EXPECT_EQ(contents(target), "old contents");
+  EXPECT_EQ(contents(folder.file("sub/inside")), "x");
+
+  // A reader of the old file keeps reading the old contents after the replacement.
+  File reader;
+  ASSERT_EQ(reader.open(target, FileAccess::Read), FileError::None);
+  EXPECT_EQ(renameFile(fresh, target), FileError::None);
+  EXPECT_EQ(contents(target), "new");
+  EXPECT_FALSE(pathExists(fresh));
+  char bytes[32] = {};
+  EXPECT_EQ(reader.read(bytes, sizeof bytes), 12);
+  EXPECT_EQ(std::string(bytes), "old contents");
+  EXPECT_EQ(syncFolder(folder.path), FileError::None);
+}
+
+TEST(File, PlannedFaultsHitTheChosenCallsUntilCleared) {
+  TempFolder folder;
+  std::string path = folder.file("data");
+  File file;
+  ASSERT_EQ(file.create(path), FileError::None);
+
+  // A write reaching the planned byte is cut short there; every later one fails too.
+  planFileFault(FileCall::Write, 5, FileError::NoRoom);
+  EXPECT_EQ(file.write("abc", 3), FileError::None);
+  EXPECT_EQ(file.write("defg", 4), FileError::NoRoom);
+  EXPECT_EQ(contents(path), "abcde");
+  EXPECT_EQ(file.write("h", 1), FileError::NoRoom);
+  EXPECT_EQ(file.sync(), FileError::None) << "only writes were planned to fail";
+  clearFileFaults();
+  EXPECT_EQ(file.write("h", 1), FileError::None);
+  EXPECT_EQ(contents(path), "abcdeh");
+
+  // Syncs count files and folders alike.
+  planFileFault(FileCall::Sync, 1, FileError::Failed);
+  EXPECT_EQ(file.sync(), FileError::None);
+  EXPECT_EQ(syncFolder(folder.path), FileError::Failed);
+  EXPECT_EQ(file.sync(), FileError::Failed);
+  clearFileFaults();
+  EXPECT_EQ(file.sync(), FileError::None);
+
+  planFileFault(FileCall::Lock, 1, FileError::Locked);
+  EXPECT_EQ(file.lock(), FileError::None);
+  File other;
+  ASSERT_EQ(other.open(path, FileAccess::Read), FileError::None);
+  EXPECT_EQ(other.lock(), FileError::Locked);
+  file.close();
+  EXPECT_EQ(other.lock(), FileError::Locked) << "the planned fault, not the lock, refuses it now";
+  clearFileFaults();
+  EXPECT_EQ(other.lock(), FileError::None);
+
+  // Real failures come back as the same few kinds.
+  File missing;
+  EXPECT_EQ(missing.open(folder.file("none"), FileAccess::Read), FileError::NotFound);
+  EXPECT_FALSE(missing.isOpen());
+  EXPECT_EQ(missing.create(path), FileError::Exists);
+  EXPECT_EQ(createFolder(folder.path), FileError::Exists);
+  EXPECT_EQ(removeFile(folder.file("none")), FileError::NotFound);
+  EXPECT_EQ(removeFile(path), FileError::None);
+  EXPECT_FALSE(pathExists(path));
+}
+
+TEST(File, NamesFoldersAndPermissions) {
+  TempFolder folder;
+  std::string book = folder.file("book.kp");
+  File first, second;
+  std::string firstName, secondName;
+  ASSERT_EQ(first.createBeside(book, firstName), FileError::None);
+  ASSERT_EQ(second.createBeside(book, secondName), FileError::None);
+  EXPECT_NE(firstName, secondName);
+  EXPECT_EQ(firstName.rfind(folder.path + "/.book.kp.kelp-", 0), 0u) << firstName;
+  EXPECT_TRUE(pathExists(firstName) && pathExists(secondName));
+  EXPECT_EQ(folder.entries(), 2u);
+  std::string lost;
+  File nowhere;
+  EXPECT_EQ(nowhere.createBeside(folder.file("no/book.kp"), lost), FileError::NotFound);
+  EXPECT_EQ(createFolder(folder.file("no")), FileError::None);
+  EXPECT_EQ(nowhere.createBeside(folder.file("no/book.kp"), lost), FileError::None);
+
+  EXPECT_EQ(folderOf("book.kp"), ".");
+  EXPECT_EQ(folderOf("/book.kp"), "/");
+  EXPECT_EQ(folderOf("/a/b/book.kp"), "/a/b");
+
+  writeFile(book, "x");
+  fs::create_symlink(book, folder.file("link.kp"));
+  EXPECT_EQ(fs::path(followLink(folder.file("link.kp"))), fs::canonical(book));
+  EXPECT_EQ(followLink(book), book);
+  EXPECT_EQ(followLink(folder.file("none")), folder.file("none"));
+  EXPECT_TRUE(pathExists(folder.path)) << "a folder is a name that exists";
+
+  ASSERT_EQ(::chmod(book.c_str(), 0640), 0);
+  File model;
+  ASSERT_EQ(model.open(book, FileAccess::Read), FileError::None);
+  EXPECT_TRUE(first.copyPermissions(model));
+  struct stat info;
+  ASSERT_EQ(::stat(firstName.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+
+  // Reads stop at the end, from wherever the file was positioned.
+  ASSERT_EQ(first.write("hello", 5), FileError::None);
+  ASSERT_TRUE(first.seek(1));
+  char bytes[8] = {};
+  EXPECT_EQ(first.read(bytes, sizeof bytes), 4);
+  EXPECT_EQ(std::string(bytes), "ello");
+  EXPECT_EQ(first.read(bytes, sizeof bytes), 0);
+}
+
+TEST(System, TheClockReadsTheLocalDateAndTime) {
+  // Read again when a second boundary fell between the readings.
+  std::time_t before = 0, after = 1;
+  LocalTime now;
+  uint64_t ms = 0;
+  for (int attempt = 0; attempt < 5 && before != after; ++attempt) {
+    before = std::time(nullptr);
+    now = localTimeNow();
+    ms = wallClockMilliseconds();
+    after = std::time(nullptr);
+  }
+  ASSERT_EQ(before, after);
+  std::tm local{};
+  localtime_r(&before, &local);
+  EXPECT_EQ(now.year, local.tm_year + 1900);
+  EXPECT_EQ(now.month, local.tm_mon + 1);
+  EXPECT_EQ(now.day, local.tm_mday);
+  EXPECT_EQ(now.hour, local.tm_hour);
+  EXPECT_EQ(now.minute, local.tm_min);
+  EXPECT_EQ(now.second, local.tm_sec);
+  // time() may read a coarser clock, a few milliseconds behind.
+  EXPECT_LE(std::llabs(static_cast<long long>(ms / 1000) - static_cast<long long>(before)), 1);
+}
+
+}  // namespace
+}  // namespace kelp
