@@ -1,6 +1,7 @@
 // Command programs and the undo list: recording, the ten-entry limit, the redo tail,
 // the editing operations and the ownership of the values programs carry.
 #include <cstring>
+#include <map>
 
 #include "CommandTestSupport.h"
 #include "formula/Compiler.h"
@@ -27,11 +28,34 @@ TEST_F(CommandsTest, EmitCommandWritesTheCallAndDiscardsItsResult) {
   const uint8_t* p = sink.data();
   EXPECT_EQ(p[0], static_cast<uint8_t>(Op::Call));
   EXPECT_EQ(readU16(p + 1), 207);
-  EXPECT_EQ(p[3], 4);  // the catalogue's count
+  EXPECT_EQ(p[3], commandArgumentCount(CommandFunction::SetCell));
   EXPECT_EQ(p[4], static_cast<uint8_t>(Op::Discard));
   EXPECT_EQ(readU16(p + 6), 225);
-  EXPECT_EQ(p[8], 1);  // the mode it pops, though the catalogue row says 0
+  EXPECT_EQ(p[8], commandArgumentCount(CommandFunction::Clear));
   EXPECT_EQ(p[9], static_cast<uint8_t>(Op::Discard));
+}
+
+TEST_F(CommandsTest, ArgumentCountsAgreeWithTheCatalogue) {
+  // Where a command pops another count than its catalogue row gives, the row is the
+  // one that is off, and the reason is written here.
+  const std::map<int32_t, int> differs = {
+      {CommandFunction::WholeStyle, 21},  // eleven style words, nine font fields and the face
+      {CommandFunction::Clear, 1},        // the clear mode
+  };
+  int bound = 0;
+  for (int32_t i = FunctionIndex::FirstInternal; i < FunctionIndex::FirstTaskOnly; ++i) {
+    const FunctionRow& row = functionRow(i);
+    int count = commandArgumentCount(i);
+    auto listed = differs.find(i);
+    if (listed != differs.end()) {
+      EXPECT_EQ(count, listed->second) << i;
+    } else {
+      EXPECT_GE(count, row.minArgs) << i;
+      EXPECT_LE(count, row.maxArgs) << i;
+    }
+    if (row.implementation) ++bound;
+  }
+  EXPECT_GE(bound, 20);  // the editing commands are bound by startEditing
 }
 
 TEST_F(CommandsTest, OnlyTheLastTenCommandsUndo) {
