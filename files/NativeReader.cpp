@@ -109,13 +109,11 @@ class NativeReader {
 };
 
 NativeReader::~NativeReader() {
-  // Entries that no cell or formula took stay at count 0; freeing the formulas first
-  // gives back the texts they held, so only texts still unreferenced are freed after.
-  for (uint32_t handle : m_formulas)
-    if (handle != NoHandle && formulaPool().isLive(handle) && formulaPool().refCount(handle) == 0)
-      formulaPool().release(handle);
-  for (uint32_t handle : m_strings)
-    if (handle != NoHandle && textPool().isLive(handle) && textPool().refCount(handle) == 0) textPool().release(handle);
+  // The reader holds one reference on every table entry while it reads, so that a
+  // name or formula released on the way cannot free a text a later cell still names.
+  // Formulas go first: freeing one gives back the texts it held.
+  for (uint32_t handle : m_formulas) formulaPool().release(handle);
+  for (uint32_t handle : m_strings) textPool().release(handle);
 }
 
 bool NativeReader::checkTokens(const uint8_t* tokens, uint32_t length, uint32_t nameLimit) const {
@@ -552,7 +550,7 @@ bool NativeReader::readString(uint16_t, RecordIn& in) {
   if (in.bad()) return true;
   uint32_t handle = NoHandle;
   if (!text.empty()) {
-    handle = textPool().add(text.c_str(), (text.size() + 1) * sizeof(char16_t), 0);
+    handle = textPool().add(text.c_str(), (text.size() + 1) * sizeof(char16_t), 1);
     if (handle == NoHandle) return false;
   }
   m_strings.push_back(handle);
@@ -596,7 +594,7 @@ bool NativeReader::readFormulaCount(uint16_t, RecordIn& in) {
 bool NativeReader::readFormula(uint16_t, RecordIn& in) {
   std::vector<uint8_t> tokens;
   if (!readBlob(in, tokens)) return true;
-  uint32_t handle = addFormula(tokens.data(), static_cast<uint32_t>(tokens.size()), 0,
+  uint32_t handle = addFormula(tokens.data(), static_cast<uint32_t>(tokens.size()), 1,
                                static_cast<uint32_t>(m_nameMap.size()));
   if (handle == NoHandle) return false;
   m_formulas.push_back(handle);
