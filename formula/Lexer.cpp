@@ -493,7 +493,9 @@ void nextToken(FormulaLexer& lexer, bool allowComments) {
     return;
   }
   char16_t c = lexer.text[lexer.pos];
-  if (c == u'!' && at(lexer, lexer.pos + 1) == u'!') {
+  // "!!" starts an error literal only before its word; "!!" alone is two "!" tokens.
+  char16_t afterBangs = at(lexer, lexer.pos + 2);
+  if (c == u'!' && at(lexer, lexer.pos + 1) == u'!' && isNameCharacter(afterBangs) && afterBangs != u'_') {
     readErrorLiteral(lexer);
     return;
   }

@@ -43,6 +43,8 @@ expect "cells on other sheets" $'12\n10' 0 -- \
   eval --set A1=5 --set A2=7 --set Sheet2!B3==Sheet1!A1*2 "=Sum(A1:A2)" --at Sheet1!C1 "=Sheet2!B3"
 expect "compile errors keep the other lines" $'error 1: Unexpected end of formula at 2\n3\nerror 29: Unknown name at 0' 1 -- \
   eval "=1+" "=1+2" "=Nope(1)"
+expect "two bangs without a word are two tokens" $'error 4: Unexpected token at 0\nerror 4: Unexpected token at 0\nerror 2: Unexpected character at 0' 1 -- \
+  eval "=!!" "=!!+1" "=!!Div0"
 expect "entries typed as a user would" $'0.5\ntrue\nhello\n-5' 0 -- eval "50%" "TRUE" "'hello" "-5"
 expect "values in a range count differently from values given directly" $'1\n7\n1\n1\n3\n3\n1\n1' 0 -- \
   eval --set A1=1 --set A2=TRUE --set "A3='5" "=Sum(Sheet1!A1:A3)" '=Sum(1,TRUE,"5")' "=Count(Sheet1!A1:A3)" \

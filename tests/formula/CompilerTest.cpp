@@ -271,6 +271,12 @@ TEST_F(CompilerTest, EveryErrorComesWithItsPosition) {
   EXPECT_EQ(compile(u"="), "error 1 at 0");
   EXPECT_EQ(compile(u"=1#"), "error 2 at 1");
   EXPECT_EQ(compile(u"=!!Div0"), "error 2 at 0");
+  EXPECT_EQ(compile(u"=!!9"), "error 2 at 0") << "a digit starts an error word too";
+  // Without a word after it "!!" is two "!" tokens, which start no operand.
+  EXPECT_EQ(compile(u"=!!"), "error 4 at 0");
+  EXPECT_EQ(compile(u"=!!+1"), "error 4 at 0");
+  EXPECT_EQ(compile(u"=1+!! NA"), "error 4 at 2");
+  EXPECT_EQ(compile(u"=1!!"), "error 4 at 1");
   EXPECT_EQ(compile(u"=[Book!A1"), "error 2 at 0");
   EXPECT_EQ(compile(u"=."), "error 2 at 0");
   EXPECT_EQ(compile(u"=1e400"), "error 3 at 0");
