@@ -390,12 +390,17 @@ void readName(FormulaLexer& lexer) {
     }
   }
   std::u16string_view name = readNameRun(lexer, lexer.pos);
-  if (equalsIgnoreCase(name, u"true") || equalsIgnoreCase(name, u"false")) {
-    lexer.token = TokenKind::Logical;
-    lexer.logical = equalsIgnoreCase(name, u"true") ? 1 : 0;
-    return;
-  }
   Workbook* workbook = lexer.workbook;
+  if (equalsIgnoreCase(name, u"true") || equalsIgnoreCase(name, u"false")) {
+    // Before "(" they are the functions True() and False(), which formula text writes so.
+    size_t next = lexer.pos;
+    while (isSpace(at(lexer, next))) ++next;
+    if (!workbook || at(lexer, next) != u'(') {
+      lexer.token = TokenKind::Logical;
+      lexer.logical = equalsIgnoreCase(name, u"true") ? 1 : 0;
+      return;
+    }
+  }
   // Entries need only the logical names; the rest would cost a catalogue search per cell.
   if (workbook) {
     int32_t function = findFunction(name);

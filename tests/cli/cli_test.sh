@@ -45,6 +45,7 @@ expect "compile errors keep the other lines" $'error 1: Unexpected end of formul
   eval "=1+" "=1+2" "=Nope(1)"
 expect "two bangs without a word are two tokens" $'error 4: Unexpected token at 0\nerror 4: Unexpected token at 0\nerror 2: Unexpected character at 0' 1 -- \
   eval "=!!" "=!!+1" "=!!Div0"
+expect "True() and False() are functions" $'true\nfalse\ntrue' 0 -- eval "=True()" "=False()" "=Not(false)"
 expect "entries typed as a user would" $'0.5\ntrue\nhello\n-5' 0 -- eval "50%" "TRUE" "'hello" "-5"
 expect "values in a range count differently from values given directly" $'1\n7\n1\n1\n3\n3\n1\n1' 0 -- \
   eval --set A1=1 --set A2=TRUE --set "A3='5" "=Sum(Sheet1!A1:A3)" '=Sum(1,TRUE,"5")' "=Count(Sheet1!A1:A3)" \

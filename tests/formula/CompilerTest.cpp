@@ -229,6 +229,16 @@ TEST_F(CompilerTest, FunctionCallsCheckTheCatalogue) {
   ASSERT_GE(task, FunctionIndex::FirstInternal);
   EXPECT_EQ(compile(u"=MsgBox(1)"), "error 29 at 0") << "task functions are unknown in cells";
   EXPECT_EQ(compile(u"MsgBox(\"hi\")", true), "String Call Discard");
+
+  // True and False are logicals, and functions where "(" follows, as formula text writes them.
+  ASSERT_EQ(compile(u"=True()"), "Call");
+  EXPECT_EQ(readU16(sink.data() + 1), FunctionIndex::True);
+  EXPECT_EQ(sink.data()[3], 0);
+  ASSERT_EQ(compile(u"=FALSE ()+true"), "Call Logical Add");
+  EXPECT_EQ(readU16(sink.data() + 1), FunctionIndex::False);
+  EXPECT_EQ(compile(u"=If(true,false(),True)"), "Logical JumpIfFalse Call Jump Logical Jump Call");
+  EXPECT_EQ(compile(u"=True(1)"), "error 18 at 6");
+  EXPECT_EQ(compile(u"=true)"), "error 4 at 4");
 }
 
 // Follows a jump the way the evaluator will: returns the position execution goes to.

@@ -125,6 +125,18 @@ TEST_F(FormulaTextTest, ShowsWhatWasTyped) {
   EXPECT_EQ(shown(u"=10/5"), u"=10/5");
 }
 
+TEST_F(FormulaTextTest, TrueAndFalseCallsReadBackAsCalls) {
+  EXPECT_EQ(shown(u"=true()"), u"=True()");
+  EXPECT_EQ(shown(u"=If(False(),TRUE,true())"), u"=If(False(),true,True())");
+  const uint8_t* once = compiled(u"=True()+FALSE()");
+  ASSERT_NE(once, nullptr);
+  std::u16string text;
+  ASSERT_TRUE(formulaText(*book, once, CellPosition{0, 0, 0}, text));
+  const uint8_t* again = compiled(text);
+  ASSERT_NE(again, nullptr) << utf16ToUtf8(text);
+  EXPECT_EQ(normalised(once), normalised(again));
+}
+
 TEST_F(FormulaTextTest, SheetPrefixesAreQuotedWhenTheyMustBe) {
   EXPECT_EQ(shown(u"='My Sheet'!A1"), u"='My Sheet'!A1");
   EXPECT_EQ(shown(u"=data!A1"), u"=Data!A1");
