@@ -52,6 +52,20 @@ int fullYear(int64_t year) {
 
 int clampField(int64_t value) { return static_cast<int>(value > Saturated ? Saturated : value); }
 
+// The serial of checked fields into the lexer; error 32 for fields that name no date or a
+// moment the display cannot show (a time on 31 December 9999, or on 1 January 100).
+bool makeSerial(FormulaLexer& lexer, int year, int month, int day, int64_t hour, int64_t minute, int64_t second) {
+  double serial = 0;
+  if (!serialFromFields(year, month, day, clampField(hour), clampField(minute), clampField(second), 0, true,
+                        serial) ||
+      serial < MinSerial || serial > MaxSerial) {
+    fail(lexer, static_cast<uint32_t>(Err::InvalidDateTime));
+    return false;
+  }
+  lexer.number = serial;
+  return true;
+}
+
 // The time after "hour:" at `position`: minutes, optional seconds and an AM/PM word.
 // False with error 32 when the digits are missing or the fields make no valid time.
 bool readTimePart(FormulaLexer& lexer, size_t& position, int64_t hour, int year, int month, int day) {
@@ -91,14 +105,7 @@ bool readTimePart(FormulaLexer& lexer, size_t& position, int64_t hour, int year,
     position = wordEnd;
   }
   lexer.hasTime = true;
-  double serial = 0;
-  if (!serialFromFields(year, month, day, clampField(hour), clampField(minute), clampField(second), 0, true,
-                        serial)) {
-    fail(lexer, static_cast<uint32_t>(Err::InvalidDateTime));
-    return false;
-  }
-  lexer.number = serial;
-  return true;
+  return makeSerial(lexer, year, month, day, hour, minute, second);
 }
 
 // A date, a time or both at the current position. False when the text is no date
@@ -159,12 +166,7 @@ bool readDateTime(FormulaLexer& lexer) {
       return true;
     }
   }
-  double serial = 0;
-  if (!serialFromFields(fullYearValue, clampField(month), clampField(day), 0, 0, 0, 0, true, serial)) {
-    fail(lexer, static_cast<uint32_t>(Err::InvalidDateTime));
-    return false;
-  }
-  lexer.number = serial;
+  if (!makeSerial(lexer, fullYearValue, clampField(month), clampField(day), 0, 0, 0)) return false;
   lexer.pos = position;
   lexer.token = TokenKind::DateTime;
   return true;

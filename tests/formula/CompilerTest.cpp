@@ -139,6 +139,15 @@ TEST_F(CompilerTest, DatesNeedASecondSeparatorSoDivisionStaysDivision) {
   EXPECT_EQ(compile(u"=2/30/05"), "error 32 at 0");
   EXPECT_EQ(compile(u"=1+13:75"), "error 32 at 2");
   EXPECT_EQ(compile(u"=1:"), "error 32 at 0");
+  // The first and last days hold no time that the display could show.
+  ASSERT_EQ(compile(u"=12/31/9999"), "DateTime");
+  EXPECT_EQ(readDouble(sink.data() + 1), MaxSerial);
+  EXPECT_EQ(compile(u"=1+12/31/9999 23:59"), "error 32 at 2");
+  ASSERT_EQ(compile(u"=1/1/100"), "DateTime");
+  EXPECT_EQ(readDouble(sink.data() + 1), MinSerial);
+  EXPECT_EQ(compile(u"=1/1/100 0:01"), "error 32 at 0");
+  EXPECT_EQ(compile(u"=12/30/9999 23:59:59"), "DateTime");
+  EXPECT_EQ(compile(u"=1/2/100 0:01"), "DateTime");
 }
 
 TEST_F(CompilerTest, LiteralsCarryTheirPayloads) {
