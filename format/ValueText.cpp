@@ -179,7 +179,9 @@ void generalDateText(double serial, std::u16string& out) {
     return;
   }
   const LocaleSettings& locale = currentLocale();
-  if (serial >= 1.0) appendDatePicture(fields, locale.pictures[PictureSlot::ShortDate], out, locale);
+  // Times alone live on 30 December 1899, so that day shows no date; every other does.
+  if (fields.year != 1899 || fields.month != 12 || fields.day != 30)
+    appendDatePicture(fields, locale.pictures[PictureSlot::ShortDate], out, locale);
   if (serial != 0 && serial == std::floor(serial)) return;  // a whole date shows no time
   if (!out.empty()) out.push_back(u' ');
   appendTimePicture(fields, locale.pictures[PictureSlot::Time24Seconds], out, locale);

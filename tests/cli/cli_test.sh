@@ -48,6 +48,8 @@ expect "two bangs without a word are two tokens" $'error 4: Unexpected token at 
 expect "True() and False() are functions" $'true\nfalse\ntrue' 0 -- eval "=True()" "=False()" "=Not(false)"
 expect "a moment the display cannot show stays text" $'12/31/9999 23:59\n12/31/99' 0 -- \
   eval "12/31/9999 23:59" "12/31/9999"
+expect "dates before the epoch show with their time" $'12/29/99\n12/29/99 6:00:00' 0 -- \
+  eval --set A1=12/29/1899 --set "A2=12/29/1899 6:00" --at Sheet1!B1 "=A1" "=A2"
 expect "entries typed as a user would" $'0.5\ntrue\nhello\n-5' 0 -- eval "50%" "TRUE" "'hello" "-5"
 expect "values in a range count differently from values given directly" $'1\n7\n1\n1\n3\n3\n1\n1' 0 -- \
   eval --set A1=1 --set A2=TRUE --set "A3='5" "=Sum(Sheet1!A1:A3)" '=Sum(1,TRUE,"5")' "=Count(Sheet1!A1:A3)" \

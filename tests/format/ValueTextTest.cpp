@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "format/DateSerial.h"
 #include "platform/Locale.h"
 
 using namespace kelp;
@@ -179,8 +180,13 @@ TEST_F(ValueText, DatesUnderGeneral) {
   EXPECT_EQ(dateNumber(38353.25, BuiltInFormat::General), u"1/1/05 6:00:00");
   EXPECT_EQ(dateNumber(1, BuiltInFormat::General), u"12/31/99");
   EXPECT_EQ(dateNumber(60, BuiltInFormat::General), u"2/28/00");
-  EXPECT_EQ(dateNumber(-1.25, BuiltInFormat::General), u"6:00:00");
   EXPECT_EQ(dateNumber(3e6, BuiltInFormat::General), u"!!ErrDateTime");
+  // Before the epoch too: negative serials count the time away from zero.
+  EXPECT_EQ(dateNumber(-1, BuiltInFormat::General), u"12/29/99");
+  EXPECT_EQ(dateNumber(-1.25, BuiltInFormat::General), u"12/29/99 6:00:00");
+  EXPECT_EQ(dateNumber(-0.25, BuiltInFormat::General), u"6:00:00") << "the epoch day shows no date";
+  EXPECT_EQ(dateNumber(MinSerial, BuiltInFormat::General), u"1/1/00");
+  EXPECT_EQ(dateNumber(0.9999999999, BuiltInFormat::General), u"12/31/99 0:00:00") << "rounded to the next day";
   // A date number under a number format still shows as a date.
   EXPECT_EQ(dateNumber(38353, BuiltInFormat::Fixed2), u"1/1/05");
   EXPECT_EQ(dateNumber(38353, BuiltInFormat::Text), u"1/1/05");
