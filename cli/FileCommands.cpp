@@ -77,7 +77,7 @@ std::u16string cellText(int32_t column, int32_t row) {
 }
 
 /// What a cell shows in `cat`: its display text under its own number format, its
-/// formula, or its value under General.
+/// formula, or its value as it is typed.
 std::u16string cellShown(const Workbook& book, const Sheet& sheet, int32_t column, int32_t row,
                          const FileOptions& options) {
   std::u16string text;
@@ -91,7 +91,7 @@ std::u16string cellShown(const Workbook& book, const Sheet& sheet, int32_t colum
   }
   const CellValue& value = effectiveValue(cell->value);
   if (options.raw) {
-    valueToText(value, text);
+    (void)editableText(value, text);  // never a formula here
     return text;
   }
   uint32_t format = book.style(sheet.effectiveStyle(column, row)).numberFormat;

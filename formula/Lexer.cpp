@@ -45,8 +45,7 @@ int64_t readUnsigned(const FormulaLexer& lexer, size_t& position) {
 }
 
 int fullYear(int64_t year) {
-  if (year < 30) return static_cast<int>(2000 + year);
-  if (year < 100) return static_cast<int>(1900 + year);
+  if (year < 100) return yearFromTwoDigits(static_cast<int>(year));
   return static_cast<int>(year);
 }
 

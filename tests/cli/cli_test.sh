@@ -69,6 +69,11 @@ expect "set makes a new workbook" "" 0 -- set "$work/a.kp" A1=Item B1=Price A2=A
 expect "cat shows display texts under each format" \
   $'Item\tPrice\t\nApple\t1.5\t50.00%\nPear\t2.25\t1/15/26\nTotal\t3.75\t' 0 -- cat "$work/a.kp"
 expect_line "cat --formulas" 4 $'Total\t=Sum(B2:B3)\t' -- cat "$work/a.kp" --formulas --sheet 1
+expect "set dates that two-digit years would move" "" 0 -- set "$work/d.kp" A1=1/1/1905 "A2==1/1/1925+0" \
+  "A3=12/31/9999 23:59" A4=1/1/2005
+expect "cat --raw writes years that read back" $'1/1/1905\n1/1/1925\n12/31/9999 23:59\n1/1/05' 0 -- cat "$work/d.kp" --raw
+expect "cat --formulas too" $'1/1/05\n=1/1/1925+0\n12/31/9999 23:59\n1/1/05' 0 -- cat "$work/d.kp" --formulas
+expect "the same under day-month-year" $'1.1.1905\n=1.1.1925+0\n12/31/9999 23:59\n1.1.05' 0 -- cat "$work/d.kp" --raw --formulas --locale de_DE
 expect "set on an existing file recalculates" "" 0 -- set "$work/a.kp" B2=10
 expect_line "the total follows" 4 $'Total\t12.25\t' -- cat "$work/a.kp" --raw --sheet Sheet1
 expect "set -o leaves the original" "" 0 -- set "$work/a.kp" B3=1 -o "$work/b.kp"

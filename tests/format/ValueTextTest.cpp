@@ -198,6 +198,52 @@ TEST_F(ValueText, DatesUnderGeneral) {
   EXPECT_EQ(dateNumber(38384, BuiltInFormat::General), u"05/2/1");
 }
 
+TEST_F(ValueText, EditableDatesKeepTheirCentury) {
+  auto editable = [](double serial) {
+    std::u16string out = u"stale";
+    EXPECT_TRUE(editableText(dateTimeValue(serial), out));
+    std::u16string direct;
+    editableDateText(serial, direct);
+    EXPECT_EQ(direct, out);
+    return out;
+  };
+  auto day = [](int year, int month, int dayOfMonth) {
+    double serial = 0;
+    EXPECT_TRUE(serialFromFields(year, month, dayOfMonth, 0, 0, 0, 0, true, serial));
+    return serial;
+  };
+  EXPECT_EQ(editable(day(1905, 1, 1)), u"1/1/1905");
+  EXPECT_EQ(editable(day(2005, 1, 1)), u"1/1/05");
+  EXPECT_EQ(editable(day(1929, 12, 31)), u"12/31/1929");
+  EXPECT_EQ(editable(day(1930, 1, 1)), u"1/1/30");
+  EXPECT_EQ(editable(day(2029, 12, 31)), u"12/31/29");
+  EXPECT_EQ(editable(day(2030, 1, 1) + 0.25), u"1/1/2030 6:00:00");
+  EXPECT_EQ(editable(-1.25), u"12/29/1899 6:00:00");
+  EXPECT_EQ(editable(1), u"12/31/1899");
+  EXPECT_EQ(editable(MinSerial), u"1/1/100");
+  EXPECT_EQ(editable(MaxSerial), u"12/31/9999");
+  EXPECT_EQ(editable(0.5), u"12:00:00");
+  EXPECT_EQ(editable(0), u"0:00:00");
+  // The display keeps the short year.
+  EXPECT_EQ(dateNumber(day(1905, 1, 1), BuiltInFormat::General), u"1/1/05");
+
+  selectLocale("en_GB");
+  EXPECT_EQ(editable(day(1905, 2, 1)), u"1/2/1905");
+  EXPECT_EQ(editable(day(2005, 2, 1)), u"1/2/05");
+  selectLocale("de_DE");
+  EXPECT_EQ(editable(day(1905, 2, 1) + 0.75), u"1.2.1905 18:00:00");
+  EXPECT_EQ(editable(day(1975, 2, 1)), u"1.2.75");
+  selectLocale("ja_JP");
+  EXPECT_EQ(editable(day(2105, 2, 1)), u"2105/2/1");
+
+  // Values other than dates show as valueToText shows them.
+  std::u16string out;
+  EXPECT_TRUE(editableText(logicalValue(true), out));
+  EXPECT_EQ(out, u"true");
+  EXPECT_TRUE(editableText(emptyValue(), out));
+  EXPECT_EQ(out, u"");
+}
+
 TEST_F(ValueText, DatesUnderDateFormats) {
   EXPECT_EQ(dateNumber(38353.25, BuiltInFormat::DateTime), u"1/1/05 6:00");
   EXPECT_EQ(dateNumber(38412, BuiltInFormat::DayMonthYear), u"1-Mar-05");
