@@ -81,6 +81,13 @@ expect "eval --book reads the workbook" $'11\n!!Val\n22' 0 -- eval --book "$work
 expect "convert to the native format" "" 0 -- convert "$work/a.kp" "$work/c.kp"
 expect "info" $'type: Kelp\nsheets: 3\n  Sheet1 (active): A1:C4\n  Sheet2: empty\n  Sheet3: empty\nvalues: 10\nformulas: 1\nnames: 0\ntasks: 0' 0 -- info "$work/c.kp"
 expect "a missing file fails" "" 1 -- cat "$work/missing.kp"
+# 100 terms of 1e9 show as 1000000000 each: too long for formula text.
+long="=1e9$(printf '+1e9%.0s' $(seq 99))"
+expect "set a formula too long to show" "" 0 -- set "$work/long.kp" A1=x "B1=$long" C1=y
+expect "cat --formulas shows why a formula cannot be shown" $'x\tFormula is too complex\ty' 1 -- \
+  cat "$work/long.kp" --formulas
+message=$("$kelpcli" cat "$work/long.kp" --formulas 2>&1 >/dev/null)
+check "the reason goes to stderr too" "kelpcli: Sheet1!B1: error 22: Formula is too complex" 1 "$message" $?
 expect "a format without a writer fails" "" 1 -- convert "$work/a.kp" "$work/a.dbf"
 printf 'not a workbook' > "$work/junk.kp"
 expect "a foreign file fails" "" 1 -- cat "$work/junk.kp"
