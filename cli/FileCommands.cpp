@@ -12,6 +12,7 @@
 #include "model/HandlePool.h"
 #include "model/Sheet.h"
 #include "model/Workbook.h"
+#include "platform/ErrorState.h"
 #include "platform/File.h"
 #include "platform/Text.h"
 
@@ -77,21 +78,25 @@ std::u16string cellText(int32_t column, int32_t row) {
 }
 
 /// What a cell shows in `cat`: its display text under its own number format, its
-/// formula, or its value under General.
+/// formula, or its value as it is typed. A formula too long to show gives the message
+/// of error 22 in its place, on stderr too, and makes `failed` true.
 std::u16string cellShown(const Workbook& book, const Sheet& sheet, int32_t column, int32_t row,
-                         const FileOptions& options) {
+                         const FileOptions& options, bool& failed) {
   std::u16string text;
   const CellRecord* cell = sheet.cellPtr(column, row);
   if (!cell || cell->value.kind == ValueKind::Empty) return text;
   if (options.formulas && cell->value.kind == ValueKind::Formula) {
-    const FormulaRecord* record = cell->value.formula();
-    formulaText(book, static_cast<const uint8_t*>(formulaPool().data(record->tokens)),
-                CellPosition{record->row, record->column, record->sheet}, text);
+    if (!editableText(cell->value, text)) {
+      std::u16string name = sheet.name + u"!" + cellText(column, row);
+      std::fprintf(stderr, "kelpcli: %s: error %u: %s\n", utf16ToUtf8(name).c_str(),
+                   static_cast<unsigned>(Err::FormulaTooComplex), utf16ToUtf8(text).c_str());
+      failed = true;
+    }
     return text;
   }
   const CellValue& value = effectiveValue(cell->value);
   if (options.raw) {
-    valueToText(value, text);
+    (void)editableText(value, text);  // never a formula here
     return text;
   }
   uint32_t format = book.style(sheet.effectiveStyle(column, row)).numberFormat;
@@ -121,16 +126,17 @@ int runCat(Args& args) {
   if (!sheet) return 0;
   int32_t lastRow = sheet->lastUsedRow(-1);
   int32_t lastColumn = sheet->lastUsedColumn();
+  bool failed = false;
   for (int32_t row = 0; row <= lastRow; ++row) {
     std::u16string line;
     for (int32_t column = 0; column <= lastColumn; ++column) {
       if (column > 0) line.push_back(u'\t');
-      line += cellShown(book, *sheet, column, row, options);
+      line += cellShown(book, *sheet, column, row, options, failed);
     }
     printLine(line);
   }
   std::fflush(stdout);
-  return 0;
+  return failed ? 1 : 0;
 }
 
 int runConvert(Args& args) {

@@ -13,6 +13,8 @@ constexpr int64_t kEpochDays = 693959;  // day count of 30 December 1899 from ye
 
 bool isLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
+int yearFromTwoDigits(int year) { return year < 30 ? 2000 + year : 1900 + year; }
+
 int daysInMonth(int year, int month) {
   static constexpr int lengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (month < 1 || month > 12) return 0;

@@ -19,6 +19,8 @@ bool serialFromFields(int year, int month, int day, int hour, int minute, int se
 /// The calendar fields of a serial; false outside MinSerial..MaxSerial.
 bool fieldsFromSerial(double serial, DateFields& out);
 bool isLeapYear(int year);
+/// The year a typed two-digit year (0-99) stands for: 2000-2029 for 0-29, 1900-1999 for 30-99.
+int yearFromTwoDigits(int year);
 int daysInMonth(int year, int month);
 
 }  // namespace kelp

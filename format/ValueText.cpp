@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "format/DateSerial.h"
+#include "platform/ErrorState.h"
 #include "platform/Locale.h"
 
 namespace kelp {
@@ -171,7 +172,12 @@ void fixedNumberText(double number, const NumberFormatRecord& format, std::u16st
   out += negative ? format.negativeSuffix : format.positiveSuffix;
 }
 
-void generalDateText(double serial, std::u16string& out) {
+namespace {
+
+// The date of a date number and its time unless it is a whole day. Times alone live
+// on 30 December 1899, so that day shows no date. With `readBack` a year that two digits
+// would put in another century is written in full.
+void dateText(double serial, bool readBack, std::u16string& out) {
   out.clear();
   DateFields fields;
   if (!fieldsFromSerial(serial, fields)) {
@@ -179,10 +185,38 @@ void generalDateText(double serial, std::u16string& out) {
     return;
   }
   const LocaleSettings& locale = currentLocale();
-  if (serial >= 1.0) appendDatePicture(fields, locale.pictures[PictureSlot::ShortDate], out, locale);
+  if (fields.year != 1899 || fields.month != 12 || fields.day != 30) {
+    bool fullYear = readBack && yearFromTwoDigits(fields.year % 100) != fields.year;
+    appendDatePicture(fields, locale.pictures[fullYear ? PictureSlot::LongYearDate : PictureSlot::ShortDate], out,
+                      locale);
+  }
   if (serial != 0 && serial == std::floor(serial)) return;  // a whole date shows no time
   if (!out.empty()) out.push_back(u' ');
   appendTimePicture(fields, locale.pictures[PictureSlot::Time24Seconds], out, locale);
+}
+
+}  // namespace
+
+void generalDateText(double serial, std::u16string& out) { dateText(serial, false, out); }
+
+void editableDateText(double serial, std::u16string& out) { dateText(serial, true, out); }
+
+bool editableText(const CellValue& value, std::u16string& out) {
+  if (value.kind == ValueKind::DateTime) {
+    editableDateText(value.number(), out);
+    return true;
+  }
+  if (value.kind != ValueKind::Formula) {
+    valueToText(value, out);
+    return true;
+  }
+  // Formula text always starts with "="; an empty one could not be made.
+  SavedErrorState saved = saveErrorState();
+  valueToText(value, out);
+  restoreErrorState(saved);
+  if (!out.empty()) return true;
+  out = errorMessage(static_cast<uint32_t>(Err::FormulaTooComplex));
+  return false;
 }
 
 bool datePictureText(double serial, const NumberFormatRecord& format, std::u16string& out) {

@@ -47,6 +47,13 @@ void fixedNumberText(double number, const NumberFormatRecord& format, std::u16st
 /// A date number under General: the short date, the "H:mm:ss" time, or both;
 /// "!!ErrDateTime" out of range.
 void generalDateText(double serial, std::u16string& out);
+/// A date number as it is typed to be read back: General's form, with a four-digit year
+/// where a two-digit one would read as another century.
+void editableDateText(double serial, std::u16string& out);
+/// The text editing a cell starts from: a formula's text, a date number as
+/// editableDateText writes it, anything else as valueToText shows it. False, with the
+/// message of error 22 in `out` and nothing reported, when a formula is too long to show.
+bool editableText(const CellValue& value, std::u16string& out);
 /// A date number under a date/time format; false with `out` empty out of range.
 bool datePictureText(double serial, const NumberFormatRecord& format, std::u16string& out);
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string_view>
 
+#include "format/ValueText.h"
 #include "formula/Lexer.h"
 #include "formula/Catalogue.h"
 #include "model/CellValue.h"
@@ -175,7 +176,7 @@ class Converter {
         valueToText(numberValue(readDouble(p)), text);
         break;
       case Op::DateTime:
-        valueToText(dateTimeValue(readDouble(p)), text);
+        editableDateText(readDouble(p), text);
         break;
       case Op::Integer:
         text = decimalText(static_cast<int32_t>(readU32(p)));

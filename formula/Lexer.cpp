@@ -45,12 +45,25 @@ int64_t readUnsigned(const FormulaLexer& lexer, size_t& position) {
 }
 
 int fullYear(int64_t year) {
-  if (year < 30) return static_cast<int>(2000 + year);
-  if (year < 100) return static_cast<int>(1900 + year);
+  if (year < 100) return yearFromTwoDigits(static_cast<int>(year));
   return static_cast<int>(year);
 }
 
 int clampField(int64_t value) { return static_cast<int>(value > Saturated ? Saturated : value); }
+
+// The serial of checked fields into the lexer; error 32 for fields that name no date or a
+// moment the display cannot show (a time on 31 December 9999, or on 1 January 100).
+bool makeSerial(FormulaLexer& lexer, int year, int month, int day, int64_t hour, int64_t minute, int64_t second) {
+  double serial = 0;
+  if (!serialFromFields(year, month, day, clampField(hour), clampField(minute), clampField(second), 0, true,
+                        serial) ||
+      serial < MinSerial || serial > MaxSerial) {
+    fail(lexer, static_cast<uint32_t>(Err::InvalidDateTime));
+    return false;
+  }
+  lexer.number = serial;
+  return true;
+}
 
 // The time after "hour:" at `position`: minutes, optional seconds and an AM/PM word.
 // False with error 32 when the digits are missing or the fields make no valid time.
@@ -91,14 +104,7 @@ bool readTimePart(FormulaLexer& lexer, size_t& position, int64_t hour, int year,
     position = wordEnd;
   }
   lexer.hasTime = true;
-  double serial = 0;
-  if (!serialFromFields(year, month, day, clampField(hour), clampField(minute), clampField(second), 0, true,
-                        serial)) {
-    fail(lexer, static_cast<uint32_t>(Err::InvalidDateTime));
-    return false;
-  }
-  lexer.number = serial;
-  return true;
+  return makeSerial(lexer, year, month, day, hour, minute, second);
 }
 
 // A date, a time or both at the current position. False when the text is no date
@@ -159,12 +165,7 @@ bool readDateTime(FormulaLexer& lexer) {
       return true;
     }
   }
-  double serial = 0;
-  if (!serialFromFields(fullYearValue, clampField(month), clampField(day), 0, 0, 0, 0, true, serial)) {
-    fail(lexer, static_cast<uint32_t>(Err::InvalidDateTime));
-    return false;
-  }
-  lexer.number = serial;
+  if (!makeSerial(lexer, fullYearValue, clampField(month), clampField(day), 0, 0, 0)) return false;
   lexer.pos = position;
   lexer.token = TokenKind::DateTime;
   return true;
@@ -390,12 +391,17 @@ void readName(FormulaLexer& lexer) {
     }
   }
   std::u16string_view name = readNameRun(lexer, lexer.pos);
-  if (equalsIgnoreCase(name, u"true") || equalsIgnoreCase(name, u"false")) {
-    lexer.token = TokenKind::Logical;
-    lexer.logical = equalsIgnoreCase(name, u"true") ? 1 : 0;
-    return;
-  }
   Workbook* workbook = lexer.workbook;
+  if (equalsIgnoreCase(name, u"true") || equalsIgnoreCase(name, u"false")) {
+    // Before "(" they are the functions True() and False(), which formula text writes so.
+    size_t next = lexer.pos;
+    while (isSpace(at(lexer, next))) ++next;
+    if (!workbook || at(lexer, next) != u'(') {
+      lexer.token = TokenKind::Logical;
+      lexer.logical = equalsIgnoreCase(name, u"true") ? 1 : 0;
+      return;
+    }
+  }
   // Entries need only the logical names; the rest would cost a catalogue search per cell.
   if (workbook) {
     int32_t function = findFunction(name);
@@ -493,7 +499,9 @@ void nextToken(FormulaLexer& lexer, bool allowComments) {
     return;
   }
   char16_t c = lexer.text[lexer.pos];
-  if (c == u'!' && at(lexer, lexer.pos + 1) == u'!') {
+  // "!!" starts an error literal only before its word; "!!" alone is two "!" tokens.
+  char16_t afterBangs = at(lexer, lexer.pos + 2);
+  if (c == u'!' && at(lexer, lexer.pos + 1) == u'!' && isNameCharacter(afterBangs) && afterBangs != u'_') {
     readErrorLiteral(lexer);
     return;
   }

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "format/ValueText.h"
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
 #include "platform/Registry.h"
@@ -54,9 +55,10 @@ Application::Application(Desktop& desktop, Registry& registry)
   m_document.saveFolder = m_settings.documentsFolder;
   m_grid.formulaBarText = [this]() -> std::u16string {
     const Sheet* sheet = m_document.workbook().activeSheet();
-    if (!sheet) return {};
+    const CellRecord* cell =
+        sheet ? sheet->cellPtr(sheet->selection.activeColumn, sheet->selection.activeRow) : nullptr;
     std::u16string text;
-    valueToText(effectiveValue(sheet->cellValue(sheet->selection.activeColumn, sheet->selection.activeRow)), text);
+    if (cell) (void)editableText(cell->value, text);  // a formula too long to show shows why
     return text;
   };
 }

@@ -43,6 +43,13 @@ expect "cells on other sheets" $'12\n10' 0 -- \
   eval --set A1=5 --set A2=7 --set Sheet2!B3==Sheet1!A1*2 "=Sum(A1:A2)" --at Sheet1!C1 "=Sheet2!B3"
 expect "compile errors keep the other lines" $'error 1: Unexpected end of formula at 2\n3\nerror 29: Unknown name at 0' 1 -- \
   eval "=1+" "=1+2" "=Nope(1)"
+expect "two bangs without a word are two tokens" $'error 4: Unexpected token at 0\nerror 4: Unexpected token at 0\nerror 2: Unexpected character at 0' 1 -- \
+  eval "=!!" "=!!+1" "=!!Div0"
+expect "True() and False() are functions" $'true\nfalse\ntrue' 0 -- eval "=True()" "=False()" "=Not(false)"
+expect "a moment the display cannot show stays text" $'12/31/9999 23:59\n12/31/99' 0 -- \
+  eval "12/31/9999 23:59" "12/31/9999"
+expect "dates before the epoch show with their time" $'12/29/99\n12/29/99 6:00:00' 0 -- \
+  eval --set A1=12/29/1899 --set "A2=12/29/1899 6:00" --at Sheet1!B1 "=A1" "=A2"
 expect "entries typed as a user would" $'0.5\ntrue\nhello\n-5' 0 -- eval "50%" "TRUE" "'hello" "-5"
 expect "values in a range count differently from values given directly" $'1\n7\n1\n1\n3\n3\n1\n1' 0 -- \
   eval --set A1=1 --set A2=TRUE --set "A3='5" "=Sum(Sheet1!A1:A3)" '=Sum(1,TRUE,"5")' "=Count(Sheet1!A1:A3)" \
@@ -62,6 +69,11 @@ expect "set makes a new workbook" "" 0 -- set "$work/a.kp" A1=Item B1=Price A2=A
 expect "cat shows display texts under each format" \
   $'Item\tPrice\t\nApple\t1.5\t50.00%\nPear\t2.25\t1/15/26\nTotal\t3.75\t' 0 -- cat "$work/a.kp"
 expect_line "cat --formulas" 4 $'Total\t=Sum(B2:B3)\t' -- cat "$work/a.kp" --formulas --sheet 1
+expect "set dates that two-digit years would move" "" 0 -- set "$work/d.kp" A1=1/1/1905 "A2==1/1/1925+0" \
+  "A3=12/31/9999 23:59" A4=1/1/2005
+expect "cat --raw writes years that read back" $'1/1/1905\n1/1/1925\n12/31/9999 23:59\n1/1/05' 0 -- cat "$work/d.kp" --raw
+expect "cat --formulas too" $'1/1/05\n=1/1/1925+0\n12/31/9999 23:59\n1/1/05' 0 -- cat "$work/d.kp" --formulas
+expect "the same under day-month-year" $'1.1.1905\n=1.1.1925+0\n12/31/9999 23:59\n1.1.05' 0 -- cat "$work/d.kp" --raw --formulas --locale de_DE
 expect "set on an existing file recalculates" "" 0 -- set "$work/a.kp" B2=10
 expect_line "the total follows" 4 $'Total\t12.25\t' -- cat "$work/a.kp" --raw --sheet Sheet1
 expect "set -o leaves the original" "" 0 -- set "$work/a.kp" B3=1 -o "$work/b.kp"
@@ -69,6 +81,13 @@ expect "eval --book reads the workbook" $'11\n!!Val\n22' 0 -- eval --book "$work
 expect "convert to the native format" "" 0 -- convert "$work/a.kp" "$work/c.kp"
 expect "info" $'type: Kelp\nsheets: 3\n  Sheet1 (active): A1:C4\n  Sheet2: empty\n  Sheet3: empty\nvalues: 10\nformulas: 1\nnames: 0\ntasks: 0' 0 -- info "$work/c.kp"
 expect "a missing file fails" "" 1 -- cat "$work/missing.kp"
+# 100 terms of 1e9 show as 1000000000 each: too long for formula text.
+long="=1e9$(printf '+1e9%.0s' $(seq 99))"
+expect "set a formula too long to show" "" 0 -- set "$work/long.kp" A1=x "B1=$long" C1=y
+expect "cat --formulas shows why a formula cannot be shown" $'x\tFormula is too complex\ty' 1 -- \
+  cat "$work/long.kp" --formulas
+message=$("$kelpcli" cat "$work/long.kp" --formulas 2>&1 >/dev/null)
+check "the reason goes to stderr too" "kelpcli: Sheet1!B1: error 22: Formula is too complex" 1 "$message" $?
 expect "a format without a writer fails" "" 1 -- convert "$work/a.kp" "$work/a.dbf"
 printf 'not a workbook' > "$work/junk.kp"
 expect "a foreign file fails" "" 1 -- cat "$work/junk.kp"

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "format/DateSerial.h"
 #include "platform/Locale.h"
 
 using namespace kelp;
@@ -179,8 +180,13 @@ TEST_F(ValueText, DatesUnderGeneral) {
   EXPECT_EQ(dateNumber(38353.25, BuiltInFormat::General), u"1/1/05 6:00:00");
   EXPECT_EQ(dateNumber(1, BuiltInFormat::General), u"12/31/99");
   EXPECT_EQ(dateNumber(60, BuiltInFormat::General), u"2/28/00");
-  EXPECT_EQ(dateNumber(-1.25, BuiltInFormat::General), u"6:00:00");
   EXPECT_EQ(dateNumber(3e6, BuiltInFormat::General), u"!!ErrDateTime");
+  // Before the epoch too: negative serials count the time away from zero.
+  EXPECT_EQ(dateNumber(-1, BuiltInFormat::General), u"12/29/99");
+  EXPECT_EQ(dateNumber(-1.25, BuiltInFormat::General), u"12/29/99 6:00:00");
+  EXPECT_EQ(dateNumber(-0.25, BuiltInFormat::General), u"6:00:00") << "the epoch day shows no date";
+  EXPECT_EQ(dateNumber(MinSerial, BuiltInFormat::General), u"1/1/00");
+  EXPECT_EQ(dateNumber(0.9999999999, BuiltInFormat::General), u"12/31/99 0:00:00") << "rounded to the next day";
   // A date number under a number format still shows as a date.
   EXPECT_EQ(dateNumber(38353, BuiltInFormat::Fixed2), u"1/1/05");
   EXPECT_EQ(dateNumber(38353, BuiltInFormat::Text), u"1/1/05");
@@ -190,6 +196,52 @@ TEST_F(ValueText, DatesUnderGeneral) {
   EXPECT_EQ(dateNumber(38384, BuiltInFormat::General), u"1.2.05");
   selectLocale("ja_JP");
   EXPECT_EQ(dateNumber(38384, BuiltInFormat::General), u"05/2/1");
+}
+
+TEST_F(ValueText, EditableDatesKeepTheirCentury) {
+  auto editable = [](double serial) {
+    std::u16string out = u"stale";
+    EXPECT_TRUE(editableText(dateTimeValue(serial), out));
+    std::u16string direct;
+    editableDateText(serial, direct);
+    EXPECT_EQ(direct, out);
+    return out;
+  };
+  auto day = [](int year, int month, int dayOfMonth) {
+    double serial = 0;
+    EXPECT_TRUE(serialFromFields(year, month, dayOfMonth, 0, 0, 0, 0, true, serial));
+    return serial;
+  };
+  EXPECT_EQ(editable(day(1905, 1, 1)), u"1/1/1905");
+  EXPECT_EQ(editable(day(2005, 1, 1)), u"1/1/05");
+  EXPECT_EQ(editable(day(1929, 12, 31)), u"12/31/1929");
+  EXPECT_EQ(editable(day(1930, 1, 1)), u"1/1/30");
+  EXPECT_EQ(editable(day(2029, 12, 31)), u"12/31/29");
+  EXPECT_EQ(editable(day(2030, 1, 1) + 0.25), u"1/1/2030 6:00:00");
+  EXPECT_EQ(editable(-1.25), u"12/29/1899 6:00:00");
+  EXPECT_EQ(editable(1), u"12/31/1899");
+  EXPECT_EQ(editable(MinSerial), u"1/1/100");
+  EXPECT_EQ(editable(MaxSerial), u"12/31/9999");
+  EXPECT_EQ(editable(0.5), u"12:00:00");
+  EXPECT_EQ(editable(0), u"0:00:00");
+  // The display keeps the short year.
+  EXPECT_EQ(dateNumber(day(1905, 1, 1), BuiltInFormat::General), u"1/1/05");
+
+  selectLocale("en_GB");
+  EXPECT_EQ(editable(day(1905, 2, 1)), u"1/2/1905");
+  EXPECT_EQ(editable(day(2005, 2, 1)), u"1/2/05");
+  selectLocale("de_DE");
+  EXPECT_EQ(editable(day(1905, 2, 1) + 0.75), u"1.2.1905 18:00:00");
+  EXPECT_EQ(editable(day(1975, 2, 1)), u"1.2.75");
+  selectLocale("ja_JP");
+  EXPECT_EQ(editable(day(2105, 2, 1)), u"2105/2/1");
+
+  // Values other than dates show as valueToText shows them.
+  std::u16string out;
+  EXPECT_TRUE(editableText(logicalValue(true), out));
+  EXPECT_EQ(out, u"true");
+  EXPECT_TRUE(editableText(emptyValue(), out));
+  EXPECT_EQ(out, u"");
 }
 
 TEST_F(ValueText, DatesUnderDateFormats) {

@@ -139,6 +139,15 @@ TEST_F(CompilerTest, DatesNeedASecondSeparatorSoDivisionStaysDivision) {
   EXPECT_EQ(compile(u"=2/30/05"), "error 32 at 0");
   EXPECT_EQ(compile(u"=1+13:75"), "error 32 at 2");
   EXPECT_EQ(compile(u"=1:"), "error 32 at 0");
+  // The first and last days hold no time that the display could show.
+  ASSERT_EQ(compile(u"=12/31/9999"), "DateTime");
+  EXPECT_EQ(readDouble(sink.data() + 1), MaxSerial);
+  EXPECT_EQ(compile(u"=1+12/31/9999 23:59"), "error 32 at 2");
+  ASSERT_EQ(compile(u"=1/1/100"), "DateTime");
+  EXPECT_EQ(readDouble(sink.data() + 1), MinSerial);
+  EXPECT_EQ(compile(u"=1/1/100 0:01"), "error 32 at 0");
+  EXPECT_EQ(compile(u"=12/30/9999 23:59:59"), "DateTime");
+  EXPECT_EQ(compile(u"=1/2/100 0:01"), "DateTime");
 }
 
 TEST_F(CompilerTest, LiteralsCarryTheirPayloads) {
@@ -229,6 +238,16 @@ TEST_F(CompilerTest, FunctionCallsCheckTheCatalogue) {
   ASSERT_GE(task, FunctionIndex::FirstInternal);
   EXPECT_EQ(compile(u"=MsgBox(1)"), "error 29 at 0") << "task functions are unknown in cells";
   EXPECT_EQ(compile(u"MsgBox(\"hi\")", true), "String Call Discard");
+
+  // True and False are logicals, and functions where "(" follows, as formula text writes them.
+  ASSERT_EQ(compile(u"=True()"), "Call");
+  EXPECT_EQ(readU16(sink.data() + 1), FunctionIndex::True);
+  EXPECT_EQ(sink.data()[3], 0);
+  ASSERT_EQ(compile(u"=FALSE ()+true"), "Call Logical Add");
+  EXPECT_EQ(readU16(sink.data() + 1), FunctionIndex::False);
+  EXPECT_EQ(compile(u"=If(true,false(),True)"), "Logical JumpIfFalse Call Jump Logical Jump Call");
+  EXPECT_EQ(compile(u"=True(1)"), "error 18 at 6");
+  EXPECT_EQ(compile(u"=true)"), "error 4 at 4");
 }
 
 // Follows a jump the way the evaluator will: returns the position execution goes to.
@@ -271,6 +290,12 @@ TEST_F(CompilerTest, EveryErrorComesWithItsPosition) {
   EXPECT_EQ(compile(u"="), "error 1 at 0");
   EXPECT_EQ(compile(u"=1#"), "error 2 at 1");
   EXPECT_EQ(compile(u"=!!Div0"), "error 2 at 0");
+  EXPECT_EQ(compile(u"=!!9"), "error 2 at 0") << "a digit starts an error word too";
+  // Without a word after it "!!" is two "!" tokens, which start no operand.
+  EXPECT_EQ(compile(u"=!!"), "error 4 at 0");
+  EXPECT_EQ(compile(u"=!!+1"), "error 4 at 0");
+  EXPECT_EQ(compile(u"=1+!! NA"), "error 4 at 2");
+  EXPECT_EQ(compile(u"=1!!"), "error 4 at 1");
   EXPECT_EQ(compile(u"=[Book!A1"), "error 2 at 0");
   EXPECT_EQ(compile(u"=."), "error 2 at 0");
   EXPECT_EQ(compile(u"=1e400"), "error 3 at 0");

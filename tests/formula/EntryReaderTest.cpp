@@ -161,6 +161,15 @@ TEST_F(EntryReaderTest, DatesAndTimesInMonthDayYearOrder) {
   expectText(u"1:30:", u"1:30:");
   expectText(u"1/2/05 9", u"1/2/05 9");
   expectText(u"99999999999999999999:30", u"99999999999999999999:30");
+  // Only what the display can show is a date: no time on the first and last days.
+  expectDate(u"12/31/9999", MaxSerial, BuiltInFormat::ShortDate);
+  expectText(u"12/31/9999 23:59", u"12/31/9999 23:59");
+  expectText(u"12/31/9999 0:00:01", u"12/31/9999 0:00:01");
+  expectDate(u"12/31/9999 0:00", MaxSerial, BuiltInFormat::DateTime);
+  expectDate(u"12/30/9999 23:59:59", serial(9999, 12, 30, 23, 59, 59), BuiltInFormat::DateTime);
+  expectDate(u"1/1/100", MinSerial, BuiltInFormat::ShortDate);
+  expectText(u"1/1/100 6:00", u"1/1/100 6:00");
+  expectDate(u"12/29/1899 6:00", -1.25, BuiltInFormat::DateTime);
 }
 
 TEST_F(EntryReaderTest, CommaDecimalDayMonthYearLocale) {

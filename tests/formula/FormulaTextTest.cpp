@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "format/ValueText.h"
 #include "formula/Compiler.h"
 #include "formula/EntryReader.h"
 #include "formula/FormulaText.h"
@@ -125,6 +126,41 @@ TEST_F(FormulaTextTest, ShowsWhatWasTyped) {
   EXPECT_EQ(shown(u"=10/5"), u"=10/5");
 }
 
+TEST_F(FormulaTextTest, TrueAndFalseCallsReadBackAsCalls) {
+  EXPECT_EQ(shown(u"=true()"), u"=True()");
+  EXPECT_EQ(shown(u"=If(False(),TRUE,true())"), u"=If(False(),true,True())");
+  const uint8_t* once = compiled(u"=True()+FALSE()");
+  ASSERT_NE(once, nullptr);
+  std::u16string text;
+  ASSERT_TRUE(formulaText(*book, once, CellPosition{0, 0, 0}, text));
+  const uint8_t* again = compiled(text);
+  ASSERT_NE(again, nullptr) << utf16ToUtf8(text);
+  EXPECT_EQ(normalised(once), normalised(again));
+}
+
+// Two-digit years read as 1930-2029, so a literal outside those years keeps all four digits.
+TEST_F(FormulaTextTest, DateLiteralsKeepTheirCentury) {
+  EXPECT_EQ(shown(u"=1/1/1925+0"), u"=1/1/1925+0");
+  EXPECT_EQ(shown(u"=1/1/25+0"), u"=1/1/25+0");
+  EXPECT_EQ(shown(u"=1/2/05"), u"=1/2/05");
+  EXPECT_EQ(shown(u"=1/2/1905"), u"=1/2/1905");
+  EXPECT_EQ(shown(u"=12/31/1929"), u"=12/31/1929");
+  EXPECT_EQ(shown(u"=1/1/1930"), u"=1/1/30");
+  EXPECT_EQ(shown(u"=12/31/2029"), u"=12/31/29");
+  EXPECT_EQ(shown(u"=1/1/2030 6:30"), u"=1/1/2030 6:30:00");
+  EXPECT_EQ(shown(u"=1/1/100"), u"=1/1/100");
+  EXPECT_EQ(shown(u"=12/29/1899 6:00-12/31/1899"), u"=12/29/1899 6:00:00-12/31/1899");
+  EXPECT_EQ(shown(u"=13:30"), u"=13:30:00");
+
+  ASSERT_TRUE(selectLocale("en_GB"));
+  EXPECT_EQ(shown(u"=2/1/1925+0"), u"=2/1/1925+0");
+  EXPECT_EQ(shown(u"=2/1/05"), u"=2/1/05");
+  ASSERT_TRUE(selectLocale("de_DE"));
+  EXPECT_EQ(shown(u"=2.1.1925+0,5"), u"=2.1.1925+0,5");
+  EXPECT_EQ(shown(u"=2.1.2075 12:00"), u"=2.1.2075 12:00:00");
+  EXPECT_EQ(shown(u"=2.1.75"), u"=2.1.75");
+}
+
 TEST_F(FormulaTextTest, SheetPrefixesAreQuotedWhenTheyMustBe) {
   EXPECT_EQ(shown(u"='My Sheet'!A1"), u"='My Sheet'!A1");
   EXPECT_EQ(shown(u"=data!A1"), u"=Data!A1");
@@ -221,6 +257,30 @@ TEST_F(FormulaTextTest, FormulaValuesShowThroughTheModel) {
   book->formulaChain().append(value.formula());
   valueToText(value, out);
   EXPECT_EQ(out, u"=A1+Markup+Data!B2");
+  releaseValue(value, true);
+}
+
+TEST_F(FormulaTextTest, EditableTextOfFormulas) {
+  installEntryReading();
+  CellValue value;
+  compileToValue(*book, u"=Data!A1+1/1/1905", CellPosition{0, 0, 0}, value);
+  ASSERT_EQ(value.kind, ValueKind::Formula);
+  book->formulaChain().append(value.formula());
+  std::u16string out;
+  EXPECT_TRUE(editableText(value, out));
+  EXPECT_EQ(out, u"=Data!A1+1/1/1905");
+  releaseValue(value, true);
+
+  // Too long to show: the message stands in its place and nothing is reported.
+  compileToValue(*book, u"=\"" + std::u16string(MaxFormulaText, u'x') + u"\"", CellPosition{0, 0, 0}, value);
+  ASSERT_EQ(value.kind, ValueKind::Formula);
+  EXPECT_FALSE(editableText(value, out));
+  EXPECT_EQ(out, u"Formula is too complex");
+  EXPECT_EQ(pendingError(), 0u);
+  setError(Err::FileRead);
+  EXPECT_FALSE(editableText(value, out));
+  EXPECT_EQ(pendingError(), static_cast<uint32_t>(Err::FileRead)) << "an earlier error stays";
+  clearError();
   releaseValue(value, true);
 }
 

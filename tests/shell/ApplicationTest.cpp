@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "ShellTestSupport.h"
+#include "formula/FormulaText.h"
 #include "platform/ui/SingleInstance.h"
 #include "shell/KelpMain.h"
 
@@ -212,6 +213,30 @@ TEST(Application, SecondInstancePassesItsFileToTheFirst) {
   EXPECT_EQ(first.app->settings().recentFiles[0], path);
   first.desktop.paintAll();
   EXPECT_NE(first.text(u"passed along"), nullptr);
+}
+
+TEST(Application, FormulaBarShowsTheActiveCellsEditableText) {
+  startEditingOnce();  // entries are typed before the session starts
+  TempFolder folder;
+  auto book = newWorkbook(1);
+  {
+    UndoList undo;
+    ASSERT_TRUE(enterCellValue(*book, undo, 0, 0, u"1/1/1905"));
+    ASSERT_TRUE(enterCellValue(*book, undo, 1, 0, u"=A1+1/1/25"));
+    ASSERT_TRUE(enterCellValue(*book, undo, 2, 0, u"=\"" + std::u16string(MaxFormulaText, u'x') + u"\""));
+  }
+  std::u16string path = saveWorkbook(std::move(book), folder.file("bar.kp"));
+  Session s;
+  s.run(path, "");
+  auto bar = [&] { return s.app->grid().formulaBarText(); };
+  EXPECT_EQ(bar(), u"1/1/1905") << "a year that two digits would put in another century";
+  s.keys("key Right\n");
+  EXPECT_EQ(bar(), u"=A1+1/1/25") << "a formula, not its result";
+  s.keys("key Right\n");
+  EXPECT_EQ(bar(), u"Formula is too complex");
+  EXPECT_EQ(pendingError(), 0u) << "showing it reports nothing";
+  s.keys("key Right\n");
+  EXPECT_EQ(bar(), u"");
 }
 
 TEST(Application, ProgramArguments) {
