@@ -365,7 +365,7 @@ void NativeWriter::markCells(const Sheet& sheet, const Area& area) {
   for (int32_t r = sheet.nextRow(area.firstRow - 1); r <= area.lastRow && r < NoRow; r = sheet.nextRow(r)) {
     const Row* row = sheet.rowAt(r);
     int32_t end = std::min<int32_t>(row->cells.size(), area.lastColumn + 1);
-    for (int32_t c = std::max<int32_t>(row->firstColumn, area.firstColumn); c < end; ++c) {
+    for (int32_t c = std::max<int32_t>(row->firstColumn(), area.firstColumn); c < end; ++c) {
       const CellRecord& cell = row->cells[c];
       markValueStrings(cell.value);
       markStyle(cell.style);
@@ -604,7 +604,7 @@ bool NativeWriter::rowWritten(const Sheet& sheet, int32_t r, int32_t& first, int
   // Leading and trailing slots without value or style are left out, so that a file read
   // back and saved again gives the same bytes.
   const Row* row = sheet.rowAt(r);
-  first = row->firstColumn < 0 ? 0 : row->firstColumn;
+  first = row->firstColumn();
   end = row->cells.size();
   while (first < end && row->cells[first].value.kind == ValueKind::Empty && row->cells[first].style < 0) ++first;
   while (end > first && row->cells[end - 1].value.kind == ValueKind::Empty && row->cells[end - 1].style < 0) --end;
