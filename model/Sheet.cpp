@@ -1,7 +1,6 @@
 // Sheet storage: rows of cell records, the column table, merged areas and scans.
 #include "model/Sheet.h"
 
-#include <bit>
 #include <cassert>
 #include <new>
 
@@ -121,8 +120,7 @@ Sheet::~Sheet() {
     Row* row = rowAt(r);
     for (int32_t c = row->cells.size(); c-- > row->firstColumn();) releaseValue(row->cells[c].value, true);
   }
-  for (RowBlock* block : m_blocks) {
-    if (!block) continue;
+  for (RowBlock* block : m_rowBlocks) {
     block->~RowBlock();
     heapFree(block);
   }
@@ -141,33 +139,34 @@ bool Sheet::styleDraws(int16_t style) const {
 Row* Sheet::ensureRow(int32_t row) {
   assert(row >= 0 && row < MaxRows && "row beyond 65535");
   if (Row* existing = rowAt(row)) return existing;
-  const int32_t index = row >> RowBlock::Shift;
-  if (index >= m_blocks.size() && !m_blocks.setSize(index + 1)) return nullptr;
-  RowBlock* block = m_blocks[index];
-  if (!block) {
+  // Room in the groups comes first and the row's entry last, so that a failure leaves
+  // no row behind; a group made before a failure is room for the next row.
+  const int32_t place = m_rowCount;
+  if ((place >> RowBlock::Shift) == m_rowBlocks.size()) {
     void* memory = heapAlloc(sizeof(RowBlock));
     if (!memory) {
       setError(Err::OutOfMemory);
       return nullptr;
     }
-    block = new (memory) RowBlock{};
-    m_blocks[index] = block;
+    RowBlock* block = new (memory) RowBlock{};
+    if (!m_rowBlocks.append(block)) {
+      block->~RowBlock();
+      heapFree(block);
+      return nullptr;
+    }
   }
-  // Rows are never removed, so a slot not yet used is still as the block was made.
-  Row& created = block->rows[row & RowBlock::Mask];
+  if (row >= m_rowPlaces.size() && !m_rowPlaces.setSize(row + 1)) return nullptr;
+  // Rows are never removed, so the place is still as its group was made.
+  Row& created = m_rowBlocks[place >> RowBlock::Shift]->rows[place & RowBlock::Mask];
   created.height = defaultRowHeight;
-  block->used |= 1u << (row & RowBlock::Mask);
-  if (row >= m_rowEnd) m_rowEnd = row + 1;
+  m_rowPlaces[row] = static_cast<uint32_t>(place) + 1;
+  ++m_rowCount;
   return &created;
 }
 
 int32_t Sheet::prevRow(int32_t row) const {
-  for (int32_t r = (row > m_rowEnd ? m_rowEnd : row) - 1; r >= 0; r = (r & ~RowBlock::Mask) - 1) {
-    const RowBlock* block = m_blocks[r >> RowBlock::Shift];
-    if (!block) continue;
-    uint32_t earlier = block->used & (~0u >> (31 - (r & RowBlock::Mask)));  // bits 0 to r's
-    if (earlier) return (r & ~RowBlock::Mask) + std::bit_width(earlier) - 1;
-  }
+  for (int32_t r = (row > m_rowPlaces.size() ? m_rowPlaces.size() : row) - 1; r >= 0; --r)
+    if (m_rowPlaces[r]) return r;
   return -1;
 }
 
@@ -431,7 +430,7 @@ Area Sheet::expandToMerged(Area area) const {
 }
 
 int32_t Sheet::lastUsedRow(int32_t col) const {
-  for (int32_t r = prevRow(m_rowEnd); r >= 0; r = prevRow(r)) {
+  for (int32_t r = prevRow(m_rowPlaces.size()); r >= 0; r = prevRow(r)) {
     if (col < 0 ? lastValueInRow(r, NoColumn) >= 0 : hasValue(col, r)) return r;
   }
   return -1;

@@ -2,7 +2,6 @@
 // sheet's own settings (name, visibility, view, selection).
 #pragma once
 
-#include <bit>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -40,14 +39,14 @@ struct Row {
 static_assert(sizeof(Row) == 32, "a row of one cell costs its row record and nothing more");
 static_assert(RowCells::MaxSlots == MaxColumns, "a row holds at most every column");
 
-/// Rows in groups of 16 that never move, so that a row needs no heap block of its own
-/// and a `Row*` stays valid while other rows are made. A group stays below the C heap's
-/// 1 KB large-block size, whose requests first sweep every freed small block.
+/// Rows in groups of 16, filled in the order rows are made. Groups never move, so a
+/// row needs no heap block of its own and a `Row*` stays valid while other rows are made.
+/// A group stays below the C heap's 1 KB large-block size, whose requests first sweep
+/// every freed small block.
 struct RowBlock {
   static constexpr int32_t Shift = 4;
   static constexpr int32_t Rows = 1 << Shift;
   static constexpr int32_t Mask = Rows - 1;
-  uint32_t used = 0;  // bit i: rows[i] exists
   Row rows[Rows];
 };
 
@@ -249,25 +248,20 @@ class Sheet {
 
   // Rows.
   /// One past the last row that exists.
-  int32_t rowArraySize() const { return m_rowEnd; }
-  bool rowExists(int32_t row) const { return rowAt(row) != nullptr; }
+  int32_t rowArraySize() const { return m_rowPlaces.size(); }
+  bool rowExists(int32_t row) const { return row >= 0 && row < m_rowPlaces.size() && m_rowPlaces[row]; }
   Row* rowAt(int32_t row) const {
-    if (row < 0 || row >= m_rowEnd) return nullptr;
-    RowBlock* block = m_blocks[row >> RowBlock::Shift];
-    int32_t bit = row & RowBlock::Mask;
-    return block && ((block->used >> bit) & 1) ? &block->rows[bit] : nullptr;
+    if (!rowExists(row)) return nullptr;
+    const uint32_t place = m_rowPlaces[row] - 1;
+    return &m_rowBlocks[static_cast<int32_t>(place >> RowBlock::Shift)]->rows[place & RowBlock::Mask];
   }
   /// The row, created with the default height when absent; null and error 15 on failure.
   Row* ensureRow(int32_t row);
-  int32_t lastRowIndex() const { return m_rowEnd > 0 ? m_rowEnd - 1 : 0; }
+  int32_t lastRowIndex() const { return m_rowPlaces.size() > 0 ? m_rowPlaces.size() - 1 : 0; }
   /// The next existing row after `row`, or NoRow; inline because area walks step with it.
   int32_t nextRow(int32_t row) const {
-    for (int32_t r = row < -1 ? 0 : row + 1; r < m_rowEnd; r = (r | RowBlock::Mask) + 1) {
-      const RowBlock* block = m_blocks[r >> RowBlock::Shift];
-      if (!block) continue;
-      uint32_t later = block->used >> (r & RowBlock::Mask);
-      if (later) return r + std::countr_zero(later);
-    }
+    for (int32_t r = row < -1 ? 0 : row + 1; r < m_rowPlaces.size(); ++r)
+      if (m_rowPlaces[r]) return r;
     return NoRow;
   }
   int32_t prevRow(int32_t row) const;
@@ -335,8 +329,9 @@ class Sheet {
   FormulaChain* chain() const;
   bool styleDraws(int16_t style) const;
 
-  GrowArray<RowBlock*> m_blocks;  // by row / 16; null where no row of the group exists
-  int32_t m_rowEnd = 0;            // one past the last row that exists
+  GrowArray<uint32_t> m_rowPlaces;   // by row: 0 when absent, else 1 + its place in the groups
+  GrowArray<RowBlock*> m_rowBlocks;  // the groups, in the order they were made
+  int32_t m_rowCount = 0;            // rows made, which fill the first places of the groups
   Workbook* m_workbook = nullptr;
 };
 
