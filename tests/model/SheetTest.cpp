@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <random>
 #include <set>
 #include <tuple>
@@ -408,6 +409,7 @@ TEST(Sheet, OutOfMemoryMidGrowthLeavesTheSheetUnchanged) {
   {
     Sheet sheet;
     std::mt19937 random(99);
+    std::map<std::pair<int32_t, int32_t>, int> model;  // (row, column): the number last written
     for (int i = 0; i < 800; ++i) {
       // Mostly rows of a few groups, growing both ways, and now and then a far new row.
       const int32_t row = static_cast<int32_t>(i % 5 == 0 ? random() % MaxRows : random() % 40);
@@ -428,8 +430,11 @@ TEST(Sheet, OutOfMemoryMidGrowthLeavesTheSheetUnchanged) {
         }
       }
       ASSERT_TRUE(sheet.setCell(col, row, cell(numberValue(i))));
-      ASSERT_EQ(sheet.cellValue(col, row).number(), i);
+      model[{row, col}] = i;
     }
+    // Rows made after refused ones took places of their own.
+    for (const auto& [at, n] : model) ASSERT_EQ(sheet.cellValue(at.second, at.first).number(), n);
+    EXPECT_EQ(sheet.lastUsedRow(-1), model.rbegin()->first.first);
   }
   EXPECT_GT(refused, 100);  // the walk did reach growths that need memory
   EXPECT_EQ(textPool().liveCount(), liveTexts);  // refused and overwritten texts were released
