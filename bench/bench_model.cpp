@@ -31,9 +31,12 @@ void fill(benchmark::State& state, int32_t columns, int32_t rows) {
 
 void BM_FillRowsOf256Columns(benchmark::State& state) { fill(state, 256, 3907); }
 void BM_FillOneColumn(benchmark::State& state) { fill(state, 1, 65536); }
+// The common tall, narrow table.
+void BM_FillRowsOf5Columns(benchmark::State& state) { fill(state, 5, 20000); }
 
 BENCHMARK(BM_FillRowsOf256Columns)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FillOneColumn)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FillRowsOf5Columns)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace kelp

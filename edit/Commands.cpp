@@ -61,7 +61,7 @@ void forEachSlot(const Sheet& sheet, const Area& area, Fn fn) {
   for (int32_t r = sheet.nextRow(area.firstRow - 1); r <= area.lastRow && r < NoRow; r = sheet.nextRow(r)) {
     const Row* row = sheet.rowAt(r);
     int32_t end = std::min<int32_t>(row->cells.size() - 1, area.lastColumn);
-    for (int32_t c = std::max<int32_t>(row->firstColumn, area.firstColumn); c <= end; ++c) fn(c, r, row->cells[c]);
+    for (int32_t c = std::max<int32_t>(row->firstColumn(), area.firstColumn); c <= end; ++c) fn(c, r, row->cells[c]);
   }
 }
 

@@ -1190,7 +1190,7 @@ bool AreaIterator::advance() {
         end = -1;
       } else {
         end = std::min(end, row->cells.size() - 1);
-        m_column = std::max<int32_t>(m_column, row->firstColumn);
+        m_column = std::max<int32_t>(m_column, row->firstColumn());
       }
     }
     if (m_column <= end) return true;
@@ -1213,8 +1213,9 @@ const CellValue* AreaIterator::nextInRows() {
   for (;;) {
     if (m_rowPtr) {
       const CellRecord* cells = m_rowPtr->cells.data();
+      const int32_t first = m_rowPtr->firstColumn();
       for (int32_t column = m_column + 1; column <= m_end; ++column) {
-        const CellValue& value = cells[column].value;
+        const CellValue& value = cells[column - first].value;
         if (value.kind == ValueKind::Empty) continue;
         m_column = column;
         return shown(effectiveValue(value));
@@ -1234,7 +1235,7 @@ const CellValue* AreaIterator::nextInRows() {
         continue;
       }
       m_rowPtr = row;
-      m_column = std::max<int32_t>(m_area.firstColumn, row->firstColumn) - 1;
+      m_column = std::max<int32_t>(m_area.firstColumn, row->firstColumn()) - 1;
       m_end = std::min<int32_t>(m_area.lastColumn, row->cells.size() - 1);
     } else {
       if (m_done || m_sheet > m_area.lastSheet) {

@@ -103,7 +103,7 @@ class Orderer {
     for (; row <= lastRow; row = sheet->nextRow(row)) {
       const Row* r = sheet->rowAt(row);
       int32_t end = std::min(lastColumn, r->cells.size() - 1);
-      for (int32_t col = std::max<int32_t>(firstColumn, r->firstColumn); col <= end; ++col) {
+      for (int32_t col = std::max<int32_t>(firstColumn, r->firstColumn()); col <= end; ++col) {
         const CellValue& value = r->cells[col].value;
         if (value.kind == ValueKind::Formula) pull(value.formula());
       }

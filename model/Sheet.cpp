@@ -116,12 +116,13 @@ bool ColumnTable::nextColumnRun(int32_t start, int32_t& first, int32_t& last, Co
 Sheet::Sheet(std::u16string sheetName) : name(std::move(sheetName)) {}
 
 Sheet::~Sheet() {
-  for (int32_t r = 0; r < m_rows.size(); ++r) {
-    Row* row = m_rows[r];
-    if (!row) continue;
-    for (int32_t c = row->cells.size(); c-- > 0;) releaseValue(row->cells[c].value, true);
-    row->~Row();
-    heapFree(row);
+  for (int32_t r = nextRow(-1); r != NoRow; r = nextRow(r)) {
+    Row* row = rowAt(r);
+    for (int32_t c = row->cells.size(); c-- > row->firstColumn();) releaseValue(row->cells[c].value, true);
+  }
+  for (RowBlock* block : m_rowBlocks) {
+    block->~RowBlock();
+    heapFree(block);
   }
   for (ValidationEntry& entry : validations) {
     formulaPool().release(entry.rule.formula1);
@@ -137,22 +138,35 @@ bool Sheet::styleDraws(int16_t style) const {
 
 Row* Sheet::ensureRow(int32_t row) {
   assert(row >= 0 && row < MaxRows && "row beyond 65535");
-  if (rowExists(row)) return m_rows[row];
-  if (row >= m_rows.size() && !m_rows.setSize(row + 1)) return nullptr;
-  void* block = heapAlloc(sizeof(Row));
-  if (!block) {
-    setError(Err::OutOfMemory);
-    return nullptr;
+  if (Row* existing = rowAt(row)) return existing;
+  // Room in the groups comes first and the row's entry last, so that a failure leaves
+  // no row behind; a group made before a failure is room for the next row.
+  const int32_t place = m_rowCount;
+  if ((place >> RowBlock::Shift) == m_rowBlocks.size()) {
+    void* memory = heapAlloc(sizeof(RowBlock));
+    if (!memory) {
+      setError(Err::OutOfMemory);
+      return nullptr;
+    }
+    RowBlock* block = new (memory) RowBlock{};
+    if (!m_rowBlocks.append(block)) {
+      block->~RowBlock();
+      heapFree(block);
+      return nullptr;
+    }
   }
-  Row* created = new (block) Row{};
-  created->height = defaultRowHeight;
-  m_rows[row] = created;
-  return created;
+  if (row >= m_rowPlaces.size() && !m_rowPlaces.setSize(row + 1)) return nullptr;
+  // Rows are never removed, so the place is still as its group was made.
+  Row& created = m_rowBlocks[place >> RowBlock::Shift]->rows[place & RowBlock::Mask];
+  created.height = defaultRowHeight;
+  m_rowPlaces[row] = static_cast<uint32_t>(place) + 1;
+  ++m_rowCount;
+  return &created;
 }
 
 int32_t Sheet::prevRow(int32_t row) const {
-  for (int32_t r = (row > m_rows.size() ? m_rows.size() : row) - 1; r >= 0; --r)
-    if (m_rows[r]) return r;
+  for (int32_t r = (row > m_rowPlaces.size() ? m_rowPlaces.size() : row) - 1; r >= 0; --r)
+    if (m_rowPlaces[r]) return r;
   return -1;
 }
 
@@ -203,9 +217,8 @@ bool Sheet::setRowStyle(int32_t row, int16_t style) {
 }
 
 CellRecord* Sheet::cellPtr(int32_t col, int32_t row) const {
-  if (!rowExists(row)) return nullptr;
-  Row* r = m_rows[row];
-  if (col < r->firstColumn || col >= r->cells.size()) return nullptr;
+  Row* r = rowAt(row);
+  if (!r || !r->cells.has(col)) return nullptr;
   return &r->cells[col];
 }
 
@@ -249,8 +262,8 @@ bool Sheet::setCellOwned(int32_t col, int32_t row, const CellRecord& record, boo
   };
   if (hasError(Err::OutOfMemory)) return refuse();
 
-  Row* r = rowExists(row) ? m_rows[row] : nullptr;
-  if (r && col >= r->firstColumn && col < r->cells.size()) {
+  Row* r = rowAt(row);
+  if (r && r->cells.has(col)) {
     CellRecord& slot = r->cells[col];
     if (owned) {
       assert(!(record.value.kind == ValueKind::Formula && slot.value.kind == ValueKind::Formula &&
@@ -269,11 +282,10 @@ bool Sheet::setCellOwned(int32_t col, int32_t row, const CellRecord& record, boo
   if (!r) {
     r = ensureRow(row);
     if (!r) return refuse();
-    r->firstColumn = static_cast<int16_t>(col);
   }
-  // The array grows before the formula is chained, so a failed growth leaves no dangling link.
-  if (col >= r->cells.size() && !r->cells.setSize(col + 1)) return refuse();
-  if (col < r->firstColumn) r->firstColumn = static_cast<int16_t>(col);
+  // The slots grow before the formula is chained, so a failed growth leaves no dangling
+  // link; a new row's first slot lives in the row itself and cannot fail.
+  if (!r->cells.cover(col)) return refuse();
   if (owned && record.value.kind == ValueKind::Formula) {
     if (FormulaChain* c = chain()) c->append(record.value.formula());
   }
@@ -323,7 +335,7 @@ template <typename Test>
 int32_t Sheet::nextInRow(int32_t row, int32_t col, Test test) const {
   const Row* r = rowAt(row);
   if (!r) return NoColumn;
-  for (int32_t c = col + 1 > r->firstColumn ? col + 1 : r->firstColumn; c < r->cells.size(); ++c)
+  for (int32_t c = col + 1 > r->firstColumn() ? col + 1 : r->firstColumn(); c < r->cells.size(); ++c)
     if (test(c, r->cells[c])) return c;
   return NoColumn;
 }
@@ -333,7 +345,7 @@ int32_t Sheet::lastInRow(int32_t row, int32_t limit, Test test) const {
   const Row* r = rowAt(row);
   if (!r) return -1;
   int32_t end = limit < r->cells.size() ? limit : r->cells.size();
-  for (int32_t c = end - 1; c >= r->firstColumn && c >= 0; --c)
+  for (int32_t c = end - 1; c >= r->firstColumn(); --c)
     if (test(c, r->cells[c])) return c;
   return -1;
 }
@@ -356,7 +368,7 @@ int32_t Sheet::lastVisibleInRow(int32_t row, int32_t limit) const {
 
 int32_t Sheet::firstColumnOf(int32_t row) const {
   const Row* r = rowAt(row);
-  return r ? r->firstColumn : -1;
+  return r ? r->firstColumn() : -1;
 }
 
 int32_t Sheet::cellCountOf(int32_t row) const {
@@ -418,8 +430,7 @@ Area Sheet::expandToMerged(Area area) const {
 }
 
 int32_t Sheet::lastUsedRow(int32_t col) const {
-  for (int32_t r = m_rows.size() - 1; r >= 0; --r) {
-    if (!m_rows[r]) continue;
+  for (int32_t r = prevRow(m_rowPlaces.size()); r >= 0; r = prevRow(r)) {
     if (col < 0 ? lastValueInRow(r, NoColumn) >= 0 : hasValue(col, r)) return r;
   }
   return -1;
@@ -427,8 +438,7 @@ int32_t Sheet::lastUsedRow(int32_t col) const {
 
 int32_t Sheet::lastUsedColumn() const {
   int32_t last = -1;
-  for (int32_t r = 0; r < m_rows.size(); ++r) {
-    if (!m_rows[r]) continue;
+  for (int32_t r = nextRow(-1); r != NoRow; r = nextRow(r)) {
     int32_t col = lastValueInRow(r, NoColumn);
     if (col > last) last = col;
   }

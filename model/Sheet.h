@@ -8,6 +8,7 @@
 
 #include "model/CellValue.h"
 #include "model/GrowArray.h"
+#include "model/RowCells.h"
 
 namespace kelp {
 
@@ -26,13 +27,27 @@ constexpr uint16_t Hidden = 0x20;
 constexpr uint16_t ExplicitHeight = 0x40;
 }  // namespace RowFlag
 
-/// One stored row; allocated on the first non-blank write.
+/// One stored row; made on the first non-blank write.
 struct Row {
-  GrowArray<CellRecord> cells;  // indexed by column; size = highest column written + 1
-  uint16_t height;              // low 15 bits: twips
-  uint16_t flags;               // RowFlag
-  int16_t style;                // 0 or less: none
-  int16_t firstColumn;          // lower bound of the first used column; never raised
+  RowCells cells;   // indexed by column; size() = highest column written + 1
+  uint16_t height;  // low 15 bits: twips
+  uint16_t flags;   // RowFlag
+  int16_t style;    // 0 or less: none
+  /// Lower bound of the first used column; never raised once the row has a slot.
+  int32_t firstColumn() const { return cells.first(); }
+};
+static_assert(sizeof(Row) == 32, "a row of one cell costs its row record and nothing more");
+static_assert(RowCells::MaxSlots == MaxColumns, "a row holds at most every column");
+
+/// Rows in groups of 16, filled in the order rows are made. Groups never move, so a
+/// row needs no heap block of its own and a `Row*` stays valid while other rows are made.
+/// A group stays below the C heap's 1 KB large-block size, whose requests first sweep
+/// every freed small block.
+struct RowBlock {
+  static constexpr int32_t Shift = 4;
+  static constexpr int32_t Rows = 1 << Shift;
+  static constexpr int32_t Mask = Rows - 1;
+  Row rows[Rows];
 };
 
 namespace ColumnFlag {
@@ -232,16 +247,21 @@ class Sheet {
   void attach(Workbook* workbook) { m_workbook = workbook; }
 
   // Rows.
-  int32_t rowArraySize() const { return m_rows.size(); }
-  bool rowExists(int32_t row) const { return row >= 0 && row < m_rows.size() && m_rows[row]; }
-  Row* rowAt(int32_t row) const { return rowExists(row) ? m_rows[row] : nullptr; }
+  /// One past the last row that exists.
+  int32_t rowArraySize() const { return m_rowPlaces.size(); }
+  bool rowExists(int32_t row) const { return row >= 0 && row < m_rowPlaces.size() && m_rowPlaces[row]; }
+  Row* rowAt(int32_t row) const {
+    if (!rowExists(row)) return nullptr;
+    const uint32_t place = m_rowPlaces[row] - 1;
+    return &m_rowBlocks[static_cast<int32_t>(place >> RowBlock::Shift)]->rows[place & RowBlock::Mask];
+  }
   /// The row, created with the default height when absent; null and error 15 on failure.
   Row* ensureRow(int32_t row);
-  int32_t lastRowIndex() const { return m_rows.size() > 0 ? m_rows.size() - 1 : 0; }
+  int32_t lastRowIndex() const { return m_rowPlaces.size() > 0 ? m_rowPlaces.size() - 1 : 0; }
   /// The next existing row after `row`, or NoRow; inline because area walks step with it.
   int32_t nextRow(int32_t row) const {
-    for (int32_t r = row < -1 ? 0 : row + 1; r < m_rows.size(); ++r)
-      if (m_rows[r]) return r;
+    for (int32_t r = row < -1 ? 0 : row + 1; r < m_rowPlaces.size(); ++r)
+      if (m_rowPlaces[r]) return r;
     return NoRow;
   }
   int32_t prevRow(int32_t row) const;
@@ -309,7 +329,9 @@ class Sheet {
   FormulaChain* chain() const;
   bool styleDraws(int16_t style) const;
 
-  GrowArray<Row*> m_rows;
+  GrowArray<uint32_t> m_rowPlaces;   // by row: 0 when absent, else 1 + its place in the groups
+  GrowArray<RowBlock*> m_rowBlocks;  // the groups, in the order they were made
+  int32_t m_rowCount = 0;            // rows made, which fill the first places of the groups
   Workbook* m_workbook = nullptr;
 };
 

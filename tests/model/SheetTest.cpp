@@ -1,6 +1,14 @@
 // Sheet storage: slots, rows, columns, scans, merged areas and ownership on writes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <random>
+#include <set>
+#include <tuple>
+#include <vector>
+
 #include "model/HandlePool.h"
 #include "model/ModelHeap.h"
 #include "model/Sheet.h"
@@ -24,6 +32,24 @@ CellRecord formulaCell(uint16_t row, uint16_t column, uint16_t sheet) {
   const uint8_t tokens[] = {5, 0, 0, 0, 4, 1, 0, 0};
   uint32_t handle = formulaPool().add(tokens, sizeof tokens, 1);
   return cell(formulaValue(newFormulaRecord(handle, row, column, sheet)));
+}
+
+// Every row and slot the sheet stores: (row, -1, first column, cell count) for a row,
+// then (row, column, kind, payload bits, style) for each of its slots.
+using Stored = std::tuple<int32_t, int32_t, int32_t, uint64_t, int32_t>;
+std::vector<Stored> stored(const Sheet& sheet) {
+  std::vector<Stored> out;
+  for (int32_t r = sheet.nextRow(-1); r != NoRow; r = sheet.nextRow(r)) {
+    out.emplace_back(r, -1, sheet.firstColumnOf(r), sheet.cellCountOf(r), 0);
+    for (int32_t c = 0; c < sheet.cellCountOf(r); ++c) {
+      const CellRecord* slot = sheet.cellPtr(c, r);
+      if (!slot) continue;
+      uint64_t bits;
+      std::memcpy(&bits, slot->value.payload, 8);
+      out.emplace_back(r, c, static_cast<int32_t>(slot->value.kind), bits, slot->style);
+    }
+  }
+  return out;
 }
 
 TEST(Sheet, BlankWritesCreateNothingStyledBlanksCreateSlots) {
@@ -277,6 +303,141 @@ TEST(Sheet, OutOfMemoryLeavesTheCellAndSkipsLaterWrites) {
   heapFailAfter(-1);
   EXPECT_FALSE(sheet.rowExists(500));
   clearError();
+}
+
+TEST(Sheet, RowsAcrossGroupsAreFoundBothWaysAndNeverMove) {
+  Sheet sheet;
+  std::set<int32_t> rows{0, 15, 16, 17, 31, 32, 47, 1000, 65519, 65520, 65535};
+  std::mt19937 random(7);
+  while (rows.size() < 400) rows.insert(static_cast<int32_t>(random() % 65536));
+  std::vector<int32_t> order(rows.begin(), rows.end());
+  std::shuffle(order.begin(), order.end(), random);
+  ASSERT_TRUE(sheet.setCell(3, 16, cell(numberValue(16))));
+  const Row* kept = sheet.rowAt(16);
+  for (int32_t r : order) ASSERT_TRUE(sheet.setCell(r % 7 + 3 * (r == 16), r, cell(numberValue(r))));
+  EXPECT_EQ(sheet.rowAt(16), kept);  // rows made later did not move it
+  EXPECT_EQ(sheet.rowArraySize(), 65536);
+  EXPECT_EQ(sheet.lastRowIndex(), 65535);
+
+  std::vector<int32_t> forward, backward;
+  // Bounded, so that a walk that stalls fails instead of hanging.
+  for (int32_t r = sheet.nextRow(-1); r != NoRow && forward.size() <= rows.size(); r = sheet.nextRow(r))
+    forward.push_back(r);
+  for (int32_t r = sheet.prevRow(NoRow); r >= 0 && backward.size() <= rows.size(); r = sheet.prevRow(r))
+    backward.push_back(r);
+  EXPECT_EQ(forward, std::vector<int32_t>(rows.begin(), rows.end()));
+  EXPECT_EQ(backward, std::vector<int32_t>(rows.rbegin(), rows.rend()));
+  for (int32_t r = -2; r <= NoRow; ++r) {
+    auto after = rows.upper_bound(r);
+    auto from = rows.lower_bound(r);
+    ASSERT_EQ(sheet.nextRow(r), after == rows.end() ? NoRow : *after) << r;
+    ASSERT_EQ(sheet.prevRow(r), from == rows.begin() ? -1 : *std::prev(from)) << r;
+    ASSERT_EQ(sheet.rowExists(r), rows.count(r) == 1) << r;
+  }
+  for (int32_t r : rows) ASSERT_EQ(sheet.cellValue(r % 7 + 3 * (r == 16), r).number(), r);
+  EXPECT_EQ(sheet.lastUsedRow(-1), 65535);
+  EXPECT_EQ(sheet.lastUsedColumn(), 6);
+
+  Sheet empty;
+  EXPECT_EQ(empty.nextRow(-1), NoRow);
+  EXPECT_EQ(empty.prevRow(NoRow), -1);
+  EXPECT_EQ(empty.rowArraySize(), 0);
+}
+
+TEST(Sheet, WideNarrowAndClearedRowsKeepTheirOwnSlots) {
+  Sheet sheet;
+  for (int32_t c = 0; c < MaxColumns; ++c) ASSERT_TRUE(sheet.setCell(c, 0, cell(numberValue(c))));
+  ASSERT_TRUE(sheet.setCell(200, 1, cell(numberValue(-1))));
+  for (int32_t c = MaxColumns - 1; c >= 0; c -= 2) ASSERT_TRUE(sheet.setCell(c, 2, cell(numberValue(c + 0.5))));
+  ASSERT_TRUE(sheet.setCell(10, 3, cell(numberValue(10))));
+  ASSERT_TRUE(sheet.setCell(250, 3, cell(numberValue(250))));
+  ASSERT_TRUE(sheet.setCell(0, 3, cell(numberValue(0))));
+
+  EXPECT_EQ(sheet.firstColumnOf(0), 0);
+  EXPECT_EQ(sheet.cellCountOf(0), 256);
+  EXPECT_EQ(sheet.firstColumnOf(1), 200);
+  EXPECT_EQ(sheet.cellCountOf(1), 201);
+  EXPECT_EQ(sheet.cellPtr(199, 1), nullptr);
+  EXPECT_EQ(sheet.nextValueInRow(1, -1), 200);
+  EXPECT_EQ(sheet.lastValueInRow(1, 200), -1);
+  EXPECT_EQ(sheet.firstColumnOf(2), 1);
+  EXPECT_EQ(sheet.firstColumnOf(3), 0);
+  EXPECT_EQ(sheet.cellCountOf(3), 251);
+  for (int32_t c = 0; c < MaxColumns; ++c) {
+    ASSERT_EQ(sheet.cellValue(c, 0).number(), c);
+    ASSERT_EQ(sheet.hasValue(c, 1), c == 200);
+    ASSERT_EQ(sheet.hasValue(c, 2), c % 2 == 1);
+    if (c % 2 == 1) {
+      ASSERT_EQ(sheet.cellValue(c, 2).number(), c + 0.5);
+    }
+    ASSERT_EQ(sheet.hasValue(c, 3), c == 0 || c == 10 || c == 250);
+  }
+  EXPECT_EQ(sheet.lastValueInRow(3, 250), 10);
+  EXPECT_EQ(sheet.nextValueInRow(3, 0), 10);
+
+  // Clearing all but one cell of the wide row keeps its slots and never raises its
+  // first column; scans skip the cleared slots.
+  for (int32_t c = 0; c < MaxColumns; ++c) {
+    if (c == 100) continue;
+    ASSERT_TRUE(sheet.setCell(c, 0, blankCell()));
+  }
+  EXPECT_EQ(sheet.firstColumnOf(0), 0);
+  EXPECT_EQ(sheet.cellCountOf(0), 256);
+  EXPECT_EQ(sheet.nextValueInRow(0, -1), 100);
+  EXPECT_EQ(sheet.lastValueInRow(0, NoColumn), 100);
+  ASSERT_TRUE(sheet.setCell(100, 0, blankCell()));
+  EXPECT_EQ(sheet.nextValueInRow(0, -1), NoColumn);
+  EXPECT_TRUE(sheet.rowExists(0));
+  ASSERT_TRUE(sheet.setCell(37, 0, cell(numberValue(37))));
+  EXPECT_EQ(sheet.lastValueInRow(0, NoColumn), 37);
+
+  // A row made by its height alone has no slots until a cell is written.
+  ASSERT_TRUE(sheet.setRowHeight(9, 500, true));
+  EXPECT_EQ(sheet.cellCountOf(9), 0);
+  EXPECT_EQ(sheet.nextValueInRow(9, -1), NoColumn);
+  ASSERT_TRUE(sheet.setCell(7, 9, cell(numberValue(7))));
+  EXPECT_LE(sheet.firstColumnOf(9), 7);
+  EXPECT_EQ(sheet.cellCountOf(9), 8);
+  EXPECT_EQ(sheet.rowHeight(9), 500);
+  EXPECT_EQ(sheet.cellValue(7, 9).number(), 7);
+}
+
+TEST(Sheet, OutOfMemoryMidGrowthLeavesTheSheetUnchanged) {
+  clearError();
+  const size_t liveTexts = textPool().liveCount();
+  int refused = 0;
+  {
+    Sheet sheet;
+    std::mt19937 random(99);
+    std::map<std::pair<int32_t, int32_t>, int> model;  // (row, column): the number last written
+    for (int i = 0; i < 800; ++i) {
+      // Mostly rows of a few groups, growing both ways, and now and then a far new row.
+      const int32_t row = static_cast<int32_t>(i % 5 == 0 ? random() % MaxRows : random() % 40);
+      const int32_t col = static_cast<int32_t>(i % 3 == 0 ? random() % MaxColumns : 120 + random() % 9 - 4);
+      for (int64_t allowed : {0, 1}) {
+        const std::vector<Stored> before = stored(sheet);
+        const int32_t rowEnd = sheet.rowArraySize();
+        CellRecord text = textCell(u"maybe");
+        heapFailAfter(allowed);
+        const bool written = sheet.setCell(col, row, text);
+        heapFailAfter(-1);
+        if (!written) {
+          ++refused;
+          ASSERT_EQ(pendingError(), 15u);
+          ASSERT_EQ(stored(sheet), before) << "row " << row << " column " << col;
+          ASSERT_EQ(sheet.rowArraySize(), rowEnd);
+          clearError();
+        }
+      }
+      ASSERT_TRUE(sheet.setCell(col, row, cell(numberValue(i))));
+      model[{row, col}] = i;
+    }
+    // Rows made after refused ones took places of their own.
+    for (const auto& [at, n] : model) ASSERT_EQ(sheet.cellValue(at.second, at.first).number(), n);
+    EXPECT_EQ(sheet.lastUsedRow(-1), model.rbegin()->first.first);
+  }
+  EXPECT_GT(refused, 100);  // the walk did reach growths that need memory
+  EXPECT_EQ(textPool().liveCount(), liveTexts);  // refused and overwritten texts were released
 }
 
 }  // namespace
