@@ -48,13 +48,13 @@ void BM_FullRecalculation(benchmark::State& state) {
   startEngine();
   size_t before = heapBytesInUse();
   auto book = bigWorkbook(static_cast<int>(state.range(0)) / 3);
-  recalculateAll(*book);  // the first pass also orders the chain
+  recalculateAll(*book);  // the first pass also orders the formulas
   // Everything the workbook holds (rows, cells, token strings, formula storage) over
   // its formula cells, as the model heap counts it.
-  double bytesPerFormula = static_cast<double>(heapBytesInUse() - before) / book->formulaChain().count();
+  double bytesPerFormula = static_cast<double>(heapBytesInUse() - before) / book->formulas().count();
   for (auto _ : state) recalculateAll(*book);
-  state.SetItemsProcessed(state.iterations() * book->formulaChain().count());
-  state.counters["formulas"] = book->formulaChain().count();
+  state.SetItemsProcessed(state.iterations() * book->formulas().count());
+  state.counters["formulas"] = book->formulas().count();
   state.counters["heap_bytes_per_formula"] = bytesPerFormula;
 }
 BENCHMARK(BM_FullRecalculation)->Arg(100000)->Unit(benchmark::kMillisecond);

@@ -83,9 +83,8 @@ std::u16string cellShown(const Workbook& book, const Sheet& sheet, int32_t colum
   const CellRecord* cell = sheet.cellPtr(column, row);
   if (!cell || cell->value.kind == ValueKind::Empty) return text;
   if (options.formulas && cell->value.kind == ValueKind::Formula) {
-    const FormulaRecord* record = cell->value.formula();
-    formulaText(book, static_cast<const uint8_t*>(formulaPool().data(record->tokens)),
-                CellPosition{record->row, record->column, record->sheet}, text);
+    formulaText(book, static_cast<const uint8_t*>(formulaPool().data(formulaTokens(cell->value))),
+                formulaPosition(cell->value), text);
     return text;
   }
   const CellValue& value = effectiveValue(cell->value);

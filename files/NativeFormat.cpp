@@ -351,9 +351,9 @@ void NativeWriter::markFormula(uint32_t handle) {
 void NativeWriter::markValueStrings(const CellValue& value) {
   if (value.kind == ValueKind::Text) markString(value.u32());
   if (value.kind == ValueKind::Formula) {
-    const FormulaRecord* f = value.formula();
-    if (f->cached.kind == ValueKind::Text) markString(f->cached.u32());
-    markFormula(f->tokens);
+    const CellValue& cached = formulaResult(value);
+    if (cached.kind == ValueKind::Text) markString(cached.u32());
+    markFormula(formulaTokens(value));
   }
 }
 
@@ -570,7 +570,7 @@ void NativeWriter::cellEntry(const CellRecord& cell) {
   const CellValue* value = &cell.value;
   uint8_t formulaBit = 0;
   if (value->kind == ValueKind::Formula) {
-    value = &cell.value.formula()->cached;
+    value = &formulaResult(cell.value);
     formulaBit = FormulaBit;
   }
   CellValue plain = *value;
@@ -597,7 +597,7 @@ void NativeWriter::cellEntry(const CellRecord& cell) {
     default:
       break;
   }
-  if (formulaBit) m_rec.u32(formulaPool().saveIndex(cell.value.formula()->tokens));
+  if (formulaBit) m_rec.u32(formulaPool().saveIndex(formulaTokens(cell.value)));
 }
 
 bool NativeWriter::rowWritten(const Sheet& sheet, int32_t r, int32_t& first, int32_t& end) const {
@@ -1225,15 +1225,15 @@ bool NativeReader::cellRow(RecordIn& in) {
     CellRecord record{value, static_cast<int16_t>(style)};
     if (value.kind == ValueKind::Text) textPool().addRef(value.u32());
     if (formula != NoHandle) {
-      FormulaRecord* f = newFormulaRecord(formulaPool().addRef(formula), static_cast<uint16_t>(row),
-                                          static_cast<uint16_t>(col), sheetIndex);
-      if (!f) {
+      CellValue f = newFormulaValue(formulaPool().addRef(formula),
+                                    CellPosition{static_cast<uint16_t>(row), static_cast<uint16_t>(col), sheetIndex});
+      if (f.kind != ValueKind::Formula) {
         formulaPool().release(formula);
         releaseValue(record.value, false);
         return false;
       }
-      f->cached = record.value;
-      record.value = formulaValue(f);
+      formulaResult(f) = record.value;
+      record.value = f;
       ++m_result.formulaCount;
     }
     if (!target->setCell(static_cast<int32_t>(col), static_cast<int32_t>(row), record)) return false;

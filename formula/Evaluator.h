@@ -12,6 +12,7 @@ namespace kelp {
 
 class Workbook;
 class Sheet;
+class FormulaTable;
 struct Row;
 
 /// Entries one evaluation may have on the stack at once.
@@ -68,9 +69,12 @@ void setEvalWorkbook(Workbook* workbook);
 
 // Running.
 
-/// Runs the record's token string at its cell and stores the result as its cached
+/// Runs the formula's token string at its cell and stores the result as its cached
 /// value; a failed run (stack limit, bad tokens) keeps the old value.
-void evaluateFormula(FormulaRecord& record, bool resolveResult);
+void evaluateFormula(const CellValue& formula, bool resolveResult);
+/// Evaluates every formula of the table once in id order, as evaluateFormula does for
+/// each, with the evaluator's state saved once for the whole pass.
+void evaluateTable(FormulaTable& table);
 /// Runs `tokens` (a formula-pool entry: u32 length, then the ops) as if it stood at
 /// the given cell. True and the owned result in `out`; false when the run failed.
 bool evaluateTokens(const uint8_t* tokens, Workbook& workbook, uint16_t sheet, uint16_t row, uint16_t column,
@@ -81,7 +85,7 @@ bool runTask(const uint8_t* tokens, Workbook& workbook, uint16_t sheet, uint16_t
 /// Stops the running evaluation after the current op (the task function Return).
 void stopRunning();
 /// Runs a command program as runTask does, except that op Constant may carry a formula
-/// value: it pushes a copy (a new record on no chain sharing the token string and the
+/// value: it pushes a copy (a new detached entry sharing the token string and the
 /// cached result). Only programs built in memory qualify; formulas evaluated meanwhile
 /// (a recalculation inside a command) never get this.
 bool runCommandProgram(const uint8_t* tokens, Workbook& workbook, uint16_t sheet);

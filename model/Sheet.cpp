@@ -2,9 +2,10 @@
 #include "model/Sheet.h"
 
 #include <cassert>
+#include <cstring>
 #include <new>
 
-#include "model/FormulaChain.h"
+#include "model/FormulaTable.h"
 #include "model/HandlePool.h"
 #include "model/Workbook.h"
 
@@ -129,7 +130,7 @@ Sheet::~Sheet() {
   }
 }
 
-FormulaChain* Sheet::chain() const { return m_workbook ? &m_workbook->formulaChain() : nullptr; }
+FormulaTable* Sheet::formulas() const { return m_workbook ? &m_workbook->formulas() : nullptr; }
 
 bool Sheet::styleDraws(int16_t style) const {
   return m_workbook && style > 0 && style < m_workbook->styles.size() && m_workbook->styles[style].drawsSomething();
@@ -239,29 +240,35 @@ int16_t Sheet::effectiveStyle(int32_t col, int32_t row) const {
 
 bool Sheet::setCellOwned(int32_t col, int32_t row, const CellRecord& record, bool owned) {
   assert(col >= 0 && col < MaxColumns && row >= 0 && row < MaxRows && "cell beyond IV65536");
+  CellRecord placed = record;
   // A write that cannot happen drops the new content, so an owning caller never leaks it.
   auto refuse = [&]() {
-    if (owned) {
-      CellValue dropped = record.value;
-      releaseValue(dropped, false);
-    }
+    if (owned) releaseValue(placed.value, false);
     return false;
   };
   if (hasError(Err::OutOfMemory)) return refuse();
 
+  // A formula written with ownership moves into the workbook's table at this cell; one
+  // whose bytes only move keeps its entry, which learns the new cell.
+  FormulaTable* table = record.value.kind == ValueKind::Formula ? formulas() : nullptr;
+  const CellPosition at{static_cast<uint16_t>(row), static_cast<uint16_t>(col), static_cast<uint16_t>(index)};
+  auto place = [&]() {
+    if (!table) return true;
+    if (owned) return table->adopt(placed.value, at);
+    if (&formulaTableOf(placed.value) == table) table->setPosition(formulaId(placed.value), at);
+    return true;
+  };
+
   Row* r = rowExists(row) ? m_rows[row] : nullptr;
   if (r && col >= r->firstColumn && col < r->cells.size()) {
     CellRecord& slot = r->cells[col];
-    if (owned) {
-      assert(!(record.value.kind == ValueKind::Formula && slot.value.kind == ValueKind::Formula &&
-               record.value.formula() == slot.value.formula()) &&
-             "a formula written over itself would be freed");
-      releaseValue(slot.value, true);
-    }
-    if (owned && record.value.kind == ValueKind::Formula) {
-      if (FormulaChain* c = chain()) c->append(record.value.formula());
-    }
-    copyRecord(slot, record);
+    assert(!(owned && record.value.kind == ValueKind::Formula && slot.value.kind == ValueKind::Formula &&
+             std::memcmp(record.value.payload, slot.value.payload, sizeof record.value.payload) == 0) &&
+           "a formula written over itself would be freed");
+    // Placed before the old content goes, so that a failure leaves the cell as it was.
+    if (!place()) return refuse();
+    if (owned) releaseValue(slot.value, true);
+    copyRecord(slot, placed);
     return true;
   }
 
@@ -271,13 +278,10 @@ bool Sheet::setCellOwned(int32_t col, int32_t row, const CellRecord& record, boo
     if (!r) return refuse();
     r->firstColumn = static_cast<int16_t>(col);
   }
-  // The array grows before the formula is chained, so a failed growth leaves no dangling link.
   if (col >= r->cells.size() && !r->cells.setSize(col + 1)) return refuse();
   if (col < r->firstColumn) r->firstColumn = static_cast<int16_t>(col);
-  if (owned && record.value.kind == ValueKind::Formula) {
-    if (FormulaChain* c = chain()) c->append(record.value.formula());
-  }
-  copyRecord(r->cells[col], record);
+  if (!place()) return refuse();
+  copyRecord(r->cells[col], placed);
   return true;
 }
 

@@ -180,15 +180,14 @@ TEST_F(EvaluatorTest, StackLimitKeepsThePreviousValue) {
   EXPECT_EQ(run(deep(380)).number, 380);
   EXPECT_FALSE(run(deep(381)).ok);
 
-  FormulaRecord* record = putFormula(0, 0, deep(10).handle());
-  evaluateFormula(*record, true);
+  ASSERT_TRUE(putFormula(0, 0, deep(10).handle()));
+  evaluateFormula(formulaAt(0, 0), true);
   EXPECT_EQ(cell(0, 0).number, 10);
-  // The same cell given a string too deep to run keeps its 10.
-  uint32_t old = record->tokens;
-  record->tokens = deep(400).handle();
-  formulaPool().release(old);
-  evaluateFormula(*record, true);
-  EXPECT_EQ(cell(0, 0).number, 10);
+  // A cell whose string is too deep to run keeps the result it had.
+  ASSERT_TRUE(putFormula(1, 0, deep(400).handle()));
+  formulaResult(formulaAt(1, 0)) = numberValue(10);
+  evaluateFormula(formulaAt(1, 0), true);
+  EXPECT_EQ(cell(1, 0).number, 10);
   EXPECT_EQ(evalState().sp, 0);
   EXPECT_EQ(pendingError(), 0u);  // no message for a formula too complex to run
 }

@@ -217,11 +217,10 @@ TEST_F(FormulaTextTest, FormulaValuesShowThroughTheModel) {
   ASSERT_EQ(value.kind, ValueKind::Formula);
   std::u16string out;
   valueToText(value, out);
-  EXPECT_EQ(out, u"=A1+!!Name+ErrRef!B2") << "a record on no chain has no workbook to name things from";
-  book->formulaChain().append(value.formula());
-  valueToText(value, out);
+  EXPECT_EQ(out, u"=A1+!!Name+ErrRef!B2") << "a formula on no workbook has no workbook to name things from";
+  ASSERT_TRUE(book->sheetAt(0)->setCell(1, 1, CellRecord{value, -1}));
+  valueToText(book->sheetAt(0)->cellPtr(1, 1)->value, out);
   EXPECT_EQ(out, u"=A1+Markup+Data!B2");
-  releaseValue(value, true);
 }
 
 // A small grammar of formulas; every one must read back to the same tokens.
