@@ -1168,6 +1168,8 @@ AreaIterator::~AreaIterator() { releaseScratch(); }
 
 void AreaIterator::releaseScratch() { releaseValue(m_scratch, false); }
 
+Sheet* AreaIterator::sheetAt(int32_t index) const { return m_workbook->sheetAt(index); }
+
 void AreaIterator::reset(const SheetArea& area, Workbook* workbook, bool columnMode) {
   releaseScratch();
   m_area = area;

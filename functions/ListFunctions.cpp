@@ -30,10 +30,10 @@ void walkArguments(Cell cell, Direct direct, int32_t first = 1) {
     AreaIterator it;
     if (popAreaIterator(it)) {
       AreaErrors errors;
-      while (const CellValue* value = it.nextValue()) {
-        errors.record(*value);
-        cell(*value);
-      }
+      it.forEach([&](const CellValue& value) {
+        errors.record(value);
+        cell(value);
+      });
     } else {
       direct();
     }
