@@ -737,9 +737,9 @@ void unwind() {
   while (s.sp > s.base) releaseValue(s.stack[--s.sp], false);
 }
 
-const uint8_t* tokensOf(uint32_t handle) {
-  if (handle == NoHandle || !formulaPool().isLive(handle)) return nullptr;
-  return static_cast<const uint8_t*>(formulaPool().data(handle));
+const uint8_t* tokensOf(uint32_t handle, const HandlePool& pool = formulaPool()) {
+  if (handle == NoHandle || !pool.isLive(handle)) return nullptr;
+  return static_cast<const uint8_t*>(pool.data(handle));
 }
 
 // Runs to the end and takes the one result; false (nothing taken) on failure.
@@ -799,15 +799,15 @@ namespace {
 
 // Runs entry `id` at its cell and stores the result; the caller keeps the evaluator's
 // state around the run.
-void runEntry(FormulaTable& table, uint32_t id, Workbook* workbook, bool resolveResult) {
+void runEntry(FormulaTable& table, uint32_t id, Workbook* workbook, bool resolveResult, const HandlePool& pool) {
   const CellPosition at = table.position(id);
   CellValue result;
-  if (beginRun(tokensOf(table.tokens(id)), workbook, at.sheet, at.row, at.column) &&
+  if (beginRun(tokensOf(table.tokens(id), pool), workbook, at.sheet, at.row, at.column) &&
       runToResult(resolveResult, result)) {
     // Looked up after the run, which may have added formulas and moved the arrays.
     if (table.isLive(id)) {
       CellValue& cached = table.cached(id);
-      releaseValue(cached, false);
+      if (cached.kind == ValueKind::Text) releaseValue(cached, false);  // results own nothing else
       cached = result;
     } else {
       releaseValue(result, false);
@@ -827,7 +827,7 @@ void evaluateFormula(const CellValue& formula, bool resolveResult) {
   bool constants = g_formulaConstants;
   g_allowBackwardJumps = false;
   g_formulaConstants = false;
-  runEntry(table, formulaId(formula), workbook, resolveResult);
+  runEntry(table, formulaId(formula), workbook, resolveResult, formulaPool());
   g_allowBackwardJumps = backward;
   g_formulaConstants = constants;
   restoreEvalState(saved);
@@ -843,8 +843,9 @@ void evaluateTable(FormulaTable& table) {
   bool constants = g_formulaConstants;
   g_allowBackwardJumps = false;
   g_formulaConstants = false;
+  const HandlePool& pool = formulaPool();
   for (uint32_t id = 0; id < table.idLimit(); ++id)
-    if (table.isLive(id)) runEntry(table, id, workbook, true);
+    if (table.isLive(id)) runEntry(table, id, workbook, true, pool);
   g_allowBackwardJumps = backward;
   g_formulaConstants = constants;
   restoreEvalState(saved);

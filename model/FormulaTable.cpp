@@ -51,8 +51,8 @@ FormulaTable& FormulaTable::detached() {
   return *table;
 }
 
-void FormulaTable::publish() const {
-  if (m_number != NoNumber) g_formulaTables[m_number] = FormulaTableSlot{m_cached, const_cast<FormulaTable*>(this)};
+void FormulaTable::publish() {
+  if (m_number != NoNumber) g_formulaTables[m_number] = FormulaTableSlot{m_cached, this};
 }
 
 bool FormulaTable::resize(uint32_t capacity) {
@@ -110,7 +110,12 @@ bool FormulaTable::noteAdded(uint32_t id) {
   // Entries added and removed again leave stale ids; dropping them keeps the list
   // within a few times the live count however long ordering waits.
   if (m_added.size() > 2 * m_count + 64) compactAdded();
-  return m_added.append(id);
+  // Grown by half at a time: a workbook read from a file adds every formula before its
+  // first ordering.
+  const int32_t n = m_added.size();
+  if (!m_added.setSize(n + 1, n / 2 + 64)) return false;
+  m_added[n] = id;
+  return true;
 }
 
 void FormulaTable::compactAdded() {

@@ -81,7 +81,8 @@ class FormulaTable {
   /// Moves the arrays into a block for `capacity` ids; false when memory runs out.
   bool resize(uint32_t capacity);
   bool rewriteCells(const std::vector<uint32_t>& order);
-  void publish() const;
+  /// Points the table's registry slot at it and its results.
+  void publish();
 
   Workbook* m_owner;
   uint16_t m_number;
