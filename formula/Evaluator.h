@@ -217,6 +217,16 @@ void AreaIterator::forEach(Fn fn) {
   }
   // The sum of a column of formulas spends its time here: one pass over each row's
   // slots with the bounds in locals, rather than a call and the saved position per cell.
+  auto visit = [&](const CellValue& value) {
+    if (value.kind == ValueKind::Empty) return;
+    const CellValue& effective = effectiveValue(value);
+    if (effective.kind == ValueKind::Text) [[unlikely]] {
+      fn(*shownText(effective));
+      if (m_scratch.kind != ValueKind::Empty) releaseScratch();
+      return;
+    }
+    fn(effective);
+  };
   const int32_t firstRow = m_area.firstRow, lastRow = m_area.lastRow;
   const int32_t firstColumn = m_area.firstColumn, lastColumn = m_area.lastColumn;
   for (int32_t s = m_area.firstSheet; s <= m_area.lastSheet; ++s) {
@@ -226,19 +236,13 @@ void AreaIterator::forEach(Fn fn) {
     for (int32_t r = firstRow; r <= last; ++r) {
       const Row* row = sheet->rowAt(r);
       if (!row) continue;
+      if (firstColumn == lastColumn) {  // one column: no loop over the row
+        if (firstColumn >= row->firstColumn && firstColumn < row->cells.size()) visit(row->cells.data()[firstColumn].value);
+        continue;
+      }
       const CellRecord* cells = row->cells.data();
       const int32_t end = std::min<int32_t>(lastColumn, row->cells.size() - 1);
-      for (int32_t c = std::max<int32_t>(firstColumn, row->firstColumn); c <= end; ++c) {
-        const CellValue& value = cells[c].value;
-        if (value.kind == ValueKind::Empty) continue;
-        const CellValue& effective = effectiveValue(value);
-        if (effective.kind == ValueKind::Text) [[unlikely]] {
-          fn(*shownText(effective));
-          if (m_scratch.kind != ValueKind::Empty) releaseScratch();
-          continue;
-        }
-        fn(effective);
-      }
+      for (int32_t c = std::max<int32_t>(firstColumn, row->firstColumn); c <= end; ++c) visit(cells[c].value);
     }
   }
   m_done = true;
