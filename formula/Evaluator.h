@@ -237,7 +237,8 @@ void AreaIterator::forEach(Fn fn) {
       const Row* row = sheet->rowAt(r);
       if (!row) continue;
       if (firstColumn == lastColumn) {  // one column: no loop over the row
-        if (firstColumn >= row->firstColumn && firstColumn < row->cells.size()) visit(row->cells.data()[firstColumn].value);
+        if (firstColumn >= row->firstColumn && firstColumn < row->cells.size())
+          visit(row->cells.data()[firstColumn].value);
         continue;
       }
       const CellRecord* cells = row->cells.data();
