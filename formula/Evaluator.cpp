@@ -1184,6 +1184,7 @@ void AreaIterator::reset(const SheetArea& area, Workbook* workbook, bool columnM
   m_sheetPtr = nullptr;
   m_rowPtr = nullptr;
   m_end = -1;
+  m_storedTexts = false;
 }
 
 bool AreaIterator::advance() {
