@@ -45,9 +45,8 @@ std::unique_ptr<Document> millionCells() {
       if (n % 10 == 1) {
         makeText(cell.value, u"text " + decimalText(n));
       } else if (n % 10 == 2) {
-        FormulaRecord* f = newFormulaRecord(leftPlusOne(), static_cast<uint16_t>(r), static_cast<uint16_t>(c), 0);
-        f->cached = numberValue(n);
-        cell.value = formulaValue(f);
+        cell.value = newFormulaValue(leftPlusOne(), CellPosition{static_cast<uint16_t>(r), static_cast<uint16_t>(c), 0});
+        formulaResult(cell.value) = numberValue(n);
       }
       sheet.setCell(c, r, cell);
     }

@@ -60,13 +60,6 @@ void cmdSetCell() {
     return;
   }
   if (value.kind == ValueKind::Integer) value = numberValue(value.i32());
-  if (value.kind == ValueKind::Formula) {
-    // The pushed copy is a record of its own; it now belongs to this cell.
-    FormulaRecord* record = value.formula();
-    record->row = static_cast<uint16_t>(row);
-    record->column = static_cast<uint16_t>(column);
-    record->sheet = static_cast<uint16_t>(book()->activeSheetIndex());
-  }
   sheet->setCell(column, row, CellRecord{value, static_cast<int16_t>(style)});
   done();
 }

@@ -278,13 +278,11 @@ ProgramBuilder& ProgramBuilder::value(const CellValue& value) {
   if (m_failed) return *this;
   CellValue copy;
   if (value.kind == ValueKind::Formula) {
-    const FormulaRecord* source = value.formula();
-    copyFormulaValue(value, copy, source->row, source->column, source->sheet, nullptr);
+    copyFormulaValue(value, copy);
     if (copy.kind != ValueKind::Formula) {
       m_failed = true;
       return *this;
     }
-    copyValue(source->cached, copy.formula()->cached);
   } else if (value.kind == ValueKind::Integer) {
     copy = numberValue(value.i32());
   } else {

@@ -80,7 +80,7 @@ int commandArgumentCount(int32_t index);
 [[nodiscard]] bool emitCommand(TokenSink& sink, int32_t index);
 
 /// A finished program: a heap block (u32 length, the ops, the end op) that owns the
-/// texts and formula records its pushes carry. Move-only.
+/// texts and formulas its pushes carry. Move-only.
 class CommandProgram {
  public:
   CommandProgram() = default;
@@ -114,7 +114,7 @@ class ProgramBuilder {
   ProgramBuilder& logical(bool value);           // op 28
   ProgramBuilder& text(std::u16string_view text);  // op 11
   /// A copy of a whole cell value (op 3): a text gains a reference, a formula becomes a
-  /// new record on no chain sharing the token string and the cached result.
+  /// new detached entry sharing the token string and the cached result.
   ProgramBuilder& value(const CellValue& value);
   ProgramBuilder& call(int32_t index);
 

@@ -368,15 +368,15 @@ bool NativeReader::cellRow(uint16_t, RecordIn& in) {
     CellRecord record{value, static_cast<int16_t>(style)};
     if (value.kind == ValueKind::Text) textPool().addRef(value.u32());
     if (formula != NoHandle) {
-      FormulaRecord* f = newFormulaRecord(formulaPool().addRef(formula), static_cast<uint16_t>(row),
-                                          static_cast<uint16_t>(col), sheetIndex);
-      if (!f) {
+      CellValue f = newFormulaValue(formulaPool().addRef(formula),
+                                    CellPosition{static_cast<uint16_t>(row), static_cast<uint16_t>(col), sheetIndex});
+      if (f.kind != ValueKind::Formula) {
         formulaPool().release(formula);
         releaseValue(record.value, false);
         return false;
       }
-      f->cached = record.value;
-      record.value = formulaValue(f);
+      formulaResult(f) = record.value;
+      record.value = f;
       ++m_result.formulaCount;
     }
     if (!target->setCell(static_cast<int32_t>(col), static_cast<int32_t>(row), record)) return false;

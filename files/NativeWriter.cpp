@@ -152,9 +152,9 @@ void NativeWriter::markFormula(uint32_t handle) {
 void NativeWriter::markValueStrings(const CellValue& value) {
   if (value.kind == ValueKind::Text) markString(value.u32());
   if (value.kind == ValueKind::Formula) {
-    const FormulaRecord* f = value.formula();
-    if (f->cached.kind == ValueKind::Text) markString(f->cached.u32());
-    markFormula(f->tokens);
+    const CellValue& cached = formulaResult(value);
+    if (cached.kind == ValueKind::Text) markString(cached.u32());
+    markFormula(formulaTokens(value));
   }
 }
 
@@ -166,7 +166,7 @@ void NativeWriter::markCells(const Sheet& sheet, const Area& area) {
   for (int32_t r = sheet.nextRow(area.firstRow - 1); r <= area.lastRow && r < NoRow; r = sheet.nextRow(r)) {
     const Row* row = sheet.rowAt(r);
     int32_t end = std::min<int32_t>(row->cells.size(), area.lastColumn + 1);
-    for (int32_t c = std::max<int32_t>(row->firstColumn, area.firstColumn); c < end; ++c) {
+    for (int32_t c = std::max<int32_t>(row->firstColumn(), area.firstColumn); c < end; ++c) {
       const CellRecord& cell = row->cells[c];
       markValueStrings(cell.value);
       markStyle(cell.style);
@@ -371,7 +371,7 @@ void NativeWriter::cellEntry(const CellRecord& cell) {
   const CellValue* value = &cell.value;
   uint8_t formulaBit = 0;
   if (value->kind == ValueKind::Formula) {
-    value = &cell.value.formula()->cached;
+    value = &formulaResult(cell.value);
     formulaBit = FormulaBit;
   }
   CellValue plain = *value;
@@ -398,14 +398,14 @@ void NativeWriter::cellEntry(const CellRecord& cell) {
     default:
       break;
   }
-  if (formulaBit) m_rec.u32(formulaPool().saveIndex(cell.value.formula()->tokens));
+  if (formulaBit) m_rec.u32(formulaPool().saveIndex(formulaTokens(cell.value)));
 }
 
 bool NativeWriter::rowWritten(const Sheet& sheet, int32_t r, int32_t& first, int32_t& end) const {
   // Leading and trailing slots without value or style are left out, so that a file read
   // back and saved again gives the same bytes.
   const Row* row = sheet.rowAt(r);
-  first = row->firstColumn < 0 ? 0 : row->firstColumn;
+  first = row->firstColumn();
   end = row->cells.size();
   while (first < end && row->cells[first].value.kind == ValueKind::Empty && row->cells[first].style < 0) ++first;
   while (end > first && row->cells[end - 1].value.kind == ValueKind::Empty && row->cells[end - 1].style < 0) --end;

@@ -623,12 +623,8 @@ void compileToValue(Workbook& workbook, std::u16string_view text, CellPosition b
   out = emptyValue();
   uint32_t handle = compileToHandle(workbook, text, base, false);
   if (handle == NoHandle) return;
-  FormulaRecord* record = newFormulaRecord(handle, base.row, base.column, base.sheet);
-  if (!record) {
-    formulaPool().release(handle);
-    return;
-  }
-  out = formulaValue(record);
+  out = newFormulaValue(handle, base);
+  if (out.kind != ValueKind::Formula) formulaPool().release(handle);
 }
 
 }  // namespace kelp

@@ -53,8 +53,8 @@ int32_t compileFormula(Workbook& workbook, std::u16string_view text, CellPositio
 /// its string literals. Null with error 15 when memory runs out (the sink keeps them).
 uint8_t* finishTokens(TokenSink& sink);
 
-/// Compiles a cell entry starting with "=" into a formula value: a new record at
-/// `base` holding a new formula-pool entry (one reference). On an error `out` stays
+/// Compiles a cell entry starting with "=" into a formula value: a new detached entry
+/// at `base` holding a new formula-pool entry (one reference). On an error `out` stays
 /// empty and the error state holds the code.
 void compileToValue(Workbook& workbook, std::u16string_view text, CellPosition base, CellValue& out);
 

@@ -4,7 +4,6 @@
 #include "formula/Compiler.h"
 #include "formula/FormulaText.h"
 #include "formula/Lexer.h"
-#include "model/FormulaChain.h"
 #include "model/HandlePool.h"
 #include "model/NumberFormat.h"
 #include "model/Workbook.h"
@@ -27,15 +26,13 @@ CellValue textEntry(std::u16string_view text, bool formulaMode) {
   return value;
 }
 
-void showFormula(const FormulaRecord& record, std::u16string& out) {
-  // A record on no chain (an undo copy, a clipboard cell) has no workbook to name things from.
-  const Workbook* workbook = record.chain ? record.chain->workbook() : nullptr;
-  if (record.tokens == NoHandle) {
+// A formula on no workbook (an undo copy, a clipboard cell) has no workbook to name things from.
+void showFormula(const Workbook* workbook, uint32_t tokens, CellPosition at, std::u16string& out) {
+  if (tokens == NoHandle) {
     out = u"=";
     return;
   }
-  const auto* data = static_cast<const uint8_t*>(formulaPool().data(record.tokens));
-  formulaText(workbook, data, CellPosition{record.row, record.column, record.sheet}, out);
+  formulaText(workbook, static_cast<const uint8_t*>(formulaPool().data(tokens)), at, out);
 }
 
 CellValue readValue(std::u16string_view text) {

@@ -8,6 +8,7 @@
 
 #include "formula/Tokens.h"
 #include "formula/Catalogue.h"
+#include "model/FormulaTable.h"
 #include "model/HandlePool.h"
 #include "model/Sheet.h"
 #include "model/Workbook.h"
@@ -27,7 +28,7 @@ TaskCallFn g_taskCall = nullptr;
 // Formulas never jump backwards; only task loops do. Refusing backward jumps elsewhere
 // keeps a damaged token string from hanging a recalculation.
 bool g_allowBackwardJumps = false;
-// Formula constants hold record pointers; only command programs built in memory may
+// Formula constants name table entries; only command programs built in memory may
 // carry them, so every other run turns this off while it runs.
 bool g_formulaConstants = false;
 
@@ -211,11 +212,10 @@ void opConstant(const uint8_t* p, uint32_t) {
       }
       break;
     case ValueKind::Formula:
-      if (g_formulaConstants) {
-        const FormulaRecord* source = value.formula();
+      if (g_formulaConstants && formulaTableNumber(value) < MaxFormulaTables &&
+          g_formulaTables[formulaTableNumber(value)].table && formulaTableOf(value).isLive(formulaId(value))) {
         CellValue copy;
-        copyFormulaValue(value, copy, source->row, source->column, source->sheet, nullptr);
-        if (copy.kind == ValueKind::Formula) copyValue(source->cached, copy.formula()->cached);
+        copyFormulaValue(value, copy);
         pushValue(copy);
         return;
       }
@@ -223,7 +223,7 @@ void opConstant(const uint8_t* p, uint32_t) {
     default:
       break;
   }
-  // A formula pointer or return address in stored tokens would point anywhere.
+  // A formula id or return address in stored tokens would name anything.
   pushError(CellError::Value);
 }
 
@@ -737,9 +737,9 @@ void unwind() {
   while (s.sp > s.base) releaseValue(s.stack[--s.sp], false);
 }
 
-const uint8_t* tokensOf(uint32_t handle) {
-  if (handle == NoHandle || !formulaPool().isLive(handle)) return nullptr;
-  return static_cast<const uint8_t*>(formulaPool().data(handle));
+const uint8_t* tokensOf(uint32_t handle, const HandlePool& pool = formulaPool()) {
+  if (handle == NoHandle || !pool.isLive(handle)) return nullptr;
+  return static_cast<const uint8_t*>(pool.data(handle));
 }
 
 // Runs to the end and takes the one result; false (nothing taken) on failure.
@@ -795,24 +795,60 @@ void restoreEvalState(const SavedEvalState& saved) {
 
 void setEvalWorkbook(Workbook* workbook) { g_state.workbook = workbook; }
 
-void evaluateFormula(FormulaRecord& record, bool resolveResult) {
+namespace {
+
+// Runs entry `id` at its cell and stores the result; the caller keeps the evaluator's
+// state around the run.
+void runEntry(FormulaTable& table, uint32_t id, Workbook* workbook, bool resolveResult, const HandlePool& pool) {
+  const CellPosition at = table.position(id);
+  CellValue result;
+  if (beginRun(tokensOf(table.tokens(id), pool), workbook, at.sheet, at.row, at.column) &&
+      runToResult(resolveResult, result)) {
+    // Looked up after the run, which may have added formulas and moved the arrays.
+    if (table.isLive(id)) {
+      CellValue& cached = table.cached(id);
+      if (cached.kind == ValueKind::Text) releaseValue(cached, false);  // results own nothing else
+      cached = result;
+    } else {
+      releaseValue(result, false);
+    }
+  }
+  unwind();
+  g_state.pendingError = 0;
+}
+
+}  // namespace
+
+void evaluateFormula(const CellValue& formula, bool resolveResult) {
   SavedEvalState saved = saveEvalState();
-  Workbook* workbook = record.chain && record.chain->workbook() ? record.chain->workbook() : g_state.workbook;
+  FormulaTable& table = formulaTableOf(formula);
+  Workbook* workbook = table.workbook() ? table.workbook() : g_state.workbook;
   bool backward = g_allowBackwardJumps;
   bool constants = g_formulaConstants;
   g_allowBackwardJumps = false;
   g_formulaConstants = false;
-  CellValue result;
-  if (beginRun(tokensOf(record.tokens), workbook, record.sheet, record.row, record.column) &&
-      runToResult(resolveResult, result)) {
-    releaseValue(record.cached, false);
-    record.cached = result;
-  }
-  unwind();
+  runEntry(table, formulaId(formula), workbook, resolveResult, formulaPool());
   g_allowBackwardJumps = backward;
   g_formulaConstants = constants;
   restoreEvalState(saved);
   g_state.pendingError = 0;
+}
+
+void evaluateTable(FormulaTable& table) {
+  // One save for the pass: each run starts from the state the one before left, which
+  // is the caller's with nothing above its stack.
+  SavedEvalState saved = saveEvalState();
+  Workbook* workbook = table.workbook() ? table.workbook() : g_state.workbook;
+  bool backward = g_allowBackwardJumps;
+  bool constants = g_formulaConstants;
+  g_allowBackwardJumps = false;
+  g_formulaConstants = false;
+  const HandlePool& pool = formulaPool();
+  for (uint32_t id = 0; id < table.idLimit(); ++id)
+    if (table.isLive(id)) runEntry(table, id, workbook, true, pool);
+  g_allowBackwardJumps = backward;
+  g_formulaConstants = constants;
+  restoreEvalState(saved);
 }
 
 bool evaluateTokens(const uint8_t* tokens, Workbook& workbook, uint16_t sheet, uint16_t row, uint16_t column,
@@ -1135,6 +1171,8 @@ AreaIterator::~AreaIterator() { releaseScratch(); }
 
 void AreaIterator::releaseScratch() { releaseValue(m_scratch, false); }
 
+Sheet* AreaIterator::sheetAt(int32_t index) const { return m_workbook->sheetAt(index); }
+
 void AreaIterator::reset(const SheetArea& area, Workbook* workbook, bool columnMode) {
   releaseScratch();
   m_area = area;
@@ -1148,6 +1186,7 @@ void AreaIterator::reset(const SheetArea& area, Workbook* workbook, bool columnM
   m_sheetPtr = nullptr;
   m_rowPtr = nullptr;
   m_end = -1;
+  m_storedTexts = false;
 }
 
 bool AreaIterator::advance() {

@@ -1,13 +1,13 @@
-// Chain ordering and the full recalculation pass.
+// Formula ordering and the full recalculation pass.
 #include "formula/Recalc.h"
 
 #include <algorithm>
-#include <cstring>
-#include <unordered_map>
+#include <cstdint>
+#include <vector>
 
 #include "formula/Evaluator.h"
 #include "formula/Tokens.h"
-#include "model/FormulaChain.h"
+#include "model/FormulaTable.h"
 #include "model/HandlePool.h"
 #include "model/Sheet.h"
 #include "model/Workbook.h"
@@ -17,41 +17,64 @@ namespace kelp {
 
 namespace {
 
+// Depth-first from the current order: the first formula not yet placed is scanned, the
+// precedents it reads that are not placed are moved just ahead of it (each in front of
+// the ones moved before it, so the last met comes first) and taken in turn; a formula is
+// placed once it has been scanned and nothing is left ahead of it.
+//
+// What is not yet placed is a stack of moved formulas in front of the rest of the
+// starting order. Moving a formula again pushes it anew and leaves a stale entry lower
+// down, skipped when met; relinking a list instead needs each node's predecessor, and
+// finding that by walking the list would make ordering a sheet entered backwards
+// quadratic.
 class Orderer {
  public:
-  explicit Orderer(FormulaChain& chain) : m_chain(chain), m_workbook(chain.workbook()) {}
+  explicit Orderer(FormulaTable& table) : m_table(table), m_workbook(table.workbook()) {}
 
   void run() {
-    m_chain.circular = false;
-    for (FormulaRecord* r = m_chain.first(); r; r = r->next) r->flags = FormulaFlag::NotVisited;
-    m_previous = m_chain.head();
-    FormulaRecord* current = m_previous->next;
-    while (current) {
-      if (current->flags == FormulaFlag::Visiting) {
-        // Its precedents were moved before it and have been placed since.
-        current->flags = FormulaFlag::Placed;
-        m_previous = current;
-      } else {
-        current->flags = FormulaFlag::Visiting;
-        scan(*current);
-        if (m_previous->next == current) {
-          current->flags = FormulaFlag::Placed;
-          m_previous = current;
-        }
+    m_table.circular = false;
+    m_table.currentOrder(m_start);
+    m_flags.assign(m_table.idLimit(), NotVisited);
+    m_stackIndex.assign(m_table.idLimit(), NotMoved);
+    m_placed.reserve(m_start.size());
+    size_t next = 0;  // every formula of the starting order before it is placed
+    for (;;) {
+      while (!m_stack.empty() && m_stackIndex[m_stack.back()] != m_stack.size() - 1) m_stack.pop_back();
+      const bool moved = !m_stack.empty();
+      if (!moved) {
+        while (next < m_start.size() && m_flags[m_start[next]] == Placed) ++next;
+        if (next == m_start.size()) break;
       }
-      current = m_previous->next;
+      const uint32_t current = moved ? m_stack.back() : m_start[next];
+      if (m_flags[current] == NotVisited) {
+        m_flags[current] = Visiting;
+        m_pulled = false;
+        scan(current);
+        if (m_pulled) continue;  // met again once the precedents moved ahead are placed
+      }
+      if (moved) {
+        m_stack.pop_back();
+        m_stackIndex[current] = NotMoved;
+      }
+      m_flags[current] = Placed;
+      m_placed.push_back(current);
     }
-    m_chain.needsOrdering = false;
-    m_chain.setTail(m_previous);
+    m_table.renumber(m_placed);
+    m_table.needsOrdering = false;
   }
 
  private:
-  void scan(const FormulaRecord& formula) {
-    if (!m_workbook || formula.tokens == NoHandle || !formulaPool().isLive(formula.tokens)) return;
-    const uint8_t* data = static_cast<const uint8_t*>(formulaPool().data(formula.tokens));
+  enum Flag : uint8_t { NotVisited, Visiting, Placed };
+  static constexpr uint32_t NotMoved = 0xFFFFFFFF;
+
+  void scan(uint32_t id) {
+    const uint32_t tokens = m_table.tokens(id);
+    if (!m_workbook || tokens == NoHandle || !formulaPool().isLive(tokens)) return;
+    const CellPosition at = m_table.position(id);
+    const uint8_t* data = static_cast<const uint8_t*>(formulaPool().data(tokens));
     uint32_t length = readU32(data);
     const uint8_t* code = data + 4;
-    Sheet* own = m_workbook->sheetAt(formula.sheet);
+    Sheet* own = m_workbook->sheetAt(at.sheet);
     for (uint32_t ip = 0; ip < length;) {
       uint8_t op = code[ip];
       uint8_t size = payloadSize(op);
@@ -59,24 +82,24 @@ class Orderer {
       const uint8_t* p = code + ip + 1;
       switch (static_cast<Op>(op)) {
         case Op::CellRef: {
-          CellRefCode c = resolveCell(CellRefCode{readU16(p), readU16(p + 2)}, formula.row, formula.column);
+          CellRefCode c = resolveCell(CellRefCode{readU16(p), readU16(p + 2)}, at.row, at.column);
           visitArea(own, c.row, c.colWord, c.row, c.colWord);
           break;
         }
         case Op::AreaRef:
-          visitArea(own, p, formula);
+          visitArea(own, p, at);
           break;
         case Op::SheetCellRef:
         case Op::SheetAreaRef: {
-          if (p[1] != 0) break;  // another workbook's cells are never on this chain
+          if (p[1] != 0) break;  // another workbook's cells are never in this table
           int32_t first = std::min(p[2], p[3]), last = std::max(p[2], p[3]);
           for (int32_t s = first; s <= last; ++s) {
             Sheet* sheet = m_workbook->sheetAt(s);
             if (!sheet) continue;
             if (op == static_cast<uint8_t>(Op::SheetAreaRef)) {
-              visitArea(sheet, p + 4, formula);
+              visitArea(sheet, p + 4, at);
             } else {
-              CellRefCode c = resolveCell(CellRefCode{readU16(p + 4), readU16(p + 6)}, formula.row, formula.column);
+              CellRefCode c = resolveCell(CellRefCode{readU16(p + 4), readU16(p + 6)}, at.row, at.column);
               visitArea(sheet, c.row, c.colWord, c.row, c.colWord);
             }
           }
@@ -89,9 +112,9 @@ class Orderer {
     }
   }
 
-  void visitArea(Sheet* sheet, const uint8_t* p, const FormulaRecord& formula) {
-    CellRefCode a = resolveCell(CellRefCode{readU16(p), readU16(p + 2)}, formula.row, formula.column);
-    CellRefCode b = resolveCell(CellRefCode{readU16(p + 4), readU16(p + 6)}, formula.row, formula.column);
+  void visitArea(Sheet* sheet, const uint8_t* p, CellPosition at) {
+    CellRefCode a = resolveCell(CellRefCode{readU16(p), readU16(p + 2)}, at.row, at.column);
+    CellRefCode b = resolveCell(CellRefCode{readU16(p + 4), readU16(p + 6)}, at.row, at.column);
     visitArea(sheet, std::min(a.row, b.row), std::min(a.colWord, b.colWord), std::max(a.row, b.row),
               std::max(a.colWord, b.colWord));
   }
@@ -99,64 +122,52 @@ class Orderer {
   // Every formula cell of the area, row by row over the rows that exist.
   void visitArea(Sheet* sheet, int32_t firstRow, int32_t firstColumn, int32_t lastRow, int32_t lastColumn) {
     if (!sheet) return;
+    const uint16_t number = m_table.number();
     int32_t row = sheet->rowExists(firstRow) ? firstRow : sheet->nextRow(firstRow);
     for (; row <= lastRow; row = sheet->nextRow(row)) {
       const Row* r = sheet->rowAt(row);
       int32_t end = std::min(lastColumn, r->cells.size() - 1);
       for (int32_t col = std::max<int32_t>(firstColumn, r->firstColumn()); col <= end; ++col) {
         const CellValue& value = r->cells[col].value;
-        if (value.kind == ValueKind::Formula) pull(value.formula());
+        if (value.kind == ValueKind::Formula && formulaTableNumber(value) == number) pull(formulaId(value));
       }
     }
   }
 
-  // Moves precedent `p` just after `previous`, ahead of the formula being scanned.
-  void pull(FormulaRecord* p) {
-    if (p->chain != &m_chain || p->flags == FormulaFlag::Placed) return;
-    if (p->flags == FormulaFlag::Visiting) {
-      m_chain.circular = true;
+  // Moves precedent `id` just ahead of the formula being scanned.
+  void pull(uint32_t id) {
+    if (id >= m_flags.size() || m_flags[id] == Placed) return;
+    if (m_flags[id] == Visiting) {
+      m_table.circular = true;
       return;
     }
-    // Every node up to `previous` is placed, so an unplaced precedent lies after it.
-    if (m_before.empty()) {
-      m_before.reserve(static_cast<size_t>(m_chain.count()) + 1);
-      for (FormulaRecord* node = m_chain.head(); node->next; node = node->next) m_before[node->next] = node;
-    }
-    auto found = m_before.find(p);
-    if (found == m_before.end()) return;
-    FormulaRecord* before = found->second;
-    if (before == m_previous) return;  // already just after it
-    before->next = p->next;
-    if (p->next) m_before[p->next] = before;
-    FormulaRecord* after = m_previous->next;
-    p->next = after;
-    m_previous->next = p;
-    m_before[p] = m_previous;
-    if (after) m_before[after] = p;
+    if (m_pulled && m_stack.back() == id) return;  // already just ahead
+    m_stackIndex[id] = static_cast<uint32_t>(m_stack.size());
+    m_stack.push_back(id);
+    m_pulled = true;
   }
 
-  FormulaChain& m_chain;
+  FormulaTable& m_table;
   Workbook* m_workbook;
-  FormulaRecord* m_previous = nullptr;
-  // The node before each record, made on the first move: finding a precedent's place
-  // by walking the chain would make ordering a chain entered backwards quadratic.
-  std::unordered_map<FormulaRecord*, FormulaRecord*> m_before;
+  std::vector<uint32_t> m_start;       // the order the walk starts from
+  std::vector<uint8_t> m_flags;        // Flag, by id
+  std::vector<uint32_t> m_stackIndex;  // by id: where its latest entry is, or NotMoved
+  std::vector<uint32_t> m_stack;       // moved formulas, the next one on top
+  std::vector<uint32_t> m_placed;      // the new order
+  bool m_pulled = false;               // the formula being scanned moved a precedent
 };
 
 }  // namespace
 
-void orderChain(FormulaChain& chain) { Orderer(chain).run(); }
+void orderFormulas(FormulaTable& table) { Orderer(table).run(); }
 
 void recalculateAll(Workbook& workbook) {
-  SavedEvalState savedEval = saveEvalState();
   SavedErrorState savedError = saveErrorState();
-  FormulaChain& chain = workbook.formulaChain();
-  if (chain.needsOrdering) orderChain(chain);
+  FormulaTable& table = workbook.formulas();
+  if (table.needsOrdering) orderFormulas(table);
   clearError();
-  setEvalWorkbook(&workbook);
-  for (FormulaRecord* record = chain.first(); record; record = record->next) evaluateFormula(*record, true);
+  evaluateTable(table);
   restoreErrorState(savedError);
-  restoreEvalState(savedEval);
 }
 
 }  // namespace kelp

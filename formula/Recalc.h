@@ -1,17 +1,19 @@
-// Recalculation: ordering the formula chain so that each formula follows the ones
-// it reads, and evaluating every formula once in that order.
+// Recalculation: ordering a workbook's formulas so that each follows the ones it reads,
+// and evaluating every formula once in that order.
 #pragma once
 
 namespace kelp {
 
 class Workbook;
-class FormulaChain;
+class FormulaTable;
 
-/// Reorders the chain depth-first from its current order; sets `circular` when a
-/// formula reads itself directly or indirectly.
-void orderChain(FormulaChain& chain);
-/// Orders the chain when it needs it and evaluates every formula once. The
-/// evaluator's state and the application error state are as they were afterwards.
+/// Reorders the table depth-first from its current order (FormulaTable::currentOrder)
+/// and renumbers it into the new order; sets `circular` when a formula reads itself
+/// directly or indirectly.
+void orderFormulas(FormulaTable& table);
+/// Orders the formulas when something was added or removed since the last ordering and
+/// evaluates every formula once. The evaluator's state and the application error state
+/// are as they were afterwards.
 void recalculateAll(Workbook& workbook);
 
 }  // namespace kelp

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "model/CellValue.h"
+
 namespace kelp {
 
 enum class Op : uint8_t {
@@ -37,12 +39,6 @@ constexpr uint16_t ColumnMask = 0x00FF;
 struct CellRefCode {
   uint16_t row;
   uint16_t colWord;
-};
-
-struct CellPosition {
-  uint16_t row;
-  uint16_t column;
-  uint16_t sheet;
 };
 
 /// The absolute cell a stored reference names from the formula's cell.

@@ -23,17 +23,17 @@ struct AreaErrors {
 
 // Calls `cell` for each non-empty cell of area arguments and `direct` for every
 // other argument (which it must pop), last argument first, down to argument `first`
-// (counted from 1).
+// (counted from 1). Area texts come as stored: the aggregates look at kinds only.
 template <typename Cell, typename Direct>
 void walkArguments(Cell cell, Direct direct, int32_t first = 1) {
   for (int32_t i = argCount(); i >= first; --i) {
     AreaIterator it;
     if (popAreaIterator(it)) {
       AreaErrors errors;
-      while (const CellValue* value = it.nextValue()) {
-        errors.record(*value);
-        cell(*value);
-      }
+      it.forEach([&](const CellValue& value) {
+        errors.record(value);
+        cell(value);
+      });
     } else {
       direct();
     }

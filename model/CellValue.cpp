@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "model/FormulaChain.h"
+#include "model/FormulaTable.h"
 #include "model/HandlePool.h"
 #include "platform/Locale.h"
 #include "platform/Text.h"
@@ -23,7 +23,7 @@ void plainNumberText(const CellValue& value, std::u16string& out) {
     if (c == u'.') c = currentLocale().decimalSymbol;
 }
 
-void plainFormulaText(const FormulaRecord&, std::u16string& out) { out = u"="; }
+void plainFormulaText(const Workbook*, uint32_t, CellPosition, std::u16string& out) { out = u"="; }
 
 // Until the entry reader is installed only plain decimal numbers are recognised.
 CellValue plainValueReader(std::u16string_view text) {
@@ -116,7 +116,7 @@ void valueToText(const CellValue& value, std::u16string& out) {
       g_numberText(value, out);
       return;
     case ValueKind::Formula:
-      g_formulaText(*value.formula(), out);
+      g_formulaText(formulaWorkbook(value), formulaTokens(value), formulaPosition(value), out);
       return;
     case ValueKind::Integer:
       out = decimalText(value.i32());
@@ -148,15 +148,11 @@ void copyValue(const CellValue& src, CellValue& dst) {
   if (src.kind == ValueKind::Text) textPool().addRef(src.u32());
 }
 
-void releaseValue(CellValue& value, bool unchain) {
+void releaseValue(CellValue& value, bool) {
   if (value.kind == ValueKind::Text) {
     textPool().release(value.u32());
   } else if (value.kind == ValueKind::Formula) {
-    FormulaRecord* record = value.formula();
-    if (unchain && record->chain) record->chain->remove(record);
-    releaseValue(record->cached, false);
-    formulaPool().release(record->tokens);
-    heapFree(record);
+    formulaTableOf(value).remove(value.u32());
   }
   value = emptyValue();
 }
@@ -179,35 +175,23 @@ std::u16string_view textOf(const CellValue& value) {
   return std::u16string_view(static_cast<const char16_t*>(textPool().data(value.u32())));
 }
 
-FormulaRecord* newFormulaRecord(uint32_t tokens, uint16_t row, uint16_t column, uint16_t sheet) {
-  auto* record = static_cast<FormulaRecord*>(heapAlloc(sizeof(FormulaRecord)));
-  if (!record) {
-    setError(Err::OutOfMemory);
-    return nullptr;
-  }
-  *record = FormulaRecord{};
-  record->cached = emptyValue();
-  record->row = row;
-  record->column = column;
-  record->sheet = sheet;
-  record->tokens = tokens;
-  return record;
+CellValue newFormulaValue(uint32_t tokens, CellPosition at) {
+  CellValue value = emptyValue();
+  if (!FormulaTable::detached().add(tokens, at, value)) return emptyValue();
+  return value;
 }
 
-void copyFormulaValue(const CellValue& src, CellValue& dst, uint16_t row, uint16_t column, uint16_t sheet,
-                      FormulaChain* chain) {
+void copyFormulaValue(const CellValue& src, CellValue& dst) {
   if (src.kind != ValueKind::Formula) {
     copyValue(src, dst);
     return;
   }
-  FormulaRecord* record = newFormulaRecord(src.formula()->tokens, row, column, sheet);
-  if (!record) {
-    dst = emptyValue();
-    return;
-  }
-  formulaPool().addRef(record->tokens);
-  dst = formulaValue(record);
-  if (chain) chain->append(record);
+  const uint32_t tokens = formulaTokens(src);
+  dst = newFormulaValue(tokens, formulaPosition(src));
+  if (dst.kind != ValueKind::Formula) return;
+  formulaPool().addRef(tokens);
+  // The source's result is read after the add, which may have moved the detached arrays.
+  copyValue(formulaResult(src), formulaResult(dst));
 }
 
 size_t formatFixed(double number, int decimals, bool trim, std::u16string& out) {

@@ -1,5 +1,5 @@
-// CellValue, CellRecord and FormulaRecord: the tagged value every cell, cached
-// result and evaluator operand is made of, and the operations that own and show it.
+// CellValue and CellRecord: the tagged value every cell, cached result and evaluator
+// operand is made of, and the operations that own and show it.
 #pragma once
 
 #include <bit>
@@ -45,10 +45,20 @@ enum class CellError : uint32_t {
 /// The handle that names no pool entry; for texts it is the empty text.
 constexpr uint32_t NoHandle = 0xFFFFFFFF;
 
-struct FormulaRecord;
+class Workbook;
+class FormulaTable;
+
+/// A cell of a workbook: where a formula stands and the base of its relative references.
+struct CellPosition {
+  uint16_t row;
+  uint16_t column;
+  uint16_t sheet;
+};
 
 /// The 12-byte tagged value: kind, three reference bytes, 8-byte little-endian payload.
 /// The payload is bytes so that the record packs without padding; the accessors copy.
+/// A formula's payload is the u32 id of its entry (bytes 0-3) and the number of the
+/// formula table holding it (bytes 4-5).
 struct CellValue {
   ValueKind kind;
   uint8_t book;
@@ -76,11 +86,6 @@ struct CellValue {
     std::memcpy(&v, payload + 2 * index, 2);
     return v;
   }
-  FormulaRecord* formula() const {
-    FormulaRecord* f;
-    std::memcpy(&f, payload, sizeof f);
-    return f;
-  }
   bool isNumeric() const { return kind == ValueKind::Number || kind == ValueKind::DateTime; }
 
   void setNumber(double d) { std::memcpy(payload, &d, 8); }
@@ -91,7 +96,6 @@ struct CellValue {
   void setU16(int index, uint16_t v) { std::memcpy(payload + 2 * index, &v, 2); }
 };
 static_assert(sizeof(CellValue) == 12, "CellValue is stored as 12 bytes");
-static_assert(sizeof(FormulaRecord*) <= 8, "a formula pointer must fit the payload");
 
 // Factories; inline because cell writes and the evaluator make values on every step.
 inline CellValue emptyValue() { return CellValue{ValueKind::Empty, 0, 0, 0, {}}; }
@@ -119,9 +123,10 @@ inline CellValue errorValue(CellError code) { return wordValue(ValueKind::Error,
 /// The error an error value holds.
 inline CellError cellError(const CellValue& value) { return static_cast<CellError>(value.u32()); }
 inline CellValue integerValue(int32_t i) { return wordValue(ValueKind::Integer, static_cast<uint32_t>(i)); }
-inline CellValue formulaValue(FormulaRecord* record) {
-  CellValue value{ValueKind::Formula, 0, 0, 0, {}};
-  std::memcpy(value.payload, &record, sizeof record);
+/// The value that names entry `id` of formula table `table`.
+inline CellValue formulaValue(uint16_t table, uint32_t id) {
+  CellValue value = wordValue(ValueKind::Formula, id);
+  value.setU16(2, table);
   return value;
 }
 /// A cell reference (row, column) or an area (first row, first column, last row, last column).
@@ -159,26 +164,21 @@ struct GrowInit<CellRecord> {
   static constexpr CellRecord value() { return blankCell(); }
 };
 
-class FormulaChain;
+/// Formula tables that can be live at once; 0 is the detached table (model/FormulaTable.h).
+constexpr int32_t MaxFormulaTables = 1024;
 
-/// Flags a formula record carries while the chain is being ordered.
-namespace FormulaFlag {
-constexpr uint8_t NotVisited = 1;
-constexpr uint8_t Visiting = 2;
-constexpr uint8_t Placed = 4;
-}  // namespace FormulaFlag
-
-/// One per formula cell, owned by the cell.
-struct FormulaRecord {
-  CellValue cached;      // last result; never a formula or a reference
-  uint16_t row;          // owning cell
-  uint16_t column;
-  uint16_t sheet;
-  uint32_t tokens;       // formula pool handle of the compiled token string
-  FormulaRecord* next;   // formula chain link
-  uint8_t flags;         // FormulaFlag, only while ordering
-  FormulaChain* chain;   // the chain it is linked into, null when on none
+/// A live formula table and its array of cached results, by table number. The table
+/// keeps its slot current, so that reading a formula's result needs no call.
+struct FormulaTableSlot {
+  CellValue* cached;
+  FormulaTable* table;
 };
+inline FormulaTableSlot g_formulaTables[MaxFormulaTables] = {};
+
+/// The cached result of a formula value: never a formula or a reference.
+inline CellValue& formulaResult(const CellValue& formula) {
+  return g_formulaTables[formula.u16(2)].cached[formula.u32()];
+}
 
 // Values and cells.
 
@@ -187,22 +187,23 @@ void valueToText(const CellValue& value, std::u16string& out);
 bool valuesEqual(const CellValue& a, const CellValue& b);
 /// Copies a value; a text copy adds a reference to its entry.
 void copyValue(const CellValue& src, CellValue& dst);
-/// Frees what the value owns and makes it empty; a formula leaves its chain when `unchain`.
+/// Frees what the value owns and makes it empty. A formula's entry leaves its table
+/// either way (a workbook's formulas then need ordering); `unchain` no longer matters.
 void releaseValue(CellValue& value, bool unchain);
 /// Stores a new text entry (or the empty text) and makes `value` a text; error 15 leaves it empty.
 void makeText(CellValue& value, std::u16string_view text);
 /// The text of a text value; empty for the empty text.
 std::u16string_view textOf(const CellValue& value);
-/// Copies a value; a formula gets a new record at the given cell sharing the tokens,
-/// appended to `chain` when that is not null. Error 15 leaves `dst` empty.
-void copyFormulaValue(const CellValue& src, CellValue& dst, uint16_t row, uint16_t column, uint16_t sheet,
-                      FormulaChain* chain);
-/// A new formula record at the given cell owning `tokens` (one reference taken over);
-/// null with error 15 when memory runs out.
-FormulaRecord* newFormulaRecord(uint32_t tokens, uint16_t row, uint16_t column, uint16_t sheet);
+/// Copies a value; a formula becomes a new entry of the detached table at the same cell,
+/// sharing the token string, with a copy of the cached result. Error 15 leaves `dst` empty.
+void copyFormulaValue(const CellValue& src, CellValue& dst);
+/// A formula on the detached table at `at` taking over one reference to `tokens`, its
+/// result empty; writing it into a workbook's cell moves it to that workbook's table.
+/// The empty value with error 15 when memory runs out (the reference stays the caller's).
+CellValue newFormulaValue(uint32_t tokens, CellPosition at);
 /// The effective value of a slot: the cached result for a formula.
 inline const CellValue& effectiveValue(const CellValue& value) {
-  return value.kind == ValueKind::Formula ? value.formula()->cached : value;
+  return value.kind == ValueKind::Formula ? formulaResult(value) : value;
 }
 
 // Conversions.
@@ -223,9 +224,10 @@ void dateTimeToText(double serial, std::u16string& out);
 
 // Higher subsystems install how numbers and formulas become text and how entries are
 // read; until then numbers show in a plain shortest form, formulas as "=", and only
-// plain decimal numbers are read.
+// plain decimal numbers are read. A formula shows from its token string at its cell,
+// naming sheets and names of its workbook (null for a formula on no workbook).
 using NumberTextFn = void (*)(const CellValue& value, std::u16string& out);
-using FormulaTextFn = void (*)(const FormulaRecord& record, std::u16string& out);
+using FormulaTextFn = void (*)(const Workbook* workbook, uint32_t tokens, CellPosition at, std::u16string& out);
 using ValueReaderFn = CellValue (*)(std::u16string_view text);
 void installNumberText(NumberTextFn numberText);
 void installFormulaText(FormulaTextFn formulaText);

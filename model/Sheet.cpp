@@ -2,9 +2,10 @@
 #include "model/Sheet.h"
 
 #include <cassert>
+#include <cstring>
 #include <new>
 
-#include "model/FormulaChain.h"
+#include "model/FormulaTable.h"
 #include "model/HandlePool.h"
 #include "model/Workbook.h"
 
@@ -130,7 +131,7 @@ Sheet::~Sheet() {
   }
 }
 
-FormulaChain* Sheet::chain() const { return m_workbook ? &m_workbook->formulaChain() : nullptr; }
+FormulaTable* Sheet::formulas() const { return m_workbook ? &m_workbook->formulas() : nullptr; }
 
 bool Sheet::styleDraws(int16_t style) const {
   return m_workbook && style > 0 && style < m_workbook->styles.size() && m_workbook->styles[style].drawsSomething();
@@ -252,29 +253,35 @@ int16_t Sheet::effectiveStyle(int32_t col, int32_t row) const {
 
 bool Sheet::setCellOwned(int32_t col, int32_t row, const CellRecord& record, bool owned) {
   assert(col >= 0 && col < MaxColumns && row >= 0 && row < MaxRows && "cell beyond IV65536");
+  CellRecord placed = record;
   // A write that cannot happen drops the new content, so an owning caller never leaks it.
   auto refuse = [&]() {
-    if (owned) {
-      CellValue dropped = record.value;
-      releaseValue(dropped, false);
-    }
+    if (owned) releaseValue(placed.value, false);
     return false;
   };
   if (hasError(Err::OutOfMemory)) return refuse();
 
+  // A formula written with ownership moves into the workbook's table at this cell; one
+  // whose bytes only move keeps its entry, which learns the new cell.
+  FormulaTable* table = record.value.kind == ValueKind::Formula ? formulas() : nullptr;
+  const CellPosition at{static_cast<uint16_t>(row), static_cast<uint16_t>(col), static_cast<uint16_t>(index)};
+  auto place = [&]() {
+    if (!table) return true;
+    if (owned) return table->adopt(placed.value, at);
+    if (&formulaTableOf(placed.value) == table) table->setPosition(formulaId(placed.value), at);
+    return true;
+  };
+
   Row* r = rowAt(row);
   if (r && r->cells.has(col)) {
     CellRecord& slot = r->cells[col];
-    if (owned) {
-      assert(!(record.value.kind == ValueKind::Formula && slot.value.kind == ValueKind::Formula &&
-               record.value.formula() == slot.value.formula()) &&
-             "a formula written over itself would be freed");
-      releaseValue(slot.value, true);
-    }
-    if (owned && record.value.kind == ValueKind::Formula) {
-      if (FormulaChain* c = chain()) c->append(record.value.formula());
-    }
-    copyRecord(slot, record);
+    assert(!(owned && record.value.kind == ValueKind::Formula && slot.value.kind == ValueKind::Formula &&
+             std::memcmp(record.value.payload, slot.value.payload, sizeof record.value.payload) == 0) &&
+           "a formula written over itself would be freed");
+    // Placed before the old content goes, so that a failure leaves the cell as it was.
+    if (!place()) return refuse();
+    if (owned) releaseValue(slot.value, true);
+    copyRecord(slot, placed);
     return true;
   }
 
@@ -283,13 +290,11 @@ bool Sheet::setCellOwned(int32_t col, int32_t row, const CellRecord& record, boo
     r = ensureRow(row);
     if (!r) return refuse();
   }
-  // The slots grow before the formula is chained, so a failed growth leaves no dangling
-  // link; a new row's first slot lives in the row itself and cannot fail.
+  // The slots grow before the formula is placed, so a failed growth leaves the table as
+  // it was; a new row's first slot lives in the row itself and cannot fail.
   if (!r->cells.cover(col)) return refuse();
-  if (owned && record.value.kind == ValueKind::Formula) {
-    if (FormulaChain* c = chain()) c->append(record.value.formula());
-  }
-  copyRecord(r->cells[col], record);
+  if (!place()) return refuse();
+  copyRecord(r->cells[col], placed);
   return true;
 }
 

@@ -13,7 +13,7 @@
 namespace kelp {
 
 class Workbook;
-class FormulaChain;
+class FormulaTable;
 
 constexpr int32_t MaxRows = 65536;
 constexpr int32_t MaxColumns = 256;
@@ -224,7 +224,7 @@ class Sheet {
   explicit Sheet(std::u16string name = u"");
   Sheet(const Sheet&) = delete;
   Sheet& operator=(const Sheet&) = delete;
-  /// Releases every cell (formulas leave their chain) and frees the rows.
+  /// Releases every cell (formulas leave their table) and frees the rows.
   ~Sheet();
 
   // Settings.
@@ -241,8 +241,8 @@ class Sheet {
   std::vector<ValidationEntry> validations;  // rules' formulas are released by ~Sheet
   AutoFilter autoFilter;
 
-  /// The workbook the sheet belongs to: its style table and formula chain. Null for
-  /// a sheet on its own, whose formulas join no chain.
+  /// The workbook the sheet belongs to: its style table and formula table. Null for
+  /// a sheet on its own, whose formulas stay on the detached table.
   Workbook* workbook() const { return m_workbook; }
   void attach(Workbook* workbook) { m_workbook = workbook; }
 
@@ -289,8 +289,10 @@ class Sheet {
   int16_t effectiveStyle(int32_t col, int32_t row) const;
   /// Writes a record, taking ownership of what it points to; see setCellOwned.
   bool setCell(int32_t col, int32_t row, const CellRecord& record) { return setCellOwned(col, row, record, true); }
-  /// With `owned` the slot's old content is released and a formula joins the chain;
-  /// without it only the bytes move. False when nothing could be written.
+  /// With `owned` the slot's old content is released and a formula joins the workbook's
+  /// formula table (`record`'s value then names the entry no more); without it only the
+  /// bytes move, and a formula of the table notes its new cell. False when nothing
+  /// could be written.
   bool setCellOwned(int32_t col, int32_t row, const CellRecord& record, bool owned);
   bool setCellStyle(int32_t col, int32_t row, int16_t style);
   CellRecord* ensureCellPtr(int32_t col, int32_t row);
@@ -326,7 +328,7 @@ class Sheet {
   int32_t nextInRow(int32_t row, int32_t col, Test test) const;
   template <typename Test>
   int32_t lastInRow(int32_t row, int32_t limit, Test test) const;
-  FormulaChain* chain() const;
+  FormulaTable* formulas() const;
   bool styleDraws(int16_t style) const;
 
   GrowArray<uint32_t> m_rowPlaces;   // by row: 0 when absent, else 1 + its place in the groups

@@ -36,12 +36,9 @@ std::array<uint32_t, 56> Palette::defaultColors() {
   return colors;
 }
 
-Workbook::Workbook() : m_chain(this) {}
+Workbook::Workbook() : m_formulas(*this) {}
 
 Workbook::~Workbook() {
-  // Unlinking every formula at once keeps closing linear: each cell released
-  // afterwards finds its record on no chain instead of searching for it.
-  m_chain.detachAll();
   for (Sheet* sheet : m_sheets) destroySheet(sheet);
   for (DefinedName& name : names) formulaPool().release(name.definition);
   clearTaskVariables();
@@ -65,20 +62,18 @@ Sheet* Workbook::insertSheet(std::u16string name, int32_t index) {
     return nullptr;
   }
   for (int32_t i = index; i < m_sheets.size(); ++i) m_sheets[i]->index = i;
-  for (FormulaRecord* f = m_chain.first(); f; f = f->next)
-    if (f->sheet >= index) ++f->sheet;
+  m_formulas.shiftSheets(static_cast<uint16_t>(index), 1);
   if (m_sheets.size() > 1 && m_activeSheet >= index) ++m_activeSheet;
   return sheet;
 }
 
 void Workbook::deleteSheet(int32_t index) {
   if (index < 0 || index >= m_sheets.size()) return;
-  m_chain.removeSheet(static_cast<uint16_t>(index));
+  // Each formula cell of the sheet gives its entry back as the sheet is destroyed.
   destroySheet(m_sheets[index]);
   m_sheets.removeAt(index);
   for (int32_t i = index; i < m_sheets.size(); ++i) m_sheets[i]->index = i;
-  for (FormulaRecord* f = m_chain.first(); f; f = f->next)
-    if (f->sheet > index) --f->sheet;
+  m_formulas.shiftSheets(static_cast<uint16_t>(index + 1), -1);
   if (m_activeSheet > index || m_activeSheet >= m_sheets.size()) --m_activeSheet;
   if (m_activeSheet < 0) m_activeSheet = 0;
 }

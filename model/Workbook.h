@@ -1,6 +1,6 @@
 // Workbook: the sheets in display order and the tables they share (styles, fonts,
 // number formats, defined names, external workbooks, task variables), plus the
-// formula chain of its formulas.
+// table of its formulas.
 #pragma once
 
 #include <array>
@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "model/CellValue.h"
-#include "model/FormulaChain.h"
+#include "model/FormulaTable.h"
 #include "model/GrowArray.h"
 #include "model/NumberFormat.h"
 #include "model/Sheet.h"
@@ -130,7 +130,7 @@ class Workbook {
   int16_t changedStyle(int16_t oldStyle, const StyleRecord& styleFields, uint32_t styleMask,
                        const FontRecord& fontFields, uint32_t fontMask);
 
-  FormulaChain& formulaChain() { return m_chain; }
+  FormulaTable& formulas() { return m_formulas; }
 
   // The document: where it is stored and how it is protected.
   std::u16string fileName;       // empty for an untitled workbook
@@ -143,7 +143,7 @@ class Workbook {
   Palette palette;
 
  private:
-  FormulaChain m_chain;  // declared first so it outlives the sheets' formulas
+  FormulaTable m_formulas;  // declared first so that it outlives the sheets' formulas
   GrowArray<Sheet*> m_sheets;
   int32_t m_activeSheet = 0;
   std::vector<ExternalBook> m_externalBooks;

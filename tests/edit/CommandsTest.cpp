@@ -97,18 +97,17 @@ TEST_F(CommandsTest, UndoRestoresAFormulaAndItsResult) {
   ASSERT_TRUE(enter(0, 0, u"2"));
   ASSERT_TRUE(enter(1, 0, u"=A1*3"));
   EXPECT_EQ(number(1, 0), 6);
-  FormulaRecord* first = sheet().cellPtr(1, 0)->value.formula();
-  uint32_t tokens = first->tokens;
+  uint32_t tokens = formulaTokens(sheet().cellPtr(1, 0)->value);
   ASSERT_TRUE(enter(1, 0, u"hello"));
   EXPECT_EQ(shown(1, 0), u"hello");
   ASSERT_TRUE(undo.undo(*book));
   recalculateAll(*book);
   ASSERT_EQ(kind(1, 0), ValueKind::Formula);
-  FormulaRecord* restored = sheet().cellPtr(1, 0)->value.formula();
-  EXPECT_EQ(restored->tokens, tokens);  // the token string is shared, not recompiled
-  EXPECT_EQ(restored->row, 0);
-  EXPECT_EQ(restored->column, 1);
-  EXPECT_EQ(restored->chain, &book->formulaChain());
+  const CellValue& restored = sheet().cellPtr(1, 0)->value;
+  EXPECT_EQ(formulaTokens(restored), tokens);  // the token string is shared, not recompiled
+  EXPECT_EQ(formulaPosition(restored).row, 0);
+  EXPECT_EQ(formulaPosition(restored).column, 1);
+  EXPECT_EQ(formulaWorkbook(restored), book.get());
   EXPECT_EQ(number(1, 0), 6);
   std::u16string text;
   valueToText(sheet().cellPtr(1, 0)->value, text);
@@ -120,11 +119,11 @@ TEST_F(CommandsTest, UndoRestoresAFormulaAndItsResult) {
   EXPECT_EQ(number(1, 0), 6);
   ASSERT_TRUE(undo.redo(*book));
   EXPECT_EQ(number(1, 0), 15);
-  // Undoing the formula's own entry takes it off the chain.
+  // Undoing the formula's own entry takes it out of the workbook's table.
   ASSERT_TRUE(undo.undo(*book));
   ASSERT_TRUE(undo.undo(*book));
   EXPECT_EQ(kind(1, 0), ValueKind::Empty);
-  EXPECT_EQ(book->formulaChain().count(), 0);
+  EXPECT_EQ(book->formulas().count(), 0);
 }
 
 TEST_F(CommandsTest, EntriesReadAsTheyAreTypedAndSuggestFormats) {
@@ -183,10 +182,10 @@ TEST_F(CommandsTest, ClearModesAndTheirUndo) {
   ASSERT_TRUE(clearSelection(*book, undo, ClearMode::Contents));
   EXPECT_EQ(kind(1, 0), ValueKind::Empty);
   EXPECT_EQ(ownStyle(1, 0), boxedIndex);
-  EXPECT_EQ(book->formulaChain().count(), 0);
+  EXPECT_EQ(book->formulas().count(), 0);
   ASSERT_TRUE(undo.undo(*book));
   EXPECT_EQ(number(1, 0), 2);
-  EXPECT_EQ(book->formulaChain().count(), 1);
+  EXPECT_EQ(book->formulas().count(), 1);
 
   ASSERT_TRUE(clearSelection(*book, undo, ClearMode::Formats));
   EXPECT_EQ(ownStyle(1, 0), -1);
@@ -348,16 +347,16 @@ TEST_F(CommandsTest, FormulaConstantsRunOnlyInCommandPrograms) {
   builder.value(sheet().cellPtr(0, 0)->value);
   CommandProgram program = builder.finish();
   ASSERT_TRUE(program.valid());
-  // As a formula's tokens the record pointer is never trusted.
+  // As a formula's tokens the formula id is never trusted.
   CellValue out;
   ASSERT_TRUE(evaluateTokens(program.block(), *book, 0, 5, 5, true, out));
   EXPECT_EQ(out.kind, ValueKind::Error);
   EXPECT_EQ(cellError(out), CellError::Value);
   releaseValue(out, false);
   // Run as a command program it pushes a copy, which the run drops again.
-  const uint32_t formulas = formulaPool().refCount(sheet().cellPtr(0, 0)->value.formula()->tokens);
+  const uint32_t formulas = formulaPool().refCount(formulaTokens(sheet().cellPtr(0, 0)->value));
   EXPECT_TRUE(runProgram(*book, program));
-  EXPECT_EQ(formulaPool().refCount(sheet().cellPtr(0, 0)->value.formula()->tokens), formulas);
+  EXPECT_EQ(formulaPool().refCount(formulaTokens(sheet().cellPtr(0, 0)->value)), formulas);
 }
 
 // Counts of live pool entries, to see that programs give back what they hold.
@@ -399,6 +398,32 @@ TEST_F(CommandsTest, ProgramsGiveBackTheirTextsAndFormulas) {
     abandoned.value(text).text(u"literal");
     releaseValue(text, false);
   }
+  EXPECT_EQ(textPool().liveCount(), start.texts);
+}
+
+TEST_F(CommandsTest, UndoCopiesOfFormulasOutliveTheirWorkbook) {
+  const PoolCounts start;
+  const int32_t detached = FormulaTable::detached().count();
+  ASSERT_TRUE(enter(0, 0, u"2"));
+  ASSERT_TRUE(enter(1, 0, u"=A1*3"));
+  ASSERT_TRUE(enter(1, 0, u"gone"));  // its undo program holds a copy of the formula
+  EXPECT_GT(FormulaTable::detached().count(), detached);
+  // The workbook closes while the undo list lives on; its table number may be reused.
+  book.reset();
+  book = newWorkbook(3);
+  setEvalWorkbook(book.get());
+  ASSERT_TRUE(sheet().setCell(0, 0, CellRecord{numberValue(5), -1}));
+  ASSERT_TRUE(undo.undo(*book));
+  ASSERT_EQ(kind(1, 0), ValueKind::Formula);
+  EXPECT_EQ(formulaWorkbook(sheet().cellPtr(1, 0)->value), book.get());
+  EXPECT_EQ(number(1, 0), 15);
+  std::u16string text;
+  valueToText(sheet().cellPtr(1, 0)->value, text);
+  EXPECT_EQ(text, u"=A1*3");
+  undo.clear();
+  book.reset();
+  EXPECT_EQ(FormulaTable::detached().count(), detached);
+  EXPECT_EQ(formulaPool().liveCount(), start.formulas);
   EXPECT_EQ(textPool().liveCount(), start.texts);
 }
 

@@ -38,11 +38,11 @@ void setText(Sheet& sheet, int32_t col, int32_t row, std::u16string_view text, i
 }
 
 void setFormula(Sheet& sheet, int32_t col, int32_t row, uint32_t tokens, CellValue cached, int16_t style) {
-  FormulaRecord* f = newFormulaRecord(tokens, static_cast<uint16_t>(row), static_cast<uint16_t>(col),
-                                      static_cast<uint16_t>(sheet.index));
-  ASSERT_NE(f, nullptr);
-  f->cached = cached;
-  ASSERT_TRUE(sheet.setCell(col, row, CellRecord{formulaValue(f), style}));
+  CellValue f = newFormulaValue(
+      tokens, CellPosition{static_cast<uint16_t>(row), static_cast<uint16_t>(col), static_cast<uint16_t>(sheet.index)});
+  ASSERT_EQ(f.kind, ValueKind::Formula);
+  formulaResult(f) = cached;
+  ASSERT_TRUE(sheet.setCell(col, row, CellRecord{f, style}));
 }
 
 std::unique_ptr<Workbook> richWorkbook(bool withPassword) {
@@ -122,7 +122,7 @@ std::unique_ptr<Workbook> richWorkbook(bool withPassword) {
   // Two cells sharing one token string, one with a text result.
   uint32_t f2 = TokenBuilder().text(u"shared").handle();
   setFormula(s0, 1, 1, f2, emptyValue());
-  s0.cellPtr(1, 1)->value.formula()->cached = emptyValue();
+  formulaResult(s0.cellPtr(1, 1)->value) = emptyValue();
   {
     CellValue cached;
     makeText(cached, u"shared");
@@ -263,12 +263,11 @@ void expectSameSheet(const Sheet& a, const Sheet& b) {
       if (vx.kind == ValueKind::Text) EXPECT_EQ(textOf(vx), textOf(vy)) << "cell " << c << "," << r;
       else EXPECT_TRUE(valuesEqual(vx, vy)) << "cell " << c << "," << r;
       if (x.value.kind == ValueKind::Formula) {
-        const FormulaRecord* fx = x.value.formula();
-        const FormulaRecord* fy = y.value.formula();
-        EXPECT_EQ(tokenText(fx->tokens), tokenText(fy->tokens)) << "cell " << c << "," << r;
-        EXPECT_EQ(fy->row, r);
-        EXPECT_EQ(fy->column, c);
-        EXPECT_EQ(fy->sheet, b.index);
+        EXPECT_EQ(tokenText(formulaTokens(x.value)), tokenText(formulaTokens(y.value))) << "cell " << c << "," << r;
+        const CellPosition at = formulaPosition(y.value);
+        EXPECT_EQ(at.row, r);
+        EXPECT_EQ(at.column, c);
+        EXPECT_EQ(at.sheet, b.index);
       }
     }
   }

@@ -287,9 +287,11 @@ TEST_F(ValueText, OtherKindsShowThemselves) {
   EXPECT_EQ(shown(text, BuiltInFormat::Fixed2), u"12.5");
   releaseValue(text, false);
 
-  FormulaRecord record{};
-  record.cached = numberValue(1234.5);
-  EXPECT_EQ(shown(formulaValue(&record), BuiltInFormat::Currency2), u"$1,234.50");
+  CellValue formula = newFormulaValue(NoHandle, CellPosition{0, 0, 0});
+  ASSERT_EQ(formula.kind, ValueKind::Formula);
+  formulaResult(formula) = numberValue(1234.5);
+  EXPECT_EQ(shown(formula, BuiltInFormat::Currency2), u"$1,234.50");
+  releaseValue(formula, false);
 
   // An index past the list's end is General.
   std::u16string out;

@@ -426,11 +426,10 @@ TEST_F(CompilerTest, FinishedStringsOwnTheirTextsAndFailuresLeakNothing) {
   CellValue value;
   compileToValue(*book, u"=\"a\"&Concatenate(\"b\",\"c\")", CellPosition{4, 1, 0}, value);
   ASSERT_EQ(value.kind, ValueKind::Formula);
-  FormulaRecord* record = value.formula();
-  EXPECT_EQ(record->row, 4);
-  EXPECT_EQ(record->column, 1);
-  EXPECT_EQ(formulaPool().refCount(record->tokens), 1u);
-  const uint8_t* data = static_cast<const uint8_t*>(formulaPool().data(record->tokens));
+  EXPECT_EQ(formulaPosition(value).row, 4);
+  EXPECT_EQ(formulaPosition(value).column, 1);
+  EXPECT_EQ(formulaPool().refCount(formulaTokens(value)), 1u);
+  const uint8_t* data = static_cast<const uint8_t*>(formulaPool().data(formulaTokens(value)));
   uint32_t length = readU32(data);
   EXPECT_EQ(data[4 + length - 1], static_cast<uint8_t>(Op::End));
   EXPECT_EQ(textPool().liveCount(), texts + 3);

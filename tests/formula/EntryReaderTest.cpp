@@ -121,8 +121,8 @@ TEST_F(EntryReaderTest, LogicalsTextAndFormulas) {
 
   CellValue value = readEntry(book.get(), u"=1+2", CellPosition{3, 4, 0}, nullptr, false);
   ASSERT_EQ(value.kind, ValueKind::Formula);
-  EXPECT_EQ(value.formula()->row, 3);
-  EXPECT_EQ(value.formula()->column, 4);
+  EXPECT_EQ(formulaPosition(value).row, 3);
+  EXPECT_EQ(formulaPosition(value).column, 4);
   releaseValue(value, true);
   value = readEntry(book.get(), u"=1+", CellPosition{0, 0, 0}, nullptr, false);
   EXPECT_EQ(value.kind, ValueKind::Empty);

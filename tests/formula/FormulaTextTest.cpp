@@ -253,11 +253,10 @@ TEST_F(FormulaTextTest, FormulaValuesShowThroughTheModel) {
   ASSERT_EQ(value.kind, ValueKind::Formula);
   std::u16string out;
   valueToText(value, out);
-  EXPECT_EQ(out, u"=A1+!!Name+ErrRef!B2") << "a record on no chain has no workbook to name things from";
-  book->formulaChain().append(value.formula());
-  valueToText(value, out);
+  EXPECT_EQ(out, u"=A1+!!Name+ErrRef!B2") << "a formula on no workbook has no workbook to name things from";
+  ASSERT_TRUE(book->sheetAt(0)->setCell(1, 1, CellRecord{value, -1}));
+  valueToText(book->sheetAt(0)->cellPtr(1, 1)->value, out);
   EXPECT_EQ(out, u"=A1+Markup+Data!B2");
-  releaseValue(value, true);
 }
 
 TEST_F(FormulaTextTest, EditableTextOfFormulas) {
@@ -265,11 +264,11 @@ TEST_F(FormulaTextTest, EditableTextOfFormulas) {
   CellValue value;
   compileToValue(*book, u"=Data!A1+1/1/1905", CellPosition{0, 0, 0}, value);
   ASSERT_EQ(value.kind, ValueKind::Formula);
-  book->formulaChain().append(value.formula());
+  // In a cell the formula has its workbook, whose sheet names it shows.
+  ASSERT_TRUE(book->sheetAt(0)->setCell(0, 0, CellRecord{value, -1}));
   std::u16string out;
-  EXPECT_TRUE(editableText(value, out));
+  EXPECT_TRUE(editableText(book->sheetAt(0)->cellPtr(0, 0)->value, out));
   EXPECT_EQ(out, u"=Data!A1+1/1/1905");
-  releaseValue(value, true);
 
   // Too long to show: the message stands in its place and nothing is reported.
   compileToValue(*book, u"=\"" + std::u16string(MaxFormulaText, u'x') + u"\"", CellPosition{0, 0, 0}, value);

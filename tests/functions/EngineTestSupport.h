@@ -150,22 +150,23 @@ class EngineTest : public ::testing::Test {
     setValue(col, row, v, s);
   }
   /// A formula cell running `handle` (its reference is taken over).
-  FormulaRecord* putFormula(int col, int row, uint32_t handle, int s = 0) {
-    FormulaRecord* record = newFormulaRecord(handle, static_cast<uint16_t>(row), static_cast<uint16_t>(col),
-                                             static_cast<uint16_t>(s));
-    sheet(s).setCell(col, row, {formulaValue(record), 0});
-    return record;
+  bool putFormula(int col, int row, uint32_t handle, int s = 0) {
+    CellValue v = newFormulaValue(
+        handle, CellPosition{static_cast<uint16_t>(row), static_cast<uint16_t>(col), static_cast<uint16_t>(s)});
+    EXPECT_EQ(v.kind, ValueKind::Formula);
+    return sheet(s).setCell(col, row, {v, 0});
   }
   /// Enters formula text into a cell through the compiler.
-  FormulaRecord* enter(int col, int row, std::u16string_view text, int s = 0) {
+  bool enter(int col, int row, std::u16string_view text, int s = 0) {
     CellValue v = emptyValue();
     compileToValue(*book, text, CellPosition{static_cast<uint16_t>(row), static_cast<uint16_t>(col),
                                              static_cast<uint16_t>(s)}, v);
     EXPECT_EQ(v.kind, ValueKind::Formula) << "compile error " << pendingError();
-    if (v.kind != ValueKind::Formula) return nullptr;
-    sheet(s).setCell(col, row, {v, 0});
-    return v.formula();
+    if (v.kind != ValueKind::Formula) return false;
+    return sheet(s).setCell(col, row, {v, 0});
   }
+  /// The formula value a cell holds (its kind is checked by the caller).
+  const CellValue& formulaAt(int col, int row, int s = 0) { return sheet(s).cellPtr(col, row)->value; }
   Result cell(int col, int row, int s = 0) { return resultOf(sheet(s).cellValue(col, row)); }
 
   /// Runs hand-built tokens as if they stood at (col, row) of sheet 0.

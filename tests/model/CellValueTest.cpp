@@ -3,9 +3,10 @@
 
 #include <bit>
 #include <cstddef>
+#include <vector>
 
 #include "model/CellValue.h"
-#include "model/FormulaChain.h"
+#include "model/FormulaTable.h"
 #include "model/HandlePool.h"
 #include "model/ModelHeap.h"
 #include "platform/ErrorState.h"
@@ -20,7 +21,7 @@ std::u16string shown(const CellValue& value) {
   return out;
 }
 
-uint32_t formulaTokens() {
+uint32_t newTokens() {
   const uint8_t tokens[] = {5, 0, 0, 0, 4, 7, 0, 0};  // length 5: SmallInteger 7, End
   return formulaPool().add(tokens, sizeof tokens, 1);
 }
@@ -102,47 +103,55 @@ TEST(CellValue, LastCopyReleasedFreesTheEntryAndTheSlotIsReused) {
   releaseValue(c, true);
 }
 
-TEST(CellValue, FormulaCopiesShareTokensAndJoinTheChain) {
-  FormulaChain chain;
-  uint32_t tokens = formulaTokens();
-  FormulaRecord* original = newFormulaRecord(tokens, 2, 2, 0);
-  ASSERT_NE(original, nullptr);
-  CellValue source = formulaValue(original);
-  original->cached = numberValue(7);
+TEST(CellValue, FormulaCopiesShareTokensAndCopyTheResult) {
+  uint32_t tokens = newTokens();
+  CellValue source = newFormulaValue(tokens, CellPosition{2, 3, 1});
+  ASSERT_EQ(source.kind, ValueKind::Formula);
+  EXPECT_EQ(formulaTableNumber(source), DetachedTable);
+  makeText(formulaResult(source), u"seven");
   CellValue copy;
-  copyFormulaValue(source, copy, 4, 3, 1, &chain);
+  copyFormulaValue(source, copy);
   ASSERT_EQ(copy.kind, ValueKind::Formula);
-  FormulaRecord* record = copy.formula();
-  EXPECT_EQ(record->tokens, tokens);
-  EXPECT_EQ(record->row, 4);
-  EXPECT_EQ(record->column, 3);
-  EXPECT_EQ(record->sheet, 1);
-  EXPECT_EQ(record->cached.kind, ValueKind::Empty);
+  EXPECT_NE(formulaId(copy), formulaId(source));
+  EXPECT_EQ(formulaTokens(copy), tokens);
+  EXPECT_EQ(formulaPosition(copy).row, 2);
+  EXPECT_EQ(formulaPosition(copy).column, 3);
+  EXPECT_EQ(formulaPosition(copy).sheet, 1);
   EXPECT_EQ(formulaPool().refCount(tokens), 2u);
-  EXPECT_EQ(chain.first(), record);
-  EXPECT_TRUE(chain.needsOrdering);
+  EXPECT_EQ(textOf(effectiveValue(copy)), u"seven");
+  EXPECT_EQ(shown(copy), u"=") << "formulas show as '=' until formula text is installed";
 
+  // Each holds its own references: releasing one leaves the other whole.
   releaseValue(copy, true);
-  EXPECT_EQ(chain.first(), nullptr);
-  EXPECT_EQ(chain.tail(), chain.head());
   EXPECT_EQ(formulaPool().refCount(tokens), 1u);
+  EXPECT_EQ(textOf(effectiveValue(source)), u"seven");
   releaseValue(source, true);
   EXPECT_FALSE(formulaPool().isLive(tokens));
 }
 
 TEST(CellValue, FormulaCopyOutOfMemoryLeavesDestinationEmpty) {
   clearError();
-  uint32_t tokens = formulaTokens();
-  CellValue source = formulaValue(newFormulaRecord(tokens, 0, 0, 0));
+  uint32_t tokens = newTokens();
+  CellValue source = newFormulaValue(tokens, CellPosition{0, 0, 0});
+  ASSERT_EQ(source.kind, ValueKind::Formula);
+  // Copies take the detached table's free ids without memory; the first that needs
+  // the table to grow fails.
+  std::vector<CellValue> copies;
   CellValue copy = numberValue(1);
   heapFailAfter(0);
-  copyFormulaValue(source, copy, 1, 1, 0, nullptr);
+  for (int i = 0; i < 1 << 20 && copy.kind != ValueKind::Empty; ++i) {
+    copy = numberValue(1);
+    copyFormulaValue(source, copy);
+    if (copy.kind == ValueKind::Formula) copies.push_back(copy);
+  }
   heapFailAfter(-1);
   EXPECT_EQ(copy.kind, ValueKind::Empty);
   EXPECT_EQ(pendingError(), 15u);
-  EXPECT_EQ(formulaPool().refCount(tokens), 1u);
+  EXPECT_EQ(formulaPool().refCount(tokens), 1u + copies.size());
   clearError();
+  for (CellValue& c : copies) releaseValue(c, true);
   releaseValue(source, true);
+  EXPECT_FALSE(formulaPool().isLive(tokens));
 }
 
 TEST(CellValue, FormatFixedTrimsAndUsesTheLocaleDecimal) {

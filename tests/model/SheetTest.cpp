@@ -9,6 +9,7 @@
 #include <tuple>
 #include <vector>
 
+#include "model/FormulaTable.h"
 #include "model/HandlePool.h"
 #include "model/ModelHeap.h"
 #include "model/Sheet.h"
@@ -31,7 +32,7 @@ CellRecord textCell(std::u16string_view text) {
 CellRecord formulaCell(uint16_t row, uint16_t column, uint16_t sheet) {
   const uint8_t tokens[] = {5, 0, 0, 0, 4, 1, 0, 0};
   uint32_t handle = formulaPool().add(tokens, sizeof tokens, 1);
-  return cell(formulaValue(newFormulaRecord(handle, row, column, sheet)));
+  return cell(newFormulaValue(handle, CellPosition{row, column, sheet}));
 }
 
 // Every row and slot the sheet stores: (row, -1, first column, cell count) for a row,
@@ -254,29 +255,39 @@ TEST(Sheet, MergedAreasSearchesAndExpansion) {
   EXPECT_FALSE(sheet.unmergeWithin(Area{0, 0, 9, 9}));
 }
 
-TEST(Sheet, FormulasJoinTheChainOnlyWhenOwned) {
+TEST(Sheet, OwnedFormulasMoveIntoTheWorkbooksTable) {
   auto book = newWorkbook(2);
   Sheet& sheet = *book->sheetAt(1);
-  FormulaChain& chain = book->formulaChain();
-  CellRecord f1 = formulaCell(0, 0, 1);
-  ASSERT_TRUE(sheet.setCell(0, 0, f1));
-  EXPECT_EQ(chain.first(), f1.value.formula());
-  CellRecord f2 = formulaCell(1, 0, 1);
-  ASSERT_TRUE(sheet.setCell(0, 1, f2));
-  EXPECT_EQ(chain.tail(), f2.value.formula());
-  // Moving bytes with ownership off does not chain twice.
+  FormulaTable& table = book->formulas();
+  const int32_t detached = FormulaTable::detached().count();
+  // Made for another cell: the write puts it where it lands.
+  ASSERT_TRUE(sheet.setCell(0, 0, formulaCell(9, 9, 0)));
+  const CellValue& first = sheet.cellPtr(0, 0)->value;
+  EXPECT_EQ(&formulaTableOf(first), &table);
+  EXPECT_EQ(formulaPosition(first).row, 0);
+  EXPECT_EQ(formulaPosition(first).column, 0);
+  EXPECT_EQ(formulaPosition(first).sheet, 1);
+  EXPECT_EQ(FormulaTable::detached().count(), detached) << "the detached entry was given back";
+  EXPECT_TRUE(table.needsOrdering);
+  ASSERT_TRUE(sheet.setCell(0, 1, formulaCell(1, 0, 1)));
+  // Moving bytes with ownership off adds nothing and tells the entry its new cell.
   CellRecord moved;
   sheet.getCell(0, 1, moved);
   ASSERT_TRUE(sheet.setCellOwned(5, 5, moved, false));
   ASSERT_TRUE(sheet.setCellOwned(0, 1, blankCell(), false));
-  EXPECT_EQ(chain.count(), 2);
-  // Clearing the last formula repairs the tail.
+  EXPECT_EQ(table.count(), 2);
+  EXPECT_EQ(formulaPosition(sheet.cellPtr(5, 5)->value).row, 5);
   ASSERT_TRUE(sheet.setCell(5, 5, blankCell()));
-  EXPECT_EQ(chain.count(), 1);
-  EXPECT_EQ(chain.tail(), f1.value.formula());
+  EXPECT_EQ(table.count(), 1);
+  // Removing the sheet before moves the formula's sheet down with its own.
   book->deleteSheet(0);
-  EXPECT_EQ(f1.value.formula()->sheet, 0);
-  EXPECT_EQ(chain.count(), 1);
+  EXPECT_EQ(formulaPosition(book->sheetAt(0)->cellPtr(0, 0)->value).sheet, 0);
+  EXPECT_EQ(table.count(), 1);
+
+  // A sheet on its own leaves its formulas detached.
+  Sheet alone;
+  ASSERT_TRUE(alone.setCell(0, 0, formulaCell(0, 0, 0)));
+  EXPECT_EQ(formulaTableNumber(alone.cellPtr(0, 0)->value), DetachedTable);
 }
 
 TEST(Sheet, OutOfMemoryLeavesTheCellAndSkipsLaterWrites) {
