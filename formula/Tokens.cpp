@@ -8,7 +8,7 @@ namespace kelp {
 
 const char* opName(uint8_t op) {
   switch (op) {
-#define KELP_OP(number, name, payload) \
+#define KELP_OP(number, name, payload, handler) \
   case number:                         \
     return #name;
 #include "formula/Ops.def"

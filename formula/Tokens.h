@@ -10,7 +10,7 @@
 namespace kelp {
 
 enum class Op : uint8_t {
-#define KELP_OP(number, name, payload) name = number,
+#define KELP_OP(number, name, payload, handler) name = number,
 #include "formula/Ops.def"
 #undef KELP_OP
 };
@@ -18,7 +18,7 @@ enum class Op : uint8_t {
 /// Payload bytes after the op code; 255 for op codes that are not used.
 constexpr uint8_t payloadSize(uint8_t op) {
   switch (op) {
-#define KELP_OP(number, name, payload) \
+#define KELP_OP(number, name, payload, handler) \
   case number:                         \
     return payload;
 #include "formula/Ops.def"

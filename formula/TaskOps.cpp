@@ -1,0 +1,126 @@
+// The handlers of the task ops: statements, variables, task calls and for-loops.
+#include "formula/EvaluatorInternal.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+#include <vector>
+
+#include "formula/Catalogue.h"
+#include "formula/Tokens.h"
+#include "model/FormulaTable.h"
+#include "model/HandlePool.h"
+#include "model/Sheet.h"
+#include "model/Workbook.h"
+#include "platform/ErrorState.h"
+#include "platform/Text.h"
+
+namespace kelp {
+
+namespace eval {
+
+void opDiscard(const uint8_t*, uint32_t) {
+  CellValue value = popRaw();
+  releaseValue(value, false);
+}
+
+TaskVariable* variable(uint16_t index) {
+  Workbook* workbook = g_state.workbook;
+  if (!workbook || index >= workbook->taskVariables.size()) return nullptr;
+  return &workbook->taskVariables[index];
+}
+
+void opAssign(const uint8_t* p, uint32_t) {
+  CellValue value = popRaw();
+  if (value.kind == ValueKind::CellRef || value.kind == ValueKind::SheetCellRef) deref(value);
+  TaskVariable* target = variable(readU16(p));
+  if (!target) {
+    releaseValue(value, false);
+    fail();
+    return;
+  }
+  releaseValue(target->value, false);
+  target->value = value;
+}
+
+void opReadVariable(const uint8_t* p, uint32_t) {
+  TaskVariable* source = variable(readU16(p));
+  if (!source) {
+    pushError(CellError::Name);
+    return;
+  }
+  CellValue copy;
+  copyValue(source->value, copy);
+  pushValue(copy);
+}
+
+void opCallTask(const uint8_t* p, uint32_t) {
+  EvalState& s = g_state;
+  Workbook* workbook = s.workbook;
+  if (!workbook || !g_taskCall) {
+    // No such task: stop here rather than run the statements after it on a
+    // false premise; the caller reports the error.
+    setError(Err::UnknownName);
+    fail();
+    return;
+  }
+  std::vector<TaskVariable> callers = std::move(workbook->taskVariables);
+  workbook->taskVariables.clear();
+  bool found = g_taskCall(*workbook, readU16(p));
+  workbook->clearTaskVariables();
+  workbook->taskVariables = std::move(callers);
+  if (!found) {
+    setError(Err::UnknownName);
+    fail();
+  }
+}
+
+// The loop variable as a number; an error in it counts as 0.
+double loopVariable(TaskVariable& v) {
+  CellValue copy;
+  copyValue(v.value, copy);
+  pushValue(copy);
+  double d = popNumber();
+  g_state.pendingError = 0;
+  return d;
+}
+
+bool loopBounds(double& limit, double& step) {
+  step = popNumber();
+  limit = popNumber();
+  g_state.pendingError = 0;
+  pushNumber(limit);
+  pushNumber(step);
+  return g_state.ok;
+}
+
+void opForTest(const uint8_t* p, uint32_t opPos) {
+  TaskVariable* v = variable(readU16(p));
+  double limit = 0, step = 0;
+  if (!v || !loopBounds(limit, step)) {
+    fail();
+    return;
+  }
+  double d = loopVariable(*v);
+  if ((step > 0 && d > limit) || (step < 0 && d < limit)) {
+    discard(2);
+    jumpTo(static_cast<int64_t>(opPos) + readI16(p + 2), opPos);
+  }
+}
+
+void opForStep(const uint8_t* p, uint32_t opPos) {
+  TaskVariable* v = variable(readU16(p));
+  double limit = 0, step = 0;
+  if (!v || !loopBounds(limit, step)) {
+    fail();
+    return;
+  }
+  double d = loopVariable(*v);
+  releaseValue(v->value, false);
+  v->value = numberValue(d + step);
+  jumpTo(static_cast<int64_t>(opPos) + readI16(p + 2), opPos);
+}
+
+}  // namespace eval
+
+}  // namespace kelp
