@@ -54,6 +54,14 @@ bool saveBook(Document& document, const std::string& path, int type) {
   clearError();
   std::u16string name = utf8ToUtf16(path);
   DocFileType fileType = type < 0 ? FileTypeFromName(name) : static_cast<DocFileType>(type);
+  if (document.workbook().passwordHash != 0 && fileType != DocFileType::Native) {
+    // The window asks whether to go on; a batch run says why it stops instead.
+    std::fprintf(stderr,
+                 "kelpcli: %s: a password-protected workbook is saved only in the Kelp format "
+                 "(--new-password \"\" removes the password)\n",
+                 path.c_str());
+    return false;
+  }
   if (SaveDocument(document, name, fileType)) return true;
   if (pendingError() == 0) setError(Err::FileWrite);
   printFileError(path, document);
@@ -72,16 +80,15 @@ bool typeEntry(Workbook& book, const CellName& cell, std::u16string_view text, s
   if (entered) return true;
   uint32_t code = pendingError();
   clearError();
-  int32_t position = 0;
+  error = "error " + std::to_string(code) + ": " + utf16ToUtf8(errorMessage(code));
   if (!text.empty() && text[0] == u'=') {
     // The position is the compiler's, so compile once more to learn it.
     TokenSink sink;
-    position = compileFormula(book, text, CellPosition{cell.row, cell.column, static_cast<uint16_t>(cell.sheet)},
+    int32_t position = compileFormula(book, text, CellPosition{cell.row, cell.column, static_cast<uint16_t>(cell.sheet)},
                               sink, false);
     clearError();
-    if (position < 0) position = 0;
+    error += " at " + std::to_string(position < 0 ? 0 : position);
   }
-  error = "error " + std::to_string(code) + ": " + utf16ToUtf8(errorMessage(code)) + " at " + std::to_string(position);
   return false;
 }
 

@@ -16,8 +16,8 @@ bool openBook(Document& document, const std::string& path, const std::string& pa
 /// reason printed on stderr.
 bool saveBook(Document& document, const std::string& path, int type);
 
-/// Types `text` into the cell as a user would. On a compile error returns false with
-/// "error N: MESSAGE at P" in `error`.
+/// Types `text` into the cell as a user would. False when the entry was refused, with
+/// "error N: MESSAGE" in `error`, and " at P" after it for a formula.
 bool typeEntry(Workbook& book, const CellName& cell, std::u16string_view text, std::string& error);
 
 }  // namespace kelp::cli

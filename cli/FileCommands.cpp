@@ -6,6 +6,7 @@
 
 #include "cli/Book.h"
 #include "cli/Cli.h"
+#include "files/Password.h"
 #include "format/ValueText.h"
 #include "formula/FormulaText.h"
 #include "formula/Recalc.h"
@@ -27,6 +28,8 @@ struct FileOptions {
   std::string locale;
   std::string sheet;
   std::string output;
+  std::string newPassword;
+  bool changePassword = false;
   int type = -1;
   bool formulas = false;
   bool raw = false;
@@ -40,6 +43,13 @@ bool parseFileOptions(Args& args, FileOptions& options, std::string_view command
       if (!args.takeValue(arg, options.password)) return false;
     } else if (arg == "--locale") {
       if (!args.takeValue(arg, options.locale)) return false;
+    } else if (arg == "--new-password" && (command == "set" || command == "convert")) {
+      if (!args.takeValue(arg, options.newPassword)) return false;
+      if (utf8ToUtf16(options.newPassword).size() > MaxPasswordLength) {
+        usageError("--new-password takes at most " + std::to_string(MaxPasswordLength) + " characters");
+        return false;
+      }
+      options.changePassword = true;
     } else if (arg == "--sheet" && command == "cat") {
       if (!args.takeValue(arg, options.sheet)) return false;
     } else if ((arg == "-o" || arg == "--output") && command == "set") {
@@ -139,15 +149,22 @@ int runCat(Args& args) {
   return failed ? 1 : 0;
 }
 
+/// Saves what a command made of the document, with the password --new-password gave.
+bool saveResult(Document& document, const std::string& path, const FileOptions& options) {
+  if (options.changePassword) (void)setWorkbookPassword(document.workbook(), utf8ToUtf16(options.newPassword));
+  return saveBook(document, path, options.type);
+}
+
 int runConvert(Args& args) {
   FileOptions options;
   if (!parseFileOptions(args, options, "convert")) return 2;
   if (options.positional.size() != 2) return usageError("convert takes IN and OUT");
   Document document;
+  // Nothing is saved after a failed open, so a damaged IN converted onto itself stays.
   if (!openBook(document, options.positional[0], options.password)) return 1;
   recalculateAll(document.workbook());
   ReleaseDocumentFile(document);  // converting a file onto itself must not meet its own lock
-  return saveBook(document, options.positional[1], options.type) ? 0 : 1;
+  return saveResult(document, options.positional[1], options) ? 0 : 1;
 }
 
 int runSet(Args& args) {
@@ -156,13 +173,14 @@ int runSet(Args& args) {
   if (options.positional.size() < 2) return usageError("set takes FILE and at least one REF=ENTRY");
   const std::string& path = options.positional[0];
   Document document;
-  // A name that cannot be opened for reading starts a new workbook.
-  File probe;
-  if (probe.open(path, FileAccess::Read) == FileError::None) {
-    probe.close();
-    if (!openBook(document, path, options.password)) return 1;
-  }
+  // Only a name that does not exist starts a new workbook: a file that is there but
+  // cannot be read, or is damaged, fails here and is never replaced.
+  if (pathExists(path) && !openBook(document, path, options.password)) return 1;
   Workbook& book = document.workbook();
+  if (book.sheetCount() == 0) {
+    std::fprintf(stderr, "kelpcli: %s has no sheets\n", path.c_str());
+    return 1;
+  }
   int status = 0;
   for (size_t i = 1; i < options.positional.size(); ++i) {
     const std::string& assignment = options.positional[i];
@@ -177,7 +195,7 @@ int runSet(Args& args) {
     }
   }
   recalculateAll(book);
-  if (!saveBook(document, options.output.empty() ? path : options.output, -1)) return 1;
+  if (!saveResult(document, options.output.empty() ? path : options.output, options)) return 1;
   return status;
 }
 

@@ -13,6 +13,7 @@
 #include "formula/Tokens.h"
 #include "formula/Catalogue.h"
 #include "edit/GoalSeek.h"
+#include "files/NativeFormat.h"
 #include "model/HandlePool.h"
 #include "model/ModelHeap.h"
 #include "model/NumberFormat.h"
@@ -420,6 +421,12 @@ bool enterCellValue(Workbook& workbook, UndoList& undo, int32_t column, int32_t 
   }
   // A formula that did not compile, or a text that could not be stored, leaves its code.
   if (value.kind == ValueKind::Empty && !text.empty()) return false;
+  // A text longer than a file holds would be cut by the next save; it is refused now.
+  if (value.kind == ValueKind::Text && textOf(value).size() > MaxStoredText) {
+    releaseValue(value, false);
+    setError(Err::TextTooLong);
+    return false;
+  }
 
   CellRecord old;
   sheet->getCell(column, row, old);

@@ -50,32 +50,34 @@ void DocStream::allocateBuffer() {
 
 void DocStream::Seek(uint32_t offset) {
   // Pending bytes belong before the new position, so they go out first.
-  if (m_pending) writePending(static_cast<uint32_t>(Err::FileWrite));
+  if (m_pending) writePending();
   m_readIndex = m_filled = 0;
   if (!targetSeek(offset)) setError(Err::FileRead);
   m_position = offset;
 }
 
-bool DocStream::writePending(uint32_t failureCode) {
+// Every write reports its own cause, the final flush included: a full disk is 48
+// however small the workbook, never the plain write error.
+bool DocStream::writePending() {
   uint32_t pending = m_pending;
   m_pending = 0;
   if (!pending) return true;
   uint32_t code = targetWrite(m_buffer, pending);
   if (code == 0) return true;
-  setError(failureCode ? failureCode : code);
+  setError(code);
   return false;
 }
 
 void DocStream::writeBuffered(const uint8_t* bytes, uint32_t count) {
   if (m_capacity && count <= m_capacity) {
-    if (m_pending + count > m_capacity) writePending(0);
+    if (m_pending + count > m_capacity) writePending();
     std::memcpy(m_buffer + m_pending, bytes, count);
     m_pending += count;
     m_position += count;
     return;
   }
   // Unbuffered, or more than a buffer at once: straight to the target, in order.
-  if (m_pending) writePending(0);
+  if (m_pending) writePending();
   uint32_t code = targetWrite(bytes, count);
   if (code) {
     setError(code);
@@ -102,7 +104,7 @@ void DocStream::Write(const void* bytes, uint32_t count) {
   }
 }
 
-void DocStream::Flush() { writePending(static_cast<uint32_t>(Err::FileWrite)); }
+void DocStream::Flush() { writePending(); }
 
 uint32_t DocStream::readAvailable(uint8_t* out, uint32_t count) {
   uint32_t delivered = 0;
@@ -153,6 +155,11 @@ bool DocStream::ReadRecord(uint16_t& type, uint16_t& length, uint8_t* data) {
   type = static_cast<uint16_t>(header[0] | header[1] << 8);
   length = static_cast<uint16_t>(header[2] | header[3] << 8);
   return length == 0 || Read(data, length) == length;
+}
+
+bool DocStream::drained() {
+  uint8_t byte;
+  return readAvailable(&byte, 1) == 0;
 }
 
 char16_t DocStream::ReadChar() {

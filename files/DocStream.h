@@ -37,7 +37,10 @@ class DocStream {
   /// A 16-bit type, a 16-bit length and that many bytes into `data` (room for 65535).
   /// False when the stream failed (the error state says why).
   bool ReadRecord(uint16_t& type, uint16_t& length, uint8_t* data);
-  /// Writes the pending bytes; a failure sets error 14.
+  /// True when no byte is left to read; otherwise the next byte is taken. No error
+  /// either way.
+  bool drained();
+  /// Writes the pending bytes; a failure sets error 48 for a full disk, else 14.
   void Flush();
 
   void WriteRecord16(uint16_t type, uint16_t length, const void* data);
@@ -67,7 +70,7 @@ class DocStream {
 
  private:
   void writeBuffered(const uint8_t* bytes, uint32_t count);
-  bool writePending(uint32_t failureCode);
+  bool writePending();
   /// Up to `count` bytes, fewer only at the end; no error for the end itself.
   uint32_t readAvailable(uint8_t* bytes, uint32_t count);
 

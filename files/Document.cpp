@@ -189,6 +189,13 @@ bool writeDocumentFile(Document& document, std::u16string_view name, DocFileType
 
   // A symbolic link is followed so that the link survives the save.
   const std::string path = followLink(utf16ToUtf8(name));
+  // The rename that replaces the file is not stopped by the file's own permissions, so
+  // a file the user may not write is refused here, as one that cannot be created is.
+  if (isFolder(path) || (pathExists(path) && !modeAllowsWriting(path))) {
+    setError(Err::FileCreate);
+    holdOwnFile();
+    return false;
+  }
   // Another holder of the target keeps it: the same lock decides as for opening.
   File old;
   if (old.open(path, FileAccess::Read) == FileError::None && old.lock() != FileError::None) {

@@ -1,6 +1,7 @@
 // The native ".kp" record stream: the whole workbook, and a cell range as clipboard data.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 
@@ -30,6 +31,10 @@ constexpr uint16_t Header = 1, End = 2, StringCount = 3, String = 4, SheetStart 
                    PageHeader = 36, PageFooter = 37, LeftMargin = 38, RightMargin = 39, TopMargin = 40,
                    BottomMargin = 41, PageSetup = 42, ActiveSheet = 0x8001;
 }  // namespace NativeRecord
+
+/// The longest cell text a file keeps: a string record holds its count, the characters
+/// and a terminator in at most 65535 bytes. Entries are refused beyond it.
+constexpr size_t MaxStoredText = (65535 - 4) / 2 - 1;
 
 /// What a paste brings into the target (the five paste switches).
 struct PasteOptions {

@@ -47,12 +47,19 @@ class NativeReader {
   int32_t mapStyle(uint32_t fileIndex) const;
   bool startPaste(RecordIn& in);
   Sheet* sheet() const { return m_book.sheetAt(m_sheet); }
+  static bool inSheetGroup(uint16_t type);
+  static constexpr uint32_t VariableLength = 0xFFFFFFFF;
+  static constexpr uint16_t UnusedRecord = 6;  // no release writes or reads it
+
+  static uint32_t fixedLength(uint16_t type);
+  bool countsAgree() const;
 
   // Record handlers, one per record kind.
   bool readPassword(uint16_t type, RecordIn& in);
   bool readCodePage(uint16_t type, RecordIn& in);
   bool readRangeSize(uint16_t type, RecordIn& in);
-  bool skip(uint16_t type, RecordIn& in);
+  bool readBookCount(uint16_t type, RecordIn& in);
+  bool readTableSizes(uint16_t type, RecordIn& in);
   bool readExternalBook(uint16_t type, RecordIn& in);
   bool readStringCount(uint16_t type, RecordIn& in);
   bool readString(uint16_t type, RecordIn& in);
@@ -89,6 +96,7 @@ class NativeReader {
   NativeReadResult& m_result;
 
   uint16_t m_formatVersion = NativeVersion::Format;
+  bool m_exactLengths = true;  // records of this release's layout, written by it or older
   bool m_paste = false;
   PasteTarget m_target;
   Area m_pasteArea{};
@@ -106,6 +114,17 @@ class NativeReader {
   std::vector<int32_t> m_fontMap;
   std::vector<int32_t> m_formatMap;
   std::vector<int32_t> m_styleMap;
+
+  // What the count records announced; a table that ends short or runs long means
+  // records were lost or the framing slipped.
+  static constexpr uint32_t NotAnnounced = 0xFFFFFFFF;
+  uint32_t m_stringsAnnounced = NotAnnounced;
+  uint32_t m_formulasAnnounced = NotAnnounced;
+  uint32_t m_namesAnnounced = NotAnnounced;
+  uint32_t m_booksAnnounced = NotAnnounced;
+  uint32_t m_stylesAnnounced = NotAnnounced;
+  uint32_t m_fontsAnnounced = NotAnnounced;
+  uint32_t m_formatsAnnounced = NotAnnounced;
 };
 
 NativeReader::~NativeReader() {
@@ -211,6 +230,7 @@ bool NativeReader::header(RecordIn& in) {
     m_result.notice = static_cast<uint32_t>(Err::NewerVersionSomeLoss);
     if (m_options.showMessage) m_options.showMessage(m_result.notice);
   }
+  m_exactLengths = m_formatVersion == NativeVersion::Format && writer <= NativeVersion::Writer;
   if (m_formatVersion < NativeVersion::Format) oldReleaseFormats();
   return true;
 }
@@ -506,8 +526,19 @@ bool NativeReader::readRangeSize(uint16_t, RecordIn& in) {
   return startPaste(in);
 }
 
-// Records 34 and 16: counts the reader does without.
-bool NativeReader::skip(uint16_t, RecordIn&) { return true; }
+// Record 34: how many records 33 follow.
+bool NativeReader::readBookCount(uint16_t, RecordIn& in) {
+  m_booksAnnounced = in.u32();
+  return true;
+}
+
+// Record 16: how many styles, fonts and number formats follow (the last count twice).
+bool NativeReader::readTableSizes(uint16_t, RecordIn& in) {
+  m_stylesAnnounced = in.u16();
+  m_fontsAnnounced = in.u16();
+  m_formatsAnnounced = in.u16();
+  return true;
+}
 
 // Record 33: an external book's sheet count, path and sheet names.
 bool NativeReader::readExternalBook(uint16_t, RecordIn& in) {
@@ -540,6 +571,7 @@ bool NativeReader::readExternalBook(uint16_t, RecordIn& in) {
 bool NativeReader::readStringCount(uint16_t, RecordIn& in) {
   uint32_t count = in.u32();
   if (!in.bad()) m_strings.reserve(std::min<uint32_t>(count, 1u << 20));
+  m_stringsAnnounced = count;
   return true;
 }
 
@@ -559,7 +591,7 @@ bool NativeReader::readString(uint16_t, RecordIn& in) {
 
 // Record 20: how many records 21 follow.
 bool NativeReader::readNameCount(uint16_t, RecordIn& in) {
-  in.u32();
+  m_namesAnnounced = in.u32();
   return true;
 }
 
@@ -587,6 +619,7 @@ bool NativeReader::readName(uint16_t, RecordIn& in) {
 bool NativeReader::readFormulaCount(uint16_t, RecordIn& in) {
   uint32_t count = in.u32();
   if (!in.bad()) m_formulas.reserve(std::min<uint32_t>(count, 1u << 20));
+  m_formulasAnnounced = count;
   return true;
 }
 
@@ -763,9 +796,15 @@ bool NativeReader::readPalette(uint16_t, RecordIn& in) {
   return true;
 }
 
-// Record 5: the sheet records after it belong to the next sheet.
+// Record 5: the sheet records after it belong to the next sheet, which a record 7 must
+// have made; otherwise every later group would land in the sheet before its own.
 bool NativeReader::readSheetStart(uint16_t, RecordIn&) {
-  if (!m_paste) m_sheet = m_sheetsBefore + m_sheetRecords++;
+  if (m_paste) return true;
+  if (m_sheetsBefore + m_sheetRecords >= m_book.sheetCount()) {
+    setError(Err::FileRead);
+    return false;
+  }
+  m_sheet = m_sheetsBefore + m_sheetRecords++;
   return true;
 }
 
@@ -967,7 +1006,7 @@ NativeReader::Handler NativeReader::handlerFor(uint16_t type) {
       {R::Formula, &NativeReader::readFormula},
       {R::View, &NativeReader::readView},
       {R::ColumnRun, &NativeReader::columnRun},
-      {R::TableSizes, &NativeReader::skip},
+      {R::TableSizes, &NativeReader::readTableSizes},
       {R::NumberFormat, &NativeReader::readNumberFormat},
       {R::DateFormat, &NativeReader::readNumberFormat},
       {R::CodePage, &NativeReader::readCodePage},
@@ -985,7 +1024,7 @@ NativeReader::Handler NativeReader::handlerFor(uint16_t type) {
       {R::Merged, &NativeReader::readMerged},
       {R::Validation, &NativeReader::validation},
       {R::ExternalBook, &NativeReader::readExternalBook},
-      {R::ExternalBookCount, &NativeReader::skip},
+      {R::ExternalBookCount, &NativeReader::readBookCount},
       {R::Visibility, &NativeReader::readVisibility},
       {R::PageHeader, &NativeReader::readPageText},
       {R::PageFooter, &NativeReader::readPageText},
@@ -1005,10 +1044,68 @@ NativeReader::Handler NativeReader::handlerFor(uint16_t type) {
   return type < byType.size() ? byType[type] : nullptr;
 }
 
+bool NativeReader::inSheetGroup(uint16_t type) {
+  namespace R = NativeRecord;
+  switch (type) {
+    case R::CellRow: case R::View: case R::ColumnRun: case R::ViewPosition: case R::SheetProtection:
+    case R::FilterRange: case R::FilterColumn: case R::Merged: case R::Validation: case R::Visibility:
+    case R::PageHeader: case R::PageFooter: case R::LeftMargin: case R::RightMargin: case R::TopMargin:
+    case R::BottomMargin: case R::PageSetup:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool NativeReader::countsAgree() const {
+  auto agrees = [](uint32_t announced, size_t read) { return announced == NotAnnounced || announced == read; };
+  bool tables = agrees(m_stringsAnnounced, m_strings.size()) && agrees(m_formulasAnnounced, m_formulas.size()) &&
+                agrees(m_namesAnnounced, m_nameMap.size()) && agrees(m_booksAnnounced, m_bookMap.size() - 1);
+  // Earlier releases counted their style tables their own way; only ours are held to it.
+  if (m_formatVersion >= NativeVersion::Format)
+    tables = tables && agrees(m_stylesAnnounced, m_styleMap.size()) && agrees(m_fontsAnnounced, m_fontMap.size()) &&
+             agrees(m_formatsAnnounced, m_formatMap.size());
+  // Every sheet has its group, in sheet order.
+  return tables && (m_paste || m_sheetsBefore + m_sheetRecords == m_book.sheetCount());
+}
+
+uint32_t NativeReader::fixedLength(uint16_t type) {
+  namespace R = NativeRecord;
+  switch (type) {
+    case R::SheetStart: return 0;
+    case R::BookProtection: case R::SheetProtection: return 2;
+    case R::StringCount: case R::FormulaCount: case R::CodePage: case R::NameCount: case R::Password:
+    case R::ExternalBookCount: case R::Visibility: return 4;
+    case R::RangeSize: case R::TableSizes: case R::FilterRange: case R::LeftMargin: case R::RightMargin:
+    case R::TopMargin: case R::BottomMargin: return 8;
+    case R::ColumnRun: case R::ViewPosition: case R::ActiveSheet: return 12;
+    case R::OldStyle: return 16;
+    case R::View: return 17;
+    case R::Style: return 22;
+    case R::PageSetup: return 44;
+    case R::Font: return 79;
+    case R::Palette: return 226;
+    default: return VariableLength;
+  }
+}
+
 bool NativeReader::record(uint16_t type, RecordIn& in) {
   if (type != NativeRecord::Name && !m_pendingNames.empty()) finishNames();
   if (pendingError()) return false;
   Handler handler = handlerFor(type);
+  // A file of this release holds only the records it knows, each of its own length;
+  // anything else means the framing slipped. Newer writers may add records and fields.
+  uint32_t fixed = fixedLength(type);
+  bool known = type < 0x8000 ? handler != nullptr || type == UnusedRecord : type == NativeRecord::ActiveSheet;
+  if (m_exactLengths && (!known || (fixed != VariableLength && in.left() != fixed))) {
+    setError(Err::FileRead);
+    return false;
+  }
+  // A sheet's records outside any sheet group have lost the sheet they belong to.
+  if (inSheetGroup(type) && !sheet()) {
+    setError(Err::FileRead);
+    return false;
+  }
   if (handler && !(this->*handler)(type, in)) return false;
   if (in.bad()) {
     setError(Err::FileRead);
@@ -1049,6 +1146,9 @@ bool NativeReader::read() {
     }
   }
   if (ok && !m_pendingNames.empty()) finishNames();
+  // An end record that is not the file's end is one the framing met out of step.
+  bool atEnd = length == 0 && (m_paste || m_in.drained());
+  if (ok && !pendingError() && (!atEnd || !countsAgree())) setError(Err::FileRead);
   if (pendingError()) ok = false;
   if (ok && m_formatVersion < NativeVersion::Format && !m_paste) m_book.setActiveSheet(0);
   return ok;

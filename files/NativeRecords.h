@@ -26,8 +26,7 @@ constexpr uint16_t NoRowHeight = 0xFFFF;
 constexpr uint32_t AbsentCounted = 1;
 constexpr size_t MaxMergedPerRecord = 999;
 constexpr uint32_t NoIndex = 0xFFFFFFFF;
-// The longest text a record 4 can carry with its count and terminator.
-constexpr size_t MaxStoredText = (MaxRecord - 4) / 2 - 1;
+static_assert(MaxStoredText == (MaxRecord - 4) / 2 - 1, "a record 4 carries the longest text with count and terminator");
 
 inline bool isRefOp(uint8_t op) {
   return op == static_cast<uint8_t>(Op::SheetCellRef) || op == static_cast<uint8_t>(Op::SheetAreaRef) ||

@@ -12,6 +12,13 @@ uint32_t passwordHash(std::u16string_view password) {
   return hash;
 }
 
+bool setWorkbookPassword(Workbook& workbook, std::u16string_view password) {
+  if (password.size() > MaxPasswordLength) return false;
+  workbook.password = password;
+  workbook.passwordHash = passwordHash(password);
+  return true;
+}
+
 bool CheckPassword(Workbook& workbook, const PasswordPrompt& prompt) {
   if (!prompt) return false;
   uint32_t error = 0;

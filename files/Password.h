@@ -1,6 +1,7 @@
 // The workbook password: its check value and the prompt that opening a protected file runs.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -14,8 +15,15 @@ class Workbook;
 /// one, for the prompt to show. False when the user cancels.
 using PasswordPrompt = std::function<bool(std::u16string& entered, uint32_t error)>;
 
+/// The longest password the prompt takes.
+constexpr size_t MaxPasswordLength = 19;
+
 /// The sum of character code times 1-based position, wrapping at 32 bits; 0 for "".
 uint32_t passwordHash(std::u16string_view password);
+
+/// Gives the workbook `password`, which the next native save writes and scrambles with;
+/// "" removes it. False, changing nothing, for one longer than MaxPasswordLength.
+bool setWorkbookPassword(Workbook& workbook, std::u16string_view password);
 
 /// Asks until the entered password's hash matches the workbook's; the match becomes the
 /// workbook's password text. False when the user cancels (or there is no prompt).

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <vector>
 
 namespace kelp {
 
@@ -80,7 +81,14 @@ void File::close() {
 FileError File::open(const std::string& path, FileAccess access) {
   close();
   m_fd = ::open(path.c_str(), (access == FileAccess::Read ? O_RDONLY : O_RDWR) | O_CLOEXEC);
-  return m_fd >= 0 ? FileError::None : fromErrno(errno);
+  if (m_fd < 0) return fromErrno(errno);
+  // A folder opens for reading here, and only its first read would fail.
+  struct stat info;
+  if (::fstat(m_fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    close();
+    return FileError::Failed;
+  }
+  return FileError::None;
 }
 
 FileError File::create(const std::string& path) {
@@ -182,6 +190,28 @@ FileError syncFolder(const std::string& folder) {
 bool pathExists(const std::string& path) {
   struct stat info;
   return ::stat(path.c_str(), &info) == 0;
+}
+
+bool isFolder(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool modeAllowsWriting(const std::string& path) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) return false;
+  uid_t user = ::geteuid();
+  // As for execution, root needs one write bit, whoever it belongs to.
+  if (user == 0) return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+  if (info.st_uid == user) return (info.st_mode & S_IWUSR) != 0;
+  bool inGroup = info.st_gid == ::getegid();
+  if (!inGroup) {
+    int count = ::getgroups(0, nullptr);
+    std::vector<gid_t> groups(count > 0 ? static_cast<size_t>(count) : 0);
+    count = ::getgroups(static_cast<int>(groups.size()), groups.data());
+    for (int i = 0; i < count && !inGroup; ++i) inGroup = groups[static_cast<size_t>(i)] == info.st_gid;
+  }
+  return (info.st_mode & (inGroup ? S_IWGRP : S_IWOTH)) != 0;
 }
 
 std::string followLink(const std::string& path) {

@@ -30,7 +30,8 @@ class File {
   File& operator=(File&& other) noexcept;
   ~File();
 
-  /// Opens an existing file, closing whatever this one held before.
+  /// Opens an existing file, closing whatever this one held before; a folder is no
+  /// file and fails.
   FileError open(const std::string& path, FileAccess access);
   /// Creates a new file for reading and writing; Exists when the name is taken.
   FileError create(const std::string& path);
@@ -66,6 +67,11 @@ FileError createFolder(const std::string& folder);
 FileError syncFolder(const std::string& folder);
 /// True when anything, a file or a folder, goes by the name.
 bool pathExists(const std::string& path);
+bool isFolder(const std::string& path);
+/// Whether the file's mode bits let this process write it: the owner's, the group's or
+/// the others' bits, whichever class the process is in. Root, whom the system lets
+/// write anything, is held to the bits too: a file nobody may write stays unwritten.
+bool modeAllowsWriting(const std::string& path);
 /// The file a symbolic link leads to; any other path comes back as it is.
 std::string followLink(const std::string& path);
 /// The folder part of `path`: "." when it has none, "/" at the root.

@@ -25,6 +25,31 @@ expect_line() {
   check "$name" "$expected" 0 "$(printf '%s\n' "$actual" | sed -n "${line}p")" "$rc"
 }
 
+# expect_error NAME CODE -- ARGS...: fails with status 1 and "error CODE" on stderr.
+expect_error() {
+  local name="$1" code="$2"
+  shift 3
+  local message rc
+  message=$("$kelpcli" "$@" 2>&1 >/dev/null)
+  rc=$?
+  if [[ $rc == 1 && "$message" == *"error $code:"* ]]; then
+    passes=$((passes + 1))
+  else
+    echo "FAIL $name: status $rc (wanted 1), message: $message"
+    failures=$((failures + 1))
+  fi
+}
+
+# expect_same NAME FILE COPY: FILE still holds COPY's bytes.
+expect_same() {
+  if cmp -s "$2" "$3"; then
+    passes=$((passes + 1))
+  else
+    echo "FAIL $1: $2 was changed"
+    failures=$((failures + 1))
+  fi
+}
+
 check() {
   local name="$1" expected="$2" status="$3" actual="$4" rc="$5"
   if [[ "$actual" != "$expected" || "$rc" != "$status" ]]; then
@@ -93,6 +118,48 @@ printf 'not a workbook' > "$work/junk.kp"
 expect "a foreign file fails" "" 1 -- cat "$work/junk.kp"
 expect_line "cat of the sample" 10 $'Total\t$1,665.80\t$1,620.20\t$1,681.74\t$4,967.74' -- \
   cat "$(dirname "$0")/../../examples/sample.kp"
+# A damaged file is refused, and nothing is saved over it. The seventh record of the
+# sample, at byte 104, is a string of 12 bytes; it is made a byte longer, so that the
+# rest of the file is read out of step.
+sample="$(dirname "$0")/../../examples/sample.kp"
+cp "$sample" "$work/damaged.kp"
+if [[ "$(od -An -tu1 -j104 -N4 "$work/damaged.kp" | tr -s ' ')" != " 4 0 12 0" ]]; then
+  echo "FAIL the sample's seventh record is no longer a 12-byte string"
+  failures=$((failures + 1))
+fi
+printf '\x0d' | dd of="$work/damaged.kp" bs=1 seek=106 conv=notrunc 2>/dev/null
+cp "$work/damaged.kp" "$work/damaged.orig"
+expect_error "info of a damaged file" 13 -- info "$work/damaged.kp"
+expect_error "set on a damaged file" 13 -- set "$work/damaged.kp" Z99=1
+expect_same "set leaves a damaged file" "$work/damaged.kp" "$work/damaged.orig"
+expect_error "convert of a damaged file onto itself" 13 -- convert "$work/damaged.kp" "$work/damaged.kp"
+expect_same "convert leaves a damaged file" "$work/damaged.kp" "$work/damaged.orig"
+mkdir "$work/folder.kp"
+expect_error "set on a folder" 11 -- set "$work/folder.kp" A1=1
+[[ -d "$work/folder.kp" ]] && passes=$((passes + 1)) || { echo "FAIL the folder was replaced"; failures=$((failures + 1)); }
+# A file nobody may write is not replaced, even for root, whom the system would let.
+cp "$work/a.kp" "$work/readonly.kp"
+chmod 0444 "$work/readonly.kp"
+expect_error "set on a read-only file" 10 -- set "$work/readonly.kp" A1=changed
+expect_same "set leaves a read-only file" "$work/readonly.kp" "$work/a.kp"
+expect_line "the read-only file keeps its text" 1 $'Item\tPrice\t' -- cat "$work/readonly.kp"
+# Texts up to what a file holds are taken; longer ones are refused, not cut.
+longest=$(printf '%32764s' '' | tr ' ' 'k')
+expect "the longest text is stored" "" 0 -- set "$work/longest.kp" "A1=$longest"
+expect "and read back whole" "$longest" 0 -- cat "$work/longest.kp"
+expect_error "a text one character longer" 57 -- set "$work/longest.kp" "A1=${longest}k"
+expect "the stored text stays" "$longest" 0 -- cat "$work/longest.kp"
+# --new-password protects the saved file, and an empty one takes the protection off.
+expect "convert with a new password" "" 0 -- convert "$work/a.kp" "$work/locked.kp" --new-password Secret
+expect_error "a protected file without its password" 38 -- cat "$work/locked.kp"
+expect_line "opens with it" 1 $'Item\tPrice\t' -- cat "$work/locked.kp" --password Secret
+expect "set takes the password off" "" 0 -- set "$work/locked.kp" --password Secret B1=Cost --new-password ""
+expect_line "and it opens without one" 1 $'Item\tCost\t' -- cat "$work/locked.kp"
+expect "set puts one on" "" 0 -- set "$work/locked.kp" B1=Sum --new-password Other
+expect_error "the old password no longer opens it" 45 -- cat "$work/locked.kp" --password Secret
+expect "a new password of 20 characters is a usage error" "" 2 -- \
+  set "$work/locked.kp" A1=1 --new-password 12345678901234567890
+
 # A file another kelpcli holds open is refused with the share violation: the first
 # one keeps the workbook open while it waits for entries on its standard input.
 fifo="$work/entries"

@@ -2,6 +2,7 @@
 // the editing operations and the ownership of the values programs carry.
 #include <cstring>
 #include <map>
+#include <utility>
 
 #include "CommandTestSupport.h"
 #include "formula/Compiler.h"
@@ -164,6 +165,43 @@ TEST_F(CommandsTest, EntriesReadAsTheyAreTypedAndSuggestFormats) {
   while (undo.canUndo()) ASSERT_TRUE(undo.undo(*book));
   EXPECT_EQ(kind(0, 0), ValueKind::Empty);
   EXPECT_EQ(ownStyle(0, 0), -1);
+}
+
+TEST_F(CommandsTest, TextsLongerThanAFileHoldsAreRefusedWhenTyped) {
+  // The longest text a file keeps is taken, with or without the apostrophe, and a save
+  // gives back all of it.
+  std::u16string longest(MaxStoredText, u'k');
+  ASSERT_TRUE(enter(0, 0, longest)) << pendingError();
+  ASSERT_TRUE(enter(0, 1, u"'" + longest)) << pendingError();
+  std::vector<uint8_t> bytes = fileBytes();
+  auto copy = newWorkbook(0);
+  MemoryDocStream in(bytes.data(), bytes.size());
+  ASSERT_TRUE(ReadNative(*copy, in)) << pendingError();
+  EXPECT_EQ(textOf(copy->sheetAt(0)->cellValue(0, 0)), longest);
+  EXPECT_EQ(textOf(copy->sheetAt(0)->cellValue(0, 1)), longest);
+  copy.reset();
+
+  // One character more is refused with its own message: nothing changes, nothing is
+  // recorded and no text is left behind.
+  ASSERT_TRUE(enter(1, 0, u"short"));
+  StyleRecord textStyle = book->style(0);
+  textStyle.numberFormat = BuiltInFormat::Text;
+  int32_t textIndex = book->findOrAddStyle(textStyle);
+  ASSERT_TRUE(sheet().setCell(2, 0, CellRecord{emptyValue(), static_cast<int16_t>(textIndex)}));
+  size_t entries = undo.size();
+  uint32_t texts = textPool().liveCount();
+  for (auto [column, entry] : {std::pair{1, longest + u"k"}, std::pair{1, u"'" + longest + u"k"},
+                               std::pair{2, longest + u"k"}}) {
+    SCOPED_TRACE(column);
+    EXPECT_FALSE(enter(column, 0, entry));
+    EXPECT_EQ(pendingError(), static_cast<uint32_t>(Err::TextTooLong));
+    EXPECT_NE(errorMessage(pendingError()).find(u"32764"), std::u16string::npos);
+    clearError();
+  }
+  EXPECT_EQ(shown(1, 0), u"short");
+  EXPECT_EQ(kind(2, 0), ValueKind::Empty);
+  EXPECT_EQ(undo.size(), entries);
+  EXPECT_EQ(textPool().liveCount(), texts);
 }
 
 TEST_F(CommandsTest, ClearModesAndTheirUndo) {

@@ -172,6 +172,25 @@ TEST(Document, FailedSavesLeaveThePreviousFileIntact) {
     EXPECT_EQ(doc.workbook().fileName, name);
     EXPECT_TRUE(doc.holdsFile()) << "the own file is held again";
   }
+  // A small workbook goes out in one flush at the end: a full disk there is 48 as well.
+  {
+    std::u16string small = folder.file("small.kp");
+    Document tiny;
+    ASSERT_TRUE(SaveDocument(tiny, small, DocFileType::Native));
+    std::vector<uint8_t> tinyBefore = fileBytes(small);
+    tiny.workbook().sheetAt(0)->setCell(0, 0, CellRecord{numberValue(1), -1});
+    for (uint64_t skip : {0, 10}) {
+      planFileFault(FileCall::Write, skip, FileError::NoRoom);
+      EXPECT_FALSE(SaveDocument(tiny, small, DocFileType::Native));
+      clearFileFaults();
+      EXPECT_EQ(pendingError(), 48u) << "after " << skip << " bytes";
+      clearError();
+      EXPECT_EQ(fileBytes(small), tinyBefore);
+      EXPECT_EQ(folder.entries(), 2u);
+    }
+  }
+  fs::remove(fs::path(utf16ToUtf8(folder.file("small.kp"))));
+
   // A lock refused on the old file, by another holder or by the seam: 47, nothing written.
   ReleaseDocumentFile(doc);
   Document holder;
@@ -216,6 +235,48 @@ TEST(Document, FailedSavesLeaveThePreviousFileIntact) {
   clearError();
   ASSERT_TRUE(OpenDocument(reader, name));
   EXPECT_TRUE(reader.holdsFile());
+}
+
+TEST(Document, FilesNobodyMayWriteAndFoldersAreNotReplaced) {
+  clearError();
+  TempFolder folder;
+  std::u16string name = folder.file("readonly.kp");
+  Document doc;
+  ASSERT_TRUE(SaveDocument(doc, name, DocFileType::Native));
+  ReleaseDocumentFile(doc);
+  std::vector<uint8_t> before = fileBytes(name);
+  // The folder stays writable, so only the file's own mode can stop the rename; its
+  // bits decide even for root.
+  fs::permissions(utf16ToUtf8(name), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  doc.workbook().sheetAt(0)->setCell(0, 0, CellRecord{numberValue(7), -1});
+  doc.workbook().modified = true;
+  EXPECT_FALSE(SaveDocument(doc, name, DocFileType::Native));
+  EXPECT_EQ(pendingError(), 10u);
+  clearError();
+  EXPECT_FALSE(SaveCopy(doc, name));
+  EXPECT_EQ(pendingError(), 10u);
+  clearError();
+  EXPECT_EQ(fileBytes(name), before);
+  EXPECT_EQ(folder.entries(), 1u) << "no temporary file is left";
+  EXPECT_TRUE(doc.workbook().modified);
+  // Once the file may be written again, the same save goes through.
+  fs::permissions(utf16ToUtf8(name), fs::perms::owner_write, fs::perm_options::add);
+  ASSERT_TRUE(SaveDocument(doc, name, DocFileType::Native)) << pendingError();
+  EXPECT_NE(fileBytes(name), before);
+  ReleaseDocumentFile(doc);
+
+  // A folder is neither opened nor replaced as a file.
+  std::u16string inner = folder.file("inner.kp");
+  fs::create_directory(utf16ToUtf8(inner));
+  Document reader;
+  EXPECT_FALSE(OpenDocument(reader, inner));
+  EXPECT_EQ(pendingError(), 11u);
+  clearError();
+  EXPECT_FALSE(SaveDocument(doc, inner, DocFileType::Native));
+  EXPECT_EQ(pendingError(), 10u);
+  clearError();
+  EXPECT_TRUE(fs::is_directory(utf16ToUtf8(inner)));
+  EXPECT_EQ(folder.entries(), 2u);
 }
 
 TEST(Document, SavesReplaceWhatALinkNamesAndKeepItsPermissions) {

@@ -189,6 +189,23 @@ TEST(File, NamesFoldersAndPermissions) {
   EXPECT_EQ(followLink(folder.file("none")), folder.file("none"));
   EXPECT_TRUE(pathExists(folder.path)) << "a folder is a name that exists";
 
+  // Writability is read from the mode bits, so a read-only file is read-only for root
+  // too; only a folder is a folder.
+  EXPECT_TRUE(modeAllowsWriting(book));
+  ASSERT_EQ(::chmod(book.c_str(), 0444), 0);
+  EXPECT_FALSE(modeAllowsWriting(book));
+  ASSERT_EQ(::chmod(book.c_str(), 0200), 0);
+  EXPECT_TRUE(modeAllowsWriting(book));
+  // Root needs one write bit of any class; anyone else the bit of the owner's class.
+  ASSERT_EQ(::chmod(book.c_str(), 0442), 0);
+  EXPECT_EQ(modeAllowsWriting(book), ::geteuid() == 0);
+  EXPECT_FALSE(modeAllowsWriting(folder.file("none")));
+  EXPECT_TRUE(isFolder(folder.path));
+  EXPECT_FALSE(isFolder(book));
+  File notAFile;
+  EXPECT_EQ(notAFile.open(folder.path, FileAccess::Read), FileError::Failed);
+  EXPECT_FALSE(notAFile.isOpen());
+
   ASSERT_EQ(::chmod(book.c_str(), 0640), 0);
   File model;
   ASSERT_EQ(model.open(book, FileAccess::Read), FileError::None);
