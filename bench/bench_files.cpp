@@ -45,7 +45,7 @@ std::unique_ptr<Document> millionCells() {
       if (n % 10 == 1) {
         makeText(cell.value, u"text " + decimalText(n));
       } else if (n % 10 == 2) {
-        cell.value = newFormulaValue(leftPlusOne(), CellPosition{static_cast<uint16_t>(r), static_cast<uint16_t>(c), 0});
+        cell.value = newFormulaValue(leftPlusOne(), CellPosition{static_cast<uint16_t>(c), static_cast<uint16_t>(r), 0});
         formulaResult(cell.value) = numberValue(n);
       }
       sheet.setCell(c, r, cell);

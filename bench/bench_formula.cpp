@@ -22,7 +22,7 @@ namespace {
 
 void enter(Workbook& book, int col, int row, const std::u16string& text) {
   CellValue v = emptyValue();
-  compileToValue(book, text, CellPosition{static_cast<uint16_t>(row), static_cast<uint16_t>(col), 0}, v);
+  compileToValue(book, text, CellPosition{static_cast<uint16_t>(col), static_cast<uint16_t>(row), 0}, v);
   book.sheetAt(0)->setCell(col, row, {v, 0});
 }
 
@@ -91,7 +91,7 @@ void BM_ClearAndReenter10000(benchmark::State& state) {
       for (int col = 1; col <= 2; ++col) sheet.setCell(col, row, CellRecord{emptyValue(), 0});
     for (int row = First; row < First + Count; ++row)
       for (int col = 1; col <= 2; ++col) {
-        CellPosition at{static_cast<uint16_t>(row), static_cast<uint16_t>(col), 0};
+        CellPosition at{static_cast<uint16_t>(col), static_cast<uint16_t>(row), 0};
         CellValue value = readEntry(book.get(), texts[static_cast<size_t>((row - First) * 2 + col - 1)], at,
                                     nullptr, false);
         sheet.setCell(col, row, CellRecord{value, 0});

@@ -19,7 +19,7 @@ namespace {
 
 void enter(Workbook& book, int col, int row, const std::u16string& text) {
   CellValue v = emptyValue();
-  compileToValue(book, text, CellPosition{static_cast<uint16_t>(row), static_cast<uint16_t>(col), 0}, v);
+  compileToValue(book, text, CellPosition{static_cast<uint16_t>(col), static_cast<uint16_t>(row), 0}, v);
   book.sheetAt(0)->setCell(col, row, {v, 0});
 }
 

@@ -84,7 +84,7 @@ bool typeEntry(Workbook& book, const CellName& cell, std::u16string_view text, s
   if (!text.empty() && text[0] == u'=') {
     // The position is the compiler's, so compile once more to learn it.
     TokenSink sink;
-    int32_t position = compileFormula(book, text, CellPosition{cell.row, cell.column, static_cast<uint16_t>(cell.sheet)},
+    int32_t position = compileFormula(book, text, CellPosition{cell.column, cell.row, static_cast<uint16_t>(cell.sheet)},
                               sink, false);
     clearError();
     error += " at " + std::to_string(position < 0 ? 0 : position);

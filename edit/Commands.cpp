@@ -416,7 +416,7 @@ bool enterCellValue(Workbook& workbook, UndoList& undo, int32_t column, int32_t 
   if (format && format->kind == FormatKind::Text) {
     if (!text.empty()) makeText(value, text);
   } else {
-    CellPosition base{static_cast<uint16_t>(row), static_cast<uint16_t>(column), static_cast<uint16_t>(sheetIndex)};
+    CellPosition base{static_cast<uint16_t>(column), static_cast<uint16_t>(row), static_cast<uint16_t>(sheetIndex)};
     value = readEntry(&workbook, text, base, &suggested, false);
   }
   // A formula that did not compile, or a text that could not be stored, leaves its code.

@@ -30,7 +30,7 @@ class Maker {
   void put(int sheet, const char* cell, const char* entry, int16_t style = -1) {
     uint16_t column = static_cast<uint16_t>(cell[0] - 'A');
     uint16_t row = static_cast<uint16_t>(std::atoi(cell + 1) - 1);
-    CellValue value = readEntry(&m_book, utf8ToUtf16(entry), CellPosition{row, column, static_cast<uint16_t>(sheet)},
+    CellValue value = readEntry(&m_book, utf8ToUtf16(entry), CellPosition{column, row, static_cast<uint16_t>(sheet)},
                                 nullptr, false);
     if (pendingError() != 0) {
       std::fprintf(stderr, "make_sample: %s: %s\n", cell, utf16ToUtf8(errorMessage(pendingError())).c_str());

@@ -389,7 +389,7 @@ bool NativeReader::cellRow(uint16_t, RecordIn& in) {
     if (value.kind == ValueKind::Text) textPool().addRef(value.u32());
     if (formula != NoHandle) {
       CellValue f = newFormulaValue(formulaPool().addRef(formula),
-                                    CellPosition{static_cast<uint16_t>(row), static_cast<uint16_t>(col), sheetIndex});
+                                    CellPosition{static_cast<uint16_t>(col), static_cast<uint16_t>(row), sheetIndex});
       if (f.kind != ValueKind::Formula) {
         formulaPool().release(formula);
         releaseValue(record.value, false);

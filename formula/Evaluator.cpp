@@ -60,16 +60,14 @@ struct OpTable {
 const OpTable kOps;
 
 // Starts a run of `tokens` (a pool entry) above the entries already on the stack.
-bool beginRun(const uint8_t* tokens, Workbook* workbook, uint16_t sheet, uint16_t row, uint16_t column) {
+bool beginRun(const uint8_t* tokens, Workbook* workbook, CellPosition at) {
   EvalState& s = g_state;
   s.base = s.sp;
   s.depth = 0;
   s.pendingError = 0;
   s.running = true;
   s.ok = true;
-  s.cellRow = row;
-  s.cellColumn = column;
-  s.cellSheet = sheet;
+  s.cell = at;
   s.workbook = workbook;
   s.codeName = RootCode;
   s.ip = 0;
@@ -140,7 +138,7 @@ EvalState& evalState() { return g_state; }
 SavedEvalState saveEvalState() {
   const EvalState& s = g_state;
   return SavedEvalState{s.base,    s.code,      s.codeLength, s.codeName,     s.rootCode, s.rootLength,
-                        s.ip,      s.cellRow,   s.cellColumn, s.cellSheet,    s.pendingError, s.depth,
+                        s.ip,      s.cell,    s.pendingError, s.depth,
                         s.running, s.ok,        s.argCount,   s.workbook};
 }
 
@@ -153,9 +151,7 @@ void restoreEvalState(const SavedEvalState& saved) {
   s.rootCode = saved.rootCode;
   s.rootLength = saved.rootLength;
   s.ip = saved.ip;
-  s.cellRow = saved.cellRow;
-  s.cellColumn = saved.cellColumn;
-  s.cellSheet = saved.cellSheet;
+  s.cell = saved.cell;
   s.pendingError = saved.pendingError;
   s.depth = saved.depth;
   s.running = saved.running;
@@ -173,7 +169,7 @@ namespace {
 void runEntry(FormulaTable& table, uint32_t id, Workbook* workbook, bool resolveResult, const HandlePool& pool) {
   const CellPosition at = table.position(id);
   CellValue result;
-  if (beginRun(tokensOf(table.tokens(id), pool), workbook, at.sheet, at.row, at.column) &&
+  if (beginRun(tokensOf(table.tokens(id), pool), workbook, at) &&
       runToResult(resolveResult, result)) {
     // Looked up after the run, which may have added formulas and moved the arrays.
     if (table.isLive(id)) {
@@ -222,7 +218,7 @@ void evaluateTable(FormulaTable& table) {
   restoreEvalState(saved);
 }
 
-bool evaluateTokens(const uint8_t* tokens, Workbook& workbook, uint16_t sheet, uint16_t row, uint16_t column,
+bool evaluateTokens(const uint8_t* tokens, Workbook& workbook, CellPosition at,
                     bool resolveResult, CellValue& out) {
   SavedEvalState saved = saveEvalState();
   bool backward = g_allowBackwardJumps;
@@ -230,7 +226,7 @@ bool evaluateTokens(const uint8_t* tokens, Workbook& workbook, uint16_t sheet, u
   g_allowBackwardJumps = false;
   g_formulaConstants = false;
   out = emptyValue();
-  bool good = beginRun(tokens, &workbook, sheet, row, column) && runToResult(resolveResult, out);
+  bool good = beginRun(tokens, &workbook, at) && runToResult(resolveResult, out);
   unwind();
   g_allowBackwardJumps = backward;
   g_formulaConstants = constants;
@@ -240,14 +236,14 @@ bool evaluateTokens(const uint8_t* tokens, Workbook& workbook, uint16_t sheet, u
 
 namespace {
 
-bool runStatements(const uint8_t* tokens, Workbook& workbook, uint16_t sheet, uint16_t row, uint16_t column,
+bool runStatements(const uint8_t* tokens, Workbook& workbook, CellPosition at,
                    bool formulaConstants) {
   SavedEvalState saved = saveEvalState();
   bool backward = g_allowBackwardJumps;
   bool constants = g_formulaConstants;
   g_allowBackwardJumps = true;
   g_formulaConstants = formulaConstants;
-  bool good = beginRun(tokens, &workbook, sheet, row, column);
+  bool good = beginRun(tokens, &workbook, at);
   if (good) {
     runLoop();
     good = g_state.ok;
@@ -261,12 +257,12 @@ bool runStatements(const uint8_t* tokens, Workbook& workbook, uint16_t sheet, ui
 
 }  // namespace
 
-bool runTask(const uint8_t* tokens, Workbook& workbook, uint16_t sheet, uint16_t row, uint16_t column) {
-  return runStatements(tokens, workbook, sheet, row, column, false);
+bool runTask(const uint8_t* tokens, Workbook& workbook, CellPosition at) {
+  return runStatements(tokens, workbook, at, false);
 }
 
 bool runCommandProgram(const uint8_t* tokens, Workbook& workbook, uint16_t sheet) {
-  return runStatements(tokens, workbook, sheet, 0, 0, true);
+  return runStatements(tokens, workbook, CellPosition{0, 0, sheet}, true);
 }
 
 void stopRunning() { g_state.running = false; }

@@ -31,9 +31,7 @@ struct EvalState {
   const uint8_t* rootCode = nullptr;  // the evaluation's own token string
   uint32_t rootLength = 0;
   uint32_t ip = 0;           // position of the next op in `code`
-  uint16_t cellRow = 0;      // the formula's own cell
-  uint16_t cellColumn = 0;
-  uint16_t cellSheet = 0;
+  CellPosition cell;         // the formula's own cell
   uint32_t pendingError = 0;     // the pending cell error's code + 1, so that !!Null can pend; 0: none
   int32_t depth = 0;         // defined-name subroutines entered
   bool running = true;
@@ -53,7 +51,7 @@ struct SavedEvalState {
   const uint8_t* rootCode;
   uint32_t rootLength;
   uint32_t ip;
-  uint16_t cellRow, cellColumn, cellSheet;
+  CellPosition cell;
   uint32_t pendingError;
   int32_t depth;
   bool running;
@@ -77,11 +75,11 @@ void evaluateFormula(const CellValue& formula, bool resolveResult);
 void evaluateTable(FormulaTable& table);
 /// Runs `tokens` (a formula-pool entry: u32 length, then the ops) as if it stood at
 /// the given cell. True and the owned result in `out`; false when the run failed.
-bool evaluateTokens(const uint8_t* tokens, Workbook& workbook, uint16_t sheet, uint16_t row, uint16_t column,
+bool evaluateTokens(const uint8_t* tokens, Workbook& workbook, CellPosition at,
                     bool resolveResult, CellValue& out);
 /// Runs a compiled task: statements leave nothing behind, so any entries left are
 /// dropped. False when the run failed. The caller's evaluation state is kept.
-bool runTask(const uint8_t* tokens, Workbook& workbook, uint16_t sheet, uint16_t row, uint16_t column);
+bool runTask(const uint8_t* tokens, Workbook& workbook, CellPosition at);
 /// Stops the running evaluation after the current op (the task function Return).
 void stopRunning();
 /// Runs a command program as runTask does, except that op Constant may carry a formula

@@ -107,13 +107,13 @@ void opConstant(const uint8_t* p, uint32_t) {
 CellRefCode refAt(const uint8_t* p) { return CellRefCode{readU16(p), readU16(p + 2)}; }
 
 void opCellRef(const uint8_t* p, uint32_t) {
-  CellRefCode c = resolveCell(refAt(p), g_state.cellRow, g_state.cellColumn);
+  CellRefCode c = resolveCell(refAt(p), g_state.cell);
   pushValue(cellRefValue(c.row, c.colWord));
 }
 
 CellValue resolvedArea(const uint8_t* p) {
-  CellRefCode a = resolveCell(refAt(p), g_state.cellRow, g_state.cellColumn);
-  CellRefCode b = resolveCell(refAt(p + 4), g_state.cellRow, g_state.cellColumn);
+  CellRefCode a = resolveCell(refAt(p), g_state.cell);
+  CellRefCode b = resolveCell(refAt(p + 4), g_state.cell);
   // Relative parts that wrapped may leave the corners crossed; the area is the same.
   return areaRefValue(std::min(a.row, b.row), std::min(a.colWord, b.colWord), std::max(a.row, b.row),
                       std::max(a.colWord, b.colWord));
@@ -128,7 +128,7 @@ void sheetPrefix(const uint8_t* p, CellValue& value) {
 }
 
 void opSheetCellRef(const uint8_t* p, uint32_t) {
-  CellRefCode c = resolveCell(refAt(p + 4), g_state.cellRow, g_state.cellColumn);
+  CellRefCode c = resolveCell(refAt(p + 4), g_state.cell);
   CellValue value = cellRefValue(c.row, c.colWord);
   value.kind = ValueKind::SheetCellRef;
   sheetPrefix(p, value);

@@ -272,7 +272,7 @@ class Converter {
   }
 
   void cellText(CellRefCode stored, std::u16string& out) {
-    CellRefCode cell = resolveCell(stored, m_base.row, m_base.column);
+    CellRefCode cell = resolveCell(stored, m_base);
     std::u16string part;
     if (!(stored.colWord & RefBit::RelativeColumn)) out.push_back(u'$');
     columnName(cell.colWord, part);

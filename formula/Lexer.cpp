@@ -251,8 +251,8 @@ uint32_t readCell(const FormulaLexer& lexer, size_t& position, CellRefCode& out)
   if (!isDigit(at(lexer, position)) || at(lexer, position) == u'0') return static_cast<uint32_t>(Err::RowExpected);
   int64_t row = readUnsigned(lexer, position);
   if (row > 65536) return static_cast<uint32_t>(Err::RowTooBig);
-  out = encodeCell(static_cast<uint16_t>(row - 1), static_cast<uint16_t>(column - 1), !rowAbsolute, !columnAbsolute,
-                   lexer.base.row, lexer.base.column);
+  out = encodeCell(CellPosition{static_cast<uint16_t>(column - 1), static_cast<uint16_t>(row - 1)}, !rowAbsolute,
+                   !columnAbsolute, lexer.base);
   return 0;
 }
 

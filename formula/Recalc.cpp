@@ -82,7 +82,7 @@ class Orderer {
       const uint8_t* p = code + ip + 1;
       switch (static_cast<Op>(op)) {
         case Op::CellRef: {
-          CellRefCode c = resolveCell(CellRefCode{readU16(p), readU16(p + 2)}, at.row, at.column);
+          CellRefCode c = resolveCell(CellRefCode{readU16(p), readU16(p + 2)}, at);
           visitArea(own, c.row, c.colWord, c.row, c.colWord);
           break;
         }
@@ -99,7 +99,7 @@ class Orderer {
             if (op == static_cast<uint8_t>(Op::SheetAreaRef)) {
               visitArea(sheet, p + 4, at);
             } else {
-              CellRefCode c = resolveCell(CellRefCode{readU16(p + 4), readU16(p + 6)}, at.row, at.column);
+              CellRefCode c = resolveCell(CellRefCode{readU16(p + 4), readU16(p + 6)}, at);
               visitArea(sheet, c.row, c.colWord, c.row, c.colWord);
             }
           }
@@ -113,8 +113,8 @@ class Orderer {
   }
 
   void visitArea(Sheet* sheet, const uint8_t* p, CellPosition at) {
-    CellRefCode a = resolveCell(CellRefCode{readU16(p), readU16(p + 2)}, at.row, at.column);
-    CellRefCode b = resolveCell(CellRefCode{readU16(p + 4), readU16(p + 6)}, at.row, at.column);
+    CellRefCode a = resolveCell(CellRefCode{readU16(p), readU16(p + 2)}, at);
+    CellRefCode b = resolveCell(CellRefCode{readU16(p + 4), readU16(p + 6)}, at);
     visitArea(sheet, std::min(a.row, b.row), std::min(a.colWord, b.colWord), std::max(a.row, b.row),
               std::max(a.colWord, b.colWord));
   }

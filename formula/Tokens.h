@@ -42,32 +42,31 @@ struct CellRefCode {
 };
 
 /// The absolute cell a stored reference names from the formula's cell.
-inline CellRefCode resolveCell(CellRefCode ref, uint16_t baseRow, uint16_t baseColumn) {
+inline CellRefCode resolveCell(CellRefCode ref, CellPosition base) {
   CellRefCode out;
-  out.row = (ref.colWord & RefBit::RelativeRow) ? static_cast<uint16_t>(baseRow + ref.row) : ref.row;
+  out.row = (ref.colWord & RefBit::RelativeRow) ? static_cast<uint16_t>(base.row + ref.row) : ref.row;
   out.colWord = (ref.colWord & RefBit::RelativeColumn)
-                    ? static_cast<uint16_t>((baseColumn + ref.colWord) & 0xFF)
+                    ? static_cast<uint16_t>((base.column + ref.colWord) & 0xFF)
                     : static_cast<uint16_t>(ref.colWord & 0xFF);
   return out;
 }
 
-/// The stored form of a reference written in a formula at (baseRow, baseColumn);
-/// parts without "$" become offsets.
-inline CellRefCode encodeCell(uint16_t row, uint16_t column, bool rowRelative, bool columnRelative,
-                              uint16_t baseRow, uint16_t baseColumn) {
+/// The stored form of a reference to `cell` written in a formula at `base`; parts
+/// without "$" become offsets.
+inline CellRefCode encodeCell(CellPosition cell, bool rowRelative, bool columnRelative, CellPosition base) {
   CellRefCode out;
-  out.row = rowRelative ? static_cast<uint16_t>(row - baseRow) : row;
-  uint16_t colWord = column & 0xFF;
-  if (columnRelative) colWord = static_cast<uint16_t>(RefBit::RelativeColumn | ((column - baseColumn) & 0xFF));
+  out.row = rowRelative ? static_cast<uint16_t>(cell.row - base.row) : cell.row;
+  uint16_t colWord = cell.column & 0xFF;
+  if (columnRelative) colWord = static_cast<uint16_t>(RefBit::RelativeColumn | ((cell.column - base.column) & 0xFF));
   if (rowRelative) colWord |= RefBit::RelativeRow;
   out.colWord = colWord;
   return out;
 }
 
 /// Both corners of a stored area reference resolved in place.
-inline void resolveArea(CellRefCode area[2], uint16_t baseRow, uint16_t baseColumn) {
-  area[0] = resolveCell(area[0], baseRow, baseColumn);
-  area[1] = resolveCell(area[1], baseRow, baseColumn);
+inline void resolveArea(CellRefCode area[2], CellPosition base) {
+  area[0] = resolveCell(area[0], base);
+  area[1] = resolveCell(area[1], base);
 }
 
 inline uint16_t readU16(const uint8_t* p) {

@@ -70,11 +70,11 @@ bool sheetExists(int32_t book, int32_t sheet) {
 void deref(CellValue& value) {
   switch (value.kind) {
     case ValueKind::CellRef:
-      value = fetchCell(0, g_state.cellSheet, value.u16(1), value.u16(0));
+      value = fetchCell(0, g_state.cell.sheet, value.u16(1), value.u16(0));
       return;
     case ValueKind::AreaRef:
       if (value.u16(0) == value.u16(2) && value.u16(1) == value.u16(3))
-        value = fetchCell(0, g_state.cellSheet, value.u16(1), value.u16(0));
+        value = fetchCell(0, g_state.cell.sheet, value.u16(1), value.u16(0));
       else
         value = errorValue(CellError::Ref);
       return;
@@ -316,7 +316,7 @@ namespace eval {
 
 bool areaOf(const CellValue& value, SheetArea& out) {
   out.book = 0;
-  out.firstSheet = out.lastSheet = static_cast<uint8_t>(g_state.cellSheet);
+  out.firstSheet = out.lastSheet = static_cast<uint8_t>(g_state.cell.sheet);
   switch (value.kind) {
     case ValueKind::CellRef:
     case ValueKind::SheetCellRef:

@@ -33,7 +33,7 @@ kelp::Workbook& fuzzBook() {
 
 void compileAndShow(std::u16string_view text, bool taskMode) {
   kelp::Workbook& book = fuzzBook();
-  kelp::CellPosition base{5, 3, 0};
+  kelp::CellPosition base{3, 5, 0};
   uint32_t handle = kelp::compileToHandle(book, text, base, taskMode);
   kelp::clearError();
   if (handle != kelp::NoHandle) {
@@ -46,8 +46,8 @@ void compileAndShow(std::u16string_view text, bool taskMode) {
     // Formulas cannot loop, so whatever compiled is run too; task text may loop forever.
     if (!taskMode) {
       kelp::CellValue result;
-      if (kelp::evaluateTokens(static_cast<const uint8_t*>(kelp::formulaPool().data(handle)), book, 0, base.row,
-                               base.column, true, result))
+      if (kelp::evaluateTokens(static_cast<const uint8_t*>(kelp::formulaPool().data(handle)), book,
+                               base, true, result))
         kelp::releaseValue(result, true);
     }
     kelp::formulaPool().release(handle);

@@ -48,11 +48,14 @@ constexpr uint32_t NoHandle = 0xFFFFFFFF;
 class Workbook;
 class FormulaTable;
 
-/// A cell of a workbook: where a formula stands and the base of its relative references.
+/// A cell of a workbook, built column first like every model operation: both
+/// coordinates are 16-bit, so only the order keeps them apart.
 struct CellPosition {
-  uint16_t row;
-  uint16_t column;
-  uint16_t sheet;
+  uint16_t column = 0;
+  uint16_t row = 0;
+  uint16_t sheet = 0;
+  constexpr CellPosition() = default;
+  constexpr CellPosition(uint16_t column, uint16_t row, uint16_t sheet = 0) : column(column), row(row), sheet(sheet) {}
 };
 
 /// The 12-byte tagged value: kind, three reference bytes, 8-byte little-endian payload.

@@ -239,7 +239,7 @@ void FormulaTable::renumber(const std::vector<uint32_t>& order) {
           CellValue& value = sheet.cellPtr(c, r)->value;
           if (value.kind != ValueKind::Formula || value.u16(2) != m_number || value.u32() >= m_size) continue;
           const uint32_t id = value.u32();
-          m_positions[id] = CellPosition{static_cast<uint16_t>(r), static_cast<uint16_t>(c), static_cast<uint16_t>(s)};
+          m_positions[id] = CellPosition{static_cast<uint16_t>(c), static_cast<uint16_t>(r), static_cast<uint16_t>(s)};
           writeId(value, newId[id]);
         }
       }

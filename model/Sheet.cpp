@@ -264,7 +264,7 @@ bool Sheet::setCellOwned(int32_t col, int32_t row, const CellRecord& record, boo
   // A formula written with ownership moves into the workbook's table at this cell; one
   // whose bytes only move keeps its entry, which learns the new cell.
   FormulaTable* table = record.value.kind == ValueKind::Formula ? formulas() : nullptr;
-  const CellPosition at{static_cast<uint16_t>(row), static_cast<uint16_t>(col), static_cast<uint16_t>(index)};
+  const CellPosition at{static_cast<uint16_t>(col), static_cast<uint16_t>(row), static_cast<uint16_t>(index)};
   auto place = [&]() {
     if (!table) return true;
     if (owned) return table->adopt(placed.value, at);

@@ -387,7 +387,7 @@ TEST_F(CommandsTest, FormulaConstantsRunOnlyInCommandPrograms) {
   ASSERT_TRUE(program.valid());
   // As a formula's tokens the formula id is never trusted.
   CellValue out;
-  ASSERT_TRUE(evaluateTokens(program.block(), *book, 0, 5, 5, true, out));
+  ASSERT_TRUE(evaluateTokens(program.block(), *book, CellPosition{5, 5, 0}, true, out));
   EXPECT_EQ(out.kind, ValueKind::Error);
   EXPECT_EQ(cellError(out), CellError::Value);
   releaseValue(out, false);

@@ -39,7 +39,7 @@ void setText(Sheet& sheet, int32_t col, int32_t row, std::u16string_view text, i
 
 void setFormula(Sheet& sheet, int32_t col, int32_t row, uint32_t tokens, CellValue cached, int16_t style) {
   CellValue f = newFormulaValue(
-      tokens, CellPosition{static_cast<uint16_t>(row), static_cast<uint16_t>(col), static_cast<uint16_t>(sheet.index)});
+      tokens, CellPosition{static_cast<uint16_t>(col), static_cast<uint16_t>(row), static_cast<uint16_t>(sheet.index)});
   ASSERT_EQ(f.kind, ValueKind::Formula);
   formulaResult(f) = cached;
   ASSERT_TRUE(sheet.setCell(col, row, CellRecord{f, style}));

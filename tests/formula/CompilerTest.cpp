@@ -185,7 +185,7 @@ TEST_F(CompilerTest, ReferencesAreStoredRelativeToTheCell) {
   EXPECT_EQ(ref.row, 6);
   EXPECT_EQ(ref.colWord, 1);
   EXPECT_EQ(compile(u"=IV65536"), "CellRef");
-  ref = resolveCell(readCellRef(sink.data() + 1), 0, 0);
+  ref = resolveCell(readCellRef(sink.data() + 1), CellPosition{0, 0});
   EXPECT_EQ(ref.row, 65535);
   EXPECT_EQ(ref.colWord, 255);
 
@@ -424,7 +424,7 @@ TEST_F(CompilerTest, FinishedStringsOwnTheirTextsAndFailuresLeakNothing) {
   uint32_t texts = textPool().liveCount();
   uint32_t formulas = formulaPool().liveCount();
   CellValue value;
-  compileToValue(*book, u"=\"a\"&Concatenate(\"b\",\"c\")", CellPosition{4, 1, 0}, value);
+  compileToValue(*book, u"=\"a\"&Concatenate(\"b\",\"c\")", CellPosition{1, 4, 0}, value);
   ASSERT_EQ(value.kind, ValueKind::Formula);
   EXPECT_EQ(formulaPosition(value).row, 4);
   EXPECT_EQ(formulaPosition(value).column, 1);

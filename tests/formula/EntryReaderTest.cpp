@@ -119,7 +119,7 @@ TEST_F(EntryReaderTest, LogicalsTextAndFormulas) {
   expectText(u"[Book.xls]Sheet1!A1", u"[Book.xls]Sheet1!A1");
   EXPECT_EQ(book->externalBookCount(), 0);
 
-  CellValue value = readEntry(book.get(), u"=1+2", CellPosition{3, 4, 0}, nullptr, false);
+  CellValue value = readEntry(book.get(), u"=1+2", CellPosition{4, 3, 0}, nullptr, false);
   ASSERT_EQ(value.kind, ValueKind::Formula);
   EXPECT_EQ(formulaPosition(value).row, 3);
   EXPECT_EQ(formulaPosition(value).column, 4);

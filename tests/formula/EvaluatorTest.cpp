@@ -362,7 +362,7 @@ TEST_F(EvaluatorTest, TaskStatementsAssignLoopAndCall) {
   ASSERT_EQ(compileFormula(*book, u"x = 1 for i = 1 to 3 x = x * 2 end", CellPosition{0, 0, 0}, sink, true), -1);
   uint8_t* tokens = finishTokens(sink);
   ASSERT_NE(tokens, nullptr);
-  EXPECT_TRUE(runTask(tokens, *book, 0, 0, 0));
+  EXPECT_TRUE(runTask(tokens, *book, CellPosition{0, 0, 0}));
   int32_t x = book->findTaskVariable(u"x");
   ASSERT_GE(x, 0);
   EXPECT_EQ(book->taskVariables[x].value.number(), 8);
@@ -375,13 +375,13 @@ TEST_F(EvaluatorTest, TaskStatementsAssignLoopAndCall) {
             -1);
   tokens = finishTokens(sink);
   ASSERT_NE(tokens, nullptr);
-  EXPECT_TRUE(runTask(tokens, *book, 0, 0, 0));
+  EXPECT_TRUE(runTask(tokens, *book, CellPosition{0, 0, 0}));
   EXPECT_EQ(book->taskVariables[book->findTaskVariable(u"total")].value.number(), 10 + 7 + 4 + 1);
   heapFree(tokens);
 
   // A task call with no task to run stops the task and reports the unknown name.
   uint32_t call = Tokens().variable(Op::CallTask, 0).handle();
-  EXPECT_FALSE(runTask(static_cast<const uint8_t*>(formulaPool().data(call)), *book, 0, 0, 0));
+  EXPECT_FALSE(runTask(static_cast<const uint8_t*>(formulaPool().data(call)), *book, CellPosition{0, 0, 0}));
   EXPECT_TRUE(hasError(Err::UnknownName));
   clearError();
   formulaPool().release(call);
@@ -400,7 +400,7 @@ TEST_F(EvaluatorTest, TaskCallsGetTheirOwnVariables) {
   book->addTaskVariable(u"outer");
   book->taskVariables[0].value = numberValue(5);
   uint32_t call = Tokens().variable(Op::CallTask, 0).handle();
-  EXPECT_TRUE(runTask(static_cast<const uint8_t*>(formulaPool().data(call)), *book, 0, 0, 0));
+  EXPECT_TRUE(runTask(static_cast<const uint8_t*>(formulaPool().data(call)), *book, CellPosition{0, 0, 0}));
   EXPECT_TRUE(g_taskSawFreshVariables);
   ASSERT_EQ(book->taskVariables.size(), 1u);
   EXPECT_EQ(book->taskVariables[0].value.number(), 5);
@@ -412,13 +412,13 @@ TEST_F(EvaluatorTest, NestedRunsLeaveTheOuterStateAlone) {
   EvalState& s = evalState();
   pushNumber(99);  // an outer evaluation's operand
   setPendingError(CellError::NA);
-  s.cellRow = 7;
+  s.cell.row = 7;
   s.depth = 2;
   Result r = run(Tokens().number(1).number(2).op(Op::Add));
   EXPECT_EQ(r.number, 3);
   EXPECT_FALSE(takePendingError());  // the outer error is back and is pushed
   EXPECT_EQ(popErrorCode(), CellError::NA);
-  EXPECT_EQ(s.cellRow, 7);
+  EXPECT_EQ(s.cell.row, 7);
   EXPECT_EQ(s.depth, 2);
   ASSERT_EQ(s.sp, 1);
   EXPECT_EQ(popNumber(), 99);

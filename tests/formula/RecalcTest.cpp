@@ -141,12 +141,12 @@ TEST_F(RecalcTest, RecalculationKeepsTheCallersErrorAndEvaluatorState) {
   enter(0, 0, u"=1/0");
   setError(Err::FileOpen);
   EvalState& s = evalState();
-  s.cellRow = 9;
+  s.cell.row = 9;
   s.ip = 17;
   recalculateAll(*book);
   EXPECT_EQ(cell(0, 0).text, u"!!Div0");
   EXPECT_EQ(pendingError(), static_cast<uint32_t>(Err::FileOpen));
-  EXPECT_EQ(s.cellRow, 9);
+  EXPECT_EQ(s.cell.row, 9);
   EXPECT_EQ(s.ip, 17u);
   clearError();
 }

@@ -25,17 +25,17 @@ TEST(Tokens, PayloadSizesAreTheStoredOnes) {
 
 TEST(Tokens, RelativeReferencesWrapAroundTheSheet) {
   // Written in C3 as A1, then read from D5: B3.
-  CellRefCode stored = encodeCell(0, 0, true, true, 2, 2);
-  CellRefCode moved = resolveCell(stored, 4, 3);
+  CellRefCode stored = encodeCell(CellPosition{0, 0}, true, true, CellPosition{2, 2});
+  CellRefCode moved = resolveCell(stored, CellPosition{3, 4});
   EXPECT_EQ(moved.row, 2);
   EXPECT_EQ(moved.colWord, 1);
   // Written in B1 as A1 and read from A1: the column wraps to IV.
-  EXPECT_EQ(resolveCell(encodeCell(0, 0, true, true, 0, 1), 0, 0).colWord, 255);
-  CellRefCode absolute = encodeCell(7, 9, false, false, 100, 100);
+  EXPECT_EQ(resolveCell(encodeCell(CellPosition{0, 0}, true, true, CellPosition{1, 0}), CellPosition{0, 0}).colWord, 255);
+  CellRefCode absolute = encodeCell(CellPosition{9, 7}, false, false, CellPosition{100, 100});
   EXPECT_EQ(absolute.row, 7);
   EXPECT_EQ(absolute.colWord, 9);
-  CellRefCode area[2] = {encodeCell(0, 0, true, false, 5, 5), encodeCell(9, 3, false, true, 5, 5)};
-  resolveArea(area, 6, 6);
+  CellRefCode area[2] = {encodeCell(CellPosition{0, 0}, true, false, CellPosition{5, 5}), encodeCell(CellPosition{3, 9}, false, true, CellPosition{5, 5})};
+  resolveArea(area, CellPosition{6, 6});
   EXPECT_EQ(area[0].row, 1);
   EXPECT_EQ(area[0].colWord, 0);
   EXPECT_EQ(area[1].row, 9);

@@ -50,7 +50,7 @@ class Tokens {
   Tokens& cell(uint16_t row, uint16_t column) { return op(Op::CellRef).ref(row, column); }
   /// A reference written without "$" in a formula at (baseRow, baseColumn).
   Tokens& relativeCell(uint16_t row, uint16_t column, uint16_t baseRow, uint16_t baseColumn) {
-    CellRefCode c = encodeCell(row, column, true, true, baseRow, baseColumn);
+    CellRefCode c = encodeCell(CellPosition{column, row}, true, true, CellPosition{baseColumn, baseRow});
     return op(Op::CellRef).put(&c, 4);
   }
   Tokens& area(uint16_t r1, uint16_t c1, uint16_t r2, uint16_t c2) { return op(Op::AreaRef).ref(r1, c1).ref(r2, c2); }
@@ -152,15 +152,14 @@ class EngineTest : public ::testing::Test {
   /// A formula cell running `handle` (its reference is taken over).
   bool putFormula(int col, int row, uint32_t handle, int s = 0) {
     CellValue v = newFormulaValue(
-        handle, CellPosition{static_cast<uint16_t>(row), static_cast<uint16_t>(col), static_cast<uint16_t>(s)});
+        handle, CellPosition{static_cast<uint16_t>(col), static_cast<uint16_t>(row), static_cast<uint16_t>(s)});
     EXPECT_EQ(v.kind, ValueKind::Formula);
     return sheet(s).setCell(col, row, {v, 0});
   }
   /// Enters formula text into a cell through the compiler.
   bool enter(int col, int row, std::u16string_view text, int s = 0) {
     CellValue v = emptyValue();
-    compileToValue(*book, text, CellPosition{static_cast<uint16_t>(row), static_cast<uint16_t>(col),
-                                             static_cast<uint16_t>(s)}, v);
+    compileToValue(*book, text, CellPosition{static_cast<uint16_t>(col), static_cast<uint16_t>(row), static_cast<uint16_t>(s)}, v);
     EXPECT_EQ(v.kind, ValueKind::Formula) << "compile error " << pendingError();
     if (v.kind != ValueKind::Formula) return false;
     return sheet(s).setCell(col, row, {v, 0});
@@ -173,8 +172,8 @@ class EngineTest : public ::testing::Test {
   Result run(const Tokens& tokens, int col = 10, int row = 10) {
     uint32_t h = tokens.handle();
     CellValue out = emptyValue();
-    bool ok = evaluateTokens(static_cast<const uint8_t*>(formulaPool().data(h)), *book, 0,
-                             static_cast<uint16_t>(row), static_cast<uint16_t>(col), true, out);
+    bool ok = evaluateTokens(static_cast<const uint8_t*>(formulaPool().data(h)), *book,
+                             CellPosition{static_cast<uint16_t>(col), static_cast<uint16_t>(row)}, true, out);
     Result r = resultOf(out);
     r.ok = ok;
     releaseValue(out, false);

@@ -105,7 +105,7 @@ TEST(CellValue, LastCopyReleasedFreesTheEntryAndTheSlotIsReused) {
 
 TEST(CellValue, FormulaCopiesShareTokensAndCopyTheResult) {
   uint32_t tokens = newTokens();
-  CellValue source = newFormulaValue(tokens, CellPosition{2, 3, 1});
+  CellValue source = newFormulaValue(tokens, CellPosition{3, 2, 1});
   ASSERT_EQ(source.kind, ValueKind::Formula);
   EXPECT_EQ(formulaTableNumber(source), DetachedTable);
   makeText(formulaResult(source), u"seven");

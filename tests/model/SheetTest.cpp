@@ -32,7 +32,7 @@ CellRecord textCell(std::u16string_view text) {
 CellRecord formulaCell(uint16_t row, uint16_t column, uint16_t sheet) {
   const uint8_t tokens[] = {5, 0, 0, 0, 4, 1, 0, 0};
   uint32_t handle = formulaPool().add(tokens, sizeof tokens, 1);
-  return cell(newFormulaValue(handle, CellPosition{row, column, sheet}));
+  return cell(newFormulaValue(handle, CellPosition{column, row, sheet}));
 }
 
 // Every row and slot the sheet stores: (row, -1, first column, cell count) for a row,
