@@ -110,7 +110,7 @@ void BM_OperatorEvaluation(benchmark::State& state) {
   const uint8_t* tokens = static_cast<const uint8_t*>(formulaPool().data(handle));
   CellValue out = emptyValue();
   for (auto _ : state) {
-    evaluateTokens(tokens, *book, 0, 1, 1, true, out);
+    evaluateTokens(tokens, *book, CellPosition{1, 1, 0}, true, out);
     benchmark::DoNotOptimize(out);
   }
   // Five operators (+, *, -, /, ^) per evaluation; items are operator evaluations.

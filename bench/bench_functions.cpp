@@ -70,7 +70,7 @@ void evaluateRepeatedly(benchmark::State& state, const std::u16string& formula) 
   const uint8_t* tokens = static_cast<const uint8_t*>(formulaPool().data(handle));
   CellValue out = emptyValue();
   for (auto _ : state) {
-    evaluateTokens(tokens, *book, 0, 1, 1, true, out);
+    evaluateTokens(tokens, *book, CellPosition{1, 1, 0}, true, out);
     benchmark::DoNotOptimize(out);
   }
   state.SetItemsProcessed(state.iterations());
