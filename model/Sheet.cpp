@@ -253,7 +253,9 @@ int16_t Sheet::effectiveStyle(int32_t col, int32_t row) const {
 
 bool Sheet::setCellOwned(int32_t col, int32_t row, const CellRecord& record, bool owned) {
   assert(col >= 0 && col < MaxColumns && row >= 0 && row < MaxRows && "cell beyond IV65536");
-  CellRecord placed = record;
+  // Copied in the pieces a cell is written in, so the copy does not wait on the caller's stores.
+  CellRecord placed;
+  copyRecord(placed, record);
   // A write that cannot happen drops the new content, so an owning caller never leaks it.
   auto refuse = [&]() {
     if (owned) releaseValue(placed.value, false);
