@@ -7,7 +7,6 @@
 #include "cli/Book.h"
 #include "cli/Cli.h"
 #include "format/ValueText.h"
-#include "formula/Recalc.h"
 #include "model/Sheet.h"
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
@@ -117,7 +116,7 @@ int runEval(Args& args) {
       status = 1;
       return;
     }
-    recalculateAll(*book);
+    // Typing the entry recalculated once; another pass would move a circular formula on.
     std::u16string text;
     const CellValue& value = sheet.cellValue(at.column, at.row);
     if (options.format >= 0)

@@ -194,7 +194,7 @@ int runSet(Args& args) {
       status = 1;
     }
   }
-  recalculateAll(book);
+  // Each entry recalculated as it was typed, and opening recalculated the rest.
   if (!saveResult(document, options.output.empty() ? path : options.output, options)) return 1;
   return status;
 }

@@ -265,12 +265,12 @@ CellValue compare(Cmp cmp) {
       return logicalValue(cmp == Cmp::Equal ? left == right : cmp == Cmp::Less ? left < right : left > right);
     }
     case ValueKind::Error: {
+      // An error on the right drops both operands and is the result, whatever the left
+      // one holds; the other operators keep the leftmost error instead.
       CellValue right = popRaw();
-      CellValue left = popDeref();
-      // As everywhere else, the error of the leftmost failing operand is the result.
-      CellValue result = left.kind == ValueKind::Error ? left : right;
+      CellValue left = popRaw();
       releaseValue(left, false);
-      return result;
+      return right;
     }
     case ValueKind::Text: {
       uint32_t right = popTextHandle();

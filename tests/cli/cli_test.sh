@@ -84,6 +84,11 @@ expect "locale with a decimal comma" $'2,5\n1,5' 0 -- eval --locale de_DE "=1,5+
 expect "number format 4 shows currency" $'$1,234.50\n($1,234.50)' 0 -- eval --format 4 "1234.5" "-1234.5"
 expect "unknown locale is a usage error" "" 2 -- eval --locale xx_YY "1"
 expect "a bad cell name is a usage error" "" 2 -- eval --at ZZ99 "1"
+# Typing an entry recalculates exactly once: a formula that reads itself moves one step,
+# and a sum that holds its own cell counts it once.
+expect "a circular formula is evaluated once" "1" 0 -- eval --at Sheet1!J10 "=J10+1"
+expect "a sum over its own cell counts it once" "6" 0 -- \
+  eval --set Sheet1!A1=1 --set Sheet1!A2=2 --at Sheet1!A3 "=Sum(A1:A3)+3"
 expect "eval without entries is a usage error" "" 2 -- eval
 
 # File commands work in a scratch folder.

@@ -89,10 +89,14 @@ TEST_F(EvaluatorTest, ComparisonsWithAnEmptyCell) {
   EXPECT_EQ(calc(u"=5<>A1").text, u"true");
 }
 
-TEST_F(EvaluatorTest, ErrorsInComparisonsTakeTheLeftOperandFirst) {
+TEST_F(EvaluatorTest, AnErrorOnTheRightOfAComparisonWins) {
   EXPECT_EQ(calc(u"=1=NA()").text, u"!!NA");
-  EXPECT_EQ(calc(u"=(1/0)=NA()").text, u"!!Div0");
-  EXPECT_EQ(calc(u"=(1/0)<>1").text, u"!!Div0");
+  EXPECT_EQ(calc(u"=!!NA=1/0").text, u"!!Div0");
+  EXPECT_EQ(calc(u"=(1/0)<NA()").text, u"!!NA");
+  EXPECT_EQ(calc(u"=(1/0)<>1").text, u"!!Div0");  // an error on the left alone is the result too
+  EXPECT_EQ(calc(u"=\"a\">=!!Ref").text, u"!!Ref");
+  // Arithmetic keeps the leftmost error.
+  EXPECT_EQ(calc(u"=!!NA+1/0").text, u"!!NA");
 }
 
 TEST_F(EvaluatorTest, ReferencesAndAreas) {
