@@ -144,6 +144,13 @@ void opSheetAreaRef(const uint8_t* p, uint32_t) {
 
 void opDeleted(const uint8_t*, uint32_t) { pushError(CellError::Ref); }
 
+// An operator's result that is infinite or not a number is !!Num at once, so that no
+// later operator or function sees it (as text it would read "!!Num" but be no error).
+void pushResult(ValueKind kind, double d) {
+  if (std::isfinite(d)) pushValue(withDouble(kind, d));
+  else pushError(CellError::Num);
+}
+
 void arithmetic(Op op) {
   bool rightDate = false, leftDate = false;
   double right = popNumberKind(rightDate);
@@ -162,7 +169,7 @@ void arithmetic(Op op) {
       result = left / right;
       break;
   }
-  pushValue(withDouble(leftDate || rightDate ? ValueKind::DateTime : ValueKind::Number, result));
+  pushResult(leftDate || rightDate ? ValueKind::DateTime : ValueKind::Number, result);
 }
 
 void opAdd(const uint8_t*, uint32_t) { arithmetic(Op::Add); }
@@ -175,7 +182,7 @@ void opUnaryMinus(const uint8_t*, uint32_t) {
   bool wasDate = false;
   double d = popNumberKind(wasDate);
   if (!takePendingError()) return;
-  pushValue(withDouble(wasDate ? ValueKind::DateTime : ValueKind::Number, -d));
+  pushResult(wasDate ? ValueKind::DateTime : ValueKind::Number, -d);
 }
 
 void opPower(const uint8_t*, uint32_t) {
@@ -186,15 +193,14 @@ void opPower(const uint8_t*, uint32_t) {
     pushError(CellError::Num);
     return;
   }
-  // Not-a-number results (a negative base with a fractional exponent) become !!Num
-  // when the formula's value is stored.
-  pushNumber(base == 0 ? 0 : std::pow(base, exponent));
+  // A negative base with a fractional exponent, or an overflow, is !!Num.
+  pushResult(ValueKind::Number, base == 0 ? 0 : std::pow(base, exponent));
 }
 
 void opPercent(const uint8_t*, uint32_t) {
   double d = popNumber();
   if (!takePendingError()) return;
-  pushNumber(d * 0.01);
+  pushResult(ValueKind::Number, d * 0.01);
 }
 
 void opConcatenate(const uint8_t*, uint32_t) {

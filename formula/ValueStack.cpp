@@ -276,6 +276,11 @@ uint32_t popTextHandle() {
     case ValueKind::Text:
       return value.u32();
     default: {
+      // A number that is no number has no text; its display "!!Num" would pass for one.
+      if (value.isNumeric() && !std::isfinite(value.number())) {
+        setPendingError(CellError::Num);
+        return NoHandle;
+      }
       std::u16string text;
       valueToText(value, text);
       CellValue made;

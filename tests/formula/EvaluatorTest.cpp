@@ -2,6 +2,7 @@
 #include "formula/Evaluator.h"
 
 #include <algorithm>
+#include <limits>
 #include <random>
 
 #include "formula/Catalogue.h"
@@ -39,6 +40,18 @@ TEST_F(EvaluatorTest, ArithmeticErrors) {
   EXPECT_EQ(calc(u"=0^5").number, 0);
   // A result too large for a double is stored as !!Num, not as infinity.
   EXPECT_EQ(calc(u"=1E300*1E300").text, u"!!Num");
+  // It is an error at once, not a number that a later operator or function turns into text.
+  EXPECT_EQ(calc(u"=2^1024&\"\"").text, u"!!Num");
+  EXPECT_EQ(calc(u"=IsError(2^1024&\"\")").text, u"true");
+  EXPECT_EQ(calc(u"=Len(2^1024)").text, u"!!Num");
+  EXPECT_EQ(calc(u"=(-1)^0.5>0").text, u"!!Num");
+  EXPECT_EQ(calc(u"=-(1E300*1E300)=0").text, u"!!Num");
+  EXPECT_EQ(run(Tokens().number(1e308).number(1000).op(Op::Percent).op(Op::Multiply)).text, u"!!Num");
+  // A number that is no number, from wherever it comes, has no text.
+  pushNumber(std::numeric_limits<double>::infinity());
+  EXPECT_EQ(popTextHandle(), NoHandle);
+  EXPECT_FALSE(takePendingError());
+  EXPECT_EQ(popErrorCode(), CellError::Num);
   // The leftmost failing operand gives the result.
   EXPECT_EQ(run(Tokens().number(1).number(0).op(Op::Divide).error(CellError::NA).op(Op::Add)).text, u"!!Div0");
   EXPECT_EQ(run(Tokens().error(CellError::NA).number(1).number(0).op(Op::Divide).op(Op::Add)).text, u"!!NA");
