@@ -140,7 +140,9 @@ bool NativeReader::checkTokens(const uint8_t* tokens, uint32_t length, uint32_t 
   uint8_t lastOp = 0xFF;
   bool ok = walkTokens(tokens, length, [&](uint8_t op, const uint8_t* payload) {
     lastOp = op;
-    if (op == static_cast<uint8_t>(Op::Call) && readU16(payload) >= FunctionIndex::Count) return false;
+    // Command and task rows run only in programs and tasks; a file's formula naming one
+    // is damaged or hostile.
+    if (op == static_cast<uint8_t>(Op::Call) && readU16(payload) >= FunctionIndex::FirstInternal) return false;
     if (op == static_cast<uint8_t>(Op::Name) && readU16(payload) >= nameLimit) return false;
     if (isRefOp(op) && payload[1] >= m_bookMap.size()) return false;
     return true;

@@ -30,7 +30,7 @@ CellValue missingBookValue(Workbook&, int32_t, int32_t, int32_t, int32_t) { retu
 
 ExternalValueFn g_externalValue = missingBookValue;
 TaskCallFn g_taskCall = nullptr;
-bool g_allowBackwardJumps = false;
+bool g_runningStatements = false;
 bool g_formulaConstants = false;
 
 void opUnknown(const uint8_t*, uint32_t) { fail(); }
@@ -190,12 +190,12 @@ void evaluateFormula(const CellValue& formula, bool resolveResult) {
   SavedEvalState saved = saveEvalState();
   FormulaTable& table = formulaTableOf(formula);
   Workbook* workbook = table.workbook() ? table.workbook() : g_state.workbook;
-  bool backward = g_allowBackwardJumps;
+  bool backward = g_runningStatements;
   bool constants = g_formulaConstants;
-  g_allowBackwardJumps = false;
+  g_runningStatements = false;
   g_formulaConstants = false;
   runEntry(table, formulaId(formula), workbook, resolveResult, formulaPool());
-  g_allowBackwardJumps = backward;
+  g_runningStatements = backward;
   g_formulaConstants = constants;
   restoreEvalState(saved);
   g_state.pendingError = 0;
@@ -206,14 +206,14 @@ void evaluateTable(FormulaTable& table) {
   // is the caller's with nothing above its stack.
   SavedEvalState saved = saveEvalState();
   Workbook* workbook = table.workbook() ? table.workbook() : g_state.workbook;
-  bool backward = g_allowBackwardJumps;
+  bool backward = g_runningStatements;
   bool constants = g_formulaConstants;
-  g_allowBackwardJumps = false;
+  g_runningStatements = false;
   g_formulaConstants = false;
   const HandlePool& pool = formulaPool();
   for (uint32_t id = 0; id < table.idLimit(); ++id)
     if (table.isLive(id)) runEntry(table, id, workbook, true, pool);
-  g_allowBackwardJumps = backward;
+  g_runningStatements = backward;
   g_formulaConstants = constants;
   restoreEvalState(saved);
 }
@@ -221,14 +221,14 @@ void evaluateTable(FormulaTable& table) {
 bool evaluateTokens(const uint8_t* tokens, Workbook& workbook, CellPosition at,
                     bool resolveResult, CellValue& out) {
   SavedEvalState saved = saveEvalState();
-  bool backward = g_allowBackwardJumps;
+  bool backward = g_runningStatements;
   bool constants = g_formulaConstants;
-  g_allowBackwardJumps = false;
+  g_runningStatements = false;
   g_formulaConstants = false;
   out = emptyValue();
   bool good = beginRun(tokens, &workbook, at) && runToResult(resolveResult, out);
   unwind();
-  g_allowBackwardJumps = backward;
+  g_runningStatements = backward;
   g_formulaConstants = constants;
   restoreEvalState(saved);
   return good;
@@ -239,9 +239,9 @@ namespace {
 bool runStatements(const uint8_t* tokens, Workbook& workbook, CellPosition at,
                    bool formulaConstants) {
   SavedEvalState saved = saveEvalState();
-  bool backward = g_allowBackwardJumps;
+  bool backward = g_runningStatements;
   bool constants = g_formulaConstants;
-  g_allowBackwardJumps = true;
+  g_runningStatements = true;
   g_formulaConstants = formulaConstants;
   bool good = beginRun(tokens, &workbook, at);
   if (good) {
@@ -249,7 +249,7 @@ bool runStatements(const uint8_t* tokens, Workbook& workbook, CellPosition at,
     good = g_state.ok;
   }
   unwind();
-  g_allowBackwardJumps = backward;
+  g_runningStatements = backward;
   g_formulaConstants = constants;
   restoreEvalState(saved);
   return good;

@@ -12,9 +12,10 @@ namespace kelp::eval {
 extern EvalState g_state;
 extern ExternalValueFn g_externalValue;
 extern TaskCallFn g_taskCall;
-// Formulas never jump backwards; only task loops do. Refusing backward jumps elsewhere
-// keeps a damaged token string from hanging a recalculation.
-extern bool g_allowBackwardJumps;
+// True while a task or a command program runs. Only their loops jump backwards, and only
+// they call the command and task rows: refusing both in formulas keeps a damaged or
+// hostile token string from hanging a recalculation or changing the workbook.
+extern bool g_runningStatements;
 // Formula constants name formula-table entries; only command programs built in memory may
 // carry them, so every other run turns this off while it runs.
 extern bool g_formulaConstants;

@@ -350,6 +350,7 @@ void opCall(const uint8_t* p, uint32_t) {
   }
   s.argCount = count;
   FunctionImpl impl = index < FunctionIndex::Count ? functionRow(index).implementation : nullptr;
+  if (index >= FunctionIndex::FirstInternal && !g_runningStatements) impl = nullptr;
   if (!impl) {
     // A function not built (or an index from a damaged file) must never yield a
     // plausible value.
@@ -368,7 +369,7 @@ void opCall(const uint8_t* p, uint32_t) {
 bool jumpTo(int64_t target, uint32_t opPos) {
   EvalState& s = g_state;
   if (target < 0 || target >= static_cast<int64_t>(s.codeLength) ||
-      (!g_allowBackwardJumps && target <= static_cast<int64_t>(opPos))) {
+      (!g_runningStatements && target <= static_cast<int64_t>(opPos))) {
     fail();
     return false;
   }

@@ -397,6 +397,37 @@ TEST_F(CommandsTest, FormulaConstantsRunOnlyInCommandPrograms) {
   EXPECT_EQ(formulaPool().refCount(formulaTokens(sheet().cellPtr(0, 0)->value)), formulas);
 }
 
+TEST_F(CommandsTest, CommandRowsRunOnlyInProgramsAndTasks) {
+  // SetCell(column 2, row 2, no style, 99): what a damaged or hostile formula could call.
+  ProgramBuilder builder;
+  builder.smallInteger(2).smallInteger(2).integer(-1).number(99);
+  CommandProgram pushes = builder.finish();
+  ASSERT_TRUE(pushes.valid());
+  const uint32_t length = readU32(pushes.block()) - 1;  // without the end op
+  std::vector<uint8_t> tokens(pushes.block() + 4, pushes.block() + 4 + length);
+  const uint16_t setCell = CommandFunction::SetCell;
+  tokens.push_back(static_cast<uint8_t>(Op::Call));
+  tokens.insert(tokens.end(), reinterpret_cast<const uint8_t*>(&setCell), reinterpret_cast<const uint8_t*>(&setCell) + 2);
+  tokens.push_back(4);
+  tokens.push_back(static_cast<uint8_t>(Op::End));
+  std::vector<uint8_t> block(4);
+  const uint32_t size = static_cast<uint32_t>(tokens.size());
+  std::memcpy(block.data(), &size, 4);
+  block.insert(block.end(), tokens.begin(), tokens.end());
+
+  // As a worksheet formula the call is an error value and the cell stays empty.
+  CellValue out;
+  ASSERT_TRUE(evaluateTokens(block.data(), *book, CellPosition{5, 5, 0}, true, out));
+  EXPECT_EQ(out.kind, ValueKind::Error);
+  EXPECT_EQ(cellError(out), CellError::Name);
+  releaseValue(out, false);
+  EXPECT_EQ(sheet().cellPtr(2, 2), nullptr);
+  // The same call in a task writes the cell.
+  EXPECT_TRUE(runTask(block.data(), *book, CellPosition{5, 5, 0}));
+  ASSERT_NE(sheet().cellPtr(2, 2), nullptr);
+  EXPECT_EQ(sheet().cellPtr(2, 2)->value.number(), 99);
+}
+
 // Counts of live pool entries, to see that programs give back what they hold.
 struct PoolCounts {
   uint32_t texts = textPool().liveCount();

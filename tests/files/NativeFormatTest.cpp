@@ -228,6 +228,30 @@ struct PlainFile {
   }
 };
 
+TEST(NativeFormat, StoredFormulasThatCallCommandsAreRefused) {
+  // A file can name any function; one naming SetCell (or any command or task row) would
+  // write cells of its own choosing when opened, so the file does not open.
+  for (uint16_t function : {uint16_t{207}, uint16_t{FunctionIndex::FirstTaskOnly}, uint16_t{FunctionIndex::Count - 1}}) {
+    clearError();
+    auto book = newWorkbook(1);
+    setFormula(*book->sheetAt(0), 1, 1,
+               TokenBuilder().integer(0).integer(0).integer(-1).number(7).call(function, 4).handle(), numberValue(0));
+    std::vector<uint8_t> bytes = saveToBytes(*book);
+    bool ok = true;
+    auto read = readFromBytes(bytes, ok);
+    EXPECT_FALSE(ok) << function;
+    EXPECT_EQ(pendingError(), static_cast<uint32_t>(Err::FileRead)) << function;
+  }
+  clearError();
+  // Worksheet rows still open.
+  auto book = newWorkbook(1);
+  setFormula(*book->sheetAt(0), 1, 1, TokenBuilder().number(2).call(static_cast<uint16_t>(findFunction(u"Sum")), 1).handle(),
+             numberValue(0));
+  bool ok = false;
+  auto read = readFromBytes(saveToBytes(*book), ok);
+  EXPECT_TRUE(ok);
+}
+
 TEST(NativeFormat, DamagedFilesFailWithAFileErrorAndLeakNothing) {
   clearError();
   uint32_t textsBefore = textPool().liveCount();
