@@ -55,7 +55,7 @@ void cmdSetCell() {
                   value.kind == ValueKind::DateTime || value.kind == ValueKind::Formula ||
                   value.kind == ValueKind::Integer;
   if (!sheet || !storable || !validColumn(column) || !validRow(row) || !validStyle(style)) {
-    releaseValue(value, false);
+    releaseValue(value);
     refuse();
     return;
   }

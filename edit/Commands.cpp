@@ -46,7 +46,7 @@ void releaseConstants(const uint8_t* ops, size_t length) {
     if (op == static_cast<uint8_t>(Op::Constant)) {
       CellValue value;
       std::memcpy(&value, ops + at + 1, sizeof value);
-      if (value.kind == ValueKind::Text || value.kind == ValueKind::Formula) releaseValue(value, false);
+      if (value.kind == ValueKind::Text || value.kind == ValueKind::Formula) releaseValue(value);
     }
     at += 1 + size;
   }
@@ -271,7 +271,7 @@ ProgramBuilder& ProgramBuilder::text(std::u16string_view text) {
   }
   uint32_t handle = value.u32();
   // Once appended the sink owns the reference; a failed append must give it back.
-  if (!add(m_sink->appendOp(Op::String, &handle, 4))) releaseValue(value, false);
+  if (!add(m_sink->appendOp(Op::String, &handle, 4))) releaseValue(value);
   return *this;
 }
 
@@ -289,7 +289,7 @@ ProgramBuilder& ProgramBuilder::value(const CellValue& value) {
   } else {
     copyValue(value, copy);
   }
-  if (!add(m_sink->appendOp(Op::Constant, &copy, sizeof copy))) releaseValue(copy, false);
+  if (!add(m_sink->appendOp(Op::Constant, &copy, sizeof copy))) releaseValue(copy);
   return *this;
 }
 
@@ -423,7 +423,7 @@ bool enterCellValue(Workbook& workbook, UndoList& undo, int32_t column, int32_t 
   if (value.kind == ValueKind::Empty && !text.empty()) return false;
   // A text longer than a file holds would be cut by the next save; it is refused now.
   if (value.kind == ValueKind::Text && textOf(value).size() > MaxStoredText) {
-    releaseValue(value, false);
+    releaseValue(value);
     setError(Err::TextTooLong);
     return false;
   }
@@ -444,7 +444,7 @@ bool enterCellValue(Workbook& workbook, UndoList& undo, int32_t column, int32_t 
 
   ProgramBuilder redo;
   redo.selectSheet(sheetIndex).restoreCell(column, row, CellRecord{value, style}).call(CommandFunction::Recalculate);
-  releaseValue(value, false);  // the program holds its own copy
+  releaseValue(value);  // the program holds its own copy
   ProgramBuilder back;
   back.selectSheet(sheetIndex).restoreCell(column, row, old).call(CommandFunction::Recalculate);
 

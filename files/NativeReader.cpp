@@ -394,7 +394,7 @@ bool NativeReader::cellRow(uint16_t, RecordIn& in) {
                                     CellPosition{static_cast<uint16_t>(col), static_cast<uint16_t>(row), sheetIndex});
       if (f.kind != ValueKind::Formula) {
         formulaPool().release(formula);
-        releaseValue(record.value, false);
+        releaseValue(record.value);
         return false;
       }
       formulaResult(f) = record.value;

@@ -25,7 +25,7 @@ AreaIterator::AreaIterator(const SheetArea& area, Workbook* workbook, bool colum
 
 AreaIterator::~AreaIterator() { releaseScratch(); }
 
-void AreaIterator::releaseScratch() { releaseValue(m_scratch, false); }
+void AreaIterator::releaseScratch() { releaseValue(m_scratch); }
 
 Sheet* AreaIterator::sheetAt(int32_t index) const { return m_workbook->sheetAt(index); }
 

@@ -102,7 +102,7 @@ void runLoop() {
 // Drops everything the run left above its base.
 void unwind() {
   EvalState& s = g_state;
-  while (s.sp > s.base) releaseValue(s.stack[--s.sp], false);
+  while (s.sp > s.base) releaseValue(s.stack[--s.sp]);
 }
 
 const uint8_t* tokensOf(uint32_t handle, const HandlePool& pool = formulaPool()) {
@@ -174,10 +174,10 @@ void runEntry(FormulaTable& table, uint32_t id, Workbook* workbook, bool resolve
     // Looked up after the run, which may have added formulas and moved the arrays.
     if (table.isLive(id)) {
       CellValue& cached = table.cached(id);
-      if (cached.kind == ValueKind::Text) releaseValue(cached, false);  // results own nothing else
+      if (cached.kind == ValueKind::Text) releaseValue(cached);  // results own nothing else
       cached = result;
     } else {
-      releaseValue(result, false);
+      releaseValue(result);
     }
   }
   unwind();

@@ -261,7 +261,7 @@ CellValue compare(Cmp cmp) {
       popRaw();
       CellValue left = popDeref();
       CellValue result = compareWithNothing(cmp, left);
-      releaseValue(left, false);
+      releaseValue(left);
       return result;
     }
     case ValueKind::Logical: {
@@ -275,7 +275,7 @@ CellValue compare(Cmp cmp) {
       // one holds; the other operators keep the leftmost error instead.
       CellValue right = popRaw();
       CellValue left = popRaw();
-      releaseValue(left, false);
+      releaseValue(left);
       return right;
     }
     case ValueKind::Text: {
@@ -300,7 +300,7 @@ CellValue compare(Cmp cmp) {
           if (read.kind != ValueKind::Number) {
             // Equality with a text that is no number is simply false, not an error.
             CellValue left = popRaw();
-            releaseValue(left, false);
+            releaseValue(left);
             if (s.pendingError) break;
             return logicalValue(false);
           }

@@ -21,7 +21,7 @@ namespace eval {
 
 void opDiscard(const uint8_t*, uint32_t) {
   CellValue value = popRaw();
-  releaseValue(value, false);
+  releaseValue(value);
 }
 
 TaskVariable* variable(uint16_t index) {
@@ -35,11 +35,11 @@ void opAssign(const uint8_t* p, uint32_t) {
   if (value.kind == ValueKind::CellRef || value.kind == ValueKind::SheetCellRef) deref(value);
   TaskVariable* target = variable(readU16(p));
   if (!target) {
-    releaseValue(value, false);
+    releaseValue(value);
     fail();
     return;
   }
-  releaseValue(target->value, false);
+  releaseValue(target->value);
   target->value = value;
 }
 
@@ -116,7 +116,7 @@ void opForStep(const uint8_t* p, uint32_t opPos) {
     return;
   }
   double d = loopVariable(*v);
-  releaseValue(v->value, false);
+  releaseValue(v->value);
   v->value = numberValue(d + step);
   jumpTo(static_cast<int64_t>(opPos) + readI16(p + 2), opPos);
 }

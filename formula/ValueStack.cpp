@@ -44,7 +44,7 @@ void reduceCellTask(CellValue& value) {
   std::u16string_view text = textOf(value);
   std::u16string_view visible = visibleCellText(text);
   if (visible.size() == text.size()) return;
-  releaseValue(value, false);
+  releaseValue(value);
   makeText(value, visible);
 }
 
@@ -130,7 +130,7 @@ void pushValue(const CellValue& value) {
   EvalState& s = g_state;
   if (s.sp >= EvalStackCapacity) {
     CellValue dropped = value;
-    releaseValue(dropped, false);
+    releaseValue(dropped);
     fail();
     return;
   }
@@ -170,7 +170,7 @@ double popNumberKind(bool& wasDate) {
       return 0;
     case ValueKind::Text: {
       CellValue read = readText(value);
-      releaseValue(value, false);
+      releaseValue(value);
       if (read.kind == ValueKind::Number) return read.number();
       setPendingError(CellError::Value);
       return 0;
@@ -199,7 +199,7 @@ double popDateTime(bool* wasDate) {
       return 0;
     case ValueKind::Text: {
       CellValue read = readText(value);
-      releaseValue(value, false);
+      releaseValue(value);
       if (read.kind == ValueKind::DateTime) {
         if (wasDate) *wasDate = true;
         return read.number();
@@ -227,7 +227,7 @@ uint32_t popLogical() {
       return 0;
     case ValueKind::Text: {
       CellValue read = readText(value);
-      releaseValue(value, false);
+      releaseValue(value);
       if (read.kind == ValueKind::Logical) return read.u32() ? 1 : 0;
       setPendingError(CellError::Value);
       return 0;
@@ -252,7 +252,7 @@ int32_t popInteger() {
       setPendingError(cellError(value));
       return 0;
     case ValueKind::Text:
-      releaseValue(value, false);
+      releaseValue(value);
       setPendingError(CellError::Value);
       return 0;
     case ValueKind::Number:
@@ -295,14 +295,14 @@ std::u16string popTextCopy() {
   value.kind = ValueKind::Text;
   value.setU32(popTextHandle());
   std::u16string copy(textOf(value));
-  releaseValue(value, false);
+  releaseValue(value);
   return copy;
 }
 
 CellError popErrorCode() {
   CellValue value = popDeref();
   if (value.kind == ValueKind::Error) return cellError(value);
-  releaseValue(value, false);
+  releaseValue(value);
   return CellError::Null;
 }
 
@@ -313,7 +313,7 @@ void popResolved(CellValue& out) { out = popDeref(); }
 void discard(int32_t n) {
   for (int32_t i = 0; i < n && g_state.ok; ++i) {
     CellValue value = popRaw();
-    releaseValue(value, false);
+    releaseValue(value);
   }
 }
 
@@ -351,7 +351,7 @@ bool areaOf(const CellValue& value, SheetArea& out) {
 bool popArea(SheetArea& out) {
   CellValue value = popRaw();
   if (areaOf(value, out)) return true;
-  releaseValue(value, false);
+  releaseValue(value);
   setPendingError(CellError::Ref);
   return false;
 }

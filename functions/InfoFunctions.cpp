@@ -11,7 +11,7 @@ CellValue popExamined() {
   CellValue value;
   popResolved(value);
   CellValue kindOnly = value;
-  releaseValue(value, false);
+  releaseValue(value);
   return kindOnly;  // only its kind and error code are read
 }
 

@@ -126,7 +126,7 @@ struct Gather {
           if (value.kind == ValueKind::Error) setPendingError(cellError(value));
           if (value.kind != ValueKind::Empty) ++nonEmpty;
           add(classify(value, true));
-          releaseValue(value, false);
+          releaseValue(value);
         },
         first);
   }

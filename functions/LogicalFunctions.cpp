@@ -12,19 +12,19 @@ void fnIf() {
   popValue(then);
   uint32_t condition = popLogical();
   if (!takePendingError()) {
-    releaseValue(otherwise, false);
-    releaseValue(then, false);
+    releaseValue(otherwise);
+    releaseValue(then);
     return;
   }
   // The chosen argument moves as it is, so If can give a reference to a function.
   if (condition) {
-    releaseValue(otherwise, false);
+    releaseValue(otherwise);
     pushValue(then);
   } else if (hasOtherwise) {
-    releaseValue(then, false);
+    releaseValue(then);
     pushValue(otherwise);
   } else {
-    releaseValue(then, false);
+    releaseValue(then);
     pushLogical(0);
   }
 }

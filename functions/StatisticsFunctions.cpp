@@ -55,7 +55,7 @@ void collectArgument(Numbers& out) {
     out.push_back(value.i32());
   else if (value.kind == ValueKind::Error)
     setPendingError(cellError(value));
-  releaseValue(value, false);
+  releaseValue(value);
 }
 
 // Pops `count` arguments, last first, into one list.

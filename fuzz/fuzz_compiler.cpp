@@ -48,13 +48,13 @@ void compileAndShow(std::u16string_view text, bool taskMode) {
       kelp::CellValue result;
       if (kelp::evaluateTokens(static_cast<const uint8_t*>(kelp::formulaPool().data(handle)), book,
                                base, true, result))
-        kelp::releaseValue(result, true);
+        kelp::releaseValue(result);
     }
     kelp::formulaPool().release(handle);
   }
   kelp::clearError();
   kelp::CellValue value = kelp::readEntry(&book, text, base, nullptr, false);
-  kelp::releaseValue(value, true);
+  kelp::releaseValue(value);
   kelp::clearError();
   // Declarations made by task text must not pile up from one input to the next.
   book.clearTaskVariables();

@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kelp::valueToText(value, shown);
   if (suggested >= 0 && suggested < static_cast<int>(book.numberFormats.size()))
     kelp::displayText(value, book.numberFormats, static_cast<uint32_t>(suggested), 12, &kelp::CharacterMeasure, shown);
-  kelp::releaseValue(value, true);
+  kelp::releaseValue(value);
   kelp::clearError();
   return 0;
 }

@@ -148,7 +148,7 @@ void copyValue(const CellValue& src, CellValue& dst) {
   if (src.kind == ValueKind::Text) textPool().addRef(src.u32());
 }
 
-void releaseValue(CellValue& value, bool) {
+void releaseValue(CellValue& value) {
   if (value.kind == ValueKind::Text) {
     textPool().release(value.u32());
   } else if (value.kind == ValueKind::Formula) {

@@ -190,9 +190,9 @@ void valueToText(const CellValue& value, std::u16string& out);
 bool valuesEqual(const CellValue& a, const CellValue& b);
 /// Copies a value; a text copy adds a reference to its entry.
 void copyValue(const CellValue& src, CellValue& dst);
-/// Frees what the value owns and makes it empty. A formula's entry leaves its table
-/// either way (a workbook's formulas then need ordering); `unchain` no longer matters.
-void releaseValue(CellValue& value, bool unchain);
+/// Frees what the value owns and makes it empty. A formula's entry leaves its table (a
+/// workbook's formulas then need ordering).
+void releaseValue(CellValue& value);
 /// Stores a new text entry (or the empty text) and makes `value` a text; error 15 leaves it empty.
 void makeText(CellValue& value, std::u16string_view text);
 /// The text of a text value; empty for the empty text.

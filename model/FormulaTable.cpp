@@ -37,7 +37,7 @@ FormulaTable::FormulaTable(Workbook* owner, uint16_t number) : m_owner(owner), m
 FormulaTable::~FormulaTable() {
   for (uint32_t id = 0; id < m_size; ++id) {
     if (m_states[id] == Free) continue;
-    releaseValue(m_cached[id], false);
+    releaseValue(m_cached[id]);
     formulaPool().release(m_tokens[id]);
   }
   heapFree(m_block);
@@ -155,7 +155,7 @@ bool FormulaTable::add(uint32_t tokens, CellPosition at, CellValue& out) {
 
 void FormulaTable::remove(uint32_t id) {
   assert(isLive(id) && "removing a formula that is not in its table");
-  releaseValue(m_cached[id], false);
+  releaseValue(m_cached[id]);
   formulaPool().release(m_tokens[id]);
   freeId(id);
   --m_count;

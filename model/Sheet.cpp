@@ -119,7 +119,7 @@ Sheet::Sheet(std::u16string sheetName) : name(std::move(sheetName)) {}
 Sheet::~Sheet() {
   for (int32_t r = nextRow(-1); r != NoRow; r = nextRow(r)) {
     Row* row = rowAt(r);
-    for (int32_t c = row->cells.size(); c-- > row->firstColumn();) releaseValue(row->cells[c].value, true);
+    for (int32_t c = row->cells.size(); c-- > row->firstColumn();) releaseValue(row->cells[c].value);
   }
   for (RowBlock* block : m_rowBlocks) {
     block->~RowBlock();
@@ -258,7 +258,7 @@ bool Sheet::setCellOwned(int32_t col, int32_t row, const CellRecord& record, boo
   copyRecord(placed, record);
   // A write that cannot happen drops the new content, so an owning caller never leaks it.
   auto refuse = [&]() {
-    if (owned) releaseValue(placed.value, false);
+    if (owned) releaseValue(placed.value);
     return false;
   };
   if (hasError(Err::OutOfMemory)) return refuse();
@@ -282,7 +282,7 @@ bool Sheet::setCellOwned(int32_t col, int32_t row, const CellRecord& record, boo
            "a formula written over itself would be freed");
     // Placed before the old content goes, so that a failure leaves the cell as it was.
     if (!place()) return refuse();
-    if (owned) releaseValue(slot.value, true);
+    if (owned) releaseValue(slot.value);
     copyRecord(slot, placed);
     return true;
   }

@@ -161,7 +161,7 @@ int32_t Workbook::addTaskVariable(std::u16string_view name) {
 }
 
 void Workbook::clearTaskVariables() {
-  for (TaskVariable& variable : taskVariables) releaseValue(variable.value, true);
+  for (TaskVariable& variable : taskVariables) releaseValue(variable.value);
   taskVariables.clear();
 }
 

@@ -390,7 +390,7 @@ TEST_F(CommandsTest, FormulaConstantsRunOnlyInCommandPrograms) {
   ASSERT_TRUE(evaluateTokens(program.block(), *book, CellPosition{5, 5, 0}, true, out));
   EXPECT_EQ(out.kind, ValueKind::Error);
   EXPECT_EQ(cellError(out), CellError::Value);
-  releaseValue(out, false);
+  releaseValue(out);
   // Run as a command program it pushes a copy, which the run drops again.
   const uint32_t formulas = formulaPool().refCount(formulaTokens(sheet().cellPtr(0, 0)->value));
   EXPECT_TRUE(runProgram(*book, program));
@@ -420,7 +420,7 @@ TEST_F(CommandsTest, CommandRowsRunOnlyInProgramsAndTasks) {
   ASSERT_TRUE(evaluateTokens(block.data(), *book, CellPosition{5, 5, 0}, true, out));
   EXPECT_EQ(out.kind, ValueKind::Error);
   EXPECT_EQ(cellError(out), CellError::Name);
-  releaseValue(out, false);
+  releaseValue(out);
   EXPECT_EQ(sheet().cellPtr(2, 2), nullptr);
   // The same call in a task writes the cell.
   EXPECT_TRUE(runTask(block.data(), *book, CellPosition{5, 5, 0}));
@@ -465,7 +465,7 @@ TEST_F(CommandsTest, ProgramsGiveBackTheirTextsAndFormulas) {
     CellValue text;
     makeText(text, u"held by the builder");
     abandoned.value(text).text(u"literal");
-    releaseValue(text, false);
+    releaseValue(text);
   }
   EXPECT_EQ(textPool().liveCount(), start.texts);
 }

@@ -62,7 +62,7 @@ TEST(NativeFormat, StringsAreNumberedByFileOrderDespitePoolHoles) {
   CellValue scratch[5];
   for (int i = 0; i < 5; ++i) makeText(scratch[i], u"hole");
   setText(sheet, 0, 0, u"first");
-  for (int i = 0; i < 5; i += 2) releaseValue(scratch[i], true);
+  for (int i = 0; i < 5; i += 2) releaseValue(scratch[i]);
   setText(sheet, 1, 0, u"second");
   uint32_t unused = textPool().add(u"unused", 14, 1);
   std::vector<uint8_t> bytes = saveToBytes(*book);
@@ -78,7 +78,7 @@ TEST(NativeFormat, StringsAreNumberedByFileOrderDespitePoolHoles) {
   EXPECT_EQ(textOf(copy->sheetAt(0)->cellValue(1, 0)), u"second");
   EXPECT_EQ(textPool().refCount(copy->sheetAt(0)->cellValue(0, 0).u32()), 1u);
   textPool().release(unused);
-  for (int i = 1; i < 5; i += 2) releaseValue(scratch[i], true);
+  for (int i = 1; i < 5; i += 2) releaseValue(scratch[i]);
 }
 
 TEST(NativeFormat, VersionsDecideWhetherAFileOpens) {

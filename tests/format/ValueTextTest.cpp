@@ -285,13 +285,13 @@ TEST_F(ValueText, OtherKindsShowThemselves) {
   CellValue text = emptyValue();
   makeText(text, u"12.5");
   EXPECT_EQ(shown(text, BuiltInFormat::Fixed2), u"12.5");
-  releaseValue(text, false);
+  releaseValue(text);
 
   CellValue formula = newFormulaValue(NoHandle, CellPosition{0, 0, 0});
   ASSERT_EQ(formula.kind, ValueKind::Formula);
   formulaResult(formula) = numberValue(1234.5);
   EXPECT_EQ(shown(formula, BuiltInFormat::Currency2), u"$1,234.50");
-  releaseValue(formula, false);
+  releaseValue(formula);
 
   // An index past the list's end is General.
   std::u16string out;
@@ -361,7 +361,7 @@ TEST_F(ValueText, OtherDisplaysOverflowOrStandWhole) {
   makeText(text, u"a long text");
   EXPECT_EQ(fitted(text, formats[0], 2, full), u"a long text");
   EXPECT_TRUE(full);
-  releaseValue(text, false);
+  releaseValue(text);
 }
 
 TEST_F(ValueText, PixelMeasureComesFromTheCaller) {

@@ -433,7 +433,7 @@ TEST_F(CompilerTest, FinishedStringsOwnTheirTextsAndFailuresLeakNothing) {
   uint32_t length = readU32(data);
   EXPECT_EQ(data[4 + length - 1], static_cast<uint8_t>(Op::End));
   EXPECT_EQ(textPool().liveCount(), texts + 3);
-  releaseValue(value, true);
+  releaseValue(value);
   EXPECT_EQ(textPool().liveCount(), texts) << "releasing the formula releases its strings";
   EXPECT_EQ(formulaPool().liveCount(), formulas);
 
@@ -456,7 +456,7 @@ TEST_F(CompilerTest, FinishedStringsOwnTheirTextsAndFailuresLeakNothing) {
       EXPECT_EQ(pendingError(), 0u);
     }
     clearError();
-    releaseValue(value, true);
+    releaseValue(value);
     EXPECT_EQ(textPool().liveCount(), texts) << "after " << allowed << " allocations";
     EXPECT_EQ(formulaPool().liveCount(), formulas);
   }

@@ -55,7 +55,7 @@ class EntryReaderTest : public ::testing::Test {
     if (value.isNumeric()) out.number = value.number();
     if (value.kind == ValueKind::Logical) out.number = value.u32();
     if (value.kind == ValueKind::Text) out.text = textOf(value);
-    releaseValue(value, true);
+    releaseValue(value);
     return out;
   }
 
@@ -123,7 +123,7 @@ TEST_F(EntryReaderTest, LogicalsTextAndFormulas) {
   ASSERT_EQ(value.kind, ValueKind::Formula);
   EXPECT_EQ(formulaPosition(value).row, 3);
   EXPECT_EQ(formulaPosition(value).column, 4);
-  releaseValue(value, true);
+  releaseValue(value);
   value = readEntry(book.get(), u"=1+", CellPosition{0, 0, 0}, nullptr, false);
   EXPECT_EQ(value.kind, ValueKind::Empty);
   EXPECT_EQ(pendingError(), 1u) << "a formula's error is reported";
@@ -133,7 +133,7 @@ TEST_F(EntryReaderTest, LogicalsTextAndFormulas) {
   clearError();
   value = readEntry(nullptr, u"=1", CellPosition{0, 0, 0}, nullptr, false);
   EXPECT_EQ(textOf(value), u"=1") << "without a workbook a formula stays text";
-  releaseValue(value, true);
+  releaseValue(value);
 }
 
 TEST_F(EntryReaderTest, DatesAndTimesInMonthDayYearOrder) {
@@ -194,7 +194,7 @@ TEST_F(EntryReaderTest, CommaDecimalDayMonthYearLocale) {
 
   CellValue value = readEntry(book.get(), u"=Sum(1,5;2)", CellPosition{0, 0, 0}, nullptr, false);
   EXPECT_EQ(value.kind, ValueKind::Formula);
-  releaseValue(value, true);
+  releaseValue(value);
 
   european.dateOrder = 2;
   setCurrentLocale(european);

@@ -280,7 +280,7 @@ TEST_F(FormulaTextTest, EditableTextOfFormulas) {
   EXPECT_FALSE(editableText(value, out));
   EXPECT_EQ(pendingError(), static_cast<uint32_t>(Err::FileRead)) << "an earlier error stays";
   clearError();
-  releaseValue(value, true);
+  releaseValue(value);
 }
 
 // A small grammar of formulas; every one must read back to the same tokens.

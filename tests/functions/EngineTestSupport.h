@@ -176,7 +176,7 @@ class EngineTest : public ::testing::Test {
                              CellPosition{static_cast<uint16_t>(col), static_cast<uint16_t>(row)}, true, out);
     Result r = resultOf(out);
     r.ok = ok;
-    releaseValue(out, false);
+    releaseValue(out);
     formulaPool().release(h);
     return r;
   }

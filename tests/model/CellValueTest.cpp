@@ -55,7 +55,7 @@ TEST(CellValue, DisplayTextOfSimpleKinds) {
   CellValue text;
   makeText(text, u"Hello \u00e9");
   EXPECT_EQ(shown(text), u"Hello \u00e9");
-  releaseValue(text, true);
+  releaseValue(text);
 }
 
 TEST(CellValue, EqualityComparesHandlesNotCharacters) {
@@ -70,9 +70,9 @@ TEST(CellValue, EqualityComparesHandlesNotCharacters) {
   EXPECT_FALSE(valuesEqual(numberValue(1.5), dateTimeValue(1.5)));
   EXPECT_TRUE(valuesEqual(emptyValue(), emptyValue()));
   EXPECT_FALSE(valuesEqual(logicalValue(true), logicalValue(false)));
-  releaseValue(a, true);
-  releaseValue(b, true);
-  releaseValue(c, true);
+  releaseValue(a);
+  releaseValue(b);
+  releaseValue(c);
 }
 
 TEST(CellValue, EmptyTextIsNeverStored) {
@@ -83,7 +83,7 @@ TEST(CellValue, EmptyTextIsNeverStored) {
   EXPECT_EQ(v.u32(), NoHandle);
   EXPECT_EQ(textOf(v), u"");
   EXPECT_EQ(textPool().liveCount(), before);
-  releaseValue(v, true);
+  releaseValue(v);
   EXPECT_EQ(v.kind, ValueKind::Empty);
 }
 
@@ -93,14 +93,14 @@ TEST(CellValue, LastCopyReleasedFreesTheEntryAndTheSlotIsReused) {
   uint32_t handle = a.u32();
   copyValue(a, b);
   EXPECT_EQ(textPool().refCount(handle), 2u);
-  releaseValue(a, true);
+  releaseValue(a);
   EXPECT_TRUE(textPool().isLive(handle));
-  releaseValue(b, true);
+  releaseValue(b);
   EXPECT_FALSE(textPool().isLive(handle));
   CellValue c;
   makeText(c, u"next");
   EXPECT_EQ(c.u32(), handle);
-  releaseValue(c, true);
+  releaseValue(c);
 }
 
 TEST(CellValue, FormulaCopiesShareTokensAndCopyTheResult) {
@@ -122,10 +122,10 @@ TEST(CellValue, FormulaCopiesShareTokensAndCopyTheResult) {
   EXPECT_EQ(shown(copy), u"=") << "formulas show as '=' until formula text is installed";
 
   // Each holds its own references: releasing one leaves the other whole.
-  releaseValue(copy, true);
+  releaseValue(copy);
   EXPECT_EQ(formulaPool().refCount(tokens), 1u);
   EXPECT_EQ(textOf(effectiveValue(source)), u"seven");
-  releaseValue(source, true);
+  releaseValue(source);
   EXPECT_FALSE(formulaPool().isLive(tokens));
 }
 
@@ -149,8 +149,8 @@ TEST(CellValue, FormulaCopyOutOfMemoryLeavesDestinationEmpty) {
   EXPECT_EQ(pendingError(), 15u);
   EXPECT_EQ(formulaPool().refCount(tokens), 1u + copies.size());
   clearError();
-  for (CellValue& c : copies) releaseValue(c, true);
-  releaseValue(source, true);
+  for (CellValue& c : copies) releaseValue(c);
+  releaseValue(source);
   EXPECT_FALSE(formulaPool().isLive(tokens));
 }
 
