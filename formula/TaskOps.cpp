@@ -94,13 +94,18 @@ bool loopBounds(double& limit, double& step) {
   return g_state.ok;
 }
 
-void opForTest(const uint8_t* p, uint32_t opPos) {
+// The loop's variable and bounds for a for-op; null (the run failed) when either is missing.
+TaskVariable* loopState(const uint8_t* p, double& limit, double& step) {
   TaskVariable* v = variable(readU16(p));
+  if (v && loopBounds(limit, step)) return v;
+  fail();
+  return nullptr;
+}
+
+void opForTest(const uint8_t* p, uint32_t opPos) {
   double limit = 0, step = 0;
-  if (!v || !loopBounds(limit, step)) {
-    fail();
-    return;
-  }
+  TaskVariable* v = loopState(p, limit, step);
+  if (!v) return;
   double d = loopVariable(*v);
   if ((step > 0 && d > limit) || (step < 0 && d < limit)) {
     discard(2);
@@ -109,12 +114,9 @@ void opForTest(const uint8_t* p, uint32_t opPos) {
 }
 
 void opForStep(const uint8_t* p, uint32_t opPos) {
-  TaskVariable* v = variable(readU16(p));
   double limit = 0, step = 0;
-  if (!v || !loopBounds(limit, step)) {
-    fail();
-    return;
-  }
+  TaskVariable* v = loopState(p, limit, step);
+  if (!v) return;
   double d = loopVariable(*v);
   releaseValue(v->value);
   v->value = numberValue(d + step);
