@@ -35,7 +35,7 @@ uint32_t leftPlusOne() {
 
 // Numbers, 100,000 texts and 100,000 formulas.
 std::unique_ptr<Document> millionCells() {
-  formulaPool().setFreeHook(releaseEntryTexts);
+  installTokenHooks();
   auto doc = std::make_unique<Document>();
   Sheet& sheet = *doc->workbook().sheetAt(0);
   for (int32_t r = 0; r < Rows; ++r)

@@ -1117,8 +1117,7 @@ bool NativeReader::record(uint16_t type, RecordIn& in) {
 }
 
 bool NativeReader::read() {
-  // Token strings read here hold texts that the pool must give back when freed.
-  formulaPool().setFreeHook(releaseEntryTexts);
+  installTokenHooks();
   std::vector<uint8_t> buffer(MaxRecord);
   uint16_t type, length;
   if (!m_in.ReadRecord(type, length, buffer.data())) {

@@ -607,8 +607,7 @@ uint8_t* finishTokens(TokenSink& sink) {
 }
 
 uint32_t compileToHandle(Workbook& workbook, std::u16string_view text, CellPosition base, bool taskMode) {
-  // Every holder of token strings relies on the pool giving their texts back.
-  formulaPool().setFreeHook(releaseEntryTexts);
+  installTokenHooks();
   TokenSink sink;
   if (compileFormula(workbook, text, base, sink, taskMode) >= 0) return NoHandle;
   uint8_t* block = finishTokens(sink);

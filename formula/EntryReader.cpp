@@ -99,7 +99,7 @@ CellValue readEntry(Workbook* workbook, std::u16string_view text, CellPosition b
 }
 
 void installEntryReading() {
-  formulaPool().setFreeHook(releaseEntryTexts);
+  installTokenHooks();
   installFormulaText(showFormula);
   installValueReader(readValue);
 }

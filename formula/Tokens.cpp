@@ -1,8 +1,12 @@
 // Op names and the walks over token strings that every holder of one needs.
 #include "formula/Tokens.h"
 
+#include <vector>
+
 #include "model/CellValue.h"
 #include "model/HandlePool.h"
+#include "model/Sheet.h"
+#include "model/Workbook.h"
 
 namespace kelp {
 
@@ -18,20 +22,120 @@ const char* opName(uint8_t op) {
   }
 }
 
-void releaseTokenTexts(const uint8_t* tokens, size_t length) {
+namespace {
+
+// Calls `visit(op byte, payload)` for each op of `tokens` (`length` bytes, no prefix),
+// stopping at an unused op code or a payload that would run past the end, so that a
+// damaged string cannot make a walk read beyond its block.
+template <typename Visit>
+void forEachOp(uint8_t* tokens, size_t length, Visit visit) {
   size_t at = 0;
   while (at < length) {
-    uint8_t op = tokens[at];
-    uint8_t size = payloadSize(op);
+    const uint8_t size = payloadSize(tokens[at]);
     if (size == 255 || at + 1 + size > length) return;
-    if (op == static_cast<uint8_t>(Op::String)) textPool().release(readU32(tokens + at + 1));
+    visit(tokens[at], tokens + at + 1);
     at += 1 + size;
   }
+}
+
+}  // namespace
+
+void releaseTokenTexts(const uint8_t* tokens, size_t length) {
+  // The walk only reads; it is shared with the walks that rewrite.
+  forEachOp(const_cast<uint8_t*>(tokens), length, [](uint8_t& op, uint8_t* payload) {
+    if (op == static_cast<uint8_t>(Op::String)) textPool().release(readU32(payload));
+  });
 }
 
 void releaseEntryTexts(void* data) {
   const auto* bytes = static_cast<const uint8_t*>(data);
   releaseTokenTexts(bytes + 4, readU32(bytes));
+}
+
+namespace {
+
+// Byte offsets in the CellValue payload of ops SheetCellRef and SheetAreaRef.
+constexpr size_t BookByte = 1, FirstSheetByte = 2, LastSheetByte = 3;
+
+// Applies `shift` to the token string `tokens` (`length` bytes) in place: a reference
+// left with no sheet becomes its deleted op, which evaluates to !!Ref. True when a
+// byte changed.
+bool shiftTokens(uint8_t* tokens, size_t length, SheetShift shift) {
+  bool changed = false;
+  forEachOp(tokens, length, [&](uint8_t& op, uint8_t* payload) {
+    const bool cell = op == static_cast<uint8_t>(Op::SheetCellRef);
+    if (!(cell || op == static_cast<uint8_t>(Op::SheetAreaRef)) || payload[BookByte] != 0) return;
+    uint8_t& first = payload[FirstSheetByte];
+    uint8_t& last = payload[LastSheetByte];
+    const uint8_t oldFirst = first, oldLast = last;
+    if (!shiftSheetSpan(first, last, shift)) {
+      op = static_cast<uint8_t>(cell ? Op::DeletedSheetCellRef : Op::DeletedSheetAreaRef);
+      changed = true;
+    } else if (first != oldFirst || last != oldLast) {
+      changed = true;
+    }
+  });
+  return changed;
+}
+
+// Adds a reference to every text a token string's literals hold, for a copy of it.
+void addTokenTexts(uint8_t* tokens, size_t length) {
+  forEachOp(tokens, length, [](uint8_t& op, uint8_t* payload) {
+    if (op == static_cast<uint8_t>(Op::String)) textPool().addRef(readU32(payload));
+  });
+}
+
+// The token string `handle` after `shift`, for a holder of one reference to it: the
+// same handle when nothing changes or the holder is its only one, otherwise a changed
+// copy with one reference that the holder takes in place of its old one (undo copies
+// and other workbooks share strings and must keep theirs). NoHandle when the copy
+// failed (error 15); the holder then keeps the unchanged string.
+uint32_t shiftHandle(uint32_t handle, SheetShift shift) {
+  if (handle == NoHandle || !formulaPool().isLive(handle)) return handle;
+  auto* data = static_cast<uint8_t*>(formulaPool().data(handle));
+  const uint32_t length = readU32(data);
+  if (formulaPool().refCount(handle) == 1) {
+    shiftTokens(data + 4, length, shift);
+    return handle;
+  }
+  std::vector<uint8_t> copy(data, data + 4 + length);
+  if (!shiftTokens(copy.data() + 4, length, shift)) return handle;
+  const uint32_t fresh = formulaPool().add(copy.data(), copy.size(), 1);
+  if (fresh == NoHandle) return NoHandle;
+  addTokenTexts(copy.data() + 4, length);
+  return fresh;
+}
+
+// Replaces a holder's handle in place (names and validation rules own theirs directly).
+void shiftOwned(uint32_t& handle, SheetShift shift) {
+  const uint32_t result = shiftHandle(handle, shift);
+  if (result == NoHandle || result == handle) return;
+  formulaPool().release(handle);
+  handle = result;
+}
+
+void shiftWorkbookReferences(Workbook& book, SheetShift shift) {
+  FormulaTable& table = book.formulas();
+  for (uint32_t id = 0; id < table.idLimit(); ++id) {
+    if (!table.isLive(id)) continue;
+    const uint32_t old = table.tokens(id);
+    const uint32_t result = shiftHandle(old, shift);
+    if (result != NoHandle && result != old) table.replaceTokens(id, result);
+  }
+  table.needsOrdering = true;
+  for (DefinedName& name : book.names) shiftOwned(name.definition, shift);
+  for (int32_t s = 0; s < book.sheetCount(); ++s)
+    for (ValidationEntry& entry : book.sheetAt(s)->validations) {
+      shiftOwned(entry.rule.formula1, shift);
+      shiftOwned(entry.rule.formula2, shift);
+    }
+}
+
+}  // namespace
+
+void installTokenHooks() {
+  formulaPool().setFreeHook(releaseEntryTexts);
+  installSheetReferences(shiftWorkbookReferences);
 }
 
 }  // namespace kelp

@@ -103,4 +103,9 @@ void releaseTokenTexts(const uint8_t* tokens, size_t length);
 /// The formula pool's free hook: a freed token string gives back its string literals.
 void releaseEntryTexts(void* data);
 
+/// Installs what every holder of token strings relies on: the pool's free hook, and the
+/// workbook's renumbering of sheet references when sheets are inserted or removed.
+/// Every path that makes token strings calls it first.
+void installTokenHooks();
+
 }  // namespace kelp

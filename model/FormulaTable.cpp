@@ -193,6 +193,13 @@ bool FormulaTable::adopt(CellValue& value, CellPosition at) {
   return true;
 }
 
+void FormulaTable::replaceTokens(uint32_t id, uint32_t tokens) {
+  const uint32_t old = m_tokens[id];
+  m_tokens[id] = tokens;
+  formulaPool().release(old);
+  needsOrdering = true;
+}
+
 void FormulaTable::shiftSheets(uint16_t first, int delta) {
   for (uint32_t id = 0; id < m_size; ++id)
     if (m_states[id] != Free && m_positions[id].sheet >= first)

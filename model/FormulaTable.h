@@ -46,6 +46,9 @@ class FormulaTable {
   /// `value`: an entry of another table moves here with its tokens and result; one of
   /// this table joins the end of the order again. False with error 15, `value` unchanged.
   [[nodiscard]] bool adopt(CellValue& value, CellPosition at);
+  /// Gives the entry the token string `tokens`, taking over one reference to it and
+  /// releasing the old one.
+  void replaceTokens(uint32_t id, uint32_t tokens);
   /// A formula whose cell's bytes moved (nothing added or removed).
   void setPosition(uint32_t id, CellPosition at) { m_positions[id] = at; }
   /// Adds `delta` to the sheet of every entry on sheet `first` or later.

@@ -17,7 +17,32 @@ void destroySheet(Sheet* sheet) {
   sheet->~Sheet();
   heapFree(sheet);
 }
+
+SheetReferenceFn g_sheetReferences = nullptr;
+
+// A task area's sheet numbers that mean "any sheet".
+constexpr uint8_t AnySheetFirst = 255, AnySheetLast = 245;
 }  // namespace
+
+void installSheetReferences(SheetReferenceFn fn) { g_sheetReferences = fn; }
+
+bool shiftSheetSpan(uint8_t& first, uint8_t& last, SheetShift shift) {
+  const int at = shift.index;
+  int newFirst = first, newLast = last;
+  if (!shift.removed) {
+    if (newFirst >= at) ++newFirst;
+    if (newLast >= at) ++newLast;
+  } else {
+    if (first == at && last == at) return false;
+    if (newFirst > at) --newFirst;
+    if (newLast >= at) --newLast;
+  }
+  // Numbers are bytes in every stored reference; a span pushed past 255 keeps what fits.
+  if (newFirst > 255 || newLast < newFirst) return false;
+  first = static_cast<uint8_t>(newFirst);
+  last = static_cast<uint8_t>(newLast > 255 ? 255 : newLast);
+  return true;
+}
 
 std::array<uint32_t, 56> Palette::defaultColors() {
   // The standard colours of palette indexes 8 to 63, written as 0xRRGGBB for reading.
@@ -62,7 +87,9 @@ Sheet* Workbook::insertSheet(std::u16string name, int32_t index) {
     return nullptr;
   }
   for (int32_t i = index; i < m_sheets.size(); ++i) m_sheets[i]->index = i;
-  m_formulas.shiftSheets(static_cast<uint16_t>(index), 1);
+  // Appending moves no sheet; a reader appends sheets while references to the sheets
+  // still to come already stand in names and formulas.
+  if (index + 1 < m_sheets.size()) shiftSheetNumbers(SheetShift{static_cast<uint16_t>(index), false});
   if (m_sheets.size() > 1 && m_activeSheet >= index) ++m_activeSheet;
   return sheet;
 }
@@ -73,9 +100,24 @@ void Workbook::deleteSheet(int32_t index) {
   destroySheet(m_sheets[index]);
   m_sheets.removeAt(index);
   for (int32_t i = index; i < m_sheets.size(); ++i) m_sheets[i]->index = i;
-  m_formulas.shiftSheets(static_cast<uint16_t>(index + 1), -1);
+  shiftSheetNumbers(SheetShift{static_cast<uint16_t>(index), true});
   if (m_activeSheet > index || m_activeSheet >= m_sheets.size()) --m_activeSheet;
   if (m_activeSheet < 0) m_activeSheet = 0;
+}
+
+void Workbook::shiftSheetNumbers(SheetShift shift) {
+  if (shift.removed)
+    m_formulas.shiftSheets(static_cast<uint16_t>(shift.index + 1), -1);
+  else
+    m_formulas.shiftSheets(shift.index, 1);
+  if (g_sheetReferences) g_sheetReferences(*this, shift);
+  for (WorkbookTask& task : tasks) {
+    uint8_t& first = task.area[1];
+    uint8_t& last = task.area[2];
+    if (task.global || (first == AnySheetFirst && last == AnySheetLast)) continue;
+    // A trigger area whose sheets are all gone covers no sheet: first past last.
+    if (!shiftSheetSpan(first, last, shift)) first = 1, last = 0;
+  }
 }
 
 int32_t Workbook::findSheet(std::u16string_view name, int32_t book) const {

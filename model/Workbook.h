@@ -57,6 +57,23 @@ struct Palette {
   static std::array<uint32_t, 56> defaultColors();
 };
 
+/// A change of sheet numbers: a sheet inserted at `index` (the sheets from there on move
+/// up one), or the sheet at `index` removed (those after it move down one).
+struct SheetShift {
+  uint16_t index;
+  bool removed;
+};
+
+/// The sheets `first` to `last` of a reference after `shift`; false when none of them is
+/// left. A span that held the inserted position grows to take the new sheet in.
+bool shiftSheetSpan(uint8_t& first, uint8_t& last, SheetShift shift);
+
+/// Rewrites the sheet numbers inside a workbook's compiled formulas (cells, defined
+/// names, validation rules) after a shift; installed by the formula layer, which alone
+/// knows the token layout.
+using SheetReferenceFn = void (*)(Workbook& book, SheetShift shift);
+void installSheetReferences(SheetReferenceFn fn);
+
 class Workbook {
  public:
   Workbook();
@@ -71,9 +88,10 @@ class Workbook {
   int32_t activeSheetIndex() const { return m_activeSheet; }
   void setActiveSheet(int32_t index);
   /// Inserts a new empty sheet at `index` (the end when -1); null and error 15 on failure.
-  /// Sheets after it move up, and so do their formulas' sheet numbers.
+  /// Sheets after it move up, and every reference to them follows.
   Sheet* insertSheet(std::u16string name, int32_t index = -1);
-  /// Removes a sheet with its cells; formulas on later sheets follow it down.
+  /// Removes a sheet with its cells; references to later sheets follow them down and
+  /// references to the sheet itself become deleted references.
   void deleteSheet(int32_t index);
   /// A sheet of this workbook (book 0) or of external workbook `book` by name, or -1.
   int32_t findSheet(std::u16string_view name, int32_t book = 0) const;
@@ -143,6 +161,9 @@ class Workbook {
   Palette palette;
 
  private:
+  /// Renumbers what refers to sheets by number once the sheet array has changed.
+  void shiftSheetNumbers(SheetShift shift);
+
   FormulaTable m_formulas;  // declared first so that it outlives the sheets' formulas
   GrowArray<Sheet*> m_sheets;
   int32_t m_activeSheet = 0;

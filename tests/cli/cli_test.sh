@@ -126,19 +126,37 @@ expect_line "cat of the sample" 10 $'Total\t$1,665.80\t$1,620.20\t$1,681.74\t$4,
 # A damaged file is refused, and nothing is saved over it. The seventh record of the
 # sample, at byte 104, is a string of 12 bytes; it is made a byte longer, so that the
 # rest of the file is read out of step.
+# patch FILE OFFSET EXPECTED AT BYTE WHAT: writes BYTE (a printf escape) at byte AT
+# once the bytes from OFFSET still read EXPECTED (od's decimal form), else fails as WHAT.
+patch() {
+  local file=$1 offset=$2 expected=$3 at=$4 byte=$5 what=$6
+  local count
+  count=$(wc -w <<< "$expected")
+  if [[ "$(od -An -tu1 -j"$offset" -N"$count" "$file" | tr -s ' ')" != " $expected" ]]; then
+    echo "FAIL $what"
+    failures=$((failures + 1))
+  fi
+  printf "$byte" | dd of="$file" bs=1 seek="$at" conv=notrunc 2>/dev/null
+}
 sample="$(dirname "$0")/../../examples/sample.kp"
 cp "$sample" "$work/damaged.kp"
-if [[ "$(od -An -tu1 -j104 -N4 "$work/damaged.kp" | tr -s ' ')" != " 4 0 12 0" ]]; then
-  echo "FAIL the sample's seventh record is no longer a 12-byte string"
-  failures=$((failures + 1))
-fi
-printf '\x0d' | dd of="$work/damaged.kp" bs=1 seek=106 conv=notrunc 2>/dev/null
+patch "$work/damaged.kp" 104 "4 0 12 0" 106 '\x0d' "the sample's seventh record is no longer a 12-byte string"
 cp "$work/damaged.kp" "$work/damaged.orig"
 expect_error "info of a damaged file" 13 -- info "$work/damaged.kp"
 expect_error "set on a damaged file" 13 -- set "$work/damaged.kp" Z99=1
 expect_same "set leaves a damaged file" "$work/damaged.kp" "$work/damaged.orig"
 expect_error "convert of a damaged file onto itself" 13 -- convert "$work/damaged.kp" "$work/damaged.kp"
 expect_same "convert leaves a damaged file" "$work/damaged.kp" "$work/damaged.orig"
+# A formula whose call is patched to a command function (SetCell, row 207) is refused
+# as the file is read, so opening it cannot change a cell. At byte 60 its tokens end
+# the number 7, then come unary minus and the call of row 0 (Abs) with one argument.
+expect "set a formula that calls a function" "" 0 -- set "$work/call.kp" "A1==Abs(-7)"
+patch "$work/call.kp" 60 "64 10 2 0 0 1 0" 63 '\xcf' "the formula's tokens are no longer at byte 60"
+cp "$work/call.kp" "$work/call.orig"
+expect_error "cat of a file that calls a command" 13 -- cat "$work/call.kp"
+expect_error "info of a file that calls a command" 13 -- info "$work/call.kp"
+expect_error "set on a file that calls a command" 13 -- set "$work/call.kp" B1=1
+expect_same "the file that calls a command is left alone" "$work/call.kp" "$work/call.orig"
 mkdir "$work/folder.kp"
 expect_error "set on a folder" 11 -- set "$work/folder.kp" A1=1
 [[ -d "$work/folder.kp" ]] && passes=$((passes + 1)) || { echo "FAIL the folder was replaced"; failures=$((failures + 1)); }

@@ -46,7 +46,7 @@ void setFormula(Sheet& sheet, int32_t col, int32_t row, uint32_t tokens, CellVal
 }
 
 std::unique_ptr<Workbook> richWorkbook(bool withPassword) {
-  formulaPool().setFreeHook(releaseEntryTexts);
+  installTokenHooks();
   auto book = newWorkbook(3);
   Workbook& wb = *book;
   wb.renameSheet(1, u"Daten Ü");

@@ -1,6 +1,8 @@
 // The workbook: sheets and their names, shared tables, names and style changes.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "model/HandlePool.h"
 #include "model/ModelHeap.h"
 #include "model/Workbook.h"
@@ -96,6 +98,38 @@ TEST(Workbook, SheetNamesRenameRulesAndCounter) {
   EXPECT_EQ(book->sheetAt(2)->name, u"Data");
   EXPECT_EQ(book->sheetAt(2)->index, 2);
   EXPECT_EQ(book->activeSheet()->name, u"Sheet1");  // the active sheet stays the same sheet
+}
+
+TEST(Workbook, SheetSpansAndTaskAreasFollowInsertedAndRemovedSheets) {
+  auto shifted = [](uint8_t first, uint8_t last, SheetShift shift) {
+    if (!shiftSheetSpan(first, last, shift)) return std::string("gone");
+    return std::to_string(first) + ":" + std::to_string(last);
+  };
+  EXPECT_EQ(shifted(2, 2, {2, true}), "gone");
+  EXPECT_EQ(shifted(2, 4, {2, true}), "2:3");
+  EXPECT_EQ(shifted(2, 4, {4, true}), "2:3");
+  EXPECT_EQ(shifted(2, 4, {0, true}), "1:3");
+  EXPECT_EQ(shifted(2, 4, {5, true}), "2:4");
+  EXPECT_EQ(shifted(2, 4, {2, false}), "3:5");
+  EXPECT_EQ(shifted(2, 4, {3, false}), "2:5");
+  EXPECT_EQ(shifted(2, 4, {5, false}), "2:4");
+  EXPECT_EQ(shifted(255, 255, {0, false}), "gone") << "no sheet number past 255";
+
+  // Task trigger areas follow their sheets the same way; "any sheet" stays as it is.
+  auto book = newWorkbook(3);
+  book->tasks.resize(3);
+  book->tasks[0].area[1] = book->tasks[0].area[2] = 2;
+  book->tasks[1].area[1] = book->tasks[1].area[2] = 1;
+  book->tasks[2].area[1] = 255, book->tasks[2].area[2] = 245;
+  book->deleteSheet(1);
+  EXPECT_EQ(book->tasks[0].area[1], 1);
+  EXPECT_EQ(book->tasks[0].area[2], 1);
+  EXPECT_GT(book->tasks[1].area[1], book->tasks[1].area[2]) << "its sheet is gone: it covers none";
+  EXPECT_NE(book->tasks[1].area[1], 255);
+  EXPECT_EQ(book->tasks[2].area[1], 255);
+  EXPECT_EQ(book->tasks[2].area[2], 245);
+  book->insertSheet(u"Front", 0);
+  EXPECT_EQ(book->tasks[0].area[1], 2);
 }
 
 TEST(Workbook, ExternalBooksNamesAndTaskVariables) {
