@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Saves spreadsheets as Excel 97-2003 .xls through a headless LibreOffice driven over UNO."""
+"""Saves spreadsheets as Excel 97-2003 .xls through LibreOffice, shown on a virtual display and driven over UNO."""
 
 # Usage: xvfb-run -a lo_convert.py [--password=SECRET] [--freeze=SHEET:COLS:ROWS]... [--zoom=PERCENT]
 #                                    SOURCE OUTPUT.xls
