@@ -203,7 +203,9 @@ bool CompoundReader::parse() {
   if (!fatChain(le32(h + HFirstDirectory), WholeChain, directory) || directory.empty()) return false;
   const uint32_t perDirectorySector = size / EntrySize;
   const uint64_t entryCount = static_cast<uint64_t>(directory.size()) * perDirectorySector;
-  auto entry = [&](uint64_t id) { return sector(directory[id / perDirectorySector]) + id % perDirectorySector * EntrySize; };
+  auto entry = [&](uint64_t id) {
+    return sector(directory[id / perDirectorySector]) + id % perDirectorySector * EntrySize;
+  };
   // Version 3 writers have left garbage in the high half of sizes, which never exceed 2 GiB there.
   auto sizeOf = [&](const uint8_t* e) { return major == 3 ? le32(e + ESize) : le64(e + ESize); };
 

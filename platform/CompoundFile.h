@@ -47,7 +47,9 @@ class CompoundReader {
   /// ends early.
   bool fatChain(uint32_t start, uint64_t count, std::vector<uint32_t>& sectors) const;
   bool miniChain(uint32_t start, uint64_t count, std::vector<uint32_t>& sectors) const;
-  const uint8_t* sector(uint32_t index) const { return m_bytes.data() + (static_cast<size_t>(index) + 1) * m_sectorSize; }
+  const uint8_t* sector(uint32_t index) const {
+    return m_bytes.data() + (static_cast<size_t>(index) + 1) * m_sectorSize;
+  }
 
   static constexpr uint64_t WholeChain = ~uint64_t{0};
 

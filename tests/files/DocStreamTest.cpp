@@ -240,7 +240,8 @@ TEST(DocStream, StorageStreamCarriesRecordsThroughACompoundFile) {
     // More than one buffer's worth, so the vector grows while the buffer empties.
     StorageDocStream out(written);
     out.allocateBuffer();
-    for (uint16_t type = 1; type <= 40; ++type) out.WriteRecord16(type, static_cast<uint16_t>(3000 - type), data.data());
+    for (uint16_t type = 1; type <= 40; ++type)
+      out.WriteRecord16(type, static_cast<uint16_t>(3000 - type), data.data());
     out.Flush();
     EXPECT_EQ(out.position(), written.size());
     EXPECT_GT(written.size(), DocStream::LargeBuffer);
