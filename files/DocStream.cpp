@@ -1,4 +1,4 @@
-// Buffered document streams: buffering, framing, scrambling and the targets.
+// Buffered document streams: buffering, framing, scrambling and the file, memory and compound-file targets.
 #include "files/DocStream.h"
 
 #include <cstdlib>
@@ -279,6 +279,38 @@ int64_t MemoryDocStream::targetRead(uint8_t* bytes, uint32_t count) {
 
 bool MemoryDocStream::targetSeek(uint32_t offset) {
   if (offset > m_used) return false;
+  m_at = offset;
+  return true;
+}
+
+// Compound-file stream target.
+
+uint32_t StorageDocStream::targetWrite(const uint8_t* bytes, uint32_t count) {
+  uint64_t end = static_cast<uint64_t>(m_at) + count;
+  if (end > 0xFFFFFFFFu) return static_cast<uint32_t>(Err::OutOfMemory);
+  if (end > m_bytes.size()) {
+    // The vector reports exhaustion by throwing; the stream reports it as error 15.
+    try {
+      m_bytes.resize(end);
+    } catch (const std::bad_alloc&) {
+      return static_cast<uint32_t>(Err::OutOfMemory);
+    }
+  }
+  std::memcpy(m_bytes.data() + m_at, bytes, count);
+  m_at = static_cast<uint32_t>(end);
+  return 0;
+}
+
+int64_t StorageDocStream::targetRead(uint8_t* bytes, uint32_t count) {
+  uint64_t left = m_at < m_bytes.size() ? m_bytes.size() - m_at : 0;
+  uint32_t n = left < count ? static_cast<uint32_t>(left) : count;
+  if (n) std::memcpy(bytes, m_bytes.data() + m_at, n);
+  m_at += n;
+  return n;
+}
+
+bool StorageDocStream::targetSeek(uint32_t offset) {
+  if (offset > m_bytes.size()) return false;
   m_at = offset;
   return true;
 }

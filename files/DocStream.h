@@ -1,10 +1,11 @@
-// DocStream: the buffered byte stream under every document reader and writer, with
-// its file and memory targets, record framing, password scrambling and byte text.
+// DocStream: the buffered byte stream under every document reader and writer, with its
+// file, memory and compound-file targets, record framing, password scrambling and byte text.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace kelp {
 
@@ -130,8 +131,23 @@ class MemoryDocStream final : public DocStream {
   uint32_t m_at = 0;
 };
 
-// The third kind of target, a stream inside a compound file, derives from DocStream
-// the same way when the Excel formats arrive.
+/// A stream of a compound file, held as bytes in a vector that stays the caller's: the
+/// opener fills it with CompoundReader::readStream and the saver hands it, flushed, to
+/// CompoundWriter::addStream. Reads deliver the vector's bytes from the start; writes
+/// replace and extend them at the current position.
+class StorageDocStream final : public DocStream {
+ public:
+  explicit StorageDocStream(std::vector<uint8_t>& bytes) : m_bytes(bytes) {}
+
+ protected:
+  uint32_t targetWrite(const uint8_t* bytes, uint32_t count) override;
+  int64_t targetRead(uint8_t* bytes, uint32_t count) override;
+  bool targetSeek(uint32_t offset) override;
+
+ private:
+  std::vector<uint8_t>& m_bytes;
+  uint32_t m_at = 0;
+};
 
 /// Whether ReadChar can convert bytes of this code page.
 bool codePageSupported(uint32_t codePage);

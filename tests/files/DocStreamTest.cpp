@@ -1,6 +1,7 @@
 // Tests of the buffered streams: buffering, failures, scrambling, framing and byte text.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "files/DocStream.h"
+#include "platform/CompoundFile.h"
 #include "platform/ErrorState.h"
 #include "platform/File.h"
 
@@ -227,6 +229,63 @@ TEST(DocStream, ByteTextReadsInChunksWithCodePageAndMark) {
     for (char16_t c; (c = in.ReadChar()) != 0;) seen.push_back(c);
     EXPECT_EQ(seen, std::u16string(u"o\x01k\x01\r\x01\n\x01"));
   }
+}
+
+TEST(DocStream, StorageStreamCarriesRecordsThroughACompoundFile) {
+  clearError();
+  std::vector<uint8_t> data(3000);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + i / 251);
+  std::vector<uint8_t> written;
+  {
+    // More than one buffer's worth, so the vector grows while the buffer empties.
+    StorageDocStream out(written);
+    out.allocateBuffer();
+    for (uint16_t type = 1; type <= 40; ++type)
+      out.WriteRecord16(type, static_cast<uint16_t>(3000 - type), data.data());
+    out.Flush();
+    EXPECT_EQ(out.position(), written.size());
+    EXPECT_GT(written.size(), DocStream::LargeBuffer);
+  }
+  CompoundWriter writer;
+  writer.addStream(u"Workbook", written);
+  std::vector<uint8_t> file;
+  ASSERT_TRUE(writer.build(file));
+  CompoundReader reader;
+  ASSERT_TRUE(reader.open(std::move(file)));
+  std::vector<uint8_t> read;
+  ASSERT_TRUE(reader.readStream(u"Workbook", read));
+  EXPECT_TRUE(read == written);
+
+  StorageDocStream in(read);
+  in.allocateBuffer();
+  std::vector<uint8_t> record(65535);
+  for (uint16_t type = 1; type <= 40; ++type) {
+    uint16_t gotType = 0, length = 0;
+    ASSERT_TRUE(in.ReadRecord(gotType, length, record.data()));
+    EXPECT_EQ(gotType, type);
+    ASSERT_EQ(length, 3000 - type);
+    EXPECT_TRUE(std::equal(data.begin(), data.begin() + length, record.begin())) << "record " << type;
+  }
+  EXPECT_TRUE(in.drained());
+  EXPECT_EQ(pendingError(), 0u);
+  uint8_t byte;
+  EXPECT_EQ(in.Read(&byte, 1), 0u);
+  EXPECT_EQ(pendingError(), 13u);
+  clearError();
+
+  // Writes after a seek replace bytes and extend the vector; a seek past its end fails.
+  std::vector<uint8_t> bytes = {1, 2, 3, 4};
+  StorageDocStream edit(bytes);
+  edit.Seek(2);
+  edit.Write("\x09\x09\x09", 3);
+  EXPECT_EQ(bytes, (std::vector<uint8_t>{1, 2, 9, 9, 9}));
+  edit.Seek(1);
+  EXPECT_EQ(edit.Read(&byte, 1), 1u);
+  EXPECT_EQ(byte, 2);
+  EXPECT_EQ(pendingError(), 0u);
+  edit.Seek(6);
+  EXPECT_EQ(pendingError(), 13u);
+  clearError();
 }
 
 }  // namespace
