@@ -45,7 +45,7 @@ enum class ExcelFormulaKind { Cell, Shared, Name };
 /// entry of Kelp tokens (one reference). NoHandle with error 35 when a token has no Kelp
 /// equivalent, with error 13 when the tokens are malformed (an operand runs past the end,
 /// an operator lacks operands, a jump leaves the formula).
-/// Shared formulas keep their ptgRefN offsets, so `cell` does not matter for them; names
+/// The ptgRefN offsets of shared formulas are kept as they are, whatever `cell`; names
 /// read ptgRef positions as written at A1 and ignore `cell`.
 uint32_t convertExcelFormula(const uint8_t* tokens, size_t length, CellPosition cell, ExcelFormulaKind kind,
                              ExcelFormulaContext& context);
