@@ -1,0 +1,545 @@
+// Excel formula tokens (BIFF5 and BIFF8) turned into Kelp's compiled tokens.
+#include "files/ExcelFormula.h"
+
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "files/DocStream.h"
+#include "formula/Catalogue.h"
+#include "formula/Compiler.h"
+#include "formula/ExcelFunctions.h"
+#include "formula/Tokens.h"
+#include "model/HandlePool.h"
+#include "model/ModelHeap.h"
+#include "model/Workbook.h"
+#include "platform/ErrorState.h"
+
+namespace kelp {
+
+namespace {
+
+// Excel token codes once the class bits are folded away.
+namespace Ptg {
+constexpr uint8_t Add = 0x03, Sub = 0x04, Mul = 0x05, Div = 0x06, Power = 0x07, Concat = 0x08;
+constexpr uint8_t Lt = 0x09, Le = 0x0A, Eq = 0x0B, Ge = 0x0C, Gt = 0x0D, Ne = 0x0E;
+constexpr uint8_t Uplus = 0x12, Uminus = 0x13, Percent = 0x14, Paren = 0x15;
+constexpr uint8_t Str = 0x17, Attr = 0x19, Err = 0x1C, Bool = 0x1D, Int = 0x1E, Num = 0x1F;
+constexpr uint8_t Func = 0x21, FuncVar = 0x22, Name = 0x23, Ref = 0x24, Area = 0x25;
+constexpr uint8_t RefErr = 0x2A, AreaErr = 0x2B, RefN = 0x2C, AreaN = 0x2D;
+constexpr uint8_t Ref3d = 0x3A, Area3d = 0x3B, RefErr3d = 0x3C, AreaErr3d = 0x3D;
+}  // namespace Ptg
+
+// Bits of the ptgAttr type byte.
+namespace AttrBit {
+constexpr uint8_t Volatile = 0x01, If = 0x02, Goto = 0x08, Sum = 0x10, Space = 0x40;
+}
+
+constexpr uint16_t ExcelRowRelative = 0x8000;
+constexpr uint16_t ExcelColumnRelative = 0x4000;
+constexpr uint16_t Biff5RowMask = 0x3FFF;
+constexpr uint16_t Biff8ColumnMask = 0x3FFF;
+constexpr int32_t ExcelSum = 4;
+constexpr size_t NoPosition = static_cast<size_t>(-1);
+
+// An operand on the simulated stack: where its Kelp tokens start, and the jumps of an
+// If that follow it (indexes into the jump list), which only that If may consume.
+struct Operand {
+  size_t start;
+  int32_t jumpIfFalse = -1;
+  int32_t jump = -1;
+  bool hasJumps() const { return jumpIfFalse >= 0 || jump >= 0; }
+};
+
+// A Kelp jump waiting for its offset: Excel's target (in Excel bytes) and the Kelp
+// position that the If owning it requires, which the target must map to.
+struct PendingJump {
+  size_t at;
+  size_t excelTarget;
+  size_t expected = NoPosition;
+};
+
+// The sheets of a 3-D reference in Kelp's terms; `deleted` when they no longer exist.
+struct SheetSpan {
+  bool deleted = false;
+  uint8_t book = 0;
+  uint8_t first = 0;
+  uint8_t last = 0;
+};
+
+class Converter {
+ public:
+  Converter(const uint8_t* tokens, size_t length, CellPosition cell, ExcelFormulaKind kind,
+            ExcelFormulaContext& context)
+      : m_tokens(tokens),
+        m_length(length),
+        m_kind(kind),
+        m_base(kind == ExcelFormulaKind::Name ? CellPosition{0, 0, 0} : cell),
+        m_context(context),
+        m_biff8(context.biff8) {}
+
+  // The tokens of the whole formula in the sink, jumps patched; false with m_error set.
+  bool run() {
+    if (!m_tokens && m_length) return fail(Err::FileRead);
+    m_kelpAt.assign(m_length + 1, NoPosition);
+    while (m_pos < m_length) {
+      m_kelpAt[m_pos] = m_sink.size();
+      uint8_t code = m_tokens[m_pos++];
+      if (code & 0x40) code |= 0x20;
+      if (!token(static_cast<uint8_t>(code & 0x3F))) return false;
+    }
+    m_kelpAt[m_length] = m_sink.size();
+    if (m_stack.size() != 1 || m_stack[0].hasJumps()) return fail(Err::FileRead);
+    return patchJumps();
+  }
+
+  Err error() const { return m_error; }
+  bool volatileSeen() const { return m_volatile; }
+  TokenSink& sink() { return m_sink; }
+
+ private:
+  bool fail(Err code) {
+    if (m_error == Err::None) m_error = code;
+    return false;
+  }
+
+  // The operand bytes of the current token, or false when they run past the end.
+  bool need(size_t bytes) { return m_length - m_pos >= bytes || fail(Err::FileRead); }
+  const uint8_t* take(size_t bytes) {
+    const uint8_t* p = m_tokens + m_pos;
+    m_pos += bytes;
+    return p;
+  }
+
+  bool emit(Op op, const void* payload = nullptr, size_t length = 0) {
+    return m_sink.appendOp(op, payload, length) || fail(Err::OutOfMemory);
+  }
+  // Emits an operand token and pushes it.
+  bool push(Op op, const void* payload = nullptr, size_t length = 0) {
+    size_t start = m_sink.size();
+    if (!emit(op, payload, length)) return false;
+    m_stack.push_back(Operand{start});
+    return true;
+  }
+
+  bool token(uint8_t code) {
+    switch (code) {
+      case Ptg::Add: return binary(Op::Add);
+      case Ptg::Sub: return binary(Op::Subtract);
+      case Ptg::Mul: return binary(Op::Multiply);
+      case Ptg::Div: return binary(Op::Divide);
+      case Ptg::Power: return binary(Op::Power);
+      case Ptg::Concat: return binary(Op::Concatenate);
+      case Ptg::Lt: return binary(Op::Less);
+      case Ptg::Le: return binary(Op::LessEqual);
+      case Ptg::Eq: return binary(Op::Equal);
+      case Ptg::Ge: return binary(Op::GreaterEqual);
+      case Ptg::Gt: return binary(Op::Greater);
+      case Ptg::Ne: return binary(Op::NotEqual);
+      case Ptg::Uplus: return unary(Op::UnaryPlus);
+      case Ptg::Uminus: return unary(Op::UnaryMinus);
+      case Ptg::Percent: return unary(Op::Percent);
+      case Ptg::Paren: return unary(Op::Parentheses);
+      case Ptg::Str: return string();
+      case Ptg::Err: {
+        if (!need(1)) return false;
+        uint16_t code16 = *take(1);
+        return push(Op::ErrorLiteral, &code16, 2);
+      }
+      case Ptg::Bool: {
+        if (!need(1)) return false;
+        uint8_t value = *take(1) ? 1 : 0;
+        return push(Op::Logical, &value, 1);
+      }
+      case Ptg::Int: {
+        if (!need(2)) return false;
+        double value = readU16(take(2));
+        return push(Op::Number, &value, 8);
+      }
+      case Ptg::Num: {
+        if (!need(8)) return false;
+        return push(Op::Number, take(8), 8);
+      }
+      case Ptg::Func: {
+        if (!need(2)) return false;
+        return function(readU16(take(2)), -1);
+      }
+      case Ptg::FuncVar: {
+        if (!need(3)) return false;
+        const uint8_t* p = take(3);
+        // Bit 7 of the count asks Excel to prompt for the arguments; it does not count.
+        return function(readU16(p + 1), p[0] & 0x7F);
+      }
+      case Ptg::Name: return name();
+      case Ptg::Ref: return cellReference(false);
+      case Ptg::RefN: return cellReference(true);
+      case Ptg::Area: return areaReference(false);
+      case Ptg::AreaN: return areaReference(true);
+      case Ptg::RefErr: {
+        if (!need(m_biff8 ? 4 : 3)) return false;
+        take(m_biff8 ? 4 : 3);
+        uint8_t payload[4] = {};
+        return push(Op::DeletedCellRef, payload, 4);
+      }
+      case Ptg::AreaErr: {
+        if (!need(m_biff8 ? 8 : 6)) return false;
+        take(m_biff8 ? 8 : 6);
+        uint8_t payload[8] = {};
+        return push(Op::DeletedAreaRef, payload, 8);
+      }
+      case Ptg::Ref3d: return sheetReference(false);
+      case Ptg::Area3d: return sheetReference(true);
+      case Ptg::RefErr3d:
+      case Ptg::AreaErr3d: {
+        bool area = code == Ptg::AreaErr3d;
+        size_t size = m_biff8 ? (area ? 10 : 6) : (area ? 20 : 17);
+        if (!need(size)) return false;
+        take(size);
+        uint8_t payload[12] = {};
+        payload[0] = static_cast<uint8_t>(area ? ValueKind::SheetAreaRef : ValueKind::SheetCellRef);
+        return push(area ? Op::DeletedSheetAreaRef : Op::DeletedSheetCellRef, payload, 12);
+      }
+      case Ptg::Attr: return attribute();
+      default:
+        // Arrays, intersections, unions, ranges, missing arguments, external names,
+        // the memory tokens and anything unknown have no Kelp form.
+        return fail(Err::UnsupportedFormula);
+    }
+  }
+
+  bool binary(Op op) {
+    if (m_stack.size() < 2) return fail(Err::FileRead);
+    const Operand right = m_stack.back();
+    m_stack.pop_back();
+    if (right.hasJumps() || m_stack.back().hasJumps()) return fail(Err::FileRead);
+    return emit(op);
+  }
+
+  bool unary(Op op) {
+    if (m_stack.empty() || m_stack.back().hasJumps()) return fail(Err::FileRead);
+    return emit(op);
+  }
+
+  bool string() {
+    std::u16string text;
+    if (!need(1)) return false;
+    size_t count = *take(1);
+    if (m_biff8) {
+      if (!need(1)) return false;
+      bool wide = *take(1) & 0x01;
+      if (!need(count * (wide ? 2 : 1))) return false;
+      const uint8_t* chars = take(count * (wide ? 2 : 1));
+      for (size_t i = 0; i < count; ++i)
+        text.push_back(wide ? static_cast<char16_t>(readU16(chars + 2 * i)) : static_cast<char16_t>(chars[i]));
+    } else {
+      if (!need(count)) return false;
+      const uint8_t* chars = take(count);
+      uint32_t codePage = m_context.workbook ? m_context.workbook->codePage : 1252;
+      for (size_t i = 0; i < count; ++i) text.push_back(byteToChar(codePage, chars[i]));
+    }
+    // As the compiler does, the empty text is no pool entry.
+    uint32_t handle = NoHandle;
+    if (!text.empty()) {
+      handle = textPool().add(text.c_str(), (text.size() + 1) * sizeof(char16_t), 1);
+      if (handle == NoHandle) return fail(Err::OutOfMemory);
+    }
+    if (push(Op::String, &handle, 4)) return true;
+    textPool().release(handle);
+    return false;
+  }
+
+  // A call of Excel function `number`; `count` is -1 for the fixed-count form.
+  bool function(uint16_t number, int32_t count) {
+    // Bit 15 marks a macro command, which no worksheet formula can run.
+    if (number & 0x8000) return fail(Err::UnsupportedFormula);
+    const ExcelFunctionRow& row = excelFunctionRow(number);
+    if (row.catalogueIndex == ExcelUnsupported) return fail(Err::UnsupportedFormula);
+    if (count < 0) {
+      // The fixed form carries no count; Excel uses it only for functions whose count
+      // never varies, which the table records with equal bounds.
+      if (row.minArgs != row.maxArgs) return fail(Err::FileRead);
+      count = row.minArgs;
+    } else if (count < row.minArgs || count > row.maxArgs) {
+      return fail(Err::UnsupportedFormula);
+    }
+    return call(row.catalogueIndex, count);
+  }
+
+  // Pops `count` operands and emits a call. An If whose condition is followed by a
+  // jump takes the compiler's jump form, and its jumps are told where they must land.
+  bool call(uint16_t index, int32_t count) {
+    const size_t arguments = static_cast<size_t>(count);
+    if (m_stack.size() < arguments) return fail(Err::FileRead);
+    const size_t first = m_stack.size() - arguments;
+    const bool jumps = index == FunctionIndex::If && arguments > 0 && m_stack[first].jumpIfFalse >= 0;
+    if (jumps && !ifShapeFits(first, arguments)) return fail(Err::FileRead);
+    if (!jumps)
+      for (size_t i = first; i < m_stack.size(); ++i)
+        if (m_stack[i].hasJumps()) return fail(Err::FileRead);
+    const size_t at = m_sink.size();
+    if (jumps) {
+      // Condition false: on to the third argument, or to the call, which then gives
+      // false. Either branch done: past the call.
+      m_jumps[static_cast<size_t>(m_stack[first].jumpIfFalse)].expected =
+          arguments == 3 ? m_stack[first + 2].start : at;
+      for (size_t i = first + 1; i < m_stack.size(); ++i)
+        m_jumps[static_cast<size_t>(m_stack[i].jump)].expected = at + 1 + payloadSize(static_cast<uint8_t>(Op::Call));
+    }
+    uint8_t payload[3];
+    std::memcpy(payload, &index, 2);
+    payload[2] = static_cast<uint8_t>(count + (jumps ? 10 : 0));
+    const size_t start = arguments ? m_stack[first].start : at;
+    m_stack.resize(first);
+    m_stack.push_back(Operand{start});
+    return emit(Op::Call, payload, 3);
+  }
+
+  // Condition with a jump-if-false; then branch and, with three arguments, else branch
+  // each with a jump, exactly as the compiler emits If.
+  bool ifShapeFits(size_t first, size_t arguments) const {
+    if (arguments != 2 && arguments != 3) return false;
+    if (m_stack[first].jump >= 0) return false;
+    for (size_t i = first + 1; i < m_stack.size(); ++i)
+      if (m_stack[i].jump < 0 || m_stack[i].jumpIfFalse >= 0) return false;
+    return true;
+  }
+
+  bool name() {
+    const size_t size = m_biff8 ? 4 : 14;
+    if (!need(size)) return false;
+    const uint16_t number = readU16(take(size));
+    if (number == 0 || number > m_context.nameIndexes.size()) return fail(Err::FileRead);
+    const int32_t index = m_context.nameIndexes[number - 1];
+    // A dropped built-in name cannot be named in a Kelp formula.
+    if (index < 0 || index > UINT16_MAX) return fail(Err::UnsupportedFormula);
+    const uint16_t index16 = static_cast<uint16_t>(index);
+    return push(Op::Name, &index16, 2);
+  }
+
+  bool attribute() {
+    if (!need(3)) return false;
+    const uint8_t* p = take(3);
+    const uint8_t type = p[0];
+    const size_t end = m_pos;
+    const size_t data = readU16(p + 1);
+    if (type & AttrBit::Volatile) m_volatile = true;
+    switch (type & ~AttrBit::Volatile) {
+      case 0:
+        return (type & AttrBit::Volatile) || fail(Err::UnsupportedFormula);
+      case AttrBit::Space:
+        return true;
+      case AttrBit::Sum:
+        return call(static_cast<uint16_t>(excelFunctionRow(ExcelSum).catalogueIndex), 1);
+      case AttrBit::If:
+        // Excel's offset counts from the end of this token to the else branch.
+        if (m_stack.empty() || m_stack.back().hasJumps()) return fail(Err::FileRead);
+        m_stack.back().jumpIfFalse = static_cast<int32_t>(m_jumps.size());
+        return placeJump(Op::JumpIfFalse, end + data);
+      case AttrBit::Goto:
+        // Excel's offset is one less than the distance from the end of this token.
+        if (m_stack.empty() || m_stack.back().hasJumps()) return fail(Err::FileRead);
+        m_stack.back().jump = static_cast<int32_t>(m_jumps.size());
+        return placeJump(Op::Jump, end + data + 1);
+      default:
+        // Choose with its jump table, and combinations Excel does not write.
+        return fail(Err::UnsupportedFormula);
+    }
+  }
+
+  bool placeJump(Op op, size_t excelTarget) {
+    m_jumps.push_back(PendingJump{m_sink.size(), excelTarget});
+    const int16_t zero = 0;
+    return emit(op, &zero, 2);
+  }
+
+  // Kelp lengths differ from Excel's, so each jump's Excel target is mapped through the
+  // positions recorded per Excel token; it must be where its If needs it.
+  bool patchJumps() {
+    for (const PendingJump& jump : m_jumps) {
+      if (jump.excelTarget > m_length) return fail(Err::FileRead);
+      const size_t target = m_kelpAt[jump.excelTarget];
+      if (target == NoPosition || target != jump.expected) return fail(Err::FileRead);
+      // Op 35 continues at payload + offset + 2, op 34 at payload + offset + 3.
+      const bool ifFalse = m_sink.data()[jump.at] == static_cast<uint8_t>(Op::JumpIfFalse);
+      const int64_t offset = static_cast<int64_t>(target) - static_cast<int64_t>(jump.at) - (ifFalse ? 3 : 4);
+      if (offset < INT16_MIN || offset > INT16_MAX) return fail(Err::UnsupportedFormula);
+      const int16_t value = static_cast<int16_t>(offset);
+      m_sink.patch(jump.at + 1, &value, 2);
+    }
+    return true;
+  }
+
+  // One corner as Excel stores it: BIFF8 row u16 and column word with the flags,
+  // BIFF5 row word with the flags and column u8.
+  struct Corner {
+    uint16_t row;
+    uint16_t column;
+    bool rowRelative;
+    bool columnRelative;
+  };
+  Corner corner(uint16_t rowWord, uint16_t columnWord) const {
+    if (m_biff8)
+      return Corner{rowWord, static_cast<uint16_t>(columnWord & Biff8ColumnMask),
+                    (columnWord & ExcelRowRelative) != 0, (columnWord & ExcelColumnRelative) != 0};
+    return Corner{static_cast<uint16_t>(rowWord & Biff5RowMask), columnWord, (rowWord & ExcelRowRelative) != 0,
+                  (rowWord & ExcelColumnRelative) != 0};
+  }
+
+  // Kelp's reference for a corner. With `offsets` the relative parts already hold signed
+  // offsets from the formula's cell; otherwise they hold positions.
+  bool encode(const Corner& c, bool offsets, CellRefCode& out) {
+    if (offsets) {
+      uint16_t row = c.row;
+      // BIFF5 rows are 14 bits, and so are their offsets.
+      if (c.rowRelative && !m_biff8 && (row & 0x2000)) row |= 0xC000;
+      if (!c.columnRelative && c.column > RefBit::ColumnMask) return fail(Err::FileRead);
+      uint16_t colWord = static_cast<uint16_t>(c.column & RefBit::ColumnMask);
+      if (c.columnRelative) colWord |= RefBit::RelativeColumn;
+      if (c.rowRelative) colWord |= RefBit::RelativeRow;
+      out = CellRefCode{row, colWord};
+      return true;
+    }
+    if (c.column > RefBit::ColumnMask) return fail(Err::FileRead);
+    out = encodeCell(CellPosition{c.column, c.row}, c.rowRelative, c.columnRelative, m_base);
+    return true;
+  }
+
+  // BIFF8 corners: row u16 then column word; BIFF5: row word then column u8.
+  bool readCell(const uint8_t* p, bool offsets, CellRefCode& out) {
+    const Corner c = m_biff8 ? corner(readU16(p), readU16(p + 2)) : corner(readU16(p), p[2]);
+    return encode(c, offsets, out);
+  }
+  // BIFF8 areas: rows first and last, then column words; BIFF5: row words, column bytes.
+  bool readArea(const uint8_t* p, bool offsets, CellRefCode out[2]) {
+    Corner first, last;
+    if (m_biff8) {
+      first = corner(readU16(p), readU16(p + 4));
+      last = corner(readU16(p + 2), readU16(p + 6));
+    } else {
+      first = corner(readU16(p), p[4]);
+      last = corner(readU16(p + 2), p[5]);
+    }
+    return encode(first, offsets, out[0]) && encode(last, offsets, out[1]);
+  }
+
+  size_t cellSize() const { return m_biff8 ? 4 : 3; }
+  size_t areaSize() const { return m_biff8 ? 8 : 6; }
+
+  bool cellReference(bool offsets) {
+    if (!need(cellSize())) return false;
+    CellRefCode ref;
+    if (!readCell(take(cellSize()), offsets, ref)) return false;
+    return push(Op::CellRef, &ref, 4);
+  }
+
+  bool areaReference(bool offsets) {
+    if (!need(areaSize())) return false;
+    CellRefCode refs[2];
+    if (!readArea(take(areaSize()), offsets, refs)) return false;
+    return push(Op::AreaRef, refs, 8);
+  }
+
+  // An EXTERNSHEET entry as the reader gave it.
+  bool externSheet(size_t index, SheetSpan& span) {
+    if (index >= m_context.externSheets.size()) return fail(Err::FileRead);
+    const ExcelFormulaContext::ExternSheet& entry = m_context.externSheets[index];
+    if (entry.firstSheet < 0 || entry.lastSheet < 0) {
+      span.deleted = true;
+      return true;
+    }
+    return fitSpan(entry.book, entry.firstSheet, entry.lastSheet, span);
+  }
+
+  // Kelp keeps book and sheets in a byte each.
+  bool fitSpan(int32_t book, int32_t first, int32_t last, SheetSpan& span) {
+    if (first > last) std::swap(first, last);
+    if (book > 255 || last > 255) return fail(Err::UnsupportedFormula);
+    span.book = static_cast<uint8_t>(book);
+    span.first = static_cast<uint8_t>(first);
+    span.last = static_cast<uint8_t>(last);
+    return true;
+  }
+
+  // A BIFF5 sheet index (BOUNDSHEET order) as Kelp's sheet, -1 when it has none.
+  int32_t kelpSheet(int16_t sheet) const {
+    if (sheet < 0 || static_cast<size_t>(sheet) >= m_context.sheetNumbers.size()) return -1;
+    return m_context.sheetNumbers[static_cast<size_t>(sheet)];
+  }
+
+  // BIFF5: a negative one-based EXTERNSHEET index refers to this workbook, whose sheets
+  // the token names itself; a positive one to another workbook's sheet.
+  bool biff5Sheets(const uint8_t* p, SheetSpan& span) {
+    const int16_t index = readI16(p);
+    if (index == 0) return fail(Err::FileRead);
+    if (index > 0) return externSheet(static_cast<size_t>(index - 1), span);
+    const int32_t first = kelpSheet(readI16(p + 10));
+    const int32_t last = kelpSheet(readI16(p + 12));
+    if (first < 0 || last < 0) {
+      span.deleted = true;
+      return true;
+    }
+    return fitSpan(0, first, last, span);
+  }
+
+  bool sheetReference(bool area) {
+    // BIFF8: EXTERNSHEET index, then the reference; BIFF5: index, 8 unused bytes, first
+    // and last sheet, then the reference.
+    const size_t head = m_biff8 ? 2 : 14;
+    const size_t size = head + (area ? areaSize() : cellSize());
+    if (!need(size)) return false;
+    const uint8_t* p = take(size);
+    SheetSpan span;
+    if (m_biff8 ? !externSheet(readU16(p), span) : !biff5Sheets(p, span)) return false;
+    // Defined names hold their 3-D references as offsets, like ptgRefN.
+    const bool offsets = m_kind == ExcelFormulaKind::Name;
+    uint8_t payload[12] = {};
+    payload[0] = static_cast<uint8_t>(area ? ValueKind::SheetAreaRef : ValueKind::SheetCellRef);
+    payload[1] = span.book;
+    payload[2] = span.first;
+    payload[3] = span.last;
+    CellRefCode refs[2];
+    if (area ? !readArea(p + head, offsets, refs) : !readCell(p + head, offsets, refs[0])) return false;
+    std::memcpy(payload + 4, refs, area ? 8 : 4);
+    if (span.deleted) {
+      std::memset(payload + 1, 0, 3);
+      return push(area ? Op::DeletedSheetAreaRef : Op::DeletedSheetCellRef, payload, 12);
+    }
+    return push(area ? Op::SheetAreaRef : Op::SheetCellRef, payload, 12);
+  }
+
+  const uint8_t* m_tokens;
+  size_t m_length;
+  size_t m_pos = 0;
+  ExcelFormulaKind m_kind;
+  CellPosition m_base;
+  ExcelFormulaContext& m_context;
+  bool m_biff8;
+  bool m_volatile = false;
+  Err m_error = Err::None;
+  TokenSink m_sink;
+  std::vector<Operand> m_stack;
+  std::vector<PendingJump> m_jumps;
+  std::vector<size_t> m_kelpAt;  // Kelp position of each Excel token start; NoPosition inside tokens
+};
+
+}  // namespace
+
+uint32_t convertExcelFormula(const uint8_t* tokens, size_t length, CellPosition cell, ExcelFormulaKind kind,
+                             ExcelFormulaContext& context) {
+  installTokenHooks();
+  Converter converter(tokens, length, cell, kind, context);
+  if (!converter.run()) {
+    setError(converter.error());
+    return NoHandle;
+  }
+  uint8_t* block = finishTokens(converter.sink());
+  if (!block) return NoHandle;
+  uint32_t handle = formulaPool().add(block, 4 + readU32(block), 1);
+  if (handle == NoHandle) releaseEntryTexts(block);
+  heapFree(block);
+  if (handle != NoHandle && converter.volatileSeen()) context.volatileSeen = true;
+  return handle;
+}
+
+}  // namespace kelp
