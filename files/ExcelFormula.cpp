@@ -258,7 +258,7 @@ class Converter {
     if (count < 0) {
       // The fixed form carries no count; Excel uses it only for functions whose count
       // never varies, which the table records with equal bounds.
-      if (row.minArgs != row.maxArgs) return fail(Err::FileRead);
+      if (row.minArgs != row.maxArgs) return fail(Err::UnsupportedFormula);
       count = row.minArgs;
     } else if (count < row.minArgs || count > row.maxArgs) {
       return fail(Err::UnsupportedFormula);
@@ -273,7 +273,9 @@ class Converter {
     if (m_stack.size() < arguments) return fail(Err::FileRead);
     const size_t first = m_stack.size() - arguments;
     const bool jumps = index == FunctionIndex::If && arguments > 0 && m_stack[first].jumpIfFalse >= 0;
-    if (jumps && !ifShapeFits(first, arguments)) return fail(Err::FileRead);
+    // Jumps laid out otherwise than Excel lays them out are another writer's way, not
+    // damage: the cell keeps its result rather than the file being refused.
+    if (jumps && !ifShapeFits(first, arguments)) return fail(Err::UnsupportedFormula);
     if (!jumps)
       for (size_t i = first; i < m_stack.size(); ++i)
         if (m_stack[i].hasJumps()) return fail(Err::FileRead);
@@ -359,7 +361,7 @@ class Converter {
     for (const PendingJump& jump : m_jumps) {
       if (jump.excelTarget > m_length) return fail(Err::FileRead);
       const size_t target = m_kelpAt[jump.excelTarget];
-      if (target == NoPosition || target != jump.expected) return fail(Err::FileRead);
+      if (target == NoPosition || target != jump.expected) return fail(Err::UnsupportedFormula);
       // Op 35 continues at payload + offset + 2, op 34 at payload + offset + 3.
       const bool ifFalse = m_sink.data()[jump.at] == static_cast<uint8_t>(Op::JumpIfFalse);
       const int64_t offset = static_cast<int64_t>(target) - static_cast<int64_t>(jump.at) - (ifFalse ? 3 : 4);
