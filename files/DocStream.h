@@ -133,9 +133,9 @@ class MemoryDocStream final : public DocStream {
 // The third kind of target, a stream inside a compound file, derives from DocStream
 // the same way when the Excel formats arrive.
 
-/// Whether ReadChar can convert bytes of this code page.
+/// Whether ReadChar can convert bytes of this code page: 437, 850, 1250-1258, 20127, 28591.
 bool codePageSupported(uint32_t codePage);
-/// One byte of text in `codePage` as a character.
+/// One byte of text in `codePage` as a character; an unsupported page reads as 1252.
 char16_t byteToChar(uint32_t codePage, uint8_t byte);
 
 }  // namespace kelp
