@@ -487,13 +487,14 @@ void ExcelReader::readExternSheet(RecordIn& in) {
   if (bytes) {
     uint8_t kind = bytes[0];
     std::u16string name = bytesToText(bytes + 1, count - 1);
+    std::u16string encoded = bytesToText(bytes, count);  // the path codes follow the leading 1
     if (kind == 0x03) {
       for (const BoundSheet& sheet : m_boundSheets)
         if (sheet.name == name) entry.firstSheet = entry.lastSheet = sheet.sheet;
     } else if (kind == 0x02 && m_sheet) {
       entry.firstSheet = entry.lastSheet = m_sheet->index;
     } else if (kind == 0x01) {
-      std::u16string path = decodeBookPath(name);
+      std::u16string path = decodeBookPath(encoded);
       size_t open = path.rfind(u'['), close = path.rfind(u']');
       if (open != std::u16string::npos && close != std::u16string::npos && open < close &&
           m_book.externalBookCount() < 255) {

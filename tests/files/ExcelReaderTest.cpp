@@ -16,6 +16,12 @@
 #include "platform/ErrorState.h"
 
 namespace kelp {
+
+// Found by argument lookup when the tests compare lists of entries.
+bool operator==(const ExcelFormulaContext::ExternSheet& a, const ExcelFormulaContext::ExternSheet& b) {
+  return a.book == b.book && a.firstSheet == b.firstSheet && a.lastSheet == b.lastSheet;
+}
+
 namespace {
 
 // Record data, little-endian, field by field.
@@ -493,29 +499,73 @@ TEST(ExcelReader, SheetSettingsComeFromRowColumnViewAndPrintRecords) {
   EXPECT_EQ(r.book->sheetAt(1)->view.zoom, 200u) << "5/1 is limited to 200; a zero denominator is ignored";
 }
 
-TEST(ExcelReader, NamesKeepTheirPositionsWhenBuiltInOnesAreDropped) {
-  auto name = [](std::u16string_view text, uint16_t options) {
-    return Bytes().u16(options).u8(0).u8(static_cast<uint32_t>(text.size())).u16(0).u16(0).u16(0).u32(0).u8(0).chars(text, false);
-  };
-  Biff b;
-  b.standardGlobals().boundSheet(u"S").boundSheet(u"#KelpData#").boundSheet(u"T");
-  b.rec(R::Name, name(u"Alpha", 0));
-  b.rec(R::Name, name(u"\x06", 0x0020));  // Print_Area, built in
-  b.rec(R::Name, name(u"\x01", 0));       // Auto_Open without the flag
-  b.rec(R::Name, name(u"Beta", 0));
-  b.rec(R::Name, name(u"ALPHA", 0));       // a second, local copy of Alpha
-  b.eof();
-  for (int i = 0; i < 3; ++i) b.bof(excel::Substream::Worksheet).eof();
+// What the reader tells formula conversion once it has read `biff`.
+ExcelFormulaContext contextAfterReading(const Biff& biff) {
   clearError();
   auto book = newWorkbook(0);
-  MemoryDocStream stream(b.bytes.data(), b.bytes.size());
-  excel::ExcelReader reader(*book, stream, true);
-  ASSERT_TRUE(reader.read()) << pendingError();
-  EXPECT_EQ(reader.formulaContext().nameIndexes, (std::vector<int32_t>{0, -1, -1, 1, 0}));
-  EXPECT_EQ(reader.formulaContext().sheetNumbers, (std::vector<int32_t>{0, -1, 1}));
-  ASSERT_EQ(book->names.size(), 2u);
-  EXPECT_EQ(book->names[1].text, u"Beta");
+  MemoryDocStream stream(biff.bytes.data(), biff.bytes.size());
+  excel::ExcelReader reader(*book, stream, biff.biff8);
+  EXPECT_TRUE(reader.read()) << pendingError();
   clearError();
+  return reader.formulaContext();
+}
+
+TEST(ExcelReader, NamesAndExternalSheetsKeepTheirPositions) {
+  using Extern = ExcelFormulaContext::ExternSheet;
+  {
+    auto name = [](std::u16string_view text, uint16_t options) {
+      return Bytes().u16(options).u8(0).u8(static_cast<uint32_t>(text.size())).u16(0).u16(0).u16(0).u32(0).u8(0).chars(
+          text, false);
+    };
+    Biff b;
+    b.standardGlobals().boundSheet(u"S").boundSheet(u"#KelpData#").boundSheet(u"T");
+    b.rec(R::SupBook, Bytes().u16(3).u8(1).u8(4));
+    b.rec(R::SupBook, Bytes().u16(2).text(u"\x01" u"other.xls", 2).text(u"E1", 2).text(u"E2", 2));
+    b.rec(R::ExternSheet, Bytes().u16(6).u16(0).u16(0).u16(0).u16(0).u16(2).u16(2).u16(0).u16(1).u16(1)
+                              .u16(1).u16(1).u16(1).u16(0).u16(9).u16(9).u16(5).u16(0).u16(0));
+    b.rec(R::Name, name(u"Alpha", 0));
+    b.rec(R::Name, name(u"\x06", 0x0020));  // Print_Area, built in
+    b.rec(R::Name, name(u"\x01", 0));       // Auto_Open without the flag
+    b.rec(R::Name, name(u"Beta", 0));
+    b.rec(R::Name, name(u"ALPHA", 0));      // a second, local copy of Alpha
+    b.eof();
+    for (int i = 0; i < 3; ++i) b.bof(excel::Substream::Worksheet).eof();
+    ExcelFormulaContext context = contextAfterReading(b);
+    EXPECT_EQ(context.nameIndexes, (std::vector<int32_t>{0, -1, -1, 1, 0}));
+    EXPECT_EQ(context.sheetNumbers, (std::vector<int32_t>{0, -1, 1}));
+    EXPECT_EQ(context.externSheets, (std::vector<Extern>{{0, 0, 0}, {0, 1, 1}, {0, -1, -1} /* the data sheet */,
+                                                         {1, 1, 1}, {0, -1, -1} /* no sheet 9 */,
+                                                         {0, -1, -1} /* no SUPBOOK 5 */}));
+    ReadResult r = readBiff(b);
+    ASSERT_EQ(r.book->names.size(), 2u);
+    EXPECT_EQ(r.book->names[1].text, u"Beta");
+    ASSERT_EQ(r.book->externalBookCount(), 1);
+    EXPECT_EQ(r.book->externalBook(1)->sheetNames, (std::vector<std::u16string>{u"E1", u"E2"}));
+  }
+  {
+    // Excel 5 lists referenced sheets by name, in the globals and again in each sheet.
+    auto name = [](std::u16string_view text) {
+      return Bytes().u16(0).u8(0).u8(static_cast<uint32_t>(text.size())).u16(0).u16(0).u16(0).u32(0).chars(text, false);
+    };
+    auto externSheet = [](std::u16string_view text) {
+      return Bytes().u8(static_cast<uint32_t>(text.size())).chars(text, false);
+    };
+    Biff b(false);
+    b.standardGlobals().boundSheet(u"S").boundSheet(u"T");
+    b.rec(R::ExternSheet, externSheet(u"\x03T")).rec(R::ExternSheet, externSheet(u"\x04"));
+    b.rec(R::ExternSheet, externSheet(u"\x01\x01" u"Ddir\x03[ext.xls]Sheet9"));
+    b.rec(R::Name, name(u"One")).rec(R::Name, name(u"\x02")).rec(R::Name, name(u"Two")).eof();
+    b.bof(excel::Substream::Worksheet).eof();
+    b.bof(excel::Substream::Worksheet).rec(R::ExternSheet, externSheet(u"\x02")).eof();
+    ExcelFormulaContext context = contextAfterReading(b);
+    EXPECT_EQ(context.nameIndexes, (std::vector<int32_t>{0, -1, 1}));
+    EXPECT_EQ(context.externSheets, (std::vector<Extern>{{0, 1, 1}})) << "the last sheet's own list, naming itself";
+    ReadResult r = readBiff(b, "biff5-names");
+    ASSERT_EQ(r.book->externalBookCount(), 1);
+    EXPECT_EQ(r.book->externalBook(1)->name, u"ext.xls");
+    EXPECT_EQ(r.book->externalBook(1)->directory, u"D:\\dir\\");
+    EXPECT_EQ(r.book->externalBook(1)->sheetNames, (std::vector<std::u16string>{u"Sheet9"}));
+  }
 }
 
 TEST(ExcelReader, The1904DateSystemMovesDateSerialsOnly) {
