@@ -12,25 +12,9 @@ namespace kelp {
 
 namespace {
 
-// Bytes 0x80-0x9F of Windows-1252; the rest of the code page is Latin-1.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-
 constexpr uint32_t ScramblePiece = 1024;
 
 }  // namespace
-
-bool codePageSupported(uint32_t codePage) { return codePage == 1252 || codePage == 28591 || codePage == 20127; }
-
-char16_t byteToChar(uint32_t codePage, uint8_t byte) {
-  if (byte < 0x80) return byte;
-  if (codePage == 20127) return u'?';
-  if (codePage == 1252 && byte < 0xA0) return kCp1252High[byte - 0x80];
-  return byte;
-}
 
 // DocStream.
 

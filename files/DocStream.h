@@ -149,9 +149,9 @@ class StorageDocStream final : public DocStream {
   uint32_t m_at = 0;
 };
 
-/// Whether ReadChar can convert bytes of this code page.
+/// Whether ReadChar can convert bytes of this code page: 437, 850, 1250-1258, 20127, 28591.
 bool codePageSupported(uint32_t codePage);
-/// One byte of text in `codePage` as a character.
+/// One byte of text in `codePage` as a character; an unsupported page reads as 1252.
 char16_t byteToChar(uint32_t codePage, uint8_t byte);
 
 }  // namespace kelp

@@ -288,5 +288,31 @@ TEST(DocStream, StorageStreamCarriesRecordsThroughACompoundFile) {
   clearError();
 }
 
+TEST(DocStream, SingleByteCodePagesGiveTheirOwnCharacters) {
+  struct Case {
+    uint32_t codePage;
+    uint8_t byte;
+    char16_t expected;
+  };
+  // Letters that only the right table gives, one per page.
+  const Case cases[] = {
+      {437, 0x81, u'\u00FC'},  {850, 0x9B, u'\u00F8'},  {1250, 0x8A, u'\u0160'}, {1251, 0xC0, u'\u0410'},
+      {1252, 0x80, u'\u20AC'}, {1253, 0xC1, u'\u0391'}, {1254, 0xD0, u'\u011E'}, {1255, 0xE0, u'\u05D0'},
+      {1256, 0xC7, u'\u0627'}, {1257, 0xC0, u'\u0104'}, {1258, 0x80, u'\u20AC'}, {28591, 0x80, u'\u0080'},
+      {20127, 0xC0, u'?'},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.codePage);
+    EXPECT_TRUE(codePageSupported(c.codePage));
+    EXPECT_EQ(byteToChar(c.codePage, c.byte), c.expected);
+    EXPECT_EQ(byteToChar(c.codePage, 'A'), u'A');
+  }
+  // A page without a table reads as Windows-1252.
+  EXPECT_FALSE(codePageSupported(1200));
+  EXPECT_FALSE(codePageSupported(65001));
+  EXPECT_EQ(byteToChar(9999, 0x80), u'\u20AC');
+  EXPECT_EQ(byteToChar(9999, 0xE9), u'\u00E9');
+}
+
 }  // namespace
 }  // namespace kelp
