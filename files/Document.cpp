@@ -3,10 +3,13 @@
 #include "files/Document.h"
 
 #include <string>
+#include <vector>
 
 #include "files/DocStream.h"
+#include "files/ExcelReader.h"
 #include "files/NativeFormat.h"
 #include "model/Workbook.h"
+#include "platform/CompoundFile.h"
 #include "platform/ErrorState.h"
 #include "platform/File.h"
 #include "platform/Text.h"
@@ -56,6 +59,23 @@ bool openLocked(File& file, const std::string& path) {
   return true;
 }
 
+// Reads the whole of an open file; false with error 13 when a read fails.
+bool readWholeFile(File& file, std::vector<uint8_t>& out) {
+  constexpr size_t Chunk = 1 << 16;
+  out.clear();
+  for (;;) {
+    const size_t at = out.size();
+    out.resize(at + Chunk);
+    const int64_t got = file.read(out.data() + at, Chunk);
+    if (got < 0) {
+      setError(Err::FileRead);
+      return false;
+    }
+    out.resize(at + static_cast<size_t>(got));
+    if (got == 0) return true;
+  }
+}
+
 }  // namespace
 
 DocFileType FileTypeFromName(std::u16string_view name) {
@@ -100,6 +120,40 @@ void ReleaseDocumentFile(Document& document) { document.m_held.close(); }
 
 // Open.
 
+// An Excel workbook is a stream of a compound file: "Workbook" holds the Excel 97 form,
+// "Book" the Excel 95 form, and a file with both is read from "Workbook", as Excel does.
+// A file that is no compound file, or holds neither stream, is error 40; a damaged
+// compound file is error 13.
+bool readExcelFile(Workbook& book, std::u16string_view name) {
+  const std::string path = utf16ToUtf8(name);
+  File file;
+  if (!openLocked(file, path)) return false;
+  std::vector<uint8_t> bytes;
+  if (!readWholeFile(file, bytes)) return false;
+  file.close();
+  if (!looksLikeCompoundFile(bytes.data(), bytes.size())) {
+    setError(Err::ExcelVersion);
+    return false;
+  }
+  CompoundReader storage;
+  if (!storage.open(std::move(bytes))) return false;
+  std::vector<uint8_t> stream;
+  DocFileType type = DocFileType::Excel97;
+  if (!storage.readStream(u"Workbook", stream)) {
+    if (pendingError()) return false;
+    type = DocFileType::Excel95;
+    if (!storage.readStream(u"Book", stream)) {
+      if (!pendingError()) setError(Err::ExcelVersion);
+      return false;
+    }
+  }
+  book.fileType = static_cast<uint32_t>(type);
+  StorageDocStream in(stream);
+  in.allocateBuffer();
+  return readExcelWorkbook(book, in, type == DocFileType::Excel97);
+}
+
+
 bool OpenDocument(Document& document, std::u16string_view name) {
   const DocFileType type = FileTypeFromName(name);
   document.unavailableFormat.clear();
@@ -132,6 +186,14 @@ bool OpenDocument(Document& document, std::u16string_view name) {
       NativeReadResult result;
       ok = ReadNative(*book, stream, options, &result);
       cancelled = result.cancelled;
+    }
+  } else if (type == DocFileType::Excel95 || type == DocFileType::Excel97) {
+    ok = readExcelFile(*book, name);
+    // Formulas that could not be translated kept their results: the workbook opens, and
+    // the user hears about them once.
+    if (ok && pendingError() == static_cast<uint32_t>(Err::UnsupportedFormula)) {
+      clearError();
+      if (document.ui.showMessage) document.ui.showMessage(static_cast<uint32_t>(Err::UnsupportedFormula));
     }
   } else if (!reader) {
     document.unavailableFormat = formatName(type);

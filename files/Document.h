@@ -85,6 +85,9 @@ class Document {
 /// workbook of three sheets and the code in the error state (none when the password
 /// prompt was cancelled).
 bool OpenDocument(Document& document, std::u16string_view name);
+/// Reads an Excel 95 or 97 file into `book` (which has no sheets), setting its type,
+/// without the recalculation that opening adds; errors as for OpenDocument.
+bool readExcelFile(Workbook& book, std::u16string_view name);
 /// Writes the workbook as `type`; a native, Pocket Excel or Excel save gives it the new
 /// name and type, an export keeps both. The old file stays intact when writing fails.
 bool SaveDocument(Document& document, std::u16string_view name, DocFileType type);

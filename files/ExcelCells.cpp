@@ -71,11 +71,15 @@ bool ExcelReader::readCellHead(RecordIn& in, uint32_t& column, uint32_t& row, in
 
 bool ExcelReader::sheetRecord(uint16_t type, RecordIn& in) {
   switch (type) {
+    case Record::Label:
+    case Record::RString:
+      // A long text goes on in CONTINUE records, so the cell waits for them.
+      m_continued.start(in.span(in.left()), in.left(), m_biff8);
+      m_continuedType = Record::Label;
+      return true;
     case Record::Blank:
     case Record::Number:
     case Record::Rk:
-    case Record::Label:
-    case Record::RString:
     case Record::LabelSst:
     case Record::BoolErr:
       return readCell(type, in);
@@ -90,7 +94,7 @@ bool ExcelReader::sheetRecord(uint16_t type, RecordIn& in) {
       return readSharedFormula(in);
     case Record::String:
       if (m_stringPending) {
-        m_continued.start(in.span(in.left()), in.left());
+        m_continued.start(in.span(in.left()), in.left(), m_biff8);
         m_continuedType = Record::String;
       }
       return true;
@@ -136,8 +140,7 @@ bool ExcelReader::sheetRecord(uint16_t type, RecordIn& in) {
   }
 }
 
-// BLANK, NUMBER, RK, LABEL, RSTRING, LABELSST and BOOLERR: one cell each, after its row,
-// column and XF.
+// BLANK, NUMBER, RK, LABELSST and BOOLERR: one cell each, after its row, column and XF.
 bool ExcelReader::readCell(uint16_t type, RecordIn& in) {
   uint32_t column, row;
   int16_t style;
@@ -150,15 +153,6 @@ bool ExcelReader::readCell(uint16_t type, RecordIn& in) {
     case Record::Rk:
       value = numberValueFor(rkNumber(in.u32()), style);
       break;
-    case Record::Label:
-    case Record::RString: {
-      std::u16string t = text(in, 2);
-      if (in.bad()) return true;
-      limitText(t);
-      makeText(value, t);
-      if (pendingError()) return false;
-      break;
-    }
     case Record::LabelSst: {
       uint32_t index = in.u32();
       if (in.bad() || index >= m_sst.size()) return true;
@@ -174,7 +168,7 @@ bool ExcelReader::readCell(uint16_t type, RecordIn& in) {
     default:
       break;
   }
-  if (in.bad()) return true;  // only texts own anything, and theirs were read whole
+  if (in.bad()) return true;  // a shared string's reference is taken last
   return putCell(column, row, value, style);
 }
 
@@ -340,18 +334,38 @@ bool ExcelReader::readSharedFormula(RecordIn& in) {
 }
 
 // STRING (with its CONTINUE records): the text result of the formula just read.
+std::u16string ExcelReader::continuedText(uint32_t count) {
+  ContinuedBytes& in = m_continued;
+  if (m_biff8) {
+    uint8_t options = in.u8();
+    return in.chars(count, options & 0x01);
+  }
+  std::u16string text;
+  std::u16string bytes = in.chars(count, false);
+  for (char16_t c : bytes) text.push_back(byteToChar(m_codePage, static_cast<uint8_t>(c)));
+  return text;
+}
+
+bool ExcelReader::readLabel() {
+  ContinuedBytes& in = m_continued;
+  const uint32_t row = in.u16();
+  const uint32_t column = in.u16();
+  const uint16_t xf = in.u16();
+  int16_t style;
+  if (in.bad() || column >= static_cast<uint32_t>(MaxColumns) || !cellStyle(xf, style)) return true;
+  std::u16string text = continuedText(in.u16());
+  if (in.bad()) return true;
+  limitText(text);
+  CellValue value;
+  makeText(value, text);
+  if (pendingError()) return false;
+  return putCell(column, row, value, style);
+}
+
 bool ExcelReader::readFormulaString() {
   m_stringPending = false;
   ContinuedBytes& in = m_continued;
-  uint32_t count = in.u16();
-  std::u16string text;
-  if (m_biff8) {
-    uint8_t options = in.u8();
-    text = in.chars(count, options & 0x01);
-  } else {
-    std::u16string bytes = in.chars(count, false);
-    for (char16_t c : bytes) text.push_back(byteToChar(m_codePage, static_cast<uint8_t>(c)));
-  }
+  std::u16string text = continuedText(in.u16());
   if (in.bad() || !m_sheet) return true;
   limitText(text);
   CellValue value;

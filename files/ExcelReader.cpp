@@ -37,9 +37,10 @@ void ContinuedBytes::clear() {
   m_bad = false;
 }
 
-void ContinuedBytes::start(const uint8_t* data, uint32_t length) {
+void ContinuedBytes::start(const uint8_t* data, uint32_t length, bool optionAtBoundaries) {
   clear();
   m_bytes.assign(data, data + length);
+  m_optionAtBoundaries = optionAtBoundaries;
 }
 
 void ContinuedBytes::append(const uint8_t* data, uint32_t length) {
@@ -78,7 +79,7 @@ std::u16string ContinuedBytes::chars(uint32_t count, bool wide) {
   out.reserve(std::min<size_t>(count, left()));
   for (uint32_t i = 0; i < count && !m_bad; ++i) {
     while (m_nextBoundary < m_boundaries.size() && m_boundaries[m_nextBoundary] < m_at) ++m_nextBoundary;
-    if (m_nextBoundary < m_boundaries.size() && m_boundaries[m_nextBoundary] == m_at) {
+    if (m_optionAtBoundaries && m_nextBoundary < m_boundaries.size() && m_boundaries[m_nextBoundary] == m_at) {
       wide = (u8() & 1) != 0;
       ++m_nextBoundary;
     }
@@ -255,6 +256,7 @@ bool ExcelReader::record(uint16_t type, RecordIn& in) {
 void ExcelReader::finishContinued() {
   if (m_continuedType == Record::Sst) readSst();
   else if (m_continuedType == Record::String) readFormulaString();
+  else if (m_continuedType == Record::Label) readLabel();
   m_continued.clear();
   m_continuedType = 0;
 }

@@ -6,8 +6,10 @@ namespace kelp {
 class DocStream;
 class Workbook;
 
-/// Reads an Excel workbook stream (BIFF8 when `biff8`, else BIFF5) into `workbook`, which has no sheets yet.
-/// False with the error state set on failure; error 35 alone (some formulas could not be translated and kept their cached values) is a notice: the workbook is complete and the function returns true, leaving 35 in the error state for the caller to show once.
+/// Reads an Excel workbook stream (BIFF8 when `biff8`, else BIFF5) into `workbook`, which
+/// has no sheets yet. False with the error state set on failure. Error 35 alone (some
+/// formulas could not be translated and kept their cached values) is a notice: the
+/// workbook is complete, the function returns true and leaves 35 for the caller to show.
 bool readExcelWorkbook(Workbook& workbook, DocStream& stream, bool biff8);
 
 }  // namespace kelp

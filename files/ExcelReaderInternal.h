@@ -45,11 +45,12 @@ constexpr uint16_t Globals = 0x0005, VbModule = 0x0006, Worksheet = 0x0010, Char
 }
 
 /// The data of a record and the CONTINUE records after it, read as one run of bytes. A
-/// string's characters may cross into the next record, which then starts with a new
-/// option byte giving the width of the rest; nothing else restarts at a boundary.
+/// string's characters may cross into the next record, which in Excel 97 files then
+/// starts with a new option byte giving the width of the rest; nothing else restarts at
+/// a boundary, and Excel 95 files, whose texts are all bytes, have no such option byte.
 class ContinuedBytes {
  public:
-  void start(const uint8_t* data, uint32_t length);
+  void start(const uint8_t* data, uint32_t length, bool optionAtBoundaries = true);
   void append(const uint8_t* data, uint32_t length);
   void clear();
   bool empty() const { return m_bytes.empty(); }
@@ -69,6 +70,7 @@ class ContinuedBytes {
   std::vector<size_t> m_boundaries;  // where each CONTINUE's data starts, ascending
   size_t m_at = 0;
   size_t m_nextBoundary = 0;         // index of the first boundary at or after m_at
+  bool m_optionAtBoundaries = true;
   bool m_bad = false;
 };
 
@@ -150,6 +152,10 @@ class ExcelReader {
   bool readFormula(RecordIn& in);
   bool readSharedFormula(RecordIn& in);
   bool readFormulaString();
+  /// A LABEL or RSTRING with the CONTINUE records its text runs into.
+  bool readLabel();
+  /// A string's characters after its count, from continued bytes.
+  std::u16string continuedText(uint32_t count);
   bool attachFormula(uint16_t column, uint16_t row, uint32_t tokens);
   bool readRow(RecordIn& in);
   bool readColumnInfo(RecordIn& in);
@@ -195,7 +201,7 @@ class ExcelReader {
   bool m_fontsPadded = false;
   std::vector<int32_t> m_formatMap;  // Excel format index -> Kelp format index, -1 unmapped
   std::vector<int16_t> m_xfStyles;   // XF index -> style index
-  ContinuedBytes m_continued;        // SST or STRING waiting for its CONTINUE records
+  ContinuedBytes m_continued;        // SST, STRING or LABEL waiting for its CONTINUE records
   uint16_t m_continuedType = 0;
 
   // The current worksheet.

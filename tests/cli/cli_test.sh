@@ -119,6 +119,17 @@ expect "cat --formulas shows why a formula cannot be shown" $'x\tFormula is too 
 message=$("$kelpcli" cat "$work/long.kp" --formulas 2>&1 >/dev/null)
 check "the reason goes to stderr too" "kelpcli: Sheet1!B1: error 22: Formula is too complex" 1 "$message" $?
 expect "a format without a writer fails" "" 1 -- convert "$work/a.kp" "$work/a.dbf"
+# Excel 95 and 97 files open; a formula Kelp cannot translate keeps its result, with a notice.
+excel="$(dirname "$0")/../files/data/excel"
+expect_line "cat of an Excel 95 file" 2 $'decimals\t3.14159\t12.34\t-0.5\t0.1\t1e300\t1.5e-300\t-98765.4321\t1e-6' -- \
+  cat "$excel/gnm_cells_biff5.xls"
+expect_line "info of an Excel 97 file" 1 "type: Excel 97" -- info "$excel/lo_styles_biff8.xls"
+message=$("$kelpcli" eval --book "$excel/lo_formulas_biff8.xls" "=Sum(Sheet1!A1:A20)" 2>&1 >/dev/null)
+check "an untranslated formula is a notice on stderr" "kelpcli: $excel/lo_formulas_biff8.xls: Not supported formula" 0 "$message" $?
+expect "convert from Excel to Kelp" "" 0 -- convert "$excel/lo_formulas_biff8.xls" "$work/from-excel.kp"
+expect_line "the converted workbook computes" 5 $'5\t=A5*2\tb\t=B5+Sheet2!$A$1\tCHOOSE' -- cat "$work/from-excel.kp" --formulas
+printf 'plain text' > "$work/text.xls"
+expect_error "a text file named .xls" 40 -- cat "$work/text.xls"
 printf 'not a workbook' > "$work/junk.kp"
 expect "a foreign file fails" "" 1 -- cat "$work/junk.kp"
 expect_line "cat of the sample" 10 $'Total\t$1,665.80\t$1,620.20\t$1,681.74\t$4,967.74' -- \

@@ -1,0 +1,364 @@
+// Excel files written by LibreOffice and Gnumeric, read by Kelp and compared with what
+// an independent reader (xlrd) found in each; the JSON beside each file is its reading.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "files/DocStream.h"
+#include "files/Document.h"
+#include "files/ExcelReader.h"
+#include "platform/CompoundFile.h"
+#include "model/Workbook.h"
+#include "platform/ErrorState.h"
+#include "platform/Text.h"
+
+namespace kelp {
+namespace {
+
+const std::string kFolder = std::string(KELP_TEST_DATA) + "/excel/";
+
+// Just enough JSON for the oracle files: objects, arrays, strings, numbers, literals.
+struct Json {
+  enum Kind { Null, Bool, Number, String, Array, Object } kind = Null;
+  bool boolean = false;
+  double number = 0;
+  std::string text;
+  std::vector<Json> items;
+  std::map<std::string, Json> fields;
+
+  const Json& operator[](const std::string& key) const {
+    static const Json none;
+    auto it = fields.find(key);
+    return it == fields.end() ? none : it->second;
+  }
+};
+
+class JsonParser {
+ public:
+  explicit JsonParser(std::string text) : m_text(std::move(text)) {}
+  bool parse(Json& out) {
+    bool ok = value(out);
+    skipSpace();
+    return ok && m_at == m_text.size();
+  }
+
+ private:
+  void skipSpace() {
+    while (m_at < m_text.size() && std::isspace(static_cast<unsigned char>(m_text[m_at]))) ++m_at;
+  }
+  bool literal(const char* word) {
+    size_t n = std::strlen(word);
+    if (m_text.compare(m_at, n, word) != 0) return false;
+    m_at += n;
+    return true;
+  }
+  bool string(std::string& out) {
+    if (m_text[m_at] != '"') return false;
+    ++m_at;
+    while (m_at < m_text.size() && m_text[m_at] != '"') {
+      char c = m_text[m_at++];
+      if (c != '\\') {
+        out += c;
+        continue;
+      }
+      char e = m_text[m_at++];
+      switch (e) {
+        case 'n': out += '\n'; break;
+        case 't': out += '\t'; break;
+        case 'r': out += '\r'; break;
+        case 'b': out += '\b'; break;
+        case 'f': out += '\f'; break;
+        case 'u': {
+          uint32_t code = std::stoul(m_text.substr(m_at, 4), nullptr, 16);
+          m_at += 4;
+          if (code >= 0xD800 && code < 0xDC00 && m_text.compare(m_at, 2, "\\u") == 0) {
+            uint32_t low = std::stoul(m_text.substr(m_at + 2, 4), nullptr, 16);
+            m_at += 6;
+            code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+          }
+          appendUtf8(out, code);
+          break;
+        }
+        default: out += e;
+      }
+    }
+    ++m_at;
+    return true;
+  }
+  static void appendUtf8(std::string& out, uint32_t code) {
+    if (code < 0x80) {
+      out += static_cast<char>(code);
+    } else if (code < 0x800) {
+      out += static_cast<char>(0xC0 | (code >> 6));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+      out += static_cast<char>(0xE0 | (code >> 12));
+      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (code >> 18));
+      out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+  }
+  bool value(Json& out) {
+    skipSpace();
+    if (m_at >= m_text.size()) return false;
+    char c = m_text[m_at];
+    if (c == '{') {
+      out.kind = Json::Object;
+      ++m_at;
+      skipSpace();
+      if (m_text[m_at] == '}') return ++m_at, true;
+      for (;;) {
+        skipSpace();
+        std::string key;
+        if (!string(key)) return false;
+        skipSpace();
+        if (m_text[m_at++] != ':') return false;
+        if (!value(out.fields[key])) return false;
+        skipSpace();
+        if (m_text[m_at] == ',') {
+          ++m_at;
+          continue;
+        }
+        return m_text[m_at++] == '}';
+      }
+    }
+    if (c == '[') {
+      out.kind = Json::Array;
+      ++m_at;
+      skipSpace();
+      if (m_text[m_at] == ']') return ++m_at, true;
+      for (;;) {
+        out.items.emplace_back();
+        if (!value(out.items.back())) return false;
+        skipSpace();
+        if (m_text[m_at] == ',') {
+          ++m_at;
+          continue;
+        }
+        return m_text[m_at++] == ']';
+      }
+    }
+    if (c == '"') {
+      out.kind = Json::String;
+      return string(out.text);
+    }
+    if (literal("true")) return out.kind = Json::Bool, out.boolean = true, true;
+    if (literal("false")) return out.kind = Json::Bool, out.boolean = false, true;
+    if (literal("null")) return out.kind = Json::Null, true;
+    size_t used = 0;
+    out.kind = Json::Number;
+    out.number = std::stod(m_text.substr(m_at, 40), &used);
+    m_at += used;
+    return used > 0;
+  }
+
+  std::string m_text;
+  size_t m_at = 0;
+};
+
+bool readJson(const std::string& path, Json& out) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return in.good() && JsonParser(text.str()).parse(out);
+}
+
+std::string where(const std::string& sheet, const Json& cell) {
+  return sheet + "!R" + std::to_string(static_cast<int>(cell["row"].number) + 1) + "C" +
+         std::to_string(static_cast<int>(cell["col"].number) + 1);
+}
+
+// Compares one cell of the oracle with Kelp's cell; a failure names the cell.
+void expectCell(const Workbook& book, const Sheet& sheet, const Json& cell, bool date1904, bool biff5) {
+  const int col = static_cast<int>(cell["col"].number), row = static_cast<int>(cell["row"].number);
+  const std::string at = where(utf16ToUtf8(sheet.name), cell);
+  const CellRecord* record = sheet.cellPtr(col, row);
+  ASSERT_NE(record, nullptr) << at << " is missing";
+  const CellValue& value = effectiveValue(record->value);
+  const std::string& type = cell["type"].text;
+  if (type == "number" || type == "date") {
+    ASSERT_TRUE(value.isNumeric()) << at << " kind " << static_cast<int>(value.kind);
+    double expected = cell["value"].number;
+    // Kelp counts days from 1900 whatever the file did.
+    if (type == "date" && date1904) expected += 1462;
+    EXPECT_NEAR(value.number(), expected, std::fabs(expected) * 1e-14) << at;
+  } else if (type == "text") {
+    ASSERT_EQ(value.kind, ValueKind::Text) << at;
+    const std::string text = utf16ToUtf8(textOf(value));
+    // xlrd ends an Excel 95 label at its record's end; the rest of the text is in the
+    // continuation records that follow, which Kelp reads.
+    if (biff5 && text.size() > cell["value"].text.size()) {
+      EXPECT_EQ(text.substr(0, cell["value"].text.size()), cell["value"].text) << at;
+    } else {
+      EXPECT_EQ(text, cell["value"].text) << at;
+    }
+  } else if (type == "boolean") {
+    ASSERT_EQ(value.kind, ValueKind::Logical) << at;
+    EXPECT_EQ(value.u32() != 0, cell["value"].boolean) << at;
+  } else if (type == "error") {
+    ASSERT_EQ(value.kind, ValueKind::Error) << at;
+    EXPECT_EQ(value.u32(), static_cast<uint32_t>(cell["value"].number)) << at;
+  } else if (type == "blank") {
+    EXPECT_EQ(value.kind, ValueKind::Empty) << at;
+  }
+  // The font and the kind of number format come through the cell's style.
+  const StyleRecord& style = book.style(record->style);
+  ASSERT_LT(style.font, book.fonts.size()) << at;
+  const FontRecord& font = book.fonts[style.font];
+  const Json& expectedFont = cell["font"];
+  EXPECT_EQ(font.height, expectedFont["height"].number) << at;
+  EXPECT_EQ(font.weight >= 700, expectedFont["bold"].boolean) << at;
+  EXPECT_EQ((font.options & FontOption::Italic) != 0, expectedFont["italic"].boolean) << at;
+  ASSERT_LT(style.numberFormat, book.numberFormats.size()) << at;
+  EXPECT_EQ(book.numberFormats[style.numberFormat].kind == FormatKind::DateTime, type == "date")
+      << at << " format " << cell["format"].text;
+}
+
+class ExcelFixture : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ExcelFixture, ReadsWhatAnIndependentReaderReads) {
+  const std::string stem = kFolder + GetParam();
+  Json oracle;
+  ASSERT_TRUE(readJson(stem + ".json", oracle)) << stem << ".json";
+  clearError();
+  // What the file holds, before a recalculation replaces the results it cached.
+  std::unique_ptr<Workbook> read = newWorkbook(0);
+  ASSERT_TRUE(readExcelFile(*read, utf8ToUtf16(stem + ".xls"))) << "error " << pendingError();
+  // Formulas Kelp cannot translate (Choose, unions, functions it lacks) keep their
+  // results, which the comparison below still checks; that is the only notice allowed.
+  EXPECT_TRUE(pendingError() == 0 || pendingError() == 35u) << "error " << pendingError();
+  clearError();
+  const Workbook& book = *read;
+  EXPECT_EQ(book.fileType, oracle["biff_version"].number >= 80 ? 7u : 6u);
+  const bool date1904 = oracle["datemode"].number == 1;
+  const auto& sheets = oracle["sheets"].items;
+  ASSERT_EQ(book.sheetCount(), static_cast<int32_t>(sheets.size()));
+  int cells = 0;
+  for (size_t s = 0; s < sheets.size(); ++s) {
+    const Json& expected = sheets[s];
+    const Sheet& sheet = *book.sheetAt(static_cast<int32_t>(s));
+    EXPECT_EQ(utf16ToUtf8(sheet.name), expected["name"].text);
+    EXPECT_EQ(static_cast<double>(sheet.visibility), expected["visibility"].number) << expected["name"].text;
+    if (expected["zoom"].kind == Json::Number && expected["zoom"].number >= 25 && expected["zoom"].number <= 200) {
+      EXPECT_EQ(sheet.view.zoom, expected["zoom"].number) << expected["name"].text;
+    }
+    if (expected["frozen"].boolean) {
+      EXPECT_EQ(sheet.view.rowsFrozen, expected["split"].items[0].number > 0) << expected["name"].text;
+      EXPECT_EQ(sheet.view.columnsFrozen, expected["split"].items[1].number > 0) << expected["name"].text;
+    }
+    for (const Json& area : expected["merged"].items) {
+      // xlrd gives first row, row past the last, first column, column past the last.
+      Area merged{static_cast<uint16_t>(area.items[0].number), static_cast<uint16_t>(area.items[2].number),
+                  static_cast<uint16_t>(area.items[1].number - 1), static_cast<uint16_t>(area.items[3].number - 1)};
+      EXPECT_GE(sheet.findMergedEqual(merged), 0) << expected["name"].text << " merged R" << merged.firstRow + 1
+                                                   << "C" << merged.firstColumn + 1;
+    }
+    for (const Json& cell : expected["cells"].items) {
+      expectCell(book, sheet, cell, date1904, oracle["biff_version"].number < 80);
+      ++cells;
+    }
+  }
+  EXPECT_GT(cells, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, ExcelFixture,
+    ::testing::Values("lo_cells_biff8", "lo_strings_biff8", "lo_formulas_biff8", "lo_styles_biff8", "lo_1904_biff8",
+                      "lo_chart_biff8", "gnm_cells_biff8", "gnm_cells_biff5", "gnm_strings_biff8", "gnm_strings_biff5",
+                      "gnm_formulas_biff8", "gnm_formulas_biff5", "gnm_styles_biff8", "gnm_styles_biff5",
+                      "gnm_1904_biff8", "gnm_1904_biff5", "gnm_chart_biff8", "gnm_cells_dual", "mixed_streams"));
+
+TEST(ExcelFiles, CutAndFlippedStreamsEndInAnErrorCodeOrAWorkbook) {
+  for (const char* name : {"lo_cells_biff8", "gnm_formulas_biff5", "lo_strings_biff8", "lo_chart_biff8"}) {
+    std::ifstream in(kFolder + name + ".xls", std::ios::binary);
+    std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    CompoundReader storage;
+    ASSERT_TRUE(storage.open(file)) << name;
+    std::vector<uint8_t> stream;
+    const bool biff8 = storage.readStream(u"Workbook", stream);
+    ASSERT_TRUE(biff8 || storage.readStream(u"Book", stream)) << name;
+    int failed = 0, read = 0;
+    auto attempt = [&](const std::vector<uint8_t>& bytes) {
+      clearError();
+      std::unique_ptr<Workbook> book = newWorkbook(0);
+      MemoryDocStream source(bytes.data(), bytes.size());
+      if (readExcelWorkbook(*book, source, biff8)) {
+        ++read;
+        EXPECT_TRUE(pendingError() == 0 || pendingError() == 35u) << name;
+      } else {
+        ++failed;
+        EXPECT_NE(pendingError(), 0u) << name << ": a failure without its code";
+      }
+    };
+    const size_t step = stream.size() / 300 + 1;
+    for (size_t cut = 0; cut < stream.size(); cut += step) attempt(std::vector<uint8_t>(stream.begin(), stream.begin() + cut));
+    for (size_t at = 0; at < stream.size(); at += step) {
+      std::vector<uint8_t> flipped = stream;
+      flipped[at] ^= 0xFF;
+      attempt(flipped);
+    }
+    EXPECT_GT(failed, 0) << name;
+    EXPECT_GT(read, 0) << name << ": flips in cell data still read";
+  }
+  clearError();
+}
+
+TEST(ExcelFiles, EncryptedAndForeignFilesAreRefusedWithTheirCodes) {
+  for (const char* name : {"lo_encrypted_biff8.xls", "lo_encrypted_velvet_biff8.xls"}) {
+    clearError();
+    Document document;
+    EXPECT_FALSE(OpenDocument(document, utf8ToUtf16(kFolder + name))) << name;
+    EXPECT_EQ(pendingError(), 38u) << name;
+    EXPECT_EQ(document.workbook().sheetCount(), 3) << "a failed open leaves a new workbook";
+  }
+  // A missing file, and a text file named .xls, which is no compound file.
+  clearError();
+  Document document;
+  EXPECT_FALSE(OpenDocument(document, utf8ToUtf16(kFolder + "missing.xls")));
+  EXPECT_EQ(pendingError(), 11u);
+  const std::string text = ::testing::TempDir() + "kelp-not-excel.xls";
+  std::ofstream(text) << "just some text\n";
+  clearError();
+  EXPECT_FALSE(OpenDocument(document, utf8ToUtf16(text)));
+  EXPECT_EQ(pendingError(), 40u);
+  std::remove(text.c_str());
+  clearError();
+}
+
+TEST(ExcelFiles, UntranslatableFormulasOpenTheFileWithOneNotice) {
+  clearError();
+  Document document;
+  std::vector<uint32_t> shown;
+  document.ui.showMessage = [&](uint32_t code) { shown.push_back(code); };
+  ASSERT_TRUE(OpenDocument(document, utf8ToUtf16(kFolder + "lo_formulas_biff8.xls"))) << pendingError();
+  EXPECT_EQ(shown, std::vector<uint32_t>{35u});
+  EXPECT_EQ(pendingError(), 0u);
+  const Workbook& book = document.workbook();
+  EXPECT_EQ(book.fileType, 7u);
+  EXPECT_EQ(book.sheetCount(), 3);
+  // The Choose that does not translate keeps the text the file cached for it.
+  const CellValue& choose = book.sheetAt(0)->cellValue(2, 4);
+  ASSERT_EQ(choose.kind, ValueKind::Text);
+  EXPECT_EQ(textOf(choose), u"b");
+  // A formula that translates was computed again by the open.
+  const CellValue& sum = book.sheetAt(0)->cellPtr(2, 0)->value;
+  ASSERT_EQ(sum.kind, ValueKind::Formula);
+  EXPECT_EQ(effectiveValue(sum).number(), 210);
+}
+
+}  // namespace
+}  // namespace kelp
