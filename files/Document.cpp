@@ -135,16 +135,19 @@ bool readExcelFile(Workbook& book, std::u16string_view name) {
     setError(Err::ExcelVersion);
     return false;
   }
-  CompoundReader storage;
-  if (!storage.open(std::move(bytes))) return false;
   std::vector<uint8_t> stream;
   DocFileType type = DocFileType::Excel97;
-  if (!storage.readStream(u"Workbook", stream)) {
-    if (pendingError()) return false;
-    type = DocFileType::Excel95;
-    if (!storage.readStream(u"Book", stream)) {
-      if (!pendingError()) setError(Err::ExcelVersion);
-      return false;
+  {
+    // The container's bytes go as soon as the stream is out, before the cells arrive.
+    CompoundReader storage;
+    if (!storage.open(std::move(bytes))) return false;
+    if (!storage.readStream(u"Workbook", stream)) {
+      if (pendingError()) return false;
+      type = DocFileType::Excel95;
+      if (!storage.readStream(u"Book", stream)) {
+        if (!pendingError()) setError(Err::ExcelVersion);
+        return false;
+      }
     }
   }
   book.fileType = static_cast<uint32_t>(type);
