@@ -17,6 +17,8 @@
 #include "files/DocStream.h"
 #include "files/Document.h"
 #include "files/ExcelReader.h"
+#include "formula/FormulaText.h"
+#include "model/HandlePool.h"
 #include "platform/CompoundFile.h"
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
@@ -273,6 +275,34 @@ TEST_P(ExcelFixture, ReadsWhatAnIndependentReaderReads) {
     }
   }
   EXPECT_GT(cells, 0);
+  // Workbook names keep their definitions; Kelp spells function names its own way.
+  for (const Json& name : oracle["names"].items) {
+    if (name["builtin"].boolean || name["scope"].number != -1) continue;
+    const int32_t index = book.findName(utf8ToUtf16(name["name"].text));
+    ASSERT_GE(index, 0) << name["name"].text;
+    std::u16string text;
+    const uint32_t definition = book.names[index].definition;
+    ASSERT_TRUE(formulaPool().isLive(definition)) << name["name"].text;
+    ASSERT_TRUE(formulaText(book, static_cast<const uint8_t*>(formulaPool().data(definition)), CellPosition{}, text));
+    EXPECT_TRUE(equalsIgnoreCase(text, u"=" + utf8ToUtf16(name["formula"].text)))
+        << name["name"].text << ": " << utf16ToUtf8(text);
+  }
+}
+
+TEST(ExcelFiles, ValidationRulesComeWithTheirAreas) {
+  clearError();
+  std::unique_ptr<Workbook> book = newWorkbook(0);
+  ASSERT_TRUE(readExcelFile(*book, utf8ToUtf16(kFolder + "lo_styles_biff8.xls")));
+  const Sheet& layout = *book->sheetAt(book->findSheet(u"Layout"));
+  ASSERT_EQ(layout.validations.size(), 2u);
+  const ValidationEntry* list = nullptr;
+  for (const ValidationEntry& entry : layout.validations)
+    if (!entry.rule.list.empty()) list = &entry;
+  ASSERT_NE(list, nullptr) << "the list of red, green and blue";
+  EXPECT_EQ(list->rule.list, (std::vector<std::u16string>{u"red", u"green", u"blue"}));
+  ASSERT_EQ(list->areas.size(), 1u);
+  EXPECT_EQ(list->areas[0], (Area{15, 1, 15, 1}));
+  clearError();
 }
 
 INSTANTIATE_TEST_SUITE_P(
