@@ -242,7 +242,7 @@ void numberNeeds(double number, int& before, int& decimals) {
   while (significant > 1 && text[significant] == '0') --significant;  // text[1] is the point
   const int exponent = std::atoi(std::strchr(text, 'e') + 1);
   decimals = std::max(0, significant - 1 - exponent);
-  before = std::max(1, exponent + 1) + (number < 0 ? 1 : 0);
+  before = std::max(1, exponent + 1) + (std::signbit(number) ? 1 : 0);
 }
 
 std::u16string shownText(const Workbook& book, const Sheet& sheet, int32_t column, int32_t row) {
