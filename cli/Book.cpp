@@ -2,6 +2,7 @@
 #include "cli/Book.h"
 
 #include <cstdio>
+#include <functional>
 
 #include "formula/Compiler.h"
 #include "edit/Commands.h"
@@ -22,15 +23,22 @@ void printFileError(const std::string& path, const Document& document) {
   clearError();
 }
 
+// Notices go to stderr with the item they concern; the command still succeeds.
+std::function<void(uint32_t)> noticePrinter(const Document& document, const std::string& path) {
+  return [&document, path](uint32_t code) {
+    std::string message = utf16ToUtf8(errorMessage(code));
+    if (!document.noticeDetail.empty()) message += " (" + utf16ToUtf8(document.noticeDetail) + ")";
+    std::fprintf(stderr, "kelpcli: %s: %s\n", path.c_str(), message.c_str());
+  };
+}
+
 }  // namespace
 
 bool openBook(Document& document, const std::string& path, const std::string& password) {
   clearError();
   bool asked = false;
   bool wrong = false;
-  document.ui.showMessage = [&path](uint32_t code) {
-    std::fprintf(stderr, "kelpcli: %s: %s\n", path.c_str(), utf16ToUtf8(errorMessage(code)).c_str());
-  };
+  document.ui.showMessage = noticePrinter(document, path);
   document.ui.askPassword = [&](std::u16string& entered, uint32_t error) {
     if (error != 0) {
       wrong = true;
@@ -62,6 +70,7 @@ bool saveBook(Document& document, const std::string& path, int type) {
                  path.c_str());
     return false;
   }
+  document.ui.showMessage = noticePrinter(document, path);
   if (SaveDocument(document, name, fileType)) return true;
   if (pendingError() == 0) setError(Err::FileWrite);
   printFileError(path, document);

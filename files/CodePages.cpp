@@ -40,4 +40,19 @@ char16_t byteToChar(uint32_t codePage, uint8_t byte) {
   return table->high[byte - 0x80];
 }
 
+uint8_t charToByte(uint32_t codePage, char16_t c, bool& ok) {
+  ok = true;
+  if (c < 0x80) return static_cast<uint8_t>(c);
+  if (codePage == 28591 && c <= 0xFF) return static_cast<uint8_t>(c);
+  if (codePage != 20127 && codePage != 28591) {
+    const CodePageTable* table = tableFor(codePage);
+    if (!table) table = tableFor(1252);
+    // A search of 128 entries per character is cheaper than keeping reverse tables.
+    for (int i = 0; i < 128; ++i)
+      if (table->high[i] == c) return static_cast<uint8_t>(0x80 + i);
+  }
+  ok = false;
+  return '?';
+}
+
 }  // namespace kelp

@@ -153,5 +153,8 @@ class StorageDocStream final : public DocStream {
 bool codePageSupported(uint32_t codePage);
 /// One byte of text in `codePage` as a character; an unsupported page reads as 1252.
 char16_t byteToChar(uint32_t codePage, uint8_t byte);
+/// The byte that stands for `c` in `codePage` (an unsupported page writes as 1252); `ok`
+/// false and "?" when the code page has no byte for it.
+uint8_t charToByte(uint32_t codePage, char16_t c, bool& ok);
 
 }  // namespace kelp

@@ -3,6 +3,7 @@
 #include "files/Document.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "files/DocStream.h"
@@ -20,6 +21,7 @@ namespace {
 
 DocumentReader g_readers[9] = {};
 DocumentWriter g_writers[9] = {};
+DocumentNotice g_notice;
 
 constexpr int StringReplaceQuestion = 2574;
 constexpr int StringNativeOnlyQuestion = 2628;
@@ -95,6 +97,25 @@ DocFileType FileTypeFromName(std::u16string_view name) {
 void installDocumentReader(DocFileType type, DocumentReader reader) { g_readers[static_cast<uint32_t>(type)] = reader; }
 void installDocumentWriter(DocFileType type, DocumentWriter writer) { g_writers[static_cast<uint32_t>(type)] = writer; }
 
+void leaveNotice(uint32_t code, std::u16string_view detail) {
+  if (g_notice.code != 0) return;
+  g_notice.code = code;
+  g_notice.detail = detail;
+}
+
+DocumentNotice takeNotice() { return std::exchange(g_notice, DocumentNotice{}); }
+
+namespace {
+
+// Shows a notice left by a reader or writer that succeeded.
+void showNotice(Document& document) {
+  DocumentNotice notice = takeNotice();
+  document.noticeDetail = notice.detail;
+  if (notice.code != 0 && document.ui.showMessage) document.ui.showMessage(notice.code);
+}
+
+}  // namespace
+
 // Document.
 
 Document::Document() : m_book(newWorkbook(3)) {}
@@ -166,6 +187,8 @@ bool OpenDocument(Document& document, std::u16string_view name) {
     setError(Err::FileOpen);
     return false;
   }
+  (void)takeNotice();
+  document.noticeDetail.clear();
   const bool textLike = type == DocFileType::CommaText || type == DocFileType::TabText || type == DocFileType::Dbase;
   std::unique_ptr<Workbook> book = newWorkbook(textLike ? 1 : 0);
   book->fileType = static_cast<uint32_t>(type == DocFileType::PocketExcel || type == DocFileType::Excel95 ||
@@ -223,8 +246,10 @@ bool OpenDocument(Document& document, std::u16string_view name) {
     recalculateAfterLoad(*book);
     document.replaceWorkbook(std::move(book));
     if (holdsItsOwnFile(type)) HoldDocumentFile(document, name);
+    showNotice(document);
     return true;
   }
+  (void)takeNotice();
   (void)cancelled;  // a cancelled password prompt ends the open without a message
   book.reset();
   document.replaceWorkbook(newWorkbook(3));
@@ -285,6 +310,8 @@ bool writeDocumentFile(Document& document, std::u16string_view name, DocFileType
   (void)file.lock();
   if (old.isOpen()) (void)file.copyPermissions(old);
 
+  (void)takeNotice();
+  document.noticeDetail.clear();
   {
     FileDocStream stream(file);
     stream.allocateBuffer();
@@ -298,6 +325,7 @@ bool writeDocumentFile(Document& document, std::u16string_view name, DocFileType
   }
   if (!pendingError() && renameFile(tempPath, path) != FileError::None) setError(Err::FileWrite);
   if (pendingError()) {
+    (void)takeNotice();
     (void)removeFile(tempPath);
     file.close();
     old.close();
@@ -306,6 +334,7 @@ bool writeDocumentFile(Document& document, std::u16string_view name, DocFileType
   }
   // The rename itself is made durable through the folder.
   (void)syncFolder(folderOf(path));
+  showNotice(document);
   old.close();
   if (holdsItsOwnFile(type)) {
     document.m_held = std::move(file);  // already locked, and now the document file itself

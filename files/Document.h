@@ -39,6 +39,18 @@ using DocumentWriter = void (*)(Workbook& workbook, DocStream& stream, DocFileTy
 void installDocumentReader(DocFileType type, DocumentReader reader);
 void installDocumentWriter(DocFileType type, DocumentWriter writer);
 
+/// A reader or writer that finished but had to change something on the way (a field
+/// renamed, a column written as text) leaves a notice: a code that is no failure and the
+/// item it concerns. Open and save take it after success, put the item in
+/// Document::noticeDetail and show the code through ui.showMessage. The first one wins.
+struct DocumentNotice {
+  uint32_t code = 0;
+  std::u16string detail;
+};
+void leaveNotice(uint32_t code, std::u16string_view detail);
+/// The notice left since the last take, which clears it.
+DocumentNotice takeNotice();
+
 /// Answers of a Yes/No question; a box closed without an answer is Dismissed.
 enum class Answer { Yes, No, Dismissed };
 
@@ -71,6 +83,8 @@ class Document {
   std::u16string saveFolder;
   /// The format whose reader or writer is missing after error 11 or 10 said so.
   std::u16string unavailableFormat;
+  /// What the last open or save's notice concerned (a field name), empty without one.
+  std::u16string noticeDetail;
 
  private:
   friend bool HoldDocumentFile(Document& document, std::u16string_view name);

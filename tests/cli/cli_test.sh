@@ -118,7 +118,21 @@ expect "cat --formulas shows why a formula cannot be shown" $'x\tFormula is too 
   cat "$work/long.kp" --formulas
 message=$("$kelpcli" cat "$work/long.kp" --formulas 2>&1 >/dev/null)
 check "the reason goes to stderr too" "kelpcli: Sheet1!B1: error 22: Formula is too complex" 1 "$message" $?
-expect "a format without a writer fails" "" 1 -- convert "$work/a.kp" "$work/a.dbf"
+expect "a format without a writer fails" "" 1 -- convert "$work/a.kp" "$work/a.xml"
+# dBase tables both ways: the active sheet as a list, and back as an untitled one-sheet book.
+expect "a list to export" "" 0 -- set "$work/t.kp" A1=Item B1=Price C1=Due D1=Ok A2=Äpfel B2=1.5 C2=1/15/26 \
+  D2=TRUE A3=Pear B3=-1234.125 D3=FALSE
+expect "convert to a dBase table" "" 0 -- convert "$work/t.kp" "$work/t.dbf"
+expect "the table reads back" $'ITEM\tPRICE\tDUE\tOK\nÄpfel\t1.5\t1/15/26\ttrue\nPear\t-1234.125\t\tfalse' 0 -- \
+  cat "$work/t.dbf" --raw
+expect_line "a table opens as an untitled workbook" 1 "type: Kelp" -- info "$work/t.dbf"
+expect "convert a table to Kelp" "" 0 -- convert "$work/t.dbf" "$work/from-dbf.kp"
+expect_line "the converted table" 3 $'Pear\t-1234.125\t\tfalse' -- cat "$work/from-dbf.kp" --raw
+expect "a long heading" "" 0 -- set "$work/long-heading.kp" "A1=Quantity ordered" A2=3
+message=$("$kelpcli" convert "$work/long-heading.kp" "$work/long-heading.dbf" 2>&1 >/dev/null)
+check "a cut field name is a notice on stderr" "kelpcli: $work/long-heading.dbf: Invalid name (QUANTITY_O)" 0 "$message" $?
+printf 'not a table' > "$work/junk.dbf"
+expect_error "a damaged table" 13 -- cat "$work/junk.dbf"
 # Excel 95 and 97 files open; a formula Kelp cannot translate keeps its result, with a notice.
 excel="$(dirname "$0")/../files/data/excel"
 expect_line "cat of an Excel 95 file" 2 $'decimals\t3.14159\t12.34\t-0.5\t0.1\t1e300\t1.5e-300\t-98765.4321\t1e-6' -- \

@@ -347,10 +347,10 @@ TEST(Document, PasswordsAndFormatsWithoutReaders) {
   EXPECT_EQ(pendingError(), 11u);
   EXPECT_EQ(reader.workbook().sheetAt(0)->cellValue(0, 0).number(), 5) << "the workbook in hand is kept";
   clearError();
-  EXPECT_FALSE(SaveDocument(reader, folder.file("out.dbf"), DocFileType::Dbase));
+  EXPECT_FALSE(SaveDocument(reader, folder.file("out.xml"), DocFileType::XmlList));
   EXPECT_EQ(pendingError(), 10u);
-  EXPECT_EQ(reader.unavailableFormat, u"DBF (dBase)");
-  EXPECT_FALSE(fs::exists(utf16ToUtf8(folder.file("out.dbf"))));
+  EXPECT_EQ(reader.unavailableFormat, u"XML list");
+  EXPECT_FALSE(fs::exists(utf16ToUtf8(folder.file("out.xml"))));
   clearError();
   // A file that is not a workbook: 12, and a new empty workbook.
   std::ofstream(utf16ToUtf8(folder.file("junk.kp"))) << "not a workbook";
