@@ -361,6 +361,11 @@ void typeField(const Workbook& book, const Sheet& sheet, FieldOut& field, int32_
   }
   field.type = 'C';
   field.width = std::min(base, MaxTextWidth);
+  // A text field is as wide as the longest text of its column, so that nothing is cut
+  // short of what a dBase field can hold.
+  for (int32_t row = firstData; row <= lastRow; ++row)
+    field.width = std::max(field.width, static_cast<int>(shownText(book, sheet, column, row).size()));
+  field.width = std::min(field.width, MaxTextWidth);
   if (numbersAsText) {
     // Text written in place of numbers is never cut.
     for (int32_t row = firstData; row <= lastRow; ++row) {
@@ -452,7 +457,8 @@ void writeDbase(Workbook& book, DocStream& out) {
   std::vector<uint8_t> header(headerSize, 0);
   const LocalTime today = localTimeNow();
   header[0] = 3;
-  header[1] = static_cast<uint8_t>(today.year + 48);
+  // Years since 1900, as every dBase reader takes them.
+  header[1] = static_cast<uint8_t>(today.year - 1900);
   header[2] = static_cast<uint8_t>(today.month);
   header[3] = static_cast<uint8_t>(today.day);
   putU32(header.data() + 4, records);
