@@ -4,6 +4,7 @@
 
 #include "cli/Cli.h"
 #include "edit/Commands.h"
+#include "files/TextFiles.h"
 
 namespace {
 
@@ -73,6 +74,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   kelp::startEditing();
+  kelp::installTextFormats();
   kelp::cli::Args args(argc, argv, 2);
   if (std::strcmp(command, "eval") == 0) return kelp::cli::runEval(args);
   int status = kelp::cli::runFileCommand(command, args);

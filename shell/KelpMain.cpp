@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "edit/Commands.h"
+#include "files/TextFiles.h"
 #include "platform/ErrorState.h"
 #include "platform/Registry.h"
 #include "platform/System.h"
@@ -136,6 +137,7 @@ int runKelp(const KelpOptions& options) {
   static bool engineStarted = false;
   if (!engineStarted) {
     startEditing();
+    installTextFormats();
     engineStarted = true;
   }
   // A second process must name the file the same way from any folder.

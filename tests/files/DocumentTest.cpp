@@ -337,10 +337,10 @@ TEST(Document, PasswordsAndFormatsWithoutReaders) {
   EXPECT_EQ(reader.workbook().sheetCount(), 3);
 
   // Formats whose readers and writers are not built yet say which one is missing.
-  std::ofstream(utf16ToUtf8(folder.file("data.csv"))) << "1,2\n";
-  EXPECT_FALSE(OpenDocument(reader, folder.file("data.csv")));
+  std::ofstream(utf16ToUtf8(folder.file("data.pxl"))) << "1,2\n";
+  EXPECT_FALSE(OpenDocument(reader, folder.file("data.pxl")));
   EXPECT_EQ(pendingError(), 11u);
-  EXPECT_EQ(reader.unavailableFormat, u"Text (comma delimited)");
+  EXPECT_EQ(reader.unavailableFormat, u"Pocket Excel");
   clearError();
   reader.workbook().sheetAt(0)->setCell(0, 0, CellRecord{numberValue(5), -1});
   EXPECT_FALSE(OpenDocument(reader, folder.file("list.xml")));
