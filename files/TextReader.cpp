@@ -92,8 +92,13 @@ class FieldSink {
     if (field.empty() || m_column < 0 || m_column >= MaxColumns || m_row < 0 || m_row >= MaxRows) return true;
     CellValue value = emptyValue();
     int suggested = -1;
-    // A leading "=" would make a formula of someone else's text; it stays text.
-    if (field[0] == u'=') {
+    // A leading "=" would make a formula of someone else's text; it stays text. A field
+    // that starts with a letter can only be a logical value ("true", "false") or text,
+    // so the others skip the entry reader.
+    const char16_t first = field[0];
+    const bool letter = (first >= u'a' && first <= u'z') || (first >= u'A' && first <= u'Z');
+    const bool logical = first == u't' || first == u'T' || first == u'f' || first == u'F';
+    if (first == u'=' || (letter && !logical)) {
       makeText(value, field);
     } else {
       CellPosition at{static_cast<uint16_t>(m_column), static_cast<uint16_t>(m_row),
@@ -199,7 +204,12 @@ bool parseDelimited(std::u16string_view text, char16_t separator, FieldSink& sin
     // the tab is kept as the text's own.
     if (c < 32 && c != u'\t') continue;
     if (c == u' ' && !quoted && field.empty() && !sawQuote) continue;
-    append(c);
+    // The plain characters up to the next one that means something go in as one run.
+    size_t end = i + 1;
+    while (end < n && text[end] >= 32 && text[end] != u'"' && text[end] != separator) ++end;
+    const size_t room = MaxField - field.size();
+    field.append(text.substr(i, end - i < room ? end - i : room));
+    i = end - 1;
   }
   return endField();
 }
