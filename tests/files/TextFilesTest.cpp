@@ -166,6 +166,17 @@ TEST(TextFiles, ReadingSplitsFieldsAsDesktopSpreadsheetsDo) {
   EXPECT_EQ(textAt(*book, 2, 1), u"=1+2") << "a leading = stays text";
   EXPECT_EQ(textAt(*book, 3, 1), u"lead") << "a space at a field's start is dropped";
 
+  // Fields that start with a letter are logical values or texts.
+  book = readText("False,tRUE,Total,A1,e5,true 1\n", u',');
+  EXPECT_EQ(book->sheetAt(0)->cellKind(0, 0), ValueKind::Logical);
+  EXPECT_EQ(book->sheetAt(0)->cellValue(0, 0).u32(), 0u);
+  EXPECT_EQ(book->sheetAt(0)->cellKind(1, 0), ValueKind::Logical);
+  EXPECT_EQ(book->sheetAt(0)->cellValue(1, 0).u32(), 1u);
+  EXPECT_EQ(textAt(*book, 2, 0), u"Total");
+  EXPECT_EQ(textAt(*book, 3, 0), u"A1");
+  EXPECT_EQ(textAt(*book, 4, 0), u"e5");
+  EXPECT_EQ(textAt(*book, 5, 0), u"true 1");
+
   // CR LF ends a line without leaving a CR in the cells; tabs inside a CSV field stay;
   // other control characters go.
   book = readText("one\r\ntwo\tcells,x\x01y\r\n\"quoted\r\nbreak\",z\r\nlast", u',');
