@@ -80,7 +80,6 @@ bool hasHighBytes(const uint8_t* bytes, size_t count) {
   return false;
 }
 
-
 /// Puts finished fields into the sheet as typed entries, advancing the cell.
 class FieldSink {
  public:
