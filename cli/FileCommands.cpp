@@ -7,6 +7,7 @@
 #include "cli/Book.h"
 #include "cli/Cli.h"
 #include "files/Password.h"
+#include "files/TextFiles.h"
 #include "format/ValueText.h"
 #include "formula/FormulaText.h"
 #include "formula/Recalc.h"
@@ -33,6 +34,7 @@ struct FileOptions {
   int type = -1;
   bool formulas = false;
   bool raw = false;
+  TextFileOptions text;
 };
 
 bool parseFileOptions(Args& args, FileOptions& options, std::string_view command) {
@@ -64,6 +66,26 @@ bool parseFileOptions(Args& args, FileOptions& options, std::string_view command
         return false;
       }
       options.type = static_cast<int>(n);
+    } else if (arg == "--encoding" && command == "convert") {
+      if (!args.takeValue(arg, value)) return false;
+      std::u16string name = utf8ToUtf16(value);
+      if (equalsIgnoreCase(name, u"utf-8") || equalsIgnoreCase(name, u"utf8")) {
+        options.text.encoding = TextEncoding::Utf8;
+      } else if (equalsIgnoreCase(name, u"utf-16") || equalsIgnoreCase(name, u"utf-16le")) {
+        options.text.encoding = TextEncoding::Utf16Le;
+      } else {
+        usageError("--encoding takes utf-8 or utf-16");
+        return false;
+      }
+    } else if (arg == "--separator" && command == "convert") {
+      if (!args.takeValue(arg, value)) return false;
+      std::u16string separator = value == "\\t" ? std::u16string(u"\t") : utf8ToUtf16(value);
+      // A quote, a line break or a second character would make fields nobody can split.
+      if (separator.size() != 1 || separator[0] == u'"' || (separator[0] < 32 && separator[0] != u'\t')) {
+        usageError("--separator takes one character other than a double quote or a line break");
+        return false;
+      }
+      options.text.csvSeparator = separator[0];
     } else if (arg == "--formulas" && command == "cat") {
       options.formulas = true;
     } else if (arg == "--raw" && command == "cat") {
@@ -159,6 +181,7 @@ int runConvert(Args& args) {
   FileOptions options;
   if (!parseFileOptions(args, options, "convert")) return 2;
   if (options.positional.size() != 2) return usageError("convert takes IN and OUT");
+  setTextFileOptions(options.text);
   Document document;
   // Nothing is saved after a failed open, so a damaged IN converted onto itself stays.
   if (!openBook(document, options.positional[0], options.password)) return 1;

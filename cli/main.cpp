@@ -5,6 +5,7 @@
 #include "cli/Cli.h"
 #include "edit/Commands.h"
 #include "files/DbaseFile.h"
+#include "files/TextFiles.h"
 
 namespace {
 
@@ -23,10 +24,15 @@ const char kUsage[] =
     "        General. A formula that does not compile prints \"error N: MESSAGE at P\".\n"
     "        --book FILE evaluates in that workbook instead (nothing is saved); the\n"
     "        default cell is then IV65536 of its last sheet.\n"
-    "  convert IN OUT [--type N] [--password P] [--new-password P]\n"
+    "  convert IN OUT [--type N] [--password P] [--new-password P] [--encoding E]\n"
+    "        [--separator C]\n"
     "        Opens IN, recalculates and saves it as OUT, typed by OUT's extension\n"
     "        (.kp, .xls, .pxl, .csv, .txt, .dbf, .xml) or by --type: 0 Kelp, 1 CSV,\n"
     "        2 text, 3 dBase, 4 Pocket Excel, 6 Excel 95, 7 Excel 97, 8 XML list.\n"
+    "        --encoding utf-8 writes .txt and .csv as UTF-8 without a byte order\n"
+    "        mark (default: utf-16, UTF-16LE with its mark). --separator C splits\n"
+    "        and joins .csv fields with C (\\t for a tab) instead of the locale's\n"
+    "        list separator, for IN and OUT alike.\n"
     "  cat FILE [--sheet NAME|N] [--formulas] [--raw] [--password P]\n"
     "        Prints the used range of a sheet (default: the active one) as lines of\n"
     "        tab-separated display texts under each cell's number format.\n"
@@ -75,6 +81,7 @@ int main(int argc, char** argv) {
   }
   kelp::startEditing();
   kelp::installDbaseFormat();
+  kelp::installTextFormats();
   kelp::cli::Args args(argc, argv, 2);
   if (std::strcmp(command, "eval") == 0) return kelp::cli::runEval(args);
   int status = kelp::cli::runFileCommand(command, args);

@@ -146,6 +146,10 @@ bool DocStream::drained() {
   return readAvailable(&byte, 1) == 0;
 }
 
+uint32_t DocStream::ReadSome(void* bytes, uint32_t count) {
+  return count ? readAvailable(static_cast<uint8_t*>(bytes), count) : 0;
+}
+
 char16_t DocStream::ReadChar() {
   while (m_charIndex >= m_charCount) {
     uint8_t bytes[TextChunk];

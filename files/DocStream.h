@@ -41,6 +41,8 @@ class DocStream {
   /// True when no byte is left to read; otherwise the next byte is taken. No error
   /// either way.
   bool drained();
+  /// Up to `count` bytes; fewer only at the end of the data, which is no error.
+  uint32_t ReadSome(void* bytes, uint32_t count);
   /// Writes the pending bytes; a failure sets error 48 for a full disk, else 14.
   void Flush();
 

@@ -9,6 +9,7 @@
 
 #include "edit/Commands.h"
 #include "files/DbaseFile.h"
+#include "files/TextFiles.h"
 #include "platform/ErrorState.h"
 #include "platform/Registry.h"
 #include "platform/System.h"
@@ -138,6 +139,7 @@ int runKelp(const KelpOptions& options) {
   if (!engineStarted) {
     startEditing();
     installDbaseFormat();
+    installTextFormats();
     engineStarted = true;
   }
   // A second process must name the file the same way from any folder.

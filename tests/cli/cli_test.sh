@@ -118,7 +118,6 @@ expect "cat --formulas shows why a formula cannot be shown" $'x\tFormula is too 
   cat "$work/long.kp" --formulas
 message=$("$kelpcli" cat "$work/long.kp" --formulas 2>&1 >/dev/null)
 check "the reason goes to stderr too" "kelpcli: Sheet1!B1: error 22: Formula is too complex" 1 "$message" $?
-expect "a format without a writer fails" "" 1 -- convert "$work/a.kp" "$work/a.xml"
 # dBase tables both ways: the active sheet as a list, and back as an untitled one-sheet book.
 expect "a list to export" "" 0 -- set "$work/t.kp" A1=Item B1=Price C1=Due D1=Ok A2=Äpfel B2=1.5 C2=1/15/26 \
   D2=TRUE A3=Pear B3=-1234.125 D3=FALSE
@@ -133,6 +132,23 @@ message=$("$kelpcli" convert "$work/long-heading.kp" "$work/long-heading.dbf" 2>
 check "a cut field name is a notice on stderr" "kelpcli: $work/long-heading.dbf: Invalid name (QUANTITY_O)" 0 "$message" $?
 printf 'not a table' > "$work/junk.dbf"
 expect_error "a damaged table" 13 -- cat "$work/junk.dbf"
+# Text files: UTF-16LE with its mark by default, UTF-8 and another separator on request.
+expect "set a sheet for the text files" "" 0 -- set "$work/text.kp" A1=Item B1=Price A2=Apple B2=1.5 C2=50% \
+  A3=Pear C3=1/15/26 "B4==Sum(B2:B3)" 'A5=say "hi", 日本'
+expect "convert to CSV" "" 0 -- convert "$work/text.kp" "$work/t.csv"
+check "CSV starts with the UTF-16LE mark" "fffe4900" 0 "$(head -c 4 "$work/t.csv" | od -An -tx1 | tr -d ' \n')" 0
+expect "a CSV reads back" $'Item\tPrice\t\nApple\t1.5\t50.00%\nPear\t\t1/15/26\n\t1.5\t\nsay "hi", 日本\t\t' 0 -- cat "$work/t.csv"
+expect "convert to UTF-8 CSV with semicolons" "" 0 -- convert "$work/text.kp" "$work/t8.csv" --encoding utf-8 --separator ';'
+check "UTF-8 CSV as written" $'Item;Price\r\nApple;1.5;50.00%\r\nPear;;1/15/26\r\n;1.5\r\n"say ""hi"", 日本"\r' 0 \
+  "$(cat "$work/t8.csv")" 0
+expect "--separator reads it back" "" 0 -- convert "$work/t8.csv" "$work/t8.kp" --separator ';'
+expect_line "a percentage is a value again" 2 $'Apple\t1.5\t0.5' -- cat "$work/t8.kp" --raw
+expect "convert to tab-delimited UTF-8 text" "" 0 -- convert "$work/text.kp" "$work/t.txt" --encoding UTF-8
+expect "tab-delimited text back to CSV" "" 0 -- convert "$work/t.txt" "$work/t2.csv" --encoding utf-8
+check "the CSV made from text" "$(tr ';' ',' < "$work/t8.csv")" 0 "$(cat "$work/t2.csv")" 0
+expect "--separator refuses a quote" "" 2 -- convert "$work/text.kp" "$work/x.csv" --separator '"'
+expect "--encoding refuses an unknown name" "" 2 -- convert "$work/text.kp" "$work/x.csv" --encoding latin1
+expect "a format without a writer fails" "" 1 -- convert "$work/a.kp" "$work/a.pxl"
 # Excel 95 and 97 files open; a formula Kelp cannot translate keeps its result, with a notice.
 excel="$(dirname "$0")/../files/data/excel"
 expect_line "cat of an Excel 95 file" 2 $'decimals\t3.14159\t12.34\t-0.5\t0.1\t1e300\t1.5e-300\t-98765.4321\t1e-6' -- \

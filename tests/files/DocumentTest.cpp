@@ -337,20 +337,20 @@ TEST(Document, PasswordsAndFormatsWithoutReaders) {
   EXPECT_EQ(reader.workbook().sheetCount(), 3);
 
   // Formats whose readers and writers are not built yet say which one is missing.
-  std::ofstream(utf16ToUtf8(folder.file("data.csv"))) << "1,2\n";
-  EXPECT_FALSE(OpenDocument(reader, folder.file("data.csv")));
+  std::ofstream(utf16ToUtf8(folder.file("data.pxl"))) << "1,2\n";
+  EXPECT_FALSE(OpenDocument(reader, folder.file("data.pxl")));
   EXPECT_EQ(pendingError(), 11u);
-  EXPECT_EQ(reader.unavailableFormat, u"Text (comma delimited)");
+  EXPECT_EQ(reader.unavailableFormat, u"Pocket Excel");
   clearError();
   reader.workbook().sheetAt(0)->setCell(0, 0, CellRecord{numberValue(5), -1});
   EXPECT_FALSE(OpenDocument(reader, folder.file("list.xml")));
   EXPECT_EQ(pendingError(), 11u);
   EXPECT_EQ(reader.workbook().sheetAt(0)->cellValue(0, 0).number(), 5) << "the workbook in hand is kept";
   clearError();
-  EXPECT_FALSE(SaveDocument(reader, folder.file("out.xml"), DocFileType::XmlList));
+  EXPECT_FALSE(SaveDocument(reader, folder.file("out.pxl"), DocFileType::PocketExcel));
   EXPECT_EQ(pendingError(), 10u);
-  EXPECT_EQ(reader.unavailableFormat, u"XML list");
-  EXPECT_FALSE(fs::exists(utf16ToUtf8(folder.file("out.xml"))));
+  EXPECT_EQ(reader.unavailableFormat, u"Pocket Excel");
+  EXPECT_FALSE(fs::exists(utf16ToUtf8(folder.file("out.pxl"))));
   clearError();
   // A file that is not a workbook: 12, and a new empty workbook.
   std::ofstream(utf16ToUtf8(folder.file("junk.kp"))) << "not a workbook";

@@ -1,0 +1,184 @@
+// Writing text files: delimited text and the XML list.
+#include "files/TextFiles.h"
+
+#include <string>
+#include <vector>
+
+#include "files/DocStream.h"
+#include "format/ValueText.h"
+#include "model/NumberFormat.h"
+#include "model/Sheet.h"
+#include "model/Workbook.h"
+#include "platform/ErrorState.h"
+#include "platform/Text.h"
+
+namespace kelp {
+
+namespace {
+
+bool isHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool isLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+/// Appends a field, quoted when reading it back would otherwise split or trim it.
+void appendField(std::u16string& line, std::u16string_view text, char16_t separator) {
+  bool quote = !text.empty() && text[0] == u' ';
+  for (char16_t c : text) {
+    if (c == separator || c == u'"' || c == u'\n' || c == u'\r') {
+      quote = true;
+      break;
+    }
+  }
+  if (!quote) {
+    line += text;
+    return;
+  }
+  line.push_back(u'"');
+  for (char16_t c : text) {
+    if (c == u'"') line.push_back(u'"');
+    line.push_back(c);
+  }
+  line.push_back(u'"');
+}
+
+void writeLineEncoded(DocStream& stream, std::u16string_view line, TextEncoding encoding) {
+  if (encoding == TextEncoding::Utf16Le) {
+    stream.WriteText(line);
+    return;
+  }
+  std::string bytes = utf16ToUtf8(line);
+  stream.Write(bytes.data(), static_cast<uint32_t>(bytes.size()));
+}
+
+void writeByteOrderMark(DocStream& stream) {
+  static const uint8_t mark[2] = {0xFF, 0xFE};
+  stream.Write(mark, 2);
+}
+
+// ----- XML.
+
+bool nameStartChar(uint32_t c) {
+  if (c < 0x80) return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+  return (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF) ||
+         (c >= 0x370 && c <= 0x37D) || (c >= 0x37F && c <= 0x1FFF) || (c >= 0x200C && c <= 0x200D) ||
+         (c >= 0x2070 && c <= 0x218F) || (c >= 0x2C00 && c <= 0x2FEF) || (c >= 0x3001 && c <= 0xD7FF) ||
+         (c >= 0xF900 && c <= 0xFDCF) || (c >= 0xFDF0 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0xEFFFF);
+}
+
+bool nameChar(uint32_t c) {
+  return nameStartChar(c) || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == 0xB7 ||
+         (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
+}
+
+/// The code point at `i` (a surrogate pair counts once); a lone surrogate reads as
+/// 0xFFFF, which no XML text may hold.
+uint32_t codePointAt(std::u16string_view text, size_t i, size_t& units) {
+  char16_t c = text[i];
+  units = 1;
+  if (isHighSurrogate(c) && i + 1 < text.size() && isLowSurrogate(text[i + 1])) {
+    units = 2;
+    return 0x10000 + ((c - 0xD800u) << 10) + (text[i + 1] - 0xDC00u);
+  }
+  if (isHighSurrogate(c) || isLowSurrogate(c)) return 0xFFFF;
+  return c;
+}
+
+/// A cell's text made into an element name: characters no name may hold become "_",
+/// and a name that may not start as it does gets a leading "_".
+std::u16string xmlName(std::u16string_view text) {
+  std::u16string name;
+  for (size_t i = 0; i < text.size();) {
+    size_t units;
+    uint32_t c = codePointAt(text, i, units);
+    if (nameChar(c)) name.append(text.substr(i, units));
+    else name.push_back(u'_');
+    i += units;
+  }
+  size_t units;
+  if (name.empty() || !nameStartChar(codePointAt(name, 0, units))) name.insert(name.begin(), u'_');
+  return name;
+}
+
+/// Escapes markup characters and drops what XML 1.0 does not allow in a document.
+void appendXmlText(std::u16string& out, std::u16string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    size_t units;
+    uint32_t c = codePointAt(text, i, units);
+    switch (c) {
+      case '&': out += u"&amp;"; break;
+      case '<': out += u"&lt;"; break;
+      case '>': out += u"&gt;"; break;
+      case '"': out += u"&quot;"; break;
+      case '\'': out += u"&apos;"; break;
+      case '\r': out += u"&#13;"; break;  // a raw CR would come back as a line feed
+      default:
+        if (c == '\t' || c == '\n' || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) || c >= 0x10000)
+          out.append(text.substr(i, units));
+        break;
+    }
+    i += units;
+  }
+}
+
+}  // namespace
+
+void WriteDelimitedText(const Workbook& workbook, const Sheet& sheet, DocStream& stream, char16_t separator,
+                        TextEncoding encoding) {
+  if (encoding == TextEncoding::Utf16Le) writeByteOrderMark(stream);
+  const int32_t lastRow = sheet.lastUsedRow(-1);
+  std::u16string line;
+  std::u16string text;
+  for (int32_t row = 0; row <= lastRow && !pendingError(); ++row) {
+    line.clear();
+    const int32_t lastColumn = sheet.rowExists(row) ? sheet.lastValueInRow(row, NoColumn) : -1;
+    for (int32_t column = 0; column <= lastColumn; ++column) {
+      if (column > 0) line.push_back(separator);
+      const CellRecord* cell = sheet.cellPtr(column, row);
+      if (!cell || cell->value.kind == ValueKind::Empty) continue;
+      const uint32_t format = workbook.style(sheet.effectiveStyle(column, row)).numberFormat;
+      text.clear();
+      displayText(cell->value, workbook.numberFormats, format, NoWidthLimit, nullptr, text);
+      appendField(line, text, separator);
+    }
+    line += u"\r\n";
+    writeLineEncoded(stream, line, encoding);
+  }
+}
+
+void WriteXmlList(const Workbook& workbook, DocStream& stream) {
+  writeByteOrderMark(stream);
+  stream.WriteLine(u"<QQ>");
+  const Sheet* sheet = workbook.sheetAt(0);
+  if (sheet) {
+    struct Header {
+      int32_t column;
+      std::u16string name;
+    };
+    std::vector<Header> headers;
+    std::u16string text;
+    auto plainText = [&](int32_t column, int32_t row) {
+      text.clear();
+      const CellRecord* cell = sheet->cellPtr(column, row);
+      if (cell && cell->value.kind != ValueKind::Empty)
+        displayText(cell->value, workbook.numberFormats, BuiltInFormat::General, NoWidthLimit, nullptr, text);
+      return text;
+    };
+    for (int32_t column = sheet->nextValueInRow(0, -1); column < NoColumn; column = sheet->nextValueInRow(0, column))
+      if (!plainText(column, 0).empty()) headers.push_back(Header{column, xmlName(text)});
+    const std::u16string rowElement = xmlName(sheet->name);
+    const int32_t lastRow = sheet->lastUsedRow(-1);
+    std::u16string line;
+    for (int32_t row = 1; row <= lastRow && !pendingError(); ++row) {
+      line = u"<" + rowElement + u">";
+      for (const Header& header : headers) {
+        line += u"<" + header.name + u">";
+        appendXmlText(line, plainText(header.column, row));
+        line += u"</" + header.name + u">";
+      }
+      line += u"</" + rowElement + u">";
+      stream.WriteLine(line);
+    }
+  }
+  stream.WriteText(u"</QQ>");
+}
+
+}  // namespace kelp

@@ -1,0 +1,367 @@
+// Tests of the text files: delimited text both ways, encodings, and the XML list.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <unistd.h>
+
+#include "files/DocStream.h"
+#include "files/Document.h"
+#include "files/TextFiles.h"
+#include "formula/EntryReader.h"
+#include "formula/Recalc.h"
+#include "model/NumberFormat.h"
+#include "model/Workbook.h"
+#include "platform/ErrorState.h"
+#include "platform/Locale.h"
+#include "platform/Text.h"
+
+namespace kelp {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::unique_ptr<Workbook> readText(std::string_view bytes, char16_t separator, uint32_t codePage = 1252) {
+  clearError();
+  auto book = newWorkbook(1);
+  book->codePage = codePage;
+  MemoryDocStream stream(bytes.data(), bytes.size());
+  stream.allocateBuffer();
+  EXPECT_TRUE(ReadDelimitedText(*book, *book->sheetAt(0), stream, separator, 0, 0));
+  EXPECT_EQ(pendingError(), 0u);
+  return book;
+}
+
+std::string writeText(const Workbook& book, char16_t separator, TextEncoding encoding) {
+  clearError();
+  MemoryDocStream stream;
+  WriteDelimitedText(book, *book.sheetAt(0), stream, separator, encoding);
+  EXPECT_EQ(pendingError(), 0u);
+  return std::string(reinterpret_cast<const char*>(stream.data()), stream.size());
+}
+
+std::string utf16Bytes(std::u16string_view text) {
+  std::string out;
+  for (char16_t c : text) {
+    out.push_back(static_cast<char>(c & 0xFF));
+    out.push_back(static_cast<char>(c >> 8));
+  }
+  return out;
+}
+
+std::u16string textAt(const Workbook& book, int32_t column, int32_t row) {
+  const CellValue& value = book.sheetAt(0)->cellValue(column, row);
+  return value.kind == ValueKind::Text ? std::u16string(textOf(value)) : u"<not a text>";
+}
+
+void type(Workbook& book, int32_t column, int32_t row, std::u16string_view entry) {
+  int suggested = -1;
+  CellValue value = readEntry(&book, entry, CellPosition{static_cast<uint16_t>(column), static_cast<uint16_t>(row), 0},
+                              &suggested, false);
+  int16_t style = 0;
+  if (suggested >= 0) {
+    StyleRecord fields{};
+    fields.numberFormat = static_cast<uint16_t>(suggested);
+    style = book.changedStyle(0, fields, StyleField::NumberFormat, FontRecord{}, 0);
+  }
+  ASSERT_TRUE(book.sheetAt(0)->setCell(column, row, CellRecord{value, style}));
+}
+
+/// A sheet with every kind of value, texts that need quoting, gaps and empty rows.
+std::unique_ptr<Workbook> mixedBook() {
+  auto book = newWorkbook(1);
+  type(*book, 0, 0, u"3");
+  type(*book, 1, 0, u"-2.5");
+  type(*book, 3, 0, u"1/2/05");  // column 2 stays empty
+  type(*book, 4, 0, u"13:30");
+  type(*book, 0, 1, u"TRUE");
+  type(*book, 1, 1, u"=A1*2");
+  type(*book, 2, 1, u"50%");
+  type(*book, 3, 1, u"12345678901");
+  // Row 2 stays empty.
+  type(*book, 0, 3, u"a,b");
+  type(*book, 1, 3, u"say \"hi\"");
+  type(*book, 2, 3, u"two\nlines");
+  type(*book, 3, 3, u"日本, 𝄞 café");
+  type(*book, 4, 3, u"  indented");
+  type(*book, 5, 3, u"'=1+2");
+  type(*book, 6, 3, u"tab\there");
+  recalculateAll(*book);
+  return book;
+}
+
+void expectMixedValues(const Workbook& book) {
+  const Sheet& sheet = *book.sheetAt(0);
+  EXPECT_EQ(sheet.cellValue(0, 0).number(), 3);
+  EXPECT_EQ(sheet.cellValue(1, 0).number(), -2.5);
+  EXPECT_EQ(sheet.cellKind(2, 0), ValueKind::Empty);
+  EXPECT_EQ(sheet.cellKind(3, 0), ValueKind::DateTime);
+  EXPECT_EQ(sheet.cellValue(3, 0).number(), 38354);
+  EXPECT_EQ(sheet.cellKind(4, 0), ValueKind::DateTime);
+  EXPECT_EQ(sheet.cellValue(4, 0).number(), 0.5625);
+  EXPECT_EQ(sheet.cellKind(0, 1), ValueKind::Logical);
+  // A formula arrives as the value it showed.
+  EXPECT_EQ(sheet.cellKind(1, 1), ValueKind::Number);
+  EXPECT_EQ(sheet.cellValue(1, 1).number(), 6);
+  EXPECT_DOUBLE_EQ(sheet.cellValue(2, 1).number(), 0.5);
+  EXPECT_EQ(book.style(sheet.effectiveStyle(2, 1)).numberFormat, BuiltInFormat::Percent2);
+  EXPECT_EQ(sheet.cellValue(3, 1).number(), 12345678901.0);
+  EXPECT_FALSE(sheet.rowExists(2));
+  EXPECT_EQ(textAt(book, 0, 3), u"a,b");
+  EXPECT_EQ(textAt(book, 1, 3), u"say \"hi\"");
+  EXPECT_EQ(textAt(book, 2, 3), u"two\nlines");
+  EXPECT_EQ(textAt(book, 3, 3), u"日本, 𝄞 café");
+  EXPECT_EQ(textAt(book, 4, 3), u"  indented");
+  EXPECT_EQ(textAt(book, 5, 3), u"=1+2");
+  EXPECT_EQ(textAt(book, 6, 3), u"tab\there");
+  EXPECT_EQ(sheet.lastUsedRow(-1), 3);
+}
+
+TEST(TextFiles, RoundTripsKeepValuesAndTextsInBothEncodingsAndSeparators) {
+  auto book = mixedBook();
+  for (TextEncoding encoding : {TextEncoding::Utf16Le, TextEncoding::Utf8}) {
+    for (char16_t separator : {u',', u'\t', u';'}) {
+      SCOPED_TRACE(testing::Message() << "separator " << static_cast<int>(separator) << ", encoding "
+                                      << (encoding == TextEncoding::Utf8 ? "UTF-8" : "UTF-16LE"));
+      std::string bytes = writeText(*book, separator, encoding);
+      auto back = readText(bytes, separator);
+      expectMixedValues(*back);
+      // What was read writes the same bytes again.
+      EXPECT_EQ(writeText(*back, separator, encoding), bytes);
+    }
+  }
+}
+
+TEST(TextFiles, WriterQuotesOnlyWhatNeedsItAndEndsLinesWithCrLf) {
+  auto book = newWorkbook(1);
+  type(*book, 0, 0, u"a,b");
+  type(*book, 1, 0, u"say \"hi\"");
+  type(*book, 2, 0, u"plain");
+  type(*book, 0, 2, u"x\ny");
+  type(*book, 2, 2, u"1.5");
+  std::string utf8 = writeText(*book, u',', TextEncoding::Utf8);
+  EXPECT_EQ(utf8, "\"a,b\",\"say \"\"hi\"\"\",plain\r\n\r\n\"x\ny\",,1.5\r\n");
+  std::string utf16 = writeText(*book, u',', TextEncoding::Utf16Le);
+  EXPECT_EQ(utf16, std::string("\xFF\xFE", 2) + utf16Bytes(utf8ToUtf16(utf8)));
+  // In tab-delimited text the comma needs no quotes.
+  EXPECT_EQ(writeText(*book, u'\t', TextEncoding::Utf8), "a,b\t\"say \"\"hi\"\"\"\tplain\r\n\r\n\"x\ny\"\t\t1.5\r\n");
+  // An empty sheet is the mark alone.
+  auto empty = newWorkbook(1);
+  EXPECT_EQ(writeText(*empty, u',', TextEncoding::Utf16Le), std::string("\xFF\xFE", 2));
+  EXPECT_EQ(writeText(*empty, u',', TextEncoding::Utf8), "");
+}
+
+TEST(TextFiles, ReadingSplitsFieldsAsDesktopSpreadsheetsDo) {
+  auto book = readText("a;\"b;c\";d\n\"\"\"x\"\"\";\"\"x\"\";=1+2; lead\n", u';');
+  EXPECT_EQ(textAt(*book, 0, 0), u"a");
+  EXPECT_EQ(textAt(*book, 1, 0), u"b;c");
+  EXPECT_EQ(textAt(*book, 2, 0), u"d");
+  EXPECT_EQ(textAt(*book, 0, 1), u"\"x\"");
+  EXPECT_EQ(textAt(*book, 1, 1), u"x");
+  EXPECT_EQ(textAt(*book, 2, 1), u"=1+2") << "a leading = stays text";
+  EXPECT_EQ(textAt(*book, 3, 1), u"lead") << "a space at a field's start is dropped";
+
+  // Fields that start with a letter are logical values or texts.
+  book = readText("False,tRUE,Total,A1,e5,true 1\n", u',');
+  EXPECT_EQ(book->sheetAt(0)->cellKind(0, 0), ValueKind::Logical);
+  EXPECT_EQ(book->sheetAt(0)->cellValue(0, 0).u32(), 0u);
+  EXPECT_EQ(book->sheetAt(0)->cellKind(1, 0), ValueKind::Logical);
+  EXPECT_EQ(book->sheetAt(0)->cellValue(1, 0).u32(), 1u);
+  EXPECT_EQ(textAt(*book, 2, 0), u"Total");
+  EXPECT_EQ(textAt(*book, 3, 0), u"A1");
+  EXPECT_EQ(textAt(*book, 4, 0), u"e5");
+  EXPECT_EQ(textAt(*book, 5, 0), u"true 1");
+
+  // CR LF ends a line without leaving a CR in the cells; tabs inside a CSV field stay;
+  // other control characters go.
+  book = readText("one\r\ntwo\tcells,x\x01y\r\n\"quoted\r\nbreak\",z\r\nlast", u',');
+  EXPECT_EQ(textAt(*book, 0, 0), u"one");
+  EXPECT_EQ(textAt(*book, 0, 1), u"two\tcells");
+  EXPECT_EQ(textAt(*book, 1, 1), u"xy");
+  EXPECT_EQ(textAt(*book, 0, 2), u"quoted\nbreak") << "a quoted line break belongs to the field";
+  EXPECT_EQ(textAt(*book, 1, 2), u"z");
+  EXPECT_EQ(textAt(*book, 0, 3), u"last");
+  EXPECT_EQ(book->sheetAt(0)->lastUsedRow(-1), 3);
+
+  // Tab-delimited text keeps its columns, and CR LF is its line end too.
+  book = readText("1\t2\t\t4\r\n\t\tc\r\n", u'\t');
+  EXPECT_EQ(book->sheetAt(0)->cellValue(1, 0).number(), 2);
+  EXPECT_EQ(book->sheetAt(0)->cellKind(2, 0), ValueKind::Empty);
+  EXPECT_EQ(book->sheetAt(0)->cellValue(3, 0).number(), 4);
+  EXPECT_EQ(textAt(*book, 2, 1), u"c");
+
+  // A quote inside a field quotes up to the line end, and no further.
+  book = readText("5\" screen,10\nnext,2\n", u',');
+  EXPECT_EQ(textAt(*book, 0, 0), u"5 screen,10");
+  EXPECT_EQ(textAt(*book, 0, 1), u"next");
+  EXPECT_EQ(book->sheetAt(0)->cellValue(1, 1).number(), 2);
+
+  // Long fields are cut at 1000 characters; columns past IV are dropped.
+  std::string wide(300, ',');
+  book = readText(std::string(1500, 'w') + "," + "b" + wide + "z\n", u',');
+  EXPECT_EQ(textAt(*book, 0, 0), std::u16string(1000, u'w'));
+  EXPECT_EQ(textAt(*book, 1, 0), u"b");
+  EXPECT_EQ(book->sheetAt(0)->lastValueInRow(0, NoColumn), 1);
+}
+
+TEST(TextFiles, EncodingsAreToldApartByMarkOrByTheirBytes) {
+  const std::u16string text = u"日本,\"a,b\"";
+  auto expectJapan = [](const Workbook& book) {
+    EXPECT_EQ(textAt(book, 0, 0), u"日本");
+    EXPECT_EQ(textAt(book, 1, 0), u"a,b");
+  };
+  expectJapan(*readText(std::string("\xFF\xFE", 2) + utf16Bytes(text), u','));
+  std::string bigEndian = "\xFE\xFF";
+  for (char16_t c : text) {
+    bigEndian.push_back(static_cast<char>(c >> 8));
+    bigEndian.push_back(static_cast<char>(c & 0xFF));
+  }
+  expectJapan(*readText(bigEndian, u','));
+  expectJapan(*readText("\xEF\xBB\xBF" + utf16ToUtf8(text), u','));
+  expectJapan(*readText(utf16ToUtf8(text), u','));
+  // A byte that cannot start UTF-8 makes the text the workbook's code page.
+  EXPECT_EQ(textAt(*readText("caf\xE9", u','), 0, 0), u"café");
+  EXPECT_EQ(textAt(*readText("\xC3\xA9t\xE9", u','), 0, 0), u"Ã©té");
+  EXPECT_EQ(textAt(*readText("\x9A\xE8", u',', 1250), 0, 0), u"šč");
+  // Damaged UTF-8 after its mark still reads, its bad bytes replaced.
+  EXPECT_EQ(textAt(*readText("\xEF\xBB\xBFok\xFF", u','), 0, 0), u"ok\uFFFD");
+  EXPECT_EQ(decodeText(reinterpret_cast<const uint8_t*>("\xF0\x9D\x84\x9E"), 4, 1252), u"𝄞");
+  EXPECT_EQ(decodeText(reinterpret_cast<const uint8_t*>("\xED\xA0\x80"), 3, 1252), u"\u00ED\u00A0\u20AC")
+      << "an encoded surrogate is no UTF-8";
+}
+
+struct TempFolder {
+  fs::path path;
+  TempFolder() {
+    char name[] = "/tmp/kelp-text-XXXXXX";
+    path = ::mkdtemp(name);
+  }
+  ~TempFolder() { fs::remove_all(path); }
+  std::u16string file(const char* name) const { return utf8ToUtf16((path / name).string()); }
+};
+
+std::string fileBytes(const std::u16string& name) {
+  std::ifstream in(utf16ToUtf8(name), std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST(TextFiles, DocumentsOpenUntitledAndExportWithoutRenaming) {
+  TempFolder folder;
+  clearError();
+  Document document;
+  document.replaceWorkbook(mixedBook());
+  document.workbook().fileName = u"budget.kp";
+  for (const char* name : {"out.csv", "out.txt"}) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(SaveDocument(document, folder.file(name), FileTypeFromName(folder.file(name))));
+    EXPECT_EQ(document.workbook().fileName, u"budget.kp") << "an export keeps the workbook's name";
+    EXPECT_EQ(document.workbook().fileType, 0u);
+    Document reader;
+    ASSERT_TRUE(OpenDocument(reader, folder.file(name)));
+    EXPECT_TRUE(reader.workbook().fileName.empty()) << "a text file opens untitled";
+    EXPECT_EQ(reader.workbook().fileType, 0u);
+    ASSERT_EQ(reader.workbook().sheetCount(), 1);
+    expectMixedValues(reader.workbook());
+  }
+  EXPECT_EQ(fileBytes(folder.file("out.txt")).substr(0, 2), "\xFF\xFE");
+
+  // The CSV separator and the encoding can be chosen; both ways for the separator.
+  TextFileOptions options;
+  options.csvSeparator = u';';
+  options.encoding = TextEncoding::Utf8;
+  setTextFileOptions(options);
+  ASSERT_TRUE(SaveDocument(document, folder.file("semi.csv"), DocFileType::CommaText));
+  std::string semi = fileBytes(folder.file("semi.csv"));
+  EXPECT_EQ(semi.substr(0, 10), "3;-2.5;;1/");
+  Document reader;
+  ASSERT_TRUE(OpenDocument(reader, folder.file("semi.csv")));
+  expectMixedValues(reader.workbook());
+  setTextFileOptions(TextFileOptions{});
+  ASSERT_TRUE(OpenDocument(reader, folder.file("semi.csv")));
+  EXPECT_EQ(textAt(reader.workbook(), 0, 0), u"3;-2.5;;1/2/05;13:30") << "the locale's comma splits nothing";
+
+  // The locale's list separator is the CSV default, and its decimal comma is read.
+  ASSERT_TRUE(selectLocale("de_DE"));
+  const char16_t list = currentLocale().listSeparator;
+  std::ofstream(utf16ToUtf8(folder.file("de.csv")), std::ios::binary)
+      << "1,5" << static_cast<char>(list) << "x\r\n";
+  ASSERT_TRUE(OpenDocument(reader, folder.file("de.csv")));
+  EXPECT_EQ(reader.workbook().sheetAt(0)->cellValue(0, 0).number(), 1.5);
+  EXPECT_EQ(textAt(reader.workbook(), 1, 0), u"x");
+  ASSERT_TRUE(selectLocale("en_US"));
+  clearError();
+}
+
+std::u16string xmlOf(const Workbook& book) {
+  clearError();
+  MemoryDocStream stream;
+  WriteXmlList(book, stream);
+  EXPECT_EQ(pendingError(), 0u);
+  std::string bytes(reinterpret_cast<const char*>(stream.data()), stream.size());
+  EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
+  return decodeText(stream.data(), stream.size(), 1252);
+}
+
+TEST(TextFiles, XmlListEscapesTextsAndMakesValidNames) {
+  auto book = newWorkbook(1);
+  ASSERT_TRUE(book->renameSheet(0, u"Parts"));
+  type(*book, 0, 0, u"Name");
+  type(*book, 1, 0, u"Qty");
+  type(*book, 0, 1, u"Bolt");
+  type(*book, 1, 1, u"5");
+  EXPECT_EQ(xmlOf(*book), u"<QQ>\r\n<Parts><Name>Bolt</Name><Qty>5</Qty></Parts>\r\n</QQ>");
+
+  ASSERT_TRUE(book->renameSheet(0, u"My parts"));
+  type(*book, 2, 0, u"Unit price");
+  type(*book, 3, 0, u"2024");
+  type(*book, 4, 0, u"Größe");
+  type(*book, 0, 2, u"<a & b> \"q\" 'r'");
+  type(*book, 2, 1, u"1/2/05");
+  std::u16string controls = u"x\x01y\x0Bz";
+  controls += static_cast<char16_t>(0xD800);  // a lone surrogate
+  controls += u"\uFFFEw\r";
+  type(*book, 1, 2, controls);
+  std::u16string xml = xmlOf(*book);
+  EXPECT_NE(xml.find(u"<My_parts><Name>Bolt</Name><Qty>5</Qty><Unit_price>1/2/05</Unit_price><_2024></_2024>"
+                     u"<Größe></Größe></My_parts>"),
+            std::u16string::npos)
+      << utf16ToUtf8(xml);
+  EXPECT_NE(xml.find(u"<Name>&lt;a &amp; b&gt; &quot;q&quot; &apos;r&apos;</Name><Qty>xyzw&#13;</Qty>"),
+            std::u16string::npos)
+      << utf16ToUtf8(xml);
+}
+
+TEST(TextFiles, XmlListIsWellFormedForXmllint) {
+  if (std::system("command -v xmllint >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "xmllint is not installed; the XML list was not checked by a parser";
+  TempFolder folder;
+  auto book = newWorkbook(1);
+  ASSERT_TRUE(book->renameSheet(0, u"1st list"));
+  const char16_t* headers[] = {u"Name", u"Unit price", u"3", u"-x", u"日本", u"a:b", u"é"};
+  for (int c = 0; c < 7; ++c) type(*book, c, 0, headers[c]);
+  std::u16string nasty = u"<&>\"'";
+  nasty += static_cast<char16_t>(0xDC00);
+  nasty += u"\x02\uFFFF]]>\r\n";
+  for (int c = 0; c < 7; ++c) type(*book, c, 1, nasty);
+  type(*book, 0, 3, u"after an empty row");
+  Document document;
+  document.replaceWorkbook(std::move(book));
+  clearError();
+  ASSERT_TRUE(SaveDocument(document, folder.file("list.xml"), DocFileType::XmlList));
+  const std::string command = "xmllint --noout " + (folder.path / "list.xml").string() + " 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string output;
+  char buffer[256];
+  while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
+  EXPECT_EQ(::pclose(pipe), 0) << output;
+  EXPECT_EQ(output, "");
+}
+
+}  // namespace
+}  // namespace kelp
