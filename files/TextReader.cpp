@@ -103,6 +103,11 @@ class FieldSink {
       CellPosition at{static_cast<uint16_t>(m_column), static_cast<uint16_t>(m_row),
                       static_cast<uint16_t>(m_sheet.index)};
       value = readEntry(&m_book, field, at, &suggested, false);
+      // Typing trims what a file means: a text field keeps its spaces and apostrophes.
+      if (value.kind == ValueKind::Text && textOf(value) != field) {
+        releaseValue(value);
+        makeText(value, field);
+      }
     }
     if (pendingError()) {
       releaseValue(value);
