@@ -22,9 +22,12 @@
 #include "platform/Locale.h"
 #include "platform/System.h"
 #include "platform/Text.h"
+#include "tests/files/TempFolder.h"
 
 namespace kelp {
 namespace {
+
+using test::TempFolder;
 
 namespace fs = std::filesystem;
 
@@ -371,16 +374,6 @@ TEST(Dbase, LargeTablesStopAtTheLastRowAndWideOnesAtTheLastColumn) {
   ASSERT_TRUE(ok);
   EXPECT_EQ(book->sheetAt(0)->lastUsedColumn(), 255);
 }
-
-struct TempFolder {
-  fs::path path;
-  TempFolder() {
-    char name[] = "/tmp/kelp-dbf-XXXXXX";
-    path = ::mkdtemp(name);
-  }
-  ~TempFolder() { fs::remove_all(path); }
-  std::u16string file(const char* name) const { return utf8ToUtf16((path / name).string()); }
-};
 
 TEST(Dbase, SaveAndOpenGoThroughTheDocument) {
   TempFolder folder;

@@ -15,23 +15,13 @@
 #include "platform/ErrorState.h"
 #include "platform/File.h"
 #include "platform/Text.h"
+#include "tests/files/TempFolder.h"
 
 namespace kelp {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace kelp::test;
-
-struct TempFolder {
-  fs::path path;
-  TempFolder() {
-    char name[] = "/tmp/kelp-doc-XXXXXX";
-    path = ::mkdtemp(name);
-  }
-  ~TempFolder() { fs::remove_all(path); }
-  std::u16string file(const char* name) const { return utf8ToUtf16((path / name).string()); }
-  size_t entries() const { return static_cast<size_t>(std::distance(fs::directory_iterator(path), fs::directory_iterator())); }
-};
 
 std::vector<uint8_t> fileBytes(const std::u16string& name) {
   std::ifstream in(utf16ToUtf8(name), std::ios::binary);

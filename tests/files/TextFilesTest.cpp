@@ -20,9 +20,12 @@
 #include "platform/ErrorState.h"
 #include "platform/Locale.h"
 #include "platform/Text.h"
+#include "tests/files/TempFolder.h"
 
 namespace kelp {
 namespace {
+
+using test::TempFolder;
 
 namespace fs = std::filesystem;
 
@@ -234,16 +237,6 @@ TEST(TextFiles, EncodingsAreToldApartByMarkOrByTheirBytes) {
   EXPECT_EQ(decodeText(reinterpret_cast<const uint8_t*>("\xED\xA0\x80"), 3, 1252), u"\u00ED\u00A0\u20AC")
       << "an encoded surrogate is no UTF-8";
 }
-
-struct TempFolder {
-  fs::path path;
-  TempFolder() {
-    char name[] = "/tmp/kelp-text-XXXXXX";
-    path = ::mkdtemp(name);
-  }
-  ~TempFolder() { fs::remove_all(path); }
-  std::u16string file(const char* name) const { return utf8ToUtf16((path / name).string()); }
-};
 
 std::string fileBytes(const std::u16string& name) {
   std::ifstream in(utf16ToUtf8(name), std::ios::binary);
