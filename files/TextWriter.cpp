@@ -119,6 +119,17 @@ void appendXmlText(std::u16string& out, std::u16string_view text) {
   }
 }
 
+// A date shown in General's form gets the four-digit year that reads back as the same
+// date where two digits would mean another century (1/1/1905, not 1/1/05).
+void keepCentury(const CellValue& value, std::u16string& text) {
+  if (value.kind != ValueKind::DateTime) return;
+  std::u16string general;
+  generalDateText(value.number(), general);
+  if (general != text) return;
+  text.clear();
+  editableDateText(value.number(), text);
+}
+
 }  // namespace
 
 void WriteDelimitedText(const Workbook& workbook, const Sheet& sheet, DocStream& stream, char16_t separator,
@@ -137,6 +148,7 @@ void WriteDelimitedText(const Workbook& workbook, const Sheet& sheet, DocStream&
       const uint32_t format = workbook.style(sheet.effectiveStyle(column, row)).numberFormat;
       text.clear();
       displayText(cell->value, workbook.numberFormats, format, NoWidthLimit, nullptr, text);
+      keepCentury(effectiveValue(cell->value), text);
       appendField(line, text, separator);
     }
     line += u"\r\n";

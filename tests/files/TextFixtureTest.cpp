@@ -198,6 +198,24 @@ TEST(TextFiles, ATextFieldKeepsWhatTypingWouldDropFromIt) {
   EXPECT_EQ(sheet.cellValue(2, 0).number(), 12);
 }
 
+TEST(TextFiles, DatesUnderGeneralKeepTheirCenturyThroughAFile) {
+  std::unique_ptr<Workbook> book = newWorkbook(1);
+  Sheet& sheet = *book->sheetAt(0);
+  double serials[3] = {};
+  ASSERT_TRUE(serialFromFields(1905, 1, 1, 0, 0, 0, 0, true, serials[0]));
+  ASSERT_TRUE(serialFromFields(2005, 1, 1, 0, 0, 0, 0, true, serials[1]));
+  ASSERT_TRUE(serialFromFields(2031, 6, 30, 12, 0, 0, 0, true, serials[2]));
+  for (int32_t r = 0; r < 3; ++r) ASSERT_TRUE(sheet.setCell(0, r, CellRecord{dateTimeValue(serials[r]), -1}));
+  MemoryDocStream out;
+  WriteDelimitedText(*book, sheet, out, u',', TextEncoding::Utf8);
+  const std::string written(reinterpret_cast<const char*>(out.data()), out.size());
+  EXPECT_EQ(written, "1/1/1905\r\n1/1/05\r\n6/30/2031 12:00:00\r\n") << "two digits only where they read back";
+  std::unique_ptr<Workbook> back = newWorkbook(1);
+  MemoryDocStream in(out.data(), out.size());
+  ASSERT_TRUE(ReadDelimitedText(*back, *back->sheetAt(0), in, u',', 0, 0));
+  for (int32_t r = 0; r < 3; ++r) EXPECT_EQ(back->sheetAt(0)->cellValue(0, r).number(), serials[r]) << r;
+}
+
 TEST(TextFiles, PythonsCsvModuleAndKelpReadKelpsCsvOfTheSampleAsKelpShowsIt) {
   if (std::system("python3 -c 'import csv, json' > /dev/null 2>&1") != 0) GTEST_SKIP() << "python3 is not installed";
   clearError();
