@@ -1,4 +1,4 @@
-// Excel formula tokens (BIFF5 and BIFF8) turned into Kelp's compiled tokens.
+// Excel formula tokens (BIFF5 and BIFF8) turned into Kelp's compiled tokens, and back.
 #pragma once
 
 #include <cstddef>
@@ -49,5 +49,49 @@ enum class ExcelFormulaKind { Cell, Shared, Name };
 /// read ptgRef positions as written at A1 and ignore `cell`.
 uint32_t convertExcelFormula(const uint8_t* tokens, size_t length, CellPosition cell, ExcelFormulaKind kind,
                              ExcelFormulaContext& context);
+
+/// What writing a formula needs to know of the file being written.
+struct ExcelExportContext {
+  const Workbook* workbook = nullptr;
+  bool biff8 = true;
+  /// A sheet span of a 3-D reference: book 0 is this workbook, else an external one.
+  struct SheetSpan {
+    uint8_t book = 0;
+    uint8_t first = 0;
+    uint8_t last = 0;
+    bool operator==(const SheetSpan&) const = default;
+  };
+  /// BIFF8: the EXTERNSHEET entries in order, a 3-D reference's index being its span's
+  /// position. BIFF5: the external sheets (first == last) that follow the workbook's own
+  /// sheets' EXTERNSHEET records. Conversion appends a span it does not find, so the
+  /// writer collects them by converting (or scanning) every formula before the globals.
+  std::vector<SheetSpan> externSheets;
+  /// The sheets of this workbook that BIFF5 numbers its own EXTERNSHEET records by.
+  int32_t sheetCount = 0;
+  /// Excel's 1-based NAME number for each Kelp name index; 0 when the name is not written.
+  std::vector<uint16_t> nameNumbers;
+  /// The code page of BIFF5 texts.
+  uint32_t codePage = 1252;
+};
+
+/// Cell formulas, and defined names and validation formulas, whose relative references
+/// are offsets from A1 as the reader takes them.
+enum class ExcelExportKind { Cell, Name };
+
+/// Why a formula could not be written; the cell is then written with its value alone.
+enum class ExcelExportResult {
+  Written,
+  NoExcelForm,    // a token Excel has no form for (task statements, a function Excel lacks)
+  RowOutOfReach,  // BIFF5 references reach row 16,384 at most
+  TooLong,        // more than a FORMULA record can carry
+  Malformed,      // the token string is damaged
+};
+
+/// Converts `length` bytes of Kelp tokens (no length prefix) of a formula at `cell` into
+/// Excel tokens appended to `out`. Nothing is appended unless the result is Written; the
+/// error state is not touched.
+ExcelExportResult convertToExcelFormula(const uint8_t* tokens, size_t length, CellPosition cell,
+                                        ExcelExportKind kind, ExcelExportContext& context,
+                                        std::vector<uint8_t>& out);
 
 }  // namespace kelp
