@@ -8,6 +8,7 @@
 
 #include "files/DocStream.h"
 #include "files/ExcelReader.h"
+#include "files/ExcelWriter.h"
 #include "files/NativeFormat.h"
 #include "model/Workbook.h"
 #include "platform/CompoundFile.h"
@@ -19,8 +20,14 @@ namespace kelp {
 
 namespace {
 
+void writeExcelDocument(Workbook& book, DocStream& stream, DocFileType type) {
+  writeExcelFile(book, stream, type == DocFileType::Excel97);
+}
+
 DocumentReader g_readers[9] = {};
-DocumentWriter g_writers[9] = {};
+// Excel files are written as built in; the other formats plug in.
+DocumentWriter g_writers[9] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                               writeExcelDocument, writeExcelDocument, nullptr};
 DocumentNotice g_notice;
 
 constexpr int StringReplaceQuestion = 2574;

@@ -483,7 +483,10 @@ void ExcelReader::readExternSheet(RecordIn& in) {
   // BIFF5: one record per sheet: 3 and the name of a sheet of this workbook, 2 for the
   // sheet holding the record, 4 for the workbook itself, or 1 and an encoded path that
   // ends in "[book]sheet".
+  // The length counts the characters after the leading code; a code alone (2, 3 or 4 with
+  // no name) is counted as one.
   uint32_t count = in.u8();
+  if (count > 0 && in.left() > count) ++count;
   const uint8_t* bytes = count > 0 ? in.span(count) : nullptr;
   Entry entry;
   if (bytes) {

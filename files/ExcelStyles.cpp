@@ -32,6 +32,8 @@ bool isBuiltInPair(uint32_t excel) {
 constexpr int32_t MissingFont = 4;
 constexpr int32_t StandardFonts = 6;
 constexpr int32_t MaxStyles = 0x7FFF;
+constexpr uint16_t XfIsStyle = 0x0004;
+constexpr uint16_t XfUsedAttributes = 0xFC00;
 
 }  // namespace
 
@@ -137,8 +139,18 @@ bool ExcelReader::readXf(RecordIn& in) {
     s.borderFillLow = in.u16();
     s.borderFillHigh = in.u16();
     s.fillColors = in.u16() & 0x7FFF;
+    // A cell format's used-attribute flags say which fields override its parent style;
+    // Kelp has no parent styles, so every field is the cell's own and the flags go.
+    if (!(s.protection & XfIsStyle)) s.indentation &= static_cast<uint16_t>(~XfUsedAttributes);
   } else {
+    // The type and protection word is kept whole, as in Excel 97 files, so that Excel's
+    // style formats stay recognisable when the workbook is written back.
+    RecordIn ahead = in;
+    ahead.u16();
+    ahead.u16();
+    const uint16_t protection = ahead.u16();
     s = native::readOldStyle(in);
+    s.protection = protection;
     font = s.font;
     format = s.numberFormat;
   }

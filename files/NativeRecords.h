@@ -78,6 +78,7 @@ class RecordOut {
     u8(0);
   }
   size_t size() const { return m_bytes.size(); }
+  const uint8_t* data() const { return m_bytes.data(); }
   void emit(DocStream& stream, uint16_t type) {
     // Records are built within the limit; a longer one would break the framing.
     size_t n = std::min<size_t>(m_bytes.size(), MaxRecord);
