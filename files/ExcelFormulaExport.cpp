@@ -64,16 +64,35 @@ struct Node {
   uint32_t attrAt = 0;        // where the ptgAttr after it starts
 };
 
+// The exporter's working lists, kept from one formula to the next: a workbook's formulas
+// are converted one after another, and allocating them anew for each was most of the cost.
+struct Scratch {
+  std::vector<Node> nodes;
+  std::vector<uint32_t> children;
+  std::vector<uint32_t> stack;
+  std::vector<uint8_t> out;
+  void clear() {
+    nodes.clear();
+    children.clear();
+    stack.clear();
+    out.clear();
+  }
+};
+
 class Exporter {
  public:
   Exporter(const uint8_t* tokens, size_t length, CellPosition cell, ExcelExportKind kind,
-           ExcelExportContext& context)
+           ExcelExportContext& context, Scratch& scratch)
       : m_tokens(tokens),
         m_length(length),
         m_kind(kind),
         m_base(kind == ExcelExportKind::Name ? CellPosition{0, 0, 0} : cell),
         m_context(context),
-        m_biff8(context.biff8) {}
+        m_biff8(context.biff8),
+        m_nodes(scratch.nodes),
+        m_children(scratch.children),
+        m_stack(scratch.stack),
+        m_out(scratch.out) {}
 
   Result run() {
     Result result = buildTree();
@@ -548,10 +567,10 @@ class Exporter {
   CellPosition m_base;
   ExcelExportContext& m_context;
   bool m_biff8;
-  std::vector<Node> m_nodes;
-  std::vector<uint32_t> m_children;  // the children of every node, each node's in a run
-  std::vector<uint32_t> m_stack;     // nodes not yet taken as operands
-  std::vector<uint8_t> m_out;
+  std::vector<Node>& m_nodes;
+  std::vector<uint32_t>& m_children;  // the children of every node, each node's in a run
+  std::vector<uint32_t>& m_stack;     // nodes not yet taken as operands
+  std::vector<uint8_t>& m_out;
 };
 
 }  // namespace
@@ -560,7 +579,9 @@ ExcelExportResult convertToExcelFormula(const uint8_t* tokens, size_t length, Ce
                                         ExcelExportKind kind, ExcelExportContext& context,
                                         std::vector<uint8_t>& out) {
   const size_t spans = context.externSheets.size();
-  Exporter exporter(tokens, length, cell, kind, context);
+  thread_local Scratch scratch;
+  scratch.clear();
+  Exporter exporter(tokens, length, cell, kind, context, scratch);
   const Result result = exporter.run();
   if (result != Result::Written) {
     context.externSheets.resize(spans);

@@ -241,7 +241,8 @@ void ExcelWriter::valueCell(int32_t sheet, int32_t column, int32_t row, uint16_t
 bool ExcelWriter::formulaCell(const Sheet& s, int32_t column, int32_t row, uint16_t xf, const CellRecord& record) {
   uint32_t length;
   const uint8_t* tokens = formulaBytes(formulaTokens(record.value), length);
-  std::vector<uint8_t> excel;
+  std::vector<uint8_t>& excel = m_formulaBytes;
+  excel.clear();
   const CellPosition at{static_cast<uint16_t>(column), static_cast<uint16_t>(row), static_cast<uint16_t>(s.index)};
   ExcelExportResult result =
       tokens ? convertToExcelFormula(tokens, length, at, ExcelExportKind::Cell, m_context, excel)

@@ -150,6 +150,7 @@ class ExcelWriter {
   Bytes m_rec;     // the record being built
   Bytes m_stream;  // the workbook stream written so far
   CutList m_cuts;
+  std::vector<uint8_t> m_formulaBytes;  // the formula being written, kept for its capacity
 
   uint16_t m_xfOffset = 15;
   std::vector<uint16_t> m_fontIndex;  // Kelp font -> Excel font
