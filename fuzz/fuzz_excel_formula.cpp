@@ -1,8 +1,12 @@
 // Fuzz target: arbitrary bytes as Excel formula tokens, converted against a small
-// workbook; whatever converts is shown as text and evaluated.
+// workbook; whatever converts is shown as text, evaluated, and written back as Excel
+// tokens, which must convert again. With bit 4 of the first byte the bytes are Kelp
+// tokens instead (a damaged native file brings such), written as Excel tokens.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
+#include <vector>
 #include <string>
 
 #include "files/ExcelFormula.h"
@@ -54,6 +58,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const kelp::ExcelFormulaKind kind = kinds[((mode >> 1) & 3) % 3];
   const kelp::CellPosition cell = (mode & 8) ? kelp::CellPosition{255, 65535, 2} : kelp::CellPosition{3, 5, 0};
   kelp::Workbook& book = fuzzBook();
+  const kelp::ExcelExportKind exportKind =
+      kind == kelp::ExcelFormulaKind::Name ? kelp::ExcelExportKind::Name : kelp::ExcelExportKind::Cell;
+  if (mode & 16) {
+    kelp::ExcelExportContext out;
+    out.workbook = &book;
+    out.biff8 = mode & 1;
+    out.sheetCount = book.sheetCount();
+    out.nameNumbers = {1, 0};
+    std::vector<uint8_t> excel;
+    (void)kelp::convertToExcelFormula(data + 1, size - 1, cell, exportKind, out, excel);
+    kelp::clearError();
+    return 0;
+  }
   const uint32_t handle = kelp::convertExcelFormula(data + 1, size - 1, cell, kind, context);
   if (handle != kelp::NoHandle) {
     const auto* tokens = static_cast<const uint8_t*>(kelp::formulaPool().data(handle));
@@ -64,6 +81,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     kelp::CellValue result;
     if (kelp::evaluateTokens(tokens, book, cell, true, result)) kelp::releaseValue(result);
+    // Shared formulas hold offsets that only their cells resolve; the others go back.
+    if (kind != kelp::ExcelFormulaKind::Shared) {
+      kelp::ExcelExportContext out;
+      out.workbook = &book;
+      out.biff8 = mode & 1;
+      out.sheetCount = book.sheetCount();
+      out.nameNumbers = {1, 2};
+      std::vector<uint8_t> excel;
+      if (kelp::convertToExcelFormula(tokens + 4, kelp::readU32(tokens), cell, exportKind, out, excel) ==
+          kelp::ExcelExportResult::Malformed)
+        std::abort();
+    }
     kelp::formulaPool().release(handle);
   }
   kelp::clearError();
