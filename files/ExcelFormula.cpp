@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "files/DocStream.h"
+#include "files/ExcelTokens.h"
 #include "formula/Catalogue.h"
 #include "formula/Compiler.h"
 #include "formula/ExcelFunctions.h"
@@ -20,25 +21,8 @@ namespace kelp {
 
 namespace {
 
-// Excel token codes once the class bits are folded away.
-namespace Ptg {
-constexpr uint8_t Add = 0x03, Sub = 0x04, Mul = 0x05, Div = 0x06, Power = 0x07, Concat = 0x08;
-constexpr uint8_t Lt = 0x09, Le = 0x0A, Eq = 0x0B, Ge = 0x0C, Gt = 0x0D, Ne = 0x0E;
-constexpr uint8_t Uplus = 0x12, Uminus = 0x13, Percent = 0x14, Paren = 0x15;
-constexpr uint8_t Str = 0x17, Attr = 0x19, Err = 0x1C, Bool = 0x1D, Int = 0x1E, Num = 0x1F;
-constexpr uint8_t Func = 0x21, FuncVar = 0x22, Name = 0x23, Ref = 0x24, Area = 0x25;
-constexpr uint8_t RefErr = 0x2A, AreaErr = 0x2B, RefN = 0x2C, AreaN = 0x2D;
-constexpr uint8_t Ref3d = 0x3A, Area3d = 0x3B, RefErr3d = 0x3C, AreaErr3d = 0x3D;
-}  // namespace Ptg
+using namespace excel;
 
-// Bits of the ptgAttr type byte.
-namespace AttrBit {
-constexpr uint8_t Volatile = 0x01, If = 0x02, Goto = 0x08, Sum = 0x10, Space = 0x40;
-}
-
-constexpr uint16_t ExcelRowRelative = 0x8000;
-constexpr uint16_t ExcelColumnRelative = 0x4000;
-constexpr uint16_t Biff5RowMask = 0x3FFF;
 constexpr uint16_t Biff8ColumnMask = 0x3FFF;
 constexpr int32_t ExcelSum = 4;
 constexpr size_t NoPosition = static_cast<size_t>(-1);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <numeric>
 
+#include "files/ExcelTokens.h"
 #include "files/ExcelWriterInternal.h"
 #include "model/HandlePool.h"
 #include "platform/ErrorState.h"
@@ -20,7 +21,6 @@ constexpr uint16_t NoStyleXf = 15;
 constexpr uint32_t MaxLabel = 255;
 constexpr uint32_t MaxPageText = 255;
 constexpr size_t MergedPerRecord = 999;
-constexpr uint8_t PtgStr = 0x17;
 constexpr uint32_t ValidationExplicitList = 0x80;
 constexpr uint32_t MaxDvText = 255;
 constexpr uint16_t ResultText = 0, ResultLogical = 1, ResultError = 2, ResultEmpty = 3;
@@ -418,7 +418,7 @@ bool ExcelWriter::validationFormula(uint32_t handle, const ValidationRule& rule,
       items += rule.list[i];
     }
     if (items.size() > 255) return false;
-    excel.push_back(PtgStr);
+    excel.push_back(Ptg::Str);
     excel.push_back(static_cast<uint8_t>(items.size()));
     excel.push_back(1);
     for (char16_t c : items) {

@@ -55,8 +55,6 @@ void appendCellName(std::u16string& out, int32_t column, int32_t row) {
 
 }  // namespace
 
-void Bytes::f64(double d) { bytes(&d, 8); }
-
 void CutList::add(std::u16string_view what, std::u16string_view where) {
   for (Item& item : m_items)
     if (item.what == what) {

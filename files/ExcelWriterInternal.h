@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "files/ExcelFormula.h"
+#include "files/NativeRecords.h"
 #include "model/Workbook.h"
 
 namespace kelp::excel {
@@ -35,35 +36,8 @@ constexpr uint32_t Biff5RecordLimit = 2080;
 /// The tokens of a formula-pool entry and their length; null for a dead handle.
 const uint8_t* formulaBytes(uint32_t handle, uint32_t& length);
 
-/// Little-endian fields appended to a byte vector.
-class Bytes {
- public:
-  void clear() { m_bytes.clear(); }
-  void u8(uint32_t v) { m_bytes.push_back(static_cast<uint8_t>(v)); }
-  void u16(uint32_t v) {
-    u8(v);
-    u8(v >> 8);
-  }
-  void u32(uint32_t v) {
-    u16(v);
-    u16(v >> 16);
-  }
-  void f64(double d);
-  void bytes(const void* p, size_t n) {
-    const auto* b = static_cast<const uint8_t*>(p);
-    m_bytes.insert(m_bytes.end(), b, b + n);
-  }
-  void fill(uint8_t value, size_t n) { m_bytes.insert(m_bytes.end(), n, value); }
-  void patch32(size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) m_bytes[at + i] = static_cast<uint8_t>(v >> (8 * i));
-  }
-  size_t size() const { return m_bytes.size(); }
-  const uint8_t* data() const { return m_bytes.data(); }
-  std::vector<uint8_t>& vector() { return m_bytes; }
-
- private:
-  std::vector<uint8_t> m_bytes;
-};
+/// Records and the stream are built with the native writer's little-endian builder.
+using Bytes = native::RecordOut;
 
 /// What the format could not hold, counted by kind with the first place it happened.
 class CutList {

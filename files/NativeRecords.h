@@ -65,6 +65,11 @@ class RecordOut {
     const auto* b = static_cast<const uint8_t*>(p);
     m_bytes.insert(m_bytes.end(), b, b + n);
   }
+  void fill(uint8_t value, size_t n) { m_bytes.insert(m_bytes.end(), n, value); }
+  void patch32(size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) m_bytes[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+  }
+  std::vector<uint8_t>& vector() { return m_bytes; }
   void plain(std::u16string_view text) {
     for (char16_t c : text) u16(c);
     u16(0);

@@ -45,6 +45,16 @@ kelp::ExcelFormulaContext fuzzContext(bool biff8) {
   return context;
 }
 
+// The first name is written, the second one not.
+kelp::ExcelExportContext exportContext(bool biff8) {
+  kelp::ExcelExportContext context;
+  context.workbook = &fuzzBook();
+  context.biff8 = biff8;
+  context.sheetCount = fuzzBook().sheetCount();
+  context.nameNumbers = {1, 0};
+  return context;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -61,11 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const kelp::ExcelExportKind exportKind =
       kind == kelp::ExcelFormulaKind::Name ? kelp::ExcelExportKind::Name : kelp::ExcelExportKind::Cell;
   if (mode & 16) {
-    kelp::ExcelExportContext out;
-    out.workbook = &book;
-    out.biff8 = mode & 1;
-    out.sheetCount = book.sheetCount();
-    out.nameNumbers = {1, 0};
+    kelp::ExcelExportContext out = exportContext(mode & 1);
     std::vector<uint8_t> excel;
     (void)kelp::convertToExcelFormula(data + 1, size - 1, cell, exportKind, out, excel);
     kelp::clearError();
@@ -83,11 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (kelp::evaluateTokens(tokens, book, cell, true, result)) kelp::releaseValue(result);
     // Shared formulas hold offsets that only their cells resolve; the others go back.
     if (kind != kelp::ExcelFormulaKind::Shared) {
-      kelp::ExcelExportContext out;
-      out.workbook = &book;
-      out.biff8 = mode & 1;
-      out.sheetCount = book.sheetCount();
-      out.nameNumbers = {1, 2};
+      kelp::ExcelExportContext out = exportContext(mode & 1);
       std::vector<uint8_t> excel;
       if (kelp::convertToExcelFormula(tokens + 4, kelp::readU32(tokens), cell, exportKind, out, excel) ==
           kelp::ExcelExportResult::Malformed)
