@@ -107,6 +107,7 @@ void ExcelWriter::sheetHead(const Sheet& s) {
     m_rec.u16(1);
     emit(Out::Protect);
   }
+  if (!m_biff8) biff5ExternSheets();
 }
 
 void ExcelWriter::columns(const Sheet& s) {

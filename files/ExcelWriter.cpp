@@ -107,14 +107,19 @@ void ExcelWriter::emit(uint16_t type) {
   m_rec.clear();
 }
 
-void ExcelWriter::bytesInCodePage(std::u16string_view s, std::u16string_view where) {
+std::string ExcelWriter::codePageBytes(std::u16string_view s, std::u16string_view where) {
+  std::string out;
+  out.reserve(s.size());
   bool lost = false;
-  for (char16_t c : s) {
+  for (size_t i = 0; i < s.size(); ++i) {
     bool ok = true;
-    m_rec.u8(charToByte(m_book.codePage, c, ok));
+    out.push_back(static_cast<char>(charToByte(m_book.codePage, s[i], ok)));
     lost |= !ok;
+    // A character beyond the 16-bit range is one "?", not one per half.
+    if (s[i] >= 0xD800 && s[i] < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) ++i;
   }
   if (lost) m_cuts.add(u"characters the code page lacks, written as ?", where);
+  return out;
 }
 
 void ExcelWriter::text(std::u16string_view s, int countBytes, uint32_t maxChars, std::u16string_view what,
@@ -123,14 +128,17 @@ void ExcelWriter::text(std::u16string_view s, int countBytes, uint32_t maxChars,
     s = s.substr(0, maxChars);
     m_cuts.add(what, where);
   }
-  if (countBytes == 1) m_rec.u8(static_cast<uint32_t>(s.size()));
-  else m_rec.u16(static_cast<uint32_t>(s.size()));
   if (m_biff8) {
+    if (countBytes == 1) m_rec.u8(static_cast<uint32_t>(s.size()));
+    else m_rec.u16(static_cast<uint32_t>(s.size()));
     m_rec.u8(1);
     for (char16_t c : s) m_rec.u16(c);
-  } else {
-    bytesInCodePage(s, where);
+    return;
   }
+  const std::string bytes = codePageBytes(s, where);
+  if (countBytes == 1) m_rec.u8(static_cast<uint32_t>(bytes.size()));
+  else m_rec.u16(static_cast<uint32_t>(bytes.size()));
+  m_rec.bytes(bytes.data(), bytes.size());
 }
 
 std::u16string ExcelWriter::cellName(int32_t sheet, int32_t column, int32_t row) const {
@@ -218,11 +226,11 @@ void ExcelWriter::nameSheets() {
   for (int32_t i = 0; i < m_book.sheetCount(); ++i) {
     const std::u16string& own = m_book.sheetAt(i)->name;
     std::u16string name = own.substr(0, MaxSheetName);
-    if (!m_biff8)
-      for (char16_t& c : name) {
-        bool ok = true;
-        c = byteToChar(m_book.codePage, charToByte(m_book.codePage, c, ok));
-      }
+    if (!m_biff8) {
+      std::u16string shown;
+      for (char byte : codePageBytes(name, own)) shown.push_back(byteToChar(m_book.codePage, static_cast<uint8_t>(byte)));
+      name = shown;
+    }
     for (int n = 2; taken(name); ++n) {
       const std::string suffix = "~" + std::to_string(n);
       name = name.substr(0, std::min(name.size(), MaxSheetName - suffix.size())) +
@@ -609,29 +617,37 @@ void ExcelWriter::externalReferences() {
       emit(Out::ExternSheet);
     }
   } else {
-    m_rec.u16(static_cast<uint32_t>(m_book.sheetCount() + m_context.externSheets.size()));
-    emit(Out::ExternCount);
-    for (const std::u16string& name : m_sheetNames) {
-      m_rec.u8(static_cast<uint32_t>(name.size()));
-      m_rec.u8(0x03);
-      bytesInCodePage(name, name);
-      emit(Out::ExternSheet);
-    }
-    for (const auto& span : m_context.externSheets) {
-      const ExternalBook* book = m_book.externalBook(span.book);
-      std::u16string encoded = u"\x01";
-      if (book) {
-        const std::u16string sheet = span.first < book->sheetNames.size() ? book->sheetNames[span.first] : u"";
-        encoded = encodeBookPath(*book, &sheet);
-      }
-      encoded = encoded.substr(0, 256);
-      // The length counts the characters after the leading code.
-      m_rec.u8(static_cast<uint32_t>(encoded.size() - 1));
-      bytesInCodePage(encoded, book ? std::u16string_view(book->name) : std::u16string_view());
-      emit(Out::ExternSheet);
-    }
+    biff5ExternSheets();
   }
   names();
+}
+
+// Excel 95's table of the sheets 3-D references name: this workbook's own, then the
+// external ones. Each sheet substream repeats it, for readers take it from there.
+void ExcelWriter::biff5ExternSheets() {
+  m_rec.u16(static_cast<uint32_t>(m_book.sheetCount() + m_context.externSheets.size()));
+  emit(Out::ExternCount);
+  for (const std::u16string& name : m_sheetNames) {
+    const std::string bytes = codePageBytes(name, name);
+    m_rec.u8(static_cast<uint32_t>(bytes.size()));
+    m_rec.u8(0x03);
+    m_rec.bytes(bytes.data(), bytes.size());
+    emit(Out::ExternSheet);
+  }
+  for (const auto& span : m_context.externSheets) {
+    const ExternalBook* book = m_book.externalBook(span.book);
+    std::u16string encoded = u"\x01";
+    if (book) {
+      const std::u16string sheet = span.first < book->sheetNames.size() ? book->sheetNames[span.first] : u"";
+      encoded = encodeBookPath(*book, &sheet);
+    }
+    std::string bytes = codePageBytes(encoded, book ? std::u16string_view(book->name) : std::u16string_view());
+    bytes.resize(std::min<size_t>(bytes.size(), 256));
+    // The length counts the characters after the leading code.
+    m_rec.u8(static_cast<uint32_t>(bytes.size() - 1));
+    m_rec.bytes(bytes.data(), bytes.size());
+    emit(Out::ExternSheet);
+  }
 }
 
 void ExcelWriter::names() {
@@ -651,9 +667,10 @@ void ExcelWriter::names() {
       excel = {0x1C, static_cast<uint8_t>(CellError::Ref)};
       m_cuts.add(u"names whose definitions Excel cannot hold, written as #REF!", name.text);
     }
+    const std::string bytes = m_biff8 ? std::string() : codePageBytes(name.text, name.text);
     m_rec.u16(0);
     m_rec.u8(0);
-    m_rec.u8(static_cast<uint32_t>(name.text.size()));
+    m_rec.u8(static_cast<uint32_t>(m_biff8 ? name.text.size() : bytes.size()));
     m_rec.u16(static_cast<uint32_t>(excel.size()));
     m_rec.u16(0);
     m_rec.u16(0);
@@ -662,7 +679,7 @@ void ExcelWriter::names() {
       m_rec.u8(1);
       for (char16_t c : name.text) m_rec.u16(c);
     } else {
-      bytesInCodePage(name.text, name.text);
+      m_rec.bytes(bytes.data(), bytes.size());
     }
     m_rec.bytes(excel.data(), excel.size());
     emit(Out::Name);

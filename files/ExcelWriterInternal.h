@@ -84,6 +84,7 @@ class ExcelWriter {
   void styles();
   void names();
   void externalReferences();
+  void biff5ExternSheets();
   void sharedStrings();
 
   // Records and texts.
@@ -94,7 +95,8 @@ class ExcelWriter {
   /// and code-page bytes. Texts longer than `maxChars` are cut and noted under `what`.
   void text(std::u16string_view s, int countBytes, uint32_t maxChars, std::u16string_view what,
             std::u16string_view where);
-  void bytesInCodePage(std::u16string_view s, std::u16string_view where);
+  /// A text in the workbook's code page; characters it lacks become "?" and are noted.
+  std::string codePageBytes(std::u16string_view s, std::u16string_view where);
   /// The SST entry of a text, added when new.
   uint32_t addString(std::u16string_view text);
   uint32_t addHandleString(uint32_t handle);

@@ -195,6 +195,8 @@ TEST(ExcelWriter, SmallWorkbookRecordsCarryTheExpectedBytes) {
     EXPECT_EQ(find(sheet, 0x023E)->data,
               biff8 ? hex("B606 0000 0000 4000 0000 0000 0000 00000000") : hex("B606 0000 0000 40000000"));
     EXPECT_EQ(find(sheet, 0x00A0)->data, hex("0100 0100"));
+    // Excel 95 readers take 3-D references through the sheet's own EXTERNSHEET table.
+    EXPECT_EQ(count(sheet, 0x0017), biff8 ? 0u : 1u);
     EXPECT_EQ(find(sheet, 0x001D)->data, hex("03 0000 0000 0000 0100 0000 0000 00 00"));
     EXPECT_EQ(sheet.back().type, 0x000A);
   }
@@ -244,6 +246,7 @@ TEST(ExcelWriter, WhatExcel95CannotHoldIsNamedOnceAndTheRestIsKept) {
   Sheet& s = *book->sheetAt(0);
   setText(s, 0, 0, std::u16string(300, u'a'));
   setText(s, 0, 1, u"日本");
+  setText(s, 0, 2, u"x😀y");
   setFormula(*book, s, 1, 0, u"=A20000+1");
   setFormula(*book, s, 1, 1, u"=1+2");
   ASSERT_TRUE(s.mergedAreas.append(Area{4, 0, 5, 1}));
@@ -273,6 +276,7 @@ TEST(ExcelWriter, WhatExcel95CannotHoldIsNamedOnceAndTheRestIsKept) {
   const Sheet& t = *back->sheetAt(0);
   EXPECT_EQ(textOf(t.cellValue(0, 0)), std::u16string(255, u'a'));
   EXPECT_EQ(textOf(t.cellValue(0, 1)), u"??");
+  EXPECT_EQ(textOf(t.cellValue(0, 2)), u"x?y") << "one character, one question mark";
   EXPECT_EQ(t.cellPtr(1, 0)->value.kind, ValueKind::Number) << "the unreachable formula keeps its value";
   EXPECT_EQ(formulaOf(*back, t, 1, 1), u"=1+2");
   ASSERT_EQ(back->sheetCount(), 3);

@@ -194,6 +194,17 @@ class KelpOutputTest(unittest.TestCase):
         self.assertEqual(report.counts[("round-trip", "info")], 1)  # the type line
         self.assertEqual(report.counts[("round-trip", "cat shown")], 1)
 
+    def test_excel95_fields_are_compared_cut_to_255_characters(self):
+        line = "short\t" + "x" * 300 + "\t" + "y" * 255
+        self.assertEqual(oracles.cut_fields(line + "\n" + line),
+                         "\n".join(["short\t" + "x" * 255 + "\t" + "y" * 255] * 2))
+
+    def test_explained_differences_match_their_fragments_in_order(self):
+        line = 'a.xls as type 7: xlrd: Cells!I7: kelp "" | xlrd "0.0"  [value]'
+        self.assertTrue(oracles.matches(line, ['Cells!I7: kelp ""', '"0']))
+        self.assertFalse(oracles.matches(line, ['"0', 'Cells!I7']))
+        self.assertFalse(oracles.matches(line, ['Cells!I8']))
+
     def test_long_texts_are_cut_at_their_difference(self):
         a = "x" * 500 + "A" + "y" * 100
         b = "x" * 500 + "B" + "y" * 100
