@@ -451,7 +451,7 @@ void ExcelWriter::validations(const Sheet& s) {
       if (t->empty()) {
         m_rec.u16(1);
         m_rec.u8(0);
-        m_rec.u16(0);
+        m_rec.u8(0);
       } else {
         text(*t, 2, MaxDvText, u"validation texts longer than 255 characters", s.name);
       }

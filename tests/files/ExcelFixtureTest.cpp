@@ -25,6 +25,7 @@
 #include "platform/ErrorState.h"
 #include "platform/Text.h"
 #include "tests/files/JsonReader.h"
+#include "tests/files/TempFolder.h"
 
 namespace kelp {
 namespace {
@@ -317,7 +318,8 @@ TEST(ExcelFiles, EncryptedAndForeignFilesAreRefusedWithTheirCodes) {
   Document document;
   EXPECT_FALSE(OpenDocument(document, utf8ToUtf16(kFolder + "missing.xls")));
   EXPECT_EQ(pendingError(), 11u);
-  const std::string text = ::testing::TempDir() + "kelp-not-excel.xls";
+  test::TempFolder folder;
+  const std::string text = (folder.path / "not-excel.xls").string();
   std::ofstream(text) << "just some text\n";
   clearError();
   EXPECT_FALSE(OpenDocument(document, utf8ToUtf16(text)));

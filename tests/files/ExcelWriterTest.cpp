@@ -202,6 +202,40 @@ TEST(ExcelWriter, SmallWorkbookRecordsCarryTheExpectedBytes) {
   }
 }
 
+TEST(ExcelWriter, PanesMergesValidationAndFormulaResultsCarryTheExpectedBytes) {
+  installTokenHooks();
+  auto book = newWorkbook(1);
+  Sheet& s = *book->sheetAt(0);
+  setText(s, 0, 0, u"ab");
+  setFormula(*book, s, 1, 0, u"=A1&\"c\"");
+  ASSERT_TRUE(s.mergedAreas.append(Area{2, 1, 3, 2}));
+  ValidationEntry rule;
+  rule.rule.flags = 0x83;  // a list typed into the rule
+  rule.rule.list = {u"x", u"y"};
+  rule.areas.push_back(Area{4, 0, 5, 0});
+  s.validations.push_back(rule);
+  s.view.rowsFrozen = s.view.columnsFrozen = true;
+  s.view.frozenLastRow = 1;
+  s.view.frozenLastColumn = 0;
+  s.view.topRow = 2;
+  s.view.leftColumn = 1;
+  s.view.zoom = 75;
+  recalculateAll(*book);
+  const std::vector<Record> all = recordsOf(writeStream(*book, true));
+  const std::vector<Record> sheet = sheetRecords(all, 0);
+  // ="ab"&"c": the reference in value class, the text result in a STRING record.
+  EXPECT_EQ(find(sheet, 0x0006)->data, hex("0000 0100 0F00 000000000000FFFF 0000 00000000 0B00 44 0000 00C0 17 0101 6300 08"));
+  EXPECT_EQ(find(sheet, 0x0207)->data, hex("0300 01 610062006300"));
+  EXPECT_EQ(find(sheet, 0x023E)->data, hex("BE07 0000 0000 4000 0000 0000 0000 00000000"));
+  EXPECT_EQ(find(sheet, 0x00A0)->data, hex("0300 0400"));
+  EXPECT_EQ(find(sheet, 0x0041)->data, hex("0100 0200 0200 0100 00 00"));
+  EXPECT_EQ(find(sheet, 0x001D)->data, hex("00 0000 0000 0000 0100 0000 0000 00 00"));
+  EXPECT_EQ(find(sheet, 0x00E5)->data, hex("0100 0200 0300 0100 0200"));
+  EXPECT_EQ(find(sheet, 0x01B2)->data, hex("0000 00000000 00000000 FFFFFFFF 01000000"));
+  EXPECT_EQ(find(sheet, 0x01BE)->data,
+            hex("83000000 0100 00 00 0100 00 00 0100 00 00 0100 00 00 0900 0000 17 03 01 7800 0000 7900 0000 0000 0100 0400 0500 0000 0000"));
+}
+
 TEST(ExcelWriter, LongTextsCrossContinueRecordsAndReadBackWhole) {
   auto book = newWorkbook(1);
   Sheet& s = *book->sheetAt(0);
@@ -368,6 +402,20 @@ TEST(ExcelWriter, KelpReadsItsOwnExportBackAsItWas) {
     wb.setActiveSheet(2);
     if (biff8) {
       ASSERT_TRUE(s.mergedAreas.append(Area{8, 0, 9, 2}));
+      ValidationEntry list;
+      list.rule.flags = 0x00040083;
+      list.rule.inputTitle = u"Pick";
+      list.rule.inputMessage = u"One of three";
+      list.rule.list = {u"red", u"green", u"blue"};
+      list.areas = {Area{10, 0, 11, 0}, Area{10, 3, 10, 3}};
+      s.validations.push_back(list);
+      ValidationEntry whole;
+      whole.rule.flags = 0x00000001 | (1u << 20);  // a whole number, not between
+      whole.rule.errorMessage = u"Too big";
+      whole.rule.formula1 = compileToHandle(wb, u"=1", CellPosition{}, false);
+      whole.rule.formula2 = compileToHandle(wb, u"=$B$2*2", CellPosition{}, false);
+      whole.areas = {Area{10, 1, 10, 1}};
+      s.validations.push_back(whole);
     }
     WorkbookTask menu;
     menu.name = u"Greet";
@@ -437,6 +485,24 @@ TEST(ExcelWriter, KelpReadsItsOwnExportBackAsItWas) {
     EXPECT_EQ(t.print.header, u"Budget");
     EXPECT_EQ(t.print.leftMargin, 0.5);
     EXPECT_EQ(t.mergedAreas.size(), biff8 ? 1 : 0);
+    ASSERT_EQ(t.validations.size(), biff8 ? 2u : 0u);
+    for (size_t v = 0; v < t.validations.size(); ++v) {
+      const ValidationRule& a = s.validations[v].rule;
+      const ValidationRule& b = t.validations[v].rule;
+      EXPECT_EQ(b.flags, a.flags);
+      EXPECT_EQ(b.inputTitle, a.inputTitle);
+      EXPECT_EQ(b.inputMessage, a.inputMessage);
+      EXPECT_EQ(b.errorTitle, a.errorTitle);
+      EXPECT_EQ(b.errorMessage, a.errorMessage);
+      EXPECT_EQ(b.list, a.list);
+      EXPECT_EQ(t.validations[v].areas, s.validations[v].areas);
+      for (uint32_t handle : {b.formula2}) {
+        if (a.formula2 == NoHandle) continue;
+        std::u16string text;
+        ASSERT_TRUE(formulaText(rb, static_cast<const uint8_t*>(formulaPool().data(handle)), CellPosition{}, text));
+        EXPECT_EQ(text, u"=$B$2*2");
+      }
+    }
     ASSERT_EQ(rb.names.size(), 1u);
     EXPECT_EQ(rb.names[0].text, u"Bonus");
     ASSERT_EQ(rb.tasks.size(), 2u) << "a global task stays in the settings";

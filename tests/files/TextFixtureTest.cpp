@@ -23,6 +23,7 @@
 #include "platform/ErrorState.h"
 #include "platform/Text.h"
 #include "tests/files/JsonReader.h"
+#include "tests/files/TempFolder.h"
 
 namespace kelp {
 namespace {
@@ -222,12 +223,14 @@ TEST(TextFiles, PythonsCsvModuleAndKelpReadKelpsCsvOfTheSampleAsKelpShowsIt) {
   Document document;
   ASSERT_TRUE(OpenDocument(document, utf8ToUtf16(std::string(KELP_TEST_DATA) + "/../../../examples/sample.kp")));
   const Workbook& book = document.workbook();
+  // A folder of its own, so that test runs side by side do not share the files.
+  test::TempFolder folder;
   for (int32_t s = 0; s < book.sheetCount(); ++s) {
     const Sheet& sheet = *book.sheetAt(s);
     MemoryDocStream out;
     WriteDelimitedText(book, sheet, out, u',', TextEncoding::Utf8);
-    const std::string csvPath = ::testing::TempDir() + "kelp-sample.csv";
-    const std::string jsonPath = ::testing::TempDir() + "kelp-sample.json";
+    const std::string csvPath = (folder.path / "sample.csv").string();
+    const std::string jsonPath = (folder.path / "sample.json").string();
     {
       std::ofstream file(csvPath, std::ios::binary);
       file.write(reinterpret_cast<const char*>(out.data()), out.size());

@@ -1,5 +1,6 @@
 // Soft keys, popup menus, message boxes and dialogs driven by key scripts.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "platform/ui/Dialog.h"
 #include "platform/ui/HeadlessBackend.h"
@@ -88,7 +89,7 @@ TEST(Menu, SoftKeysSendCommandsAndOpenMenus) {
 }
 
 TEST(Menu, TheOpenMenuIsDrawnAndTheBarShowsItsLabels) {
-  App app("soft2\nkey Down\npng " + testing::TempDir() + "kelp_menu.png\nkey Esc\n");
+  App app("soft2\nkey Down\npng " + testing::TempDir() + "kelp_menu_" + std::to_string(getpid()) + ".png\nkey Esc\n");
   app.bar->findItem(40039)->text = u"Hundred";
   app.desktop.paintAll();
   TextLog& log = app.desktop.textLog();
@@ -99,7 +100,7 @@ TEST(Menu, TheOpenMenuIsDrawnAndTheBarShowsItsLabels) {
   EXPECT_GT(log.find(u"Menu")->rect.left, 120);
   app.desktop.run();
   FrameBuffer shot;
-  ASSERT_TRUE(readPng(testing::TempDir() + "kelp_menu.png", shot));
+  ASSERT_TRUE(readPng(testing::TempDir() + "kelp_menu_" + std::to_string(getpid()) + ".png", shot));
   EXPECT_EQ(shot.width, 240);
   // The selected item (Zoom) is highlighted in the picture taken while the menu was open.
   bool highlight = false;
