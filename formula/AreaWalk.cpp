@@ -8,6 +8,7 @@
 
 #include "formula/Catalogue.h"
 #include "formula/Tokens.h"
+#include "model/CellTaskText.h"
 #include "model/FormulaTable.h"
 #include "model/HandlePool.h"
 #include "model/Sheet.h"
@@ -113,7 +114,7 @@ const CellValue* AreaIterator::nextInRows() {
         const CellValue& value = cells[column - first].value;
         if (value.kind == ValueKind::Empty) continue;
         m_column = column;
-        return shown(effectiveValue(value));
+        return shown(value);
       }
       m_column = m_end;
       m_rowPtr = nullptr;
@@ -157,7 +158,7 @@ const CellValue* AreaIterator::nextValue() {
     }
     const CellRecord* cell = m_workbook->sheetAt(m_sheet)->cellPtr(m_column, m_row);
     if (!cell || cell->value.kind == ValueKind::Empty) continue;
-    return shown(effectiveValue(cell->value));
+    return shown(cell->value);
   }
   return nullptr;
 }
@@ -185,11 +186,6 @@ bool popAreaIterator(AreaIterator& it, bool columnMode) {
   return true;
 }
 
-std::u16string_view visibleCellText(std::u16string_view text) {
-  size_t task = text.find(u"#Task:");
-  if (task == std::u16string_view::npos) return text;
-  size_t icon = text.find(u"#Icon:");
-  return text.substr(0, icon != std::u16string_view::npos ? icon : task);
-}
+std::u16string_view visibleCellText(std::u16string_view text) { return cellTaskDisplay(text); }
 
 }  // namespace kelp

@@ -188,8 +188,9 @@ class AreaIterator {
  private:
   bool advance();
   const CellValue* nextInRows();
-  const CellValue* shown(const CellValue& value) {
-    return value.kind == ValueKind::Text && !m_storedTexts ? shownText(value) : &value;
+  // Only a text stored in a cell carries a task; a formula's result shows whole.
+  const CellValue* shown(const CellValue& stored) {
+    return stored.kind == ValueKind::Text && !m_storedTexts ? shownText(stored) : &effectiveValue(stored);
   }
   const CellValue* shownText(const CellValue& value);
   void releaseScratch();

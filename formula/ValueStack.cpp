@@ -55,9 +55,11 @@ CellValue fetchCell(int32_t book, int32_t sheetIndex, int32_t column, int32_t ro
   if (book != 0) return g_externalValue(*workbook, book, sheetIndex, column, row);
   Sheet* sheet = workbook->sheetAt(sheetIndex);
   if (!sheet) return errorValue(CellError::Ref);
+  // Only a text stored in the cell carries a task; a formula's result is taken whole.
+  const CellRecord* cell = sheet->cellPtr(column, row);
   CellValue value;
-  copyValue(sheet->cellValue(column, row), value);
-  reduceCellTask(value);
+  copyValue(cell ? effectiveValue(cell->value) : sheet->cellValue(column, row), value);
+  if (cell && cell->value.kind == ValueKind::Text) reduceCellTask(value);
   return value;
 }
 

@@ -7,6 +7,7 @@
 
 #include "format/ValueText.h"
 #include "formula/FormulaText.h"
+#include "model/CellTaskText.h"
 #include "model/Workbook.h"
 #include "platform/Text.h"
 
@@ -356,8 +357,8 @@ bool Painter::layoutText(int32_t col, int32_t row, const Rect& cell, bool merged
 }
 
 void Painter::paintMarks(int32_t col, int32_t row, const Rect& cell) {
-  const CellValue& raw = m_sheet.cellValue(col, row);
-  if (raw.kind == ValueKind::Text && textOf(raw).find(u"#Task:") != std::u16string_view::npos) {
+  const CellRecord* record = m_sheet.cellPtr(col, row);
+  if (record && record->value.kind == ValueKind::Text && hasCellTask(textOf(record->value))) {
     // A cell task: a small triangle in the cell's top right corner.
     m_canvas.fillPolygon({{cell.right - 6, cell.top}, {cell.right - 1, cell.top}, {cell.right - 1, cell.top + 5}},
                          rgb(0, 128, 0));
@@ -517,12 +518,7 @@ Rect areaRectIn(const GridGeometry& g, const Segment& cs, const Segment& rs, int
 
 }  // namespace
 
-std::u16string_view withoutTaskMarkup(std::u16string_view text) {
-  size_t icon = text.find(u"#Icon:");
-  if (icon != std::u16string_view::npos) return text.substr(0, icon);
-  size_t task = text.find(u"#Task:");
-  return task == std::u16string_view::npos ? text : text.substr(0, task);
-}
+std::u16string_view withoutTaskMarkup(std::u16string_view text) { return cellTaskDisplay(text); }
 
 FontSpec cellFont(const Workbook& book, int16_t styleIndex, int zoom) {
   const StyleRecord& style = book.style(styleIndex);
@@ -548,7 +544,12 @@ std::u16string cellDisplayText(const Workbook& book, const Sheet& sheet, int32_t
   const CellValue& value = effectiveValue(sheet.cellValue(col, row));
   std::u16string out;
   if (value.kind == ValueKind::Empty) return out;
-  if (value.kind == ValueKind::Text) return std::u16string(withoutTaskMarkup(textOf(value)));
+  if (value.kind == ValueKind::Text) {
+    // Only a text stored in the cell carries a task; a formula's result shows whole.
+    const CellRecord* cell = sheet.cellPtr(col, row);
+    const bool stored = cell && cell->value.kind == ValueKind::Text;
+    return std::u16string(stored ? withoutTaskMarkup(textOf(value)) : textOf(value));
+  }
   if (value.isNumeric() && !sheet.view.showZeros && value.number() == 0) return out;
   const StyleRecord& style = book.style(sheet.effectiveStyle(col, row));
   TextMeasure m{measure, &font};

@@ -33,7 +33,7 @@ std::u16string cellDisplayText(const Workbook& workbook, const Sheet& sheet, int
 /// The cell's font from the workbook's font table, scaled for the zoom.
 FontSpec cellFont(const Workbook& workbook, int16_t style, int zoom);
 
-/// The visible part of a cell text: everything before "#Icon:" or, without one, "#Task:".
+/// The visible part of a cell text, as cellTaskDisplay splits it.
 std::u16string_view withoutTaskMarkup(std::u16string_view text);
 
 }  // namespace kelp

@@ -1,9 +1,12 @@
 // Scripted headless sessions of the grid: opening, moving, frozen titles, zoom, hidden
-// columns, merged areas, overflow, wrapping, borders and the inverted selection.
+// columns, merged areas, overflow, wrapping, borders, the inverted selection and what
+// cells holding tasks show.
 #include <algorithm>
 #include <set>
 
 #include "ShellTestSupport.h"
+#include "formula/Compiler.h"
+#include "formula/Recalc.h"
 #include "platform/ui/Canvas.h"
 
 namespace kelp::test {
@@ -409,6 +412,29 @@ TEST(GridView, OutlinedColumnsGetAMarginWithLevelButtons) {
   ASSERT_NE(s.text(u"2"), nullptr);
   EXPECT_EQ(s.pixel(l.columnOutline.right - 2, l.columnOutline.top + 2), Colors::ButtonFace);
   EXPECT_EQ(s.pixel(100, 0), Black) << "a line along the top of the grid area";
+}
+
+TEST(GridView, OnlyStoredTextsLoseTheirTaskWhenShown) {
+  auto book = newWorkbook(1);
+  Sheet& sheet = *book->sheetAt(0);
+  auto put = [&](int col, std::u16string_view text) {
+    CellValue v;
+    makeText(v, text);
+    ASSERT_TRUE(sheet.setCell(col, 0, {v, 0}));
+  };
+  put(0, u"Total#Icon:3#Task:x = 1");
+  put(1, u"Size#Icon:5 cm");
+  put(2, u"Go#Task:t = \"#Icon:1\"");
+  CellValue formula;
+  compileToValue(*book, u"=\"Go\"&\"#Task:x = 1\"", CellPosition{3, 0, 0}, formula);
+  ASSERT_EQ(formula.kind, ValueKind::Formula);
+  ASSERT_TRUE(sheet.setCell(3, 0, {formula, 0}));
+  recalculateAll(*book);
+  FontSpec font;
+  EXPECT_EQ(cellDisplayText(*book, sheet, 0, 0, font, 500), u"Total");
+  EXPECT_EQ(cellDisplayText(*book, sheet, 1, 0, font, 500), u"Size#Icon:5 cm");
+  EXPECT_EQ(cellDisplayText(*book, sheet, 2, 0, font, 500), u"Go");
+  EXPECT_EQ(cellDisplayText(*book, sheet, 3, 0, font, 500), u"Go#Task:x = 1");
 }
 
 }  // namespace
