@@ -4,6 +4,7 @@
 #include "formula/Evaluator.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -34,6 +35,18 @@ bool g_runningStatements = false;
 bool g_formulaConstants = false;
 
 void opUnknown(const uint8_t*, uint32_t) { fail(); }
+
+namespace {
+std::atomic<bool> g_stopRequest{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the stop request is set from a signal handler");
+}  // namespace
+
+// Command programs (the runs with formula constants) always finish: a stop is for tasks.
+bool stopAtStatement() {
+  if (!g_runningStatements || g_formulaConstants || !g_stopRequest.load(std::memory_order_relaxed)) return false;
+  fail();
+  return true;
+}
 
 }  // namespace eval
 
@@ -266,6 +279,9 @@ bool runCommandProgram(const uint8_t* tokens, Workbook& workbook, uint16_t sheet
 }
 
 void stopRunning() { g_state.running = false; }
+void requestTaskStop() { g_stopRequest.store(true, std::memory_order_relaxed); }
+void clearTaskStop() { g_stopRequest.store(false, std::memory_order_relaxed); }
+bool taskStopRequested() { return g_stopRequest.load(std::memory_order_relaxed); }
 
 void installExternalValue(ExternalValueFn fn) { g_externalValue = fn ? fn : missingBookValue; }
 void installTaskCall(TaskCallFn fn) { g_taskCall = fn; }

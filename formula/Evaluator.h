@@ -82,6 +82,12 @@ bool evaluateTokens(const uint8_t* tokens, Workbook& workbook, CellPosition at,
 bool runTask(const uint8_t* tokens, Workbook& workbook, CellPosition at);
 /// Stops the running evaluation after the current op (the task function Return).
 void stopRunning();
+/// Asks running tasks to end at their next statement or loop step, tasks they called
+/// included; the runs fail without an error code. Safe in a signal handler. The request
+/// holds until cleared, so that no task started meanwhile runs on.
+void requestTaskStop();
+void clearTaskStop();
+bool taskStopRequested();
 /// Runs a command program as runTask does, except that op Constant may carry a formula
 /// value: it pushes a copy (a new detached entry sharing the token string and the
 /// cached result). Only programs built in memory qualify; formulas evaluated meanwhile
@@ -94,7 +100,8 @@ bool runCommandProgram(const uint8_t* tokens, Workbook& workbook, uint16_t sheet
 /// every such value is !!NA, as for a book that cannot be opened.
 using ExternalValueFn = CellValue (*)(Workbook& workbook, int32_t book, int32_t sheet, int32_t column, int32_t row);
 void installExternalValue(ExternalValueFn fn);
-/// Runs workbook task `index` as a subroutine; false when there is no such task.
+/// Runs workbook task `index` as a subroutine; false when there is no such task or its
+/// run failed, which fails the caller too (with the callee's error code when it set one).
 using TaskCallFn = bool (*)(Workbook& workbook, uint16_t index);
 void installTaskCall(TaskCallFn fn);
 

@@ -20,6 +20,9 @@ extern bool g_runningStatements;
 // carry them, so every other run turns this off while it runs.
 extern bool g_formulaConstants;
 
+/// Ends a task run between statements when a stop was asked for; true when it did.
+bool stopAtStatement();
+
 /// The code name of the evaluation's own token string, as opposed to a defined name's.
 constexpr uint16_t RootCode = 0xFFFF;
 

@@ -373,6 +373,8 @@ bool jumpTo(int64_t target, uint32_t opPos) {
     fail();
     return false;
   }
+  // A loop going round again is where a task is stopped.
+  if (target <= static_cast<int64_t>(opPos) && stopAtStatement()) return false;
   s.ip = static_cast<uint32_t>(target);
   return true;
 }

@@ -431,6 +431,17 @@ void readName(FormulaLexer& lexer) {
       lexer.index = index;
       return;
     }
+    // In a task a workbook task's name is a call of it; the first of equal names wins.
+    if (lexer.taskMode) {
+      for (size_t i = 0; i < workbook->tasks.size() && i <= 0xFFFF; ++i) {
+        if (equalsIgnoreCase(name, workbook->tasks[i].name)) {
+          lexer.token = TokenKind::Name;
+          lexer.nameKind = NameKind::Task;
+          lexer.index = static_cast<int32_t>(i);
+          return;
+        }
+      }
+    }
     index = workbook->findSheet(name);
     if (index >= 0) {
       readSheetPrefix(lexer, index);

@@ -22,6 +22,7 @@ namespace eval {
 void opDiscard(const uint8_t*, uint32_t) {
   CellValue value = popRaw();
   releaseValue(value);
+  stopAtStatement();
 }
 
 TaskVariable* variable(uint16_t index) {
@@ -41,6 +42,7 @@ void opAssign(const uint8_t* p, uint32_t) {
   }
   releaseValue(target->value);
   target->value = value;
+  stopAtStatement();
 }
 
 void opReadVariable(const uint8_t* p, uint32_t) {
@@ -57,6 +59,7 @@ void opReadVariable(const uint8_t* p, uint32_t) {
 void opCallTask(const uint8_t* p, uint32_t) {
   EvalState& s = g_state;
   Workbook* workbook = s.workbook;
+  if (stopAtStatement()) return;
   if (!workbook || !g_taskCall) {
     // No such task: stop here rather than run the statements after it on a
     // false premise; the caller reports the error.
@@ -70,7 +73,8 @@ void opCallTask(const uint8_t* p, uint32_t) {
   workbook->clearTaskVariables();
   workbook->taskVariables = std::move(callers);
   if (!found) {
-    setError(Err::UnknownName);
+    // A task stopped on request is no unknown name.
+    if (!taskStopRequested()) setError(Err::UnknownName);
     fail();
   }
 }

@@ -1,0 +1,163 @@
+// Tests of running tasks: compile errors, results, tasks calling tasks, and stopping a run.
+#include "tasks/Tasks.h"
+
+#include <chrono>
+#include <thread>
+
+#include "edit/Commands.h"
+#include "tests/functions/EngineTestSupport.h"
+
+namespace kelp {
+namespace {
+
+class RunTaskTest : public test::EngineTest {
+ protected:
+  void TearDown() override {
+    TaskRun::clearStop();
+    clearError();
+    test::EngineTest::TearDown();
+  }
+  void addTask(std::u16string name, std::u16string definition) {
+    WorkbookTask t;
+    t.name = std::move(name);
+    t.definition = std::move(definition);
+    book->tasks.push_back(std::move(t));
+  }
+  // The task variable's value as text, "-" when none was assigned.
+  std::u16string variable(std::u16string_view name) {
+    int32_t i = book->findTaskVariable(name);
+    if (i < 0 || book->taskVariables[i].value.kind == ValueKind::Empty) return u"-";
+    std::u16string out;
+    valueToText(book->taskVariables[i].value, out);
+    return out;
+  }
+};
+
+TEST_F(RunTaskTest, RunsStatementsOverTheCells) {
+  setNumber(0, 0, 4);
+  setNumber(0, 1, 6);
+  setText(1, 0, u"Label#Task:q = 1");
+  TaskRunResult r = runTask(*book, u"total = Sum(A1:A2) if total > 5 then big = B1 & \"!\" end");
+  EXPECT_EQ(r.outcome, TaskOutcome::Done);
+  EXPECT_EQ(pendingError(), 0u);
+  EXPECT_EQ(variable(u"total"), u"10");
+  EXPECT_EQ(variable(u"big"), u"Label!");  // the task sees the cell's shown text
+
+  // The next run starts afresh, and references name the active sheet's cells.
+  setNumber(0, 0, 100, 1);
+  book->setActiveSheet(1);
+  EXPECT_EQ(runTask(*book, u"twice = A1 * 2").outcome, TaskOutcome::Done);
+  EXPECT_EQ(variable(u"twice"), u"200");
+  EXPECT_EQ(variable(u"total"), u"-");
+}
+
+TEST_F(RunTaskTest, ACompileErrorRunsNothing) {
+  // The first statement would run if compiling stopped only at the bad one.
+  TaskRunResult r = runTask(*book, u"done = 1 x = (2");
+  EXPECT_EQ(r.outcome, TaskOutcome::NotCompiled);
+  EXPECT_EQ(pendingError(), static_cast<uint32_t>(Err::CloseParenMissing));
+  EXPECT_GE(r.position, 7);
+  EXPECT_EQ(variable(u"done"), u"-");
+  clearError();
+
+  EXPECT_EQ(checkTaskText(*book, u"a = 1 b = a + 1"), -1);
+  EXPECT_EQ(pendingError(), 0u);
+  EXPECT_EQ(book->findTaskVariable(u"a"), -1);  // a check leaves no variables behind
+  EXPECT_EQ(checkTaskText(*book, u"a = 1 +* 2"), 7);
+  EXPECT_NE(pendingError(), 0u);
+}
+
+TEST_F(RunTaskTest, TasksCallTasksByName) {
+  addTask(u"Double", u"inner = 21 * 2");
+  addTask(u"broken", u"x = (");
+  // The called task gets its own variables; the caller's are back after the call.
+  EXPECT_EQ(runTask(*book, u"before = 1 double after = before + 1").outcome, TaskOutcome::Done);
+  EXPECT_EQ(variable(u"before"), u"1");
+  EXPECT_EQ(variable(u"after"), u"2");
+  EXPECT_EQ(variable(u"inner"), u"-");
+
+  // A called task that does not compile stops its caller with its own code.
+  ASSERT_GE(checkTaskText(*book, u"x = ("), 0);
+  const uint32_t code = pendingError();
+  clearError();
+  TaskRunResult r = runTask(*book, u"a = 1 broken b = 2");
+  EXPECT_EQ(r.outcome, TaskOutcome::Failed);
+  EXPECT_EQ(pendingError(), code);
+  EXPECT_NE(code, static_cast<uint32_t>(Err::UnknownName));
+  EXPECT_EQ(variable(u"a"), u"1");
+  EXPECT_EQ(variable(u"b"), u"-");
+  clearError();
+
+  // A name that is no task is no call in a formula.
+  CellValue v = emptyValue();
+  compileToValue(*book, u"=Double", CellPosition{0, 0, 0}, v);
+  EXPECT_EQ(v.kind, ValueKind::Empty);
+  EXPECT_EQ(pendingError(), static_cast<uint32_t>(Err::UnknownName));
+}
+
+TEST_F(RunTaskTest, SelfCallingTasksEndWithAnError) {
+  addTask(u"again", u"level = 1 again");
+  addTask(u"ping", u"pong");
+  addTask(u"pong", u"ping");
+  EXPECT_EQ(runTask(*book, u"again").outcome, TaskOutcome::Failed);
+  EXPECT_EQ(pendingError(), static_cast<uint32_t>(Err::FormulaTooComplex));
+  clearError();
+  EXPECT_EQ(runTask(*book, u"ping").outcome, TaskOutcome::Failed);
+  EXPECT_EQ(pendingError(), static_cast<uint32_t>(Err::FormulaTooComplex));
+  clearError();
+  // The count starts over: a chain of calls as deep as the cap allows runs.
+  auto name = [](int i) {
+    std::u16string n = u"go_";
+    for (char c : std::to_string(i)) n += static_cast<char16_t>(c);
+    return n;
+  };
+  addTask(name(0), u"depth = 1");
+  const int deepest = MaxTaskNesting - 2;  // the run itself and the call of the top one count too
+  for (int i = 1; i <= deepest; ++i) addTask(name(i), name(i - 1));
+  std::u16string top = name(deepest);
+  EXPECT_EQ(runTask(*book, top).outcome, TaskOutcome::Done) << pendingError();
+  EXPECT_EQ(pendingError(), 0u);
+  // One more level is one too many.
+  addTask(name(deepest + 1), name(deepest));
+  EXPECT_EQ(runTask(*book, name(deepest + 1)).outcome, TaskOutcome::Failed);
+  EXPECT_EQ(pendingError(), static_cast<uint32_t>(Err::FormulaTooComplex));
+  EXPECT_EQ(evalState().sp, 0);
+}
+
+TEST_F(RunTaskTest, AStopRequestEndsTheRunBetweenStatements) {
+  // Asked before the run: the first statement completes, the second never starts.
+  TaskRun::requestStop();
+  EXPECT_EQ(runTask(*book, u"a = 1 b = 2").outcome, TaskOutcome::Stopped);
+  EXPECT_EQ(variable(u"a"), u"1");
+  EXPECT_EQ(variable(u"b"), u"-");
+  EXPECT_EQ(pendingError(), 0u);  // asked for, so no failure to report
+  TaskRun::clearStop();
+
+  // A loop that never ends stops on a request from elsewhere, tasks it called included.
+  addTask(u"spin", u"k = 0 while 1 do k = k + 1 end");
+  std::thread stopper([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    TaskRun::requestStop();
+  });
+  TaskRunResult r = runTask(*book, u"for i = 1 to 2 step 0 spin end");
+  stopper.join();
+  EXPECT_EQ(r.outcome, TaskOutcome::Stopped);
+  EXPECT_EQ(pendingError(), 0u);
+  EXPECT_EQ(evalState().sp, 0);
+
+  // Editing commands always finish, a stop request pending or not.
+  startEditing();
+  UndoList undo;
+  EXPECT_TRUE(enterCellValue(*book, undo, 4, 4, u"12"));
+  EXPECT_EQ(sheet().cellValue(4, 4).number(), 12);
+  EXPECT_TRUE(undo.undo(*book));
+  EXPECT_EQ(sheet().cellValue(4, 4).kind, ValueKind::Empty);
+  undo.clear();
+
+  TaskRun::clearStop();
+  EXPECT_EQ(runTask(*book, u"after = 3").outcome, TaskOutcome::Done);
+  EXPECT_EQ(variable(u"after"), u"3");
+}
+
+}  // namespace
+}  // namespace kelp
