@@ -241,18 +241,13 @@ TEST_F(ExcelFormulaExportTest, SheetReferencesAndNamesUseTheFilesTables) {
 TEST_F(ExcelFormulaExportTest, FormulasReadBackAsTheyWereWritten) {
   const CellPosition cells[] = {A1, C3, CellPosition{200, 9000}};
   const char16_t* formulas[] = {
-      u"=(1+2)*3-4/5^2",
       u"=-A1%+(+B2)",
       u"=A1*$B$2+C$3-$D4",
-      u"=Sum(A1:B3,$C$1:D$2)",
       u"=Data!A1+Sheet1:Sheet3!$B$2:C4",
       u"=Average(Data:Sheet3!A1:A9)&\"x\"",
-      u"=If(A1>0,If(B1>0,1,2),3)",
       u"=Sum(If(A1>0,1),If(B1,A1:A3,4))*Round(If(C1,2.5,3.25)*2,1)",
       u"=\"say \"\"hi\"\"\"&\"Gr\u00FC\u00DFe\"&\"\"",
-      u"=true<>false",
       u"=!!NA&!!Ref",
-      u"=12345678+0.001-65535",
       u"=Bonus*VLookup(A1,B1:C9,2,false)",
       u"=Now()+Pi()",
   };
