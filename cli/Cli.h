@@ -49,6 +49,8 @@ std::string takeErrorText();
 bool applyLocale(const std::string& name);
 
 int runEval(Args& args);
+/// Runs task texts on a workbook and saves what they changed.
+int runRun(Args& args);
 /// cat, convert, set and info; -1 for another command.
 int runFileCommand(std::string_view command, Args& args);
 

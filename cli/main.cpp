@@ -45,6 +45,19 @@ const char kUsage[] =
     "        one that exists but cannot be opened fails and is left as it is.\n"
     "        REF without a sheet is on the active sheet. Texts of more than 32764\n"
     "        characters are refused, as a file cannot hold them.\n"
+    "  run FILE TASKTEXT... [-o OUT] [--sheet NAME|N] [--select REF] [--password P]\n"
+    "        Runs each TASKTEXT as a task, in turn, on the active sheet (or the one\n"
+    "        --sheet names) with REF (B2 or B2:D5) selected, then recalculates and\n"
+    "        saves: to OUT when given, else back to FILE when the tasks changed it.\n"
+    "        A FILE that does not exist starts as a new workbook and is created.\n"
+    "        A TASKTEXT of - reads the task from standard input, @PATH from a file.\n"
+    "        MsgBox prints its text on standard output; functions that need the\n"
+    "        window (YesNoBox, InputBox, Chart, PlaySound, RunApp, ...) stop the task.\n"
+    "        Every text is compiled first: one that does not compile prints \"error N:\n"
+    "        MESSAGE at P\" and nothing runs. A task that fails, or Ctrl+C, ends the\n"
+    "        run and saves nothing, the changes of tasks before it included (exit\n"
+    "        status 1, or 130 after Ctrl+C). The workbook's own tasks run only when\n"
+    "        a TASKTEXT calls them.\n"
     "  info FILE [--password P]\n"
     "        Prints the file type, the sheets with their used ranges, the counts of\n"
     "        values and formulas, the defined names and the tasks.\n"
@@ -61,7 +74,8 @@ const char kUsage[] =
     "when they name a built-in locale (en_US, en_GB, de_DE, fr_FR, cs_CZ, ja_JP);\n"
     "US English otherwise.\n"
     "\n"
-    "Exit status: 0 on success, 1 when an entry or file failed, 2 on a usage error.\n";
+    "Exit status: 0 on success, 1 when an entry, task or file failed, 2 on a usage\n"
+    "error, 130 when run was interrupted.\n";
 
 }  // namespace
 
@@ -84,6 +98,7 @@ int main(int argc, char** argv) {
   kelp::installTextFormats();
   kelp::cli::Args args(argc, argv, 2);
   if (std::strcmp(command, "eval") == 0) return kelp::cli::runEval(args);
+  if (std::strcmp(command, "run") == 0) return kelp::cli::runRun(args);
   int status = kelp::cli::runFileCommand(command, args);
   if (status >= 0) return status;
   std::fprintf(stderr, "kelpcli: unknown command '%s' (see kelpcli --help)\n", command);

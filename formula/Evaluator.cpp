@@ -38,11 +38,13 @@ void opUnknown(const uint8_t*, uint32_t) { fail(); }
 
 namespace {
 std::atomic<bool> g_stopRequest{false};
+StatementHookFn g_statementHook = nullptr;
 static_assert(std::atomic<bool>::is_always_lock_free, "the stop request is set from a signal handler");
 }  // namespace
 
 // Command programs (the runs with formula constants) always finish: a stop is for tasks.
 bool stopAtStatement() {
+  if (g_statementHook && g_runningStatements && !g_formulaConstants) g_statementHook();
   if (!g_runningStatements || g_formulaConstants || !g_stopRequest.load(std::memory_order_relaxed)) return false;
   fail();
   return true;
@@ -285,5 +287,6 @@ bool taskStopRequested() { return g_stopRequest.load(std::memory_order_relaxed);
 
 void installExternalValue(ExternalValueFn fn) { g_externalValue = fn ? fn : missingBookValue; }
 void installTaskCall(TaskCallFn fn) { g_taskCall = fn; }
+void installStatementHook(StatementHookFn fn) { g_statementHook = fn; }
 
 }  // namespace kelp

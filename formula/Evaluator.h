@@ -104,6 +104,10 @@ void installExternalValue(ExternalValueFn fn);
 /// run failed, which fails the caller too (with the callee's error code when it set one).
 using TaskCallFn = bool (*)(Workbook& workbook, uint16_t index);
 void installTaskCall(TaskCallFn fn);
+/// Called where a running task could be stopped (before each statement, at each loop
+/// step), so that a caller may count the steps and ask for a stop; null removes it.
+using StatementHookFn = void (*)();
+void installStatementHook(StatementHookFn fn);
 
 // Pushes; each makes one new entry.
 

@@ -1,7 +1,9 @@
-// Host services on Linux: XDG folders, file tests, detached child processes, ticks, the clock.
+// Host services on Linux: XDG folders, file tests, detached child processes, ticks, the clock,
+// the interrupt handler.
 #include "platform/System.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -187,6 +189,21 @@ uint64_t wallClockMilliseconds() {
   timespec ts;
   clock_gettime(CLOCK_REALTIME, &ts);
   return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+namespace {
+void (*volatile g_interruptHandler)() = nullptr;
+void onSigint(int) {
+  if (void (*handler)() = g_interruptHandler) handler();
+}
+}  // namespace
+
+bool onInterrupt(void (*handler)()) {
+  g_interruptHandler = handler;
+  struct sigaction action {};
+  sigemptyset(&action.sa_mask);
+  action.sa_handler = handler ? onSigint : SIG_DFL;
+  return sigaction(SIGINT, &action, nullptr) == 0;
 }
 
 }  // namespace kelp

@@ -52,6 +52,11 @@ struct LocalTime {
 };
 LocalTime localTimeNow();
 
+/// Has `handler` called when the process is interrupted (Ctrl+C), in place of ending it;
+/// null gives the default back. The handler runs inside a signal handler, so it may
+/// only set flags. False when the system refused.
+bool onInterrupt(void (*handler)());
+
 /// Milliseconds since 1970 on the wall clock, for seeds that differ from run to run.
 uint64_t wallClockMilliseconds();
 

@@ -245,5 +245,77 @@ else
 fi
 expect "once released it opens again" "" 0 -- set "$work/a.kp" A1=x
 
+# run: task texts on a workbook.
+book="$work/tasks.kp"
+expect "run creates a new workbook and prints MsgBox texts" "Sum: 10" 0 -- \
+  run "$book" 'total = 0 for i = 1 to 4 total = total + i end MsgBox("Sum: " & total)'
+expect_line "the new workbook was saved" 2 "sheets: 3" -- info "$book"
+expect "cells for the tasks" "" 0 -- set "$book" A1=5 B2==A1*3 Sheet2!A1=7
+cp "$book" "$work/tasks.copy"
+expect "a task reads cells and formulas of the active sheet" $'5\n15\nhi' 0 -- \
+  run "$book" 'MsgBox(A1)' 'if B2 > 10 then MsgBox(B2) end' 'MsgBox("hi")'
+expect_same "a run that changes nothing saves nothing" "$book" "$work/tasks.copy"
+expect "a compile error runs no text at all" 'error 20: ")" missing at 11' 1 -- \
+  run "$book" 'MsgBox("first")' 'x = (A1 + 1'
+expect_same "and leaves the file as it was" "$book" "$work/tasks.copy"
+expect "a task from standard input" "10" 0 -- run "$book" - <<< 'MsgBox(A1 * 2)'
+printf "' one more than A1\nnext = A1 + 1\r\nMsgBox(next) ' shown\n" > "$work/next.task"
+expect "a task from a file, with comments and line breaks" "6" 0 -- run "$book" "@$work/next.task"
+expect "a task file that is not there" "" 1 -- run "$book" "@$work/missing.task"
+expect "--sheet by name" "7" 0 -- run "$book" 'MsgBox(A1)' --sheet Sheet2
+expect "--sheet by number" "7" 0 -- run "$book" --sheet 2 'MsgBox(A1)'
+expect "--sheet that is not there" "" 1 -- run "$book" --sheet 9 'MsgBox(A1)'
+expect "--select that names no cells" "" 2 -- run "$book" --select B2:ZZ9 'MsgBox(1)'
+expect "a task text is needed" "" 2 -- run "$book"
+expect_same "after all of which the file is unchanged" "$book" "$work/tasks.copy"
+expect "-o saves a copy" "" 0 -- run "$book" 'x = 1' -o "$work/plain.kp"
+expect "--select is kept in the copy" "" 0 -- run "$book" 'x = 1' --select C3:D9 -o "$work/selected.kp"
+if cmp -s "$work/plain.kp" "$work/selected.kp"; then
+  echo "FAIL --select left no trace in the saved selection"
+  failures=$((failures + 1))
+else
+  passes=$((passes + 1))
+fi
+expect_line "the copy holds the cells" 1 $'5\t' -- cat "$work/selected.kp"
+
+message=$("$kelpcli" run "$book" 'MsgBox("before") YesNoBox("Sure?") MsgBox("after")' 2>&1 >"$work/run.out")
+status=$?
+if [[ $status == 1 && "$(cat "$work/run.out")" == "before" && "$message" == *"YesNoBox: error 59: This function needs the Kelp window"* ]]; then
+  passes=$((passes + 1))
+else
+  echo "FAIL a window-only function stops the task: status $status, out $(cat "$work/run.out"), message: $message"
+  failures=$((failures + 1))
+fi
+for call in 'InputBox("x")' 'ListBox("a", A1:A2)' 'Chart()' 'PlaySound()' 'Beep()' 'RunApp("true")' 'FileBox("x")'; do
+  message=$("$kelpcli" run "$book" "$call" 2>&1 >/dev/null)
+  status=$?
+  if [[ $status == 1 && "$message" == *"error 59"* ]]; then
+    passes=$((passes + 1))
+  else
+    echo "FAIL $call needs the window: status $status, message: $message"
+    failures=$((failures + 1))
+  fi
+done
+expect_same "a failed task saves nothing" "$book" "$work/tasks.copy"
+
+# Ctrl+C stops an endless task between statements; nothing is saved.
+"$kelpcli" run "$book" 'MsgBox("going") k = 0 while 1 do k = k + 1 end' -o "$work/never.kp" \
+  > "$work/spin.out" 2> "$work/spin.err" &
+spinner=$!
+for _ in $(seq 100); do [[ -s "$work/spin.out" ]] && break; sleep 0.1; done
+kill -INT "$spinner"
+stopped=0
+for _ in $(seq 100); do kill -0 "$spinner" 2>/dev/null || { stopped=1; break; }; sleep 0.1; done
+if [[ $stopped == 0 ]]; then kill -KILL "$spinner"; fi
+wait "$spinner"
+status=$?
+if [[ $stopped == 1 && $status == 130 && ! -e "$work/never.kp" && "$(cat "$work/spin.err")" == *"interrupted"* ]]; then
+  passes=$((passes + 1))
+else
+  echo "FAIL Ctrl+C stops a task: stopped $stopped, status $status, $(cat "$work/spin.err")"
+  failures=$((failures + 1))
+fi
+expect_same "an interrupted run saves nothing" "$book" "$work/tasks.copy"
+
 echo "$passes passed, $failures failed"
 [[ $failures -eq 0 ]]

@@ -39,7 +39,8 @@ TEST(ErrorState, MessagesComeFromTheStringTable) {
   EXPECT_EQ(errorMessage(20), u"\")\" missing");
   EXPECT_EQ(errorMessage(56), u"You must enter a delimited list or reference to single row or column.");
   // A code without a message falls back to its number.
-  EXPECT_EQ(errorMessage(59), u"Error no. 59");
+  EXPECT_EQ(errorMessage(59), u"This function needs the Kelp window");
+  EXPECT_EQ(errorMessage(999), u"Error no. 999");
   EXPECT_EQ(errorMessage(123456), u"Error no. 123456");
   EXPECT_EQ(loadString(2000 + 33), u"The file was created in the newer version of Kelp. Some data may be lost.");
   EXPECT_EQ(loadString(StringId::SheetPrefix), u"Sheet");

@@ -159,5 +159,37 @@ TEST_F(RunTaskTest, AStopRequestEndsTheRunBetweenStatements) {
   EXPECT_EQ(variable(u"after"), u"3");
 }
 
+int32_t g_steps = 0;
+void countSteps() {
+  if (++g_steps == 50) TaskRun::requestStop();
+}
+
+TEST_F(RunTaskTest, TheStatementHookCountsStepsAndCanStopAnEndlessLoop) {
+  installStatementHook(countSteps);
+  TaskRunResult r = runTask(*book, u"k = 0 while 1 do k = k + 1 end");
+  EXPECT_EQ(r.outcome, TaskOutcome::Stopped);
+  EXPECT_EQ(g_steps, 50);
+  // Two steps before the loop (the statements), then one per pass.
+  int32_t k = static_cast<int32_t>(book->taskVariables[book->findTaskVariable(u"k")].value.number());
+  EXPECT_GT(k, 20);
+  EXPECT_LT(k, 50);
+
+  // Formulas evaluated outside tasks are no steps.
+  TaskRun::clearStop();
+  g_steps = 0;
+  setNumber(0, 0, 2);
+  startEditing();
+  UndoList undo;
+  EXPECT_TRUE(enterCellValue(*book, undo, 1, 0, u"=A1*3"));
+  EXPECT_EQ(g_steps, 0);
+  undo.clear();
+  EXPECT_EQ(runTask(*book, u"a = 1 b = 2 c = 3").outcome, TaskOutcome::Done);
+  EXPECT_GE(g_steps, 3);
+  installStatementHook(nullptr);
+  g_steps = 0;
+  EXPECT_EQ(runTask(*book, u"a = 1").outcome, TaskOutcome::Done);
+  EXPECT_EQ(g_steps, 0);
+}
+
 }  // namespace
 }  // namespace kelp
