@@ -18,6 +18,8 @@
 #include "platform/File.h"
 #include "platform/System.h"
 #include "platform/Text.h"
+#include "edit/Commands.h"
+#include "tasks/TaskFunctions.h"
 #include "tasks/Tasks.h"
 
 namespace kelp::cli {
@@ -69,11 +71,7 @@ constexpr FunctionBinding kCommandLineFunctions[] = {
 
 // The one place that binds the functions tasks may call in kelpcli. The window-only
 // rows are bound here first, so that the command line's answers are the ones used.
-void installCommandLineTaskFunctions() {
-  bindFunctions(kCommandLineFunctions);
-  // The task-only functions of tasks/ (Set, Sel, CellRef, ...) are to be installed
-  // here, once, after the rows above.
-}
+void installCommandLineTaskFunctions() { bindFunctions(kCommandLineFunctions); }
 
 void stopOnInterrupt() { TaskRun::requestStop(); }
 
@@ -225,6 +223,10 @@ int runRun(Args& args) {
   }
 
   Document document;
+  // Nothing is undone on the command line, but the task functions record their changes
+  // as the window does, so that they behave the same.
+  UndoList undo;
+  installTaskFunctions(&undo, &document);
   // As with set, only a name that does not exist starts a new workbook.
   bool isNew = !pathExists(options.path);
   if (!isNew && !openBook(document, options.path, options.password)) return 1;

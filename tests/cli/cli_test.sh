@@ -298,6 +298,21 @@ for call in 'InputBox("x")' 'ListBox("a", A1:A2)' 'Chart()' 'PlaySound()' 'Beep(
 done
 expect_same "a failed task saves nothing" "$book" "$work/tasks.copy"
 
+# Task functions change cells as typing would; a later failure keeps the earlier ones out.
+filled="$work/filled.kp"
+expect "a loop fills A1:A100 and a Sum in the same run sees it" "5050" 0 -- \
+  run "$filled" 'for i = 1 to 100 Set(CellRef(1, i), i) end' 'MsgBox(Sum(A1:A100))'
+expect "the filled column is saved" "5050" 0 -- eval --book "$filled" '=Sum(Sheet1!A1:A100)'
+cp "$filled" "$work/filled.copy"
+expect "a failing task after Set saves nothing" "" 1 -- \
+  run "$filled" 'Set(A1, 1000)' 'Beep()'
+expect_same "so the file keeps its first value" "$filled" "$work/filled.copy"
+expect "Set keeps a cell's task" "" 0 -- run "$filled" 'Set(B1, "Go#Task:MsgBox(1)")' 'Set(B1, 7)'
+expect_line "the stored text is the value and the task" 1 $'1\t7#Task:MsgBox(1)' -- cat "$filled" --raw
+expect "a copy saved by a task keeps the workbook's own name" "" 0 -- \
+  run "$filled" "Save(\"$work/saved-copy.kp\")"
+expect "the copy opens" "5050" 0 -- eval --book "$work/saved-copy.kp" '=Sum(Sheet1!A1:A100)'
+
 # Ctrl+C stops an endless task between statements; nothing is saved.
 "$kelpcli" run "$book" 'MsgBox("going") k = 0 while 1 do k = k + 1 end' -o "$work/never.kp" \
   > "$work/spin.out" 2> "$work/spin.err" &
