@@ -14,6 +14,7 @@
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
 #include "platform/Text.h"
+#include "fuzz/FuzzText.h"
 
 namespace {
 
@@ -64,13 +65,7 @@ void compileAndShow(std::u16string_view text, bool taskMode) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 4096) return 0;
-  // The first byte chooses how the rest is read: UTF-8 or raw UTF-16 units.
-  std::u16string text;
-  if (size > 0 && (data[0] & 1)) {
-    for (size_t i = 1; i + 1 < size; i += 2) text.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
-  } else if (size > 0) {
-    text = kelp::utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1));
-  }
+  const std::u16string text = fuzzText(data, size);
   compileAndShow(text, false);
   compileAndShow(text, true);
   return 0;
