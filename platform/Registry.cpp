@@ -15,10 +15,12 @@ namespace kelp {
 namespace {
 
 // Backslash escapes keep every name and text on one line and keep '=' and ']' out of
-// the way of the parser; everything else is written as UTF-8.
-std::string escape(std::u16string_view text) {
+// the way of the parser; everything else is written as UTF-8. A surrogate without its
+// partner has no UTF-8 form, so it is written as \uXXXX: values holding binary units
+// (the global tasks) come back whole.
+std::string escapeUtf8(std::string_view utf8) {
   std::string out;
-  for (char c : utf16ToUtf8(text)) {
+  for (char c : utf8) {
     unsigned char u = static_cast<unsigned char>(c);
     if (c == '\\' || c == '=' || c == '[' || c == ']') {
       out += '\\';
@@ -36,6 +38,27 @@ std::string escape(std::u16string_view text) {
   return out;
 }
 
+bool isHigh(char16_t c) { return c >= 0xD800 && c < 0xDC00; }
+bool isLow(char16_t c) { return c >= 0xDC00 && c < 0xE000; }
+
+std::string escape(std::u16string_view text) {
+  std::string out;
+  size_t run = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const bool paired = (isHigh(text[i]) && i + 1 < text.size() && isLow(text[i + 1])) ||
+                        (isLow(text[i]) && i > 0 && isHigh(text[i - 1]));
+    if ((isHigh(text[i]) || isLow(text[i])) && !paired) {
+      out += escapeUtf8(utf16ToUtf8(text.substr(run, i - run)));
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04X", static_cast<unsigned>(text[i]));
+      out += buf;
+      run = i + 1;
+    }
+  }
+  out += escapeUtf8(utf16ToUtf8(text.substr(run)));
+  return out;
+}
+
 int hexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -45,6 +68,7 @@ int hexDigit(char c) {
 
 bool unescape(std::string_view text, std::u16string& out) {
   std::string bytes;
+  out.clear();
   for (size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
     if (c != '\\') {
@@ -61,6 +85,14 @@ bool unescape(std::string_view text, std::u16string& out) {
       if (hi < 0 || lo < 0) return false;
       bytes += static_cast<char>(hi * 16 + lo);
       i += 2;
+    } else if (e == 'u' && i + 4 < text.size() && hexDigit(text[i + 1]) >= 0 && hexDigit(text[i + 2]) >= 0 &&
+               hexDigit(text[i + 3]) >= 0 && hexDigit(text[i + 4]) >= 0) {
+      unsigned unit = 0;
+      for (int k = 1; k <= 4; ++k) unit = unit * 16 + static_cast<unsigned>(hexDigit(text[i + k]));
+      out += utf8ToUtf16(bytes);
+      bytes.clear();
+      out += static_cast<char16_t>(unit);
+      i += 4;
     } else if (e == '\\' || e == '=' || e == '[' || e == ']') {
       bytes += e;
     } else {
@@ -69,7 +101,7 @@ bool unescape(std::string_view text, std::u16string& out) {
       bytes += e;
     }
   }
-  out = utf8ToUtf16(bytes);
+  out += utf8ToUtf16(bytes);
   return true;
 }
 

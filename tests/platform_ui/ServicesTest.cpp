@@ -23,6 +23,9 @@ std::string scratch(const std::string& name) {
   return testing::TempDir() + "kelp_" + std::to_string(getpid()) + "_" + name;
 }
 
+// Binary units stored as a string (the global tasks do): surrogates without partners.
+const std::u16string kUnits{0xD804, u'a', 0xDC00, 0xD83D, 0xDE00, u'\\', u'u', u'1', u'2', u'3', u'4', 0xDBFF};
+
 TEST(Registry, ValuesSurviveTheFileWithTheirTypes) {
   std::string path = scratch("registry");
   std::remove(path.c_str());
@@ -35,6 +38,7 @@ TEST(Registry, ValuesSurviveTheFileWithTheirTypes) {
     EXPECT_TRUE(reg.writeString(KelpRegistryKey, u"CLst", u"January,February,;I,II,;"));
     EXPECT_TRUE(reg.writeString(KelpRegistryKey, u"RecFile1", u"/home/u/Doc [1]=x\\y\nz \u00e9\u4e2d"));
     EXPECT_TRUE(reg.writeString(KelpRegistryKey, u"Empty", u""));
+    EXPECT_TRUE(reg.writeString(KelpRegistryKey, u"Units", kUnits));
     EXPECT_TRUE(reg.writeBinary(KelpRegistryKey, u"UsedFn", {3, 0, 0, 0, 37, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}));
     EXPECT_TRUE(reg.writeDword(u"Software\\Other", u"a=b", 5));
   }
@@ -51,6 +55,8 @@ TEST(Registry, ValuesSurviveTheFileWithTheirTypes) {
   EXPECT_EQ(s, u"/home/u/Doc [1]=x\\y\nz \u00e9\u4e2d");
   EXPECT_TRUE(reg.readString(KelpRegistryKey, u"Empty", s));
   EXPECT_EQ(s, u"");
+  EXPECT_TRUE(reg.readString(KelpRegistryKey, u"Units", s));
+  EXPECT_EQ(s, kUnits) << "lone surrogates, a pair and a typed \\u1234 come back as they were";
   std::vector<uint8_t> bytes;
   EXPECT_TRUE(reg.readBinary(KelpRegistryKey, u"UsedFn", bytes));
   EXPECT_EQ(bytes, (std::vector<uint8_t>{3, 0, 0, 0, 37, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}));
@@ -61,9 +67,9 @@ TEST(Registry, ValuesSurviveTheFileWithTheirTypes) {
   EXPECT_FALSE(reg.readDword(KelpRegistryKey, u"CLst", n));
   EXPECT_FALSE(reg.readDword(KelpRegistryKey, u"AutoSave", n));
   EXPECT_EQ(n, 77u);
-  EXPECT_EQ(reg.valueNames(KelpRegistryKey).size(), 6u);
+  EXPECT_EQ(reg.valueNames(KelpRegistryKey).size(), 7u);
   EXPECT_TRUE(reg.writeDword(KelpRegistryKey, u"MOVEENTER", 0));  // overwrites, keeps one value
-  EXPECT_EQ(reg.valueNames(KelpRegistryKey).size(), 6u);
+  EXPECT_EQ(reg.valueNames(KelpRegistryKey).size(), 7u);
   EXPECT_TRUE(reg.deleteValue(KelpRegistryKey, u"Empty"));
   EXPECT_FALSE(reg.deleteValue(KelpRegistryKey, u"Empty"));
   EXPECT_TRUE(reg.deleteKey(u"Software\\Other"));

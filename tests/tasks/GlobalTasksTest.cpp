@@ -102,6 +102,21 @@ TEST_F(GlobalTasksTest, SavedTasksLoadBackInOrder) {
   Registry reread(path);
   ASSERT_TRUE(reread.load());
   EXPECT_EQ(stored(reread), units);
+  // Area units are binary: rows from 55,296 up are surrogates without partners, which
+  // the settings file must carry whole.
+  auto far = newWorkbook(1);
+  far->tasks.push_back(globalTask(u"far", u"f = 1", TaskRunsOnTap));
+  setTaskArea(far->tasks[0], 1, 1, Area{55300, 4, 56000, 40});
+  {
+    Registry file(path);
+    ASSERT_TRUE(saveGlobalTasks(file, *far));
+  }
+  Registry farBack(path);
+  ASSERT_TRUE(farBack.load());
+  auto loaded = newWorkbook(1);
+  ASSERT_TRUE(loadGlobalTasks(farBack, *loaded));
+  ASSERT_EQ(loaded->tasks.size(), 1u);
+  expectSameTask(loaded->tasks[0], far->tasks[0]);
   std::filesystem::remove_all(folder);
 
   // Nothing kept yet is no damage; an empty list loads as none.
