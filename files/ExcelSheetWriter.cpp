@@ -25,11 +25,6 @@ constexpr uint32_t ValidationExplicitList = 0x80;
 constexpr uint32_t MaxDvText = 255;
 constexpr uint16_t ResultText = 0, ResultLogical = 1, ResultError = 2, ResultEmpty = 3;
 
-std::u16string_view poolText(uint32_t handle) {
-  if (handle == NoHandle || !textPool().isLive(handle)) return {};
-  return std::u16string_view(static_cast<const char16_t*>(textPool().data(handle)));
-}
-
 // What a FORMULA record's result field and the cell record of a plain value can show:
 // Kelp's integers are numbers, and kinds no cell shows (references) are empty.
 CellValue plainValue(const CellValue& value) {
@@ -227,7 +222,7 @@ void ExcelWriter::valueCell(int32_t sheet, int32_t column, int32_t row, uint16_t
         m_rec.u32(addHandleString(value.u32()));
         emit(Out::LabelSst);
       } else {
-        text(poolText(value.u32()), 2, MaxLabel, u"texts longer than 255 characters, cut", cellName(sheet, column, row));
+        text(textOf(value), 2, MaxLabel, u"texts longer than 255 characters, cut", cellName(sheet, column, row));
         emit(Out::Label);
       }
       return;
@@ -291,7 +286,7 @@ bool ExcelWriter::formulaCell(const Sheet& s, int32_t column, int32_t row, uint1
       break;
     case ValueKind::Text:
       // Excel 97 marks the empty text without a STRING record; Excel 95 has no such mark.
-      if (m_biff8 && poolText(result0.u32()).empty()) {
+      if (m_biff8 && textOf(result0).empty()) {
         special(ResultEmpty, 0);
       } else {
         special(ResultText, 0);
@@ -307,7 +302,7 @@ bool ExcelWriter::formulaCell(const Sheet& s, int32_t column, int32_t row, uint1
   m_rec.u16(static_cast<uint32_t>(excel.size()));
   m_rec.bytes(excel.data(), excel.size());
   emit(Out::Formula);
-  if (stringFollows) formulaString(poolText(result0.u32()), cellName(s.index, column, row));
+  if (stringFollows) formulaString(textOf(result0), cellName(s.index, column, row));
   return true;
 }
 

@@ -39,11 +39,6 @@ constexpr uint16_t UnicodeCodePage = 1200;
 constexpr uint16_t kBuiltInExcel[] = {0, 1, 2, 5, 7, 10, 14, 15, 16, 17, 18, 20, 19, 21, 22, 49};
 constexpr int32_t UserFormatShift = 144;
 
-std::u16string_view poolText(uint32_t handle) {
-  if (handle == NoHandle || !textPool().isLive(handle)) return {};
-  return std::u16string_view(static_cast<const char16_t*>(textPool().data(handle)));
-}
-
 // "B7" appended to `out`.
 void appendCellName(std::u16string& out, int32_t column, int32_t row) {
   std::u16string letters;
@@ -169,7 +164,7 @@ uint32_t ExcelWriter::addString(std::u16string_view text) {
 uint32_t ExcelWriter::addHandleString(uint32_t handle) {
   auto found = m_sstByHandle.find(handle);
   if (found != m_sstByHandle.end()) return found->second;
-  const uint32_t index = addString(poolText(handle));
+  const uint32_t index = addString(textOf(wordValue(ValueKind::Text, handle)));
   m_sstByHandle.emplace(handle, index);
   return index;
 }
