@@ -1,6 +1,7 @@
-// Tests of the financial functions: non-finite results, the iterations' failures, the
-// value lists.
+// Tests of the financial functions: a reference table made with an independent tool,
+// then the edges: non-finite results, the iterations' failures, the value lists.
 #include <cmath>
+#include <sstream>
 
 #include "platform/Text.h"
 #include "tests/functions/EngineTestSupport.h"
@@ -9,6 +10,21 @@ namespace kelp {
 namespace {
 
 using FinancialFunctionsTest = test::EngineTest;
+
+TEST_F(FinancialFunctionsTest, AgreesWithTheReferenceTable) {
+  auto lines = test::readReferenceTable("financial_reference.tsv");
+  ASSERT_GT(lines.size(), 300u) << "the reference table is missing or short";
+  for (const auto& fields : lines) {
+    ASSERT_GE(fields.size(), 3u);
+    if (fields.size() == 4) {  // cash flows go in the first row from A1 on
+      std::stringstream flows(fields[3]);
+      std::string flow;
+      for (int column = 0; std::getline(flows, flow, ','); ++column) setNumber(column, 0, std::stod(flow));
+    }
+    std::string why = test::compareWithReference(calc(utf8ToUtf16(fields[0])), fields[1], fields[2]);
+    EXPECT_EQ(why, "") << fields[0] << " expected " << fields[1];
+  }
+}
 
 TEST_F(FinancialFunctionsTest, AnnuitiesAndTheirArguments) {
   EXPECT_NEAR(calc(u"=Pmt(0.1,2,100)").number, -57.6190476190476, 1e-9);
