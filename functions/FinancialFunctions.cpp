@@ -258,8 +258,8 @@ void fnIrr() {
     return;
   }
   if (guess == -1) guess = -1.1;
-  // The residual is judged against the size of the flows: flows in the billions leave a
-  // residual far above any fixed bound even at the nearest double to the root.
+  // The residual is judged against the size of the flows: at the nearest double to the
+  // root, flows near 1e9 still leave one rounding unit of their sums, 1.2e-7.
   double scale = 0;
   for (double c : flows) scale = std::max(scale, std::fabs(c));
   double x = 1 / (1 + guess);
