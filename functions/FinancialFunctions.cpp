@@ -15,6 +15,10 @@ namespace {
 
 constexpr double Tolerance = 0.0000001;
 constexpr int32_t NewtonSteps = 20;
+// Rate's Newton steps from a guess far above a long loan's rate move about 1/nper each,
+// so 20 steps give up on a 30-year monthly mortgage; a run that has not settled by then
+// goes on to this many before it counts as failed.
+constexpr int32_t RateNewtonSteps = 1000;
 // Irr takes at most this many cash flows; Mirr fewer than MirrLimit.
 constexpr size_t IrrLimit = 99;
 constexpr size_t MirrLimit = 8000;
@@ -169,7 +173,7 @@ void fnRate() {
   RateEquation f{a[0], a[1], a[2], a[3], typeOf(a[4])};
   double r = a[5];
   double next = f.step(r);
-  for (int32_t i = 0; std::isfinite(next) && std::fabs(next - r) > Tolerance && i < NewtonSteps; ++i) {
+  for (int32_t i = 0; std::isfinite(next) && std::fabs(next - r) > Tolerance && i < RateNewtonSteps; ++i) {
     r = next;
     next = f.step(r);
   }

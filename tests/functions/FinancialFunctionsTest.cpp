@@ -67,6 +67,9 @@ TEST_F(FinancialFunctionsTest, RateIteration) {
   EXPECT_NEAR(calc(u"=Rate(10,-100,700,0,0,0)").number, 0.0707282, 1e-7);
   // f′(−1) is 0 with no payment: the first step already fails.
   EXPECT_EQ(calc(u"=Rate(10,0,-100,200,0,-1)").text, u"!!Num");
+  // A 30-year monthly mortgage from the default guess, which 20 steps do not reach.
+  EXPECT_NEAR(calc(u"=Rate(360,-1073.64,200000)").number, 0.05 / 12, 1e-6);
+  EXPECT_NEAR(calc(u"=Rate(480,-100,-1000,200000,1)").number, 0.00483786868189551, 1e-12);
   // Payments and present value of one sign balance at no rate.
   EXPECT_EQ(calc(u"=Rate(10,100,700)").text, u"!!Num");
 }
