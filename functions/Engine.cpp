@@ -10,7 +10,8 @@ namespace kelp {
 
 void startEngine() {
   for (auto family : {mathBindings(), listBindings(), statisticsBindings(), distributionBindings(),
-                      logicalBindings(), infoBindings(), textBindings(), financialBindings()})
+                      logicalBindings(), infoBindings(), textBindings(), financialBindings(),
+                      dateBindings()})
     bindFunctions(family);
   installNumberDisplay();
   // Entry reading also shows formulas as text and lets freed token strings give

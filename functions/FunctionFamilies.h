@@ -18,6 +18,7 @@ std::span<const FunctionBinding> logicalBindings();       // LogicalFunctions.cp
 std::span<const FunctionBinding> infoBindings();          // InfoFunctions.cpp
 std::span<const FunctionBinding> textBindings();          // TextFunctions.cpp
 std::span<const FunctionBinding> financialBindings();     // FinancialFunctions.cpp
+std::span<const FunctionBinding> dateBindings();          // DateFunctions.cpp
 
 // Lists and statistics (ListFunctions.cpp).
 void fnSum();

@@ -178,12 +178,22 @@ uint32_t tickCount() {
   return static_cast<uint32_t>(ms);
 }
 
+namespace {
+LocalClockFn g_localClock = nullptr;
+}  // namespace
+
 LocalTime localTimeNow() {
-  std::time_t now = std::time(nullptr);
+  if (g_localClock) return g_localClock();
+  timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  std::time_t now = ts.tv_sec;
   std::tm local{};
   localtime_r(&now, &local);
-  return LocalTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec};
+  return LocalTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                   local.tm_min,         local.tm_sec,       static_cast<int>(ts.tv_nsec / 1000000)};
 }
+
+void installLocalClock(LocalClockFn clock) { g_localClock = clock; }
 
 uint64_t wallClockMilliseconds() {
   timespec ts;

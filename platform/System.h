@@ -49,8 +49,14 @@ struct LocalTime {
   int hour = 0;
   int minute = 0;
   int second = 0;
+  int millisecond = 0;
 };
+/// The local clock, or the one installLocalClock put in its place.
 LocalTime localTimeNow();
+/// Puts `clock` in place of the system's local clock (null gives it back), so that what
+/// reads the time can be run at chosen moments.
+using LocalClockFn = LocalTime (*)();
+void installLocalClock(LocalClockFn clock);
 
 /// Has `handler` called when the process is interrupted (Ctrl+C), in place of ending it;
 /// null gives the default back. The handler runs inside a signal handler, so it may
