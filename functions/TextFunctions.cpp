@@ -1,5 +1,4 @@
-// Text functions; lengths and positions count UTF-16 units from 1, and every result
-// text is a new text value.
+// Text functions; lengths and positions count UTF-16 units from 1.
 #include <cmath>
 #include <string>
 #include <string_view>
@@ -32,8 +31,10 @@ bool isWhiteSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); 
 
 bool hasCase(char16_t c) { return foldCase(c) != c || upperCase(c) != c; }
 
-// Optional trailing count arguments: the pop when given, else the default.
-int32_t popIntegerOr(int32_t given, int32_t fallback) { return argCount() >= given ? popInteger() : fallback; }
+// An optional last argument at `position` (from 1): popped when the call has it.
+int32_t popIntegerOr(int32_t position, int32_t fallback) {
+  return argCount() >= position ? popInteger() : fallback;
+}
 
 }  // namespace
 
