@@ -77,7 +77,7 @@ uint64_t unitsFor(uint64_t bytes, uint64_t unit) { return bytes / unit + (bytes 
 
 // The capital of `c` for the letters foldCase pairs; the directory tree is ordered by
 // capitals, which sort differently from small letters around "[\]^_`".
-char16_t upperCase(char16_t c) {
+char16_t directoryCapital(char16_t c) {
   if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 32);
   if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 32);
   if (c == 0xFF) return 0x178;
@@ -93,8 +93,8 @@ char16_t upperCase(char16_t c) {
 bool precedes(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return a.size() < b.size();
   for (size_t i = 0; i < a.size(); ++i) {
-    char16_t x = upperCase(a[i]);
-    char16_t y = upperCase(b[i]);
+    char16_t x = directoryCapital(a[i]);
+    char16_t y = directoryCapital(b[i]);
     if (x != y) return x < y;
   }
   return false;

@@ -88,13 +88,41 @@ char16_t foldCase(char16_t c) {
   // Latin-1 capitals, except the multiplication sign.
   if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<char16_t>(c + 32);
   // Latin Extended-A pairs capitals with the next odd code point, with a shift at U+0139..U+0148 and U+0179..U+017E.
+  if (c == 0x130) return u'i';  // the capital I with a dot, whose pair would be the dotless i
   if ((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177)) return static_cast<char16_t>(c | 1);
   if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return (c & 1) ? static_cast<char16_t>(c + 1) : c;
   if (c == 0x178) return 0xFF;
   // Greek and Cyrillic capitals.
   if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return static_cast<char16_t>(c + 32);
+  // Greek capitals with tonos lie apart from the others.
+  if (c == 0x386) return 0x3AC;
+  if (c >= 0x388 && c <= 0x38A) return static_cast<char16_t>(c + 37);
+  if (c == 0x38C) return 0x3CC;
+  if (c == 0x38E || c == 0x38F) return static_cast<char16_t>(c + 63);
   if (c >= 0x410 && c <= 0x42F) return static_cast<char16_t>(c + 32);
   if (c >= 0x400 && c <= 0x40F) return static_cast<char16_t>(c + 80);
+  return c;
+}
+
+char16_t upperCase(char16_t c) {
+  if (c < 0x80) return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
+  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 32);
+  if (c == 0xFF) return 0x178;
+  // Small letters whose capitals foldCase does not give back: the micro sign, the
+  // dotless i, the long s and the final sigma.
+  if (c == 0xB5) return 0x39C;
+  if (c == 0x131) return u'I';
+  if (c == 0x17F) return u'S';
+  if (c == 0x3C2) return 0x3A3;
+  if ((c >= 0x101 && c <= 0x137) || (c >= 0x14B && c <= 0x177)) return (c & 1) ? static_cast<char16_t>(c - 1) : c;
+  if ((c >= 0x13A && c <= 0x148) || (c >= 0x17A && c <= 0x17E)) return (c & 1) ? c : static_cast<char16_t>(c - 1);
+  if (c >= 0x3B1 && c <= 0x3CB) return static_cast<char16_t>(c - 32);
+  if (c == 0x3AC) return 0x386;
+  if (c >= 0x3AD && c <= 0x3AF) return static_cast<char16_t>(c - 37);
+  if (c == 0x3CC) return 0x38C;
+  if (c == 0x3CD || c == 0x3CE) return static_cast<char16_t>(c - 63);
+  if (c >= 0x430 && c <= 0x44F) return static_cast<char16_t>(c - 32);
+  if (c >= 0x450 && c <= 0x45F) return static_cast<char16_t>(c - 80);
   return c;
 }
 

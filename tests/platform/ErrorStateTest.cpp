@@ -67,5 +67,18 @@ TEST(Text, CaseFoldingAndFormatting) {
   EXPECT_EQ(formatText(u"Could not find '%s'.", u"a.kp"), u"Could not find 'a.kp'.");
 }
 
+TEST(Text, UpperCaseUndoesFolding) {
+  // Every character upperCase changes folds back, and every one foldCase changes comes
+  // back up, except the letters whose pair lies elsewhere.
+  for (uint32_t c = 0; c <= 0xFFFF; ++c) {
+    const char16_t ch = static_cast<char16_t>(c);
+    const bool apart = ch == 0xB5 || ch == 0x131 || ch == 0x17F || ch == 0x3C2 || ch == 0x130;
+    EXPECT_TRUE(apart || upperCase(ch) == ch || foldCase(upperCase(ch)) == ch) << std::hex << c;
+    EXPECT_TRUE(apart || foldCase(ch) == ch || upperCase(foldCase(ch)) == ch) << std::hex << c;
+  }
+  EXPECT_EQ(foldCase(0x130), u'i');
+  EXPECT_TRUE(equalsIgnoreCase(u"\u038f\u03c1\u03b1", u"\u03ce\u03a1\u0391"));  // a capital with tonos
+}
+
 }  // namespace
 }  // namespace kelp
