@@ -186,27 +186,12 @@ void fnRate() {
   pushNumber(next);
 }
 
-// Appends the numbers of an area's cells in walk order. An error cell is recorded, the
-// first one of the area winning over later ones.
-void collectCells(AreaIterator& it, std::vector<double>& out) {
-  bool errorSeen = false;
-  CellValue value;
-  while (it.next(value)) {
-    if (value.kind == ValueKind::Number) {
-      out.push_back(value.number());
-    } else if (value.kind == ValueKind::Error && !errorSeen) {
-      errorSeen = true;
-      setPendingError(cellError(value));
-    }
-  }
-}
-
 // Pops the cash-flow argument of Irr and Mirr: its cells' numbers. Anything but a
 // reference is !!Num, except that an error value given directly travels on.
 void popCashFlows(std::vector<double>& out) {
-  AreaIterator it;
-  if (popAreaIterator(it)) {
-    collectCells(it, out);
+  if (isReference(topKind())) {
+    SheetArea area{};
+    if (popArea(area)) collectAreaNumbers(area, out);
     return;
   }
   CellValue value;
@@ -219,22 +204,7 @@ void fnNpv() {
   // The values count first argument first, but the stack gives the last one first: each
   // argument's numbers are kept apart and discounted in reverse order of popping.
   std::vector<std::vector<double>> parts(argCount() - 1);
-  for (auto part = parts.rbegin(); part != parts.rend(); ++part) {
-    AreaIterator it;
-    if (popAreaIterator(it)) {
-      collectCells(it, *part);
-      continue;
-    }
-    CellValue value;
-    popResolved(value);
-    if (value.kind == ValueKind::Number)
-      part->push_back(value.number());
-    else if (value.kind == ValueKind::Integer)
-      part->push_back(value.i32());
-    else if (value.kind == ValueKind::Error)
-      setPendingError(cellError(value));
-    releaseValue(value);
-  }
+  for (auto part = parts.rbegin(); part != parts.rend(); ++part) collectArgumentNumbers(*part);
   double rate = popNumber();
   if (!takePendingError()) return;
   if (rate == -1) {

@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "formula/Catalogue.h"
+#include "formula/Evaluator.h"
 
 namespace kelp {
 
@@ -19,6 +21,15 @@ std::span<const FunctionBinding> infoBindings();          // InfoFunctions.cpp
 std::span<const FunctionBinding> textBindings();          // TextFunctions.cpp
 std::span<const FunctionBinding> financialBindings();     // FinancialFunctions.cpp
 std::span<const FunctionBinding> dateBindings();          // DateFunctions.cpp
+
+// The list walk of the statistical functions (StatisticsFunctions.cpp).
+bool isReference(ValueKind kind);
+/// Appends the numbers (kind 4) of the area's cells in walk order; the first error met
+/// is recorded.
+void collectAreaNumbers(const SheetArea& area, std::vector<double>& out);
+/// Pops one argument: an area gives its number cells; a value given directly counts
+/// when it is a number and is recorded when it is an error.
+void collectArgumentNumbers(std::vector<double>& out);
 
 // Lists and statistics (ListFunctions.cpp).
 void fnSum();

@@ -11,21 +11,13 @@
 
 namespace kelp {
 
-namespace {
-
-// The scratch list of the sorting and pairing functions holds at most this many.
-constexpr size_t ListLimit = 7999;
-
-using Numbers = std::vector<double>;
-
 bool isReference(ValueKind kind) {
   return kind == ValueKind::CellRef || kind == ValueKind::AreaRef || kind == ValueKind::SheetCellRef ||
          kind == ValueKind::SheetAreaRef;
 }
 
-// Appends the numbers (kind 4) of the area's cells in walk order; the first error
-// met is recorded, overwriting one from an argument further right.
-void collectArea(const SheetArea& area, Numbers& out) {
+// The first error of an area overwrites one recorded from an argument further right.
+void collectAreaNumbers(const SheetArea& area, std::vector<double>& out) {
   AreaIterator it(area, evalState().workbook);
   bool errorSeen = false;
   CellValue value;
@@ -39,12 +31,10 @@ void collectArea(const SheetArea& area, Numbers& out) {
   }
 }
 
-// Pops one argument of the list walk: an area gives its number cells; a value given
-// directly counts when it is a number and is recorded when it is an error.
-void collectArgument(Numbers& out) {
+void collectArgumentNumbers(std::vector<double>& out) {
   if (isReference(topKind())) {
     SheetArea area{};
-    if (popArea(area)) collectArea(area, out);
+    if (popArea(area)) collectAreaNumbers(area, out);
     return;
   }
   CellValue value;
@@ -58,9 +48,17 @@ void collectArgument(Numbers& out) {
   releaseValue(value);
 }
 
+namespace {
+
+// The scratch list of the sorting and pairing functions holds at most this many.
+constexpr size_t ListLimit = 7999;
+
+using Numbers = std::vector<double>;
+
+
 // Pops `count` arguments, last first, into one list.
 void collectArguments(int32_t count, Numbers& out) {
-  for (int32_t i = 0; i < count; ++i) collectArgument(out);
+  for (int32_t i = 0; i < count; ++i) collectArgumentNumbers(out);
 }
 
 // Pops an argument that must be a reference; anything else is !!Val. `area` tells
@@ -74,7 +72,7 @@ void collectReference(Numbers& out, SheetArea* area = nullptr) {
   SheetArea popped{};
   if (!popArea(popped)) return;
   if (area) *area = popped;
-  collectArea(popped, out);
+  collectAreaNumbers(popped, out);
 }
 
 double sumOf(const Numbers& v) {
@@ -140,7 +138,7 @@ void fnMode() {
 void nthValue(bool fromTop) {
   double n = popNumber();
   Numbers v;
-  collectArgument(v);
+  collectArgumentNumbers(v);
   if (!takePendingError()) return;
   if (failWith(v.size() > ListLimit || n < 1 || n > static_cast<double>(v.size()), CellError::Num)) return;
   std::sort(v.begin(), v.end());
@@ -154,7 +152,7 @@ void fnSmall() { nthValue(false); }
 void fnPercentile() {
   double k = popNumber();
   Numbers v;
-  collectArgument(v);
+  collectArgumentNumbers(v);
   if (!takePendingError()) return;
   if (failWith(v.empty() || v.size() > ListLimit || !(k >= 0 && k <= 1), CellError::Num)) return;
   std::sort(v.begin(), v.end());
@@ -181,7 +179,7 @@ void fnPercentrank() {
   double significance = argCount() > 2 ? popNumber() : 3;
   double x = popNumber();
   Numbers v;
-  collectArgument(v);
+  collectArgumentNumbers(v);
   if (!takePendingError()) return;
   significance = std::floor(significance);
   if (failWith(v.empty() || v.size() > ListLimit || !(significance >= 1), CellError::Num)) return;
@@ -225,7 +223,7 @@ void fnRank() {
 void fnTrimmean() {
   double fraction = popNumber();
   Numbers v;
-  collectArgument(v);
+  collectArgumentNumbers(v);
   if (!takePendingError()) return;
   if (failWith(v.empty() || v.size() > ListLimit || !(fraction >= 0 && fraction < 1), CellError::Num)) return;
   std::sort(v.begin(), v.end());
@@ -432,7 +430,7 @@ void fnSumproduct() {
   bool mismatch = false;
   for (int32_t i = 0; i < argCount(); ++i) {
     Numbers v;
-    collectArgument(v);
+    collectArgumentNumbers(v);
     if (i == 0) {
       running = std::move(v);
     } else if (v.size() != running.size()) {
@@ -516,7 +514,7 @@ void fnZtest() {
   double sigma = hasSigma ? popNumber() : 0;
   double x = popNumber();
   Numbers v;
-  collectArgument(v);
+  collectArgumentNumbers(v);
   if (!takePendingError()) return;
   if (failWith(v.empty(), CellError::NA)) return;
   double n = static_cast<double>(v.size());
