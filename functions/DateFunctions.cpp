@@ -73,34 +73,11 @@ void fnTime() {
   pushDateTime(static_cast<double>(seconds) / 86400.0);
 }
 
-void fnYear() {
+// Year, Month, Day, Hour, Minute and Second: one field of the date's calendar form.
+template <auto Field>
+void fnDatePart() {
   DateFields f;
-  if (popDateFields(f)) pushNumber(f.year);
-}
-
-void fnMonth() {
-  DateFields f;
-  if (popDateFields(f)) pushNumber(f.month);
-}
-
-void fnDay() {
-  DateFields f;
-  if (popDateFields(f)) pushNumber(f.day);
-}
-
-void fnHour() {
-  DateFields f;
-  if (popDateFields(f)) pushNumber(f.hour);
-}
-
-void fnMinute() {
-  DateFields f;
-  if (popDateFields(f)) pushNumber(f.minute);
-}
-
-void fnSecond() {
-  DateFields f;
-  if (popDateFields(f)) pushNumber(f.second);
+  if (popDateFields(f)) pushNumber(f.*Field);
 }
 
 // Type 1 counts from Sunday = 1, type 2 from Monday = 1, type 3 from Monday = 0; any
@@ -193,9 +170,19 @@ void fnTimevalue() {
 
 std::span<const FunctionBinding> dateBindings() {
   static constexpr FunctionBinding bindings[] = {
-      {47, fnDate},    {48, fnTime},  {49, fnDay},          {50, fnMonth},         {51, fnYear},
-      {52, fnWeekday}, {53, fnHour},  {54, fnMinute},       {55, fnSecond},        {98, fnNow},
-      {99, fnToday},   {109, fnDatevalue}, {110, fnTimevalue},
+      {47, fnDate},
+      {48, fnTime},
+      {49, fnDatePart<&DateFields::day>},
+      {50, fnDatePart<&DateFields::month>},
+      {51, fnDatePart<&DateFields::year>},
+      {52, fnWeekday},
+      {53, fnDatePart<&DateFields::hour>},
+      {54, fnDatePart<&DateFields::minute>},
+      {55, fnDatePart<&DateFields::second>},
+      {98, fnNow},
+      {99, fnToday},
+      {109, fnDatevalue},
+      {110, fnTimevalue},
   };
   return bindings;
 }
