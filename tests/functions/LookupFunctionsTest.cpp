@@ -1,6 +1,8 @@
 // Tests of the lookup and reference functions: searches over tables of mixed kinds with
 // blanks, duplicates and wildcards; references built by Index, Offset and Indirect;
-// Address and Countblank.
+// Address, Countblank; and the recalculation of formulas whose references are made as
+// they run.
+#include "model/FormulaTable.h"
 #include "platform/Text.h"
 #include "tests/functions/EngineTestSupport.h"
 
@@ -282,6 +284,35 @@ TEST_F(LookupFunctionsTest, IndirectReadsTheReferenceSyntax) {
   ASSERT_TRUE(enter(5, 5, u"=Indirect(\"A1\")+Indirect(\"Sheet1!A1\")", 1));
   recalculateAll(*book);
   EXPECT_EQ(cell(5, 5, 1).number, 17);
+}
+
+TEST_F(LookupFunctionsTest, FormulasReadingThroughIndirectOrOffsetAreCurrentAfterOneRecalculation) {
+  // A1 and A3 read B1:B3 through references made as they run; A2 and A4 read them in
+  // turn. All four are entered before the formulas they read.
+  ASSERT_TRUE(enter(0, 0, u"=Sum(Indirect(\"B1:B3\"))"));
+  ASSERT_TRUE(enter(0, 1, u"=A1+1"));
+  ASSERT_TRUE(enter(0, 2, u"=Offset(B1,2,0)*1"));
+  ASSERT_TRUE(enter(0, 3, u"=A3*10"));
+  ASSERT_TRUE(enter(1, 0, u"=C1*2"));
+  ASSERT_TRUE(enter(1, 2, u"=C1+100"));
+  setNumber(2, 0, 1);
+  recalculateAll(*book);
+  EXPECT_EQ(cell(0, 0).number, 2 + 101);
+  EXPECT_EQ(cell(0, 1).number, 104);
+  EXPECT_EQ(cell(0, 3).number, 1010);
+  // The cells read change: one recalculation brings every formula up to date.
+  setNumber(2, 0, 5);
+  recalculateAll(*book);
+  EXPECT_EQ(cell(1, 0).number, 10);
+  EXPECT_EQ(cell(0, 0).number, 10 + 105);
+  EXPECT_EQ(cell(0, 1).number, 116);
+  EXPECT_EQ(cell(0, 2).number, 105);
+  EXPECT_EQ(cell(0, 3).number, 1050);
+  // The note follows the order: with those formulas gone there is nothing to run again.
+  EXPECT_NE(book->formulas().rerunFrom, NoHandle);
+  for (int row = 0; row < 4; ++row) ASSERT_TRUE(sheet().setCell(0, row, {emptyValue(), 0}));
+  recalculateAll(*book);
+  EXPECT_EQ(book->formulas().rerunFrom, NoHandle);
 }
 
 }  // namespace
