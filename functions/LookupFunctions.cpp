@@ -4,12 +4,16 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "formula/Compiler.h"
 #include "formula/Evaluator.h"
 #include "formula/FormulaText.h"
 #include "formula/ValueOrder.h"
 #include "functions/FunctionFamilies.h"
+#include "model/Sheet.h"
+#include "model/Workbook.h"
+#include "platform/Text.h"
 
 namespace kelp {
 
@@ -97,6 +101,70 @@ int compareCell(const CellValue& cell, const CellValue& wanted, bool wildcard) {
   return compareValues(&cell, &wanted, false, wildcard);
 }
 
+// The value a search looks for, with what the walk over stored cells needs at hand.
+// Numbers and texts, the common searches, are compared here as compareValues compares
+// them, without its reading of the sought text's length again for every cell.
+class Sought {
+ public:
+  Sought(const CellValue& value, bool wildcard) : m_value(value), m_wildcard(wildcard) {
+    m_isNumber = value.kind == ValueKind::Number || value.kind == ValueKind::Integer;
+    if (m_isNumber) m_number = value.kind == ValueKind::Integer ? value.i32() : value.number();
+    m_isText = value.kind == ValueKind::Text;
+    if (m_isText) m_text = textOf(value);
+  }
+
+  /// compareCell of a cell as stored: a formula by its result, a text as shown.
+  int against(const CellValue& stored) const {
+    const CellValue& cell = effectiveValue(stored);
+    if (m_isNumber && cell.kind == ValueKind::Number) {
+      const double x = cell.number();
+      return x < m_number ? -1 : (x > m_number ? 1 : 0);
+    }
+    if (m_isText && cell.kind == ValueKind::Text) {
+      // Only a text stored in the cell carries a task; a formula's result shows whole.
+      std::u16string_view text = textOf(cell);
+      if (stored.kind == ValueKind::Text) text = visibleCellText(text);
+      if (m_wildcard) return wildcardMatch(m_text, text, false) ? 0 : 1;
+      return compareIgnoreCase(text, m_text);
+    }
+    return compareCell(cell, m_value, m_wildcard);
+  }
+
+ private:
+  const CellValue& m_value;
+  bool m_wildcard;
+  bool m_isNumber;
+  bool m_isText;
+  double m_number = 0;
+  std::u16string_view m_text;
+};
+
+// Calls visit(position, stored value) for the filled cells of a line of this workbook
+// (one column or one row of a sheet), in order, positions counted from 0 along the line.
+// No empty cell equals a value that is not empty or is smaller than it, so a search
+// for one needs no others. A false from visit ends the walk.
+template <typename Visit>
+void walkFilledLine(const Sheet& sheet, const SheetArea& line, Visit visit) {
+  if (line.firstColumn == line.lastColumn) {
+    const int32_t column = line.firstColumn;
+    const int32_t last = std::min<int32_t>(line.lastRow, sheet.rowArraySize() - 1);
+    for (int32_t r = line.firstRow; r <= last; ++r) {
+      const Row* row = sheet.rowAt(r);
+      if (!row || !row->cells.has(column)) continue;
+      const CellValue& value = row->cells[column].value;
+      if (value.kind != ValueKind::Empty && !visit(r - line.firstRow, value)) return;
+    }
+    return;
+  }
+  const Row* row = sheet.rowAt(line.firstRow);
+  if (!row) return;
+  const int32_t end = std::min<int32_t>(line.lastColumn, row->cells.size() - 1);
+  for (int32_t c = std::max<int32_t>(line.firstColumn, row->firstColumn()); c <= end; ++c) {
+    const CellValue& value = row->cells[c].value;
+    if (value.kind != ValueKind::Empty && !visit(c - line.firstColumn, value)) return;
+  }
+}
+
 // ----- VLookup and HLookup.
 
 // The position along the first column (row) of the matching row (column), or -1. An
@@ -106,15 +174,21 @@ int compareCell(const CellValue& cell, const CellValue& wanted, bool wildcard) {
 int64_t searchLine(const SheetArea& line, const CellValue& wanted, bool sorted) {
   int64_t found = -1;
   int64_t smaller = -1;
-  walkCells(line, [&](int64_t at, const CellValue& cell) {
-    int order = compareCell(cell, wanted, !sorted);
+  auto step = [&](int64_t at, int order) {
     if (order == 0) {
       found = at;
       return false;
     }
     if (order < 0) smaller = at;
     return true;
-  });
+  };
+  const Sheet* sheet = line.book == 0 && evalState().workbook ? evalState().workbook->sheetAt(line.firstSheet) : nullptr;
+  if (sheet && wanted.kind != ValueKind::Empty) {
+    const Sought sought(wanted, !sorted);
+    walkFilledLine(*sheet, line, [&](int64_t at, const CellValue& stored) { return step(at, sought.against(stored)); });
+  } else {
+    walkCells(line, [&](int64_t at, const CellValue& cell) { return step(at, compareCell(cell, wanted, !sorted)); });
+  }
   if (found >= 0) return found;
   return sorted ? smaller : -1;
 }

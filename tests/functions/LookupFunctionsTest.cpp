@@ -82,9 +82,12 @@ TEST_F(LookupFunctionsTest, VLookupAndHLookupOverMixedKinds) {
   EXPECT_EQ(number(u"=VLookup(2.5,F1:F3,1)"), 2);
   EXPECT_EQ(text(u"=VLookup(2.5,F1:F3,1,FALSE)"), u"!!NA");
   setText(6, 0, u"apple");
-  setText(6, 1, u"banana");
-  EXPECT_EQ(text(u"=VLookup(\"b*\",G1:G2,1,FALSE)"), u"banana");
+  setText(6, 1, u"banana#Task:Beep()");
+  EXPECT_EQ(text(u"=VLookup(\"b*\",G1:G2,1,FALSE)"), u"banana") << "a cell task is no part of the text";
   EXPECT_EQ(text(u"=VLookup(\"b*\",G1:G2,1)"), u"apple");
+  EXPECT_EQ(text(u"=VLookup(\"BANANA\",G1:G2,1,FALSE)"), u"banana");
+  EXPECT_EQ(text(u"=VLookup(\"*task*\",G1:G2,1,FALSE)"), u"!!NA");
+  EXPECT_EQ(text(u"=VLookup(\"c\",G1:G2,1)"), u"banana");
   // The text "10" sorts after the number 1000.
   setNumber(7, 0, 5);
   setText(7, 1, u"10");
