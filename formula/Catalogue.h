@@ -31,6 +31,8 @@ constexpr int32_t If = 37;
 constexpr int32_t Rand = 82;
 constexpr int32_t Now = 98;
 constexpr int32_t Today = 99;
+constexpr int32_t Indirect = 128;
+constexpr int32_t Offset = 135;
 constexpr int32_t True = 131;
 constexpr int32_t False = 132;
 }  // namespace FunctionIndex

@@ -1,6 +1,7 @@
 // The formula compiler: a recursive-descent parser that emits postfix tokens as it reads.
 #include "formula/Compiler.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -72,6 +73,20 @@ class Parser {
     if (ok()) return -1;
     setError(m_lexer.error);
     return static_cast<int32_t>(m_errorPosition);
+  }
+
+  /// The whole text as one reference, read as formulas read theirs: the op emitted for
+  /// it, its payload in `payload`; false for any other text. Reports nothing.
+  bool referenceOnly(Op& op, const uint8_t*& payload) {
+    advance();
+    bool reference = token() == TokenKind::CellRef || token() == TokenKind::AreaRef ||
+                     (token() == TokenKind::Name && m_lexer.nameKind == NameKind::SheetPrefix);
+    if (!ok() || !reference) return false;
+    primary();
+    if (!ok() || token() != TokenKind::End || m_sink.size() == 0) return false;
+    op = static_cast<Op>(m_sink.data()[0]);
+    payload = m_sink.data() + 1;
+    return m_sink.size() == 1u + payloadSize(m_sink.data()[0]);
   }
 
  private:
@@ -590,6 +605,30 @@ int32_t compileFormula(Workbook& workbook, std::u16string_view text, CellPositio
   int32_t position = parser.run();
   if (position >= 0) sink.discard();
   return position;
+}
+
+bool readReferenceText(Workbook& workbook, std::u16string_view text, CellPosition base, CellValue& out) {
+  // A book prefix would add the book to the workbook's list; a reference read while
+  // formulas run must leave the workbook as it is.
+  if (text.find(u'[') != std::u16string_view::npos) return false;
+  TokenSink sink;
+  Parser parser(workbook, text, base, sink, false);
+  Op op;
+  const uint8_t* p = nullptr;
+  if (!parser.referenceOnly(op, p)) return false;
+  const bool sheets = op == Op::SheetCellRef || op == Op::SheetAreaRef;
+  const uint8_t* refs = sheets ? p + 4 : p;
+  CellRefCode a = resolveCell(readCellRef(refs), base);
+  CellRefCode b = op == Op::AreaRef || op == Op::SheetAreaRef ? resolveCell(readCellRef(refs + 4), base) : a;
+  out = areaRefValue(std::min(a.row, b.row), std::min(a.colWord, b.colWord), std::max(a.row, b.row),
+                     std::max(a.colWord, b.colWord));
+  if (sheets) {
+    out.kind = ValueKind::SheetAreaRef;
+    out.book = p[1];
+    out.firstSheet = std::min(p[2], p[3]);
+    out.lastSheet = std::max(p[2], p[3]);
+  }
+  return true;
 }
 
 uint8_t* finishTokens(TokenSink& sink) {

@@ -53,6 +53,12 @@ int32_t compileFormula(Workbook& workbook, std::u16string_view text, CellPositio
 /// its string literals. Null with error 15 when memory runs out (the sink keeps them).
 uint8_t* finishTokens(TokenSink& sink);
 
+/// Reads `text` as a single cell or area reference, with or without a sheet prefix,
+/// exactly as a formula at `base` would read it, and adds nothing to the workbook (so
+/// another workbook's prefix is refused). True and the area in `out`: kind 7 without a
+/// sheet prefix, 9 with one, corners in order; false, reporting nothing, for any other text.
+bool readReferenceText(Workbook& workbook, std::u16string_view text, CellPosition base, CellValue& out);
+
 /// Compiles a cell entry starting with "=" into a formula value: a new detached entry
 /// at `base` holding a new formula-pool entry (one reference). On an error `out` stays
 /// empty and the error state holds the code.

@@ -216,7 +216,7 @@ void evaluateFormula(const CellValue& formula, bool resolveResult) {
   g_state.pendingError = 0;
 }
 
-void evaluateTable(FormulaTable& table) {
+void evaluateTable(FormulaTable& table, uint32_t first) {
   // One save for the pass: each run starts from the state the one before left, which
   // is the caller's with nothing above its stack.
   SavedEvalState saved = saveEvalState();
@@ -226,7 +226,7 @@ void evaluateTable(FormulaTable& table) {
   g_runningStatements = false;
   g_formulaConstants = false;
   const HandlePool& pool = formulaPool();
-  for (uint32_t id = 0; id < table.idLimit(); ++id)
+  for (uint32_t id = first; id < table.idLimit(); ++id)
     if (table.isLive(id)) runEntry(table, id, workbook, true, pool);
   g_runningStatements = backward;
   g_formulaConstants = constants;

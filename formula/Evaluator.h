@@ -70,9 +70,9 @@ void setEvalWorkbook(Workbook* workbook);
 /// Runs the formula's token string at its cell and stores the result as its cached
 /// value; a failed run (stack limit, bad tokens) keeps the old value.
 void evaluateFormula(const CellValue& formula, bool resolveResult);
-/// Evaluates every formula of the table once in id order, as evaluateFormula does for
-/// each, with the evaluator's state saved once for the whole pass.
-void evaluateTable(FormulaTable& table);
+/// Evaluates every formula of the table from id `first` on once in id order, as
+/// evaluateFormula does for each, with the evaluator's state saved once for the whole pass.
+void evaluateTable(FormulaTable& table, uint32_t first = 0);
 /// Runs `tokens` (a formula-pool entry: u32 length, then the ops) as if it stood at
 /// the given cell. True and the owned result in `out`; false when the run failed.
 bool evaluateTokens(const uint8_t* tokens, Workbook& workbook, CellPosition at,

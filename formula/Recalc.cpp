@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "formula/Catalogue.h"
 #include "formula/Evaluator.h"
 #include "formula/Tokens.h"
 #include "model/FormulaTable.h"
@@ -61,10 +62,21 @@ class Orderer {
     }
     m_table.renumber(m_placed);
     m_table.needsOrdering = false;
+    m_table.rerunFrom = NoHandle;
+    if (m_unseenReads.empty()) return;
+    // Renumbering made each formula's id its place in the order.
+    for (uint32_t id : m_unseenReads) m_flags[id] = UnseenReads;
+    for (size_t i = 0; i < m_placed.size(); ++i) {
+      if (m_flags[m_placed[i]] == UnseenReads) {
+        m_table.rerunFrom = static_cast<uint32_t>(i);
+        break;
+      }
+    }
   }
 
  private:
-  enum Flag : uint8_t { NotVisited, Visiting, Placed };
+  // UnseenReads marks, once all are placed, the formulas noted in m_unseenReads.
+  enum Flag : uint8_t { NotVisited, Visiting, Placed, UnseenReads };
   static constexpr uint32_t NotMoved = 0xFFFFFFFF;
 
   void scan(uint32_t id) {
@@ -103,6 +115,14 @@ class Orderer {
               visitArea(sheet, c.row, c.colWord, c.row, c.colWord);
             }
           }
+          break;
+        }
+        case Op::Call: {
+          // What these read is known only when they run.
+          const uint16_t function = readU16(p);
+          if ((function == FunctionIndex::Indirect || function == FunctionIndex::Offset) &&
+              (m_unseenReads.empty() || m_unseenReads.back() != id))
+            m_unseenReads.push_back(id);
           break;
         }
         default:
@@ -155,6 +175,7 @@ class Orderer {
   std::vector<uint32_t> m_stack;       // moved formulas, the next one on top
   std::vector<uint32_t> m_placed;      // the new order
   bool m_pulled = false;               // the formula being scanned moved a precedent
+  std::vector<uint32_t> m_unseenReads;  // formulas calling Indirect or Offset
 };
 
 }  // namespace
@@ -167,6 +188,10 @@ void recalculateAll(Workbook& workbook) {
   if (table.needsOrdering) orderFormulas(table);
   clearError();
   evaluateTable(table);
+  // A formula that makes its references as it runs may have read cells evaluated after
+  // it. Running again from the first such formula gives it this pass's values, and the
+  // formulas reading it, which follow it, its new result.
+  if (table.rerunFrom != NoHandle) evaluateTable(table, table.rerunFrom);
   restoreErrorState(savedError);
 }
 

@@ -21,6 +21,7 @@ std::span<const FunctionBinding> infoBindings();          // InfoFunctions.cpp
 std::span<const FunctionBinding> textBindings();          // TextFunctions.cpp
 std::span<const FunctionBinding> financialBindings();     // FinancialFunctions.cpp
 std::span<const FunctionBinding> dateBindings();          // DateFunctions.cpp
+std::span<const FunctionBinding> lookupBindings();        // LookupFunctions.cpp
 
 // The list walk of the statistical functions (StatisticsFunctions.cpp).
 bool isReference(ValueKind kind);

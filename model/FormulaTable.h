@@ -58,6 +58,10 @@ class FormulaTable {
   bool needsOrdering = false;
   /// Set by ordering when a formula reads itself directly or indirectly.
   bool circular = false;
+  /// Set by ordering: the id of the first formula in the order that makes references
+  /// as it runs, so that ordering cannot see what it reads; a recalculation evaluates
+  /// again from there to the end. NoHandle when there is none.
+  uint32_t rerunFrom = NoHandle;
 
   /// Every live id in the order ordering starts from: the entries the last ordering
   /// placed, in id order, then those added since, in the order they were added.
