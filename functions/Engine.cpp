@@ -10,7 +10,7 @@ namespace kelp {
 
 void startEngine() {
   for (auto family : {mathBindings(), listBindings(), statisticsBindings(), distributionBindings(),
-                      logicalBindings(), infoBindings(), textBindings()})
+                      logicalBindings(), infoBindings(), textBindings(), databaseBindings()})
     bindFunctions(family);
   installNumberDisplay();
   // Entry reading also shows formulas as text and lets freed token strings give

@@ -17,6 +17,7 @@ std::span<const FunctionBinding> distributionBindings();  // DistributionFunctio
 std::span<const FunctionBinding> logicalBindings();       // LogicalFunctions.cpp
 std::span<const FunctionBinding> infoBindings();          // InfoFunctions.cpp
 std::span<const FunctionBinding> textBindings();          // TextFunctions.cpp
+std::span<const FunctionBinding> databaseBindings();      // DatabaseFunctions.cpp
 
 // Lists and statistics (ListFunctions.cpp).
 void fnSum();
