@@ -14,6 +14,8 @@
 #include "formula/ValueOrder.h"
 #include "functions/FunctionFamilies.h"
 #include "functions/ListAggregates.h"
+#include "model/Sheet.h"
+#include "model/Workbook.h"
 
 namespace kelp {
 
@@ -183,6 +185,19 @@ void fnSumif() {
   if (!separateSums) {
     while (const CellValue* value = cells.nextValue())
       if (criterion.matches(value)) total.add(*value);
+  } else if (sums.book == 0 && !criterion.matchesBlank()) {
+    // Only non-blank range cells can match, so each match reads its sum cell directly.
+    sums = sumCells(range, sums);
+    while (const CellValue* value = cells.nextValue()) {
+      if (!criterion.matches(value)) continue;
+      int32_t sheet = sums.firstSheet + (cells.sheet() - range.firstSheet);
+      int32_t row = sums.firstRow + (cells.row() - range.firstRow);
+      int32_t column = sums.firstColumn + (cells.column() - range.firstColumn);
+      if (sheet > sums.lastSheet || row > sums.lastRow || column > sums.lastColumn) continue;
+      const Sheet* sumSheet = workbook->sheetAt(sheet);
+      const CellRecord* addend = sumSheet ? sumSheet->cellPtr(column, row) : nullptr;
+      if (addend) total.add(effectiveValue(addend->value));
+    }
   } else {
     // Both walks run in the same order over areas of one shape. A range cell with a
     // blank partner adds nothing; a sum cell with a blank partner counts when blanks match.
