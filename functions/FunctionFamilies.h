@@ -22,6 +22,7 @@ std::span<const FunctionBinding> textBindings();          // TextFunctions.cpp
 std::span<const FunctionBinding> financialBindings();     // FinancialFunctions.cpp
 std::span<const FunctionBinding> dateBindings();          // DateFunctions.cpp
 std::span<const FunctionBinding> lookupBindings();        // LookupFunctions.cpp
+std::span<const FunctionBinding> databaseBindings();      // DatabaseFunctions.cpp
 
 // The list walk of the statistical functions (StatisticsFunctions.cpp).
 bool isReference(ValueKind kind);

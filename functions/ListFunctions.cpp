@@ -5,6 +5,7 @@
 
 #include "formula/Evaluator.h"
 #include "functions/FunctionFamilies.h"
+#include "functions/ListAggregates.h"
 
 namespace kelp {
 
@@ -40,30 +41,22 @@ void walkArguments(Cell cell, Direct direct, int32_t first = 1) {
   }
 }
 
-// What one value gives to an aggregate: nothing, or a number that may be a date.
-struct Input {
-  bool counts = false;
-  double value = 0;
-  bool isDate = false;
-};
+}  // namespace
 
-Input take(double value, bool isDate = false) { return Input{true, value, isDate}; }
+namespace lists {
 
-// Numbers only: kind 4 in cells; given directly, integers too.
 Input plainNumber(const CellValue& value, bool direct) {
   if (value.kind == ValueKind::Number) return take(value.number());
   if (direct && value.kind == ValueKind::Integer) return take(value.i32());
   return {};
 }
 
-// Numbers and date numbers, wherever they come from.
 Input numberOrDate(const CellValue& value, bool) {
   if (value.isNumeric()) return take(value.number(), value.kind == ValueKind::DateTime);
   if (value.kind == ValueKind::Integer) return take(value.i32());
   return {};
 }
 
-// The "A" forms: texts count as 0, logical values as 1 or 0.
 Input anyValue(const CellValue& value, bool direct) {
   switch (value.kind) {
     case ValueKind::Text:
@@ -75,71 +68,30 @@ Input anyValue(const CellValue& value, bool direct) {
   }
 }
 
-using Classify = Input (*)(const CellValue&, bool);
+void Gather::run(Classify classify, int32_t first) {
+  walkArguments(
+      [&](const CellValue& value) {
+        ++nonEmpty;
+        add(classify(value, false));
+      },
+      [&] {
+        CellValue value;
+        popResolved(value);
+        if (value.kind == ValueKind::Error) setPendingError(cellError(value));
+        if (value.kind != ValueKind::Empty) ++nonEmpty;
+        add(classify(value, true));
+        releaseValue(value);
+      },
+      first);
+}
 
-// Everything the aggregates read, gathered in one walk. Deviations are summed
-// from the first value counted rather than from 0, so that the variance of large,
-// close numbers does not cancel to nonsense.
-struct Gather {
-  double count = 0;
-  double sum = 0;
-  double product = 1;
-  double sumOfSquares = 0;
-  double min = 0;
-  double max = 0;
-  double shift = 0;
-  double shiftedSum = 0;
-  double shiftedSquares = 0;
-  double nonEmpty = 0;  // every value met, for CountA-like counts
-  bool anyDate = false;
+void Gather::push(double result) const {
+  if (anyDate)
+    pushDateTime(result);
+  else
+    pushNumber(result);
+}
 
-  void add(const Input& in) {
-    if (!in.counts) return;
-    double x = in.value;
-    if (count == 0) shift = min = max = x;
-    min = x < min ? x : min;
-    max = x > max ? x : max;
-    ++count;
-    sum += x;
-    product *= x;
-    sumOfSquares += x * x;
-    shiftedSum += x - shift;
-    shiftedSquares += (x - shift) * (x - shift);
-    anyDate = anyDate || in.isDate;
-  }
-
-  /// The sum of squared deviations from the mean.
-  double deviations() const {
-    double d = shiftedSquares - shiftedSum * shiftedSum / count;
-    return d > 0 ? d : 0;
-  }
-
-  void run(Classify classify, int32_t first = 1) {
-    walkArguments(
-        [&](const CellValue& value) {
-          ++nonEmpty;
-          add(classify(value, false));
-        },
-        [&] {
-          CellValue value;
-          popResolved(value);
-          if (value.kind == ValueKind::Error) setPendingError(cellError(value));
-          if (value.kind != ValueKind::Empty) ++nonEmpty;
-          add(classify(value, true));
-          releaseValue(value);
-        },
-        first);
-  }
-
-  void push(double result) const {
-    if (anyDate)
-      pushDateTime(result);
-    else
-      pushNumber(result);
-  }
-};
-
-// The reductions that Subtotal selects by number, each with its own empty cases.
 void pushAverage(const Gather& g) {
   if (g.count == 0)
     pushError(CellError::Div0);
@@ -166,6 +118,12 @@ void pushVariance(const Gather& g, bool sample, bool root) {
   double variance = g.deviations() / divisor;
   pushNumber(root ? std::sqrt(variance) : variance);
 }
+
+}  // namespace lists
+
+namespace {
+
+using namespace lists;
 
 // Runs a gather over all arguments and, unless an error is pending, the reduction.
 template <typename Reduce>
