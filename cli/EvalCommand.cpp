@@ -18,7 +18,7 @@ namespace {
 
 struct EvalOptions {
   std::vector<std::pair<std::string, std::string>> sets;  // cell, entry
-  std::string at;  // default: IV65536 on the last sheet
+  std::string at;  // default: IV65536 on the first sheet, where --set types
   std::string locale;
   std::string book;
   std::string password;
@@ -103,7 +103,8 @@ int runEval(Args& args) {
   }
   CellName at;
   if (options.at.empty()) {
-    at = CellName{book->sheetCount() - 1, MaxColumns - 1, MaxRows - 1};
+    // The sheet --set fills by default, so that plain references read what it typed.
+    at = CellName{0, MaxColumns - 1, MaxRows - 1};
   } else if (!parseCellName(*book, utf8ToUtf16(options.at), 0, at)) {
     return 2;
   }

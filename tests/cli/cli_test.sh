@@ -80,6 +80,13 @@ expect "values in a range count differently from values given directly" $'1\n7\n
   eval --set A1=1 --set A2=TRUE --set "A3='5" "=Sum(Sheet1!A1:A3)" '=Sum(1,TRUE,"5")' "=Count(Sheet1!A1:A3)" \
   '=Count(1,TRUE,"5")' "=CountA(Sheet1!A1:A3)" '=CountA(1,TRUE,"5")' "=AverageA(Sheet1!A1:A2)" '=Average(1,TRUE,"5")'
 expect "standard input, one entry per line" $'2\n6' 0 -- eval - <<< $'=1+1\n=2*3'
+expect "plain references read the sheet --set fills" '10' 0 -- eval --set A1=5 "=A1*2"
+expect "a financial, a date and a text function" $'-1073.6432460243\n6\n1St Place\n1,234,567.9' 0 -- \
+  eval "=Pmt(0.05/12,360,200000)" '=Weekday(Date(2005,1,1),2)' '=Proper("1st place")' '=Fixed(1234567.891,1)'
+expect "lookups and conditional sums over typed cells" $'5\n3\n\'Data\'!C2\n8\n!!Ref\n12' 0 -- \
+  eval --set A1=apple --set A2=banana --set A3=cherry --set B1=3 --set B2=5 --set B3=7 \
+  '=VLookup("b*",A1:B3,2,FALSE)' '=Match("cherry",A1:A3,0)' '=Address(2,3,4,TRUE,"Data")' \
+  '=Sum(Indirect("B1:B"&Match("banana",A1:A3,0)))' '=Offset(A1,-1,0)' '=Sumif(B1:B3,">4")'
 expect "locale with a decimal comma" $'2,5\n1,5' 0 -- eval --locale de_DE "=1,5+1" "1,5"
 expect "number format 4 shows currency" $'$1,234.50\n($1,234.50)' 0 -- eval --format 4 "1234.5" "-1234.5"
 expect "unknown locale is a usage error" "" 2 -- eval --locale xx_YY "1"

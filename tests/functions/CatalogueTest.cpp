@@ -7,6 +7,7 @@
 #include <string>
 
 #include "formula/ExcelFunctions.h"
+#include "functions/Engine.h"
 #include "platform/StringTable.h"
 #include "platform/Text.h"
 
@@ -37,6 +38,16 @@ TEST(CatalogueTest, EveryNamedRowHasItsStrings) {
   }
   // Rows with the same hint share one string.
   EXPECT_EQ(hintIds.size(), hintTexts.size());
+}
+
+// A named worksheet row without an implementation would give !!Name in any formula.
+TEST(CatalogueTest, EveryNamedWorksheetRowComputes) {
+  startEngine();
+  for (int32_t i = 0; i < FunctionIndex::FirstInternal; ++i) {
+    const FunctionRow& row = functionRow(i);
+    if (!row.name) continue;
+    EXPECT_NE(row.implementation, nullptr) << utf16ToUtf8(row.name) << " (row " << i << ")";
+  }
 }
 
 TEST(CatalogueTest, NamesAreFoundWithoutRegardToCase) {
