@@ -1,5 +1,6 @@
 // Fuzz target: arbitrary bytes as formula and task text, compiled against a small
-// workbook; whatever compiles is shown as text and compiled again.
+// workbook; whatever compiles is shown as text and compiled again. The text is also
+// read as a typed entry and as the reference text of Indirect.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -56,6 +57,14 @@ void compileAndShow(std::u16string_view text, bool taskMode) {
   kelp::clearError();
   kelp::CellValue value = kelp::readEntry(&book, text, base, nullptr, false);
   kelp::releaseValue(value);
+  kelp::clearError();
+  // The text as Indirect reads it: a reference or nothing, and never a new external book.
+  const int32_t books = book.externalBookCount();
+  kelp::CellValue reference;
+  if (kelp::readReferenceText(book, text, base, reference) && reference.kind != kelp::ValueKind::AreaRef &&
+      reference.kind != kelp::ValueKind::SheetAreaRef)
+    __builtin_trap();
+  if (book.externalBookCount() != books) __builtin_trap();
   kelp::clearError();
   // Declarations made by task text must not pile up from one input to the next.
   book.clearTaskVariables();
