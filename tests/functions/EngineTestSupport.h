@@ -18,6 +18,7 @@
 #include "model/Sheet.h"
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
+#include "platform/Text.h"
 
 namespace kelp::test {
 
@@ -185,6 +186,11 @@ class EngineTest : public ::testing::Test {
     if (!enter(200, 5000, text)) return Result{ValueKind::Empty, 0, 0, u"<compile error>", false};
     recalculateAll(*book);
     return cell(200, 5000);
+  }
+
+  /// Checks each formula against the text its cell shows.
+  void expectShown(std::initializer_list<std::pair<std::u16string_view, std::u16string_view>> cases) {
+    for (auto [formula, shown] : cases) EXPECT_EQ(calc(formula).text, shown) << utf16ToUtf8(formula);
   }
 
   std::unique_ptr<Workbook> book;
