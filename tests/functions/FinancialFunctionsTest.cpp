@@ -26,83 +26,60 @@ TEST_F(FinancialFunctionsTest, AgreesWithTheReferenceTable) {
   }
 }
 
-TEST_F(FinancialFunctionsTest, AnnuitiesAndTheirArguments) {
-  EXPECT_NEAR(calc(u"=Pmt(0.1,2,100)").number, -57.6190476190476, 1e-9);
-  EXPECT_EQ(calc(u"=Fv(0,12,-100)").number, 1200);
-  EXPECT_NEAR(calc(u"=Pv(0.05,10,-100)").number, 772.173492918482, 1e-9);
-  EXPECT_NEAR(calc(u"=IPmt(0.1,1,2,100)").number, -10, 1e-12);
-  // Type 1 takes the same formula with no case of its own for the first period.
-  EXPECT_NEAR(calc(u"=IPmt(0.1,1,2,100,0,1)").number, calc(u"=Fv(0.1,1,Pmt(0.1,2,100,0,1),100,1)*0.1").number, 1e-12);
-  EXPECT_NEAR(calc(u"=IPmt(0.1,1,2,100,0,1)").number, -5.238095238095, 1e-9);
+TEST_F(FinancialFunctionsTest, ArgumentsErrorsAndTheRateIteration) {
   // Any type but 0 is 1; texts that read as numbers are numbers.
   EXPECT_EQ(calc(u"=Pmt(0.1,2,100,0,7)").number, calc(u"=Pmt(0.1,2,100,0,1)").number);
   EXPECT_EQ(calc(u"=Pmt(\"0.1\",\"2\",100)").number, calc(u"=Pmt(0.1,2,100)").number);
-  EXPECT_EQ(calc(u"=Pmt(0.1,\"two\",100)").text, u"!!Val");
-  EXPECT_EQ(calc(u"=PPmt(0.1,1,2,100,NA())").text, u"!!NA");
-  // The leftmost failing argument gives the result.
-  EXPECT_EQ(calc(u"=Fv(1/0,\"x\",NA())").text, u"!!Div0");
-  setValue(0, 0, errorValue(CellError::Ref));
-  EXPECT_EQ(calc(u"=Nper(0.1,A1,100)").text, u"!!Ref");
-  // A zero payment compounds the present value alone.
+  EXPECT_NEAR(calc(u"=IPmt(0.1,1,2,100,0,1)").number, -5.238095238095, 1e-9);
   EXPECT_NEAR(calc(u"=Nper(0.1,0,-100,200)").number, std::log(2.0) / std::log(1.1), 1e-12);
-}
-
-TEST_F(FinancialFunctionsTest, ResultsThatAreNotFiniteBecomeErrors) {
   // The quotient by zero nper or payment, a rate of −1 and a negative logarithm
   // argument must never travel on as numbers into another formula.
   for (const char16_t* formula : {u"=Pmt(0,0,100)", u"=Pmt(0.1,0,100)", u"=Nper(0.1,-10,100)", u"=Fv(-2,0.5,10)",
                                   u"=IPmt(0,1,0,100)", u"=PPmt(0.1,1,0,100)", u"=Rate(10,0,-100,200,0,-1)"}) {
-    std::u16string wrapped = u"=IsError(" + std::u16string(formula + 1) + u")";
-    EXPECT_EQ(calc(wrapped).text, u"true") << utf16ToUtf8(formula);
+    EXPECT_EQ(calc(u"=IsError(" + std::u16string(formula + 1) + u")").text, u"true") << utf16ToUtf8(formula);
     EXPECT_EQ(calc(formula).text, u"!!Num") << utf16ToUtf8(formula);
   }
-  EXPECT_EQ(calc(u"=Nper(0,0,100)").text, u"!!Div0");
-  EXPECT_EQ(calc(u"=Pv(-1,2,10)").text, u"!!Div0");
-  EXPECT_EQ(calc(u"=Fv(-1,2,10)").number, -10);
-}
-
-TEST_F(FinancialFunctionsTest, RateIteration) {
-  EXPECT_NEAR(calc(u"=Rate(10,-100,700)").number, 0.0707282, 1e-7);
+  setValue(0, 0, errorValue(CellError::Ref));
+  expectShown({
+      {u"=Fv(1/0,\"x\",NA())", u"!!Div0"},  // the leftmost failing argument
+      {u"=Pmt(0.1,\"two\",100)", u"!!Val"}, {u"=PPmt(0.1,1,2,100,NA())", u"!!NA"}, {u"=Nper(0.1,A1,100)", u"!!Ref"},
+      {u"=Nper(0,0,100)", u"!!Div0"},       {u"=Pv(-1,2,10)", u"!!Div0"},       {u"=Fv(-1,2,10)", u"-10"},
+      {u"=Rate(10,100,700)", u"!!Num"},     {u"=Npv(-1,100)", u"!!Div0"},       {u"=Irr(100)", u"!!Num"},
+      {u"=Irr(NA())", u"!!NA"},             {u"=Sln(1000,100,0)", u"!!Div0"},   {u"=Ddb(1000,100,5,6)", u"!!Num"},
+      {u"=Ddb(1000,100,5,0.5)", u"0"},  // no whole period taken yet
+      {u"=Ddb(1000,100,5,0)", u"!!Num"},    {u"=Ddb(1000,-1,5,1)", u"!!Num"},   {u"=Ddb(1000,100,5,1,0)", u"!!Num"},
+      {u"=Syd(1000,100,5,6)", u"!!Num"},    {u"=Syd(1000,-1,5,1)", u"!!Num"},   {u"=Syd(1000,100,0,0)", u"!!Num"},
+  });
+  EXPECT_EQ(calc(u"=Ddb(1000,100,5,3.7)").number, calc(u"=Ddb(1000,100,5,3)").number);
+  EXPECT_NEAR(calc(u"=Ddb(1000,100,5,5)").number, 29.6, 1e-12);  // held at the salvage value
+  // A life of a billion periods is not walked period by period.
+  EXPECT_NEAR(calc(u"=Ddb(1000,0,1e9,1e9)").number / (2e-6 * std::exp(-2.0)), 1, 1e-6);
   // A guess of 0 starts from the limits of the quotients by the rate.
   EXPECT_NEAR(calc(u"=Rate(10,-100,700,0,0,0)").number, 0.0707282, 1e-7);
-  // f′(−1) is 0 with no payment: the first step already fails.
-  EXPECT_EQ(calc(u"=Rate(10,0,-100,200,0,-1)").text, u"!!Num");
   // A 30-year monthly mortgage from the default guess, which 20 steps do not reach.
   EXPECT_NEAR(calc(u"=Rate(360,-1073.64,200000)").number, 0.05 / 12, 1e-6);
   EXPECT_NEAR(calc(u"=Rate(480,-100,-1000,200000,1)").number, 0.00483786868189551, 1e-12);
-  // Payments and present value of one sign balance at no rate.
-  EXPECT_EQ(calc(u"=Rate(10,100,700)").text, u"!!Num");
 }
 
-TEST_F(FinancialFunctionsTest, NpvWalksArgumentsInOrder) {
-  EXPECT_NEAR(calc(u"=Npv(0.1,100,\"a\",100)").number, 100 / 1.1 + 100 / 1.21, 1e-9);
-  EXPECT_EQ(calc(u"=Npv(-1,100)").text, u"!!Div0");
-  setNumber(0, 0, 100);
-  setText(0, 1,
-          u"12");  // a text in a cell is skipped even when it reads as a number
-  setValue(0, 2, logicalValue(1));
-  setNumber(0, 3, 200);
-  EXPECT_NEAR(calc(u"=Npv(0.1,A1:A4,50)").number, 100 / 1.1 + 200 / 1.21 + 50 / 1.331, 1e-9);
-  EXPECT_NEAR(calc(u"=Npv(0.1,50,A1:A4)").number, 50 / 1.1 + 100 / 1.21 + 200 / 1.331, 1e-9);
-  setValue(0, 1, errorValue(CellError::NA));
-  EXPECT_EQ(calc(u"=Npv(0.1,A1:A4)").text, u"!!NA");
-  EXPECT_EQ(calc(u"=Npv(\"x\",A1:A4)").text, u"!!Val");
-}
-
-TEST_F(FinancialFunctionsTest, IrrAndMirrOverCells) {
+TEST_F(FinancialFunctionsTest, CashFlowsOverCells) {
   auto fill = [&](std::initializer_list<double> values) {
     int row = 0;
     for (double v : values) setNumber(0, row++, v);
   };
+  setNumber(0, 0, 100);
+  setText(0, 1, u"12");  // a text in a cell is skipped even when it reads as a number
+  setValue(0, 2, logicalValue(1));
+  setNumber(0, 3, 200);
+  EXPECT_NEAR(calc(u"=Npv(0.1,50,A1:A4)").number, 50 / 1.1 + 100 / 1.21 + 200 / 1.331, 1e-9);
+  setValue(0, 1, errorValue(CellError::NA));
+  EXPECT_EQ(calc(u"=Npv(0.1,A1:A4)").text, u"!!NA");
+  EXPECT_EQ(calc(u"=Npv(\"x\",A1:A4)").text, u"!!Val");
+
   fill({-100, 60, 60});
-  EXPECT_NEAR(calc(u"=Irr(A1:A3)").number, 0.130662386, 1e-9);
+  setText(1, 0, u"x");
+  EXPECT_NEAR(calc(u"=Irr(A1:B3)").number, 0.130662386, 1e-9);
   // A guess of −1 is moved to −1.1, which leads to the flows' other root.
   EXPECT_EQ(calc(u"=Irr(A1:A3,-1)").number, calc(u"=Irr(A1:A3,-1.1)").number);
-  setText(1, 0, u"x");
-  EXPECT_NEAR(calc(u"=Irr(A1:B3)").number, 0.130662386,
-              1e-9);  // texts are skipped
-  EXPECT_EQ(calc(u"=Irr(100)").text, u"!!Num");
-  EXPECT_EQ(calc(u"=Irr(NA())").text, u"!!NA");
   // The residual is judged against the flows' size: large flows converge, small ones
   // are not accepted early.
   fill({-1e9, 3e8, 4.2e8, 6.8e8});
@@ -115,32 +92,14 @@ TEST_F(FinancialFunctionsTest, IrrAndMirrOverCells) {
 
   fill({-100, 60, 60, 0});
   EXPECT_NEAR(calc(u"=Mirr(A1:A3,0.1,0.12)").number, std::sqrt(1.12 * 60 + 60) / 10 - 1, 1e-12);
+  EXPECT_EQ(calc(u"=Mirr(A1,0.1,0.12)").text, u"!!Num");
+  // A finance rate of −1 discounts the outlays to nothing.
+  EXPECT_EQ(calc(u"=Mirr(A1:A2,-1,0.1)").number, 0);
   // No rate without both an outlay and an income.
   fill({100, 60, 60});
   EXPECT_EQ(calc(u"=Mirr(A1:A3,0.1,0.12)").text, u"!!Div0");
   fill({-100, -60, 0});
   EXPECT_EQ(calc(u"=Mirr(A1:A3,0.1,0.12)").text, u"!!Div0");
-  EXPECT_EQ(calc(u"=Mirr(A1,0.1,0.12)").text, u"!!Num");
-  // A finance rate of −1 discounts the outlays to nothing.
-  fill({-100, 60});
-  EXPECT_EQ(calc(u"=Mirr(A1:A2,-1,0.1)").number, 0);
-}
-
-TEST_F(FinancialFunctionsTest, Depreciation) {
-  EXPECT_EQ(calc(u"=Ddb(1000,100,5,1)").number, 400);
-  EXPECT_EQ(calc(u"=Syd(1000,100,5,1)").number, 300);
-  EXPECT_EQ(calc(u"=Sln(1000,100,0)").text, u"!!Div0");
-  EXPECT_EQ(calc(u"=Ddb(1000,100,5,0.5)").number,
-            0);  // no whole period taken yet
-  EXPECT_EQ(calc(u"=Ddb(1000,100,5,3.7)").number, calc(u"=Ddb(1000,100,5,3)").number);
-  EXPECT_NEAR(calc(u"=Ddb(1000,100,5,5)").number, 29.6,
-              1e-12);  // held at the salvage value
-  for (const char16_t* formula :
-       {u"=Ddb(1000,100,5,6)", u"=Ddb(1000,100,5,0)", u"=Ddb(1000,-1,5,1)", u"=Ddb(1000,100,5,1,0)",
-        u"=Syd(1000,100,5,6)", u"=Syd(1000,-1,5,1)", u"=Syd(1000,100,0,0)"})
-    EXPECT_EQ(calc(formula).text, u"!!Num") << utf16ToUtf8(formula);
-  // A life of a billion periods is not walked period by period.
-  EXPECT_NEAR(calc(u"=Ddb(1000,0,1e9,1e9)").number / (2e-6 * std::exp(-2.0)), 1, 1e-6);
 }
 
 }  // namespace

