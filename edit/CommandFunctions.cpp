@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "edit/Commands.h"
+#include "edit/Fill.h"
 #include "edit/GoalSeek.h"
 #include "formula/Catalogue.h"
 #include "formula/Evaluator.h"
@@ -304,6 +305,69 @@ void cmdClear() {
   done();
 }
 
+// 223 and 224: use lists. A selection touching a merged area is refused with error 53.
+void fillFromFirstCell(FillDirection direction) {
+  bool useLists = popLogical();
+  Sheet* sheet = activeSheet();
+  if (!sheet) return refuse();
+  const Area area = sheet->selection.area();
+  if (sheet->anyMergedOverlap(area)) {
+    setError(Err::FillMerged);
+    return refuse();
+  }
+  fillFromFirst(*sheet, area, direction, useLists);
+  done();
+}
+void cmdFillRight() { fillFromFirstCell(FillDirection::Right); }
+void cmdFillDown() { fillFromFirstCell(FillDirection::Down); }
+
+// 227: first column, last column, first row, last row of the block repeated over the
+// selection.
+void cmdFillBlock() {
+  int32_t lastRow = popInteger();
+  int32_t firstRow = popInteger();
+  int32_t lastColumn = popInteger();
+  int32_t firstColumn = popInteger();
+  Sheet* sheet = activeSheet();
+  if (!sheet || !validRow(firstRow) || !validRow(lastRow) || !validColumn(firstColumn) || !validColumn(lastColumn) ||
+      firstRow > lastRow || firstColumn > lastColumn)
+    return refuse();
+  const Area source{static_cast<uint16_t>(firstRow), static_cast<uint16_t>(firstColumn),
+                    static_cast<uint16_t>(lastRow), static_cast<uint16_t>(lastColumn)};
+  const Area selection = sheet->selection.area();
+  fillArea(*sheet, source, selection, selection);
+  done();
+}
+
+// 234: has stop, stop, step, date unit, type, direction.
+void cmdSeries() {
+  int32_t direction = popInteger();
+  int32_t type = popInteger();
+  int32_t dateUnit = popInteger();
+  double step = popNumber();
+  double stop = popNumber();
+  bool hasStop = popLogical();
+  Sheet* sheet = activeSheet();
+  // Autofill is the command's choice between fills, never a series of its own.
+  if (!sheet || direction < 0 || direction > 1 || type < 0 || type > 2 || dateUnit < 0 || dateUnit > 3 ||
+      !std::isfinite(step) || !std::isfinite(stop))
+    return refuse();
+  const Area area = sheet->selection.area();
+  if (sheet->anyMergedOverlap(area)) {
+    setError(Err::FillMerged);
+    return refuse();
+  }
+  SeriesSettings settings;
+  settings.direction = static_cast<FillDirection>(direction);
+  settings.type = static_cast<SeriesType>(type);
+  settings.dateUnit = static_cast<DateUnit>(dateUnit);
+  settings.step = step;
+  settings.stop = stop;
+  settings.hasStop = hasStop;
+  fillSeries(*sheet, area, settings);
+  done();
+}
+
 // 228.
 void cmdRecalculate() {
   Workbook* workbook = book();
@@ -392,9 +456,9 @@ void cmdGoalSeek() {
 }
 
 // The one list of bound command functions with the arguments each pops: emitCommand
-// writes these counts into every call. Rows whose effect needs sort, fill, insertion
-// and deletion, validation, outline levels of the sheet or text measuring are left
-// unbound until that work exists: 222-224, 226, 227, 229-234, 240, 241, 244-249.
+// writes these counts into every call. Rows whose effect needs sort, insertion and
+// deletion, validation, outline levels of the sheet or text measuring are left
+// unbound until that work exists: 222, 226, 229-233, 240, 241, 244-249.
 struct CommandFunctionRow {
   int32_t index;
   FunctionImpl implementation;
@@ -416,8 +480,12 @@ constexpr CommandFunctionRow kCommandFunctions[] = {
     {CommandFunction::Select, cmdSelect, 4},
     {CommandFunction::WholeStyle, cmdWholeStyle, 21},
     {CommandFunction::ClearAll, cmdClearAll, 0},
+    {CommandFunction::FillRight, cmdFillRight, 1},
+    {CommandFunction::FillDown, cmdFillDown, 1},
     {CommandFunction::Clear, cmdClear, 1},
+    {CommandFunction::FillBlock, cmdFillBlock, 4},
     {CommandFunction::Recalculate, cmdRecalculate, 0},
+    {CommandFunction::Series, cmdSeries, 6},
     {CommandFunction::Alignment, cmdAlignment, 2},
     {CommandFunction::Merge, cmdMerge, 4},
     {CommandFunction::Unmerge, cmdUnmerge, 0},

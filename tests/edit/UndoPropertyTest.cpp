@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "CommandTestSupport.h"
+#include "edit/Fill.h"
 #include "model/Style.h"
 
 namespace kelp::test {
@@ -67,7 +68,8 @@ class UndoPropertyTest : public CommandTest {
     static const char16_t* formulas[] = {u"=A1+A2", u"=SUM(A1:B8)", u"=A3*2", u"=B2&\"x\"", u"=1/0",
                                          u"=IF(A1>2,A2,B1)", u"=MAX(A1:A8)", u"=\"lit\""};
     book->setActiveSheet(pick(0, 1));
-    int op = pick(0, 13);
+    int op = pick(0, 17);
+    if (op >= 14) return randomFill(op, what);
     randomSelection(op != 10 && op != 12);
     switch (op) {
       case 0:
@@ -121,6 +123,40 @@ class UndoPropertyTest : public CommandTest {
       default:
         what = "hide columns";
         return hideColumns(*book, undo, pick(0, 1));
+    }
+  }
+
+  // A fill over a random block clear of merged areas: the first cells of the selection
+  // repeated, continued or counted on. Whole columns, which a fill may write cell by
+  // cell, are left to the fill tests.
+  bool randomFill(int op, std::string& what) {
+    do randomSelection(false);
+    while (book->activeSheet()->anyMergedOverlap(book->activeSheet()->selection.area()));
+    const Area area = book->activeSheet()->selection.area();
+    switch (op) {
+      case 14:
+        what = "fill right";
+        return fillRightCommand(*book, undo, pick(0, 1));
+      case 15:
+        what = "fill down";
+        return fillDownCommand(*book, undo, pick(0, 1));
+      case 16: {
+        SeriesSettings s;
+        s.direction = static_cast<FillDirection>(pick(0, 1));
+        s.type = static_cast<SeriesType>(pick(0, 3));
+        s.dateUnit = static_cast<DateUnit>(pick(0, 3));
+        s.step = pick(-3, 3);
+        s.stop = pick(-5, 20);
+        s.hasStop = pick(0, 1);
+        what = "series";
+        return seriesCommand(*book, undo, s);
+      }
+      default: {
+        const Area source{area.firstRow, area.firstColumn, static_cast<uint16_t>(area.firstRow + pick(0, 1)),
+                          area.firstColumn};
+        what = "fill block";
+        return fillBlockCommand(*book, undo, source);
+      }
     }
   }
 
