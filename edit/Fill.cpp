@@ -299,12 +299,15 @@ bool fillArea(Sheet& sheet, const Area& source, const Area& dest, const Area& se
 }
 
 bool fillFromFirst(Sheet& sheet, const Area& area, FillDirection direction, bool useLists) {
+  const bool wholeColumns = area.firstRow == 0 && area.lastRow == MaxRows - 1;
   if (direction == FillDirection::Right) {
-    for (int32_t r = area.firstRow; r <= area.lastRow; ++r)
+    // Over whole columns only the rows that exist are filled: an absent row's cells
+    // read their columns' styles, and copying those across would create every row.
+    for (int32_t r = wholeColumns ? sheet.nextRow(-1) : area.firstRow; r <= area.lastRow && r < NoRow;
+         r = wholeColumns ? sheet.nextRow(r) : r + 1)
       if (!fillLine(sheet, Line{false, r}, area.firstColumn, area.lastColumn, useLists)) return false;
     return true;
   }
-  const bool wholeColumns = area.firstRow == 0 && area.lastRow == MaxRows - 1;
   for (int32_t c = area.firstColumn; c <= area.lastColumn; ++c) {
     CellRecord top;
     sheet.getCellWithStyle(c, 0, top);

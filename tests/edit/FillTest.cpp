@@ -249,7 +249,7 @@ TEST_F(FillTest, AutofillContinuesNumbersDatesAndListsAndCopiesTheRest) {
   EXPECT_EQ(line(6, 0, 4), (std::vector<double>{1, 1, 1, 1}));
 }
 
-TEST_F(FillTest, FillDownOfWholeColumnsSetsTheColumnStyleAndUndoPutsItBack) {
+TEST_F(FillTest, WholeColumnsTakeTheColumnStyleOrFillOnlyExistingRows) {
   put(1, 3, numberValue(9));
   put(1, 40000, numberValue(9));
   select(1, 0, 1, 0);
@@ -265,6 +265,15 @@ TEST_F(FillTest, FillDownOfWholeColumnsSetsTheColumnStyleAndUndoPutsItBack) {
   ASSERT_TRUE(undo.undo(*book));
   EXPECT_EQ(sheet().columns.columnStyle(1), 0);
   EXPECT_EQ(number(1, 40000), 9);
+
+  // Fill Right over whole columns fills the rows that exist and creates none.
+  ASSERT_TRUE(sheet().columns.setColumnStyles(4, 4, bold));
+  put(4, 7, numberValue(6));
+  const int32_t rows = sheet().rowArraySize();
+  select(4, 0, 5, MaxRows - 1);
+  expectUndoable([&] { return fillRightCommand(*book, undo, false); });
+  EXPECT_EQ(number(5, 7), 6);
+  EXPECT_EQ(sheet().rowArraySize(), rows);
 }
 
 }  // namespace
