@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "edit/Fill.h"
 #include "format/ValueText.h"
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
@@ -53,6 +54,8 @@ Application::Application(Desktop& desktop, Registry& registry)
     return answer == DialogResult::Yes ? Answer::Yes : answer == DialogResult::No ? Answer::No : Answer::Dismissed;
   };
   m_document.saveFolder = m_settings.documentsFolder;
+  // Fills continue the lists of the settings, which the Options dialog may change.
+  installFillLists(&m_settings.customLists);
   m_grid.formulaBarText = [this]() -> std::u16string {
     const Sheet* sheet = m_document.workbook().activeSheet();
     const CellRecord* cell =
@@ -64,6 +67,7 @@ Application::Application(Desktop& desktop, Registry& registry)
 }
 
 Application::~Application() {
+  installFillLists(nullptr);
   if (Window* w = mainWindow()) m_desktop.destroy(w->id());
 }
 
