@@ -50,7 +50,12 @@ class RowCells {
   void removeSlots(int32_t col, int32_t count);
   /// Drops the slots from column `end` on; their content is the caller's to release.
   void truncate(int32_t end) {
-    if (end < m_end) m_end = static_cast<uint16_t>(end < m_first ? m_first : end);
+    if (end >= m_end) return;
+    if (end <= m_first) {
+      m_first = m_end = 0;  // no slot is left: the row reads as one never written
+      return;
+    }
+    m_end = static_cast<uint16_t>(end);
   }
 
   [[nodiscard]] bool cover(int32_t col) {
