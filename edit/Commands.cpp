@@ -627,6 +627,16 @@ bool moveLinesCommand(Workbook& workbook, UndoList& undo, bool columns, bool ins
   forEachSlot(*sheet, lostArea, [&](int32_t c, int32_t r, const CellRecord& cell) {
     if (cell.value.kind != ValueKind::Empty || cell.style >= 0) back.restoreCell(c, r, cell);
   });
+  if (sheet->mergedAreas.size() > 0) {
+    // Merged areas move, shrink or go with their cells; they are put back as a whole.
+    back.select(Area{0, 0, MaxRows - 1, MaxColumns - 1}).call(CommandFunction::Unmerge);
+    for (const Area& m : sheet->mergedAreas)
+      back.smallInteger(m.firstRow)
+          .smallInteger(m.firstColumn)
+          .smallInteger(m.lastRow)
+          .smallInteger(m.lastColumn)
+          .call(CommandFunction::Merge);
+  }
 
   CommandProgram redoDone = redo.finish();
   if (!redoDone.valid() || !back.ok()) return false;

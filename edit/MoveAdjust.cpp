@@ -148,6 +148,34 @@ uint32_t addTokenCopy(const std::vector<uint8_t>& bytes) {
   return handle;
 }
 
+// Merged areas follow their cells like areas in formulas; one left with a single cell,
+// or none, is no longer merged.
+void moveMergedAreas(Sheet& sheet, const LineMove& move) {
+  for (int32_t i = sheet.mergedAreas.size(); i-- > 0;) {
+    Area& area = sheet.mergedAreas[i];
+    int32_t lo = move.columns ? area.firstColumn : area.firstRow;
+    int32_t hi = move.columns ? area.lastColumn : area.lastRow;
+    // Unlike a reference, a merged area that reaches the sheet's end is not stretched.
+    const int32_t n = move.count, end = move.at + n - 1;
+    bool kept = true;
+    if (move.insert) {
+      if (lo >= move.at) lo += n;
+      if (hi >= move.at) hi = std::min(hi + n, lastLine(move));
+      kept = lo <= lastLine(move);
+    } else {
+      kept = !(lo >= move.at && hi <= end);
+      lo = lo < move.at ? lo : (lo > end ? lo - n : move.at);
+      hi = hi > end ? hi - n : (hi >= move.at ? move.at - 1 : hi);
+    }
+    if (!kept || (lo == hi && (move.columns ? area.firstRow == area.lastRow : area.firstColumn == area.lastColumn))) {
+      sheet.mergedAreas.removeAt(i);
+      continue;
+    }
+    (move.columns ? area.firstColumn : area.firstRow) = static_cast<uint16_t>(lo);
+    (move.columns ? area.lastColumn : area.lastRow) = static_cast<uint16_t>(hi);
+  }
+}
+
 }  // namespace
 
 CellRefCode shiftReference(CellRefCode ref, int32_t dColumn, int32_t dRow) {
@@ -214,6 +242,7 @@ bool moveLines(Workbook& workbook, bool columns, bool insert, ProgramBuilder* un
   else if (insert) stored = sheet->insertRows(move.at, move.count);
   else sheet->deleteRows(move.at, move.count);
   if (!stored) return false;
+  moveMergedAreas(*sheet, move);
   adjustForMove(workbook, move, undo);
   return true;
 }

@@ -33,7 +33,8 @@ CellRefCode shiftReference(CellRefCode ref, int32_t dColumn, int32_t dRow);
 /// 207. The cells must already have moved (Sheet::insertRows and the like).
 void adjustForMove(Workbook& workbook, const LineMove& move, ProgramBuilder* undo);
 
-/// Inserts or deletes the selection's whole rows (columns) of the active sheet and
+/// Inserts or deletes the selection's whole rows (columns) of the active sheet, moves its
+/// merged areas with their cells (one left with a single cell is no longer merged) and
 /// adjusts the references; `undo` as for adjustForMove. False with error 15.
 bool moveLines(Workbook& workbook, bool columns, bool insert, ProgramBuilder* undo);
 

@@ -35,6 +35,7 @@ TEST_F(MoveAdjustTest, InsertingRowsKeepsEveryFormulaOnItsCells) {
   enterAll({{0, 0, u"1"}, {0, 4, u"5"}, {0, 9, u"10"}, {1, 0, u"=SUM(A1:A10)"}, {2, 0, u"=$A$10"}, {2, 1, u"=A5"},
             {1, 9, u"=A1"}, {3, 0, u"=SUM(A1:A65536)"}, {3, 1, u"=SUM($A$5:A$65536)"}});
   enterAll({{0, 0, u"=A10"}, {0, 1, u"=Sheet1!A10"}, {0, 2, u"=SUM(Sheet1!A3:A4)"}}, 1);
+  ASSERT_TRUE(sheet().mergedAreas.append(Area{4, 3, 6, 4}));
   const std::vector<uint8_t> before = fileBytes();
 
   selectRows(4, 5);
@@ -53,6 +54,8 @@ TEST_F(MoveAdjustTest, InsertingRowsKeepsEveryFormulaOnItsCells) {
   EXPECT_EQ(number(0, 11), 10);
   EXPECT_EQ(number(1, 11), 1);
   EXPECT_EQ(number(0, 1, 1), 10);
+  ASSERT_EQ(sheet().mergedAreas.size(), 1);
+  EXPECT_EQ(sheet().mergedAreas[0], (Area{6, 3, 8, 4}));
   const std::vector<uint8_t> after = fileBytes();
 
   // Undo and redo many times over: each formula's old state is in the undo program once.
@@ -70,6 +73,8 @@ TEST_F(MoveAdjustTest, DeletingRowsShrinksAreasAndLosesOnlyWhatWasDeleted) {
   enterAll({{0, 0, u"1"}, {0, 4, u"5"}, {0, 9, u"10"}, {1, 0, u"=SUM(A1:A10)"}, {1, 1, u"=A5"}, {1, 2, u"=SUM(A1:A5)"},
             {1, 3, u"=SUM(A5:A6)"}, {2, 0, u"=SUM(A6:A12)"}, {2, 1, u"=A10"}, {2, 2, u"=SUM(A1:A65536)"},
             {1, 12, u"=A1+A13"}});
+  // Merged areas: one shrinks, one goes with its rows, one is left a single cell.
+  for (Area merged : {Area{3, 3, 5, 4}, Area{4, 5, 5, 6}, Area{5, 7, 6, 7}}) ASSERT_TRUE(sheet().mergedAreas.append(merged));
   const std::vector<uint8_t> before = fileBytes();
 
   selectRows(4, 5);  // rows 5 and 6
@@ -84,6 +89,8 @@ TEST_F(MoveAdjustTest, DeletingRowsShrinksAreasAndLosesOnlyWhatWasDeleted) {
   EXPECT_EQ(text(2, 2), u"=Sum(A1:A65536)");
   EXPECT_EQ(text(1, 10), u"=A1+A11");
   EXPECT_EQ(number(1, 0), 11);
+  ASSERT_EQ(sheet().mergedAreas.size(), 1);
+  EXPECT_EQ(sheet().mergedAreas[0], (Area{3, 3, 3, 4}));
   const std::vector<uint8_t> after = fileBytes();
   ASSERT_TRUE(undo.undo(*book));
   EXPECT_EQ(fileBytes(), before);
