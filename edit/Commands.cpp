@@ -598,8 +598,8 @@ bool moveLinesCommand(Workbook& workbook, UndoList& undo, bool columns, bool ins
   if (count <= 0 || first + count > limit) return false;
   // The lines whose content the change destroys: those deleted, or those pushed off.
   const int32_t lost = insert ? limit - count : first;
-  const Area lostArea = columns ? Area{0, static_cast<uint16_t>(lost), MaxRows - 1, static_cast<uint16_t>(lost + count - 1)}
-                                : Area{static_cast<uint16_t>(lost), 0, static_cast<uint16_t>(lost + count - 1), MaxColumns - 1};
+  const auto first16 = static_cast<uint16_t>(lost), last16 = static_cast<uint16_t>(lost + count - 1);
+  const Area lostArea = columns ? Area{0, first16, MaxRows - 1, last16} : Area{first16, 0, last16, MaxColumns - 1};
 
   ProgramBuilder redo;
   redo.selectSheet(sheetIndex)
@@ -646,8 +646,8 @@ bool moveLinesCommand(Workbook& workbook, UndoList& undo, bool columns, bool ins
   back.selectSheet(sheetIndex).select(area).call(CommandFunction::Recalculate);
   CommandProgram undoDone = back.finish();
   if (!ran || !undoDone.valid()) return false;
-  return undo.recordUndo(workbook, std::move(undoDone), std::move(redoDone), label(insert ? Label::Insert : Label::Delete),
-                         false);
+  return undo.recordUndo(workbook, std::move(undoDone), std::move(redoDone),
+                         label(insert ? Label::Insert : Label::Delete), false);
 }
 
 }  // namespace

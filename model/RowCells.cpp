@@ -85,7 +85,8 @@ void RowCells::removeSlots(int32_t col, int32_t count) {
                    sizeof(CellRecord) * static_cast<size_t>(kept));
     m_end = static_cast<uint16_t>(col + kept);
   } else {
-    if (kept > 0) std::memmove(static_cast<void*>(s), s + (end - m_first), sizeof(CellRecord) * static_cast<size_t>(kept));
+    if (kept > 0)
+      std::memmove(static_cast<void*>(s), s + (end - m_first), sizeof(CellRecord) * static_cast<size_t>(kept));
     m_first = static_cast<uint16_t>(col);
     m_end = static_cast<uint16_t>(col + kept);
   }

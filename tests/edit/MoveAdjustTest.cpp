@@ -74,7 +74,8 @@ TEST_F(MoveAdjustTest, DeletingRowsShrinksAreasAndLosesOnlyWhatWasDeleted) {
             {1, 3, u"=SUM(A5:A6)"}, {2, 0, u"=SUM(A6:A12)"}, {2, 1, u"=A10"}, {2, 2, u"=SUM(A1:A65536)"},
             {1, 12, u"=A1+A13"}});
   // Merged areas: one shrinks, one goes with its rows, one is left a single cell.
-  for (Area merged : {Area{3, 3, 5, 4}, Area{4, 5, 5, 6}, Area{5, 7, 6, 7}}) ASSERT_TRUE(sheet().mergedAreas.append(merged));
+  for (Area merged : {Area{3, 3, 5, 4}, Area{4, 5, 5, 6}, Area{5, 7, 6, 7}})
+    ASSERT_TRUE(sheet().mergedAreas.append(merged));
   const std::vector<uint8_t> before = fileBytes();
 
   selectRows(4, 5);  // rows 5 and 6
