@@ -159,6 +159,14 @@ Sheet::~Sheet() {
 
 bool Sheet::insertRows(int32_t row, int32_t count) {
   assert(row >= 0 && row < MaxRows && count > 0 && row + count <= MaxRows && "rows beyond 65536");
+  if (row < m_rowPlaces.size()) {
+    // Room first, so that a failure comes before any row is dropped or moved.
+    const int32_t before = m_rowPlaces.size();
+    if (!m_rowPlaces.setSize(std::min(before + count, MaxRows))) return false;
+    const bool kept = m_rowPlaces.setSize(before);
+    assert(kept && "shrinking never allocates");
+    (void)kept;
+  }
   if (m_rowPlaces.size() > MaxRows - count) removeRows(MaxRows - count, count);
   if (row < m_rowPlaces.size()) {
     const int32_t oldSize = m_rowPlaces.size();

@@ -287,8 +287,10 @@ class Sheet {
   // Whole rows and columns. These move the cells and the row and column records only:
   // cells pushed off the sheet or deleted are released (their formulas leave the table),
   // and the formulas that moved still carry their old position, which the caller that
-  // adjusts references sets. Each fails only with error 15, before anything moved.
-  /// Inserts `count` rows at `row`, made like row - 1 when that row exists.
+  // adjusts references sets. The insertions fail only with error 15, before anything
+  // moved.
+  /// Inserts `count` rows at `row`, made like row - 1 when that row exists (rows that
+  /// cannot be made for want of memory stay plain, with error 15 pending).
   bool insertRows(int32_t row, int32_t count);
   void deleteRows(int32_t row, int32_t count);
   /// Inserts `count` blank columns at `col`.
