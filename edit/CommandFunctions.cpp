@@ -8,6 +8,7 @@
 #include "edit/Commands.h"
 #include "edit/Fill.h"
 #include "edit/GoalSeek.h"
+#include "edit/MoveAdjust.h"
 #include "formula/Catalogue.h"
 #include "formula/Evaluator.h"
 #include "formula/Recalc.h"
@@ -376,6 +377,17 @@ void cmdRecalculate() {
   done();
 }
 
+// 229 and 230: columns (true) or rows. A failure to make room (error 15) is pending.
+void moveSelectedLines(bool insert) {
+  bool columns = popLogical();
+  Workbook* workbook = book();
+  if (!workbook || !activeSheet()) return refuse();
+  moveLines(*workbook, columns, insert, moveRecorder());
+  done();
+}
+void cmdInsertCells() { moveSelectedLines(true); }
+void cmdDeleteCells() { moveSelectedLines(false); }
+
 // 235: alignment, reset.
 void cmdAlignment() {
   bool reset = popLogical();
@@ -456,9 +468,10 @@ void cmdGoalSeek() {
 }
 
 // The one list of bound command functions with the arguments each pops: emitCommand
-// writes these counts into every call. Rows whose effect needs sort, insertion and
-// deletion, validation, outline levels of the sheet or text measuring are left
-// unbound until that work exists: 222, 226, 229-233, 240, 241, 244-249.
+// writes these counts into every call. Rows whose effect needs sort, the moving
+// adjustment of cut and paste, validation, outline levels of the sheet or text
+// measuring are left unbound until that work exists: 222, 226, 231-233, 240, 241,
+// 244-249.
 struct CommandFunctionRow {
   int32_t index;
   FunctionImpl implementation;
@@ -485,6 +498,8 @@ constexpr CommandFunctionRow kCommandFunctions[] = {
     {CommandFunction::Clear, cmdClear, 1},
     {CommandFunction::FillBlock, cmdFillBlock, 4},
     {CommandFunction::Recalculate, cmdRecalculate, 0},
+    {CommandFunction::InsertCells, cmdInsertCells, 1},
+    {CommandFunction::DeleteCells, cmdDeleteCells, 1},
     {CommandFunction::Series, cmdSeries, 6},
     {CommandFunction::Alignment, cmdAlignment, 2},
     {CommandFunction::Merge, cmdMerge, 4},

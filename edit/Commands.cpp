@@ -13,6 +13,7 @@
 #include "formula/Tokens.h"
 #include "formula/Catalogue.h"
 #include "edit/GoalSeek.h"
+#include "edit/MoveAdjust.h"
 #include "files/NativeFormat.h"
 #include "model/HandlePool.h"
 #include "model/ModelHeap.h"
@@ -29,7 +30,7 @@ namespace {
 
 namespace Label {
 constexpr int Typing = 3074, FormatCells = 3075, RowHeight = 3076, ColumnWidth = 3077, Bold = 3078, Italic = 3079,
-              Underline = 3080, Clear = 3084, Alignment = 3088, GoalSeek = 2637;
+              Underline = 3080, Clear = 3084, Delete = 3085, Insert = 3086, Alignment = 3088, GoalSeek = 2637;
 }
 
 CommandRefreshFn g_refresh = nullptr;
@@ -582,6 +583,81 @@ bool hideRows(Workbook& workbook, UndoList& undo, bool hidden) {
 bool hideColumns(Workbook& workbook, UndoList& undo, bool hidden) {
   return changeColumns(workbook, undo, Label::ColumnWidth,
                        [hidden](ProgramBuilder& redo) { redo.logical(hidden).call(CommandFunction::HideColumn); });
+}
+
+namespace {
+
+bool moveLinesCommand(Workbook& workbook, UndoList& undo, bool columns, bool insert) {
+  Sheet* sheet = workbook.activeSheet();
+  if (!sheet) return false;
+  const int32_t sheetIndex = workbook.activeSheetIndex();
+  const Area area = sheet->selection.area();
+  const int32_t first = columns ? area.firstColumn : area.firstRow;
+  const int32_t count = (columns ? area.lastColumn : area.lastRow) - first + 1;
+  const int32_t limit = columns ? MaxColumns : MaxRows;
+  if (count <= 0 || first + count > limit) return false;
+  // The lines whose content the change destroys: those deleted, or those pushed off.
+  const int32_t lost = insert ? limit - count : first;
+  const auto first16 = static_cast<uint16_t>(lost), last16 = static_cast<uint16_t>(lost + count - 1);
+  const Area lostArea = columns ? Area{0, first16, MaxRows - 1, last16} : Area{first16, 0, last16, MaxColumns - 1};
+
+  ProgramBuilder redo;
+  redo.selectSheet(sheetIndex)
+      .select(area)
+      .logical(columns)
+      .call(insert ? CommandFunction::InsertCells : CommandFunction::DeleteCells)
+      .call(CommandFunction::Recalculate);
+
+  // Undo first moves the lines back, then puts back what was lost and, as the change
+  // runs below, the old state of every formula it rewrites.
+  ProgramBuilder back;
+  back.selectSheet(sheetIndex)
+      .select(area)
+      .logical(columns)
+      .call(insert ? CommandFunction::DeleteCells : CommandFunction::InsertCells);
+  if (columns) {
+    for (int32_t c = lost; c < lost + count; ++c) back.restoreColumn(*sheet, c);
+  } else {
+    // Lines put back by undo copy the row above them; rows absent then must be reset too.
+    const bool copies = !insert && sheet->rowExists(first - 1);
+    for (int32_t r = copies ? lost : sheet->nextRow(lost - 1); r < lost + count;
+         r = copies ? r + 1 : sheet->nextRow(r))
+      back.restoreRow(*sheet, r);
+  }
+  forEachSlot(*sheet, lostArea, [&](int32_t c, int32_t r, const CellRecord& cell) {
+    if (cell.value.kind != ValueKind::Empty || cell.style >= 0) back.restoreCell(c, r, cell);
+  });
+  if (sheet->mergedAreas.size() > 0) {
+    // Merged areas move, shrink or go with their cells; they are put back as a whole.
+    back.select(Area{0, 0, MaxRows - 1, MaxColumns - 1}).call(CommandFunction::Unmerge);
+    for (const Area& m : sheet->mergedAreas)
+      back.smallInteger(m.firstRow)
+          .smallInteger(m.firstColumn)
+          .smallInteger(m.lastRow)
+          .smallInteger(m.lastColumn)
+          .call(CommandFunction::Merge);
+  }
+
+  CommandProgram redoDone = redo.finish();
+  if (!redoDone.valid() || !back.ok()) return false;
+  setMoveRecorder(&back);
+  const bool ran = runProgram(workbook, redoDone);
+  setMoveRecorder(nullptr);
+  back.selectSheet(sheetIndex).select(area).call(CommandFunction::Recalculate);
+  CommandProgram undoDone = back.finish();
+  if (!ran || !undoDone.valid()) return false;
+  return undo.recordUndo(workbook, std::move(undoDone), std::move(redoDone),
+                         label(insert ? Label::Insert : Label::Delete), false);
+}
+
+}  // namespace
+
+bool insertCells(Workbook& workbook, UndoList& undo, bool columns) {
+  return moveLinesCommand(workbook, undo, columns, true);
+}
+
+bool deleteCells(Workbook& workbook, UndoList& undo, bool columns) {
+  return moveLinesCommand(workbook, undo, columns, false);
 }
 
 bool goalSeekCommand(Workbook& workbook, UndoList& undo, uint16_t changingColumn, uint16_t changingRow,

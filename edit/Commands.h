@@ -224,6 +224,13 @@ bool setColumnWidths(Workbook& workbook, UndoList& undo, int32_t width);
 bool hideRows(Workbook& workbook, UndoList& undo, bool hidden);
 bool hideColumns(Workbook& workbook, UndoList& undo, bool hidden);
 
+/// Inserts as many whole rows (or columns) as the selection spans, before its first row
+/// (column), and adjusts every formula's references; recalculates. Label "Insert".
+/// Undo gives back the cells, rows, columns and formulas the insertion pushed off or changed.
+bool insertCells(Workbook& workbook, UndoList& undo, bool columns);
+/// Deletes the selection's whole rows (columns) likewise. Label "Delete".
+bool deleteCells(Workbook& workbook, UndoList& undo, bool columns);
+
 /// Goal seek on the active sheet as the dialog runs it (label "Goal Seek"): true when
 /// a solution was found; on failure error 55 is set. Either way the changing cell's
 /// change is recorded and can be undone.

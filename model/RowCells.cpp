@@ -51,4 +51,45 @@ bool RowCells::regrow(int32_t col) {
   return true;
 }
 
+bool RowCells::insertSlots(int32_t col, int32_t count) {
+  assert(m_end + (col < m_end ? count : 0) <= MaxSlots && "slots pushed beyond IV");
+  if (col >= m_end || count <= 0) return true;
+  if (col <= m_first) {
+    // Every slot moves: only the first column changes.
+    m_first = static_cast<uint16_t>(m_first + count);
+    m_end = static_cast<uint16_t>(m_end + count);
+    return true;
+  }
+  const int32_t oldEnd = m_end;
+  if (!cover(oldEnd + count - 1)) return false;
+  CellRecord* s = slots();
+  std::memmove(static_cast<void*>(s + (col + count - m_first)), s + (col - m_first),
+               sizeof(CellRecord) * static_cast<size_t>(oldEnd - col));
+  for (int32_t c = col; c < col + count; ++c) s[c - m_first] = blankCell();
+  return true;
+}
+
+void RowCells::removeSlots(int32_t col, int32_t count) {
+  const int32_t end = col + count;
+  if (col >= m_end || count <= 0) return;
+  if (end <= m_first) {
+    m_first = static_cast<uint16_t>(m_first - count);
+    m_end = static_cast<uint16_t>(m_end - count);
+    return;
+  }
+  CellRecord* s = slots();
+  const int32_t kept = m_end > end ? m_end - end : 0;  // slots right of the removed columns
+  if (m_first < col) {
+    if (kept > 0)
+      std::memmove(static_cast<void*>(s + (col - m_first)), s + (end - m_first),
+                   sizeof(CellRecord) * static_cast<size_t>(kept));
+    m_end = static_cast<uint16_t>(col + kept);
+  } else {
+    if (kept > 0)
+      std::memmove(static_cast<void*>(s), s + (end - m_first), sizeof(CellRecord) * static_cast<size_t>(kept));
+    m_first = static_cast<uint16_t>(col);
+    m_end = static_cast<uint16_t>(col + kept);
+  }
+}
+
 }  // namespace kelp

@@ -41,6 +41,23 @@ class RowCells {
 
   /// Makes a slot for `col`, with blank slots for any gap to the existing ones. Fails
   /// with error 15 and leaves every slot as it was when memory runs out.
+  /// Moves the slots of columns `col` and beyond right by `count`, blank slots filling
+  /// the gap. The slots that would pass column 255 must have been dropped (truncate)
+  /// first. Fails with error 15, every slot as it was, when memory runs out.
+  [[nodiscard]] bool insertSlots(int32_t col, int32_t count);
+  /// Removes the slots of columns col .. col + count - 1 and moves later ones left;
+  /// what the removed slots own is the caller's to release first.
+  void removeSlots(int32_t col, int32_t count);
+  /// Drops the slots from column `end` on; their content is the caller's to release.
+  void truncate(int32_t end) {
+    if (end >= m_end) return;
+    if (end <= m_first) {
+      m_first = m_end = 0;  // no slot is left: the row reads as one never written
+      return;
+    }
+    m_end = static_cast<uint16_t>(end);
+  }
+
   [[nodiscard]] bool cover(int32_t col) {
     assert(col >= 0 && col < MaxSlots && "column beyond IV");
     // Writing rightwards into room already there is the common step of a fill.

@@ -1,9 +1,11 @@
 // Sheet storage: rows of cell records, the column table, merged areas and scans.
 #include "model/Sheet.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "model/FormulaTable.h"
 #include "model/HandlePool.h"
@@ -112,6 +114,30 @@ bool ColumnTable::nextColumnRun(int32_t start, int32_t& first, int32_t& last, Co
   return true;
 }
 
+bool ColumnTable::insertColumns(int32_t col, int32_t count) {
+  if (count <= 0 || col >= m_records.size()) {
+    // Nothing stored at or after `col` moves; the new columns copy their left neighbour.
+    return col <= 0 || col >= MaxColumns || record(col - 1) == defaultColumnRecord() ||
+           copyColumnRecord(col, std::min(col + count, MaxColumns) - 1, record(col - 1));
+  }
+  const ColumnRecord model = col > 0 ? record(col - 1) : defaultColumnRecord();
+  const int32_t oldSize = m_records.size();
+  const int32_t newSize = std::min(oldSize + count, MaxColumns);
+  if (!m_records.setSize(newSize)) return false;
+  for (int32_t c = newSize - 1; c >= col + count; --c) m_records[c] = m_records[c - count];
+  for (int32_t c = col; c < std::min(col + count, newSize); ++c) m_records[c] = model;
+  return true;
+}
+
+void ColumnTable::deleteColumns(int32_t col, int32_t count) {
+  const int32_t size = m_records.size();
+  if (count <= 0 || col >= size) return;
+  for (int32_t c = col; c + count < size; ++c) m_records[c] = m_records[c + count];
+  const bool shrunk = m_records.setSize(std::max(col, size - count));
+  assert(shrunk && "shrinking never allocates");
+  (void)shrunk;
+}
+
 // Sheet.
 
 Sheet::Sheet(std::u16string sheetName) : name(std::move(sheetName)) {}
@@ -129,6 +155,114 @@ Sheet::~Sheet() {
     formulaPool().release(entry.rule.formula1);
     formulaPool().release(entry.rule.formula2);
   }
+}
+
+bool Sheet::insertRows(int32_t row, int32_t count) {
+  assert(row >= 0 && row < MaxRows && count > 0 && row + count <= MaxRows && "rows beyond 65536");
+  if (row < m_rowPlaces.size()) {
+    // Room first, so that a failure comes before any row is dropped or moved.
+    const int32_t before = m_rowPlaces.size();
+    if (!m_rowPlaces.setSize(std::min(before + count, MaxRows))) return false;
+    const bool kept = m_rowPlaces.setSize(before);
+    assert(kept && "shrinking never allocates");
+    (void)kept;
+  }
+  if (m_rowPlaces.size() > MaxRows - count) removeRows(MaxRows - count, count);
+  if (row < m_rowPlaces.size()) {
+    const int32_t oldSize = m_rowPlaces.size();
+    if (!m_rowPlaces.setSize(oldSize + count)) return false;
+    for (int32_t r = oldSize + count - 1; r >= row + count; --r) m_rowPlaces[r] = m_rowPlaces[r - count];
+    for (int32_t r = row; r < row + count; ++r) m_rowPlaces[r] = 0;
+  }
+  const Row* model = row > 0 ? rowAt(row - 1) : nullptr;
+  if (!model) return true;
+  const uint16_t height = model->height, flags = model->flags;
+  const int16_t style = model->style;
+  for (int32_t r = row; r < row + count; ++r) {
+    // Rows left plain for want of memory leave error 15 pending; the cells have moved.
+    Row* made = ensureRow(r);
+    if (!made) break;
+    made->height = height;
+    made->flags = flags;
+    made->style = style;
+  }
+  return true;
+}
+
+void Sheet::deleteRows(int32_t row, int32_t count) { removeRows(row, count); }
+
+bool Sheet::insertColumns(int32_t col, int32_t count) {
+  assert(col >= 0 && col < MaxColumns && count > 0 && col + count <= MaxColumns && "columns beyond IV");
+  // Every row that widens gets its room first (blank slots past its end), so that a
+  // failure leaves the cells where they were and the moves below cannot fail.
+  for (int32_t r = nextRow(-1); r < NoRow; r = nextRow(r)) {
+    Row* row = rowAt(r);
+    const int32_t end = std::min<int32_t>(row->cells.size(), MaxColumns - count);
+    if (col > row->firstColumn() && col < end && !row->cells.cover(end + count - 1)) return false;
+  }
+  releaseColumnsFrom(MaxColumns - count);
+  for (int32_t r = nextRow(-1); r < NoRow; r = nextRow(r)) {
+    const bool moved = rowAt(r)->cells.insertSlots(col, count);
+    assert(moved && "room was made above");
+    (void)moved;
+  }
+  return columns.insertColumns(col, count);
+}
+
+void Sheet::deleteColumns(int32_t col, int32_t count) {
+  for (int32_t r = nextRow(-1); r < NoRow; r = nextRow(r)) {
+    Row* row = rowAt(r);
+    const int32_t end = std::min<int32_t>(row->cells.size(), col + count);
+    for (int32_t c = std::max<int32_t>(row->firstColumn(), col); c < end; ++c) releaseValue(row->cells[c].value);
+    row->cells.removeSlots(col, count);
+  }
+  columns.deleteColumns(col, count);
+}
+
+void Sheet::releaseColumnsFrom(int32_t col) {
+  for (int32_t r = nextRow(-1); r < NoRow; r = nextRow(r)) {
+    Row* row = rowAt(r);
+    for (int32_t c = std::max<int32_t>(row->firstColumn(), col); c < row->cells.size(); ++c)
+      releaseValue(row->cells[c].value);
+    row->cells.truncate(col);
+  }
+}
+
+void Sheet::removeRows(int32_t first, int32_t count) {
+  const int32_t size = m_rowPlaces.size();
+  const int32_t end = std::min(first + count, size);
+  if (first >= end) return;
+  std::vector<bool> freed(static_cast<size_t>(m_rowCount), false);
+  int32_t freedCount = 0;
+  for (int32_t r = first; r < end; ++r) {
+    Row* row = rowAt(r);
+    if (!row) continue;
+    for (int32_t c = row->cells.size(); c-- > row->firstColumn();) releaseValue(row->cells[c].value);
+    row->cells.~RowCells();
+    new (row) Row{};
+    freed[m_rowPlaces[r] - 1] = true;
+    ++freedCount;
+  }
+  for (int32_t r = first; r + count < size; ++r) m_rowPlaces[r] = m_rowPlaces[r + count];
+  const bool shrunk = m_rowPlaces.setSize(std::max(first, size - count));
+  assert(shrunk && "shrinking never allocates");
+  (void)shrunk;
+  // The rows made last move into the freed places below the new count, so that places
+  // stay filled from the first and ensureRow can keep taking the next one.
+  const int32_t newCount = m_rowCount - freedCount;
+  int32_t hole = 0;
+  for (int32_t r = 0; r < m_rowPlaces.size(); ++r) {
+    const uint32_t place = m_rowPlaces[r];
+    if (place == 0 || static_cast<int32_t>(place - 1) < newCount) continue;
+    while (!freed[static_cast<size_t>(hole)]) ++hole;
+    Row* from = rowAt(r);
+    Row* to = &m_rowBlocks[hole >> RowBlock::Shift]->rows[hole & RowBlock::Mask];
+    std::memcpy(static_cast<void*>(to), from, sizeof(Row));  // the slots' ownership moves with the bytes
+    new (from) Row{};
+    m_rowPlaces[r] = static_cast<uint32_t>(hole) + 1;
+    ++hole;
+  }
+  m_rowCount = newCount;
 }
 
 FormulaTable* Sheet::formulas() const { return m_workbook ? &m_workbook->formulas() : nullptr; }

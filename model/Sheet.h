@@ -123,6 +123,11 @@ class ColumnTable {
   /// Width 0 hides; the default width on a plain record makes it default again;
   /// any other width is stored and shows the column.
   bool applyColumnWidth(int32_t first, int32_t last, int32_t width);
+  /// Inserts `count` records at `col`, copies of column col - 1 (default ones at column
+  /// 0); records pushed past column 255 are dropped.
+  bool insertColumns(int32_t col, int32_t count);
+  /// Removes the records of columns col .. col + count - 1; later ones move left.
+  void deleteColumns(int32_t col, int32_t count);
   /// The next run of identical non-default records from `start` on (file writers).
   bool nextColumnRun(int32_t start, int32_t& first, int32_t& last, ColumnRecord& record) const;
 
@@ -279,6 +284,19 @@ class Sheet {
   int16_t rowStyle(int32_t row) const;
   bool setRowStyle(int32_t row, int16_t style);
 
+  // Whole rows and columns. These move the cells and the row and column records only:
+  // cells pushed off the sheet or deleted are released (their formulas leave the table),
+  // and the formulas that moved still carry their old position, which the caller that
+  // adjusts references sets. The insertions fail only with error 15, before anything
+  // moved.
+  /// Inserts `count` rows at `row`, made like row - 1 when that row exists (rows that
+  /// cannot be made for want of memory stay plain, with error 15 pending).
+  bool insertRows(int32_t row, int32_t count);
+  void deleteRows(int32_t row, int32_t count);
+  /// Inserts `count` blank columns at `col`.
+  bool insertColumns(int32_t col, int32_t count);
+  void deleteColumns(int32_t col, int32_t count);
+
   // Cells.
   CellRecord* cellPtr(int32_t col, int32_t row) const;
   void getCell(int32_t col, int32_t row, CellRecord& out) const;
@@ -329,6 +347,11 @@ class Sheet {
   template <typename Test>
   int32_t lastInRow(int32_t row, int32_t limit, Test test) const;
   FormulaTable* formulas() const;
+  /// Releases the cells of rows first .. first + count - 1 and takes them out of the row
+  /// array; later rows move up. The places they held are filled again from the last.
+  void removeRows(int32_t first, int32_t count);
+  /// Releases the cells of every row from column `col` on.
+  void releaseColumnsFrom(int32_t col);
   bool styleDraws(int16_t style) const;
 
   GrowArray<uint32_t> m_rowPlaces;   // by row: 0 when absent, else 1 + its place in the groups

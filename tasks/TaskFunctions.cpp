@@ -480,6 +480,20 @@ void clearWith(ClearMode mode) {
 void fnClear() { clearWith(ClearMode::Contents); }
 void fnClearFormat() { clearWith(ClearMode::Formats); }
 
+// 271: InsertCells(colsRows); 272: DeleteCells(colsRows): whole columns (true) or
+// rows of the selection.
+void moveLinesWith(bool insert) {
+  const bool columns = popLogical() != 0;
+  if (evalState().pendingError != 0) return refuseIndex();
+  Workbook& workbook = *book();
+  recorded([&](UndoList& undo) {
+    return insert ? insertCells(workbook, undo, columns) : deleteCells(workbook, undo, columns);
+  });
+  pushValue(emptyValue());
+}
+void fnInsertCells() { moveLinesWith(true); }
+void fnDeleteCells() { moveLinesWith(false); }
+
 // 288: CellTask(text, task[, icon]) into the active cell.
 void fnCellTask() {
   double icon = 0;
@@ -545,6 +559,7 @@ void installTaskFunctions(UndoList* undo, Document* document) {
       {258, fnRangeRef},     {259, fnActiveCell},   {260, fnSheetsCount}, {261, fnActiveSheet},
       {262, fnFreezeTitles}, {264, fnLastRow},      {265, fnLastCol},     {266, fnRowHide},
       {267, fnColHide},      {268, fnRowHeight},    {269, fnColWidth},    {270, fnModified},
+      {271, fnInsertCells},  {272, fnDeleteCells},
       {273, fnClear},        {276, fnReturn},       {277, fnFullScreen},  {280, fnSheetName},
       {281, fnTopLeftCell},  {287, fnClearFormat},  {288, fnCellTask},    {292, fnInsertSheet},
       {293, fnDeleteSheet},  {294, fnGoalSeek},     {295, fnSave},        {299, fnTickCount},

@@ -285,6 +285,17 @@ else
 fi
 expect_line "the copy holds the cells" 1 $'5\t' -- cat "$work/selected.kp"
 
+# Whole rows and columns inserted and deleted by a task, the formulas following their cells.
+moved="$work/moved.kp"
+expect "cells for inserting rows" "" 0 -- set "$moved" A1=1 A2=2 A3=3 'B1==SUM(A1:A3)' C1==A3
+expect "InsertCells(false) inserts as many rows as the selection spans" "" 0 -- \
+  run "$moved" --select B2:B4 'InsertCells(false)'
+expect "the rows moved down three and the formulas with them" $'1\t=Sum(A1:A6)\t=A6\n\t\t\n\t\t\n\t\t\n2\t\t\n3\t\t' 0 -- \
+  cat "$moved" --formulas
+expect "DeleteCells(true) deletes the selected column" "" 0 -- run "$moved" --select A1 'DeleteCells(true)'
+expect "a formula reading a deleted cell shows !!Ref" $'=Sum(!!Ref)\t=!!Ref' 0 -- cat "$moved" --formulas
+expect_line "and its value is !!Ref" 1 $'!!Ref\t!!Ref' -- cat "$moved"
+
 message=$("$kelpcli" run "$book" 'MsgBox("before") YesNoBox("Sure?") MsgBox("after")' 2>&1 >"$work/run.out")
 status=$?
 if [[ $status == 1 && "$(cat "$work/run.out")" == "before" && "$message" == *"YesNoBox: error 59: This function needs the Kelp window"* ]]; then

@@ -1,5 +1,6 @@
-// Random command sequences: undoing all of them gives back the file bytes of the
-// workbook before, and redoing them gives back the bytes after.
+// Random command sequences, inserting and deleting rows and columns among them: undoing
+// all of them gives back the file bytes of the workbook before, and redoing them gives
+// back the bytes after.
 #include <string>
 #include <vector>
 
@@ -68,8 +69,8 @@ class UndoPropertyTest : public CommandTest {
     static const char16_t* formulas[] = {u"=A1+A2", u"=SUM(A1:B8)", u"=A3*2", u"=B2&\"x\"", u"=1/0",
                                          u"=IF(A1>2,A2,B1)", u"=MAX(A1:A8)", u"=\"lit\""};
     book->setActiveSheet(pick(0, 1));
-    int op = pick(0, 17);
-    if (op >= 14) return randomFill(op, what);
+    int op = pick(0, 19);
+    if (op >= 16) return randomFill(op - 2, what);
     randomSelection(op != 10 && op != 12);
     switch (op) {
       case 0:
@@ -120,9 +121,19 @@ class UndoPropertyTest : public CommandTest {
       case 12:
         what = "hide rows";
         return hideRows(*book, undo, pick(0, 1));
-      default:
+      case 13:
         what = "hide columns";
         return hideColumns(*book, undo, pick(0, 1));
+      case 14: {
+        bool columns = pick(0, 1);
+        what = columns ? "insert columns" : "insert rows";
+        return insertCells(*book, undo, columns);
+      }
+      default: {
+        bool columns = pick(0, 1);
+        what = columns ? "delete columns" : "delete rows";
+        return deleteCells(*book, undo, columns);
+      }
     }
   }
 

@@ -69,6 +69,51 @@ TEST(RowCells, GrowsLeftAndRightKeepingEverySlot) {
   }
 }
 
+// Columns inserted and removed in random rows: every cell is where the model moved it
+// and every other slot is blank (slots may stay wider than the cells after a move).
+TEST(RowCells, InsertingAndRemovingColumnsMovesTheCells) {
+  std::mt19937 random(7);
+  for (int row = 0; row < 300; ++row) {
+    RowCells cells;
+    std::map<int32_t, double> model;
+    for (int i = 0; i < 1 + static_cast<int>(random() % 6); ++i) {
+      // Every third row crowds the last columns, which insertions push off.
+      const int32_t col = static_cast<int32_t>(row % 3 == 0 ? 250 + random() % 6 : random() % 256);
+      ASSERT_TRUE(cells.cover(col));
+      cells[col] = numberCell(i);
+      model[col] = i;
+    }
+    for (int step = 0; step < 6; ++step) {
+      const int32_t at = static_cast<int32_t>(random() % 256);
+      const int32_t count = 1 + static_cast<int32_t>(random() % std::min(8, 256 - at));
+      std::map<int32_t, double> moved;
+      if (random() % 2) {
+        cells.truncate(RowCells::MaxSlots - count);
+        ASSERT_TRUE(cells.insertSlots(at, count));
+        for (auto [c, n] : model)
+          if (c < at) moved[c] = n;
+          else if (c + count < RowCells::MaxSlots) moved[c + count] = n;
+      } else {
+        cells.removeSlots(at, count);
+        for (auto [c, n] : model)
+          if (c < at) moved[c] = n;
+          else if (c >= at + count) moved[c - count] = n;
+      }
+      model = moved;
+      for (int32_t c = 0; c < RowCells::MaxSlots; ++c) {
+        auto it = model.find(c);
+        if (it == model.end()) {
+          ASSERT_TRUE(!cells.has(c) || cells[c].value.kind == ValueKind::Empty) << "row " << row << " column " << c;
+        } else {
+          ASSERT_TRUE(cells.has(c)) << "row " << row << " column " << c;
+          ASSERT_EQ(cells[c].value.number(), it->second) << "row " << row << " column " << c;
+        }
+      }
+      ASSERT_LE(cells.size(), RowCells::MaxSlots);
+    }
+  }
+}
+
 TEST(RowCells, OutOfMemoryLeavesTheSlotsAsTheyWere) {
   clearError();
   // Out of the single slot to the right and to the left, then out of a full heap array

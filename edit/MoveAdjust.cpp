@@ -1,0 +1,250 @@
+// Whole row and column insertion and deletion, and the reference adjustment after it.
+#include "edit/MoveAdjust.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "edit/Commands.h"
+#include "model/FormulaTable.h"
+#include "model/HandlePool.h"
+#include "model/Workbook.h"
+
+namespace kelp {
+
+namespace {
+
+ProgramBuilder* g_recorder = nullptr;
+
+constexpr int32_t Gone = -1;
+
+int32_t lastLine(const LineMove& move) { return move.columns ? MaxColumns - 1 : MaxRows - 1; }
+
+// Where line `x` is after the move; Gone when it was deleted or pushed off the sheet.
+int32_t moveLine(const LineMove& move, int32_t x) {
+  if (x < move.at) return x;
+  if (move.insert) return x + move.count > lastLine(move) ? Gone : x + move.count;
+  return x < move.at + move.count ? Gone : x - move.count;
+}
+
+// The lines lo .. hi of an area after the move; false when none of them is left. An
+// area that reaches the last line keeps reaching it, so that whole columns stay whole.
+// `lossy` is set when moving the lines back would not give back the area.
+bool moveSpan(const LineMove& move, int32_t& lo, int32_t& hi, bool& lossy) {
+  const int32_t last = lastLine(move);
+  const int32_t n = move.count;
+  if (move.insert) {
+    if (lo >= move.at) lo += n;
+    if (lo > last) return false;
+    if (hi != last && hi >= move.at) {
+      lossy |= hi + n > last;
+      hi = std::min(hi + n, last);
+    }
+    return true;
+  }
+  const int32_t end = move.at + n - 1;
+  if (lo >= move.at && hi <= end) return false;
+  lossy |= (lo >= move.at && lo <= end) || (hi >= move.at && hi <= end);
+  lo = lo < move.at ? lo : (lo > end ? lo - n : move.at);
+  hi = hi == last ? last : (hi > end ? hi - n : (hi >= move.at ? move.at - 1 : hi));
+  return true;
+}
+
+int32_t lineOf(const LineMove& move, CellRefCode resolved) {
+  return move.columns ? (resolved.colWord & RefBit::ColumnMask) : resolved.row;
+}
+int32_t lineOf(const LineMove& move, CellPosition at) { return move.columns ? at.column : at.row; }
+
+// The stored corner after its target line became `target` and the formula's line moved
+// by `baseShift`: a relative part keeps pointing at the target from the new place.
+CellRefCode moveCorner(const LineMove& move, CellRefCode stored, CellPosition base, int32_t target,
+                       int32_t baseShift) {
+  const int32_t now = lineOf(move, resolveCell(stored, base));
+  const bool relative = stored.colWord & (move.columns ? RefBit::RelativeColumn : RefBit::RelativeRow);
+  const int32_t shift = target - now - (relative ? baseShift : 0);
+  return move.columns ? shiftReference(stored, shift, 0) : shiftReference(stored, 0, shift);
+}
+
+void writeRef(uint8_t* p, CellRefCode ref) {
+  std::memcpy(p, &ref.row, 2);
+  std::memcpy(p + 2, &ref.colWord, 2);
+}
+
+struct FormulaMove {
+  const LineMove& move;
+  CellPosition base;  // the formula's cell before the move
+  int32_t baseShift;  // how far its line moved
+  int32_t activeSheet;
+  bool& lossy;  // set when moving the lines back would not give back a reference
+};
+
+// Rewrites one reference whose cells are on `sheet` (-1: none this move can touch);
+// `corners` is 1 or 2. True when the op became a deleted reference.
+bool moveReference(const FormulaMove& f, uint8_t* payload, int corners, int32_t sheet) {
+  CellRefCode stored[2] = {readCellRef(payload), corners == 2 ? readCellRef(payload + 4) : CellRefCode{}};
+  int32_t target[2];
+  for (int i = 0; i < corners; ++i) target[i] = lineOf(f.move, resolveCell(stored[i], f.base));
+  if (sheet == f.activeSheet) {
+    if (corners == 1) {
+      target[0] = moveLine(f.move, target[0]);
+      if (target[0] == Gone) return true;
+    } else {
+      const bool ordered = target[0] <= target[1];
+      int32_t lo = std::min(target[0], target[1]), hi = std::max(target[0], target[1]);
+      if (!moveSpan(f.move, lo, hi, f.lossy)) return true;
+      target[0] = ordered ? lo : hi;
+      target[1] = ordered ? hi : lo;
+    }
+  }
+  for (int i = 0; i < corners; ++i)
+    writeRef(payload + 4 * i, moveCorner(f.move, stored[i], f.base, target[i], f.baseShift));
+  return false;
+}
+
+// Rewrites a token string (`length` bytes, no prefix) in place.
+void moveTokens(const FormulaMove& f, uint8_t* tokens, size_t length, int32_t formulaSheet) {
+  size_t at = 0;
+  while (at < length) {
+    uint8_t& op = tokens[at];
+    const uint8_t size = payloadSize(op);
+    if (size == 255 || at + 1 + size > length) return;
+    uint8_t* payload = tokens + at + 1;
+    switch (static_cast<Op>(op)) {
+      case Op::CellRef:
+        if (moveReference(f, payload, 1, formulaSheet)) op = static_cast<uint8_t>(Op::DeletedCellRef);
+        break;
+      case Op::AreaRef:
+        if (moveReference(f, payload, 2, formulaSheet)) op = static_cast<uint8_t>(Op::DeletedAreaRef);
+        break;
+      case Op::SheetCellRef:
+      case Op::SheetAreaRef: {
+        // payload: kind, book, first sheet, last sheet, then the reference
+        const bool cell = static_cast<Op>(op) == Op::SheetCellRef;
+        const int32_t sheet = payload[1] == 0 && payload[2] == payload[3] ? payload[2] : -1;
+        if (moveReference(f, payload + 4, cell ? 1 : 2, sheet))
+          op = static_cast<uint8_t>(cell ? Op::DeletedSheetCellRef : Op::DeletedSheetAreaRef);
+        break;
+      }
+      default:
+        break;
+    }
+    at += 1 + size;
+  }
+}
+
+// A new pool entry holding `bytes` (prefix included) with one reference; its string
+// literals gain a reference each. NoHandle with error 15.
+uint32_t addTokenCopy(const std::vector<uint8_t>& bytes) {
+  const uint32_t handle = formulaPool().add(bytes.data(), bytes.size(), 1);
+  if (handle == NoHandle) return NoHandle;
+  const uint32_t length = readU32(bytes.data());
+  for (size_t at = 0; at < length;) {
+    const uint8_t op = bytes[4 + at];
+    const uint8_t size = payloadSize(op);
+    if (size == 255 || at + 1 + size > length) break;
+    if (op == static_cast<uint8_t>(Op::String)) textPool().addRef(readU32(bytes.data() + 4 + at + 1));
+    at += 1 + size;
+  }
+  return handle;
+}
+
+// Merged areas follow their cells like areas in formulas; one left with a single cell,
+// or none, is no longer merged.
+void moveMergedAreas(Sheet& sheet, const LineMove& move) {
+  for (int32_t i = sheet.mergedAreas.size(); i-- > 0;) {
+    Area& area = sheet.mergedAreas[i];
+    int32_t lo = move.columns ? area.firstColumn : area.firstRow;
+    int32_t hi = move.columns ? area.lastColumn : area.lastRow;
+    // Unlike a reference, a merged area that reaches the sheet's end is not stretched.
+    const int32_t n = move.count, end = move.at + n - 1;
+    bool kept = true;
+    if (move.insert) {
+      if (lo >= move.at) lo += n;
+      if (hi >= move.at) hi = std::min(hi + n, lastLine(move));
+      kept = lo <= lastLine(move);
+    } else {
+      kept = !(lo >= move.at && hi <= end);
+      lo = lo < move.at ? lo : (lo > end ? lo - n : move.at);
+      hi = hi > end ? hi - n : (hi >= move.at ? move.at - 1 : hi);
+    }
+    if (!kept || (lo == hi && (move.columns ? area.firstRow == area.lastRow : area.firstColumn == area.lastColumn))) {
+      sheet.mergedAreas.removeAt(i);
+      continue;
+    }
+    (move.columns ? area.firstColumn : area.firstRow) = static_cast<uint16_t>(lo);
+    (move.columns ? area.lastColumn : area.lastRow) = static_cast<uint16_t>(hi);
+  }
+}
+
+}  // namespace
+
+CellRefCode shiftReference(CellRefCode ref, int32_t dColumn, int32_t dRow) {
+  CellRefCode out;
+  out.row = static_cast<uint16_t>(ref.row + dRow);
+  out.colWord = static_cast<uint16_t>((ref.colWord & (RefBit::RelativeColumn | RefBit::RelativeRow)) |
+                                      ((ref.colWord + dColumn) & RefBit::ColumnMask));
+  return out;
+}
+
+ProgramBuilder* moveRecorder() { return g_recorder; }
+void setMoveRecorder(ProgramBuilder* recorder) { g_recorder = recorder; }
+
+void adjustForMove(Workbook& workbook, const LineMove& move, ProgramBuilder* undo) {
+  FormulaTable& table = workbook.formulas();
+  const int32_t active = workbook.activeSheetIndex();
+  std::vector<uint8_t> bytes;
+  for (uint32_t id = 0; id < table.idLimit(); ++id) {
+    if (!table.isLive(id)) continue;
+    const CellPosition base = table.position(id);
+    CellPosition now = base;
+    if (base.sheet == active) {
+      const int32_t line = moveLine(move, lineOf(move, base));
+      // Formulas in deleted lines were released with their cells; one left would be a fault.
+      if (line != Gone) (move.columns ? now.column : now.row) = static_cast<uint16_t>(line);
+    }
+    const int32_t baseShift = lineOf(move, now) - lineOf(move, base);
+    const uint32_t handle = table.tokens(id);
+    if (handle != NoHandle && formulaPool().isLive(handle)) {
+      const auto* data = static_cast<const uint8_t*>(formulaPool().data(handle));
+      bytes.assign(data, data + 4 + readU32(data));
+      bool lossy = false;
+      moveTokens(FormulaMove{move, base, baseShift, active, lossy}, bytes.data() + 4, bytes.size() - 4, base.sheet);
+      const bool changed = !std::equal(bytes.begin(), bytes.end(), data);
+      // A formula the opposite move would not give back is recorded even when unchanged.
+      Sheet* sheet = workbook.sheetAt(base.sheet);
+      const CellRecord* cell = sheet ? sheet->cellPtr(now.column, now.row) : nullptr;
+      if ((changed || lossy) && undo && cell && cell->value.kind == ValueKind::Formula && formulaId(cell->value) == id)
+        undo->selectSheet(base.sheet).restoreCell(base.column, base.row, *cell);
+      if (changed) {
+        if (formulaPool().refCount(handle) == 1) {
+          std::memcpy(static_cast<uint8_t*>(formulaPool().data(handle)), bytes.data(), bytes.size());
+        } else {
+          const uint32_t fresh = addTokenCopy(bytes);
+          if (fresh != NoHandle) table.replaceTokens(id, fresh);
+        }
+      }
+    }
+    if (baseShift != 0) table.setPosition(id, now);
+  }
+  table.needsOrdering = true;
+}
+
+bool moveLines(Workbook& workbook, bool columns, bool insert, ProgramBuilder* undo) {
+  Sheet* sheet = workbook.activeSheet();
+  if (!sheet) return false;
+  const Area area = sheet->selection.area();
+  LineMove move{columns, insert, columns ? area.firstColumn : area.firstRow, 0};
+  move.count = (columns ? area.lastColumn : area.lastRow) - move.at + 1;
+  if (move.count <= 0 || move.at + move.count > lastLine(move) + 1) return false;
+  bool stored = true;
+  if (columns && insert) stored = sheet->insertColumns(move.at, move.count);
+  else if (columns) sheet->deleteColumns(move.at, move.count);
+  else if (insert) stored = sheet->insertRows(move.at, move.count);
+  else sheet->deleteRows(move.at, move.count);
+  if (!stored) return false;
+  moveMergedAreas(*sheet, move);
+  adjustForMove(workbook, move, undo);
+  return true;
+}
+
+}  // namespace kelp

@@ -1,0 +1,214 @@
+// Inserting and deleting whole rows and columns: what formulas read afterwards, and undo.
+#include <map>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "CommandTestSupport.h"
+#include "edit/MoveAdjust.h"
+#include "formula/FormulaText.h"
+
+namespace kelp::test {
+namespace {
+
+class MoveAdjustTest : public CommandTest {
+ protected:
+  /// The formula text of a cell, or the text its value shows.
+  std::u16string text(int col, int row, int s = 0) {
+    if (kind(col, row, s) != ValueKind::Formula) return shown(col, row, s);
+    const CellValue& value = sheet(s).cellPtr(col, row)->value;
+    std::u16string out;
+    formulaText(*book, static_cast<const uint8_t*>(formulaPool().data(formulaTokens(value))), formulaPosition(value),
+                out);
+    return out;
+  }
+  void enterAll(std::initializer_list<std::tuple<int, int, const char16_t*>> cells, int s = 0) {
+    book->setActiveSheet(s);
+    for (const auto& [col, row, entry] : cells) ASSERT_TRUE(enter(col, row, entry)) << col << "," << row;
+    book->setActiveSheet(0);
+  }
+  void selectRows(int first, int last) { select(0, first, MaxColumns - 1, last); }
+  void selectColumns(int first, int last) { select(first, 0, last, MaxRows - 1); }
+};
+
+TEST_F(MoveAdjustTest, InsertingRowsKeepsEveryFormulaOnItsCells) {
+  enterAll({{0, 0, u"1"}, {0, 4, u"5"}, {0, 9, u"10"}, {1, 0, u"=SUM(A1:A10)"}, {2, 0, u"=$A$10"}, {2, 1, u"=A5"},
+            {1, 9, u"=A1"}, {3, 0, u"=SUM(A1:A65536)"}, {3, 1, u"=SUM($A$5:A$65536)"}});
+  enterAll({{0, 0, u"=A10"}, {0, 1, u"=Sheet1!A10"}, {0, 2, u"=SUM(Sheet1!A3:A4)"}}, 1);
+  ASSERT_TRUE(sheet().mergedAreas.append(Area{4, 3, 6, 4}));
+  const std::vector<uint8_t> before = fileBytes();
+
+  selectRows(4, 5);
+  ASSERT_TRUE(insertCells(*book, undo, false));
+  EXPECT_EQ(text(1, 0), u"=Sum(A1:A12)");
+  EXPECT_EQ(text(2, 0), u"=$A$12");
+  EXPECT_EQ(text(2, 1), u"=A7");
+  EXPECT_EQ(text(1, 11), u"=A1");  // moved with its row, still reading A1
+  EXPECT_EQ(text(1, 9), u"");
+  EXPECT_EQ(text(3, 0), u"=Sum(A1:A65536)");  // a whole column stays whole
+  EXPECT_EQ(text(3, 1), u"=Sum($A$7:A$65536)");
+  EXPECT_EQ(text(0, 0, 1), u"=A10");  // no prefix: its own sheet, which did not change
+  EXPECT_EQ(text(0, 1, 1), u"=Sheet1!A12");
+  EXPECT_EQ(text(0, 2, 1), u"=Sum(Sheet1!A3:A4)");
+  EXPECT_EQ(number(1, 0), 16);
+  EXPECT_EQ(number(0, 11), 10);
+  EXPECT_EQ(number(1, 11), 1);
+  EXPECT_EQ(number(0, 1, 1), 10);
+  ASSERT_EQ(sheet().mergedAreas.size(), 1);
+  EXPECT_EQ(sheet().mergedAreas[0], (Area{6, 3, 8, 4}));
+  const std::vector<uint8_t> after = fileBytes();
+
+  // Undo and redo many times over: each formula's old state is in the undo program once.
+  for (int round = 0; round < 3; ++round) {
+    ASSERT_TRUE(undo.undo(*book));
+    ASSERT_EQ(fileBytes(), before) << "round " << round;
+    EXPECT_EQ(text(1, 0), u"=Sum(A1:A10)");
+    EXPECT_EQ(number(1, 9), 1);
+    ASSERT_TRUE(undo.redo(*book));
+    ASSERT_EQ(fileBytes(), after) << "round " << round;
+  }
+}
+
+TEST_F(MoveAdjustTest, DeletingRowsShrinksAreasAndLosesOnlyWhatWasDeleted) {
+  enterAll({{0, 0, u"1"}, {0, 4, u"5"}, {0, 9, u"10"}, {1, 0, u"=SUM(A1:A10)"}, {1, 1, u"=A5"}, {1, 2, u"=SUM(A1:A5)"},
+            {1, 3, u"=SUM(A5:A6)"}, {2, 0, u"=SUM(A6:A12)"}, {2, 1, u"=A10"}, {2, 2, u"=SUM(A1:A65536)"},
+            {1, 12, u"=A1+A13"}});
+  // Merged areas: one shrinks, one goes with its rows, one is left a single cell.
+  for (Area merged : {Area{3, 3, 5, 4}, Area{4, 5, 5, 6}, Area{5, 7, 6, 7}})
+    ASSERT_TRUE(sheet().mergedAreas.append(merged));
+  const std::vector<uint8_t> before = fileBytes();
+
+  selectRows(4, 5);  // rows 5 and 6
+  ASSERT_TRUE(deleteCells(*book, undo, false));
+  EXPECT_EQ(text(1, 0), u"=Sum(A1:A8)");
+  EXPECT_EQ(text(1, 1), u"=!!Ref");
+  EXPECT_EQ(shown(1, 1), u"!!Ref");
+  EXPECT_EQ(text(1, 2), u"=Sum(A1:A4)");  // the last row of the area went, not the area
+  EXPECT_EQ(text(1, 3), u"=Sum(!!Ref)");  // all of it went
+  EXPECT_EQ(text(2, 0), u"=Sum(A5:A10)");
+  EXPECT_EQ(text(2, 1), u"=A8");
+  EXPECT_EQ(text(2, 2), u"=Sum(A1:A65536)");
+  EXPECT_EQ(text(1, 10), u"=A1+A11");
+  EXPECT_EQ(number(1, 0), 11);
+  ASSERT_EQ(sheet().mergedAreas.size(), 1);
+  EXPECT_EQ(sheet().mergedAreas[0], (Area{3, 3, 3, 4}));
+  const std::vector<uint8_t> after = fileBytes();
+  ASSERT_TRUE(undo.undo(*book));
+  EXPECT_EQ(fileBytes(), before);
+  EXPECT_EQ(number(1, 1), 5);
+  ASSERT_TRUE(undo.redo(*book));
+  EXPECT_EQ(fileBytes(), after);
+
+  // Deleting from row 8 to the last row: a cell read below is gone, not blank.
+  selectRows(7, MaxRows - 1);
+  ASSERT_TRUE(deleteCells(*book, undo, false));
+  EXPECT_EQ(shown(2, 1), u"!!Ref");
+  EXPECT_EQ(text(1, 0), u"=Sum(A1:A7)");
+  ASSERT_TRUE(undo.undo(*book));
+  EXPECT_EQ(fileBytes(), after);
+}
+
+TEST_F(MoveAdjustTest, ColumnsPushedOffTheSheetAreLostAndComeBackOnUndo) {
+  enterAll({{255, 0, u"7"}, {254, 0, u"3"}, {0, 0, u"=IV1"}, {0, 1, u"=SUM(C1:IV1)"}, {0, 2, u"=C1"}, {2, 0, u"2"},
+            {0, 3, u"=SUM(B1:C1)"}});
+  select(0, 0, 0, 0);  // the column width of A, to see it is copied
+  ASSERT_TRUE(setColumnWidths(*book, undo, 4000));
+  const std::vector<uint8_t> before = fileBytes();
+
+  selectColumns(1, 1);
+  ASSERT_TRUE(insertCells(*book, undo, true));
+  EXPECT_EQ(text(0, 0), u"=!!Ref");
+  EXPECT_EQ(text(0, 1), u"=Sum(D1:IV1)");
+  EXPECT_EQ(text(0, 2), u"=D1");
+  EXPECT_EQ(text(0, 3), u"=Sum(C1:D1)");
+  EXPECT_EQ(shown(255, 0), u"3");
+  EXPECT_EQ(number(0, 1), 5);
+  EXPECT_EQ(sheet().columns.columnWidth(1), 4000);
+  ASSERT_TRUE(undo.undo(*book));
+  EXPECT_EQ(fileBytes(), before);
+  EXPECT_EQ(number(0, 0), 7);
+
+  selectColumns(2, 3);
+  ASSERT_TRUE(deleteCells(*book, undo, true));
+  EXPECT_EQ(text(0, 2), u"=!!Ref");
+  EXPECT_EQ(text(0, 1), u"=Sum(C1:IV1)");
+  EXPECT_EQ(text(0, 3), u"=Sum(B1:B1)");
+  ASSERT_TRUE(undo.undo(*book));
+  EXPECT_EQ(text(0, 1), u"=Sum(C1:IV1)");
+  EXPECT_EQ(fileBytes(), before);
+}
+
+// Random workbooks: inserting k lines and deleting them again gives back every formula
+// text and value, and undo of either gives back the native bytes.
+TEST_F(MoveAdjustTest, InsertThenDeleteGivesBackTheWorkbook) {
+  uint64_t seed = 0x2545F4914F6CDD1Dull;
+  auto random = [&seed](int low, int high) {
+    seed ^= seed << 13;
+    seed ^= seed >> 7;
+    seed ^= seed << 17;
+    return low + static_cast<int>((seed >> 11) % static_cast<uint64_t>(high - low + 1));
+  };
+  auto cellText = [&](int low, int high, bool sheetPrefix) {
+    std::u16string out = sheetPrefix ? u"Sheet1!" : u"";
+    for (int part = 0; part < 2; ++part) {
+      if (random(0, 2) == 0) out += u'$';
+      out += static_cast<char16_t>(u'A' + random(0, 4));
+      if (random(0, 2) == 0) out += u'$';
+      for (char c : std::to_string(random(low, high))) out += static_cast<char16_t>(c);
+      if (part == 0 && random(0, 1)) out += u':';
+      else break;
+    }
+    return out;
+  };
+  auto snapshot = [&]() {
+    std::vector<std::u16string> texts;
+    for (int s = 0; s < 2; ++s)
+      for (int r = 0; r < 24; ++r)
+        for (int c = 0; c < 10; ++c) texts.push_back(text(c, r, s) + u"|" + shown(c, r, s));
+    return texts;
+  };
+  for (int round = 0; round < 60; ++round) {
+    undo.clear();
+    book = newWorkbook(2);
+    setEvalWorkbook(book.get());
+    for (int i = 0; i < 25; ++i) {
+      std::u16string number;
+      for (char c : std::to_string(random(1, 99))) number += static_cast<char16_t>(c);
+      ASSERT_TRUE(enter(random(0, 4), random(0, 11), number));
+    }
+    // Formulas right of column E read columns A to E only, so none is circular.
+    for (int i = 0; i < 12; ++i) {
+      std::u16string formula = u"=SUM(" + cellText(1, 12, false) + u")+" + cellText(1, 12, false);
+      ASSERT_TRUE(enter(random(5, 8), random(0, 11), formula)) << round;
+    }
+    book->setActiveSheet(1);
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(enter(random(0, 3), random(0, 5), u"=SUM(" + cellText(1, 12, true) + u")"));
+    book->setActiveSheet(0);
+    undo.clear();
+
+    const bool columns = random(0, 1);
+    const int at = columns ? random(0, 6) : random(0, 12);
+    const int count = random(1, 3);
+    if (columns) select(at, 0, at + count - 1, MaxRows - 1);
+    else select(0, at, MaxColumns - 1, at + count - 1);
+    const std::vector<uint8_t> before = fileBytes();
+    const std::vector<std::u16string> texts = snapshot();
+    ASSERT_TRUE(insertCells(*book, undo, columns));
+    const std::vector<uint8_t> inserted = fileBytes();
+    ASSERT_TRUE(deleteCells(*book, undo, columns));
+    ASSERT_EQ(snapshot(), texts) << "round " << round << (columns ? " columns " : " rows ") << at << "+" << count;
+    ASSERT_TRUE(undo.undo(*book));
+    ASSERT_EQ(fileBytes(), inserted) << "round " << round;
+    ASSERT_TRUE(undo.undo(*book));
+    ASSERT_EQ(fileBytes(), before) << "round " << round;
+
+    // Deleting first loses what was deleted; undo still gives back every byte.
+    ASSERT_TRUE(deleteCells(*book, undo, columns));
+    ASSERT_TRUE(undo.undo(*book));
+    ASSERT_EQ(fileBytes(), before) << "round " << round;
+    ASSERT_EQ(snapshot(), texts) << "round " << round;
+  }
+}
+
+}  // namespace
+}  // namespace kelp::test
