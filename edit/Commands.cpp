@@ -303,6 +303,17 @@ ProgramBuilder& ProgramBuilder::selectSheet(int32_t sheet) {
   return smallInteger(static_cast<uint16_t>(sheet)).call(CommandFunction::SelectSheet);
 }
 
+ProgramBuilder& ProgramBuilder::restoreMergedAreas(std::span<const Area> areas) {
+  select(Area{0, 0, MaxRows - 1, MaxColumns - 1}).call(CommandFunction::Unmerge);
+  for (const Area& m : areas)
+    smallInteger(m.firstRow)
+        .smallInteger(m.firstColumn)
+        .smallInteger(m.lastRow)
+        .smallInteger(m.lastColumn)
+        .call(CommandFunction::Merge);
+  return *this;
+}
+
 ProgramBuilder& ProgramBuilder::select(const Area& area) {
   return smallInteger(area.firstColumn)
       .smallInteger(area.lastColumn)
@@ -467,13 +478,7 @@ bool clearSelection(Workbook& workbook, UndoList& undo, ClearMode mode) {
   back.selectSheet(sheetIndex);
   if (mode == ClearMode::All && sheet->findMergedInside(area) >= 0) {
     // The sheet's merged areas are put back as a whole so that they keep their order.
-    back.select(Area{0, 0, MaxRows - 1, MaxColumns - 1}).call(CommandFunction::Unmerge);
-    for (const Area& m : sheet->mergedAreas)
-      back.smallInteger(m.firstRow)
-          .smallInteger(m.firstColumn)
-          .smallInteger(m.lastRow)
-          .smallInteger(m.lastColumn)
-          .call(CommandFunction::Merge);
+    back.restoreMergedAreas({sheet->mergedAreas.data(), static_cast<size_t>(sheet->mergedAreas.size())});
   }
   back.select(area);
   forEachSlot(*sheet, area, [&](int32_t c, int32_t r, const CellRecord& cell) {
@@ -629,13 +634,7 @@ bool moveLinesCommand(Workbook& workbook, UndoList& undo, bool columns, bool ins
   });
   if (sheet->mergedAreas.size() > 0) {
     // Merged areas move, shrink or go with their cells; they are put back as a whole.
-    back.select(Area{0, 0, MaxRows - 1, MaxColumns - 1}).call(CommandFunction::Unmerge);
-    for (const Area& m : sheet->mergedAreas)
-      back.smallInteger(m.firstRow)
-          .smallInteger(m.firstColumn)
-          .smallInteger(m.lastRow)
-          .smallInteger(m.lastColumn)
-          .call(CommandFunction::Merge);
+    back.restoreMergedAreas({sheet->mergedAreas.data(), static_cast<size_t>(sheet->mergedAreas.size())});
   }
 
   CommandProgram redoDone = redo.finish();

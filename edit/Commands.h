@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -128,6 +129,9 @@ class ProgramBuilder {
   ProgramBuilder& restoreRow(const Sheet& sheet, int32_t row);
   /// Puts back a column record as it is now through 218.
   ProgramBuilder& restoreColumn(const Sheet& sheet, int32_t column);
+  /// Puts back these merged areas as the sheet's whole list, in this order (237 over
+  /// the whole sheet, then 236 for each); the selection is left on the whole sheet.
+  ProgramBuilder& restoreMergedAreas(std::span<const Area> areas);
 
   bool ok() const { return !m_failed; }
   /// The program; invalid when a step failed (error 15 is set).

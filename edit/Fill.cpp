@@ -214,14 +214,7 @@ bool recordFill(Workbook& workbook, UndoList& undo, int labelId, Args args) {
       if (sheet->cellPtr(c, r) && !stored.count(slotKey(c, r))) back.restoreCell(c, r, blankCell());
   if (!std::equal(merged.begin(), merged.end(), sheet->mergedAreas.begin(), sheet->mergedAreas.end())) {
     // The merged areas are put back as a whole so that they keep their order.
-    back.select(Area{0, 0, MaxRows - 1, MaxColumns - 1}).call(CommandFunction::Unmerge);
-    for (const Area& m : merged)
-      back.smallInteger(m.firstRow)
-          .smallInteger(m.firstColumn)
-          .smallInteger(m.lastRow)
-          .smallInteger(m.lastColumn)
-          .call(CommandFunction::Merge);
-    back.select(area);
+    back.restoreMergedAreas(merged).select(area);
   }
   back.call(CommandFunction::Recalculate);
   CommandProgram undoDone = back.finish();
@@ -255,19 +248,20 @@ bool seriesProgram(Workbook& workbook, UndoList& undo, const SeriesSettings& s) 
 
 void installFillLists(const std::vector<std::u16string>* lists) { g_lists = lists; }
 
+std::vector<std::u16string> parseCustomLists(std::u16string_view text) {
+  std::vector<std::u16string> lists;
+  size_t start = 0;
+  for (size_t semicolon = text.find(u';'); semicolon != std::u16string_view::npos;
+       semicolon = text.find(u';', start)) {
+    lists.emplace_back(text.substr(start, semicolon - start));
+    start = semicolon + 1;
+  }
+  return lists;
+}
+
 const std::vector<std::u16string>& fillLists() {
   if (g_lists) return *g_lists;
-  static const std::vector<std::u16string> builtIn = [] {
-    std::vector<std::u16string> lists;
-    std::u16string_view text = loadString(BuiltInListsString);
-    size_t start = 0;
-    for (size_t semicolon = text.find(u';'); semicolon != std::u16string_view::npos;
-         semicolon = text.find(u';', start)) {
-      lists.emplace_back(text.substr(start, semicolon - start));
-      start = semicolon + 1;
-    }
-    return lists;
-  }();
+  static const std::vector<std::u16string> builtIn = parseCustomLists(loadString(BuiltInListsString));
   return builtIn;
 }
 

@@ -35,6 +35,8 @@ struct SeriesSettings {
 /// shell installs its settings' lists (they stay the caller's); null or none installed
 /// gives the built-in lists of the string table.
 void installFillLists(const std::vector<std::u16string>* lists);
+/// Lists split at each ";" and keep their trailing comma; text after the last ";" is dropped.
+std::vector<std::u16string> parseCustomLists(std::u16string_view text);
 const std::vector<std::u16string>& fillLists();
 
 // ----- Sheet operations.

@@ -66,17 +66,6 @@ bool writeSettings(Registry& registry, const Settings& s) {
   return ok;
 }
 
-std::vector<std::u16string> parseCustomLists(std::u16string_view text) {
-  std::vector<std::u16string> lists;
-  size_t start = 0;
-  for (size_t semicolon = text.find(u';'); semicolon != std::u16string_view::npos;
-       semicolon = text.find(u';', start)) {
-    lists.emplace_back(text.substr(start, semicolon - start));
-    start = semicolon + 1;
-  }
-  return lists;
-}
-
 std::u16string customListsText(const std::vector<std::u16string>& lists) {
   std::u16string text;
   for (const std::u16string& list : lists) {

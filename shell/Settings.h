@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "edit/Fill.h"  // parseCustomLists
 #include "functions/RecentFunctions.h"
 
 namespace kelp {
@@ -49,8 +50,6 @@ void readSettings(const Registry& registry, Settings& settings);
 /// Writes every value, creating the key when absent; false when the store could not be written.
 bool writeSettings(Registry& registry, const Settings& settings);
 
-/// Lists split at each ";" and keep their trailing comma; text after the last ";" is dropped.
-std::vector<std::u16string> parseCustomLists(std::u16string_view text);
 /// The lists joined, each followed by ";", stopping before the first list that would
 /// bring the text to CustomListTextLimit characters or more.
 std::u16string customListsText(const std::vector<std::u16string>& lists);
