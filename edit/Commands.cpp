@@ -203,11 +203,13 @@ bool isPlainRow(const Sheet& sheet, int32_t row) {
 
 // ----- Programs.
 
-bool emitCommand(TokenSink& sink, int32_t index) {
+bool emitCommand(TokenSink& sink, int32_t index) { return emitCommand(sink, index, commandArgumentCount(index)); }
+
+bool emitCommand(TokenSink& sink, int32_t index, int arguments) {
   uint8_t payload[3];
   uint16_t function = static_cast<uint16_t>(index);
   std::memcpy(payload, &function, 2);
-  payload[2] = static_cast<uint8_t>(commandArgumentCount(index));
+  payload[2] = static_cast<uint8_t>(arguments);
   return sink.appendOp(Op::Call, payload, 3) && sink.appendOp(Op::Discard);
 }
 
@@ -296,6 +298,11 @@ ProgramBuilder& ProgramBuilder::value(const CellValue& value) {
 
 ProgramBuilder& ProgramBuilder::call(int32_t index) {
   if (!m_failed) add(emitCommand(*m_sink, index));
+  return *this;
+}
+
+ProgramBuilder& ProgramBuilder::call(int32_t index, int arguments) {
+  if (!m_failed) add(emitCommand(*m_sink, index, arguments));
   return *this;
 }
 

@@ -79,6 +79,9 @@ int commandArgumentCount(int32_t index);
 /// Appends a call of command function `index` and a discard of its result, so that a
 /// program of any length keeps the evaluator's stack flat. False with error 15.
 [[nodiscard]] bool emitCommand(TokenSink& sink, int32_t index);
+/// The same for a command function that takes a varying number of arguments (within
+/// its catalogue row's bounds): the call carries `arguments`, which it reads.
+[[nodiscard]] bool emitCommand(TokenSink& sink, int32_t index, int arguments);
 
 /// A finished program: a heap block (u32 length, the ops, the end op) that owns the
 /// texts and formulas its pushes carry. Move-only.
@@ -118,6 +121,7 @@ class ProgramBuilder {
   /// new detached entry sharing the token string and the cached result.
   ProgramBuilder& value(const CellValue& value);
   ProgramBuilder& call(int32_t index);
+  ProgramBuilder& call(int32_t index, int arguments);  // a varying count
 
   // The steps every command needs.
   ProgramBuilder& selectSheet(int32_t sheet);
