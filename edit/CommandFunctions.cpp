@@ -13,6 +13,7 @@
 #include "formula/Evaluator.h"
 #include "formula/Recalc.h"
 #include "functions/Engine.h"
+#include "model/HandlePool.h"
 #include "model/Style.h"
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
@@ -467,6 +468,48 @@ void cmdGoalSeek() {
   done();
 }
 
+// 302: name index, definition: the name takes the formula's token string.
+void cmdRestoreName() {
+  CellValue definition;
+  popValue(definition);
+  const int32_t index = popInteger();
+  Workbook* workbook = book();
+  if (!workbook || index < 0 || index >= static_cast<int32_t>(workbook->names.size()) ||
+      definition.kind != ValueKind::Formula) {
+    releaseValue(definition);
+    return refuse();
+  }
+  const uint32_t tokens = formulaTokens(definition);
+  formulaPool().addRef(tokens);
+  DefinedName& name = workbook->names[static_cast<size_t>(index)];
+  formulaPool().release(name.definition);
+  name.definition = tokens;
+  releaseValue(definition);
+  done();
+}
+
+// 303: rows frozen, columns frozen, first and last frozen row and column, top row, left column.
+void cmdRestoreView() {
+  const int32_t left = popInteger(), top = popInteger();
+  const int32_t lastColumn = popInteger(), firstColumn = popInteger();
+  const int32_t lastRow = popInteger(), firstRow = popInteger();
+  const bool columnsFrozen = popLogical(), rowsFrozen = popLogical();
+  Sheet* sheet = activeSheet();
+  if (!sheet || !validRow(top) || !validRow(firstRow) || !validRow(lastRow) ||
+      !validColumn(left) || !validColumn(firstColumn) || !validColumn(lastColumn))
+    return refuse();
+  SheetView& view = sheet->view;
+  view.rowsFrozen = rowsFrozen;
+  view.columnsFrozen = columnsFrozen;
+  view.frozenFirstRow = static_cast<uint16_t>(firstRow);
+  view.frozenLastRow = static_cast<uint16_t>(lastRow);
+  view.frozenFirstColumn = static_cast<uint16_t>(firstColumn);
+  view.frozenLastColumn = static_cast<uint16_t>(lastColumn);
+  view.topRow = static_cast<uint16_t>(top);
+  view.leftColumn = static_cast<uint16_t>(left);
+  done();
+}
+
 // The one list of bound command functions with the arguments each pops: emitCommand
 // writes these counts into every call. Rows whose effect needs sort, the moving
 // adjustment of cut and paste, validation, outline levels of the sheet or text
@@ -508,6 +551,8 @@ constexpr CommandFunctionRow kCommandFunctions[] = {
     {CommandFunction::ColumnOutline, cmdColumnOutline, 2},
     {CommandFunction::HideColumnToo, cmdHideColumn, 2},
     {CommandFunction::GoalSeek, cmdGoalSeek, 5},
+    {CommandFunction::RestoreName, cmdRestoreName, 2},
+    {CommandFunction::RestoreView, cmdRestoreView, 8},
 };
 
 }  // namespace

@@ -321,6 +321,32 @@ ProgramBuilder& ProgramBuilder::restoreMergedAreas(std::span<const Area> areas) 
   return *this;
 }
 
+ProgramBuilder& ProgramBuilder::restoreName(int32_t index, uint32_t definition) {
+  if (m_failed) return *this;
+  formulaPool().addRef(definition);
+  CellValue formula = newFormulaValue(definition, CellPosition{});
+  if (formula.kind != ValueKind::Formula) {
+    formulaPool().release(definition);
+    m_failed = true;
+    return *this;
+  }
+  integer(index).value(formula).call(CommandFunction::RestoreName);
+  releaseValue(formula);
+  return *this;
+}
+
+ProgramBuilder& ProgramBuilder::restoreView(const SheetView& view) {
+  return logical(view.rowsFrozen)
+      .logical(view.columnsFrozen)
+      .smallInteger(view.frozenFirstRow)
+      .smallInteger(view.frozenLastRow)
+      .smallInteger(view.frozenFirstColumn)
+      .smallInteger(view.frozenLastColumn)
+      .smallInteger(view.topRow)
+      .smallInteger(view.leftColumn)
+      .call(CommandFunction::RestoreView);
+}
+
 ProgramBuilder& ProgramBuilder::select(const Area& area) {
   return smallInteger(area.firstColumn)
       .smallInteger(area.lastColumn)
@@ -644,12 +670,14 @@ bool moveLinesCommand(Workbook& workbook, UndoList& undo, bool columns, bool ins
     back.restoreMergedAreas({sheet->mergedAreas.data(), static_cast<size_t>(sheet->mergedAreas.size())});
   }
 
+  const SheetView view = sheet->view;
+
   CommandProgram redoDone = redo.finish();
   if (!redoDone.valid() || !back.ok()) return false;
   setMoveRecorder(&back);
   const bool ran = runProgram(workbook, redoDone);
   setMoveRecorder(nullptr);
-  back.selectSheet(sheetIndex).select(area).call(CommandFunction::Recalculate);
+  back.selectSheet(sheetIndex).restoreView(view).select(area).call(CommandFunction::Recalculate);
   CommandProgram undoDone = back.finish();
   if (!ran || !undoDone.valid()) return false;
   return undo.recordUndo(workbook, std::move(undoDone), std::move(redoDone),

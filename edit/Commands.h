@@ -68,6 +68,8 @@ constexpr int32_t HideColumnToo = 242;
 constexpr int32_t GoalSeek = 243;         // changing column, changing row, target column, target row, goal
 constexpr int32_t ValidationDown = 248;
 constexpr int32_t ValidationRight = 249;
+constexpr int32_t RestoreName = 302;      // name index, definition (a formula value)
+constexpr int32_t RestoreView = 303;      // rows frozen, columns frozen, frozen first/last row and column, top row, left column
 }  // namespace CommandFunction
 
 /// Starts the formula engine and binds the command functions; call once at start.
@@ -136,6 +138,10 @@ class ProgramBuilder {
   /// Puts back these merged areas as the sheet's whole list, in this order (237 over
   /// the whole sheet, then 236 for each); the selection is left on the whole sheet.
   ProgramBuilder& restoreMergedAreas(std::span<const Area> areas);
+  /// Puts back the definition of the defined name at `index` through 302.
+  ProgramBuilder& restoreName(int32_t index, uint32_t definition);
+  /// Puts back the active sheet's frozen titles and first lines shown through 303.
+  ProgramBuilder& restoreView(const SheetView& view);
 
   bool ok() const { return !m_failed; }
   /// The program; invalid when a step failed (error 15 is set).

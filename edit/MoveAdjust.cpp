@@ -148,34 +148,6 @@ uint32_t addTokenCopy(const std::vector<uint8_t>& bytes) {
   return handle;
 }
 
-// Merged areas follow their cells like areas in formulas; one left with a single cell,
-// or none, is no longer merged.
-void moveMergedAreas(Sheet& sheet, const LineMove& move) {
-  for (int32_t i = sheet.mergedAreas.size(); i-- > 0;) {
-    Area& area = sheet.mergedAreas[i];
-    int32_t lo = move.columns ? area.firstColumn : area.firstRow;
-    int32_t hi = move.columns ? area.lastColumn : area.lastRow;
-    // Unlike a reference, a merged area that reaches the sheet's end is not stretched.
-    const int32_t n = move.count, end = move.at + n - 1;
-    bool kept = true;
-    if (move.insert) {
-      if (lo >= move.at) lo += n;
-      if (hi >= move.at) hi = std::min(hi + n, lastLine(move));
-      kept = lo <= lastLine(move);
-    } else {
-      kept = !(lo >= move.at && hi <= end);
-      lo = lo < move.at ? lo : (lo > end ? lo - n : move.at);
-      hi = hi > end ? hi - n : (hi >= move.at ? move.at - 1 : hi);
-    }
-    if (!kept || (lo == hi && (move.columns ? area.firstRow == area.lastRow : area.firstColumn == area.lastColumn))) {
-      sheet.mergedAreas.removeAt(i);
-      continue;
-    }
-    (move.columns ? area.firstColumn : area.firstRow) = static_cast<uint16_t>(lo);
-    (move.columns ? area.lastColumn : area.lastRow) = static_cast<uint16_t>(hi);
-  }
-}
-
 }  // namespace
 
 CellRefCode shiftReference(CellRefCode ref, int32_t dColumn, int32_t dRow) {
@@ -189,10 +161,173 @@ CellRefCode shiftReference(CellRefCode ref, int32_t dColumn, int32_t dRow) {
 ProgramBuilder* moveRecorder() { return g_recorder; }
 void setMoveRecorder(ProgramBuilder* recorder) { g_recorder = recorder; }
 
+namespace {
+
+// A token string rewritten for a move, not yet stored.
+struct MovedTokens {
+  std::vector<uint8_t> bytes;  // prefix included
+  bool changed = false;
+  bool lossy = false;  // the opposite move would not give it back
+};
+
+void moveTokenString(uint32_t handle, const LineMove& move, CellPosition base, int32_t baseShift, int32_t active,
+                     int32_t formulaSheet, MovedTokens& out) {
+  out.changed = out.lossy = false;
+  out.bytes.clear();
+  if (handle == NoHandle || !formulaPool().isLive(handle)) return;
+  const auto* data = static_cast<const uint8_t*>(formulaPool().data(handle));
+  out.bytes.assign(data, data + 4 + readU32(data));
+  moveTokens(FormulaMove{move, base, baseShift, active, out.lossy}, out.bytes.data() + 4, out.bytes.size() - 4,
+             formulaSheet);
+  out.changed = !std::equal(out.bytes.begin(), out.bytes.end(), data);
+}
+
+// Stores the rewritten string: in place when `handle` is its only holder, else as a new
+// entry (the caller swaps it in). The handle now holding the tokens; `handle` on failure.
+uint32_t storeTokens(uint32_t handle, const MovedTokens& moved) {
+  if (formulaPool().refCount(handle) == 1) {
+    std::memcpy(static_cast<uint8_t*>(formulaPool().data(handle)), moved.bytes.data(), moved.bytes.size());
+    return handle;
+  }
+  const uint32_t fresh = addTokenCopy(moved.bytes);
+  return fresh == NoHandle ? handle : fresh;
+}
+
+// A handle the caller owns, rewritten for the move.
+void moveOwned(uint32_t& handle, const LineMove& move, CellPosition base, int32_t baseShift, int32_t active,
+               int32_t sheet, MovedTokens& scratch) {
+  moveTokenString(handle, move, base, baseShift, active, sheet, scratch);
+  if (!scratch.changed) return;
+  const uint32_t stored = storeTokens(handle, scratch);
+  if (stored != handle) {
+    formulaPool().release(handle);
+    handle = stored;
+  }
+}
+
+// The lines lo .. hi of an area that is not stretched when it reaches the sheet's end,
+// like a merged area; false when none is left.
+bool moveFixedSpan(const LineMove& move, int32_t& lo, int32_t& hi) {
+  const int32_t n = move.count, end = move.at + n - 1;
+  if (move.insert) {
+    if (lo >= move.at) lo += n;
+    if (hi >= move.at) hi = std::min(hi + n, lastLine(move));
+    return lo <= lastLine(move);
+  }
+  if (lo >= move.at && hi <= end) return false;
+  lo = lo < move.at ? lo : (lo > end ? lo - n : move.at);
+  hi = hi > end ? hi - n : (hi >= move.at ? move.at - 1 : hi);
+  return true;
+}
+
+// An area's lines in the move's direction, moved; false when none is left.
+bool moveAreaLines(const LineMove& move, Area& area, bool stretch) {
+  int32_t lo = move.columns ? area.firstColumn : area.firstRow;
+  int32_t hi = move.columns ? area.lastColumn : area.lastRow;
+  bool lossy = false;
+  if (!(stretch ? moveSpan(move, lo, hi, lossy) : moveFixedSpan(move, lo, hi))) return false;
+  (move.columns ? area.firstColumn : area.firstRow) = static_cast<uint16_t>(lo);
+  (move.columns ? area.lastColumn : area.lastRow) = static_cast<uint16_t>(hi);
+  return true;
+}
+
+// Merged areas follow their cells; one left with a single cell, or none, is no longer
+// merged. Unlike a reference, a merged area that reaches the sheet's end is not stretched.
+void moveMergedAreas(Sheet& sheet, const LineMove& move) {
+  for (int32_t i = sheet.mergedAreas.size(); i-- > 0;) {
+    Area& area = sheet.mergedAreas[i];
+    if (!moveAreaLines(move, area, false) || (area.firstRow == area.lastRow && area.firstColumn == area.lastColumn))
+      sheet.mergedAreas.removeAt(i);
+  }
+}
+
+CellPosition areaCorner(const Area& area, int32_t sheet) {
+  return CellPosition{static_cast<uint16_t>(sheet), area.firstColumn, area.firstRow};
+}
+
+// Validation rules: their formulas read relative to the first cell of their first area,
+// on every sheet; the areas of the active sheet's rules follow their cells (a rule left
+// without any cell goes).
+void moveValidations(Workbook& workbook, const LineMove& move, MovedTokens& scratch) {
+  const int32_t active = workbook.activeSheetIndex();
+  for (int32_t s = 0; s < workbook.sheetCount(); ++s) {
+    std::vector<ValidationEntry>& entries = workbook.sheetAt(s)->validations;
+    for (size_t i = entries.size(); i-- > 0;) {
+      ValidationEntry& entry = entries[i];
+      const CellPosition base = entry.areas.empty() ? CellPosition{static_cast<uint16_t>(s), 0, 0}
+                                                    : areaCorner(entry.areas.front(), s);
+      if (s == active) {
+        std::erase_if(entry.areas, [&](Area& area) { return !moveAreaLines(move, area, true); });
+        if (entry.areas.empty()) {
+          formulaPool().release(entry.rule.formula1);
+          formulaPool().release(entry.rule.formula2);
+          entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(i));
+          continue;
+        }
+      }
+      const CellPosition now = entry.areas.empty() ? base : areaCorner(entry.areas.front(), s);
+      const int32_t baseShift = lineOf(move, now) - lineOf(move, base);
+      moveOwned(entry.rule.formula1, move, base, baseShift, active, s, scratch);
+      moveOwned(entry.rule.formula2, move, base, baseShift, active, s, scratch);
+    }
+  }
+}
+
+// The AutoFilter's area follows its cells, with one criterion per column; it goes when
+// its heading row or all its columns go.
+void moveAutoFilter(Sheet& sheet, const LineMove& move) {
+  AutoFilter& filter = sheet.autoFilter;
+  if (!filter.active && filter.columns.empty()) return;
+  Area area = filter.area;
+  const bool headingGone = !move.columns && moveLine(move, area.firstRow) == Gone;
+  if (headingGone || !moveAreaLines(move, area, false)) {
+    filter = AutoFilter{};
+    return;
+  }
+  if (move.columns) {
+    // Criteria of deleted columns go; inserted columns get none.
+    const int32_t first = filter.area.firstColumn;
+    std::vector<FilterColumn> columns;
+    for (int32_t c = area.firstColumn; c <= area.lastColumn; ++c) {
+      int32_t before = c;
+      if (move.insert) before = c < move.at ? c : (c < move.at + move.count ? -1 : c - move.count);
+      else before = c < move.at ? c : c + move.count;
+      const int32_t k = before - first;
+      columns.push_back(before >= 0 && k >= 0 && k < static_cast<int32_t>(filter.columns.size())
+                            ? filter.columns[static_cast<size_t>(k)]
+                            : FilterColumn{});
+    }
+    filter.columns = std::move(columns);
+  }
+  filter.area = area;
+}
+
+// Frozen titles follow their lines like a merged area; the first scrollable line shown
+// stays right of (below) them.
+void moveView(SheetView& view, const LineMove& move) {
+  bool& frozen = move.columns ? view.columnsFrozen : view.rowsFrozen;
+  uint16_t& first = move.columns ? view.frozenFirstColumn : view.frozenFirstRow;
+  uint16_t& last = move.columns ? view.frozenLastColumn : view.frozenLastRow;
+  uint16_t& shown = move.columns ? view.leftColumn : view.topRow;
+  const int32_t line = moveLine(move, shown);
+  shown = static_cast<uint16_t>(line == Gone ? std::min(move.at, lastLine(move)) : line);
+  if (!frozen) return;
+  int32_t lo = first, hi = last;
+  if (!moveFixedSpan(move, lo, hi) || hi >= lastLine(move)) {
+    frozen = false;
+    return;
+  }
+  first = static_cast<uint16_t>(lo);
+  last = static_cast<uint16_t>(hi);
+  shown = static_cast<uint16_t>(std::max<int32_t>(shown, hi + 1));
+}
+
+}  // namespace
+
 void adjustForMove(Workbook& workbook, const LineMove& move, ProgramBuilder* undo) {
   FormulaTable& table = workbook.formulas();
   const int32_t active = workbook.activeSheetIndex();
-  std::vector<uint8_t> bytes;
+  MovedTokens moved;
   for (uint32_t id = 0; id < table.idLimit(); ++id) {
     if (!table.isLive(id)) continue;
     const CellPosition base = table.position(id);
@@ -204,29 +339,34 @@ void adjustForMove(Workbook& workbook, const LineMove& move, ProgramBuilder* und
     }
     const int32_t baseShift = lineOf(move, now) - lineOf(move, base);
     const uint32_t handle = table.tokens(id);
-    if (handle != NoHandle && formulaPool().isLive(handle)) {
-      const auto* data = static_cast<const uint8_t*>(formulaPool().data(handle));
-      bytes.assign(data, data + 4 + readU32(data));
-      bool lossy = false;
-      moveTokens(FormulaMove{move, base, baseShift, active, lossy}, bytes.data() + 4, bytes.size() - 4, base.sheet);
-      const bool changed = !std::equal(bytes.begin(), bytes.end(), data);
-      // A formula the opposite move would not give back is recorded even when unchanged.
-      Sheet* sheet = workbook.sheetAt(base.sheet);
-      const CellRecord* cell = sheet ? sheet->cellPtr(now.column, now.row) : nullptr;
-      if ((changed || lossy) && undo && cell && cell->value.kind == ValueKind::Formula && formulaId(cell->value) == id)
-        undo->selectSheet(base.sheet).restoreCell(base.column, base.row, *cell);
-      if (changed) {
-        if (formulaPool().refCount(handle) == 1) {
-          std::memcpy(static_cast<uint8_t*>(formulaPool().data(handle)), bytes.data(), bytes.size());
-        } else {
-          const uint32_t fresh = addTokenCopy(bytes);
-          if (fresh != NoHandle) table.replaceTokens(id, fresh);
-        }
-      }
+    moveTokenString(handle, move, base, baseShift, active, base.sheet, moved);
+    // A formula the opposite move would not give back is recorded even when unchanged.
+    Sheet* sheet = workbook.sheetAt(base.sheet);
+    const CellRecord* cell = sheet ? sheet->cellPtr(now.column, now.row) : nullptr;
+    if ((moved.changed || moved.lossy) && undo && cell && cell->value.kind == ValueKind::Formula &&
+        formulaId(cell->value) == id)
+      undo->selectSheet(base.sheet).restoreCell(base.column, base.row, *cell);
+    if (moved.changed) {
+      const uint32_t stored = storeTokens(handle, moved);
+      if (stored != handle) table.replaceTokens(id, stored);
     }
     if (baseShift != 0) table.setPosition(id, now);
   }
   table.needsOrdering = true;
+
+  // A name's references are on the sheets they name; those without a sheet are left.
+  for (size_t i = 0; i < workbook.names.size(); ++i) {
+    DefinedName& name = workbook.names[i];
+    moveTokenString(name.definition, move, CellPosition{0, 0, 0}, 0, active, -1, moved);
+    if ((moved.changed || moved.lossy) && undo) undo->restoreName(static_cast<int32_t>(i), name.definition);
+    if (!moved.changed) continue;
+    const uint32_t stored = storeTokens(name.definition, moved);
+    if (stored != name.definition) {
+      formulaPool().release(name.definition);
+      name.definition = stored;
+    }
+  }
+  moveValidations(workbook, move, moved);
 }
 
 bool moveLines(Workbook& workbook, bool columns, bool insert, ProgramBuilder* undo) {
@@ -243,6 +383,8 @@ bool moveLines(Workbook& workbook, bool columns, bool insert, ProgramBuilder* un
   else sheet->deleteRows(move.at, move.count);
   if (!stored) return false;
   moveMergedAreas(*sheet, move);
+  moveAutoFilter(*sheet, move);
+  moveView(sheet->view, move);
   adjustForMove(workbook, move, undo);
   return true;
 }

@@ -24,9 +24,10 @@ struct FunctionRow {
 };
 
 namespace FunctionIndex {
-constexpr int32_t Count = 302;
+constexpr int32_t Count = 304;
 constexpr int32_t FirstInternal = 207;  // 207-249: command functions, never found by name
 constexpr int32_t FirstTaskOnly = 250;  // 250-301: only in task text
+constexpr int32_t FirstLateCommand = 302;  // 302-303: more command functions, never found by name
 constexpr int32_t If = 37;
 constexpr int32_t Rand = 82;
 constexpr int32_t Now = 98;

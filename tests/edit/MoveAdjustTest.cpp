@@ -6,6 +6,7 @@
 
 #include "CommandTestSupport.h"
 #include "edit/MoveAdjust.h"
+#include "formula/Compiler.h"
 #include "formula/FormulaText.h"
 
 namespace kelp::test {
@@ -26,6 +27,20 @@ class MoveAdjustTest : public CommandTest {
     book->setActiveSheet(s);
     for (const auto& [col, row, entry] : cells) ASSERT_TRUE(enter(col, row, entry)) << col << "," << row;
     book->setActiveSheet(0);
+  }
+  /// The text of a token string read at `base` (a name's definition is read at A1).
+  std::u16string definitionText(uint32_t handle, CellPosition base = {}) {
+    std::u16string out;
+    formulaText(*book, static_cast<const uint8_t*>(formulaPool().data(handle)), base, out);
+    return out;
+  }
+  std::u16string nameText(int index) { return definitionText(book->names[static_cast<size_t>(index)].definition); }
+  void addValidation(const Area& area, std::u16string_view formula) {
+    ValidationEntry entry;
+    entry.rule.flags = 1;  // whole numbers
+    entry.rule.formula1 = compileToHandle(*book, formula, CellPosition{0, area.firstColumn, area.firstRow}, false);
+    entry.areas.push_back(area);
+    sheet().validations.push_back(std::move(entry));
   }
   void selectRows(int first, int last) { select(0, first, MaxColumns - 1, last); }
   void selectColumns(int first, int last) { select(first, 0, last, MaxRows - 1); }
@@ -138,6 +153,42 @@ TEST_F(MoveAdjustTest, ColumnsPushedOffTheSheetAreLostAndComeBackOnUndo) {
   EXPECT_EQ(fileBytes(), before);
 }
 
+TEST_F(MoveAdjustTest, NamesRulesFilterAndFrozenTitlesFollowTheirCells) {
+  book->setName(u"Total", compileToHandle(*book, u"=Sheet1!$A$5:$A$10", CellPosition{}, false));
+  enterAll({{0, 4, u"5"}, {0, 9, u"10"}, {3, 0, u"=SUM(Total)"}});
+  book->setName(u"Corner", compileToHandle(*book, u"=Sheet1!$A$5", CellPosition{}, false));
+  book->setName(u"Other", compileToHandle(*book, u"=Sheet2!$A$5", CellPosition{}, false));
+  addValidation(Area{4, 1, 5, 1}, u"=$A$5+A5");
+  sheet().autoFilter.active = 1;
+  sheet().autoFilter.area = Area{3, 0, 9, 2};
+  sheet().autoFilter.columns.resize(3);
+  sheet().autoFilter.columns[1].kind = 3;
+  SheetView& view = sheet().view;
+  view.rowsFrozen = true;
+  view.frozenLastRow = 3;
+  view.topRow = 4;
+  ASSERT_TRUE(recalculateCommand(*book));
+  const std::vector<uint8_t> before = fileBytes();
+
+  selectRows(2, 3);
+  ASSERT_TRUE(insertCells(*book, undo, false));
+  EXPECT_EQ(nameText(0), u"=Sheet1!$A$7:$A$12");
+  EXPECT_EQ(nameText(1), u"=Sheet1!$A$7");
+  EXPECT_EQ(nameText(2), u"=Sheet2!$A$5");
+  EXPECT_EQ(number(3, 0), 15);
+  ASSERT_EQ(sheet().validations.size(), 1u);
+  EXPECT_EQ(sheet().validations[0].areas[0], (Area{6, 1, 7, 1}));
+  EXPECT_EQ(definitionText(sheet().validations[0].rule.formula1, CellPosition{0, 1, 6}), u"=$A$7+A7");
+  EXPECT_EQ(sheet().autoFilter.area, (Area{5, 0, 11, 2}));
+  EXPECT_TRUE(view.rowsFrozen);
+  EXPECT_EQ(view.frozenLastRow, 5);
+  EXPECT_EQ(view.topRow, 6);
+  ASSERT_TRUE(undo.undo(*book));
+  EXPECT_EQ(fileBytes(), before);
+  EXPECT_EQ(nameText(0), u"=Sheet1!$A$5:$A$10");
+
+}
+
 // Random workbooks: inserting k lines and deleting them again gives back every formula
 // text and value, and undo of either gives back the native bytes.
 TEST_F(MoveAdjustTest, InsertThenDeleteGivesBackTheWorkbook) {
@@ -148,12 +199,14 @@ TEST_F(MoveAdjustTest, InsertThenDeleteGivesBackTheWorkbook) {
     seed ^= seed << 17;
     return low + static_cast<int>((seed >> 11) % static_cast<uint64_t>(high - low + 1));
   };
-  auto cellText = [&](int low, int high, bool sheetPrefix) {
+  // A name's references are absolute, as names are made, so that a name read from its
+  // formula's cell cannot reach back into the formulas.
+  auto cellText = [&](int low, int high, bool sheetPrefix, bool absolute = false) {
     std::u16string out = sheetPrefix ? u"Sheet1!" : u"";
     for (int part = 0; part < 2; ++part) {
-      if (random(0, 2) == 0) out += u'$';
+      if (absolute || random(0, 2) == 0) out += u'$';
       out += static_cast<char16_t>(u'A' + random(0, 4));
-      if (random(0, 2) == 0) out += u'$';
+      if (absolute || random(0, 2) == 0) out += u'$';
       for (char c : std::to_string(random(low, high))) out += static_cast<char16_t>(c);
       if (part == 0 && random(0, 1)) out += u':';
       else break;
@@ -162,6 +215,7 @@ TEST_F(MoveAdjustTest, InsertThenDeleteGivesBackTheWorkbook) {
   };
   auto snapshot = [&]() {
     std::vector<std::u16string> texts;
+    for (size_t i = 0; i < book->names.size(); ++i) texts.push_back(nameText(static_cast<int>(i)));
     for (int s = 0; s < 2; ++s)
       for (int r = 0; r < 24; ++r)
         for (int c = 0; c < 10; ++c) texts.push_back(text(c, r, s) + u"|" + shown(c, r, s));
@@ -180,6 +234,10 @@ TEST_F(MoveAdjustTest, InsertThenDeleteGivesBackTheWorkbook) {
     for (int i = 0; i < 12; ++i) {
       std::u16string formula = u"=SUM(" + cellText(1, 12, false) + u")+" + cellText(1, 12, false);
       ASSERT_TRUE(enter(random(5, 8), random(0, 11), formula)) << round;
+    }
+    for (const char16_t* name : {u"Alpha", u"Beta", u"Gamma"}) {
+      book->setName(name, compileToHandle(*book, u"=" + cellText(1, 12, true, true), CellPosition{}, false));
+      ASSERT_TRUE(enter(9, random(0, 11), u"=SUM(" + std::u16string(name) + u")"));
     }
     book->setActiveSheet(1);
     for (int i = 0; i < 4; ++i) ASSERT_TRUE(enter(random(0, 3), random(0, 5), u"=SUM(" + cellText(1, 12, true) + u")"));
@@ -205,8 +263,8 @@ TEST_F(MoveAdjustTest, InsertThenDeleteGivesBackTheWorkbook) {
     // Deleting first loses what was deleted; undo still gives back every byte.
     ASSERT_TRUE(deleteCells(*book, undo, columns));
     ASSERT_TRUE(undo.undo(*book));
-    ASSERT_EQ(fileBytes(), before) << "round " << round;
     ASSERT_EQ(snapshot(), texts) << "round " << round;
+    ASSERT_EQ(fileBytes(), before) << "round " << round;
   }
 }
 
