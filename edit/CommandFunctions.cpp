@@ -389,6 +389,26 @@ void moveSelectedLines(bool insert) {
 void cmdInsertCells() { moveSelectedLines(true); }
 void cmdDeleteCells() { moveSelectedLines(false); }
 
+// 231: destination area, source area, each first row, first column, last row, last
+// column: adjusts the references after the cells moved by cut and paste.
+void cmdMoveAdjust() {
+  int32_t v[8];
+  for (int i = 8; i-- > 0;) v[i] = popInteger();
+  const Area dest{static_cast<uint16_t>(v[0]), static_cast<uint16_t>(v[1]), static_cast<uint16_t>(v[2]),
+                  static_cast<uint16_t>(v[3])};
+  const Area source{static_cast<uint16_t>(v[4]), static_cast<uint16_t>(v[5]), static_cast<uint16_t>(v[6]),
+                    static_cast<uint16_t>(v[7])};
+  Workbook* workbook = book();
+  bool valid = workbook && activeSheet();
+  for (int i = 0; i < 8; ++i) valid = valid && (i % 2 == 0 ? validRow(v[i]) : validColumn(v[i]));
+  valid = valid && dest.lastRow - dest.firstRow == source.lastRow - source.firstRow && source.firstRow <= source.lastRow &&
+          dest.lastColumn - dest.firstColumn == source.lastColumn - source.firstColumn &&
+          source.firstColumn <= source.lastColumn;
+  if (!valid) return refuse();
+  adjustForBlockMove(*workbook, source, dest, moveRecorder());
+  done();
+}
+
 // 235: alignment, reset.
 void cmdAlignment() {
   bool reset = popLogical();
@@ -543,6 +563,7 @@ constexpr CommandFunctionRow kCommandFunctions[] = {
     {CommandFunction::Recalculate, cmdRecalculate, 0},
     {CommandFunction::InsertCells, cmdInsertCells, 1},
     {CommandFunction::DeleteCells, cmdDeleteCells, 1},
+    {CommandFunction::MoveAdjust, cmdMoveAdjust, 8},
     {CommandFunction::Series, cmdSeries, 6},
     {CommandFunction::Alignment, cmdAlignment, 2},
     {CommandFunction::Merge, cmdMerge, 4},

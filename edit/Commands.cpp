@@ -30,7 +30,8 @@ namespace {
 
 namespace Label {
 constexpr int Typing = 3074, FormatCells = 3075, RowHeight = 3076, ColumnWidth = 3077, Bold = 3078, Italic = 3079,
-              Underline = 3080, Clear = 3084, Delete = 3085, Insert = 3086, Alignment = 3088, GoalSeek = 2637;
+              Underline = 3080, Clear = 3084, Delete = 3085, Insert = 3086, Alignment = 3088, Paste = 3090,
+              GoalSeek = 2637;
 }
 
 CommandRefreshFn g_refresh = nullptr;
@@ -692,6 +693,66 @@ bool insertCells(Workbook& workbook, UndoList& undo, bool columns) {
 
 bool deleteCells(Workbook& workbook, UndoList& undo, bool columns) {
   return moveLinesCommand(workbook, undo, columns, false);
+}
+
+bool moveBlock(Workbook& workbook, UndoList& undo, const Area& source, int32_t column, int32_t row) {
+  Sheet* sheet = workbook.activeSheet();
+  if (!sheet || source.firstRow > source.lastRow || source.firstColumn > source.lastColumn) return false;
+  const int32_t dColumn = column - source.firstColumn, dRow = row - source.firstRow;
+  if (column < 0 || row < 0 || source.lastColumn + dColumn >= MaxColumns || source.lastRow + dRow >= MaxRows ||
+      (dColumn == 0 && dRow == 0))
+    return false;
+  const Area dest{static_cast<uint16_t>(row), static_cast<uint16_t>(column), static_cast<uint16_t>(source.lastRow + dRow),
+                  static_cast<uint16_t>(source.lastColumn + dColumn)};
+  const int32_t sheetIndex = workbook.activeSheetIndex();
+  auto inside = [](const Area& a, int32_t c, int32_t r) {
+    return r >= a.firstRow && r <= a.lastRow && c >= a.firstColumn && c <= a.lastColumn;
+  };
+
+  // Redo writes each source slot into its destination slot (copies of the values, so
+  // the order of the writes does not matter), empties what is left of the source, then
+  // adjusts the references. Undo puts back both areas as they are now.
+  ProgramBuilder redo, back;
+  redo.selectSheet(sheetIndex);
+  back.selectSheet(sheetIndex);
+  const CellRecord blank{emptyValue(), -1};
+  for (const Area* area : {&source, &dest})
+    forEachSlot(*sheet, *area, [&](int32_t c, int32_t r, const CellRecord& cell) {
+      if (area == &dest || !inside(dest, c, r)) back.restoreCell(c, r, cell);
+    });
+  forEachSlot(*sheet, source, [&](int32_t c, int32_t r, const CellRecord& cell) {
+    if (!inside(dest, c, r) && (cell.value.kind != ValueKind::Empty || cell.style >= 0)) redo.restoreCell(c, r, blank);
+  });
+  for (int32_t r = dest.firstRow; r <= dest.lastRow; ++r)
+    for (int32_t c = dest.firstColumn; c <= dest.lastColumn; ++c) {
+      const CellRecord* from = sheet->cellPtr(c - dColumn, r - dRow);
+      const CellRecord* to = sheet->cellPtr(c, r);
+      const bool fromUsed = from && (from->value.kind != ValueKind::Empty || from->style >= 0);
+      if (fromUsed) redo.restoreCell(c, r, *from);
+      else if (to && (to->value.kind != ValueKind::Empty || to->style >= 0)) redo.restoreCell(c, r, blank);
+      if (fromUsed && !to) back.restoreCell(c, r, blank);
+    }
+  redo.smallInteger(dest.firstRow)
+      .smallInteger(dest.firstColumn)
+      .smallInteger(dest.lastRow)
+      .smallInteger(dest.lastColumn)
+      .smallInteger(source.firstRow)
+      .smallInteger(source.firstColumn)
+      .smallInteger(source.lastRow)
+      .smallInteger(source.lastColumn)
+      .call(CommandFunction::MoveAdjust)
+      .select(dest)
+      .call(CommandFunction::Recalculate);
+
+  CommandProgram redoDone = redo.finish();
+  if (!redoDone.valid() || !back.ok()) return false;
+  setMoveRecorder(&back);
+  const bool ran = runProgram(workbook, redoDone);
+  setMoveRecorder(nullptr);
+  back.select(source).call(CommandFunction::Recalculate);
+  CommandProgram undoDone = back.finish();
+  if (!ran || !undoDone.valid()) return false;
+  return undo.recordUndo(workbook, std::move(undoDone), std::move(redoDone), label(Label::Paste), false);
 }
 
 bool goalSeekCommand(Workbook& workbook, UndoList& undo, uint16_t changingColumn, uint16_t changingRow,

@@ -53,7 +53,7 @@ constexpr int32_t FillBlock = 227;        // first column, last column, first ro
 constexpr int32_t Recalculate = 228;
 constexpr int32_t InsertCells = 229;
 constexpr int32_t DeleteCells = 230;
-constexpr int32_t MoveAdjust = 231;
+constexpr int32_t MoveAdjust = 231;       // destination area, source area (first row, first column, last row, last column each)
 constexpr int32_t FitColumn = 232;
 constexpr int32_t FitRow = 233;
 constexpr int32_t Series = 234;           // has stop, stop, step, date unit, type, direction
@@ -244,6 +244,12 @@ bool hideColumns(Workbook& workbook, UndoList& undo, bool hidden);
 bool insertCells(Workbook& workbook, UndoList& undo, bool columns);
 /// Deletes the selection's whole rows (columns) likewise. Label "Delete".
 bool deleteCells(Workbook& workbook, UndoList& undo, bool columns);
+
+/// Moves the cells of `source` on the active sheet so that its top-left cell lands on
+/// (`column`, `row`), as cut and paste does (label "Paste"): the destination's cells are
+/// overwritten, the source's left empty, and every reference follows (adjustForBlockMove).
+/// False, with nothing done, when the destination does not fit on the sheet.
+bool moveBlock(Workbook& workbook, UndoList& undo, const Area& source, int32_t column, int32_t row);
 
 /// Goal seek on the active sheet as the dialog runs it (label "Goal Seek"): true when
 /// a solution was found; on failure error 55 is set. Either way the changing cell's

@@ -101,8 +101,48 @@ bool moveReference(const FormulaMove& f, uint8_t* payload, int corners, int32_t 
   return false;
 }
 
+// The same for a block of cells moved on the active sheet by cut and paste: a reference
+// wholly inside the source follows it, one wholly inside the destination (and not the
+// source) was overwritten, any other stays; a formula that moved keeps its references
+// to cells that did not.
+struct BlockMove {
+  Area source;
+  Area dest;
+  int32_t dColumn, dRow;
+  CellPosition base;  // the formula's cell before the move
+  int32_t baseColumnShift, baseRowShift;
+  int32_t activeSheet;
+};
+
+bool inside(const Area& area, int32_t column, int32_t row) {
+  return row >= area.firstRow && row <= area.lastRow && column >= area.firstColumn && column <= area.lastColumn;
+}
+
+bool moveReference(const BlockMove& f, uint8_t* payload, int corners, int32_t sheet) {
+  CellRefCode stored[2] = {readCellRef(payload), corners == 2 ? readCellRef(payload + 4) : CellRefCode{}};
+  int32_t column[2], row[2];
+  bool inSource = sheet == f.activeSheet, inDest = sheet == f.activeSheet;
+  for (int i = 0; i < corners; ++i) {
+    const CellRefCode target = resolveCell(stored[i], f.base);
+    column[i] = target.colWord & RefBit::ColumnMask;
+    row[i] = target.row;
+    inSource = inSource && inside(f.source, column[i], row[i]);
+    inDest = inDest && inside(f.dest, column[i], row[i]);
+  }
+  if (inDest && !inSource) return true;
+  for (int i = 0; i < corners; ++i) {
+    const bool relativeColumn = stored[i].colWord & RefBit::RelativeColumn;
+    const bool relativeRow = stored[i].colWord & RefBit::RelativeRow;
+    const int32_t dc = (inSource ? f.dColumn : 0) - (relativeColumn ? f.baseColumnShift : 0);
+    const int32_t dr = (inSource ? f.dRow : 0) - (relativeRow ? f.baseRowShift : 0);
+    writeRef(payload + 4 * i, shiftReference(stored[i], dc, dr));
+  }
+  return false;
+}
+
 // Rewrites a token string (`length` bytes, no prefix) in place.
-void moveTokens(const FormulaMove& f, uint8_t* tokens, size_t length, int32_t formulaSheet) {
+template <typename Move>
+void moveTokens(const Move& f, uint8_t* tokens, size_t length, int32_t formulaSheet) {
   size_t at = 0;
   while (at < length) {
     uint8_t& op = tokens[at];
@@ -170,15 +210,15 @@ struct MovedTokens {
   bool lossy = false;  // the opposite move would not give it back
 };
 
-void moveTokenString(uint32_t handle, const LineMove& move, CellPosition base, int32_t baseShift, int32_t active,
-                     int32_t formulaSheet, MovedTokens& out) {
+// `out` is where a line move's FormulaMove notes lossy references.
+template <typename Move>
+void moveTokenString(uint32_t handle, const Move& f, int32_t formulaSheet, MovedTokens& out) {
   out.changed = out.lossy = false;
   out.bytes.clear();
   if (handle == NoHandle || !formulaPool().isLive(handle)) return;
   const auto* data = static_cast<const uint8_t*>(formulaPool().data(handle));
   out.bytes.assign(data, data + 4 + readU32(data));
-  moveTokens(FormulaMove{move, base, baseShift, active, out.lossy}, out.bytes.data() + 4, out.bytes.size() - 4,
-             formulaSheet);
+  moveTokens(f, out.bytes.data() + 4, out.bytes.size() - 4, formulaSheet);
   out.changed = !std::equal(out.bytes.begin(), out.bytes.end(), data);
 }
 
@@ -194,9 +234,9 @@ uint32_t storeTokens(uint32_t handle, const MovedTokens& moved) {
 }
 
 // A handle the caller owns, rewritten for the move.
-void moveOwned(uint32_t& handle, const LineMove& move, CellPosition base, int32_t baseShift, int32_t active,
-               int32_t sheet, MovedTokens& scratch) {
-  moveTokenString(handle, move, base, baseShift, active, sheet, scratch);
+template <typename Move>
+void moveOwned(uint32_t& handle, const Move& f, int32_t sheet, MovedTokens& scratch) {
+  moveTokenString(handle, f, sheet, scratch);
   if (!scratch.changed) return;
   const uint32_t stored = storeTokens(handle, scratch);
   if (stored != handle) {
@@ -267,8 +307,9 @@ void moveValidations(Workbook& workbook, const LineMove& move, MovedTokens& scra
       }
       const CellPosition now = entry.areas.empty() ? base : areaCorner(entry.areas.front(), s);
       const int32_t baseShift = lineOf(move, now) - lineOf(move, base);
-      moveOwned(entry.rule.formula1, move, base, baseShift, active, s, scratch);
-      moveOwned(entry.rule.formula2, move, base, baseShift, active, s, scratch);
+      const FormulaMove f{move, base, baseShift, active, scratch.lossy};
+      moveOwned(entry.rule.formula1, f, s, scratch);
+      moveOwned(entry.rule.formula2, f, s, scratch);
     }
   }
 }
@@ -339,7 +380,7 @@ void adjustForMove(Workbook& workbook, const LineMove& move, ProgramBuilder* und
     }
     const int32_t baseShift = lineOf(move, now) - lineOf(move, base);
     const uint32_t handle = table.tokens(id);
-    moveTokenString(handle, move, base, baseShift, active, base.sheet, moved);
+    moveTokenString(handle, FormulaMove{move, base, baseShift, active, moved.lossy}, base.sheet, moved);
     // A formula the opposite move would not give back is recorded even when unchanged.
     Sheet* sheet = workbook.sheetAt(base.sheet);
     const CellRecord* cell = sheet ? sheet->cellPtr(now.column, now.row) : nullptr;
@@ -357,7 +398,7 @@ void adjustForMove(Workbook& workbook, const LineMove& move, ProgramBuilder* und
   // A name's references are on the sheets they name; those without a sheet are left.
   for (size_t i = 0; i < workbook.names.size(); ++i) {
     DefinedName& name = workbook.names[i];
-    moveTokenString(name.definition, move, CellPosition{0, 0, 0}, 0, active, -1, moved);
+    moveTokenString(name.definition, FormulaMove{move, CellPosition{}, 0, active, moved.lossy}, -1, moved);
     if ((moved.changed || moved.lossy) && undo) undo->restoreName(static_cast<int32_t>(i), name.definition);
     if (!moved.changed) continue;
     const uint32_t stored = storeTokens(name.definition, moved);
@@ -367,6 +408,47 @@ void adjustForMove(Workbook& workbook, const LineMove& move, ProgramBuilder* und
     }
   }
   moveValidations(workbook, move, moved);
+}
+
+void adjustForBlockMove(Workbook& workbook, const Area& source, const Area& dest, ProgramBuilder* undo) {
+  FormulaTable& table = workbook.formulas();
+  const int32_t active = workbook.activeSheetIndex();
+  const int32_t dColumn = dest.firstColumn - source.firstColumn, dRow = dest.firstRow - source.firstRow;
+  MovedTokens moved;
+  for (uint32_t id = 0; id < table.idLimit(); ++id) {
+    if (!table.isLive(id)) continue;
+    const CellPosition now = table.position(id);
+    // The cells have moved: a formula in the destination came from the source.
+    const bool came = now.sheet == active && inside(dest, now.column, now.row);
+    CellPosition base = now;
+    if (came) {
+      base.column = static_cast<uint16_t>(now.column - dColumn);
+      base.row = static_cast<uint16_t>(now.row - dRow);
+    }
+    const BlockMove f{source, dest, dColumn, dRow, base, came ? dColumn : 0, came ? dRow : 0, active};
+    const uint32_t handle = table.tokens(id);
+    moveTokenString(handle, f, now.sheet, moved);
+    if (!moved.changed) continue;
+    // Formulas that moved are put back with the cells by the command; the others here.
+    Sheet* sheet = workbook.sheetAt(now.sheet);
+    const CellRecord* cell = sheet ? sheet->cellPtr(now.column, now.row) : nullptr;
+    if (!came && undo && cell && cell->value.kind == ValueKind::Formula && formulaId(cell->value) == id)
+      undo->selectSheet(now.sheet).restoreCell(now.column, now.row, *cell);
+    const uint32_t stored = storeTokens(handle, moved);
+    if (stored != handle) table.replaceTokens(id, stored);
+  }
+  table.needsOrdering = true;
+  for (size_t i = 0; i < workbook.names.size(); ++i) {
+    DefinedName& name = workbook.names[i];
+    moveTokenString(name.definition, BlockMove{source, dest, dColumn, dRow, CellPosition{}, 0, 0, active}, -1, moved);
+    if (!moved.changed) continue;
+    if (undo) undo->restoreName(static_cast<int32_t>(i), name.definition);
+    const uint32_t stored = storeTokens(name.definition, moved);
+    if (stored != name.definition) {
+      formulaPool().release(name.definition);
+      name.definition = stored;
+    }
+  }
 }
 
 bool moveLines(Workbook& workbook, bool columns, bool insert, ProgramBuilder* undo) {

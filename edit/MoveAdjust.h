@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "formula/Tokens.h"
+#include "model/Sheet.h"
 
 namespace kelp {
 
@@ -32,6 +33,14 @@ CellRefCode shiftReference(CellRefCode ref, int32_t dColumn, int32_t dRow);
 /// With `undo`, each changed formula's old cell is appended to it once, through 208 and
 /// 207. The cells must already have moved (Sheet::insertRows and the like).
 void adjustForMove(Workbook& workbook, const LineMove& move, ProgramBuilder* undo);
+
+/// Rewrites, after the cells of `source` on the active sheet were moved to `dest` (the
+/// same size) by cut and paste, the references of every formula and defined name: one
+/// wholly inside the source follows the cells, one wholly inside the destination that
+/// was overwritten becomes !!Ref, and a formula that moved keeps reading the cells that
+/// stayed. Formulas in `dest` are taken to have come from `source`. With `undo`, each
+/// changed formula outside `dest` and each changed name is recorded once.
+void adjustForBlockMove(Workbook& workbook, const Area& source, const Area& dest, ProgramBuilder* undo);
 
 /// Inserts or deletes the selection's whole rows (columns) of the active sheet, moves its
 /// merged areas with their cells (one left with a single cell is no longer merged) and

@@ -189,6 +189,48 @@ TEST_F(MoveAdjustTest, NamesRulesFilterAndFrozenTitlesFollowTheirCells) {
 
 }
 
+TEST_F(MoveAdjustTest, MovingABlockTakesItsReferencesAlong) {
+  book->setName(u"Block", compileToHandle(*book, u"=Sheet1!$A$1:$A$3", CellPosition{}, false));
+  enterAll({{0, 0, u"1"}, {0, 1, u"2"}, {0, 2, u"3"}, {1, 1, u"=A2*10"}, {1, 2, u"=$D$1+A1"}, {3, 0, u"100"},
+            {4, 4, u"9"}, {7, 0, u"=SUM(A1:A3)"}, {7, 1, u"=A2"}, {7, 2, u"=E5"}, {7, 3, u"=SUM(E5:E9)"},
+            {7, 4, u"=SUM(Block)"}, {7, 5, u"=SUM(A1:A4)"}});
+  enterAll({{0, 0, u"=Sheet1!B2"}}, 1);
+  const std::vector<uint8_t> before = fileBytes();
+
+  ASSERT_TRUE(moveBlock(*book, undo, Area{0, 0, 2, 1}, 4, 4));  // A1:B3 to E5:F7
+  EXPECT_EQ(text(5, 5), u"=E6*10");
+  EXPECT_EQ(text(5, 6), u"=$D$1+E5");  // reads the cell that moved with it, and D1 that stayed
+  EXPECT_EQ(text(7, 0), u"=Sum(E5:E7)");
+  EXPECT_EQ(text(7, 1), u"=E6");
+  EXPECT_EQ(text(7, 2), u"=!!Ref");  // E5 was overwritten
+  EXPECT_EQ(text(7, 3), u"=Sum(E5:E9)");  // partly overwritten: it stays
+  EXPECT_EQ(text(7, 5), u"=Sum(A1:A4)");  // partly moved: it stays
+  EXPECT_EQ(nameText(0), u"=Sheet1!$E$5:$E$7");
+  EXPECT_EQ(text(0, 0, 1), u"=Sheet1!F6");
+  EXPECT_EQ(number(5, 6), 101);
+  EXPECT_EQ(number(7, 4), 6);
+  EXPECT_EQ(number(0, 0, 1), 20);
+  EXPECT_EQ(kind(0, 0), ValueKind::Empty);
+  EXPECT_EQ(kind(1, 1), ValueKind::Empty);
+  const std::vector<uint8_t> after = fileBytes();
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_TRUE(undo.undo(*book));
+    ASSERT_EQ(fileBytes(), before);
+    EXPECT_EQ(text(7, 2), u"=E5");
+    EXPECT_EQ(number(7, 2), 9);
+    ASSERT_TRUE(undo.redo(*book));
+    ASSERT_EQ(fileBytes(), after);
+  }
+  // Overlapping areas: one row down.
+  ASSERT_TRUE(moveBlock(*book, undo, Area{4, 4, 6, 5}, 4, 5));
+  EXPECT_EQ(text(7, 0), u"=Sum(E6:E8)");
+  EXPECT_EQ(text(5, 7), u"=$D$1+E6");
+  EXPECT_EQ(number(5, 7), 101);
+  ASSERT_TRUE(undo.undo(*book));
+  EXPECT_EQ(fileBytes(), after);
+  EXPECT_FALSE(moveBlock(*book, undo, Area{4, 4, 6, 5}, 255, 0));  // does not fit
+}
+
 // Random workbooks: inserting k lines and deleting them again gives back every formula
 // text and value, and undo of either gives back the native bytes.
 TEST_F(MoveAdjustTest, InsertThenDeleteGivesBackTheWorkbook) {
