@@ -7,6 +7,7 @@
 
 #include "edit/Commands.h"
 #include "edit/Fill.h"
+#include "edit/Fit.h"
 #include "edit/GoalSeek.h"
 #include "edit/MoveAdjust.h"
 #include "formula/Catalogue.h"
@@ -409,6 +410,35 @@ void cmdMoveAdjust() {
   done();
 }
 
+// 226: the selection's rows whose height was not set take the height their fonts need.
+void cmdFitRowHeights() {
+  Sheet* sheet = activeSheet();
+  if (!sheet) return refuse();
+  const Area area = sheet->selection.area();
+  refitRowHeights(*book(), *sheet, area.firstRow, area.lastRow);
+  done();
+}
+
+// 232: column: the width that shows its values in full.
+void cmdFitColumn() {
+  const int32_t column = popInteger();
+  Sheet* sheet = activeSheet();
+  if (!sheet || !validColumn(column)) return refuse();
+  sheet->columns.applyColumnWidth(column, column, fittedColumnWidth(*book(), *sheet, column));
+  sheet->columns.setColumnsHidden(column, column, false);
+  done();
+}
+
+// 233: row: the height its fonts need, no longer explicit, and shown.
+void cmdFitRow() {
+  const int32_t row = popInteger();
+  Sheet* sheet = activeSheet();
+  if (!sheet || !validRow(row)) return refuse();
+  sheet->setRowHeight(row, fittedRowHeight(*book(), *sheet, row), false);
+  sheet->setRowHidden(row, false);
+  done();
+}
+
 // 235: alignment, reset.
 void cmdAlignment() {
   bool reset = popLogical();
@@ -559,11 +589,14 @@ constexpr CommandFunctionRow kCommandFunctions[] = {
     {CommandFunction::FillRight, cmdFillRight, 1},
     {CommandFunction::FillDown, cmdFillDown, 1},
     {CommandFunction::Clear, cmdClear, 1},
+    {CommandFunction::FitRowHeights, cmdFitRowHeights, 0},
     {CommandFunction::FillBlock, cmdFillBlock, 4},
     {CommandFunction::Recalculate, cmdRecalculate, 0},
     {CommandFunction::InsertCells, cmdInsertCells, 1},
     {CommandFunction::DeleteCells, cmdDeleteCells, 1},
     {CommandFunction::MoveAdjust, cmdMoveAdjust, 8},
+    {CommandFunction::FitColumn, cmdFitColumn, 1},
+    {CommandFunction::FitRow, cmdFitRow, 1},
     {CommandFunction::Series, cmdSeries, 6},
     {CommandFunction::Alignment, cmdAlignment, 2},
     {CommandFunction::Merge, cmdMerge, 4},

@@ -368,6 +368,10 @@ ProgramBuilder& ProgramBuilder::restoreRow(const Sheet& sheet, int32_t row) {
   return pushRowState(*this, row, rowState(sheet, row));
 }
 
+ProgramBuilder& ProgramBuilder::restoreAbsentRow(const Sheet& sheet, int32_t row) {
+  return pushRowState(*this, row, RowState{sheet.defaultRowHeight, 0, 0});
+}
+
 ProgramBuilder& ProgramBuilder::restoreColumn(const Sheet& sheet, int32_t column) {
   return pushColumnRecord(*this, column, sheet.columns.record(column));
 }
@@ -606,6 +610,22 @@ bool setColumnWidths(Workbook& workbook, UndoList& undo, int32_t width) {
   if (width < 0) return false;
   return changeColumns(workbook, undo, Label::ColumnWidth,
                        [width](ProgramBuilder& redo) { redo.integer(width).call(CommandFunction::ColumnWidth); });
+}
+
+bool fitColumnWidths(Workbook& workbook, UndoList& undo) {
+  return changeColumns(workbook, undo, Label::ColumnWidth,
+                       [](ProgramBuilder& redo) { redo.call(CommandFunction::FitColumn); });
+}
+
+bool fitRowHeights(Workbook& workbook, UndoList& undo) {
+  SelectionChange change(workbook);
+  if (!change.sheet) return false;
+  // Rows without cells already have the height a fit gives them.
+  forEachSelectedRow(*change.sheet, change.area, true, [&](int32_t r) {
+    change.back.restoreRow(*change.sheet, r);
+    change.redo.smallInteger(static_cast<uint16_t>(r)).call(CommandFunction::FitRow);
+  });
+  return record(workbook, undo, change.back, change.redo, label(Label::RowHeight), true);
 }
 
 bool hideRows(Workbook& workbook, UndoList& undo, bool hidden) {

@@ -133,6 +133,8 @@ class ProgramBuilder {
   /// Puts back a row's height, flags and style as they are now (an absent row as a
   /// default one) through 217.
   ProgramBuilder& restoreRow(const Sheet& sheet, int32_t row);
+  /// Puts back a row that does not exist now, as an absent row reads, through 217.
+  ProgramBuilder& restoreAbsentRow(const Sheet& sheet, int32_t row);
   /// Puts back a column record as it is now through 218.
   ProgramBuilder& restoreColumn(const Sheet& sheet, int32_t column);
   /// Puts back these merged areas as the sheet's whole list, in this order (237 over
@@ -235,6 +237,10 @@ bool applyWholeStyle(Workbook& workbook, UndoList& undo, const StyleRecord& styl
 bool setRowHeights(Workbook& workbook, UndoList& undo, uint16_t height);
 /// Widths of the selected columns (applyColumnWidth: 0 hides). Label "Column Width".
 bool setColumnWidths(Workbook& workbook, UndoList& undo, int32_t width);
+/// The selected columns take the width that shows their values in full, the selected
+/// rows the height their fonts need (edit/Fit.h). Labels "Column Width", "Row Height".
+bool fitColumnWidths(Workbook& workbook, UndoList& undo);
+bool fitRowHeights(Workbook& workbook, UndoList& undo);
 bool hideRows(Workbook& workbook, UndoList& undo, bool hidden);
 bool hideColumns(Workbook& workbook, UndoList& undo, bool hidden);
 

@@ -198,20 +198,29 @@ bool recordFill(Workbook& workbook, UndoList& undo, int labelId, Args args) {
         stored.insert(slotKey(c, r));
         back.restoreCell(c, r, *cell);
       }
+  // The fill refits the heights that were not set; undo puts those rows back as they
+  // are, and rows the fill makes back to how an absent row reads.
+  std::unordered_set<int32_t> rows;
+  for (int32_t r = sheet->nextRow(area.firstRow - 1); r <= area.lastRow && r < NoRow; r = sheet->nextRow(r)) {
+    rows.insert(r);
+    if (!sheet->isRowHeightExplicit(r)) back.restoreRow(*sheet, r);
+  }
   const std::vector<Area> merged(sheet->mergedAreas.begin(), sheet->mergedAreas.end());
 
   ProgramBuilder redo;
   redo.selectSheet(sheetIndex).select(area);
   args(redo);
-  redo.call(CommandFunction::Recalculate);
+  redo.call(CommandFunction::FitRowHeights).call(CommandFunction::Recalculate);
   CommandProgram redoDone = redo.finish();
   if (!redoDone.valid()) return false;
   // Cells filled before a failure stay; the undo program still puts them back.
   runProgram(workbook, redoDone);
 
-  for (int32_t r = sheet->nextRow(area.firstRow - 1); r <= area.lastRow && r < NoRow; r = sheet->nextRow(r))
+  for (int32_t r = sheet->nextRow(area.firstRow - 1); r <= area.lastRow && r < NoRow; r = sheet->nextRow(r)) {
+    if (!rows.count(r)) back.restoreAbsentRow(*sheet, r);
     for (int32_t c = area.firstColumn; c <= area.lastColumn; ++c)
       if (sheet->cellPtr(c, r) && !stored.count(slotKey(c, r))) back.restoreCell(c, r, blankCell());
+  }
   if (!std::equal(merged.begin(), merged.end(), sheet->mergedAreas.begin(), sheet->mergedAreas.end())) {
     // The merged areas are put back as a whole so that they keep their order.
     back.restoreMergedAreas(merged).select(area);

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "edit/Commands.h"
+#include "edit/Fit.h"
 #include "files/DbaseFile.h"
 #include "files/TextFiles.h"
 #include "platform/ErrorState.h"
@@ -18,6 +19,7 @@
 #include "platform/ui/SdlBackend.h"
 #include "platform/ui/SingleInstance.h"
 #include "shell/Application.h"
+#include "shell/GridPainter.h"
 
 namespace kelp {
 
@@ -138,6 +140,10 @@ int runKelp(const KelpOptions& options) {
   static bool engineStarted = false;
   if (!engineStarted) {
     startEditing();
+    // Fitting a column measures with the fonts the grid draws with.
+    installCellTextWidth([](const Workbook& book, int16_t style, std::u16string_view text) {
+      return static_cast<int32_t>(textWidth(cellFont(book, style, 100), text));
+    });
     installDbaseFormat();
     installTextFormats();
     engineStarted = true;
