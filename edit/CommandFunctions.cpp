@@ -439,6 +439,20 @@ void cmdFitRow() {
   done();
 }
 
+// 240 and 241: the highest outline level of the rows, of the columns.
+void cmdRowOutlineTop() {
+  Sheet* sheet = activeSheet();
+  if (!sheet) return refuse();
+  sheet->refreshOutlineLevels(false);
+  done();
+}
+void cmdColumnOutlineTop() {
+  Sheet* sheet = activeSheet();
+  if (!sheet) return refuse();
+  sheet->refreshOutlineLevels(true);
+  done();
+}
+
 // 235: alignment, reset.
 void cmdAlignment() {
   bool reset = popLogical();
@@ -483,6 +497,7 @@ void cmdRowOutline() {
   Row* r = sheet->ensureRow(row);
   if (!r) return refuse();
   r->flags = static_cast<uint16_t>((r->flags & ~7u) | static_cast<uint32_t>(level));
+  sheet->refreshOutlineLevels(false);
   done();
 }
 
@@ -493,6 +508,7 @@ void cmdColumnOutline() {
   Sheet* sheet = activeSheet();
   if (!sheet || !validColumn(column) || level < 0 || level > 7) return refuse();
   sheet->columns.setColumnOutlineLevel(column, column, level);
+  sheet->refreshOutlineLevels(true);
   done();
 }
 
@@ -603,6 +619,8 @@ constexpr CommandFunctionRow kCommandFunctions[] = {
     {CommandFunction::Unmerge, cmdUnmerge, 0},
     {CommandFunction::RowOutline, cmdRowOutline, 2},
     {CommandFunction::ColumnOutline, cmdColumnOutline, 2},
+    {CommandFunction::RowOutlineTop, cmdRowOutlineTop, 0},
+    {CommandFunction::ColumnOutlineTop, cmdColumnOutlineTop, 0},
     {CommandFunction::HideColumnToo, cmdHideColumn, 2},
     {CommandFunction::GoalSeek, cmdGoalSeek, 5},
     {CommandFunction::RestoreName, cmdRestoreName, 2},

@@ -665,6 +665,7 @@ bool moveLinesCommand(Workbook& workbook, UndoList& undo, bool columns, bool ins
       .select(area)
       .logical(columns)
       .call(insert ? CommandFunction::InsertCells : CommandFunction::DeleteCells)
+      .call(columns ? CommandFunction::ColumnOutlineTop : CommandFunction::RowOutlineTop)
       .call(CommandFunction::Recalculate);
 
   // Undo first moves the lines back, then puts back what was lost and, as the change
@@ -698,7 +699,11 @@ bool moveLinesCommand(Workbook& workbook, UndoList& undo, bool columns, bool ins
   setMoveRecorder(&back);
   const bool ran = runProgram(workbook, redoDone);
   setMoveRecorder(nullptr);
-  back.selectSheet(sheetIndex).restoreView(view).select(area).call(CommandFunction::Recalculate);
+  back.selectSheet(sheetIndex)
+      .restoreView(view)
+      .select(area)
+      .call(columns ? CommandFunction::ColumnOutlineTop : CommandFunction::RowOutlineTop)
+      .call(CommandFunction::Recalculate);
   CommandProgram undoDone = back.finish();
   if (!ran || !undoDone.valid()) return false;
   return undo.recordUndo(workbook, std::move(undoDone), std::move(redoDone),

@@ -250,6 +250,8 @@ bool OpenDocument(Document& document, std::u16string_view name) {
     if (!textLike) book->fileName = name;
     if (textLike) book->fileType = static_cast<uint32_t>(DocFileType::Native);
     book->modified = false;
+    for (int32_t i = 0; i < book->sheetCount(); ++i)
+      for (bool columns : {false, true}) book->sheetAt(i)->refreshOutlineLevels(columns);
     recalculateAfterLoad(*book);
     document.replaceWorkbook(std::move(book));
     if (holdsItsOwnFile(type)) HoldDocumentFile(document, name);

@@ -586,4 +586,16 @@ int32_t Sheet::lastUsedColumn() const {
   return last;
 }
 
+void Sheet::refreshOutlineLevels(bool columns) {
+  int levels = 0;
+  if (columns) {
+    const int32_t count = std::min<int32_t>(this->columns.records().size(), MaxColumns);
+    for (int32_t col = 0; col < count; ++col) levels = std::max(levels, this->columns.columnOutlineLevel(col));
+    columnOutlineTop = static_cast<uint8_t>(levels);
+  } else {
+    for (int32_t row = nextRow(-1); row != NoRow; row = nextRow(row)) levels = std::max(levels, rowAt(row)->flags & 7);
+    rowOutlineTop = static_cast<uint8_t>(levels);
+  }
+}
+
 }  // namespace kelp

@@ -245,6 +245,11 @@ class Sheet {
   GrowArray<Area> mergedAreas;
   std::vector<ValidationEntry> validations;  // rules' formulas are released by ~Sheet
   AutoFilter autoFilter;
+  /// The highest outline level of the rows and of the columns, which the grid's outline
+  /// margins show; refreshOutlineLevels keeps them after the levels change.
+  uint8_t rowOutlineTop = 0;
+  uint8_t columnOutlineTop = 0;
+  void refreshOutlineLevels(bool columns);
 
   /// The workbook the sheet belongs to: its style table and formula table. Null for
   /// a sheet on its own, whose formulas stay on the detached table.

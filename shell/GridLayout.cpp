@@ -30,21 +30,6 @@ int rowOutlineLevel(const Sheet& sheet, int32_t row) {
   return r ? (r->flags & 7) : 0;
 }
 
-int rowOutlineLevels(const Sheet& sheet) {
-  int levels = 0;
-  for (int32_t row = sheet.nextRow(-1); row < NoRow; row = sheet.nextRow(row)) {
-    levels = std::max(levels, rowOutlineLevel(sheet, row));
-  }
-  return levels;
-}
-
-int columnOutlineLevels(const Sheet& sheet) {
-  int levels = 0;
-  const int32_t count = std::min<int32_t>(sheet.columns.records().size(), MaxColumns);
-  for (int32_t col = 0; col < count; ++col) levels = std::max(levels, sheet.columns.columnOutlineLevel(col));
-  return levels;
-}
-
 GridLayout computeLayout(const Sheet& sheet, const Rect& client, bool formulaBarShown, bool fullScreen) {
   GridLayout l;
   l.client = client;
@@ -54,8 +39,8 @@ GridLayout computeLayout(const Sheet& sheet, const Rect& client, bool formulaBar
     l.formulaBar = {client.left, client.top, client.right, std::min(client.bottom, client.top + FormulaBarHeight)};
     l.gridArea.top = l.formulaBar.bottom;
   }
-  l.rowLevels = rowOutlineLevels(sheet);
-  l.columnLevels = columnOutlineLevels(sheet);
+  l.rowLevels = sheet.rowOutlineTop;
+  l.columnLevels = sheet.columnOutlineTop;
   int left = l.gridArea.left, top = l.gridArea.top;
   if (l.rowLevels > 0) {
     int width = scaled(OutlineUnit * l.rowLevels, l.zoom) + 2;

@@ -29,8 +29,6 @@ FontSpec headerFont(int zoom);
 /// An outline level of a row, kept in the low three bits of its flags as Excel keeps it.
 int rowOutlineLevel(const Sheet& sheet, int32_t row);
 /// The deepest outline level among the sheet's rows (columns).
-int rowOutlineLevels(const Sheet& sheet);
-int columnOutlineLevels(const Sheet& sheet);
 
 /// The client area divided as the grid shows it.
 struct GridLayout {

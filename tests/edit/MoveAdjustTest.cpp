@@ -189,6 +189,34 @@ TEST_F(MoveAdjustTest, NamesRulesFilterAndFrozenTitlesFollowTheirCells) {
 
 }
 
+TEST_F(MoveAdjustTest, OutlineLevelsFollowTheLinesThatHoldThem) {
+  ProgramBuilder group;
+  for (uint16_t r = 3; r <= 5; ++r) group.smallInteger(r).smallInteger(r == 4 ? 2 : 1).call(CommandFunction::RowOutline);
+  group.smallInteger(7).smallInteger(1).call(CommandFunction::ColumnOutline);
+  CommandProgram program = group.finish();
+  ASSERT_TRUE(runProgram(*book, program));
+  EXPECT_EQ(sheet().rowOutlineTop, 2);
+  EXPECT_EQ(sheet().columnOutlineTop, 1);
+  const std::vector<uint8_t> before = fileBytes();
+
+  selectRows(4, 4);
+  ASSERT_TRUE(deleteCells(*book, undo, false));
+  EXPECT_EQ(sheet().rowOutlineTop, 1);
+  selectColumns(7, 7);
+  ASSERT_TRUE(deleteCells(*book, undo, true));
+  EXPECT_EQ(sheet().columnOutlineTop, 0);
+  ASSERT_TRUE(undo.undo(*book));
+  EXPECT_EQ(sheet().columnOutlineTop, 1);
+  ASSERT_TRUE(undo.undo(*book));
+  EXPECT_EQ(sheet().rowOutlineTop, 2);
+  EXPECT_EQ(fileBytes(), before);
+  selectRows(3, 5);
+  ASSERT_TRUE(insertCells(*book, undo, false));  // new rows copy the absent row above
+  EXPECT_FALSE(sheet().rowExists(4));
+  EXPECT_EQ(sheet().rowAt(7)->flags & 7, 2);
+  EXPECT_EQ(sheet().rowOutlineTop, 2);
+}
+
 TEST_F(MoveAdjustTest, MovingABlockTakesItsReferencesAlong) {
   book->setName(u"Block", compileToHandle(*book, u"=Sheet1!$A$1:$A$3", CellPosition{}, false));
   enterAll({{0, 0, u"1"}, {0, 1, u"2"}, {0, 2, u"3"}, {1, 1, u"=A2*10"}, {1, 2, u"=$D$1+A1"}, {3, 0, u"100"},

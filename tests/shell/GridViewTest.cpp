@@ -404,6 +404,7 @@ TEST(GridView, OutlinedColumnsGetAMarginWithLevelButtons) {
   Session s;
   s.run(u"", "");
   ASSERT_TRUE(s.sheet().columns.setColumnOutlineLevel(1, 2, 2));
+  s.sheet().refreshOutlineLevels(true);
   s.app->grid().markRepaint(Repaint::Everything);
   s.keys("key Right\n");
   GridLayout l = s.geometry().layout();
