@@ -1,6 +1,7 @@
 // Argument reading, cell names and output shared by kelpcli's commands.
 #include "cli/Cli.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "model/Sheet.h"
@@ -72,6 +73,34 @@ bool parseCellName(const Workbook& workbook, std::u16string_view text, int32_t d
     std::fprintf(stderr, "kelpcli: '%s' is not a cell such as B3 or Sheet2!B3\n", utf16ToUtf8(text).c_str());
     return false;
   }
+  return true;
+}
+
+// Selects REF ("B2" or "B2:D5") on the sheet; false with a message when it names no cells.
+bool selectCells(Workbook& book, int32_t sheetIndex, const std::string& ref) {
+  std::u16string text = utf8ToUtf16(ref);
+  if (text.find(u'!') != std::u16string::npos) {
+    std::fprintf(stderr, "kelpcli: '%s' is not cells of the chosen sheet, such as B2 or B2:D5\n", ref.c_str());
+    return false;
+  }
+  size_t colon = text.find(u':');
+  CellName first;
+  CellName last;
+  if (!parseCellName(book, std::u16string_view(text).substr(0, colon), sheetIndex, first)) return false;
+  if (colon == std::u16string::npos) {
+    last = first;
+  } else if (!parseCellName(book, std::u16string_view(text).substr(colon + 1), sheetIndex, last)) {
+    return false;
+  }
+  Selection& selection = book.sheetAt(sheetIndex)->selection;
+  selection.firstRow = std::min(first.row, last.row);
+  selection.lastRow = std::max(first.row, last.row);
+  selection.firstColumn = static_cast<int16_t>(std::min(first.column, last.column));
+  selection.lastColumn = static_cast<int16_t>(std::max(first.column, last.column));
+  selection.activeRow = first.row;
+  selection.activeColumn = static_cast<int16_t>(first.column);
+  selection.endRow = last.row;
+  selection.endColumn = static_cast<int16_t>(last.column);
   return true;
 }
 

@@ -38,6 +38,8 @@ struct CellName {
 /// False with a message on stderr when `text` names no cell of `workbook`.
 bool parseCellName(const Workbook& workbook, std::u16string_view text, int32_t defaultSheet, CellName& out);
 
+/// Selects REF ("B2" or "B2:D5") on the sheet; false with a message when it names no cells.
+bool selectCells(Workbook& book, int32_t sheetIndex, const std::string& ref);
 /// Prints one line of UTF-16 text as UTF-8.
 void printLine(std::u16string_view text);
 /// "kelpcli: " and the message on stderr; returns the exit status for usage errors.
@@ -51,6 +53,8 @@ bool applyLocale(const std::string& name);
 int runEval(Args& args);
 /// Runs task texts on a workbook and saves what they changed.
 int runRun(Args& args);
+/// Fills cells of a file: down, right, a series or Autofill.
+int runFill(Args& args);
 /// cat, convert, set and info; -1 for another command.
 int runFileCommand(std::string_view command, Args& args);
 

@@ -148,34 +148,6 @@ int32_t chosenSheet(const Workbook& book, const RunOptions& options) {
   return index;
 }
 
-// Selects REF ("B2" or "B2:D5") on the sheet; false with a message when it names no cells.
-bool selectCells(Workbook& book, int32_t sheetIndex, const std::string& ref) {
-  std::u16string text = utf8ToUtf16(ref);
-  if (text.find(u'!') != std::u16string::npos) {
-    std::fprintf(stderr, "kelpcli: --select takes cells of the chosen sheet, such as B2 or B2:D5\n");
-    return false;
-  }
-  size_t colon = text.find(u':');
-  CellName first;
-  CellName last;
-  if (!parseCellName(book, std::u16string_view(text).substr(0, colon), sheetIndex, first)) return false;
-  if (colon == std::u16string::npos) {
-    last = first;
-  } else if (!parseCellName(book, std::u16string_view(text).substr(colon + 1), sheetIndex, last)) {
-    return false;
-  }
-  Selection& selection = book.sheetAt(sheetIndex)->selection;
-  selection.firstRow = std::min(first.row, last.row);
-  selection.lastRow = std::max(first.row, last.row);
-  selection.firstColumn = static_cast<int16_t>(std::min(first.column, last.column));
-  selection.lastColumn = static_cast<int16_t>(std::max(first.column, last.column));
-  selection.activeRow = first.row;
-  selection.activeColumn = static_cast<int16_t>(first.column);
-  selection.endRow = last.row;
-  selection.endColumn = static_cast<int16_t>(last.column);
-  return true;
-}
-
 // How the tasks ended: 0 when all were done, else the exit status.
 int runTasks(Workbook& book, const std::vector<std::u16string>& texts) {
   TaskRun::clearStop();

@@ -58,6 +58,14 @@ const char kUsage[] =
     "        run and saves nothing, the changes of tasks before it included (exit\n"
     "        status 1, or 130 after Ctrl+C). The workbook's own tasks run only when\n"
     "        a TASKTEXT calls them.\n"
+    "  fill FILE REF down|right|series|auto [--by linear|growth|day|weekday|month|\n"
+    "        year] [--step N] [--stop V] [--right] [--lists] [--seed N] [-o OUT]\n"
+    "        [--password P]\n"
+    "        Fills REF (B2:B13) on the active sheet and saves (to OUT or back to FILE):\n"
+    "        down and right copy the first cell of each column or row (--lists\n"
+    "        continues a custom list such as Jan, Feb); series continues the first\n"
+    "        cell down (or --right) by --step (default 1) up to --stop; auto chooses\n"
+    "        between them from the first --seed cells (default 1) as Autofill does.\n"
     "  info FILE [--password P]\n"
     "        Prints the file type, the sheets with their used ranges, the counts of\n"
     "        values and formulas, the defined names and the tasks.\n"
@@ -99,6 +107,7 @@ int main(int argc, char** argv) {
   kelp::cli::Args args(argc, argv, 2);
   if (std::strcmp(command, "eval") == 0) return kelp::cli::runEval(args);
   if (std::strcmp(command, "run") == 0) return kelp::cli::runRun(args);
+  if (std::strcmp(command, "fill") == 0) return kelp::cli::runFill(args);
   int status = kelp::cli::runFileCommand(command, args);
   if (status >= 0) return status;
   std::fprintf(stderr, "kelpcli: unknown command '%s' (see kelpcli --help)\n", command);

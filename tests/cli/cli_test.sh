@@ -296,6 +296,29 @@ expect "DeleteCells(true) deletes the selected column" "" 0 -- run "$moved" --se
 expect "a formula reading a deleted cell shows !!Ref" $'=Sum(!!Ref)\t=!!Ref' 0 -- cat "$moved" --formulas
 expect_line "and its value is !!Ref" 1 $'!!Ref\t!!Ref' -- cat "$moved"
 
+# Formulas on another sheet follow the rows and columns of the sheet they read.
+across="$work/across.kp"
+expect "cells on two sheets" "" 0 -- set "$across" A5=5 B5=6 'Sheet2!A1==Sheet1!A5+Sheet1!B5' \
+  'Sheet2!A2==SUM(Sheet1!A1:B9)' 'Sheet2!A3==Sheet1!A2'
+expect "two rows inserted above the block" "" 0 -- run "$across" --select A2:A3 'InsertCells(false)'
+expect "the other sheet reads the moved cells" $'=Sheet1!A7+Sheet1!B7\n=Sum(Sheet1!A1:B11)\n=Sheet1!A4' 0 -- \
+  cat "$across" --sheet Sheet2 --formulas
+expect "a column deleted from the block" "" 0 -- run "$across" --select A1 'DeleteCells(true)'
+expect "references into the column are lost, the area shrinks" $'!!Ref\n6\n!!Ref' 0 -- cat "$across" --sheet Sheet2
+expect "the rows deleted again" "" 0 -- run "$across" --select A2:A3 'DeleteCells(false)'
+expect "everything reads as before the insertion, less the column" $'=!!Ref+Sheet1!A5\n=Sum(Sheet1!A1:A9)\n=!!Ref' 0 -- \
+  cat "$across" --sheet Sheet2 --formulas
+
+# A series by month from the last day of January keeps to the ends of the months.
+months="$work/months.kp"
+expect "a date and a number to start from" "" 0 -- set "$months" A1=1/31/2024 B1=1
+expect "fill a series by month" "" 0 -- fill "$months" A1:A6 series --by month
+expect "each month ends where it ends" $'1/31/24\t1\n2/29/24\t\n3/31/24\t\n4/30/24\t\n5/31/24\t\n6/30/24\t' 0 -- cat "$months"
+expect "a series with a step and a stop value" "" 0 -- fill "$months" B1:B9 series --step 4 --stop 9 -o "$work/steps.kp"
+expect_line "stops at the last value within the stop" 3 $'3/31/24\t9' -- cat "$work/steps.kp"
+expect_line "and fills nothing past it" 4 $'4/30/24\t' -- cat "$work/steps.kp"
+expect "fill refuses an unknown mode" "" 2 -- fill "$months" A1:A3 sideways
+
 message=$("$kelpcli" run "$book" 'MsgBox("before") YesNoBox("Sure?") MsgBox("after")' 2>&1 >"$work/run.out")
 status=$?
 if [[ $status == 1 && "$(cat "$work/run.out")" == "before" && "$message" == *"YesNoBox: error 59: This function needs the Kelp window"* ]]; then
