@@ -9,6 +9,7 @@
 #include "edit/Fill.h"
 #include "edit/GoalSeek.h"
 #include "edit/MoveAdjust.h"
+#include "edit/Sort.h"
 #include "formula/Catalogue.h"
 #include "formula/Evaluator.h"
 #include "formula/Recalc.h"
@@ -468,9 +469,9 @@ void cmdGoalSeek() {
 }
 
 // The one list of bound command functions with the arguments each pops: emitCommand
-// writes these counts into every call. Rows whose effect needs sort, the moving
+// writes these counts into every call. Rows whose effect needs the moving
 // adjustment of cut and paste, validation, outline levels of the sheet or text
-// measuring are left unbound until that work exists: 222, 226, 231-233, 240, 241,
+// measuring are left unbound until that work exists: 226, 231-233, 240, 241,
 // 244-249.
 struct CommandFunctionRow {
   int32_t index;
@@ -508,6 +509,7 @@ constexpr CommandFunctionRow kCommandFunctions[] = {
     {CommandFunction::ColumnOutline, cmdColumnOutline, 2},
     {CommandFunction::HideColumnToo, cmdHideColumn, 2},
     {CommandFunction::GoalSeek, cmdGoalSeek, 5},
+    {CommandFunction::Sort, sortCommandFunction, 9},
 };
 
 }  // namespace
