@@ -10,6 +10,7 @@
 #include "edit/Fit.h"
 #include "edit/GoalSeek.h"
 #include "edit/MoveAdjust.h"
+#include "edit/Sort.h"
 #include "formula/Catalogue.h"
 #include "formula/Evaluator.h"
 #include "formula/Recalc.h"
@@ -577,10 +578,8 @@ void cmdRestoreView() {
 }
 
 // The one list of bound command functions with the arguments each pops: emitCommand
-// writes these counts into every call. Rows whose effect needs sort, the moving
-// adjustment of cut and paste, validation, outline levels of the sheet or text
-// measuring are left unbound until that work exists: 222, 226, 231-233, 240, 241,
-// 244-249.
+// writes these counts into every call. The validation rows 244, 245, 248 and 249 are
+// left unbound until that work exists.
 struct CommandFunctionRow {
   int32_t index;
   FunctionImpl implementation;
@@ -623,6 +622,7 @@ constexpr CommandFunctionRow kCommandFunctions[] = {
     {CommandFunction::ColumnOutlineTop, cmdColumnOutlineTop, 0},
     {CommandFunction::HideColumnToo, cmdHideColumn, 2},
     {CommandFunction::GoalSeek, cmdGoalSeek, 5},
+    {CommandFunction::Sort, sortCommandFunction, 9},
     {CommandFunction::RestoreName, cmdRestoreName, 2},
     {CommandFunction::RestoreView, cmdRestoreView, 8},
 };

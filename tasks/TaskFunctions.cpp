@@ -20,6 +20,7 @@
 #include "platform/StringTable.h"
 #include "platform/System.h"
 #include "platform/Text.h"
+#include "tasks/SortTask.h"
 #include "tasks/Tasks.h"
 
 namespace kelp {
@@ -494,6 +495,9 @@ void moveLinesWith(bool insert) {
 void fnInsertCells() { moveLinesWith(true); }
 void fnDeleteCells() { moveLinesWith(false); }
 
+// 255: Sort(1By[, asc, 2By, asc, 3By, asc, headerRow, caseSens, sortRows]).
+void fnSort() { taskSort(g_undo); }
+
 // 288: CellTask(text, task[, icon]) into the active cell.
 void fnCellTask() {
   double icon = 0;
@@ -560,6 +564,7 @@ void installTaskFunctions(UndoList* undo, Document* document) {
       {262, fnFreezeTitles}, {264, fnLastRow},      {265, fnLastCol},     {266, fnRowHide},
       {267, fnColHide},      {268, fnRowHeight},    {269, fnColWidth},    {270, fnModified},
       {271, fnInsertCells},  {272, fnDeleteCells},
+      {255, fnSort},
       {273, fnClear},        {276, fnReturn},       {277, fnFullScreen},  {280, fnSheetName},
       {281, fnTopLeftCell},  {287, fnClearFormat},  {288, fnCellTask},    {292, fnInsertSheet},
       {293, fnDeleteSheet},  {294, fnGoalSeek},     {295, fnSave},        {299, fnTickCount},

@@ -373,5 +373,22 @@ else
 fi
 expect_same "an interrupted run saves nothing" "$book" "$work/tasks.copy"
 
+# ----- Sort: a task sorts the selection by three keys under a header row.
+sorted="$work/sorted.kp"
+expect "cells for sorting" "" 0 -- set "$sorted" A1=Dept B1=Name C1=Age A2=b B2=x C2=30 A3=a B3=y C3=25 \
+  A4=b B4=w C4=30 A5=a B5=z C5=40 A6=b B6=v C6=20 A7=a B7=y C7=22 D1==C1 D2==C2*2
+expect "Sort by department, age from the oldest, then name, under a header" "" 0 -- \
+  run "$sorted" --select A1:D7 'Sort(1, true, 3, false, 2, true, true)'
+expect "the rows are sorted, the header stays, formulas follow their rows" \
+  $'Dept\tName\tAge\tAge\na\tz\t40\t\na\ty\t25\t\na\ty\t22\t\nb\tw\t30\t\nb\tx\t30\t60\nb\tv\t20\t' 0 -- \
+  cat "$sorted"
+cp "$sorted" "$work/sorted.copy"
+expect "a key outside the selection gives !!Val" "true" 0 -- run "$sorted" --select A1:C7 'MsgBox(IsError(Sort(300)))'
+expect_same "and changes nothing" "$sorted" "$work/sorted.copy"
+expect "sortRows sorts the columns by a key row" "" 0 -- \
+  run "$sorted" --select B2:C3 'Sort(1, true, 0, true, 0, true, false, false, true)' -o "$work/sorted-columns.kp"
+expect_line "the columns changed places" 2 $'a\t40\tz\t' -- cat "$work/sorted-columns.kp"
+# ----- end of Sort
+
 echo "$passes passed, $failures failed"
 [[ $failures -eq 0 ]]
