@@ -7,6 +7,7 @@
 
 #include "edit/Commands.h"
 #include "edit/Fill.h"
+#include "edit/Filter.h"
 #include "edit/GoalSeek.h"
 #include "edit/MoveAdjust.h"
 #include "formula/Catalogue.h"
@@ -471,7 +472,7 @@ void cmdGoalSeek() {
 // writes these counts into every call. Rows whose effect needs sort, the moving
 // adjustment of cut and paste, validation, outline levels of the sheet or text
 // measuring are left unbound until that work exists: 222, 226, 231-233, 240, 241,
-// 244-249.
+// 244, 245, 248, 249.
 struct CommandFunctionRow {
   int32_t index;
   FunctionImpl implementation;
@@ -508,6 +509,8 @@ constexpr CommandFunctionRow kCommandFunctions[] = {
     {CommandFunction::ColumnOutline, cmdColumnOutline, 2},
     {CommandFunction::HideColumnToo, cmdHideColumn, 2},
     {CommandFunction::GoalSeek, cmdGoalSeek, 5},
+    {CommandFunction::SetAutoFilter, commandSetAutoFilter, 14},  // calls give their own count
+    {CommandFunction::RemoveAutoFilter, commandRemoveAutoFilter, 0},
 };
 
 }  // namespace
