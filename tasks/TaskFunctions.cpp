@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "edit/Commands.h"
+#include "edit/Filter.h"
 #include "edit/GoalSeek.h"
 #include "files/Document.h"
 #include "files/NativeFormat.h"
@@ -494,6 +495,21 @@ void moveLinesWith(bool insert) {
 void fnInsertCells() { moveLinesWith(true); }
 void fnDeleteCells() { moveLinesWith(false); }
 
+// 278: Filter(onOff): the AutoFilter on over the selection (a single cell takes the data
+// around it), or off. No data around gives !!Value, with error 39 for the window to show;
+// turning off a filter that is not on does nothing.
+void fnFilter() {
+  const bool on = popLogical() != 0;
+  if (evalState().pendingError != 0) return refuseIndex();
+  Workbook& workbook = *book();
+  if (!on && !workbook.activeSheet()->autoFilter.active) return pushValue(emptyValue());
+  bool good = recorded([&](UndoList& undo) {
+    return on ? filterOnCommand(workbook, undo) : filterOffCommand(workbook, undo);
+  });
+  if (!good) return pushError(CellError::Value);
+  pushValue(emptyValue());
+}
+
 // 288: CellTask(text, task[, icon]) into the active cell.
 void fnCellTask() {
   double icon = 0;
@@ -560,6 +576,7 @@ void installTaskFunctions(UndoList* undo, Document* document) {
       {262, fnFreezeTitles}, {264, fnLastRow},      {265, fnLastCol},     {266, fnRowHide},
       {267, fnColHide},      {268, fnRowHeight},    {269, fnColWidth},    {270, fnModified},
       {271, fnInsertCells},  {272, fnDeleteCells},
+      {278, fnFilter},
       {273, fnClear},        {276, fnReturn},       {277, fnFullScreen},  {280, fnSheetName},
       {281, fnTopLeftCell},  {287, fnClearFormat},  {288, fnCellTask},    {292, fnInsertSheet},
       {293, fnDeleteSheet},  {294, fnGoalSeek},     {295, fnSave},        {299, fnTickCount},
