@@ -1,6 +1,9 @@
 // The AutoFilter: data areas, every kind of column criterion, clearing, the record's
 // command functions, and the commands whose undo gives back the file bytes.
+#include <cstdlib>
+#include <fstream>
 #include <initializer_list>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -360,6 +363,25 @@ TEST_F(FilterTest, TurningOnFindsDataOrRefuses) {
   ASSERT_TRUE(undo.undo(*book));
   EXPECT_EQ(hidden(0, 6), ".x.xxx.");
   EXPECT_EQ(sheet().autoFilter.area, (Area{0, 0, 5, 2}));
+}
+
+// The command-line checks run tasks on this table as the commands filter it; the file is
+// made again with KELP_WRITE_FIXTURES=1 in the environment.
+TEST_F(FilterTest, TheCommandLineFixtureIsTheFilteredTable) {
+  table();
+  select(0, 0, 0, 0);
+  ASSERT_TRUE(filterOnCommand(*book, undo));
+  ASSERT_TRUE(filterColumnCommand(*book, undo, 1, custom(FilterOperator::Greater, u"10")));
+  ASSERT_TRUE(filterColumnCommand(*book, undo, 2, custom(FilterOperator::Equal, u"x")));
+  ASSERT_EQ(hidden(0, 6), ".xx.x..");
+  const std::vector<uint8_t> bytes = fileBytes();
+  const char* path = KELP_TEST_DATA "/filtered.kp";
+  if (std::getenv("KELP_WRITE_FIXTURES"))
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
+  std::ifstream in(path, std::ios::binary);
+  const std::vector<uint8_t> stored{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  EXPECT_EQ(stored, bytes) << path << " is out of date";
 }
 
 }  // namespace
