@@ -8,6 +8,7 @@
 #include "edit/Commands.h"
 #include "edit/Fill.h"
 #include "edit/Fit.h"
+#include "edit/Filter.h"
 #include "edit/GoalSeek.h"
 #include "edit/MoveAdjust.h"
 #include "edit/Sort.h"
@@ -625,6 +626,8 @@ constexpr CommandFunctionRow kCommandFunctions[] = {
     {CommandFunction::Sort, sortCommandFunction, 9},
     {CommandFunction::RestoreName, cmdRestoreName, 2},
     {CommandFunction::RestoreView, cmdRestoreView, 8},
+    {CommandFunction::SetAutoFilter, commandSetAutoFilter, 14},  // calls give their own count
+    {CommandFunction::RemoveAutoFilter, commandRemoveAutoFilter, 0},
 };
 
 }  // namespace

@@ -66,6 +66,8 @@ constexpr int32_t RowOutlineTop = 240;
 constexpr int32_t ColumnOutlineTop = 241;
 constexpr int32_t HideColumnToo = 242;
 constexpr int32_t GoalSeek = 243;         // changing column, changing row, target column, target row, goal
+constexpr int32_t SetAutoFilter = 246;    // the AutoFilter record, in calls of up to 31 columns (edit/Filter.h)
+constexpr int32_t RemoveAutoFilter = 247; // removes the AutoFilter record; rows stay
 constexpr int32_t ValidationDown = 248;
 constexpr int32_t ValidationRight = 249;
 constexpr int32_t RestoreName = 302;      // name index, definition (a formula value)
@@ -144,6 +146,9 @@ class ProgramBuilder {
   ProgramBuilder& restoreName(int32_t index, uint32_t definition);
   /// Puts back the active sheet's frozen titles and first lines shown through 303.
   ProgramBuilder& restoreView(const SheetView& view);
+  /// Puts back the sheet's AutoFilter as it is now, or its absence, through 247 and 246;
+  /// rows and the selection stay as they are.
+  ProgramBuilder& restoreAutoFilter(const Sheet& sheet);
 
   bool ok() const { return !m_failed; }
   /// The program; invalid when a step failed (error 15 is set).

@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "edit/Commands.h"
+#include "edit/Filter.h"
 #include "edit/GoalSeek.h"
 #include "files/Document.h"
 #include "files/NativeFormat.h"
@@ -497,6 +498,20 @@ void fnDeleteCells() { moveLinesWith(false); }
 
 // 255: Sort(1By[, asc, 2By, asc, 3By, asc, headerRow, caseSens, sortRows]).
 void fnSort() { taskSort(g_undo); }
+// 278: Filter(onOff): the AutoFilter on over the selection (a single cell takes the data
+// around it), or off. No data around gives !!Value, with error 39 for the window to show;
+// turning off a filter that is not on does nothing.
+void fnFilter() {
+  const bool on = popLogical() != 0;
+  if (evalState().pendingError != 0) return refuseIndex();
+  Workbook& workbook = *book();
+  if (!on && !workbook.activeSheet()->autoFilter.active) return pushValue(emptyValue());
+  bool good = recorded([&](UndoList& undo) {
+    return on ? filterOnCommand(workbook, undo) : filterOffCommand(workbook, undo);
+  });
+  if (!good) return pushError(CellError::Value);
+  pushValue(emptyValue());
+}
 
 // 288: CellTask(text, task[, icon]) into the active cell.
 void fnCellTask() {
@@ -565,6 +580,7 @@ void installTaskFunctions(UndoList* undo, Document* document) {
       {267, fnColHide},      {268, fnRowHeight},    {269, fnColWidth},    {270, fnModified},
       {271, fnInsertCells},  {272, fnDeleteCells},
       {255, fnSort},
+      {278, fnFilter},
       {273, fnClear},        {276, fnReturn},       {277, fnFullScreen},  {280, fnSheetName},
       {281, fnTopLeftCell},  {287, fnClearFormat},  {288, fnCellTask},    {292, fnInsertSheet},
       {293, fnDeleteSheet},  {294, fnGoalSeek},     {295, fnSave},        {299, fnTickCount},

@@ -390,5 +390,25 @@ expect "sortRows sorts the columns by a key row" "" 0 -- \
 expect_line "the columns changed places" 2 $'a\t40\tz\t' -- cat "$work/sorted-columns.kp"
 # ----- end of Sort
 
+# ----- AutoFilter. The fixture is a table filtered by "Amount > 10" and "Kind = x"; rows
+# 2, 3 and 5 are hidden, and E1 sums the amounts.
+filtered="$work/filtered.kp"
+cp "$(dirname "$0")/../edit/data/filtered.kp" "$filtered"
+expect "the filter hides the rows its criteria rule out" $'true\ntrue\nfalse' 0 -- \
+  run "$filtered" 'Sel(A2) MsgBox(RowHide())' 'Sel(A3) MsgBox(RowHide())' 'Sel(A4) MsgBox(RowHide())'
+expect "Sum still adds the rows the filter hides" $'37\n37' 0 -- run "$filtered" 'MsgBox(Sum(B2:B6))' 'MsgBox(E1)'
+expect "a filtered workbook converts to .kp" "" 0 -- convert "$filtered" "$work/filtered-copy.kp"
+expect_same "and keeps its bytes, the filter's among them" "$filtered" "$work/filtered-copy.kp"
+expect "an .xls copy keeps the hidden rows" "" 0 -- convert "$filtered" "$work/filtered.xls"
+expect "and the sum of all rows" $'true\n37' 0 -- run "$work/filtered.xls" 'Sel(A3) MsgBox(RowHide())' 'MsgBox(E1)'
+expect "a task's change saves the workbook" "" 0 -- run "$filtered" 'Set(D1, "seen")'
+expect "the saved filter turns off and shows its rows" $'true\nfalse\nfalse' 0 -- \
+  run "$filtered" 'Sel(A3) MsgBox(RowHide())' 'Filter(false)' 'Sel(A2) MsgBox(RowHide())' 'Sel(A3) MsgBox(RowHide())'
+expect "Filter(true) on one cell takes the table around it; off shows every row of it" $'false\ntrue' 0 -- \
+  run "$filtered" 'Sel(A3) RowHide(true) Sel(A9) RowHide(true)' 'Sel(B2) Filter(true)' 'Filter(false)' \
+  'Sel(A3) MsgBox(RowHide())' 'Sel(A9) MsgBox(RowHide())'
+expect "Filter(true) without data around gives an error value" "true" 0 -- \
+  run "$work/no-data.kp" --select C3 'MsgBox(IsError(Filter(true)))'
+
 echo "$passes passed, $failures failed"
 [[ $failures -eq 0 ]]
