@@ -9,6 +9,7 @@
 #include "edit/Fill.h"
 #include "edit/GoalSeek.h"
 #include "edit/MoveAdjust.h"
+#include "edit/Validation.h"
 #include "formula/Catalogue.h"
 #include "formula/Evaluator.h"
 #include "formula/Recalc.h"
@@ -258,10 +259,10 @@ void resetOwnStyles(Sheet& sheet, const Area& area) {
       if (sheet.columns.columnStyle(c) > 0) sheet.columns.setColumnStyles(c, c, 0);
 }
 
-// Merged areas and used cells of the selection go; validation rules stay until the
-// commands that restore them exist.
+// Merged areas, the rules of the selected cells and used cells of the selection go.
 void clearEverything(Sheet& sheet, const Area& area) {
   sheet.unmergeWithin(area);
+  clearRulesIn(sheet, area);
   forEachSlot(sheet, area, [&](int32_t c, int32_t r, const CellRecord& cell) {
     if (cell.value.kind != ValueKind::Empty || cell.style > 0) sheet.setCell(c, r, blankCell());
   });
@@ -298,10 +299,8 @@ void cmdClear() {
       resetOwnStyles(*sheet, area);
       break;
     default:
-      // Validation rules have no command to restore them yet; as for a function not
-      // built, the result is !!Name and nothing changes.
-      pushError(CellError::Name);
-      return;
+      clearRulesIn(*sheet, area);
+      break;
   }
   done();
 }
@@ -471,7 +470,7 @@ void cmdGoalSeek() {
 // writes these counts into every call. Rows whose effect needs sort, the moving
 // adjustment of cut and paste, validation, outline levels of the sheet or text
 // measuring are left unbound until that work exists: 222, 226, 231-233, 240, 241,
-// 244-249.
+// 246, 247.
 struct CommandFunctionRow {
   int32_t index;
   FunctionImpl implementation;
@@ -508,6 +507,10 @@ constexpr CommandFunctionRow kCommandFunctions[] = {
     {CommandFunction::ColumnOutline, cmdColumnOutline, 2},
     {CommandFunction::HideColumnToo, cmdHideColumn, 2},
     {CommandFunction::GoalSeek, cmdGoalSeek, 5},
+    {CommandFunction::AddRule, commandAddRule, 12},
+    {CommandFunction::RemoveRules, commandRemoveRules, 1},
+    {CommandFunction::ValidationDown, commandRulesDown, 0},
+    {CommandFunction::ValidationRight, commandRulesRight, 0},
 };
 
 }  // namespace
