@@ -246,7 +246,8 @@ bool pushRule(ProgramBuilder& b, const ValidationEntry& entry) {
     const size_t itemCount = std::min(items - item, budget);
     const size_t areaCount = std::min(areas - area, (budget - itemCount) / 4);
     if (first) {
-      b.integer(static_cast<int32_t>(rule.flags))
+      // A number carries every flag word a file may hold, high bit included.
+      b.number(rule.flags)
           .text(rule.errorTitle)
           .text(rule.errorMessage)
           .text(rule.inputTitle)
@@ -293,7 +294,7 @@ bool integerOf(const CellValue& value, int64_t& out) {
     return true;
   }
   if (value.kind != ValueKind::Number || value.number() != std::trunc(value.number()) ||
-      std::fabs(value.number()) > 2147483647.0)
+      std::fabs(value.number()) > 4294967295.0)
     return false;
   out = static_cast<int64_t>(value.number());
   return true;

@@ -372,6 +372,8 @@ TEST_F(ValidationTest, RestoringPutsBackLongListsAndManyAreasOnTheirSheet) {
   addRule(many, areas, 1);
   addRule(rule(flags(ValidationType::Custom), u"=Sheet3!A1<>B1"), {Area{0, 0, 0, 0}}, 1);
   addRule(rule(flags(ValidationType::Decimal)), {}, 1);  // governs nothing and is never saved
+  ValidationRule odd = rule(0xFFFFFFFFu);  // a flag word as a file may hold it
+  addRule(odd, {Area{9, 9, 9, 9}}, 1);
   const std::vector<uint8_t> before = fileBytes();
   const uint32_t formulas = formulaPool().liveCount();
 
@@ -384,14 +386,15 @@ TEST_F(ValidationTest, RestoringPutsBackLongListsAndManyAreasOnTheirSheet) {
   book->setActiveSheet(2);
   ASSERT_TRUE(runProgram(*book, program));
   EXPECT_EQ(book->activeSheetIndex(), 1);
-  ASSERT_EQ(sheet(1).validations.size(), 2u);
+  ASSERT_EQ(sheet(1).validations.size(), 3u);
+  EXPECT_EQ(sheet(1).validations[2].rule.flags, 0xFFFFFFFFu);
   EXPECT_EQ(sheet(1).validations[0].rule.list, many.list);
   EXPECT_EQ(sheet(1).validations[0].areas, areas);
   EXPECT_EQ(fileBytes(), before);
   ASSERT_TRUE(runProgram(*book, program)) << "the list is replaced, not added to";
   EXPECT_EQ(fileBytes(), before);
   program.reset();
-  EXPECT_EQ(formulaPool().liveCount(), formulas - 0) << "the empty rule without formulas went, nothing else";
+  EXPECT_EQ(formulaPool().liveCount(), formulas) << "the programs gave back the formulas they carried";
 }
 
 TEST_F(ValidationTest, CommandFunctionsRefuseBadArguments) {
