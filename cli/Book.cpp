@@ -6,6 +6,7 @@
 
 #include "formula/Compiler.h"
 #include "edit/Commands.h"
+#include "edit/Validation.h"
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
 #include "platform/Text.h"
@@ -13,6 +14,16 @@
 namespace kelp::cli {
 
 namespace {
+
+// The alert of the entry last refused by a validation rule: "title: message".
+std::string g_refusal;
+
+// Nobody can confirm an entry on the command line, so a warning or an information
+// alert refuses it as a stop does.
+bool refuseEntry(const ValidationAlert& alert) {
+  g_refusal = utf16ToUtf8(alert.title) + ": " + utf16ToUtf8(alert.message);
+  return false;
+}
 
 void printFileError(const std::string& path, const Document& document) {
   uint32_t code = pendingError();
@@ -82,12 +93,19 @@ bool typeEntry(Workbook& book, const CellName& cell, std::u16string_view text, s
   // nothing is undone on the command line, so each entry's history ends with it.
   UndoList undo;
   clearError();
+  g_refusal.clear();
+  installValidationAlert(refuseEntry);
   int32_t active = book.activeSheetIndex();
   book.setActiveSheet(cell.sheet);
   bool entered = enterCellValue(book, undo, cell.column, cell.row, text);
   book.setActiveSheet(active);
+  installValidationAlert(nullptr);
   if (entered) return true;
   uint32_t code = pendingError();
+  if (code == 0 && !g_refusal.empty()) {
+    error = "refused by data validation: " + g_refusal;
+    return false;
+  }
   clearError();
   error = "error " + std::to_string(code) + ": " + utf16ToUtf8(errorMessage(code));
   if (!text.empty() && text[0] == u'=') {

@@ -17,7 +17,8 @@ bool openBook(Document& document, const std::string& path, const std::string& pa
 bool saveBook(Document& document, const std::string& path, int type);
 
 /// Types `text` into the cell as a user would. False when the entry was refused, with
-/// "error N: MESSAGE" in `error`, and " at P" after it for a formula.
+/// "error N: MESSAGE" in `error`, and " at P" after it for a formula; an entry the
+/// cell's validation rule refuses gives "refused by data validation: TITLE: MESSAGE".
 bool typeEntry(Workbook& book, const CellName& cell, std::u16string_view text, std::string& error);
 
 }  // namespace kelp::cli

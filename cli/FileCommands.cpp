@@ -205,6 +205,7 @@ int runSet(Args& args) {
     return 1;
   }
   int status = 0;
+  size_t accepted = 0;
   for (size_t i = 1; i < options.positional.size(); ++i) {
     const std::string& assignment = options.positional[i];
     size_t eq = assignment.find('=');
@@ -215,8 +216,13 @@ int runSet(Args& args) {
     if (!typeEntry(book, cell, utf8ToUtf16(assignment.substr(eq + 1)), error)) {
       std::fprintf(stderr, "kelpcli: %s: %s\n", assignment.c_str(), error.c_str());
       status = 1;
+    } else {
+      ++accepted;
     }
   }
+  // When every entry was refused nothing changed, and a file saved anyway would come
+  // back in Kelp's own writing of its format.
+  if (accepted == 0 && pathExists(path) && options.output.empty() && !options.changePassword) return status;
   // Each entry recalculated as it was typed, and opening recalculated the rest.
   if (!saveResult(document, options.output.empty() ? path : options.output, options)) return 1;
   return status;

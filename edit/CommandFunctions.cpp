@@ -12,6 +12,7 @@
 #include "edit/GoalSeek.h"
 #include "edit/MoveAdjust.h"
 #include "edit/Sort.h"
+#include "edit/Validation.h"
 #include "formula/Catalogue.h"
 #include "formula/Evaluator.h"
 #include "formula/Recalc.h"
@@ -262,10 +263,10 @@ void resetOwnStyles(Sheet& sheet, const Area& area) {
       if (sheet.columns.columnStyle(c) > 0) sheet.columns.setColumnStyles(c, c, 0);
 }
 
-// Merged areas and used cells of the selection go; validation rules stay until the
-// commands that restore them exist.
+// Merged areas, the rules of the selected cells and used cells of the selection go.
 void clearEverything(Sheet& sheet, const Area& area) {
   sheet.unmergeWithin(area);
+  clearRulesIn(sheet, area);
   forEachSlot(sheet, area, [&](int32_t c, int32_t r, const CellRecord& cell) {
     if (cell.value.kind != ValueKind::Empty || cell.style > 0) sheet.setCell(c, r, blankCell());
   });
@@ -302,10 +303,8 @@ void cmdClear() {
       resetOwnStyles(*sheet, area);
       break;
     default:
-      // Validation rules have no command to restore them yet; as for a function not
-      // built, the result is !!Name and nothing changes.
-      pushError(CellError::Name);
-      return;
+      clearRulesIn(*sheet, area);
+      break;
   }
   done();
 }
@@ -579,8 +578,7 @@ void cmdRestoreView() {
 }
 
 // The one list of bound command functions with the arguments each pops: emitCommand
-// writes these counts into every call. The validation rows 244, 245, 248 and 249 are
-// left unbound until that work exists.
+// writes these counts into every call.
 struct CommandFunctionRow {
   int32_t index;
   FunctionImpl implementation;
@@ -628,6 +626,10 @@ constexpr CommandFunctionRow kCommandFunctions[] = {
     {CommandFunction::RestoreView, cmdRestoreView, 8},
     {CommandFunction::SetAutoFilter, commandSetAutoFilter, 14},  // calls give their own count
     {CommandFunction::RemoveAutoFilter, commandRemoveAutoFilter, 0},
+    {CommandFunction::AddRule, commandAddRule, 12},
+    {CommandFunction::RemoveRules, commandRemoveRules, 1},
+    {CommandFunction::ValidationDown, commandRulesDown, 0},
+    {CommandFunction::ValidationRight, commandRulesRight, 0},
 };
 
 }  // namespace

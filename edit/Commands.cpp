@@ -14,6 +14,7 @@
 #include "formula/Catalogue.h"
 #include "edit/GoalSeek.h"
 #include "edit/MoveAdjust.h"
+#include "edit/Validation.h"
 #include "files/NativeFormat.h"
 #include "model/HandlePool.h"
 #include "model/ModelHeap.h"
@@ -478,6 +479,12 @@ bool enterCellValue(Workbook& workbook, UndoList& undo, int32_t column, int32_t 
     return false;
   }
 
+  // A value the cell's validation rule refuses is not stored; the alert told the user.
+  if (!validateEntry(workbook, sheetIndex, column, row, value)) {
+    releaseValue(value);
+    return false;
+  }
+
   CellRecord old;
   sheet->getCell(column, row, old);
   int16_t style = old.style;
@@ -507,7 +514,7 @@ bool enterCellValue(Workbook& workbook, UndoList& undo, int32_t column, int32_t 
 
 bool clearSelection(Workbook& workbook, UndoList& undo, ClearMode mode) {
   Sheet* sheet = workbook.activeSheet();
-  if (!sheet || mode == ClearMode::Validation) return false;
+  if (!sheet || mode < ClearMode::All || mode > ClearMode::Validation) return false;
   const int32_t sheetIndex = workbook.activeSheetIndex();
   const Area area = sheet->selection.area();
   const bool formats = mode == ClearMode::All || mode == ClearMode::Formats;
@@ -518,12 +525,16 @@ bool clearSelection(Workbook& workbook, UndoList& undo, ClearMode mode) {
     // The sheet's merged areas are put back as a whole so that they keep their order.
     back.restoreMergedAreas({sheet->mergedAreas.data(), static_cast<size_t>(sheet->mergedAreas.size())});
   }
+  // So are the validation rules, whose areas clearing splits.
+  if ((mode == ClearMode::All || mode == ClearMode::Validation) && rulesTouch(*sheet, area))
+    back.restoreValidations(*sheet);
   back.select(area);
   forEachSlot(*sheet, area, [&](int32_t c, int32_t r, const CellRecord& cell) {
     bool hasValue = cell.value.kind != ValueKind::Empty;
     bool changes = mode == ClearMode::All        ? hasValue || cell.style > 0
                    : mode == ClearMode::Contents ? hasValue
-                                                 : cell.style > 0;
+                   : mode == ClearMode::Formats  ? cell.style > 0
+                                                 : false;
     if (changes) back.restoreCell(c, r, cell);
   });
   if (formats && wholeRows(area))

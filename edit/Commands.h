@@ -68,6 +68,8 @@ constexpr int32_t HideColumnToo = 242;
 constexpr int32_t GoalSeek = 243;         // changing column, changing row, target column, target row, goal
 constexpr int32_t SetAutoFilter = 246;    // the AutoFilter record, in calls of up to 31 columns (edit/Filter.h)
 constexpr int32_t RemoveAutoFilter = 247; // removes the AutoFilter record; rows stay
+constexpr int32_t AddRule = 244;          // a validation rule, its list items and areas (a varying count)
+constexpr int32_t RemoveRules = 245;      // rule index, -1 for every rule
 constexpr int32_t ValidationDown = 248;
 constexpr int32_t ValidationRight = 249;
 constexpr int32_t RestoreName = 302;      // name index, definition (a formula value)
@@ -149,6 +151,9 @@ class ProgramBuilder {
   /// Puts back the sheet's AutoFilter as it is now, or its absence, through 247 and 246;
   /// rows and the selection stay as they are.
   ProgramBuilder& restoreAutoFilter(const Sheet& sheet);
+  /// Puts back the sheet's validation rules as they are now, as its whole list (208,
+  /// then 245 removing every rule, then 244 for each); the selection is left alone.
+  ProgramBuilder& restoreValidations(const Sheet& sheet);
 
   bool ok() const { return !m_failed; }
   /// The program; invalid when a step failed (error 15 is set).
@@ -219,13 +224,16 @@ void showCommandMessage(std::u16string_view message);
 /// A date entered under a format that is not a date format takes the date format the
 /// entry implies; a percentage takes format 5. Recalculates. Label "Typing in B3".
 /// A formula that does not compile leaves its code in the error state and changes nothing.
+/// An entry the cell's validation rule refuses (validateEntry) changes nothing either and
+/// sets no error: the rule's alert has told the user.
 bool enterCellValue(Workbook& workbook, UndoList& undo, int32_t column, int32_t row, std::u16string_view text);
 
 enum class ClearMode : int32_t { All = 0, Contents = 1, Formats = 2, Validation = 3 };
-/// Clears the selection (label "Clear"); recalculates. All: merged areas and every
-/// used cell become blank; Contents: values go, own styles stay; Formats: own styles
-/// go, values stay. All and Formats also drop the styles of wholly selected rows and
-/// columns. Validation rules are not handled yet: Validation returns false.
+/// Clears the selection (label "Clear"); recalculates. All: merged areas, validation
+/// rules and every used cell become blank; Contents: values go, own styles stay;
+/// Formats: own styles go, values stay; Validation: the rules of the selected cells go
+/// (a rule reaching beyond keeps the rest). All and Formats also drop the styles of
+/// wholly selected rows and columns.
 bool clearSelection(Workbook& workbook, UndoList& undo, ClearMode mode);
 
 /// Style changes over the selection through Workbook::applyStyleChange.

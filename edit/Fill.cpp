@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "edit/Commands.h"
+#include "edit/Validation.h"
 #include "format/DateSerial.h"
 #include "model/CellValue.h"
 #include "model/Workbook.h"
@@ -206,6 +207,8 @@ bool recordFill(Workbook& workbook, UndoList& undo, int labelId, Args args) {
     if (!sheet->isRowHeightExplicit(r)) back.restoreRow(*sheet, r);
   }
   const std::vector<Area> merged(sheet->mergedAreas.begin(), sheet->mergedAreas.end());
+  // Fill Right, Fill Down and series pass the first cells' validation rules on.
+  if (rulesTouch(*sheet, area)) back.restoreValidations(*sheet);
 
   ProgramBuilder redo;
   redo.selectSheet(sheetIndex).select(area);
@@ -237,7 +240,9 @@ bool fillFromFirstCommand(Workbook& workbook, UndoList& undo, FillDirection dire
   if (!sheet || touchesMerged(*sheet, sheet->selection.area())) return false;
   const bool down = direction == FillDirection::Down;
   return recordFill(workbook, undo, down ? Label::FillDown : Label::FillRight, [&](ProgramBuilder& b) {
-    b.logical(useLists).call(down ? CommandFunction::FillDown : CommandFunction::FillRight);
+    b.logical(useLists)
+        .call(down ? CommandFunction::FillDown : CommandFunction::FillRight)
+        .call(down ? CommandFunction::ValidationDown : CommandFunction::ValidationRight);
   });
 }
 
@@ -249,7 +254,8 @@ bool seriesProgram(Workbook& workbook, UndoList& undo, const SeriesSettings& s) 
         .smallInteger(static_cast<uint16_t>(s.dateUnit))
         .smallInteger(static_cast<uint16_t>(s.type))
         .smallInteger(static_cast<uint16_t>(s.direction))
-        .call(CommandFunction::Series);
+        .call(CommandFunction::Series)
+        .call(s.direction == FillDirection::Down ? CommandFunction::ValidationDown : CommandFunction::ValidationRight);
   });
 }
 

@@ -541,6 +541,9 @@ bool ExcelReader::readValidation(RecordIn& in) {
     entry.areas.push_back(Area{r1, c1, r2, c2});
   }
   if (in.bad() || entry.areas.empty() || !m_sheet) return true;
+  // The formulas are written as at the top-left cell of the first area (ptgRef as
+  // positions, ptgRefN as offsets); read there, their relative parts become offsets from
+  // the cell a rule tests, as Kelp keeps them.
   const Area& first = entry.areas.front();
   const CellPosition at{first.firstColumn, first.firstRow, static_cast<uint16_t>(m_sheet->index)};
   uint32_t handles[2] = {NoHandle, NoHandle};
@@ -558,7 +561,7 @@ bool ExcelReader::readValidation(RecordIn& in) {
         }
       continue;
     }
-    handles[i] = convert(tokens[i], lengths[i], at, ExcelFormulaKind::Name);
+    handles[i] = convert(tokens[i], lengths[i], at, ExcelFormulaKind::Cell);
     if (pendingError()) {
       formulaPool().release(handles[0]);
       formulaPool().release(handles[1]);

@@ -37,8 +37,9 @@ struct ExcelFormulaContext {
   bool volatileSeen = false;
 };
 
-/// Cell formulas, shared formulas (references relative to the cell that uses them) and
-/// defined names and validation formulas (no cell).
+/// Cell formulas (validation formulas too, read at the top-left cell of the rule's first
+/// area), shared formulas (references relative to the cell that uses them) and defined
+/// names (no cell).
 enum class ExcelFormulaKind { Cell, Shared, Name };
 
 /// Converts `length` bytes of Excel tokens of a formula at `cell` into a new formula-pool
@@ -74,9 +75,10 @@ struct ExcelExportContext {
   uint32_t codePage = 1252;
 };
 
-/// Cell formulas, and defined names and validation formulas, whose relative references
-/// are offsets from A1 as the reader takes them.
-enum class ExcelExportKind { Cell, Name };
+/// Cell formulas; defined names, whose relative references are offsets from A1 as the
+/// reader takes them; and validation formulas, written as at the top-left cell of the
+/// rule's first area like a cell formula but with a reference result kept a reference.
+enum class ExcelExportKind { Cell, Name, Rule };
 
 /// Why a formula could not be written; the cell is then written with its value alone.
 enum class ExcelExportResult {

@@ -211,7 +211,7 @@ class Exporter {
   // every position its class before the node standing there is reached.
   void assignClasses() {
     Node& top = m_nodes.back();
-    top.tokenClass = m_kind == ExcelExportKind::Name ? Class::Reference : Class::Value;
+    top.tokenClass = m_kind == ExcelExportKind::Cell ? Class::Value : Class::Reference;
     for (size_t i = m_nodes.size(); i-- > 0;) {
       const Node& n = m_nodes[i];
       // Unknown functions are refused when written; their arguments can take any class.

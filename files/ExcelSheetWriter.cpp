@@ -425,7 +425,7 @@ bool ExcelWriter::validationFormula(uint32_t handle, const ValidationRule& rule,
     uint32_t length;
     const uint8_t* tokens = formulaBytes(handle, length);
     if (!tokens ||
-        convertToExcelFormula(tokens, length, at, ExcelExportKind::Name, m_context, excel) != ExcelExportResult::Written)
+        convertToExcelFormula(tokens, length, at, ExcelExportKind::Rule, m_context, excel) != ExcelExportResult::Written)
       return false;
   }
   m_rec.u16(static_cast<uint32_t>(excel.size()));

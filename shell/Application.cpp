@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "edit/Fill.h"
+#include "edit/Validation.h"
 #include "format/ValueText.h"
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
@@ -21,6 +22,20 @@ namespace {
 constexpr int CouldNotFindString = 2561;
 constexpr int EmptyRecentString = 2578;
 constexpr size_t MaxErrorText = 200;
+
+// The application whose window owns the alert of a refused entry; there is one.
+Application* g_alertOwner = nullptr;
+
+// A stop alert has OK alone; a warning asks Yes or No, an information OK or Cancel.
+bool askAboutEntry(const ValidationAlert& alert) {
+  if (!g_alertOwner) return false;
+  static constexpr uint32_t kFlags[] = {BoxFlag::Ok | BoxFlag::IconError, BoxFlag::YesNo | BoxFlag::IconExclamation,
+                                        BoxFlag::OkCancel | BoxFlag::IconInformation};
+  Window* owner = g_alertOwner->mainWindow();
+  const int answer = messageBox(g_alertOwner->desktop(), owner ? owner->id() : NoWindow, alert.shownText(), alert.title,
+                                kFlags[static_cast<size_t>(alert.style)]);
+  return alert.style == AlertStyle::Warning ? answer == DialogResult::Yes : answer == DialogResult::Ok;
+}
 
 }  // namespace
 
@@ -56,6 +71,8 @@ Application::Application(Desktop& desktop, Registry& registry)
   m_document.saveFolder = m_settings.documentsFolder;
   // Fills continue the lists of the settings, which the Options dialog may change.
   installFillLists(&m_settings.customLists);
+  g_alertOwner = this;
+  installValidationAlert(askAboutEntry);
   m_grid.formulaBarText = [this]() -> std::u16string {
     const Sheet* sheet = m_document.workbook().activeSheet();
     const CellRecord* cell =
@@ -68,6 +85,8 @@ Application::Application(Desktop& desktop, Registry& registry)
 
 Application::~Application() {
   installFillLists(nullptr);
+  installValidationAlert(nullptr);
+  g_alertOwner = nullptr;
   if (Window* w = mainWindow()) m_desktop.destroy(w->id());
 }
 

@@ -474,13 +474,14 @@ void fnZoom() {
 
 // ----- Changes to cells.
 
-// 273: Clear(); 287: ClearFormat().
+// 273: Clear(); 287: ClearFormat(); 298: ClearValidation().
 void clearWith(ClearMode mode) {
   Workbook& workbook = *book();
   pushLogical(recorded([&](UndoList& undo) { return clearSelection(workbook, undo, mode); }));
 }
 void fnClear() { clearWith(ClearMode::Contents); }
 void fnClearFormat() { clearWith(ClearMode::Formats); }
+void fnClearValidation() { clearWith(ClearMode::Validation); }
 
 // 271: InsertCells(colsRows); 272: DeleteCells(colsRows): whole columns (true) or
 // rows of the selection.
@@ -585,6 +586,7 @@ void installTaskFunctions(UndoList* undo, Document* document) {
       {281, fnTopLeftCell},  {287, fnClearFormat},  {288, fnCellTask},    {292, fnInsertSheet},
       {293, fnDeleteSheet},  {294, fnGoalSeek},     {295, fnSave},        {299, fnTickCount},
       {300, fnCellRefR},     {301, fnWorkbookName},
+      {298, fnClearValidation},
   };
   bindFunctions(bindings);
 }

@@ -410,5 +410,31 @@ expect "Filter(true) on one cell takes the table around it; off shows every row 
 expect "Filter(true) without data around gives an error value" "true" 0 -- \
   run "$work/no-data.kp" --select C3 'MsgBox(IsError(Filter(true)))'
 
+# ----- Data validation: an entry a rule refuses is not stored, and the file is not rewritten.
+rules="$work/rules.xls"
+cp "$(dirname "$0")/../edit/data/lo_validation_biff8.xls" "$rules"
+message=$("$kelpcli" set "$rules" A3=11 2>&1 >/dev/null)
+status=$?
+if [[ $status == 1 && "$message" == *"A3=11: refused by data validation: Quantity: Whole numbers from 1 to 10 only"* ]]; then
+  passes=$((passes + 1))
+else
+  echo "FAIL a stop rule refuses set: status $status, message: $message"
+  failures=$((failures + 1))
+fi
+expect_same "the refused entry leaves the file byte for byte" "$rules" "$(dirname "$0")/../edit/data/lo_validation_biff8.xls"
+expect "a warning rule refuses too, with nobody to confirm" "" 1 -- set "$rules" B3=Kiwi
+expect_same "and changes nothing" "$rules" "$(dirname "$0")/../edit/data/lo_validation_biff8.xls"
+# A custom rule reads the row of the cell typed into: C3 must exceed A3, which is 7.
+ruled="$work/rules.kp"
+expect "rules survive a conversion" "" 0 -- convert "$rules" "$ruled"
+expect "C3 above A3 is taken" "" 0 -- set "$ruled" C3=8 A4=10
+expect "C3 at or below A3 is not" "" 1 -- set "$ruled" C3=5
+expect_line "so C3 keeps 8" 3 $'7\t\t8\t\tPear' -- cat "$ruled"
+expect "a rule whose alert is off takes anything" "" 0 -- set "$ruled" D3=-4
+expect "ClearValidation() takes the rules off the selection" "" 0 -- run "$ruled" --select C2:C4 'ClearValidation()'
+expect "after which C3 takes any value" "" 0 -- set "$ruled" C3=5
+expect_line "the row as typed" 3 $'7\t\t5\t-4\tPear' -- cat "$ruled"
+expect "the quantity rule stays" "" 1 -- set "$ruled" A2=0.5
+
 echo "$passes passed, $failures failed"
 [[ $failures -eq 0 ]]
