@@ -702,6 +702,12 @@ bool moveLinesCommand(Workbook& workbook, UndoList& undo, bool columns, bool ins
     // Merged areas move, shrink or go with their cells; they are put back as a whole.
     back.restoreMergedAreas({sheet->mergedAreas.data(), static_cast<size_t>(sheet->mergedAreas.size())});
   }
+  // Rules and the AutoFilter move with their cells too, and rule formulas on every sheet
+  // may change; each is put back as a whole.
+  for (int32_t s = 0; s < workbook.sheetCount(); ++s)
+    if (!workbook.sheetAt(s)->validations.empty()) back.restoreValidations(*workbook.sheetAt(s));
+  back.selectSheet(sheetIndex);
+  if (sheet->autoFilter.active || !sheet->autoFilter.columns.empty()) back.restoreAutoFilter(*sheet);
 
   const SheetView view = sheet->view;
 

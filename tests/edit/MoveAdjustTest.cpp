@@ -187,6 +187,29 @@ TEST_F(MoveAdjustTest, NamesRulesFilterAndFrozenTitlesFollowTheirCells) {
   EXPECT_EQ(fileBytes(), before);
   EXPECT_EQ(nameText(0), u"=Sheet1!$A$5:$A$10");
 
+  // Deleting the heading row takes the filter; deleting the rule's cells takes the rule;
+  // a name whose cells all went reads !!Ref. Undo puts every one back.
+  selectRows(3, 5);
+  ASSERT_TRUE(deleteCells(*book, undo, false));
+  EXPECT_EQ(nameText(0), u"=Sheet1!$A$4:$A$7");
+  EXPECT_EQ(nameText(1), u"=!!Ref");
+  EXPECT_TRUE(sheet().validations.empty());
+  EXPECT_EQ(sheet().autoFilter.active, 0u);
+  EXPECT_EQ(view.frozenLastRow, 2);
+  EXPECT_EQ(view.topRow, 3);
+  ASSERT_TRUE(undo.undo(*book));
+  EXPECT_EQ(fileBytes(), before);
+  EXPECT_EQ(nameText(1), u"=Sheet1!$A$5");
+  EXPECT_EQ(number(3, 0), 15);
+
+  // Deleting a column of the filter takes its criterion with it.
+  selectColumns(0, 0);
+  ASSERT_TRUE(deleteCells(*book, undo, true));
+  EXPECT_EQ(sheet().autoFilter.area, (Area{3, 0, 9, 1}));
+  ASSERT_EQ(sheet().autoFilter.columns.size(), 2u);
+  EXPECT_EQ(sheet().autoFilter.columns[0].kind, 3u);
+  ASSERT_TRUE(undo.undo(*book));
+  EXPECT_EQ(fileBytes(), before);
 }
 
 TEST_F(MoveAdjustTest, OutlineLevelsFollowTheLinesThatHoldThem) {
@@ -289,6 +312,16 @@ TEST_F(MoveAdjustTest, InsertThenDeleteGivesBackTheWorkbook) {
     for (int s = 0; s < 2; ++s)
       for (int r = 0; r < 24; ++r)
         for (int c = 0; c < 10; ++c) texts.push_back(text(c, r, s) + u"|" + shown(c, r, s));
+    // Rules by their areas and formulas, read at their first cells, and the filter's area.
+    for (const ValidationEntry& entry : sheet().validations) {
+      const Area& a = entry.areas.front();
+      texts.push_back(definitionText(entry.rule.formula1, CellPosition{0, a.firstColumn, a.firstRow}) + u"@" +
+                      std::u16string(1, static_cast<char16_t>(u'A' + a.firstColumn)) +
+                      std::u16string(1, static_cast<char16_t>(u'0' + a.firstRow)));
+    }
+    const Area& f = sheet().autoFilter.area;
+    texts.push_back(std::u16string{static_cast<char16_t>(f.firstRow), static_cast<char16_t>(f.lastRow),
+                                   static_cast<char16_t>(f.firstColumn), static_cast<char16_t>(f.lastColumn)});
     return texts;
   };
   for (int round = 0; round < 60; ++round) {
@@ -309,6 +342,15 @@ TEST_F(MoveAdjustTest, InsertThenDeleteGivesBackTheWorkbook) {
       book->setName(name, compileToHandle(*book, u"=" + cellText(1, 12, true, true), CellPosition{}, false));
       ASSERT_TRUE(enter(9, random(0, 11), u"=SUM(" + std::u16string(name) + u")"));
     }
+    for (int i = 0; i < 2; ++i) {
+      const auto row = static_cast<uint16_t>(random(0, 9)), column = static_cast<uint16_t>(random(0, 4));
+      addValidation(Area{row, column, static_cast<uint16_t>(row + random(0, 2)), column},
+                    u"=" + cellText(1, 12, false) + u"+" + cellText(1, 12, true));
+    }
+    sheet().autoFilter.active = 1;
+    sheet().autoFilter.area = Area{static_cast<uint16_t>(random(0, 5)), 1, static_cast<uint16_t>(random(6, 12)), 3};
+    sheet().autoFilter.columns.resize(3);
+    sheet().autoFilter.columns[static_cast<size_t>(random(0, 2))].kind = 3;
     book->setActiveSheet(1);
     for (int i = 0; i < 4; ++i) ASSERT_TRUE(enter(random(0, 3), random(0, 5), u"=SUM(" + cellText(1, 12, true) + u")"));
     book->setActiveSheet(0);

@@ -6,6 +6,7 @@
 
 #include "CommandTestSupport.h"
 #include "edit/Fill.h"
+#include "edit/Sort.h"
 #include "model/Style.h"
 
 namespace kelp::test {
@@ -69,7 +70,8 @@ class UndoPropertyTest : public CommandTest {
     static const char16_t* formulas[] = {u"=A1+A2", u"=SUM(A1:B8)", u"=A3*2", u"=B2&\"x\"", u"=1/0",
                                          u"=IF(A1>2,A2,B1)", u"=MAX(A1:A8)", u"=\"lit\""};
     book->setActiveSheet(pick(0, 1));
-    int op = pick(0, 19);
+    int op = pick(0, 23);
+    if (op >= 20) return randomMoveOrSort(op, what);
     if (op >= 16) return randomFill(op - 2, what);
     randomSelection(op != 10 && op != 12);
     switch (op) {
@@ -169,6 +171,33 @@ class UndoPropertyTest : public CommandTest {
         return fillBlockCommand(*book, undo, source);
       }
     }
+  }
+
+  // A block of columns C to E moved as cut and paste moves it (formulas read only A and
+  // B, so none turns circular), or a sort of a block clear of merged areas.
+  bool randomMoveOrSort(int op, std::string& what) {
+    if (op < 22) {
+      const auto column = static_cast<uint16_t>(pick(2, 4)), row = static_cast<uint16_t>(pick(0, 6));
+      const Area source{row, column, static_cast<uint16_t>(row + pick(0, 2)), static_cast<uint16_t>(column + pick(0, 1))};
+      int destColumn = 0, destRow = 0;
+      do {
+        destColumn = pick(2, 6);
+        destRow = pick(0, 9);
+      } while (destColumn == column && destRow == row);
+      what = "move block";
+      return moveBlock(*book, undo, source, destColumn, destRow);
+    }
+    do randomSelection(false);
+    while (book->activeSheet()->anyMergedOverlap(book->activeSheet()->selection.area()));
+    const Area area = book->activeSheet()->selection.area();
+    SortSettings settings;
+    settings.hasHeader = pick(0, 1);
+    settings.ascending1 = pick(0, 1);
+    settings.byRows = area.lastColumn - area.firstColumn > 0 || pick(0, 1);
+    const int keys = settings.byRows ? area.lastColumn - area.firstColumn : area.lastRow - area.firstRow;
+    settings.key1 = pick(0, keys);
+    what = "sort";
+    return sortSelection(*book, undo, settings);
   }
 
   uint64_t m_seed = 0x9E3779B97F4A7C15ull;
