@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "edit/CommandSupport.h"
 #include "edit/Commands.h"
 #include "edit/Fill.h"
 #include "edit/Fit.h"
@@ -27,14 +28,11 @@ namespace kelp {
 
 namespace {
 
-Workbook* book() { return evalState().workbook; }
-Sheet* activeSheet() {
-  Workbook* workbook = book();
-  return workbook ? workbook->activeSheet() : nullptr;
-}
+using command::activeSheet;
+using command::book;
+using command::done;
+using command::refuse;
 
-void done() { pushValue(emptyValue()); }
-void refuse() { pushError(CellError::Value); }
 
 bool validColumn(int32_t column) { return column >= 0 && column < MaxColumns; }
 bool validRow(int32_t row) { return row >= 0 && row < MaxRows; }

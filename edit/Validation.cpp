@@ -6,6 +6,7 @@
 #include <cmath>
 #include <vector>
 
+#include "edit/CommandSupport.h"
 #include "edit/Commands.h"
 #include "format/ValueText.h"
 #include "formula/Evaluator.h"
@@ -280,13 +281,10 @@ bool pushRule(ProgramBuilder& b, const ValidationEntry& entry) {
   return true;
 }
 
-Workbook* book() { return evalState().workbook; }
-Sheet* activeSheet() {
-  Workbook* workbook = book();
-  return workbook ? workbook->activeSheet() : nullptr;
-}
-void done() { pushValue(emptyValue()); }
-void refuse() { pushError(CellError::Value); }
+using command::activeSheet;
+using command::book;
+using command::done;
+using command::refuse;
 
 bool integerOf(const CellValue& value, int64_t& out) {
   if (value.kind == ValueKind::Integer) {
@@ -338,28 +336,9 @@ bool evaluateReference(Workbook& workbook, uint32_t tokens, CellPosition at, She
   CellValue value;
   if (!evaluateTokens(static_cast<const uint8_t*>(formulaPool().data(tokens)), workbook, at, false, value))
     return false;
-  out = SheetArea{0, static_cast<uint8_t>(at.sheet), static_cast<uint8_t>(at.sheet), 0, 0, 0, 0};
-  switch (value.kind) {
-    case ValueKind::CellRef:
-    case ValueKind::SheetCellRef:
-      out.firstRow = out.lastRow = value.u16(0);
-      out.firstColumn = out.lastColumn = value.u16(1);
-      break;
-    case ValueKind::AreaRef:
-    case ValueKind::SheetAreaRef:
-      out.firstRow = value.u16(0);
-      out.firstColumn = value.u16(1);
-      out.lastRow = value.u16(2);
-      out.lastColumn = value.u16(3);
-      break;
-    default:
-      releaseValue(value);
-      return false;
-  }
-  if (value.kind == ValueKind::SheetCellRef || value.kind == ValueKind::SheetAreaRef) {
-    out.book = value.book;
-    out.firstSheet = value.firstSheet;
-    out.lastSheet = value.lastSheet;
+  if (!referenceArea(value, at.sheet, out)) {
+    releaseValue(value);
+    return false;
   }
   return true;
 }

@@ -152,6 +152,9 @@ struct SheetArea {
 };
 /// A reference as a sheet area; anything else is released and records error 23.
 bool popArea(SheetArea& out);
+/// The area a reference value denotes; one without a sheet is on `sheet`. False for a
+/// value that is not a reference.
+bool referenceArea(const CellValue& value, int32_t sheet, SheetArea& out);
 /// As popArea; an area in another workbook records error 23 too.
 bool popLocalArea(SheetArea& out);
 /// Four integers popped as last column, last row, first column, first row.

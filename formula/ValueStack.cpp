@@ -322,8 +322,14 @@ void discard(int32_t n) {
 namespace eval {
 
 bool areaOf(const CellValue& value, SheetArea& out) {
+  return referenceArea(value, static_cast<int32_t>(g_state.cell.sheet), out);
+}
+
+}  // namespace eval
+
+bool referenceArea(const CellValue& value, int32_t sheet, SheetArea& out) {
   out.book = 0;
-  out.firstSheet = out.lastSheet = static_cast<uint8_t>(g_state.cell.sheet);
+  out.firstSheet = out.lastSheet = static_cast<uint8_t>(sheet);
   switch (value.kind) {
     case ValueKind::CellRef:
     case ValueKind::SheetCellRef:
@@ -347,8 +353,6 @@ bool areaOf(const CellValue& value, SheetArea& out) {
   }
   return true;
 }
-
-}  // namespace eval
 
 bool popArea(SheetArea& out) {
   CellValue value = popRaw();

@@ -6,17 +6,15 @@
 #include "edit/Filter.h"
 #include "tasks/TaskFunctions.h"
 #include "tasks/Tasks.h"
-#include "tests/functions/EngineTestSupport.h"
+#include "tests/tasks/TaskTestSupport.h"
 
 namespace kelp {
 namespace {
 
-class FilterTaskTest : public test::EngineTest {
+class FilterTaskTest : public test::TaskTest {
  protected:
   void SetUp() override {
-    test::EngineTest::SetUp();
-    startEditing();
-    installTaskFunctions(&undo);
+    test::TaskTest::SetUp();
     // A heading row and four rows of two columns in A1:B5.
     const char16_t* names[] = {u"Name", u"ann", u"bob", u"cid", u"dan"};
     for (int r = 0; r < 5; ++r) {
@@ -24,12 +22,6 @@ class FilterTaskTest : public test::EngineTest {
       if (r > 0) setNumber(1, r, r * 10);
     }
     setText(1, 0, u"Amount");
-  }
-  void TearDown() override {
-    undo.clear();
-    installTaskFunctions(nullptr);
-    clearError();
-    test::EngineTest::TearDown();
   }
   // Runs "v = <call>" and gives the kind of v, with its error code in `code`.
   ValueKind result(std::u16string_view call, uint32_t& code) {
@@ -49,7 +41,6 @@ class FilterTaskTest : public test::EngineTest {
     s.lastRow = s.endRow = static_cast<uint16_t>(lastRow);
   }
 
-  UndoList undo;
 };
 
 TEST_F(FilterTaskTest, FilterTurnsOnAndOffAsUndoEntries) {

@@ -9,36 +9,13 @@
 #include "platform/Text.h"
 #include "tasks/TaskFunctions.h"
 #include "tasks/Tasks.h"
-#include "tests/functions/EngineTestSupport.h"
+#include "tests/tasks/TaskTestSupport.h"
 
 namespace kelp {
 namespace {
 
-class SortTaskTest : public test::EngineTest {
+class SortTaskTest : public test::TaskTest {
  protected:
-  void SetUp() override {
-    test::EngineTest::SetUp();
-    startEditing();
-    installTaskFunctions(&undo);
-  }
-  void TearDown() override {
-    undo.clear();
-    installTaskFunctions(nullptr);
-    clearError();
-    test::EngineTest::TearDown();
-  }
-  void run(std::u16string_view text) {
-    TaskRunResult r = runTask(*book, text);
-    EXPECT_EQ(r.outcome, TaskOutcome::Done) << "error " << pendingError() << " at " << r.position;
-  }
-  // Runs "v = <expression>" and gives v.
-  test::Result eval(std::u16string_view expression) {
-    std::u16string text = u"v = ";
-    text += expression;
-    run(text);
-    int32_t i = book->findTaskVariable(u"v");
-    return i < 0 ? test::Result{ValueKind::Empty, 0, 0, u"-", false} : test::resultOf(book->taskVariables[i].value);
-  }
   void select(int firstCol, int firstRow, int lastCol, int lastRow) {
     Selection& s = sheet(book->activeSheetIndex()).selection;
     s.firstColumn = s.activeColumn = static_cast<int16_t>(firstCol);
@@ -64,7 +41,6 @@ class SortTaskTest : public test::EngineTest {
     }
   }
 
-  UndoList undo;
 };
 
 TEST_F(SortTaskTest, ThreeKeysUnderAHeader) {

@@ -13,42 +13,16 @@
 #include "platform/Text.h"
 #include "tasks/Tasks.h"
 #include "tests/files/TempFolder.h"
-#include "tests/functions/EngineTestSupport.h"
+#include "tests/tasks/TaskTestSupport.h"
 
 namespace kelp {
 namespace {
 
-class TaskFunctionsTest : public test::EngineTest {
+class TaskFunctionsTest : public test::TaskTest {
  protected:
   void SetUp() override {
-    test::EngineTest::SetUp();
-    startEditing();
-    installTaskFunctions(&undo);
+    test::TaskTest::SetUp();
     setTaskFullScreen(false);
-  }
-  void TearDown() override {
-    undo.clear();
-    installTaskFunctions(nullptr);
-    clearError();
-    test::EngineTest::TearDown();
-  }
-  // Runs the text and expects it to finish.
-  void run(std::u16string_view text) {
-    TaskRunResult r = runTask(*book, text);
-    EXPECT_EQ(r.outcome, TaskOutcome::Done) << "error " << pendingError() << " at " << r.position;
-  }
-  // The value a task variable was left with.
-  test::Result variable(std::u16string_view name) {
-    int32_t i = book->findTaskVariable(name);
-    if (i < 0) return test::Result{ValueKind::Empty, 0, 0, u"-", false};
-    return test::resultOf(book->taskVariables[i].value);
-  }
-  // Runs "v = <expression>" and gives v.
-  test::Result eval(std::u16string_view expression) {
-    std::u16string text = u"v = ";
-    text += expression;
-    run(text);
-    return variable(u"v");
   }
   bool isError(const test::Result& r, CellError code) {
     return r.kind == ValueKind::Error && r.code == static_cast<uint32_t>(code);
@@ -68,8 +42,6 @@ class TaskFunctionsTest : public test::EngineTest {
     s.endColumn = static_cast<int16_t>(lastCol);
     s.endRow = static_cast<uint16_t>(lastRow);
   }
-
-  UndoList undo;
 };
 
 TEST_F(TaskFunctionsTest, ReferencesCountFromOneColumnFirst) {
