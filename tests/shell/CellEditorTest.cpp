@@ -442,6 +442,28 @@ TEST(CellEditor, ClearAndSave) {
   EXPECT_TRUE(untitled.app->menuBar()->findItem(MenuCommand::Save)->gray());
 }
 
+TEST(CellEditor, AKeyScriptTypesAFormulaByPointingAndSaves) {
+  startEditingOnce();
+  TempFolder folder;
+  auto book = newWorkbook(1);
+  putText(*book->sheetAt(0), 0, 0, u"Rent");
+  putText(*book->sheetAt(0), 0, 1, u"Food");
+  putText(*book->sheetAt(0), 0, 2, u"Books");
+  const std::u16string path = saveWorkbook(std::move(book), folder.file("budget.kp"));
+  {
+    Session s;
+    s.run(path,
+          "key Right\ntext 950\nkey Enter\ntext 320.5\nkey Enter\ntext 42\nkey Enter\n"
+          "text =Sum(\nkey Up\nkey Shift+Up Shift+Up\ntext )\nkey Enter\n"
+          "soft2\nkey Down\nkey Enter\n");
+    EXPECT_FALSE(s.book().modified) << "Menu > Save wrote the file";
+  }
+  Session check;
+  check.run(path, "");
+  EXPECT_EQ(shown(check.sheet(), 1, 3), u"=Sum(B1:B3)");
+  EXPECT_EQ(number(check.sheet(), 1, 3), 1312.5);
+}
+
 TEST(TaskTriggers, ACellTaskAsksForConsentAndRunsOnlyAfterYes) {
   startEditingOnce();
   TempFolder folder;
