@@ -54,10 +54,6 @@ class EditorWindow : public EditLine {
  public:
   EditorWindow(CellEditor& owner, FontSpec font) : m_owner(owner), m_font(std::move(font)) {}
 
-  void setFont(const FontSpec& font) {
-    m_font = font;
-    invalidate();
-  }
   /// The field's own handling of a message.
   int64_t base(Message& m) { return EditLine::onMessage(m); }
 
@@ -185,37 +181,27 @@ void CellEditor::gridChar(char16_t c) {
     m_swallowReturn = false;
     return;
   }
-  if (EditorWindow* e = editorWindow()) {
-    Message m;
-    m.window = e->id();
-    m.msg = Msg::Char;
-    m.wParam = c;
-    editorMessage(*e, m);
-    return;
+  if (!editing()) {
+    if (c < 0x20 || c == 0x7F) return;
+    if (activeCellLocked()) {
+      showLocked();
+      return;
+    }
+    if (!begin(u"", false, false)) return;
   }
-  if (c < 0x20 || c == 0x7F) return;
-  if (activeCellLocked()) {
-    showLocked();
-    return;
-  }
-  if (!begin(u"", false, false)) return;
-  if (EditorWindow* e = editorWindow()) {
-    Message m;
-    m.window = e->id();
-    m.msg = Msg::Char;
-    m.wParam = c;
-    editorMessage(*e, m);
-  }
+  deliver(Msg::Char, c, 0);
 }
 
-void CellEditor::forwardKey(Key key, int64_t mods) {
+void CellEditor::forwardKey(Key key, int64_t mods) { deliver(Msg::KeyDown, static_cast<int64_t>(key), mods); }
+
+void CellEditor::deliver(Msg msg, int64_t wParam, int64_t lParam) {
   EditorWindow* e = editorWindow();
   if (!e) return;
   Message m;
   m.window = e->id();
-  m.msg = Msg::KeyDown;
-  m.wParam = static_cast<int64_t>(key);
-  m.lParam = mods;
+  m.msg = msg;
+  m.wParam = wParam;
+  m.lParam = lParam;
   editorMessage(*e, m);
 }
 

@@ -55,7 +55,6 @@ class CellEditor {
   /// The edit line's text and caret; empty and 0 while nothing is edited.
   std::u16string text() const;
   size_t caret() const;
-  const PointMode& pointState() const { return m_point; }
 
   /// A key at the grid while no edit is open: Enter (a tap, else an edit of the cell) and
   /// F2. False for the other keys.
@@ -88,6 +87,8 @@ class CellEditor {
 
  private:
   EditorWindow* editorWindow() const;
+  /// Hands a key or character that reached the main window to the open edit line.
+  void deliver(Msg msg, int64_t wParam, int64_t lParam);
   void editorKey(EditorWindow& editor, Key key, int64_t mods, Message& m);
   void editorChar(EditorWindow& editor, Message& m);
   void close();
