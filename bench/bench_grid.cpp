@@ -1,4 +1,5 @@
-// Grid painting: a full repaint of a phone screen of formatted cells, and a one-row scroll.
+// Grid painting: a full repaint of a phone screen of formatted cells, a one-row scroll, and
+// the repaint after a key typed into an open edit.
 #include <benchmark/benchmark.h>
 
 #include "functions/Engine.h"
@@ -83,6 +84,38 @@ void BM_ScrollOneRow(benchmark::State& state) {
   if (s.app.grid().pixelScrolls() == 0) state.SkipWithError("the scroll repainted instead of moving pixels");
 }
 BENCHMARK(BM_ScrollOneRow)->Unit(benchmark::kMicrosecond);
+
+// One character typed into a formula being edited, then Back, each handled and painted;
+// the argument puts the edit line in the formula bar (1) or over the cell (0).
+void BM_KeystrokeWhileEditing(benchmark::State& state) {
+  Screen s;
+  GridView& grid = s.app.grid();
+  grid.formulaBarShown = state.range(0) != 0;
+  grid.markRepaint(Repaint::Everything);
+  grid.update();
+  s.desktop.paintAll();
+  CellEditor& editor = s.app.editor();
+  if (!editor.begin(u"=Sum(B1:B40)*2+", false, false)) {
+    state.SkipWithError("the edit did not open");
+    return;
+  }
+  s.desktop.pumpPending();
+  s.desktop.paintAll();
+  bool typed = false;
+  for (auto _ : state) {
+    if (typed) {
+      s.desktop.pressKey(Key::Back);
+    } else {
+      s.desktop.typeText(u"7");
+    }
+    typed = !typed;
+    s.desktop.pumpPending();
+    s.desktop.paintAll();
+    benchmark::DoNotOptimize(s.desktop.screen().pixels.data());
+  }
+  if (editor.text().size() > 16) state.SkipWithError("the keys did not reach the edit line");
+}
+BENCHMARK(BM_KeystrokeWhileEditing)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace kelp

@@ -14,6 +14,8 @@
 #include "platform/System.h"
 #include "platform/Text.h"
 #include "platform/ui/MessageBox.h"
+#include "shell/EditMenu.h"
+#include "shell/FormulaBar.h"
 
 namespace kelp {
 
@@ -75,18 +77,16 @@ Application::Application(Desktop& desktop, Registry& registry)
   installValidationAlert(askAboutEntry);
   m_grid.formulaBarText = [this]() -> std::u16string {
     const Sheet* sheet = m_document.workbook().activeSheet();
-    const CellRecord* cell =
-        sheet ? sheet->cellPtr(sheet->selection.activeColumn, sheet->selection.activeRow) : nullptr;
-    std::u16string text;
-    if (cell) (void)editableText(cell->value, text);  // a formula too long to show shows why
-    return text;
+    return sheet ? formulaBarContents(*sheet, sheet->selection.activeColumn, sheet->selection.activeRow) : u"";
   };
+  m_grid.overlay = [this](Canvas& canvas, const GridGeometry& geometry) { m_editor.paintOverlay(canvas, geometry); };
 }
 
 Application::~Application() {
   installFillLists(nullptr);
   installValidationAlert(nullptr);
   g_alertOwner = nullptr;
+  m_editor.abandon();
   if (Window* w = mainWindow()) m_desktop.destroy(w->id());
 }
 
@@ -132,7 +132,9 @@ void Application::buildMenus(Window& window) {
   select.append(MenuCommand::SelectAll, u"All");
   Menu& menu = bar.setPopup(1, u"Menu");
   menu.append(MenuCommand::New, u"New");
+  menu.append(MenuCommand::Save, u"Save");
   menu.appendPopup(u"Recent Files");
+  appendEditMenu(menu);
   Menu& zoom = menu.appendPopup(u"Zoom");
   zoom.append(MenuCommand::Zoom70, u"70%");
   zoom.append(MenuCommand::Zoom80, u"80%");
@@ -162,7 +164,8 @@ void Application::rebuildRecentMenu() {
 
 void Application::updateSelectMenu() {
   MenuBar* bar = menuBar();
-  if (!bar) return;
+  if (!bar || !bar->key(0).popup) return;  // the editing bar is up
+  refreshEditMenu(*bar, *this);
   bar->key(0).popup->setText(MenuCommand::SelectCells, m_navigator.extendMode ? u"Stop" : u"Cells");
   bar->key(0).popup->enable(MenuCommand::SelectRows, !m_navigator.extendMode);
   bar->key(0).popup->enable(MenuCommand::SelectColumns, !m_navigator.extendMode);
@@ -176,6 +179,7 @@ void Application::relayout() {
   m_grid.fullScreen = m_fullScreen;
   m_grid.markRepaint(Repaint::Everything);
   m_grid.update();
+  m_editor.place();
 }
 
 int64_t Application::handle(Window& window, Message& m) {
@@ -194,8 +198,12 @@ int64_t Application::handle(Window& window, Message& m) {
     case Msg::KeyDown:
       onKey(static_cast<Key>(m.wParam), m.lParam);
       break;
+    case Msg::Char:
+      m_editor.gridChar(static_cast<char16_t>(m.wParam));
+      break;
     case Msg::Command:
-      command(static_cast<uint32_t>(m.wParam));
+      // Menus and soft keys send commands; the edit line's change notices are no commands.
+      if (m.lParam == 0) command(static_cast<uint32_t>(m.wParam));
       break;
     case Msg::Timer:
       onTimer(static_cast<uint32_t>(m.wParam));
@@ -212,6 +220,10 @@ int64_t Application::handle(Window& window, Message& m) {
       --m_handling;
       return 0;
     default:
+      if (m.msg == LockedAttemptOver) {
+        m_editor.lockedAttemptOver();
+        break;
+      }
       result = window.defaultHandling(m);
       break;
   }
@@ -247,9 +259,26 @@ void Application::onKey(Key key, int64_t mods) {
     return;
   }
   if (!sheet) return;
-  if (key == Key::Enter) {
-    // Editing comes with the cell editor; Enter on the grid ends ExtendMode already.
-    m_navigator.extendMode = false;
+  if (m_editor.editing()) {
+    m_editor.forwardKey(key, mods);
+    return;
+  }
+  if (m_editor.gridKey(key, mods)) {
+    m_grid.update();
+    return;
+  }
+  if (key == Key::Delete) {
+    // Delete clears what the selection holds, as Clear > Contents; under protection only
+    // an unlocked active cell is cleared, and a locked one says so.
+    Workbook& book = m_document.workbook();
+    if (!book.isProtected && !sheet->isProtected) {
+      runEditCommand(*this, MenuCommand::ClearContents);
+    } else if (isLockedCell(book, *sheet, sheet->selection.activeColumn, sheet->selection.activeRow)) {
+      m_editor.showLocked();
+    } else if (enterCellValue(book, m_undo, sheet->selection.activeColumn, sheet->selection.activeRow, u"")) {
+      m_grid.markRepaint(Repaint::Everything);
+    }
+    m_grid.update();
     return;
   }
   if (m_navigator.handleKey(m_document.workbook(), *sheet, key, mods)) m_grid.update();
@@ -258,6 +287,10 @@ void Application::onKey(Key key, int64_t mods) {
 void Application::command(uint32_t id) {
   if (id != MenuCommand::SelectCells && ((id >= 100 && id <= 200) || (id >= 40000 && id <= 40300))) {
     m_navigator.extendMode = false;
+  }
+  if (m_editor.editing()) {
+    m_editor.command(id);
+    return;
   }
   Sheet* sheet = m_document.workbook().activeSheet();
   switch (id) {
@@ -296,6 +329,7 @@ void Application::command(uint32_t id) {
       setFullScreen(!m_fullScreen);
       break;
     default:
+      if (runEditCommand(*this, id)) break;
       if (id >= MenuCommand::RecentFirst && id < MenuCommand::RecentFirst + RecentFileCount) {
         const std::u16string path = m_settings.recentFiles[id - MenuCommand::RecentFirst];
         if (path.empty() || !saveChangesPrompt()) break;
@@ -385,6 +419,10 @@ void Application::newDocument() {
 }
 
 void Application::replacedWorkbook() {
+  // The edit, the undo history and the consent to run tasks belonged to the workbook that went.
+  m_editor.abandon();
+  m_undo.clear();
+  m_tasks.forgetConsent();
   Workbook& book = m_document.workbook();
   if (m_fullScreen) {
     m_savedZooms.assign(static_cast<size_t>(book.sheetCount()), 100);

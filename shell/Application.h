@@ -8,12 +8,15 @@
 #include <string_view>
 #include <vector>
 
+#include "edit/Commands.h"
 #include "files/Document.h"
 #include "platform/ui/Desktop.h"
 #include "platform/ui/Menu.h"
+#include "shell/CellEditor.h"
 #include "shell/GridView.h"
 #include "shell/Navigation.h"
 #include "shell/Settings.h"
+#include "shell/TaskTriggers.h"
 
 namespace kelp {
 
@@ -69,6 +72,13 @@ class Application {
   GridView& grid() { return m_grid; }
   Navigator& navigator() { return m_navigator; }
   MenuBar* menuBar() const;
+  /// The open workbook's undo history; another workbook starts a new one.
+  UndoList& undoList() { return m_undo; }
+  CellEditor& editor() { return m_editor; }
+  TaskTriggers& tasks() { return m_tasks; }
+  /// What follows every handled message: the automatic-save timer, the menus' state and
+  /// the pending error. The cell editor calls it after its own messages.
+  void messageHandled() { afterMessage(); }
 
   /// Proceed (true) or cancel: asks "Save changes?" when the workbook is modified.
   bool saveChangesPrompt();
@@ -120,6 +130,9 @@ class Application {
   Document m_document;
   GridView m_grid;
   Navigator m_navigator;
+  UndoList m_undo;
+  TaskTriggers m_tasks{*this};
+  CellEditor m_editor{*this};
   bool m_fullScreen = false;
   std::vector<uint32_t> m_savedZooms;  // per sheet, while full-screen mode is on
   uint32_t m_displayColors = 0;

@@ -66,6 +66,9 @@ void GridView::update() {
   // A selection change alone inverts the old and new highlight; a view that moved (even
   // when nobody said so) moves its pixels first.
   if (flags & (Repaint::Scrolled | Repaint::Selection)) applyScroll(*s);
+  // The formula bar follows the active cell whatever way the grid was brought up to date.
+  const Rect bar = layout().formulaBar;
+  if (!bar.empty()) w->invalidate(bar);
 }
 
 bool GridView::drawHighlight(const Selection* remove, const Selection* add) {
@@ -153,6 +156,7 @@ void GridView::paint(Canvas& canvas) {
   }
   const GridGeometry g(*s, l);
   paintGrid(canvas, *book, g, update, s->selection);
+  if (overlay) overlay(canvas, g);
   if (!l.formulaBar.empty()) {
     canvas.fillRect(l.formulaBar, Colors::White);
     canvas.fillRect({l.formulaBar.left, l.formulaBar.bottom - 1, l.formulaBar.right, l.formulaBar.bottom},

@@ -33,6 +33,8 @@ class GridView {
   bool fullScreen = false;
   /// The text the formula bar shows; set by whoever knows the active cell's editable text.
   std::function<std::u16string()> formulaBarText;
+  /// Drawn over the cells after every paint (the range a formula points at).
+  std::function<void(Canvas&, const GridGeometry&)> overlay;
 
   Workbook* workbook() const { return m_workbook(); }
   Sheet* sheet() const;

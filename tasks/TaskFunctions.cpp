@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "edit/Commands.h"
 #include "edit/Filter.h"
@@ -30,6 +31,7 @@ namespace {
 
 UndoList* g_undo = nullptr;
 Document* g_document = nullptr;
+TaskSaveCheck g_saveCheck;
 bool g_fullScreen = false;
 
 // Row heights are 15 bits of twips; widths beyond what a column record of a file holds
@@ -303,11 +305,18 @@ void fnDeleteSheet() {
   pushLogical(true);
 }
 
-// 295: Save(filename): a copy under that name; the workbook keeps its own.
+// 295: Save(filename): a copy under that name; the workbook keeps its own. A task may
+// come with a workbook from anywhere, so a file other than the workbook's own is
+// written only when the installed check agrees; a refusal gives false.
 void fnSave() {
   std::u16string name = popTextCopy();
   if (!takePendingError()) return;
   if (!g_document || &g_document->workbook() != book() || name.empty()) return pushError(CellError::NA);
+  if (g_saveCheck) {
+    const std::u16string path = absolutePath(utf16ToUtf8(name));
+    const std::u16string own = absolutePath(utf16ToUtf8(book()->fileName));
+    if (path != own && !g_saveCheck(path)) return pushLogical(false);
+  }
   pushLogical(SaveCopy(*g_document, name));
 }
 
@@ -590,6 +599,8 @@ void installTaskFunctions(UndoList* undo, Document* document) {
   };
   bindFunctions(bindings);
 }
+
+void installTaskSaveCheck(TaskSaveCheck check) { g_saveCheck = std::move(check); }
 
 bool taskFullScreen() { return g_fullScreen; }
 void setTaskFullScreen(bool on) { g_fullScreen = on; }

@@ -48,7 +48,7 @@ class MessageBoxWindow : public Window {
         return 0;
       case Msg::KeyDown: {
         Key k = static_cast<Key>(m.wParam);
-        if (k == Key::Enter) desktop().endModal(*this, first());
+        if (k == Key::Enter) desktop().endModal(*this, (m_flags & BoxFlag::DefaultSecond) && second() ? second() : first());
         if (k == Key::Back || k == Key::Escape) desktop().endModal(*this, escape());
         return 0;
       }

@@ -1,0 +1,41 @@
+// The Edit menu (Undo and Redo with their labels, the clipboard items, Clear) and
+// File > Save: building the items, keeping their state, running them.
+#pragma once
+
+#include <cstdint>
+
+namespace kelp {
+
+class Application;
+class Menu;
+class MenuBar;
+
+namespace MenuCommand {
+constexpr uint32_t Save = 40127;
+constexpr uint32_t Undo = 40006;
+constexpr uint32_t Redo = 40007;
+constexpr uint32_t Cut = 40008;
+constexpr uint32_t Copy = 40009;
+constexpr uint32_t Paste = 40010;
+constexpr uint32_t PasteSpecial = 40050;
+constexpr uint32_t ClearAll = 40035;
+constexpr uint32_t ClearContents = 40036;
+constexpr uint32_t ClearFormats = 40037;
+}  // namespace MenuCommand
+
+/// Appends the Edit submenu to the main menu.
+void appendEditMenu(Menu& menu);
+
+/// Greys, enables and relabels Save and the Edit items as the workbook and its undo list
+/// stand: "Undo Typing in B3", a grey "Undo" when there is nothing to undo.
+void refreshEditMenu(MenuBar& bar, Application& app);
+
+/// Runs Save or an Edit item; false when `id` is none of them.
+bool runEditCommand(Application& app, uint32_t id);
+
+/// The clipboard's items (Cut, Copy, Paste, Paste Special): whether each can be chosen
+/// now, and running it. They are greyed until the clipboard is wired in here.
+bool clipboardCommandEnabled(Application& app, uint32_t id);
+bool runClipboardCommand(Application& app, uint32_t id);
+
+}  // namespace kelp

@@ -1,0 +1,86 @@
+// Running the workbook's tasks from the window, with the user's consent.
+#include "shell/TaskTriggers.h"
+
+#include <string>
+
+#include "model/Workbook.h"
+#include "platform/ui/MessageBox.h"
+#include "shell/Application.h"
+#include "tasks/TaskFunctions.h"
+#include "tasks/Tasks.h"
+
+namespace kelp {
+
+namespace {
+
+constexpr std::u16string_view ConsentQuestion =
+    u"This workbook contains tasks that can change cells and save files. Run its tasks?";
+constexpr std::u16string_view SaveQuestion = u"A task of this workbook wants to save a copy as\n%s\nAllow it?";
+constexpr std::u16string_view TasksTitle = u"Tasks";
+
+}  // namespace
+
+TaskTriggers::TaskTriggers(Application& app) : m_app(app) {
+  installTaskFunctions(&app.undoList(), &app.document());
+  installTaskSaveCheck([this](std::u16string_view path) { return allowSave(path); });
+}
+
+TaskTriggers::~TaskTriggers() {
+  installTaskSaveCheck(nullptr);
+  installTaskFunctions(nullptr, nullptr);
+}
+
+bool TaskTriggers::tap() {
+  Workbook& book = m_app.workbook();
+  const Sheet* sheet = book.activeSheet();
+  if (!sheet) return false;
+  const std::optional<WorkbookTask> task =
+      taskForTap(book, book.activeSheetIndex(), sheet->selection.activeColumn, sheet->selection.activeRow);
+  if (!task) return false;
+  if (allowed(*task)) run(*task);
+  return true;
+}
+
+void TaskTriggers::newValue(int32_t col, int32_t row) {
+  Workbook& book = m_app.workbook();
+  const int32_t index = taskForNewValue(book, book.activeSheetIndex(), col, row);
+  if (index < 0) return;
+  const WorkbookTask task = book.tasks[static_cast<size_t>(index)];
+  if (allowed(task)) run(task);
+}
+
+bool TaskTriggers::allowed(const WorkbookTask& task) {
+  // Global tasks are the user's own, kept in the settings; only a workbook's tasks ask.
+  if (task.global) return true;
+  if (m_consent == Consent::Unasked) {
+    Window* main = m_app.mainWindow();
+    const int answer = messageBox(m_app.desktop(), main ? main->id() : NoWindow, ConsentQuestion, TasksTitle,
+                                  BoxFlag::YesNo | BoxFlag::IconQuestion | BoxFlag::DefaultSecond);
+    m_consent = answer == DialogResult::Yes ? Consent::Given : Consent::Refused;
+  }
+  return m_consent == Consent::Given;
+}
+
+void TaskTriggers::run(const WorkbookTask& task) {
+  Workbook& book = m_app.workbook();
+  GridView& grid = m_app.grid();
+  grid.hold();
+  TaskRun::clearStop();
+  // A failed task leaves its code in the error state, which the window shows next.
+  (void)runTask(book, task.definition);
+  if (Sheet* sheet = book.activeSheet()) {
+    grid.scrollIntoView(sheet->selection.activeColumn, sheet->selection.activeRow, false);
+  }
+  grid.markRepaint(Repaint::Everything);
+  grid.release();
+}
+
+bool TaskTriggers::allowSave(std::u16string_view path) {
+  std::u16string question(SaveQuestion);
+  question.replace(question.find(u"%s"), 2, path);
+  Window* main = m_app.mainWindow();
+  return messageBox(m_app.desktop(), main ? main->id() : NoWindow, question, TasksTitle,
+                    BoxFlag::YesNo | BoxFlag::IconExclamation | BoxFlag::DefaultSecond) == DialogResult::Yes;
+}
+
+}  // namespace kelp

@@ -1,0 +1,42 @@
+// The workbook's tasks in the window: a tap on a cell and a new value run them, only
+// with the user's consent, and a task's Save to another file asks first.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace kelp {
+
+class Application;
+struct WorkbookTask;
+
+class TaskTriggers {
+ public:
+  explicit TaskTriggers(Application& app);
+  ~TaskTriggers();
+  TaskTriggers(const TaskTriggers&) = delete;
+  TaskTriggers& operator=(const TaskTriggers&) = delete;
+
+  /// A tap on the active cell (Enter on the grid): runs the first tap task whose area
+  /// holds the cell, else the cell's own task. True when there was one to run, whether
+  /// or not the user let it run.
+  bool tap();
+  /// A value was committed into the cell of the active sheet: runs the first task that
+  /// watches it for new values.
+  void newValue(int32_t col, int32_t row);
+  /// The workbook was closed: its successor's tasks ask again.
+  void forgetConsent() { m_consent = Consent::Unasked; }
+  /// Whether the user answered Yes for the workbook shown (tests ask).
+  bool consentGiven() const { return m_consent == Consent::Given; }
+
+ private:
+  enum class Consent { Unasked, Given, Refused };
+  bool allowed(const WorkbookTask& task);
+  void run(const WorkbookTask& task);
+  bool allowSave(std::u16string_view path);
+
+  Application& m_app;
+  Consent m_consent = Consent::Unasked;
+};
+
+}  // namespace kelp
