@@ -3,6 +3,7 @@
 #include <string>
 
 #include "edit/Commands.h"
+#include "formula/Recalc.h"
 #include "platform/Clipboard.h"
 #include "tasks/TaskFunctions.h"
 #include "tasks/Tasks.h"
@@ -19,6 +20,7 @@ class ClipboardTaskTest : public test::TaskTest {
     setNumber(0, 0, 4);
     setNumber(1, 0, 5);
     ASSERT_TRUE(enter(0, 1, u"=A1+B1"));
+    recalculateAll(*book);
   }
   void TearDown() override {
     emptyClipboard();
