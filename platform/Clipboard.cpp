@@ -33,10 +33,12 @@ void clear(ClipboardState& s) {
 }
 
 // Another program may have taken the system clipboard since Kelp's data went on it.
+// Empty cells give empty text, which the system holds as no text at all.
 void checkOwner(ClipboardState& s) {
   if (!s.system || !s.privateData) return;
   std::u16string now;
-  if (!s.system->getText(now) || now != s.handedOver) clear(s);
+  const bool hasText = s.system->getText(now);
+  if (hasText ? now != s.handedOver : !s.handedOver.empty()) clear(s);
 }
 
 }  // namespace

@@ -75,6 +75,11 @@ TEST(Clipboard, ASystemClipboardTakesTheTextAtOnceAndAnotherProgramReplacesKelps
   ASSERT_TRUE(clipboardText(text));
   EXPECT_EQ(text, u"from elsewhere");
 
+  // Empty cells give no text, and the data stays Kelp's.
+  ASSERT_TRUE(setClipboardData({8}, [] { return std::u16string(); }));
+  EXPECT_TRUE(clipboardHasPrivateData());
+  EXPECT_FALSE(clipboardHasText());
+
   // A system that refuses leaves no Kelp data behind.
   system.refuse = true;
   EXPECT_FALSE(setClipboardData({9}, [] { return std::u16string(u"9"); }));
