@@ -39,7 +39,7 @@ constexpr size_t MaxStoredText = (65535 - 4) / 2 - 1;
 /// What a paste brings into the target (the five paste switches).
 struct PasteOptions {
   bool contents = true;
-  bool format = true;
+  bool formats = true;
   bool validation = true;
   bool skipBlanks = false;
   bool onlyResults = false;

@@ -287,8 +287,10 @@ bool NativeReader::startPaste(RecordIn& in) {
       return false;
     }
   m_sheet = m_target.sheet;
-  // The target is cleared of what the paste brings; skipped blanks keep what is there.
+  // The target is cleared of what the paste brings; with skipped blanks each cell is
+  // left to the source cell over it, since a blank one leaves the target as it was.
   const PasteOptions& o = m_target.options;
+  const bool keepCells = o.contents && o.skipBlanks;
   target->unmergeWithin(m_pasteArea);
   for (int32_t r = target->nextRow(m_pasteArea.firstRow - 1); r <= m_pasteArea.lastRow && r < NoRow;
        r = target->nextRow(r)) {
@@ -296,9 +298,9 @@ bool NativeReader::startPaste(RecordIn& in) {
       CellRecord* cell = target->cellPtr(c, r);
       if (!cell) continue;
       CellRecord record = *cell;
-      bool clearValue = o.contents && !o.skipBlanks;
+      bool clearValue = o.contents && !keepCells;
       if (clearValue) record.value = emptyValue();
-      if (o.format) record.style = -1;
+      if (o.formats && !keepCells) record.style = -1;
       if (clearValue) target->setCell(c, r, record);
       else target->setCellOwned(c, r, record, false);
     }
@@ -381,10 +383,10 @@ bool NativeReader::cellRow(uint16_t, RecordIn& in) {
       const CellRecord* old = target->cellPtr(static_cast<int32_t>(col), static_cast<int32_t>(row));
       bool blank = value.kind == ValueKind::Empty && formula == NoHandle;
       if (!o.contents || (o.skipBlanks && blank)) {
-        if (o.format) target->setCellStyle(static_cast<int32_t>(col), static_cast<int32_t>(row), static_cast<int16_t>(style));
+        if (o.formats && !o.contents) target->setCellStyle(static_cast<int32_t>(col), static_cast<int32_t>(row), static_cast<int16_t>(style));
         continue;
       }
-      if (!o.format) style = old ? old->style : -1;
+      if (!o.formats) style = old ? old->style : -1;
       if (o.onlyResults) formula = NoHandle;
     }
     CellRecord record{value, static_cast<int16_t>(style)};
@@ -407,7 +409,7 @@ bool NativeReader::cellRow(uint16_t, RecordIn& in) {
     setError(Err::FileRead);
     return false;
   }
-  bool carried = height != NoRowHeight && (!m_paste || o.format);
+  bool carried = height != NoRowHeight && (!m_paste || o.formats);
   if (carried) {
     bool trivial = height == target->defaultRowHeight && (flags & 0x7F) == 0 && mapStyle(rowStyle) <= 0;
     if (!trivial || target->rowExists(static_cast<int32_t>(row))) {
@@ -432,7 +434,7 @@ bool NativeReader::columnRun(uint16_t, RecordIn& in) {
   uint16_t flags = in.u16();
   if (!target || in.bad()) return true;
   if (m_paste) {
-    if (!m_target.options.format) return true;
+    if (!m_target.options.formats) return true;
     first += m_pasteArea.firstColumn;
     last += m_pasteArea.firstColumn;
   }

@@ -22,6 +22,8 @@ SheetReferenceFn g_sheetReferences = nullptr;
 
 // A task area's sheet numbers that mean "any sheet".
 constexpr uint8_t AnySheetFirst = 255, AnySheetLast = 245;
+
+uint64_t g_workbookSerial = 0;  // workbooks are made on the one user-interface thread
 }  // namespace
 
 void installSheetReferences(SheetReferenceFn fn) { g_sheetReferences = fn; }
@@ -61,7 +63,7 @@ std::array<uint32_t, 56> Palette::defaultColors() {
   return colors;
 }
 
-Workbook::Workbook() : m_formulas(*this) {}
+Workbook::Workbook() : m_serial(++g_workbookSerial), m_formulas(*this) {}
 
 Workbook::~Workbook() {
   for (Sheet* sheet : m_sheets) destroySheet(sheet);

@@ -81,6 +81,10 @@ class Workbook {
   Workbook& operator=(const Workbook&) = delete;
   ~Workbook();
 
+  /// A number no other workbook of this process had: tells workbooks apart where a new
+  /// one may take the address of one destroyed.
+  uint64_t serial() const { return m_serial; }
+
   // Sheets.
   int32_t sheetCount() const { return m_sheets.size(); }
   Sheet* sheetAt(int32_t index) const { return index >= 0 && index < m_sheets.size() ? m_sheets[index] : nullptr; }
@@ -164,6 +168,7 @@ class Workbook {
   /// Renumbers what refers to sheets by number once the sheet array has changed.
   void shiftSheetNumbers(SheetShift shift);
 
+  uint64_t m_serial;
   FormulaTable m_formulas;  // declared first so that it outlives the sheets' formulas
   GrowArray<Sheet*> m_sheets;
   int32_t m_activeSheet = 0;

@@ -22,6 +22,7 @@
 #include "platform/StringTable.h"
 #include "platform/System.h"
 #include "platform/Text.h"
+#include "tasks/ClipboardTask.h"
 #include "tasks/SortTask.h"
 #include "tasks/Tasks.h"
 
@@ -508,6 +509,8 @@ void fnDeleteCells() { moveLinesWith(false); }
 
 // 255: Sort(1By[, asc, 2By, asc, 3By, asc, headerRow, caseSens, sortRows]).
 void fnSort() { taskSort(g_undo); }
+// 289: Copy(); 290: Paste([contents, format, validation, skipBlanks, onlyResults]).
+void fnPaste() { taskPaste(g_undo); }
 // 278: Filter(onOff): the AutoFilter on over the selection (a single cell takes the data
 // around it), or off. No data around gives !!Value, with error 39 for the window to show;
 // turning off a filter that is not on does nothing.
@@ -591,6 +594,7 @@ void installTaskFunctions(UndoList* undo, Document* document) {
       {271, fnInsertCells},  {272, fnDeleteCells},
       {255, fnSort},
       {278, fnFilter},
+      {289, taskCopy},       {290, fnPaste},
       {273, fnClear},        {276, fnReturn},       {277, fnFullScreen},  {280, fnSheetName},
       {281, fnTopLeftCell},  {287, fnClearFormat},  {288, fnCellTask},    {292, fnInsertSheet},
       {293, fnDeleteSheet},  {294, fnGoalSeek},     {295, fnSave},        {299, fnTickCount},

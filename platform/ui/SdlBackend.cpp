@@ -3,6 +3,7 @@
 
 #include <SDL.h>
 
+#include "platform/Clipboard.h"
 #include "platform/Text.h"
 
 namespace kelp {
@@ -32,9 +33,25 @@ Key keyFromSdl(SDL_Keycode sym) {
   }
 }
 
+// SDL's clipboard holds text only, and SDL2 takes it finished, so Kelp's text goes over
+// when its data is put on the clipboard.
+class SdlTextClipboard : public SystemTextClipboard {
+ public:
+  bool setText(const std::u16string& text) override { return SDL_SetClipboardText(utf16ToUtf8(text).c_str()) == 0; }
+  bool getText(std::u16string& out) override {
+    if (!SDL_HasClipboardText()) return false;
+    char* text = SDL_GetClipboardText();
+    if (!text) return false;
+    out = utf8ToUtf16(text);
+    SDL_free(text);
+    return true;
+  }
+};
+
 class SdlBackend : public Backend {
  public:
   ~SdlBackend() override {
+    if (m_clipboardInstalled) installSystemTextClipboard(nullptr);
     if (m_texture) SDL_DestroyTexture(m_texture);
     if (m_renderer) SDL_DestroyRenderer(m_renderer);
     if (m_window) SDL_DestroyWindow(m_window);
@@ -57,6 +74,8 @@ class SdlBackend : public Backend {
     m_texture = SDL_CreateTexture(m_renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, width, height);
     if (!m_texture) return fail();
     SDL_StartTextInput();
+    installSystemTextClipboard(&m_clipboard);
+    m_clipboardInstalled = true;
     return true;
   }
 
@@ -116,6 +135,8 @@ class SdlBackend : public Backend {
   SDL_Window* m_window = nullptr;
   SDL_Renderer* m_renderer = nullptr;
   SDL_Texture* m_texture = nullptr;
+  SdlTextClipboard m_clipboard;
+  bool m_clipboardInstalled = false;
   bool m_started = false;
   int m_scale = 1;
 };

@@ -436,5 +436,16 @@ expect "after which C3 takes any value" "" 0 -- set "$ruled" C3=5
 expect_line "the row as typed" 3 $'7\t\t5\t-4\tPear' -- cat "$ruled"
 expect "the quantity rule stays" "" 1 -- set "$ruled" A2=0.5
 
+# ----- Clipboard: Copy and Paste from tasks, the formulas shifting with the block.
+clipped="$work/clipped.kp"
+expect "cells to copy" "" 0 -- set "$clipped" A1=1 B1=2 A2==A1+B1 'B2==$A$1*10'
+expect "a block copied and pasted by two tasks" "" 0 -- run "$clipped" --select A1:B2 'Copy()' 'Sel(D5) Paste()'
+expect_line "relative references shift, absolute ones stay" 6 $'\t\t\t=D5+E5\t=$A$1*10' -- cat "$clipped" --formulas
+expect_line "and the values are pasted" 5 $'\t\t\t1\t2' -- cat "$clipped"
+expect "only results come as values" "" 0 -- run "$clipped" --select A1:B2 'Copy() Sel(G1) Paste(true, true, true, false, true)'
+expect_line "the copied formulas are numbers now" 2 $'=A1+B1\t=$A$1*10\t\t\t\t\t3\t10' -- cat "$clipped" --formulas
+expect "a paste past the sheet's edge changes nothing" "true" 0 -- \
+  run "$clipped" --select A1:B2 'Copy() Sel(IV1) MsgBox(IsError(Paste()))'
+
 echo "$passes passed, $failures failed"
 [[ $failures -eq 0 ]]
