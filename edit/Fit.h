@@ -9,8 +9,9 @@ namespace kelp {
 class Sheet;
 class Workbook;
 
-/// The width in pixels at 100% zoom of `text` in the font of `style`. The window installs
-/// one that measures with its fonts; without it the width is estimated from the font size.
+/// The width in pixels at 100% zoom of `text` in the font of `style`, on a scale where a digit
+/// of the standard font is 7 pixels wide. The window installs one that measures with its
+/// fonts; without it the width is estimated from the font size.
 using CellTextWidthFn = int32_t (*)(const Workbook& workbook, int16_t style, std::u16string_view text);
 void installCellTextWidth(CellTextWidthFn fn);
 

@@ -3,6 +3,7 @@
 #include "shell/Application.h"
 
 #include <cstdlib>
+#include <utility>
 
 #include "edit/Fill.h"
 #include "edit/Validation.h"
@@ -105,7 +106,7 @@ bool Application::start(std::u16string_view commandLine) {
   window.invalidate();
   const std::u16string path = commandLinePath(commandLine);
   if (!path.empty()) {
-    openDocument(path);
+    if (!openDocument(path)) m_startError = pendingError() != 0 ? pendingError() : static_cast<uint32_t>(Err::FileOpen);
     afterMessage();
   }
   return true;
@@ -171,6 +172,16 @@ void Application::updateSelectMenu() {
   bar->key(0).popup->enable(MenuCommand::SelectColumns, !m_navigator.extendMode);
   if (MenuItem* full = bar->findItem(MenuCommand::FullScreen)) {
     full->flags = m_fullScreen ? (full->flags | MenuFlag::Checked) : (full->flags & ~MenuFlag::Checked);
+  }
+  // The zoom in force carries the check mark (none for a zoom the menu does not offer).
+  const Sheet* sheet = m_document.workbook().activeSheet();
+  const uint32_t zoom = sheet ? sheet->view.zoom : 0;
+  static constexpr std::pair<uint32_t, uint32_t> zooms[] = {
+      {MenuCommand::Zoom70, 70}, {MenuCommand::Zoom80, 80}, {MenuCommand::Zoom90, 90}, {MenuCommand::Zoom100, 100}};
+  for (const auto& [id, percent] : zooms) {
+    if (MenuItem* item = bar->findItem(id)) {
+      item->flags = zoom == percent ? (item->flags | MenuFlag::Checked) : (item->flags & ~MenuFlag::Checked);
+    }
   }
 }
 

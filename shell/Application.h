@@ -105,6 +105,9 @@ class Application {
   /// PointMode is on while a formula picks up references; automatic saves then wait.
   bool pointMode = false;
 
+  /// The error code of the document the command line named when it failed to open, else 0.
+  uint32_t startError() const { return m_startError; }
+
   /// Whether the program ended through Close (settings written) rather than a system close.
   bool closedByCommand() const { return m_closedByCommand; }
 
@@ -142,6 +145,7 @@ class Application {
   bool m_lastModified = false;
   bool m_autoSaveRunning = false;
   bool m_closedByCommand = false;
+  uint32_t m_startError = 0;
   int m_handling = 0;
 };
 

@@ -5,6 +5,7 @@
 #include <climits>
 
 #include "model/Sheet.h"
+#include "platform/Text.h"
 
 namespace kelp {
 
@@ -14,6 +15,24 @@ constexpr int OutlineUnit = 10;
 constexpr int RowHeaderWidth = 26;
 constexpr int ColumnHeaderHeight = 14;
 constexpr int HeaderFontHeight = 12;
+
+// The last row with a height whose top lies above `bottom`, the frozen rows first and then
+// the scrolled ones from the top row; the rows below the header do not depend on its width.
+int32_t lowestRowShown(const Sheet& sheet, int zoom, int top, int bottom) {
+  const SheetView& v = sheet.view;
+  int32_t lowest = v.topRow;
+  int pos = top;
+  auto walk = [&](int32_t first, int32_t last) {
+    for (int32_t row = first; row <= last && pos < bottom; ++row) {
+      int h = scaled(sheet.visibleRowHeightPixels(row), zoom);
+      if (h > 0) lowest = row;
+      pos += h;
+    }
+  };
+  if (v.rowsFrozen && v.frozenFirstRow <= v.frozenLastRow) walk(v.frozenFirstRow, v.frozenLastRow);
+  walk(v.topRow, MaxRows - 1);
+  return lowest;
+}
 
 }  // namespace
 
@@ -25,15 +44,33 @@ FontSpec headerFont(int zoom) {
   return font;
 }
 
+int digitWidth(const FontSpec& font) {
+  int widest = 0;
+  for (char16_t digit = u'0'; digit <= u'9'; ++digit) widest = std::max(widest, charWidth(font, digit));
+  // Without any font file every advance is 0; the handheld's proportion keeps columns usable.
+  return widest > 0 ? widest : std::max(1, (font.height * FallbackDigitWidth + 6) / 13);
+}
+
+int rowHeaderWidth(int32_t lastRow, int zoom) {
+  const int usual = scaled(RowHeaderWidth, zoom);
+  const int label = textWidth(headerFont(zoom), decimalText(std::clamp<int32_t>(lastRow, 0, MaxRows - 1) + 1));
+  return std::max(usual, label + 2);
+}
+
 int rowOutlineLevel(const Sheet& sheet, int32_t row) {
   const Row* r = sheet.rowAt(row);
   return r ? (r->flags & 7) : 0;
 }
 
-GridLayout computeLayout(const Sheet& sheet, const Rect& client, bool formulaBarShown, bool fullScreen) {
+GridLayout computeLayout(const Sheet& sheet, const Rect& client, bool formulaBarShown, bool fullScreen,
+                         const FontSpec& standardFont) {
   GridLayout l;
   l.client = client;
   l.zoom = static_cast<int>(std::clamp<uint32_t>(sheet.view.zoom, 10, 400));
+  // Text shrinks less than the grid at small zooms, so columns follow the font drawn.
+  FontSpec zoomed = standardFont;
+  zoomed.height = std::max(1, scaledFontHeight(standardFont.height, l.zoom));
+  l.digitWidth = digitWidth(zoomed);
   l.gridArea = client;
   if (formulaBarShown) {
     l.formulaBar = {client.left, client.top, client.right, std::min(client.bottom, client.top + FormulaBarHeight)};
@@ -56,7 +93,8 @@ GridLayout computeLayout(const Sheet& sheet, const Rect& client, bool formulaBar
   }
   l.headers = sheet.view.showHeaders && !fullScreen;
   if (l.headers) {
-    int width = scaled(RowHeaderWidth, l.zoom), height = scaled(ColumnHeaderHeight, l.zoom);
+    int height = scaled(ColumnHeaderHeight, l.zoom);
+    int width = rowHeaderWidth(lowestRowShown(sheet, l.zoom, top + height, l.gridArea.bottom), l.zoom);
     l.corner = {left, top, std::min(l.gridArea.right, left + width), std::min(l.gridArea.bottom, top + height)};
     l.columnHeader = {l.corner.right, top, l.gridArea.right, l.corner.bottom};
     l.rowHeader = {left, l.corner.bottom, l.corner.right, l.gridArea.bottom};
@@ -104,7 +142,7 @@ Segment GridGeometry::makeSegment(bool on, int32_t first, int32_t last, int orig
 
 int GridGeometry::columnWidth(int32_t col) const {
   if (col < 0 || col >= MaxColumns) return 0;
-  return scaled(m_sheet.columns.visibleColumnWidthPixels(col, ColumnPixelsPerUnit), m_layout.zoom);
+  return m_sheet.columns.visibleColumnWidthPixels(col, m_layout.digitWidth / 256.0);
 }
 
 int GridGeometry::rowHeight(int32_t row) const {
@@ -133,7 +171,7 @@ int GridGeometry::rowDistance(int32_t from, int32_t to, int limit) const {
 }
 
 int GridGeometry::columnEdgeIn(const Segment& s, int32_t col) const {
-  return s.origin + columnDistance(s.first, col, m_layout.client.width() + 16);
+  return s.origin + columnDistance(s.first, col);
 }
 
 int GridGeometry::rowEdgeIn(const Segment& s, int32_t row) const {

@@ -13,9 +13,9 @@ class Sheet;
 
 /// Height of the formula bar strip at the top of the client area.
 constexpr int FormulaBarHeight = 17;
-/// The handheld's standard font has digits 7 pixels wide; column widths (1/256 of a digit)
-/// turn into pixels with this fixed factor so that layouts do not depend on the host's fonts.
-constexpr double ColumnPixelsPerUnit = 7.0 / 256.0;
+/// The digit width column widths assume when no font can be measured (the handheld's
+/// standard font at 100%).
+constexpr int FallbackDigitWidth = 7;
 
 /// A length in sheet units at a zoom percentage.
 inline int scaled(int value, int zoom) { return value * zoom / 100; }
@@ -25,6 +25,12 @@ inline int scaledFontHeight(int height, int zoom) {
 }
 /// The header font at a zoom.
 FontSpec headerFont(int zoom);
+/// The advance of the widest digit of `font` in pixels: column widths count in 1/256 of a
+/// digit of the standard font. Without a font file it is estimated from the height.
+int digitWidth(const FontSpec& font);
+/// The row header's width at a zoom, widened past its usual 26 units so that the label of
+/// `lastRow` (the lowest row shown) fits.
+int rowHeaderWidth(int32_t lastRow, int zoom);
 
 /// An outline level of a row, kept in the low three bits of its flags as Excel keeps it.
 int rowOutlineLevel(const Sheet& sheet, int32_t row);
@@ -42,12 +48,15 @@ struct GridLayout {
   Rect corner;
   Rect cells;
   int zoom = 100;
+  int digitWidth = FallbackDigitWidth;  // of the standard font at the zoom
   bool headers = true;
   int rowLevels = 0;
   int columnLevels = 0;
 };
 
-GridLayout computeLayout(const Sheet& sheet, const Rect& client, bool formulaBarShown, bool fullScreen);
+/// `standardFont` is the workbook's standard font at 100%; the layout measures it at the zoom.
+GridLayout computeLayout(const Sheet& sheet, const Rect& client, bool formulaBarShown, bool fullScreen,
+                         const FontSpec& standardFont = FontSpec{u"Tahoma", 13});
 
 /// One run of columns (or rows) drawn side by side: the frozen titles or the scrolled pane.
 struct Segment {
@@ -98,8 +107,9 @@ class GridGeometry {
   /// when `to` lies left of it), walking at most until the distance passes `limit`.
   int columnDistance(int32_t from, int32_t to, int limit = 1 << 30) const;
   int rowDistance(int32_t from, int32_t to, int limit = 1 << 30) const;
-  /// Where column (row) `col` would start in a segment, even when it lies outside it; the
-  /// answer is kept within a screen's reach of the segment so that it stays cheap.
+  /// Where column (row) `col` would start in a segment, even when it lies outside it. Columns
+  /// are walked to the end, since text drawn from far outside lands by it; rows are walked
+  /// at most a screen's reach beyond the segment so that a whole-column selection stays cheap.
   int columnEdgeIn(const Segment& segment, int32_t col) const;
   int rowEdgeIn(const Segment& segment, int32_t row) const;
 

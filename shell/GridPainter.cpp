@@ -520,14 +520,15 @@ Rect areaRectIn(const GridGeometry& g, const Segment& cs, const Segment& rs, int
 
 std::u16string_view withoutTaskMarkup(std::u16string_view text) { return cellTaskDisplay(text); }
 
-FontSpec cellFont(const Workbook& book, int16_t styleIndex, int zoom) {
-  const StyleRecord& style = book.style(styleIndex);
+namespace {
+
+FontSpec fontFromRecord(const Workbook& book, int32_t index, int zoom) {
   FontSpec font;
   if (book.fonts.size() == 0) {
     font.height = scaledFontHeight(13, zoom);
     return font;
   }
-  const FontRecord& f = book.fonts[style.font < book.fonts.size() ? style.font : 0];
+  const FontRecord& f = book.fonts[index < book.fonts.size() ? index : 0];
   if (f.faceNameLength > 0) font.face = std::u16string(f.face());
   font.height = std::max(1, scaledFontHeight(pixelsFromTwips(f.height), zoom));
   font.weight = (f.options & FontOption::Bold) ? std::max<int>(f.weight, 700) : f.weight;
@@ -538,6 +539,14 @@ FontSpec cellFont(const Workbook& book, int16_t styleIndex, int zoom) {
   font.color = found ? c : Colors::Black;
   return font;
 }
+
+}  // namespace
+
+FontSpec cellFont(const Workbook& book, int16_t styleIndex, int zoom) {
+  return fontFromRecord(book, book.style(styleIndex).font, zoom);
+}
+
+FontSpec standardFont(const Workbook& book) { return fontFromRecord(book, 0, 100); }
 
 std::u16string cellDisplayText(const Workbook& book, const Sheet& sheet, int32_t col, int32_t row,
                                const FontSpec& font, int room) {

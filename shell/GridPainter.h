@@ -32,6 +32,8 @@ std::u16string cellDisplayText(const Workbook& workbook, const Sheet& sheet, int
 
 /// The cell's font from the workbook's font table, scaled for the zoom.
 FontSpec cellFont(const Workbook& workbook, int16_t style, int zoom);
+/// The workbook's standard font (its first) at 100%, whose digits column widths count in.
+FontSpec standardFont(const Workbook& workbook);
 
 /// The visible part of a cell text, as cellTaskDisplay splits it.
 std::u16string_view withoutTaskMarkup(std::u16string_view text);

@@ -31,7 +31,9 @@ GridLayout GridView::layout() const {
   Window* w = window();
   Sheet* s = sheet();
   static const Sheet empty;
-  return computeLayout(s ? *s : empty, w ? w->clientRect() : Rect{}, formulaBarShown, fullScreen);
+  Workbook* book = m_workbook();
+  FontSpec standard = book ? standardFont(*book) : FontSpec{u"Tahoma", 13};
+  return computeLayout(s ? *s : empty, w ? w->clientRect() : Rect{}, formulaBarShown, fullScreen, standard);
 }
 
 GridGeometry GridView::geometry() const {
@@ -59,7 +61,8 @@ void GridView::update() {
   const uint16_t flags = m_flags;
   m_flags = 0;
   if (!w || !s) return;
-  if ((flags & Repaint::Everything) || !m_painted || m_paintedSheet != s) {
+  // A row header widened for longer row numbers moves every column: no pixels can be reused.
+  if ((flags & Repaint::Everything) || !m_painted || m_paintedSheet != s || layout().cells != m_paintedCells) {
     w->invalidate();
     return;
   }
@@ -147,7 +150,8 @@ void GridView::paint(Canvas& canvas) {
   // when changes are still waiting for their update, everything is painted again.
   const bool partial = !update.contains(l.gridArea);
   const bool stale = !m_painted || m_paintedSheet != s || m_paintedLeft != s->view.leftColumn ||
-                     m_paintedTop != s->view.topRow || (m_flags & (Repaint::Selection | Repaint::Scrolled));
+                     m_paintedTop != s->view.topRow || l.cells != m_paintedCells ||
+                     (m_flags & (Repaint::Selection | Repaint::Scrolled));
   if (partial && stale) {
     w->invalidate();
     m_flags = 0;
@@ -169,34 +173,75 @@ void GridView::paint(Canvas& canvas) {
   }
   m_painted = true;
   m_paintedSheet = s;
+  m_paintedCells = l.cells;
   m_paintedLeft = s->view.leftColumn;
   m_paintedTop = s->view.topRow;
   m_paintedSelection = s->selection;
 }
 
+namespace {
+
+// The first column (row) of the scrolled pane that shows `target` and `extra` more visible
+// ones after it whole, moving as little as possible from `first`. Hidden lines take no
+// pixels and so count for nothing: the walk measures pixels, never lines.
+int32_t firstToShow(int32_t first, int32_t target, int extra, int32_t lowest, int32_t last, int room,
+                    const std::function<int(int32_t)>& size) {
+  int32_t end = target;
+  for (int32_t i = target + 1; extra > 0 && i <= last; ++i) {
+    if (size(i) > 0) {
+      end = i;
+      --extra;
+    }
+  }
+  first = std::max(first, lowest);
+  if (target < first) {
+    first = target;
+  } else {
+    int used = 0;
+    for (int32_t i = first; i <= end && used <= room; ++i) used += size(i);
+    if (used > room) {
+      // Walk back from the end while the lines still fit; the end itself always shows.
+      used = 0;
+      first = end;
+      for (int32_t i = end; i >= lowest; --i) {
+        const int h = size(i);
+        if (h == 0) continue;
+        if (used + h > room && i < target) break;
+        used += h;
+        first = i;
+      }
+    }
+  }
+  first = std::clamp(first, lowest, last);
+  while (first < std::min(target, last) && size(first) == 0) ++first;
+  return first;
+}
+
+}  // namespace
+
 void GridView::scrollIntoView(int32_t col, int32_t row, bool margin) {
   Sheet* s = sheet();
   if (!s) return;
   SheetView& v = s->view;
-  const GridGeometry g = geometry();
-  // Only cells shown whole count here: a cell moved to would otherwise be left mostly
-  // outside the screen in a partly shown last column or row.
-  const int32_t columns = g.wholeColumnsFrom(v.leftColumn);
-  const int32_t rows = g.wholeRowsFrom(v.topRow);
-  int32_t left = std::max(col - columns + 1 + (margin && columns > 1 ? 1 : 0), std::min<int32_t>(v.leftColumn, col));
-  int32_t top = std::max(row - rows + 1 + (margin && rows > 1 ? 2 : 0), std::min<int32_t>(v.topRow, row));
-  if (v.columnsFrozen) left = std::max<int32_t>(left, v.frozenLastColumn + 1);
-  if (v.rowsFrozen) top = std::max<int32_t>(top, v.frozenLastRow + 1);
-  left = std::clamp<int32_t>(left, 0, MaxColumns - 1);
-  top = std::clamp<int32_t>(top, 0, MaxRows - 1);
-  while (left < MaxColumns - 1 && g.columnWidth(left) == 0) ++left;
-  while (top < MaxRows - 1 && g.rowHeight(top) == 0) ++top;
-  if (top + rows > MaxRows && top > 0) --top;
-  if (left != v.leftColumn || top != v.topRow) {
-    v.leftColumn = static_cast<uint16_t>(left);
-    v.topRow = static_cast<uint16_t>(top);
-    markRepaint(Repaint::Scrolled);
+  const int32_t oldLeft = v.leftColumn, oldTop = v.topRow;
+  col = std::clamp<int32_t>(col, 0, MaxColumns - 1);
+  row = std::clamp<int32_t>(row, 0, MaxRows - 1);
+  // Rows first: the row header widens with the numbers it shows, which moves the columns.
+  {
+    const GridGeometry g = geometry();
+    const int room = g.layout().cells.bottom - g.scrolledRows().origin;
+    const int32_t lowest = v.rowsFrozen ? std::min<int32_t>(v.frozenLastRow + 1, MaxRows - 1) : 0;
+    v.topRow = static_cast<uint16_t>(firstToShow(v.topRow, row, margin ? 2 : 0, lowest, MaxRows - 1, room,
+                                                 [&](int32_t r) { return g.rowHeight(r); }));
   }
+  {
+    const GridGeometry g = geometry();
+    const int room = g.layout().cells.right - g.scrolledColumns().origin;
+    const int32_t lowest = v.columnsFrozen ? std::min<int32_t>(v.frozenLastColumn + 1, MaxColumns - 1) : 0;
+    v.leftColumn = static_cast<uint16_t>(firstToShow(v.leftColumn, col, margin ? 1 : 0, lowest, MaxColumns - 1,
+                                                     room, [&](int32_t c) { return g.columnWidth(c); }));
+  }
+  if (v.leftColumn != oldLeft || v.topRow != oldTop) markRepaint(Repaint::Scrolled);
 }
 
 }  // namespace kelp

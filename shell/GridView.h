@@ -76,6 +76,7 @@ class GridView {
   const Sheet* m_paintedSheet = nullptr;
   uint16_t m_paintedLeft = 0;
   uint16_t m_paintedTop = 0;
+  Rect m_paintedCells;
   Selection m_paintedSelection;
   int m_pixelScrolls = 0;
 };

@@ -20,6 +20,7 @@
 #include "platform/ui/SingleInstance.h"
 #include "shell/Application.h"
 #include "shell/GridPainter.h"
+#include "shell/Settings.h"
 
 namespace kelp {
 
@@ -51,11 +52,16 @@ std::vector<uint8_t> utf16Bytes(std::u16string_view text) {
   return bytes;
 }
 
-// Runs the loop; `picture`, when set, receives the screen before the window goes.
+// Runs the loop; `picture`, when set, receives the screen before the window goes. With
+// `openError` given, a document that fails to open ends the session at once with its code there.
 int runSession(Desktop& desktop, SingleInstance* instance, const std::u16string& path, const std::string& picture,
-               bool& pictureWritten) {
+               bool& pictureWritten, uint32_t* openError = nullptr) {
   Application app(desktop, settingsRegistry());
   if (!app.start(path)) return 0;
+  if (openError && app.startError() != 0) {
+    *openError = app.startError();
+    return 1;
+  }
   if (instance && instance->listening()) instance->attach(desktop, app.mainWindow()->id());
   int code = desktop.run();
   if (instance) instance->setTarget(NoWindow);
@@ -85,8 +91,10 @@ const char* kelpUsage() {
          "  --help              show this help and exit\n"
          "  --version           show the version and exit\n"
          "\n"
-         "A second kelp passes FILE to the one running and exits with 0.\n"
-         "Without a display, kelp FILE writes a screenshot of the workbook instead.\n";
+         "A second kelp passes FILE to the one running and exits with 0, or with 1 when the\n"
+         "running one is too busy to answer.\n"
+         "Without a display, kelp FILE writes a screenshot of the workbook instead (exit code 1\n"
+         "when FILE cannot be opened).\n";
 }
 
 bool parseKelpArguments(int argc, const char* const* argv, KelpOptions& options, std::string& error) {
@@ -140,16 +148,21 @@ int runKelp(const KelpOptions& options) {
   static bool engineStarted = false;
   if (!engineStarted) {
     startEditing();
-    // Fitting a column measures with the fonts the grid draws with.
+    // Fitting a column measures with the fonts the grid draws with, in pixels of a screen
+    // whose standard font has 7-pixel digits, the scale fitting counts widths in.
     installCellTextWidth([](const Workbook& book, int16_t style, std::u16string_view text) {
-      return static_cast<int32_t>(textWidth(cellFont(book, style, 100), text));
+      const int digit = digitWidth(standardFont(book));
+      const int width = textWidth(cellFont(book, style, 100), text);
+      return static_cast<int32_t>((width * FallbackDigitWidth + digit - 1) / digit);
     });
     installDbaseFormat();
     installTextFormats();
     engineStarted = true;
   }
-  // A second process must name the file the same way from any folder.
-  const std::u16string path = absolutePath(options.file);
+  // A second process must name the file the same way from any folder; quotes come off
+  // first, or they would become part of the absolute path.
+  const std::string file = utf16ToUtf8(commandLinePath(utf8ToUtf16(options.file)));
+  const std::u16string path = absolutePath(file);
 
   std::unique_ptr<SingleInstance> instance;
   if (!options.newInstance) {
@@ -157,8 +170,14 @@ int runKelp(const KelpOptions& options) {
     if (!instance->claim()) {
       std::vector<CopyData> messages{{CopyDataCode::Activate, {}}};
       if (!path.empty()) messages.push_back({CopyDataCode::OpenFile, utf16Bytes(path)});
-      if (instance->sendToFirst(messages)) return 0;
-      // Nobody answered after all: this process runs on its own.
+      const Delivery delivery = instance->sendToFirst(messages);
+      if (delivery == Delivery::Delivered) return 0;
+      // A first that ended meanwhile leaves its place to this process; a busy one keeps it,
+      // since a session of our own would open the file a second time.
+      if (delivery == Delivery::NoAnswer || !instance->claim()) {
+        std::fprintf(stderr, "kelp: Kelp is running but busy; try again in a moment\n");
+        return 1;
+      }
     }
   }
 
@@ -190,13 +209,19 @@ int runKelp(const KelpOptions& options) {
   if (!sdl) {
     // No window to show: the opened workbook goes to a picture instead.
     std::filesystem::path folder = temporaryFolder();
-    std::string stem = options.file.empty() ? "new" : std::filesystem::path(options.file).stem().string();
+    std::string stem = file.empty() ? "new" : std::filesystem::path(file).stem().string();
     std::string out = (folder / ("kelp-" + stem + ".png")).string();
     std::fprintf(stderr, "kelp: no display (%s)\n", why.c_str());
     HeadlessBackend backend;
     Desktop desktop(options.width, options.height, &backend);
     bool written = false;
-    int code = runSession(desktop, nullptr, path, out, written);
+    uint32_t openError = 0;
+    int code = runSession(desktop, nullptr, path, out, written, &openError);
+    if (openError != 0) {
+      std::fprintf(stderr, "kelp: cannot open %s: %s\n", file.c_str(), utf16ToUtf8(errorMessage(openError)).c_str());
+      clearError();
+      return 1;
+    }
     if (!written) {
       std::fprintf(stderr, "kelp: cannot write %s\n", out.c_str());
       return 1;

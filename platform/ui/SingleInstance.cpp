@@ -8,6 +8,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -42,12 +43,12 @@ bool writeAll(int fd, const uint8_t* data, size_t size) {
 }
 
 // Reads exactly `size` bytes; false at the end of the stream, on error or after the timeout.
-bool readAll(int fd, uint8_t* data, size_t size, bool& atEnd) {
+bool readAll(int fd, uint8_t* data, size_t size, bool& atEnd, int timeoutMs = ReceiveTimeoutMs) {
   atEnd = false;
   size_t got = 0;
   while (got < size) {
     pollfd p{fd, POLLIN, 0};
-    int ready = ::poll(&p, 1, ReceiveTimeoutMs);
+    int ready = ::poll(&p, 1, timeoutMs);
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0) return false;
     ssize_t n = recv(fd, data + got, size - got, 0);
@@ -70,7 +71,8 @@ void putU32(std::vector<uint8_t>& out, uint32_t v) {
 
 }  // namespace
 
-SingleInstance::SingleInstance(std::string socketPath) : m_path(std::move(socketPath)) {}
+SingleInstance::SingleInstance(std::string socketPath, int answerWaitMs)
+    : m_path(std::move(socketPath)), m_answerWaitMs(answerWaitMs) {}
 
 SingleInstance::~SingleInstance() {
   if (m_listen >= 0) {
@@ -118,14 +120,14 @@ bool SingleInstance::claim() {
   return true;
 }
 
-bool SingleInstance::sendToFirst(const std::vector<CopyData>& messages) const {
+Delivery SingleInstance::sendToFirst(const std::vector<CopyData>& messages) const {
   sockaddr_un address;
-  if (!makeAddress(m_path, address)) return false;
+  if (!makeAddress(m_path, address)) return Delivery::NoInstance;
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
+  if (fd < 0) return Delivery::NoInstance;
   if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     close(fd);
-    return false;
+    return Delivery::NoInstance;
   }
   std::vector<uint8_t> out;
   for (const CopyData& m : messages) {
@@ -133,16 +135,27 @@ bool SingleInstance::sendToFirst(const std::vector<CopyData>& messages) const {
     putU32(out, static_cast<uint32_t>(m.bytes.size()));
     out.insert(out.end(), m.bytes.begin(), m.bytes.end());
   }
-  bool ok = writeAll(fd, out.data(), out.size()) && shutdown(fd, SHUT_WR) == 0;
-  uint8_t answer = 0;
-  bool atEnd = false;
-  // The first instance answers once it has polled; give it time to come round to it.
-  for (int waited = 0; ok && waited < 10; ++waited) {
-    if (readAll(fd, &answer, 1, atEnd)) break;
-    if (atEnd) ok = false;
+  // The connection is queued by the system even while the first is busy; only its
+  // answer, sent once it has polled, says the messages arrived.
+  Delivery result = Delivery::NoAnswer;
+  if (writeAll(fd, out.data(), out.size()) && shutdown(fd, SHUT_WR) == 0) {
+    uint8_t answer = 0;
+    bool atEnd = false;
+    const int rounds = std::max(1, (m_answerWaitMs + ReceiveTimeoutMs - 1) / ReceiveTimeoutMs);
+    for (int waited = 0; waited < rounds; ++waited) {
+      if (readAll(fd, &answer, 1, atEnd, std::min(ReceiveTimeoutMs, std::max(1, m_answerWaitMs)))) {
+        result = answer == 'K' ? Delivery::Delivered : Delivery::NoAnswer;
+        break;
+      }
+      // Closed without an answer: the first ended on the way.
+      if (atEnd) {
+        result = Delivery::NoInstance;
+        break;
+      }
+    }
   }
   close(fd);
-  return ok && answer == 'K';
+  return result;
 }
 
 void SingleInstance::attach(Desktop& desktop, WindowId target) {
@@ -177,14 +190,14 @@ int SingleInstance::poll() {
       if (length > 0 && !readAll(client, m.bytes.data(), length, atEnd)) break;
       received.push_back(std::move(m));
     }
-    // A sender that broke off half-way passes nothing, so a cut path is never opened.
-    if (complete) {
+    // A sender that broke off half-way passes nothing, so a cut path is never opened; one
+    // that stopped waiting for the answer told its user Kelp was busy, so it passes nothing either.
+    uint8_t answer = 'K';
+    if (complete && writeAll(client, &answer, 1)) {
       for (CopyData& m : received) {
         if (m_desktop) m_desktop->post(m_target, Msg::CopyData, m.code, 0, std::move(m.bytes));
         ++posted;
       }
-      uint8_t answer = 'K';
-      writeAll(client, &answer, 1);
     }
     close(client);
   }

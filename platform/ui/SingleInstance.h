@@ -16,6 +16,13 @@ struct CopyData {
   std::vector<uint8_t> bytes;
 };
 
+/// What became of messages sent to the first process.
+enum class Delivery {
+  Delivered,   // the first process queued them
+  NoInstance,  // nobody listens (the first ended meanwhile)
+  NoAnswer,    // the first is there but did not answer in time: it is busy
+};
+
 /// The first process to claim the socket is the running instance; a later process finds
 /// it there, passes its copy-data messages and ends. The running instance receives them
 /// as CopyData messages posted to its target window.
@@ -25,7 +32,8 @@ struct CopyData {
 /// everything was queued.
 class SingleInstance {
  public:
-  explicit SingleInstance(std::string socketPath = defaultSocketPath());
+  /// A sender waits `answerWaitMs` for the first process to take its messages.
+  explicit SingleInstance(std::string socketPath = defaultSocketPath(), int answerWaitMs = 10000);
   ~SingleInstance();
   SingleInstance(const SingleInstance&) = delete;
   SingleInstance& operator=(const SingleInstance&) = delete;
@@ -39,8 +47,8 @@ class SingleInstance {
   bool claim();
   bool listening() const { return m_listen >= 0; }
 
-  /// From a later process: delivers `messages` to the first; false when none answers.
-  bool sendToFirst(const std::vector<CopyData>& messages) const;
+  /// From a later process: delivers `messages` to the first.
+  Delivery sendToFirst(const std::vector<CopyData>& messages) const;
 
   /// Posts what arrives to `target` on `desktop`, polling whenever the loop idles.
   void attach(Desktop& desktop, WindowId target);
@@ -50,6 +58,7 @@ class SingleInstance {
 
  private:
   std::string m_path;
+  int m_answerWaitMs;
   int m_listen = -1;
   Desktop* m_desktop = nullptr;
   WindowId m_target = NoWindow;

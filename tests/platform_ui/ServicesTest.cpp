@@ -200,7 +200,7 @@ TEST(SingleInstance, ASecondProcessPassesItsMessagesToTheFirst) {
       bytes.push_back(static_cast<uint8_t>(c & 0xFF));
       bytes.push_back(static_cast<uint8_t>(c >> 8));
     }
-    _exit(second.sendToFirst({{23457, {}}, {23456, bytes}}) ? 0 : 3);
+    _exit(second.sendToFirst({{23457, {}}, {23456, bytes}}) == Delivery::Delivered ? 0 : 3);
   }
   for (int i = 0; i < 500 && received.size() < 2; ++i) {
     desktop.pumpPending();
@@ -230,7 +230,7 @@ TEST(SingleInstance, AStaleSocketIsReplacedAndNoFirstMeansNoDelivery) {
     SingleInstance gone(path);
     ASSERT_TRUE(gone.claim());
   }
-  EXPECT_FALSE(SingleInstance(path).sendToFirst({{1, {}}}));  // nobody listens
+  EXPECT_EQ(SingleInstance(path).sendToFirst({{1, {}}}), Delivery::NoInstance);  // nobody listens
 
   // A socket file whose owner died without removing it.
   pid_t child = fork();
@@ -249,6 +249,21 @@ TEST(SingleInstance, AStaleSocketIsReplacedAndNoFirstMeansNoDelivery) {
   EXPECT_TRUE(next.listening());
   SingleInstance another(path);
   EXPECT_FALSE(another.claim());  // while `next` lives, it is the first
+}
+
+TEST(SingleInstance, AFirstThatNeverPollsIsBusyNotAbsent) {
+  std::string path = scratch("busy.sock");
+  std::remove(path.c_str());
+  SingleInstance first(path);
+  ASSERT_TRUE(first.claim());
+  // The system queues the connection, but nobody takes the messages within the wait.
+  SingleInstance second(path, 300);
+  EXPECT_FALSE(second.claim());
+  uint32_t t0 = tickCount();
+  EXPECT_EQ(second.sendToFirst({{23457, {}}}), Delivery::NoAnswer);
+  EXPECT_GE(tickCount() - t0, 250u);
+  // A sender that gave up is not served later: its user was told to try again.
+  EXPECT_EQ(first.poll(), 0);
 }
 
 }  // namespace

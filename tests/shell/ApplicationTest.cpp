@@ -1,5 +1,6 @@
 // The application: the error box, recent files, closing, automatic save and the
 // single-instance handshake between two processes.
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -173,6 +174,96 @@ TEST(Application, AutomaticSaveWaitsForANameAndForPointMode) {
   unnamed.keys("wait 200000\n");
   EXPECT_TRUE(unnamed.book().modified);
   EXPECT_EQ(pendingError(), 0u);
+}
+
+// Runs the program in a child process with its standard error going to `errors`, and
+// without a display; returns its exit code.
+int runKelpInChild(const KelpOptions& options, const std::string& errors) {
+  pid_t child = ::fork();
+  if (child == 0) {
+    int fd = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0 || ::dup2(fd, 2) < 0) ::_exit(99);
+    ::unsetenv("DISPLAY");
+    ::unsetenv("WAYLAND_DISPLAY");
+    ::_exit(runKelp(options));
+  }
+  int status = -1;
+  if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+std::string fileText(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(Application, WithoutADisplayAFileThatFailsToOpenIsAnError) {
+  TempFolder folder;
+  ASSERT_EQ(::setenv("XDG_CONFIG_HOME", folder.path.c_str(), 1), 0);
+  ASSERT_EQ(::setenv("TMPDIR", folder.path.c_str(), 1), 0);
+  const std::string bad = folder.file("bad.kp");
+  std::ofstream(bad) << "this is not a workbook";
+  KelpOptions options;
+  options.newInstance = true;
+  options.file = bad;
+  const std::string errors = folder.file("errors.txt");
+  EXPECT_EQ(runKelpInChild(options, errors), 1);
+  std::string said = fileText(errors);
+  EXPECT_NE(said.find("cannot open " + bad + ": File is not in Kelp format"), std::string::npos) << said;
+  EXPECT_EQ(said.find("wrote a screenshot"), std::string::npos) << said;
+  EXPECT_FALSE(std::filesystem::exists(folder.file("kelp-bad.png")));
+
+  options.file = folder.file("missing.kp");
+  EXPECT_EQ(runKelpInChild(options, errors), 1);
+  EXPECT_NE(fileText(errors).find("cannot open"), std::string::npos);
+
+  // A file that opens still gives its picture and exit code 0.
+  options.file = utf16ToUtf8(saveWorkbook(newWorkbook(1), folder.file("good.kp")));
+  EXPECT_EQ(runKelpInChild(options, errors), 0);
+  EXPECT_NE(fileText(errors).find("wrote a screenshot"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(folder.file("kelp-good.png")));
+  ::unsetenv("TMPDIR");
+}
+
+TEST(Application, AQuotedPathLosesItsQuotesBeforeItIsMadeAbsolute) {
+  TempFolder folder;
+  ASSERT_EQ(::setenv("XDG_CONFIG_HOME", folder.path.c_str(), 1), 0);
+  auto book = newWorkbook(1);
+  putText(*book->sheetAt(0), 0, 0, u"quoted");
+  const std::u16string path = saveWorkbook(std::move(book), folder.file("a b.kp"));
+  // Relative to the working folder, as a shell user would give it.
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(folder.path);
+  KelpOptions options;
+  options.headless = true;
+  options.newInstance = true;
+  options.file = "\"a b.kp\"";
+  EXPECT_EQ(runKelpInChild(options, folder.file("errors.txt")), 0);
+  std::filesystem::current_path(before);
+  Registry stored(folder.file("kelp/registry"));
+  ASSERT_TRUE(stored.load());
+  std::u16string recent;
+  EXPECT_TRUE(stored.readString(KelpRegistryKey, u"RecFile1", recent));
+  EXPECT_EQ(recent, path) << "the workbook was opened under its own name";
+}
+
+TEST(Application, ASecondInstanceFindingTheFirstBusyEndsWithoutASession) {
+  TempFolder folder;
+  ASSERT_EQ(::setenv("XDG_RUNTIME_DIR", folder.path.c_str(), 1), 0);
+  ASSERT_EQ(::setenv("XDG_CONFIG_HOME", folder.path.c_str(), 1), 0);
+  const std::u16string path = saveWorkbook(newWorkbook(1), folder.file("wanted.kp"));
+  // The first claims the socket and then never comes round to polling it.
+  SingleInstance first;
+  ASSERT_TRUE(first.claim());
+  KelpOptions options;
+  options.headless = true;
+  options.file = utf16ToUtf8(path);
+  const std::string errors = folder.file("errors.txt");
+  EXPECT_EQ(runKelpInChild(options, errors), 1);
+  EXPECT_NE(fileText(errors).find("busy"), std::string::npos) << fileText(errors);
+  // It ran no session of its own: it never opened the file, so Recent Files was not written.
+  EXPECT_FALSE(std::filesystem::exists(folder.file("kelp/registry")));
+  EXPECT_EQ(first.poll(), 0) << "nor is the file opened later by the first";
 }
 
 TEST(Application, SecondInstancePassesItsFileToTheFirst) {

@@ -61,8 +61,11 @@ TEST(GridView, OpensAWorkbookAndMovesWithTheKeys) {
   EXPECT_EQ(s.app->settings().recentFiles[0], path);
   EXPECT_EQ(s.sel().activeColumn, 1);
   EXPECT_EQ(s.sel().activeRow, 2);
-  // Layout at zoom 100: a 26-pixel row header, a 14-pixel column header, 64 x 17 cells.
-  EXPECT_EQ(s.cell(0, 0), (Rect{26, 14, 90, 31}));
+  // Layout at zoom 100: a 26-pixel row header, a 14-pixel column header, 17-pixel rows and
+  // columns of the default width, which holds eight digits of the font drawn and the margins.
+  const int width = s.geometry().columnWidth(0);
+  EXPECT_EQ(s.cell(0, 0), (Rect{26, 14, 26 + width, 31}));
+  EXPECT_GE(width, textWidth(cellFont(s.book(), 0, 100), u"00000000") + 6);
   const DrawnText* hello = s.text(u"Hello");
   ASSERT_NE(hello, nullptr);
   EXPECT_EQ(hello->rect.left, 29);  // left aligned inside the 3-pixel margin
@@ -80,9 +83,10 @@ TEST(GridView, OpensAWorkbookAndMovesWithTheKeys) {
   EXPECT_EQ(s.sel().activeColumn, 255);
   s.keys("key Right\n");
   EXPECT_EQ(s.sel().activeColumn, 255);
-  // The view follows until the active cell shows whole.
-  EXPECT_EQ(s.sheet().view.leftColumn, 253);
+  // The view follows until the active cell shows whole, and no further.
+  const int32_t left = s.sheet().view.leftColumn;
   EXPECT_LE(s.cell(255, 1).right, 240);
+  EXPECT_GT(s.cell(255, 1).right + s.geometry().columnWidth(left - 1), 240);
   ASSERT_NE(s.text(u"IV"), nullptr);
   s.keys("key Left Left Left\n");
   EXPECT_EQ(s.sheet().view.leftColumn, 252);
@@ -102,10 +106,12 @@ TEST(GridView, OpensAWorkbookAndMovesWithTheKeys) {
   s.keys("key Ctrl+Home PageDown\n");
   EXPECT_EQ(s.geometry().visibleRowsFrom(s.sheet().view.topRow), 17);
   EXPECT_EQ(s.sel().activeRow, 16);
+  const int columns = s.geometry().visibleColumnsFrom(0);
+  EXPECT_GT(s.cell(columns - 1, s.sheet().view.topRow).right, 240) << "the last column shows partly";
   s.keys("key Alt+PageDown\n");
-  EXPECT_EQ(s.sel().activeColumn, 3);  // four columns show, the last one partly
+  EXPECT_EQ(s.sel().activeColumn, columns - 1);
   s.keys("key Tab Tab Shift+Tab\n");
-  EXPECT_EQ(s.sel().activeColumn, 4);
+  EXPECT_EQ(s.sel().activeColumn, columns);
   expectScreenMatchesFullRepaint(s);
 }
 
@@ -157,19 +163,32 @@ TEST(GridView, ZoomScalesCellsHeadersAndFonts) {
     uint32_t zoom;
     int headerFont;
     int rowHeader;
-    int columnWidth;
-  } cases[] = {{50, 6, 13, 32}, {70, 9, 18, 44}, {100, 12, 26, 64}, {200, 24, 52, 128}};
+  } cases[] = {{50, 6, 13}, {70, 9, 18}, {80, 10, 20}, {100, 12, 26}, {200, 24, 52}};
+  int lastWidth = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.zoom);
     Session s;
     s.run(u"", "");
     putText(s.sheet(), 1, 0, u"Zoomed");
+    const int16_t money = makeStyle(s.book(), [](StyleRecord& r) { r.numberFormat = 4; });
+    putNumber(s.sheet(), 0, 1, 2850, money);
+    putNumber(s.sheet(), 0, 2, 1064.09, money);
     s.app->setZoom(c.zoom);
     s.app->grid().update();
     s.desktop.paintAll();
     GridGeometry g = s.geometry();
     EXPECT_EQ(g.layout().cells.left, c.rowHeader);
-    EXPECT_EQ(g.columnWidth(0), c.columnWidth);
+    // Columns count in digits of the font drawn at the zoom, which shrinks less than the
+    // grid: the amounts of an ordinary budget show in a column of the default width.
+    // (Below 70% the 6 pixels of margins outgrow the padding the width allows for.)
+    const FontSpec font = cellFont(s.book(), 0, static_cast<int>(c.zoom));
+    EXPECT_GT(g.columnWidth(0), lastWidth);
+    lastWidth = g.columnWidth(0);
+    if (c.zoom >= 70) {
+      EXPECT_GE(g.columnWidth(0), textWidth(font, u"00000000") + 6);
+      EXPECT_NE(s.text(u"$2,850.00"), nullptr);
+      EXPECT_NE(s.text(u"$1,064.09"), nullptr);
+    }
     EXPECT_EQ(g.rowHeight(0), 17 * static_cast<int>(c.zoom) / 100);
     const DrawnText* a = s.text(u"A");
     ASSERT_NE(a, nullptr);
@@ -177,7 +196,7 @@ TEST(GridView, ZoomScalesCellsHeadersAndFonts) {
     const DrawnText* cellText = s.text(u"Zoomed");
     ASSERT_NE(cellText, nullptr);
     EXPECT_EQ(cellText->font.height, scaledFontHeight(13, static_cast<int>(c.zoom)));
-    EXPECT_EQ(cellText->rect.left, c.rowHeader + c.columnWidth + 3);
+    EXPECT_EQ(cellText->rect.left, c.rowHeader + g.columnWidth(0) + 3);
     // The gridline on the right edge of A2 sits on the last pixel of the column.
     Rect a2 = g.cellRect(0, 1);
     EXPECT_EQ(s.pixel(a2.right - 1, a2.top + 2), GridlineColor);
@@ -193,11 +212,11 @@ TEST(GridView, HiddenColumnsLeaveNoGap) {
   s.app->grid().markRepaint(Repaint::Everything);
   s.keys("key Right\n");
   EXPECT_EQ(s.sel().activeColumn, 2) << "Right steps over the hidden column";
-  EXPECT_EQ(s.cell(2, 0).left, 90);
+  EXPECT_EQ(s.cell(2, 0).left, s.cell(0, 0).right);
   EXPECT_EQ(s.text(u"B"), nullptr);
   ASSERT_NE(s.text(u"C"), nullptr);
-  EXPECT_LT(s.text(u"C")->rect.left, 154);
-  EXPECT_EQ(s.text(u"in C")->rect.left, 93);
+  EXPECT_LT(s.text(u"C")->rect.left, s.cell(2, 0).right);
+  EXPECT_EQ(s.text(u"in C")->rect.left, s.cell(2, 0).left + 3);
   s.keys("key Left\n");
   EXPECT_EQ(s.sel().activeColumn, 0);
   // With every column left of C hidden, Left finds nothing visible and stays.
@@ -223,7 +242,8 @@ TEST(GridView, MergedAreaPaintsAsOneCellAndMovesAsOne) {
   EXPECT_EQ(s.sel().lastColumn, 3) << "the selection covers the whole merged area";
   const DrawnText* merged = s.text(u"Merged");
   ASSERT_NE(merged, nullptr);
-  const int middle = (s.cell(1, 1).left + s.cell(3, 1).right) / 2;
+  GridGeometry g = s.geometry();
+  const int middle = g.columnX(1) + g.columnDistance(1, 4) / 2;
   EXPECT_NEAR((merged->rect.left + merged->rect.right) / 2, middle, 1);
   EXPECT_EQ(s.text(u"hidden under the merge"), nullptr);
   // No gridline between B2 and C2; the highlight frame is one pixel inside the area.
@@ -274,8 +294,9 @@ TEST(GridView, TextOverflowsIntoEmptyNeighboursOnly) {
   ASSERT_EQ(inA6.size(), 1u);
   const DrawnText* filled = inA6.front();
   EXPECT_EQ(filled->text.substr(0, 6), u"ababab");
-  EXPECT_LE(filled->rect.width(), 58);
-  EXPECT_GT(filled->rect.width() + textWidth(filled->font, u"ab"), 58);
+  const int room = s.cell(0, 5).width() - 6;
+  EXPECT_LE(filled->rect.width(), room);
+  EXPECT_GT(filled->rect.width() + textWidth(filled->font, u"ab"), room);
   EXPECT_EQ(filled->text.size() % 2, 0u);
 }
 
@@ -413,6 +434,119 @@ TEST(GridView, OutlinedColumnsGetAMarginWithLevelButtons) {
   ASSERT_NE(s.text(u"2"), nullptr);
   EXPECT_EQ(s.pixel(l.columnOutline.right - 2, l.columnOutline.top + 2), Colors::ButtonFace);
   EXPECT_EQ(s.pixel(100, 0), Black) << "a line along the top of the grid area";
+}
+
+TEST(GridView, EveryTextLandsInItsOwnColumnWhateverLiesFarToItsLeft) {
+  Session s;
+  s.run(u"", "");
+  Sheet& sheet = s.sheet();
+  // Row 1: a value in A and three more from K on; row 2: a text in A long enough to run
+  // on past K; row 3: the same text, stopped by a value in J.
+  putText(sheet, 0, 0, u"far left");
+  for (int col = 10; col < 13; ++col) putNumber(sheet, col, 0, col * 100);
+  const std::u16string longText(200, u'w');
+  putText(sheet, 0, 1, longText);
+  putText(sheet, 0, 2, longText);
+  putText(sheet, 9, 2, u"stop");
+  s.keys("key Ctrl+Right Right\n");  // from A1 to K1, then L1: the view moves past A
+  ASSERT_EQ(s.sel().activeColumn, 11);
+  ASSERT_GT(s.sheet().view.leftColumn, 4);
+  GridGeometry g = s.geometry();
+  for (int col = 10; col < 13; ++col) {
+    const Rect cell = g.cellRect(col, 0);
+    if (cell.empty() || cell.right > 240) continue;
+    const DrawnText* number = s.text(decimalText(col * 100));
+    ASSERT_NE(number, nullptr) << col;
+    EXPECT_EQ(number->rect.right, cell.right - 3) << "column " << col;
+  }
+  // The long text starts where A would be, however far off the screen that is.
+  std::vector<const DrawnText*> row2 = s.desktop.textLog().within(g.cellRect(11, 1));
+  ASSERT_EQ(row2.size(), 1u);
+  EXPECT_EQ(row2.front()->rect.left, g.columnX(11) - g.columnDistance(0, 11) + 3);
+  EXPECT_TRUE(s.desktop.textLog().within(g.cellRect(11, 2)).empty()) << "J3 stops the text of A3";
+  expectScreenMatchesFullRepaint(s);
+}
+
+TEST(GridView, RowHeaderWidensForLongRowNumbers) {
+  Session s;
+  s.run(u"", "");
+  putText(s.sheet(), 0, 65520, u"near the end");
+  s.app->grid().markRepaint(Repaint::Everything);
+  s.keys("key Ctrl+Down\n");
+  ASSERT_EQ(s.sel().activeRow, 65520);
+  const GridLayout l = s.geometry().layout();
+  EXPECT_GT(l.rowHeader.width(), 26);
+  for (int32_t row = s.sheet().view.topRow; row <= 65520; ++row) {
+    const DrawnText* label = s.text(decimalText(row + 1));
+    ASSERT_NE(label, nullptr) << row;
+    EXPECT_EQ(label->visible.left, label->rect.left) << "the label of row " << row + 1 << " shows whole";
+    EXPECT_EQ(label->visible.right, label->rect.right) << row + 1;
+    EXPECT_GE(label->rect.left, l.rowHeader.left);
+    EXPECT_LE(label->rect.right, l.rowHeader.right - 1);
+  }
+  EXPECT_LE(s.cell(0, 65520).right, 240);
+  // Across 999 to 1000 the header widens while the pane scrolls: the screen still matches.
+  s.keys("key Ctrl+Home\n");
+  EXPECT_EQ(s.geometry().layout().rowHeader.width(), 26) << "narrow again at the top";
+  s.app->navigator().select(s.sheet(), 0, 990, 0);
+  s.app->grid().update();
+  s.desktop.paintAll();
+  s.keys(repeat("key Down", 12));
+  EXPECT_EQ(s.sel().activeRow, 1002);
+  ASSERT_NE(s.text(u"1003"), nullptr);
+  EXPECT_EQ(s.text(u"1003")->visible.left, s.text(u"1003")->rect.left);
+  EXPECT_EQ(s.text(u"1003")->visible.right, s.text(u"1003")->rect.right);
+  expectScreenMatchesFullRepaint(s);
+}
+
+TEST(GridView, ScrollingIntoViewCountsVisibleRowsOnly) {
+  Session s;
+  s.run(u"", "");
+  Sheet& sheet = s.sheet();
+  putText(sheet, 0, 0, u"top");
+  putText(sheet, 0, 3000, u"bottom");
+  putText(sheet, 0, 3001, u"below");
+  for (int32_t row = 10; row < 2990; ++row) ASSERT_TRUE(sheet.setRowHeight(row, 0, true));
+  s.app->grid().markRepaint(Repaint::Everything);
+  auto shownWhole = [&](int32_t row) {
+    const Rect r = s.cell(0, row);
+    const Rect cells = s.geometry().layout().cells;
+    return !r.empty() && r.top >= cells.top && r.bottom <= cells.bottom;
+  };
+  s.keys("key Ctrl+Down\n");
+  ASSERT_EQ(s.sel().activeRow, 3000);
+  EXPECT_TRUE(shownWhole(3000));
+  ASSERT_NE(s.text(u"bottom"), nullptr);
+  s.keys("key Down\n");
+  EXPECT_TRUE(shownWhole(3001));
+  // Ctrl+Up goes back over the hidden stretch to the top; Down steps over it again.
+  s.keys("key Ctrl+Up Ctrl+Up\n");
+  EXPECT_EQ(s.sel().activeRow, 0);
+  EXPECT_TRUE(shownWhole(0));
+  for (int32_t row = 1; row < 10; ++row) s.keys("key Down\n");
+  s.keys("key Down Down\n");
+  EXPECT_EQ(s.sel().activeRow, 2991);
+  EXPECT_TRUE(shownWhole(2991));
+  expectScreenMatchesFullRepaint(s);
+}
+
+TEST(GridView, ZoomMenuChecksTheZoomInForce) {
+  Session s;
+  s.run(u"", "");
+  auto checked = [&](uint32_t id) {
+    MenuItem* item = s.app->menuBar()->findItem(id);
+    return item && item->checked();
+  };
+  EXPECT_TRUE(checked(MenuCommand::Zoom100));
+  EXPECT_FALSE(checked(MenuCommand::Zoom80));
+  s.keys("soft2\ntext 3\ntext 2\n");  // Menu > Zoom > 80%
+  EXPECT_EQ(s.sheet().view.zoom, 80u);
+  EXPECT_TRUE(checked(MenuCommand::Zoom80));
+  EXPECT_FALSE(checked(MenuCommand::Zoom100));
+  s.app->setZoom(75);  // a zoom the menu does not offer
+  s.keys("key Down\n");
+  for (uint32_t id : {MenuCommand::Zoom70, MenuCommand::Zoom80, MenuCommand::Zoom90, MenuCommand::Zoom100})
+    EXPECT_FALSE(checked(id)) << id;
 }
 
 TEST(GridView, OnlyStoredTextsLoseTheirTaskWhenShown) {
