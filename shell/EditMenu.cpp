@@ -3,11 +3,13 @@
 
 #include <string>
 
+#include "edit/Clipboard.h"
 #include "edit/Commands.h"
 #include "files/Document.h"
 #include "model/Workbook.h"
 #include "platform/StringTable.h"
 #include "platform/ui/Menu.h"
+#include "platform/ui/MessageBox.h"
 #include "shell/Application.h"
 
 namespace kelp {
@@ -16,6 +18,7 @@ namespace {
 
 constexpr int UndoString = 2618;
 constexpr int RedoString = 2620;
+constexpr int PasteContentsOnlyString = 2621;
 
 std::u16string undoLabel(int stringId, std::u16string_view description) {
   std::u16string label(loadString(stringId));
@@ -113,11 +116,31 @@ bool runEditCommand(Application& app, uint32_t id) {
   }
 }
 
-// ---- The clipboard's place. Cut, Copy, Paste and Paste Special are wired in here; until
-// then their items stay grey and choosing one does nothing.
+// ---- The clipboard: Cut, Copy, Paste and Paste Special.
 
-bool clipboardCommandEnabled(Application& /*app*/, uint32_t /*id*/) { return false; }
+bool clipboardCommandEnabled(Application& /*app*/, uint32_t id) {
+  return id == MenuCommand::Cut || id == MenuCommand::Copy || clipboardHasData();
+}
 
-bool runClipboardCommand(Application& /*app*/, uint32_t /*id*/) { return false; }
+bool runClipboardCommand(Application& app, uint32_t id) {
+  Workbook& book = app.workbook();
+  bool done = false;
+  if (id == MenuCommand::Cut || id == MenuCommand::Copy) {
+    done = copySelection(book, id == MenuCommand::Cut);
+  } else {
+    PasteOptions options;
+    if (id == MenuCommand::PasteSpecial) {
+      // Until the Paste Special dialog exists its choice is contents alone, and the user is told.
+      options.formats = options.validation = false;
+      Window* main = app.mainWindow();
+      messageBox(app.desktop(), main ? main->id() : NoWindow, loadString(PasteContentsOnlyString), MainWindowTitle,
+                 BoxFlag::Ok);
+    }
+    done = pasteSelection(book, app.undoList(), options);
+    if (done) showChange(app);
+  }
+  if (!done) app.showPendingError();
+  return done;
+}
 
 }  // namespace kelp

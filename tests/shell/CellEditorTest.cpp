@@ -12,6 +12,7 @@
 #include "shell/EditMenu.h"
 #include "shell/FormulaBar.h"
 #include "shell/PointMode.h"
+#include "platform/Clipboard.h"
 #include "tasks/Tasks.h"
 
 namespace kelp::test {
@@ -355,6 +356,7 @@ TEST(CellEditor, ALockedCellShowsOneMessagePerAttempt) {
 }
 
 TEST(CellEditor, ElevenEditsLeaveTenToUndo) {
+  emptyClipboard();
   Session s;
   std::string script;
   for (int i = 1; i <= 11; ++i) script += "text " + std::to_string(i) + "\nkey Enter\n";
@@ -368,9 +370,10 @@ TEST(CellEditor, ElevenEditsLeaveTenToUndo) {
   EXPECT_FALSE(item(MenuCommand::Undo)->gray());
   EXPECT_EQ(item(MenuCommand::Redo)->text, u"Redo");
   EXPECT_TRUE(item(MenuCommand::Redo)->gray());
+  // With an empty clipboard only Cut and Copy can be chosen.
   for (uint32_t id : {MenuCommand::Cut, MenuCommand::Copy, MenuCommand::Paste, MenuCommand::PasteSpecial}) {
     ASSERT_NE(item(id), nullptr);
-    EXPECT_TRUE(item(id)->gray()) << id;
+    EXPECT_EQ(item(id)->gray(), id == MenuCommand::Paste || id == MenuCommand::PasteSpecial) << id;
   }
 
   // Undo through the menu as a user reaches it: Menu, down to Edit, into it, Undo.
@@ -402,6 +405,44 @@ TEST(CellEditor, ElevenEditsLeaveTenToUndo) {
   s.keys("soft2\n");  // no saving
   EXPECT_EQ(undo.size(), 0u);
   EXPECT_TRUE(item(MenuCommand::Undo)->gray());
+}
+
+TEST(CellEditor, CutAndPasteMoveABlockAndFormulasFollow) {
+  emptyClipboard();
+  Session s;
+  s.run(u"", "text 1\nkey Enter\ntext 2\nkey Enter\nkey Ctrl+Home Right\ntext =Sum(A1:A2)\nkey Enter\n");
+  EXPECT_TRUE(s.app->menuBar()->findItem(MenuCommand::Paste)->gray()) << "nothing to paste yet";
+  post(s, MenuCommand::SelectCells);
+  s.keys("key Ctrl+Home Down\n");
+  post(s, MenuCommand::Cut);
+  s.keys("");
+  Selection to;
+  to.firstRow = to.lastRow = to.activeRow = to.endRow = 3;  // C4
+  to.firstColumn = to.lastColumn = to.activeColumn = to.endColumn = 2;
+  s.sheet().selection = to;
+  post(s, MenuCommand::Paste);
+  s.keys("");
+  EXPECT_EQ(s.sheet().cellKind(0, 0), ValueKind::Empty);
+  EXPECT_EQ(number(s.sheet(), 2, 3), 1);
+  EXPECT_EQ(number(s.sheet(), 2, 4), 2);
+  EXPECT_EQ(shown(s.sheet(), 1, 0), u"=Sum(C4:C5)");
+  EXPECT_EQ(number(s.sheet(), 1, 0), 3);
+  EXPECT_EQ(s.app->undoList().undoDescription(), u"Paste");
+  post(s, MenuCommand::Undo);
+  s.keys("");
+  EXPECT_EQ(shown(s.sheet(), 1, 0), u"=Sum(A1:A2)");
+  EXPECT_EQ(number(s.sheet(), 0, 1), 2);
+
+  // Text another program copied is read as typed entries, a tab to the next cell.
+  ASSERT_TRUE(setClipboardText(u"7\t=C1*2\r\n8"));
+  s.keys("key Ctrl+Home Down Down Down Down Down Down Down Down Down\n");
+  EXPECT_FALSE(s.app->menuBar()->findItem(MenuCommand::Paste)->gray());
+  post(s, MenuCommand::Paste);
+  s.keys("");
+  EXPECT_EQ(number(s.sheet(), 0, 9), 7);
+  EXPECT_EQ(shown(s.sheet(), 1, 9), u"=C1*2");
+  EXPECT_EQ(number(s.sheet(), 0, 10), 8);
+  emptyClipboard();
 }
 
 TEST(CellEditor, ClearAndSave) {
