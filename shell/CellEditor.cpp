@@ -148,7 +148,11 @@ bool CellEditor::gridKey(Key key, int64_t mods) {
   if (key == Key::Enter) {
     if (mods & (KeyMod::Ctrl | KeyMod::Alt)) return true;
     m_swallowReturn = true;
-    m_app.navigator().extendMode = false;
+    // Enter while Select > Cells extends the selection ends it, and does nothing more.
+    if (m_app.navigator().extendMode) {
+      m_app.navigator().extendMode = false;
+      return true;
+    }
     if (m_app.tasks().tap()) return true;
     if (activeCellLocked()) {
       showLocked();
