@@ -148,11 +148,7 @@ bool CellEditor::gridKey(Key key, int64_t mods) {
   if (key == Key::Enter) {
     if (mods & (KeyMod::Ctrl | KeyMod::Alt)) return true;
     m_swallowReturn = true;
-    // Enter while Select > Cells extends the selection ends it, and does nothing more.
-    if (m_app.navigator().extendMode) {
-      m_app.navigator().extendMode = false;
-      return true;
-    }
+    m_app.navigator().extendMode = false;
     if (m_app.tasks().tap()) return true;
     if (activeCellLocked()) {
       showLocked();
