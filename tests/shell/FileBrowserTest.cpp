@@ -275,7 +275,8 @@ TEST(FileBrowser, SaveAsWritesANewWorkbookUnderANewNameTypeAndFolder) {
     Session s;
     Screens screens;
     screens.attach(s.desktop);
-    s.run(u"", std::string("text 42\nkey Enter\n") + SaveAsKeys + "text budget\nkey Enter\n");
+    // Menu > File > Save on a workbook without a name is a Save As.
+    s.run(u"", "text 42\nkey Enter\nsoft2\ntext 1\ntext 3\ntext budget\nkey Enter\n");
     EXPECT_EQ(s.book().fileName, utf8ToUtf16(d.at("budget.kp")));
     EXPECT_FALSE(s.book().modified);
     EXPECT_EQ(s.app->settings().recentFiles[0], utf8ToUtf16(d.at("budget.kp")));
