@@ -405,8 +405,10 @@ bool SaveAs(Document& document) {
   if (!document.ui.chooseSaveName) return false;
   int filter = saveFilterForName(document.workbook().fileName);
   std::u16string name;
+  // After a No to replacing, the dialog comes back with the name the user chose.
+  std::u16string offered = document.workbook().fileName;
   for (;;) {
-    std::u16string chosen = document.workbook().fileName;
+    std::u16string chosen = offered;
     int chosenFilter = filter;
     if (!document.ui.chooseSaveName(filter, chosen, chosenFilter)) return false;
     name = nameWithFilterExtension(chosen, chosenFilter);
@@ -416,6 +418,7 @@ bool SaveAs(Document& document) {
     Answer answer = document.ui.ask ? document.ui.ask(StringReplaceQuestion, name) : Answer::Yes;
     if (answer == Answer::Yes) break;
     if (answer == Answer::Dismissed) return false;
+    offered = name;
   }
   DocFileType type = FileTypeFromName(name);
   if (type == DocFileType::Excel97) type = filter == 4 ? DocFileType::Excel95 : DocFileType::Excel97;

@@ -10,12 +10,14 @@
 #include "format/ValueText.h"
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
+#include "platform/Folders.h"
 #include "platform/Registry.h"
 #include "platform/StringTable.h"
 #include "platform/System.h"
 #include "platform/Text.h"
 #include "platform/ui/MessageBox.h"
 #include "shell/EditMenu.h"
+#include "shell/FileMenu.h"
 #include "shell/FormulaBar.h"
 
 namespace kelp {
@@ -24,6 +26,7 @@ namespace {
 
 constexpr int CouldNotFindString = 2561;
 constexpr int EmptyRecentString = 2578;
+constexpr int UnsupportedTypeString = 2696;
 constexpr size_t MaxErrorText = 200;
 
 // The application whose window owns the alert of a refused entry; there is one.
@@ -57,7 +60,7 @@ class MainWindow : public Window {
 Application::Application(Desktop& desktop, Registry& registry)
     : m_desktop(desktop),
       m_registry(registry),
-      m_settings(defaultSettings(documentsFolder())),
+      m_settings(defaultSettings(userDocumentsFolder())),
       m_grid([this] { return &m_document.workbook(); }),
       m_navigator(m_grid) {
   clearError();
@@ -71,7 +74,7 @@ Application::Application(Desktop& desktop, Registry& registry)
     int answer = messageBox(m_desktop, m_main, question, MainWindowTitle, BoxFlag::YesNo | BoxFlag::IconQuestion);
     return answer == DialogResult::Yes ? Answer::Yes : answer == DialogResult::No ? Answer::No : Answer::Dismissed;
   };
-  m_document.saveFolder = m_settings.documentsFolder;
+  installSaveAsDialog(*this);
   // Fills continue the lists of the settings, which the Options dialog may change.
   installFillLists(&m_settings.customLists);
   g_alertOwner = this;
@@ -117,6 +120,7 @@ void Application::onCreate(Window& window) {
   m_grid.attach(&window);
   // The default custom lists are in place already; the registry overrides them.
   readSettings(m_registry, m_settings);
+  m_document.saveFolder = m_settings.documentsFolder;
   m_grid.formulaBarShown = m_settings.formulaBar;
   buildMenus(window);
   m_displayColors = 1u << 24;
@@ -132,9 +136,7 @@ void Application::buildMenus(Window& window) {
   select.append(MenuCommand::SelectColumns, u"Columns");
   select.append(MenuCommand::SelectAll, u"All");
   Menu& menu = bar.setPopup(1, u"Menu");
-  menu.append(MenuCommand::New, u"New");
-  menu.append(MenuCommand::Save, u"Save");
-  menu.appendPopup(u"Recent Files");
+  appendFileMenu(menu);
   appendEditMenu(menu);
   Menu& zoom = menu.appendPopup(u"Zoom");
   zoom.append(MenuCommand::Zoom70, u"70%");
@@ -142,18 +144,12 @@ void Application::buildMenus(Window& window) {
   zoom.append(MenuCommand::Zoom90, u"90%");
   zoom.append(MenuCommand::Zoom100, u"100%");
   zoom.append(MenuCommand::FullScreen, u"Full Screen");
-  menu.appendSeparator();
-  menu.append(MenuCommand::Close, u"Exit");
 }
 
 void Application::rebuildRecentMenu() {
   MenuBar* bar = menuBar();
   if (!bar || !bar->key(1).popup) return;
-  Menu& menu = *bar->key(1).popup;
-  Menu* recent = nullptr;
-  for (size_t i = 0; i < menu.count(); ++i) {
-    if (menu.item(i).submenu && menu.item(i).text == u"Recent Files") recent = menu.item(i).submenu.get();
-  }
+  Menu* recent = recentFilesMenu(*bar->key(1).popup);
   if (!recent) return;
   recent->clear();
   for (int i = 0; i < RecentFileCount; ++i) {
@@ -259,6 +255,11 @@ void Application::showPendingError() {
   if (code == 0) return;
   clearError();
   std::u16string text = errorMessage(code);
+  // A file of a type Kelp cannot read or write yet says which type it was.
+  if ((code == static_cast<uint32_t>(Err::FileOpen) || code == static_cast<uint32_t>(Err::FileCreate)) &&
+      !m_document.unavailableFormat.empty()) {
+    text += formatText(loadString(UnsupportedTypeString), m_document.unavailableFormat);
+  }
   if (text.size() > MaxErrorText) text.resize(MaxErrorText);
   messageBox(m_desktop, m_main, text, MainWindowTitle, BoxFlag::Ok);
 }
@@ -340,7 +341,7 @@ void Application::command(uint32_t id) {
       setFullScreen(!m_fullScreen);
       break;
     default:
-      if (runEditCommand(*this, id)) break;
+      if (runFileCommand(*this, id) || runEditCommand(*this, id)) break;
       if (id >= MenuCommand::RecentFirst && id < MenuCommand::RecentFirst + RecentFileCount) {
         const std::u16string path = m_settings.recentFiles[id - MenuCommand::RecentFirst];
         if (path.empty() || !saveChangesPrompt()) break;
@@ -410,9 +411,8 @@ bool Application::saveChangesPrompt() {
                           BoxFlag::YesNoCancel | BoxFlag::IconQuestion);
   if (answer == DialogResult::No) return true;
   if (answer != DialogResult::Yes) return false;
-  if (!SaveCommand(m_document, false)) return false;
-  noteRecentFile(m_document.workbook().fileName);
-  return true;
+  // An untitled workbook goes through Save As; cancelling it cancels what asked.
+  return saveWorkbook(*this, false);
 }
 
 bool Application::openDocument(std::u16string_view path) {

@@ -102,6 +102,8 @@ class Application {
   void command(uint32_t id);
   /// Whether the automatic-save timer is running.
   bool autoSaveTimerRunning() const { return m_autoSaveRunning; }
+  /// The Open File dialog's filter position, kept for the next Open.
+  int openFilter = 0;
   /// PointMode is on while a formula picks up references; automatic saves then wait.
   bool pointMode = false;
 

@@ -1,4 +1,4 @@
-// The Edit menu's items and File > Save.
+// The Edit menu's items.
 #include "shell/EditMenu.h"
 
 #include <string>
@@ -78,17 +78,11 @@ void refreshEditMenu(MenuBar& bar, Application& app) {
   for (uint32_t id : {MenuCommand::ClearAll, MenuCommand::ClearContents, MenuCommand::ClearFormats}) {
     menu->enable(id, !locked);
   }
-  // Save As arrives with the file browser; until then only a named workbook can be saved.
-  menu->enable(MenuCommand::Save, !app.workbook().fileName.empty());
 }
 
 bool runEditCommand(Application& app, uint32_t id) {
   Workbook& book = app.workbook();
   switch (id) {
-    case MenuCommand::Save:
-      if (book.fileName.empty()) return true;
-      if (SaveCommand(app.document(), false)) app.noteRecentFile(book.fileName);
-      return true;
     case MenuCommand::Undo:
       if (app.undoList().undo(book)) showChange(app);
       return true;

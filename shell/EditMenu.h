@@ -1,5 +1,5 @@
-// The Edit menu (Undo and Redo with their labels, the clipboard items, Clear) and
-// File > Save: building the items, keeping their state, running them.
+// The Edit menu (Undo and Redo with their labels, the clipboard items, Clear): building
+// the items, keeping their state, running them.
 #pragma once
 
 #include <cstdint>
@@ -26,11 +26,11 @@ constexpr uint32_t ClearFormats = 40037;
 /// Appends the Edit submenu to the main menu.
 void appendEditMenu(Menu& menu);
 
-/// Greys, enables and relabels Save and the Edit items as the workbook and its undo list
+/// Greys, enables and relabels the Edit items as the workbook and its undo list
 /// stand: "Undo Typing in B3", a grey "Undo" when there is nothing to undo.
 void refreshEditMenu(MenuBar& bar, Application& app);
 
-/// Runs Save or an Edit item; false when `id` is none of them.
+/// Runs an Edit item; false when `id` is none of them.
 bool runEditCommand(Application& app, uint32_t id);
 
 /// The clipboard's items (Cut, Copy, Paste, Paste Special): whether each can be chosen

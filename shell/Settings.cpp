@@ -35,6 +35,8 @@ void readSettings(const Registry& registry, Settings& s) {
   if (registry.readDword(key, u"AutoSave", v)) s.autoSave = v != 0;
   if (registry.readDword(key, u"AutoSaveMin", v)) s.autoSaveMinutes = clamped(v, 1, 300);
   std::u16string text;
+  // The folder the file dialogs last used is where the next start opens them.
+  if (registry.readString(key, u"DocDir", text) && !text.empty()) s.documentsFolder = text.substr(0, MaxPathLength);
   for (int i = 0; i < RecentFileCount; ++i) {
     std::u16string name = u"RecFile" + decimalText(i + 1);
     if (registry.readString(key, name, text)) s.recentFiles[i] = text.substr(0, MaxPathLength);

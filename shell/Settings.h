@@ -34,7 +34,7 @@ struct Settings {
   uint32_t fullScreenZoom = 75;      // FSZoom, 25..200
   bool autoSave = false;             // AutoSave
   uint32_t autoSaveMinutes = 10;     // AutoSaveMin, 1..300
-  std::u16string documentsFolder;    // DocDir, written but never read back
+  std::u16string documentsFolder;    // DocDir, the folder the file dialogs open in
   std::array<std::u16string, RecentFileCount> recentFiles;  // RecFile1..4, most recent first
   std::vector<std::u16string> customLists;  // CLst, each list with its trailing comma
   RecentFunctions functionMru;       // UsedFn

@@ -291,15 +291,16 @@ int64_t CheckBox::onMessage(Message& m) {
 
 // ---- Dialog ----
 
-template <class C>
-C& Dialog::place(int controlId, int height) {
+Rect Dialog::nextSlot(int height) {
   if (m_nextTop == 0) m_nextTop = lineHeight() + 6 + Margin;
   Rect r{Margin, m_nextTop, rect().width() - Margin, m_nextTop + height};
-  C& control = desktop().create<C>(this, r);
+  m_nextTop += height + Margin;
+  return r;
+}
+
+void Dialog::adopt(Control& control, int controlId) {
   control.setControlId(controlId);
   m_controls.push_back(control.id());
-  m_nextTop += height + Margin;
-  return control;
 }
 
 Label& Dialog::addLabel(std::u16string_view text) {

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/ui/Desktop.h"
 #include "platform/ui/Window.h"
 
 namespace kelp {
@@ -121,6 +122,13 @@ class Dialog : public Window {
   EditLine& addEdit(int controlId, std::u16string_view text = u"");
   ListBox& addList(int controlId, std::vector<std::u16string> items, int rows = 1);
   CheckBox& addCheck(int controlId, std::u16string_view text, bool checked = false);
+  /// Adds a control of the caller's own class, `height` pixels high, below the others.
+  template <class C>
+  C& addCustom(int controlId, int height) {
+    C& control = desktop().create<C>(this, nextSlot(height));
+    adopt(control, controlId);
+    return control;
+  }
   Control* control(int controlId) const;
   template <class C>
   C* controlAs(int controlId) const { return dynamic_cast<C*>(control(controlId)); }
@@ -142,7 +150,10 @@ class Dialog : public Window {
 
  private:
   template <class C>
-  C& place(int controlId, int height);
+  C& place(int controlId, int height) { return addCustom<C>(controlId, height); }
+  /// The rectangle of the next control, `height` high, and the place below it.
+  Rect nextSlot(int height);
+  void adopt(Control& control, int controlId);
 
   std::u16string m_title;
   std::vector<WindowId> m_controls;

@@ -77,7 +77,7 @@ TEST(Settings, RoundTripThroughTheSettingsFileAndLimits) {
   EXPECT_EQ(back.customLists, s.customLists);
   EXPECT_EQ(back.functionMru.at(0), 12);
   EXPECT_EQ(back.functionMru.at(1), 3);
-  EXPECT_EQ(back.documentsFolder, u"/elsewhere") << "DocDir is written but not read back";
+  EXPECT_EQ(back.documentsFolder, u"/docs") << "the file dialogs open where they were left";
 
   // Values out of their range are brought into it.
   Registry wild;
