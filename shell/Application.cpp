@@ -17,6 +17,7 @@
 #include "platform/ui/MessageBox.h"
 #include "shell/EditMenu.h"
 #include "shell/FormulaBar.h"
+#include "shell/PasswordDialogs.h"
 
 namespace kelp {
 
@@ -70,6 +71,9 @@ Application::Application(Desktop& desktop, Registry& registry)
     std::u16string question = formatText(loadString(stringId), text);
     int answer = messageBox(m_desktop, m_main, question, MainWindowTitle, BoxFlag::YesNo | BoxFlag::IconQuestion);
     return answer == DialogResult::Yes ? Answer::Yes : answer == DialogResult::No ? Answer::No : Answer::Dismissed;
+  };
+  m_document.ui.askPassword = [this](std::u16string& entered, uint32_t error) {
+    return askPasswordDialog(m_desktop, m_main, entered, error);
   };
   m_document.saveFolder = m_settings.documentsFolder;
   // Fills continue the lists of the settings, which the Options dialog may change.
@@ -134,6 +138,7 @@ void Application::buildMenus(Window& window) {
   Menu& menu = bar.setPopup(1, u"Menu");
   menu.append(MenuCommand::New, u"New");
   menu.append(MenuCommand::Save, u"Save");
+  menu.append(MenuCommand::Password, u"Password...");
   menu.appendPopup(u"Recent Files");
   appendEditMenu(menu);
   Menu& zoom = menu.appendPopup(u"Zoom");
@@ -167,6 +172,11 @@ void Application::updateSelectMenu() {
   MenuBar* bar = menuBar();
   if (!bar || !bar->key(0).popup) return;  // the editing bar is up
   refreshEditMenu(*bar, *this);
+  {
+    const Sheet* active = m_document.workbook().activeSheet();
+    const bool locked = m_document.workbook().isProtected || (active && active->isProtected);
+    bar->key(1).popup->enable(MenuCommand::Password, !locked);
+  }
   bar->key(0).popup->setText(MenuCommand::SelectCells, m_navigator.extendMode ? u"Stop" : u"Cells");
   bar->key(0).popup->enable(MenuCommand::SelectRows, !m_navigator.extendMode);
   bar->key(0).popup->enable(MenuCommand::SelectColumns, !m_navigator.extendMode);
@@ -330,6 +340,12 @@ void Application::command(uint32_t id) {
         (void)writeSettings(m_registry, m_settings);
         m_closedByCommand = true;
         m_desktop.postQuit(0);
+      }
+      break;
+    case MenuCommand::Password:
+      // A protected workbook or sheet keeps its password as it is.
+      if (!m_document.workbook().isProtected && !(sheet && sheet->isProtected)) {
+        runPasswordDialog(m_desktop, m_main, m_document.workbook());
       }
       break;
     case MenuCommand::Zoom70: setZoom(70); break;

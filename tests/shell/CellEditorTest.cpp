@@ -377,7 +377,7 @@ TEST(CellEditor, ElevenEditsLeaveTenToUndo) {
   }
 
   // Undo through the menu as a user reaches it: Menu, down to Edit, into it, Undo.
-  s.keys("soft2\nkey Down\nkey Down\nkey Down\nkey Right\nkey Enter\n");
+  s.keys("soft2\nkey Down\nkey Down\nkey Down\nkey Down\nkey Right\nkey Enter\n");
   EXPECT_EQ(s.sheet().cellKind(0, 10), ValueKind::Empty);
   EXPECT_EQ(item(MenuCommand::Undo)->text, u"Undo Typing in A10");
   EXPECT_EQ(item(MenuCommand::Redo)->text, u"Redo Typing in A11");

@@ -539,7 +539,7 @@ TEST(GridView, ZoomMenuChecksTheZoomInForce) {
   };
   EXPECT_TRUE(checked(MenuCommand::Zoom100));
   EXPECT_FALSE(checked(MenuCommand::Zoom80));
-  s.keys("soft2\ntext 5\ntext 2\n");  // Menu > Zoom > 80%
+  s.keys("soft2\ntext 6\ntext 2\n");  // Menu > Zoom > 80%
   EXPECT_EQ(s.sheet().view.zoom, 80u);
   EXPECT_TRUE(checked(MenuCommand::Zoom80));
   EXPECT_FALSE(checked(MenuCommand::Zoom100));
