@@ -202,7 +202,9 @@ bool OpenDocument(Document& document, std::u16string_view name) {
                                                  type == DocFileType::Excel97
                                              ? DocFileType::PocketExcel
                                              : DocFileType::Native);
-  document.replaceWorkbook(nullptr);
+  // The old workbook stays until the new one is read: a password prompt runs the
+  // window's message loop, which repaints the workbook on show.
+  ReleaseDocumentFile(document);
 
   bool ok = false;
   bool cancelled = false;

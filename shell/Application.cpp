@@ -19,6 +19,7 @@
 #include "shell/EditMenu.h"
 #include "shell/FileMenu.h"
 #include "shell/FormulaBar.h"
+#include "shell/PasswordDialogs.h"
 
 namespace kelp {
 
@@ -75,6 +76,9 @@ Application::Application(Desktop& desktop, Registry& registry)
     return answer == DialogResult::Yes ? Answer::Yes : answer == DialogResult::No ? Answer::No : Answer::Dismissed;
   };
   installSaveAsDialog(*this);
+  m_document.ui.askPassword = [this](std::u16string& entered, uint32_t error) {
+    return askPasswordDialog(m_desktop, m_main, entered, error);
+  };
   // Fills continue the lists of the settings, which the Options dialog may change.
   installFillLists(&m_settings.customLists);
   g_alertOwner = this;
@@ -163,6 +167,11 @@ void Application::updateSelectMenu() {
   MenuBar* bar = menuBar();
   if (!bar || !bar->key(0).popup) return;  // the editing bar is up
   refreshEditMenu(*bar, *this);
+  {
+    const Sheet* active = m_document.workbook().activeSheet();
+    const bool locked = m_document.workbook().isProtected || (active && active->isProtected);
+    bar->key(1).popup->enable(MenuCommand::Password, !locked);
+  }
   bar->key(0).popup->setText(MenuCommand::SelectCells, m_navigator.extendMode ? u"Stop" : u"Cells");
   bar->key(0).popup->enable(MenuCommand::SelectRows, !m_navigator.extendMode);
   bar->key(0).popup->enable(MenuCommand::SelectColumns, !m_navigator.extendMode);
@@ -331,6 +340,12 @@ void Application::command(uint32_t id) {
         (void)writeSettings(m_registry, m_settings);
         m_closedByCommand = true;
         m_desktop.postQuit(0);
+      }
+      break;
+    case MenuCommand::Password:
+      // A protected workbook or sheet keeps its password as it is.
+      if (!m_document.workbook().isProtected && !(sheet && sheet->isProtected)) {
+        runPasswordDialog(m_desktop, m_main, m_document.workbook());
       }
       break;
     case MenuCommand::Zoom70: setZoom(70); break;

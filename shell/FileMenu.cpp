@@ -62,8 +62,7 @@ void appendFileMenu(Menu& menu) {
   file.append(MenuCommand::Save, u"Save");
   file.append(MenuCommand::SaveAs, u"Save As...");
   file.appendPopup(RecentFilesText);
-  // The workbook password has no dialog yet.
-  file.append(MenuCommand::Password, u"Password...", MenuFlag::Gray);
+  file.append(MenuCommand::Password, u"Password...");
   file.appendSeparator();
   file.append(MenuCommand::Close, u"Close");
 }
