@@ -2,6 +2,7 @@
 // of the saved file, and the automatic-save decisions.
 #include "files/Document.h"
 
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -103,6 +104,9 @@ DocFileType FileTypeFromName(std::u16string_view name) {
 
 void installDocumentReader(DocFileType type, DocumentReader reader) { g_readers[static_cast<uint32_t>(type)] = reader; }
 void installDocumentWriter(DocFileType type, DocumentWriter writer) { g_writers[static_cast<uint32_t>(type)] = writer; }
+DocumentReader installedDocumentReader(DocFileType type) {
+  return static_cast<uint32_t>(type) < std::size(g_readers) ? g_readers[static_cast<uint32_t>(type)] : nullptr;
+}
 
 void leaveNotice(uint32_t code, std::u16string_view detail) {
   if (g_notice.code != 0) return;
@@ -159,6 +163,10 @@ bool readExcelFile(Workbook& book, std::u16string_view name) {
   std::vector<uint8_t> bytes;
   if (!readWholeFile(file, bytes)) return false;
   file.close();
+  return readExcelBytes(book, std::move(bytes));
+}
+
+bool readExcelBytes(Workbook& book, std::vector<uint8_t> bytes) {
   if (!looksLikeCompoundFile(bytes.data(), bytes.size())) {
     setError(Err::ExcelVersion);
     return false;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "files/Password.h"
 #include "platform/File.h"
@@ -38,6 +39,8 @@ using DocumentReader = bool (*)(Workbook& workbook, DocStream& stream, DocFileTy
 using DocumentWriter = void (*)(Workbook& workbook, DocStream& stream, DocFileType type);
 void installDocumentReader(DocFileType type, DocumentReader reader);
 void installDocumentWriter(DocFileType type, DocumentWriter writer);
+/// The reader installed for a type, or null.
+DocumentReader installedDocumentReader(DocFileType type);
 
 /// A reader or writer that finished but had to change something on the way (a field
 /// renamed, a column written as text) leaves a notice: a code that is no failure and the
@@ -102,6 +105,8 @@ bool OpenDocument(Document& document, std::u16string_view name);
 /// Reads an Excel 95 or 97 file into `book` (which has no sheets), setting its type,
 /// without the recalculation that opening adds; errors as for OpenDocument.
 bool readExcelFile(Workbook& book, std::u16string_view name);
+/// The same from the file's bytes already read.
+bool readExcelBytes(Workbook& book, std::vector<uint8_t> bytes);
 /// Writes the workbook as `type`; a native, Pocket Excel or Excel save gives it the new
 /// name and type, an export keeps both. The old file stays intact when writing fails.
 bool SaveDocument(Document& document, std::u16string_view name, DocFileType type);

@@ -153,7 +153,9 @@ const CellValue* AreaIterator::nextValue() {
   if (m_area.book == 0 && !m_columnMode) return nextInRows();
   while (advance()) {
     if (m_area.book != 0) {
+      // Cells the other file does not have are passed over, as empty cells here are.
       m_scratch = g_externalValue(*m_workbook, m_area.book, m_sheet, m_column, m_row);
+      if (m_scratch.kind == ValueKind::Empty) continue;
       return &m_scratch;
     }
     const CellRecord* cell = m_workbook->sheetAt(m_sheet)->cellPtr(m_column, m_row);

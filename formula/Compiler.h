@@ -3,7 +3,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "formula/Tokens.h"
 #include "model/CellValue.h"
@@ -66,5 +68,12 @@ void compileToValue(Workbook& workbook, std::u16string_view text, CellPosition b
 
 /// Compiles `text` and stores it in the formula pool; NoHandle on an error.
 uint32_t compileToHandle(Workbook& workbook, std::u16string_view text, CellPosition base, bool taskMode);
+
+/// The sheet names of the workbook file an external reference names, with `directory` and
+/// `name` as typed into a formula of `workbook`; false when the file cannot be read. The
+/// file layer installs it; without it only the books and sheets already listed are known.
+using ExternalSheetNamesFn = bool (*)(const Workbook& workbook, std::u16string_view directory,
+                                      std::u16string_view name, std::vector<std::u16string>& sheets);
+void installExternalSheetNames(ExternalSheetNamesFn fn);
 
 }  // namespace kelp

@@ -96,8 +96,10 @@ bool runCommandProgram(const uint8_t* tokens, Workbook& workbook, uint16_t sheet
 
 // Hooks that higher layers install.
 
-/// A value from a sheet of another workbook file (owned by the caller); by default
-/// every such value is !!NA, as for a book that cannot be opened.
+/// A value from a sheet of another workbook file (owned by the caller); an empty value
+/// for a cell the file does not have, which a single reference reads as !!NA and a
+/// range passes over. By default every such value is !!NA, as for a book that cannot
+/// be opened.
 using ExternalValueFn = CellValue (*)(Workbook& workbook, int32_t book, int32_t sheet, int32_t column, int32_t row);
 void installExternalValue(ExternalValueFn fn);
 /// Runs workbook task `index` as a subroutine; false when there is no such task or its
@@ -174,7 +176,7 @@ uint8_t argCount();
 // Areas.
 
 /// Walks the non-empty cells of an area, sheet by sheet; row by row, or column by
-/// column in column mode. Areas of another workbook yield every position.
+/// column in column mode. Areas of another workbook yield the cells its file has.
 class AreaIterator {
  public:
   AreaIterator() = default;

@@ -61,6 +61,14 @@ bool charactersNeedQuotes(std::u16string_view name) {
   return false;
 }
 
+// A book name with more than name characters and dots ("my budget.kp") is quoted with
+// its prefix, as other spreadsheets write it; the brackets alone would read back.
+bool bookNameNeedsQuotes(std::u16string_view name) {
+  for (char16_t c : name)
+    if (c != u'.' && !isNameCharacter(c)) return true;
+  return false;
+}
+
 class Converter {
  public:
   Converter(const Workbook* workbook, const uint8_t* tokens, CellPosition base)
@@ -304,7 +312,8 @@ class Converter {
     std::u16string lastName = last != first ? sheetName(book, last) : std::u16string();
     bool quoted;
     if (external) {
-      quoted = external->quoted || !external->directory.empty() || charactersNeedQuotes(firstName) ||
+      quoted = external->quoted || !external->directory.empty() || bookNameNeedsQuotes(external->name) ||
+               charactersNeedQuotes(firstName) ||
                (last != first && charactersNeedQuotes(lastName));
     } else {
       // A sheet that is gone shows as a plain "ErrRef", which names nothing either way.

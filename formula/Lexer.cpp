@@ -4,9 +4,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "format/DateSerial.h"
 #include "formula/Catalogue.h"
+#include "formula/Compiler.h"
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
 #include "platform/Locale.h"
@@ -298,6 +300,38 @@ std::u16string_view readNameRun(const FormulaLexer& lexer, size_t& position) {
   return lexer.text.substr(start, position - start);
 }
 
+ExternalSheetNamesFn g_externalSheetNames = nullptr;
+
+// The sheet `sheet` of the external workbook `directory` and `name`: from the workbook's
+// list, else from the file itself, whose sheet names join the list (the new ones at the
+// end, so compiled references keep their sheet numbers). A book joins the list only once
+// its file has the sheet; -1 with `error` set otherwise.
+int32_t externalSheet(Workbook& workbook, std::u16string_view directory, std::u16string_view name,
+                      std::u16string_view sheet, int32_t& book, uint32_t& error) {
+  book = workbook.findExternalBook(directory, name);
+  if (book > 0)
+    if (int32_t found = workbook.findSheet(sheet, book); found >= 0) return found;
+  std::vector<std::u16string> names;
+  if (!g_externalSheetNames || !g_externalSheetNames(workbook, directory, name, names)) {
+    error = static_cast<uint32_t>(Err::FileOpen);
+    return -1;
+  }
+  auto has = [&](std::u16string_view wanted) {
+    for (const std::u16string& n : names)
+      if (equalsIgnoreCase(n, wanted)) return true;
+    return false;
+  };
+  if (sheet.empty() || !has(sheet) || (book < 0 && workbook.externalBookCount() >= 255)) {
+    error = static_cast<uint32_t>(Err::SheetNameExpected);
+    return -1;
+  }
+  if (book < 0) book = workbook.findOrAddExternalBook(directory, name);
+  ExternalBook* entry = workbook.externalBook(book);
+  for (std::u16string& n : names)
+    if (workbook.findSheet(n, book) < 0) entry->sheetNames.push_back(std::move(n));
+  return workbook.findSheet(sheet, book);
+}
+
 // A sheet prefix: ['] [directory] [ "[" book "]" ] sheet [":" sheet] ['], or the
 // rest of one whose first sheet (`knownSheet`) was read as a plain name.
 void readSheetPrefix(FormulaLexer& lexer, int32_t knownSheet) {
@@ -306,10 +340,11 @@ void readSheetPrefix(FormulaLexer& lexer, int32_t knownSheet) {
   bool quoted = false;
   int32_t book = 0;
   int32_t first = knownSheet;
+  std::u16string directory;
+  std::u16string_view bookName;
   if (first < 0) {
     quoted = at(lexer, position) == u'\'';
     if (quoted) ++position;
-    std::u16string directory;
     if (quoted) {
       size_t scan = position;
       std::u16string text = readQuoted(lexer, scan, u"[");
@@ -320,20 +355,30 @@ void readSheetPrefix(FormulaLexer& lexer, int32_t knownSheet) {
     }
     if (at(lexer, position) == u'[') {
       size_t close = lexer.text.find(u']', position);
-      if (close == std::u16string_view::npos || !workbook) {
+      if (close == std::u16string_view::npos || !workbook || close == position + 1) {
         fail(lexer, static_cast<uint32_t>(Err::UnexpectedCharacter));
         return;
       }
-      std::u16string_view name = lexer.text.substr(position + 1, close - position - 1);
+      bookName = lexer.text.substr(position + 1, close - position - 1);
       position = close + 1;
-      book = workbook->findOrAddExternalBook(directory, name);
-      if (book > 255) {
-        fail(lexer, static_cast<uint32_t>(Err::SheetNameExpected));
-        return;
-      }
     }
     std::u16string sheet = quoted ? readQuoted(lexer, position, u":") : std::u16string(readNameRun(lexer, position));
-    first = (workbook && !sheet.empty()) ? workbook->findSheet(sheet, book) : -1;
+    if (!bookName.empty() && workbook) {
+      // A folder typed inside the brackets is kept with the folder before them, as a
+      // saved file keeps it, so that the text reads the same before and after saving.
+      if (size_t slash = bookName.find_last_of(u"/\\"); slash != std::u16string_view::npos) {
+        directory += bookName.substr(0, slash + 1);
+        bookName = bookName.substr(slash + 1);
+      }
+      uint32_t error = 0;
+      first = externalSheet(*workbook, directory, bookName, sheet, book, error);
+      if (first < 0) {
+        fail(lexer, error);
+        return;
+      }
+    } else {
+      first = (workbook && !sheet.empty()) ? workbook->findSheet(sheet, book) : -1;
+    }
     if (first < 0) {
       fail(lexer, static_cast<uint32_t>(Err::SheetNameExpected));
       return;
@@ -343,7 +388,13 @@ void readSheetPrefix(FormulaLexer& lexer, int32_t knownSheet) {
   if (at(lexer, position) == u':') {
     ++position;
     std::u16string sheet = quoted ? readQuoted(lexer, position, u":") : std::u16string(readNameRun(lexer, position));
-    last = sheet.empty() ? -1 : workbook->findSheet(sheet, book);
+    if (book > 0) {
+      uint32_t error = 0;
+      int32_t same = book;
+      last = externalSheet(*workbook, directory, bookName, sheet, same, error);
+    } else {
+      last = sheet.empty() ? -1 : workbook->findSheet(sheet, book);
+    }
     if (last < 0) {
       fail(lexer, static_cast<uint32_t>(Err::SheetNameExpected));
       return;
@@ -555,5 +606,7 @@ void nextToken(FormulaLexer& lexer, bool allowComments) {
   }
   fail(lexer, static_cast<uint32_t>(Err::UnexpectedCharacter));
 }
+
+void installExternalSheetNames(ExternalSheetNamesFn fn) { g_externalSheetNames = fn; }
 
 }  // namespace kelp

@@ -52,7 +52,11 @@ void reduceCellTask(CellValue& value) {
 CellValue fetchCell(int32_t book, int32_t sheetIndex, int32_t column, int32_t row) {
   Workbook* workbook = g_state.workbook;
   if (!workbook) return emptyValue();
-  if (book != 0) return g_externalValue(*workbook, book, sheetIndex, column, row);
+  if (book != 0) {
+    // A cell the other file does not have reads as !!NA; only ranges pass over it.
+    CellValue value = g_externalValue(*workbook, book, sheetIndex, column, row);
+    return value.kind == ValueKind::Empty ? errorValue(CellError::NA) : value;
+  }
   Sheet* sheet = workbook->sheetAt(sheetIndex);
   if (!sheet) return errorValue(CellError::Ref);
   // Only a text stored in the cell carries a task; a formula's result is taken whole.

@@ -157,12 +157,17 @@ ExternalBook* Workbook::externalBook(int32_t index) {
   return &m_externalBooks[static_cast<size_t>(index - 1)];
 }
 
-int32_t Workbook::findOrAddExternalBook(std::u16string_view directory, std::u16string_view name) {
+int32_t Workbook::findExternalBook(std::u16string_view directory, std::u16string_view name) const {
   for (size_t i = 0; i < m_externalBooks.size(); ++i) {
     const ExternalBook& book = m_externalBooks[i];
     if (equalsIgnoreCase(book.name, name) && equalsIgnoreCase(book.directory, directory))
       return static_cast<int32_t>(i + 1);
   }
+  return -1;
+}
+
+int32_t Workbook::findOrAddExternalBook(std::u16string_view directory, std::u16string_view name) {
+  if (int32_t found = findExternalBook(directory, name); found > 0) return found;
   ExternalBook book;
   book.name = name;
   book.directory = directory;

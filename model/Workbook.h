@@ -20,12 +20,17 @@
 
 namespace kelp {
 
+/// Values already read from an external workbook's file; the file layer defines it.
+struct ExternalBookCache;
+
 /// A workbook that formulas of this one refer to by name.
 struct ExternalBook {
   std::u16string name;       // as shown in formula text
   std::u16string directory;  // where it lies
   std::vector<std::u16string> sheetNames;
   bool quoted = false;       // its prefix needs quotes in formula text
+  // Goes with the workbook, so a workbook opened again reads the files afresh.
+  std::shared_ptr<ExternalBookCache> cache;
 };
 
 struct DefinedName {
@@ -111,6 +116,8 @@ class Workbook {
   const ExternalBook* externalBook(int32_t index) const;
   ExternalBook* externalBook(int32_t index);
   int32_t findOrAddExternalBook(std::u16string_view directory, std::u16string_view name);
+  /// The index of the entry with that folder and name (compared without regard to case), or -1.
+  int32_t findExternalBook(std::u16string_view directory, std::u16string_view name) const;
 
   // Defined names.
   std::vector<DefinedName> names;

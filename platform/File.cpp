@@ -197,6 +197,11 @@ bool isFolder(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool isRegularFile(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 bool modeAllowsWriting(const std::string& path) {
   struct stat info;
   if (::stat(path.c_str(), &info) != 0) return false;

@@ -68,6 +68,8 @@ FileError syncFolder(const std::string& folder);
 /// True when anything, a file or a folder, goes by the name.
 bool pathExists(const std::string& path);
 bool isFolder(const std::string& path);
+/// True for a plain file (a link to one included): no folder, device, pipe or socket.
+bool isRegularFile(const std::string& path);
 /// Whether the file's mode bits let this process write it: the owner's, the group's or
 /// the others' bits, whichever class the process is in. Root, whom the system lets
 /// write anything, is held to the bits too: a file nobody may write stays unwritten.

@@ -447,5 +447,25 @@ expect_line "the copied formulas are numbers now" 2 $'=A1+B1\t=$A$1*10\t\t\t\t\t
 expect "a paste past the sheet's edge changes nothing" "true" 0 -- \
   run "$clipped" --select A1:B2 'Copy() Sel(IV1) MsgBox(IsError(Paste()))'
 
+# ----- Formulas that read other workbook files, found from the referring file's folder.
+ext="$work/ext"
+mkdir -p "$ext/data"
+cp "$(dirname "$0")/../files/data/external/ext97.xls" "$ext/data/prices.xls"
+expect "a workbook for others to read" "" 0 -- set "$ext/data/source.kp" A1=5 B1=hello C1==A1*2
+expect "the reading workbook, first empty" "" 0 -- set "$ext/ref.kp" A9=0
+expect "formulas reading the other files" "" 0 -- set "$ext/ref.kp" 'A1==[data/source.kp]Sheet1!A1+1' \
+  'B1==[data/source.kp]Sheet1!B1' 'C1==Sum([data/source.kp]Sheet1!A1:C9)' "D1=='data/[prices.xls]Prices'!B1"
+cp "$ext/data/source.kp" "$work/source-copy.kp"
+expect_line "cat shows the values read from them" 1 $'6\thello\t15\tshared text' -- cat "$ext/ref.kp"
+expect_line "and the references, a folder before the brackets" 1 $'=\'data/[source.kp]Sheet1\'!A1+1\t=\'data/[source.kp]Sheet1\'!B1\t=Sum(\'data/[source.kp]Sheet1\'!A1:C9)\t=\'data/[prices.xls]Prices\'!B1' -- \
+  cat "$ext/ref.kp" --formulas
+expect "eval --book reads them from the book's folder" $'10\n42.5\nerror 11: File open error at 0\nerror 25: Sheet name expected at 0' 1 -- \
+  eval --book "$ext/ref.kp" '=[data/source.kp]Sheet1!C1' "='data/[prices.xls]Prices'!A1" '=[nothere.kp]Sheet1!A1' \
+  '=[data/source.kp]Nosheet!A1'
+expect_same "the other file is only read" "$ext/data/source.kp" "$work/source-copy.kp"
+mv "$ext/data/source.kp" "$ext/data/moved.kp"
+expect_line "a file that is gone reads as !!NA" 1 $'!!NA\t!!NA\t!!NA\tshared text' -- cat "$ext/ref.kp"
+expect "and nothing fails" $'!!NA\n1' 0 -- eval --book "$ext/ref.kp" --at Sheet1!E1 '=A1' '=1'
+
 echo "$passes passed, $failures failed"
 [[ $failures -eq 0 ]]
