@@ -5,6 +5,7 @@
 #include "cli/Cli.h"
 #include "edit/Commands.h"
 #include "files/DbaseFile.h"
+#include "files/PocketExcel.h"
 #include "files/TextFiles.h"
 
 namespace {
@@ -104,6 +105,7 @@ int main(int argc, char** argv) {
   kelp::startEditing();
   kelp::installDbaseFormat();
   kelp::installTextFormats();
+  kelp::installPocketExcelFormat();
   kelp::cli::Args args(argc, argv, 2);
   if (std::strcmp(command, "eval") == 0) return kelp::cli::runEval(args);
   if (std::strcmp(command, "run") == 0) return kelp::cli::runRun(args);

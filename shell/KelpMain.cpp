@@ -10,6 +10,7 @@
 #include "edit/Commands.h"
 #include "edit/Fit.h"
 #include "files/DbaseFile.h"
+#include "files/PocketExcel.h"
 #include "files/TextFiles.h"
 #include "platform/ErrorState.h"
 #include "platform/Registry.h"
@@ -157,6 +158,7 @@ int runKelp(const KelpOptions& options) {
     });
     installDbaseFormat();
     installTextFormats();
+    installPocketExcelFormat();
     engineStarted = true;
   }
   // A second process must name the file the same way from any folder; quotes come off
