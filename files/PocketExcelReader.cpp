@@ -156,7 +156,7 @@ class PocketReader {
     for (PendingName& pending : m_names) {
       if (pending.index < 0 || pending.tokens.empty()) continue;
       const uint32_t handle = convert(pending.tokens.data(), pending.tokens.size(), CellPosition{},
-                                      ExcelFormulaKind::Name, u"");
+                                      ExcelFormulaKind::Name, m_book.names[static_cast<size_t>(pending.index)].text);
       if (pendingError()) return false;
       if (handle != NoHandle) m_book.setName(m_book.names[static_cast<size_t>(pending.index)].text, handle);
     }
@@ -281,22 +281,17 @@ class PocketReader {
       cached = numberFor(number, style);
     }
     if (!m_sheet) return true;
-    if (!put(c, r, cached, style)) return false;
-    const uint32_t handle =
-        convert(tokens, length, CellPosition{c, r, static_cast<uint16_t>(m_sheet->index)}, ExcelFormulaKind::Cell,
-                cellName(c, r));
+    const CellPosition at{c, r, static_cast<uint16_t>(m_sheet->index)};
+    const uint32_t handle = convert(tokens, length, at, ExcelFormulaKind::Cell, cellName(c, r));
     if (pendingError()) return false;
-    if (handle == NoHandle) return true;
-    // The cell just written turns into the formula; its result takes a reference of its own.
-    CellRecord record = *m_sheet->cellPtr(c, r);
-    CellValue value = newFormulaValue(handle, CellPosition{c, r, static_cast<uint16_t>(m_sheet->index)});
+    if (handle == NoHandle) return put(c, r, cached, style);
+    CellValue value = newFormulaValue(handle, at);
     if (value.kind != ValueKind::Formula) {
       formulaPool().release(handle);
       return false;
     }
-    copyValue(record.value, formulaResult(value));
-    record.value = value;
-    return m_sheet->setCell(c, r, record) || !pendingError();
+    formulaResult(value) = cached;  // a number, logical, error or text yet to come: nothing pooled
+    return put(c, r, value, style);
   }
 
   bool formulaString(const uint8_t* p) {
@@ -344,7 +339,7 @@ class PocketReader {
     const int16_t style = styleOf(le16(p + 6));
     const ColumnRecord record{width == m_sheet->columns.defaultWidth() ? -1 : static_cast<int32_t>(width),
                               static_cast<int16_t>(style > 0 ? style : 0),
-                              static_cast<uint16_t>(p[8] & 1 ? ColumnFlag::Hidden : 0)};
+                              static_cast<uint16_t>(p[8] & ColumnHidden ? ColumnFlag::Hidden : 0)};
     return m_sheet->columns.copyColumnRecord(static_cast<int32_t>(first), static_cast<int32_t>(last), record) ||
            !pendingError();
   }
