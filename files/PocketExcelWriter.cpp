@@ -218,7 +218,8 @@ class PocketWriter {
       u8(Type::Row);
       u16(static_cast<uint32_t>(r));
       u16(row->height);
-      u16(static_cast<uint32_t>((row->flags & 0x7F) | (row->style > 0 ? RowHasStyle : 0)));
+      const uint16_t flags = row->flags & (RowOutline | RowFlag::Hidden | RowFlag::ExplicitHeight);
+      u16(static_cast<uint32_t>(flags | (row->style > 0 ? RowHasStyle : 0)));
       u16(styleIndex(row->style));
       for (int32_t c = row->firstColumn(); c < row->cells.size(); ++c) {
         const CellRecord& cell = row->cells[c];
