@@ -6,6 +6,7 @@
 #include "edit/Commands.h"
 #include "files/DbaseFile.h"
 #include "files/ExternalRefs.h"
+#include "files/PocketExcel.h"
 #include "files/TextFiles.h"
 
 namespace {
@@ -106,6 +107,7 @@ int main(int argc, char** argv) {
   kelp::installDbaseFormat();
   kelp::installTextFormats();
   kelp::installExternalReferences();
+  kelp::installPocketExcelFormat();
   kelp::cli::Args args(argc, argv, 2);
   if (std::strcmp(command, "eval") == 0) return kelp::cli::runEval(args);
   if (std::strcmp(command, "run") == 0) return kelp::cli::runRun(args);

@@ -61,7 +61,8 @@ class Converter {
         m_kind(kind),
         m_base(kind == ExcelFormulaKind::Name ? CellPosition{0, 0, 0} : cell),
         m_context(context),
-        m_biff8(context.biff8) {}
+        m_biff8(context.biff8 && !context.pocket),
+        m_pocket(context.pocket) {}
 
   // The tokens of the whole formula in the sink, jumps patched; false with m_error set.
   bool run() {
@@ -177,7 +178,7 @@ class Converter {
       case Ptg::RefErr3d:
       case Ptg::AreaErr3d: {
         bool area = code == Ptg::AreaErr3d;
-        size_t size = m_biff8 ? (area ? 10 : 6) : (area ? 20 : 17);
+        size_t size = m_pocket ? (area ? 10 : 7) : m_biff8 ? (area ? 10 : 6) : (area ? 20 : 17);
         if (!need(size)) return false;
         take(size);
         uint8_t payload[12] = {};
@@ -209,7 +210,11 @@ class Converter {
     std::u16string text;
     if (!need(1)) return false;
     size_t count = *take(1);
-    if (m_biff8) {
+    if (m_pocket) {
+      if (!need(count * 2)) return false;
+      const uint8_t* chars = take(count * 2);
+      for (size_t i = 0; i < count; ++i) text.push_back(static_cast<char16_t>(readU16(chars + 2 * i)));
+    } else if (m_biff8) {
       if (!need(1)) return false;
       bool wide = *take(1) & 0x01;
       if (!need(count * (wide ? 2 : 1))) return false;
@@ -292,7 +297,7 @@ class Converter {
   }
 
   bool name() {
-    const size_t size = m_biff8 ? 4 : 14;
+    const size_t size = m_biff8 || m_pocket ? 4 : 14;
     if (!need(size)) return false;
     const uint16_t number = readU16(take(size));
     if (number == 0 || number > m_context.nameIndexes.size()) return fail(Err::FileRead);
@@ -468,15 +473,27 @@ class Converter {
     return fitSpan(0, first, last, span);
   }
 
+  // Pocket Excel: first and last sheet of this workbook, nothing else.
+  bool pocketSheets(const uint8_t* p, SheetSpan& span) {
+    const int32_t first = kelpSheet(readI16(p));
+    const int32_t last = kelpSheet(readI16(p + 2));
+    if (first < 0 || last < 0) {
+      span.deleted = true;
+      return true;
+    }
+    return fitSpan(0, first, last, span);
+  }
+
   bool sheetReference(bool area) {
     // BIFF8: EXTERNSHEET index, then the reference; BIFF5: index, 8 unused bytes, first
-    // and last sheet, then the reference.
-    const size_t head = m_biff8 ? 2 : 14;
+    // and last sheet, then the reference; Pocket Excel: first and last sheet.
+    const size_t head = m_pocket ? 4 : m_biff8 ? 2 : 14;
     const size_t size = head + (area ? areaSize() : cellSize());
     if (!need(size)) return false;
     const uint8_t* p = take(size);
     SheetSpan span;
-    if (m_biff8 ? !externSheet(readU16(p), span) : !biff5Sheets(p, span)) return false;
+    const bool known = m_pocket ? pocketSheets(p, span) : m_biff8 ? externSheet(readU16(p), span) : biff5Sheets(p, span);
+    if (!known) return false;
     // Defined names hold their 3-D references as offsets, like ptgRefN.
     const bool offsets = m_kind == ExcelFormulaKind::Name;
     uint8_t payload[12] = {};
@@ -501,6 +518,7 @@ class Converter {
   CellPosition m_base;
   ExcelFormulaContext& m_context;
   bool m_biff8;
+  bool m_pocket;
   bool m_volatile = false;
   Err m_error = Err::None;
   TokenSink m_sink;

@@ -15,6 +15,10 @@ class Workbook;
 struct ExcelFormulaContext {
   Workbook* workbook = nullptr;
   bool biff8 = true;
+  /// Pocket Excel tokens: BIFF5 addresses, UTF-16 ptgStr without an option byte, 4-byte
+  /// ptgName, and 3-D references that name their first and last sheet (BOUNDSHEET
+  /// positions, through sheetNumbers) themselves. Set with biff8 false.
+  bool pocket = false;
   /// One BIFF8 EXTERNSHEET entry in Kelp's terms: the book (0 this workbook, else an
   /// external workbook index) and the sheet span; a span of -1 names no sheet.
   struct ExternSheet {
@@ -55,6 +59,9 @@ uint32_t convertExcelFormula(const uint8_t* tokens, size_t length, CellPosition 
 struct ExcelExportContext {
   const Workbook* workbook = nullptr;
   bool biff8 = true;
+  /// Pocket Excel tokens, as for ExcelFormulaContext::pocket; another workbook's sheets
+  /// and deleted 3-D references have no Pocket form. Set with biff8 false.
+  bool pocket = false;
   /// A sheet span of a 3-D reference: book 0 is this workbook, else an external one.
   struct SheetSpan {
     uint8_t book = 0;

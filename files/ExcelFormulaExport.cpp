@@ -1,6 +1,7 @@
 // Kelp's compiled tokens turned into Excel formula tokens (BIFF5 and BIFF8).
 #include "files/ExcelFormula.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string_view>
@@ -72,7 +73,8 @@ class Exporter {
         m_kind(kind),
         m_base(kind == ExcelExportKind::Name ? CellPosition{0, 0, 0} : cell),
         m_context(context),
-        m_biff8(context.biff8),
+        m_biff8(context.biff8 && !context.pocket),
+        m_pocket(context.pocket),
         m_nodes(scratch.nodes),
         m_children(scratch.children),
         m_stack(scratch.stack),
@@ -358,7 +360,9 @@ class Exporter {
     if (text.size() > MaxExcelString) return Result::NoExcelForm;
     u8(Ptg::Str);
     u8(static_cast<uint8_t>(text.size()));
-    if (m_biff8) {
+    if (m_pocket) {
+      for (char16_t c : text) u16(c);
+    } else if (m_biff8) {
       u8(1);  // UTF-16 characters
       for (char16_t c : text) u16(c);
     } else {
@@ -465,6 +469,14 @@ class Exporter {
     const ExcelExportContext::SheetSpan span{p[1], p[2], p[3]};
     // Defined names hold their 3-D references as offsets, as the reader takes them.
     const bool offsets = m_kind == ExcelExportKind::Name;
+    if (m_pocket) {
+      // Pocket Excel names only this workbook's sheets.
+      if (span.book != 0) return Result::NoExcelForm;
+      u8(classed(area ? Ptg::Area3d : Ptg::Ref3d, n));
+      u16(std::min(span.first, span.last));
+      u16(std::max(span.first, span.last));
+      return referenceBytes(area, p + 4, offsets);
+    }
     u8(classed(area ? Ptg::Area3d : Ptg::Ref3d, n));
     if (m_biff8) {
       const size_t index = externIndex(span);
@@ -491,6 +503,7 @@ class Exporter {
   }
 
   Result deletedSheetReference(const Node& n, bool area) {
+    if (m_pocket) return Result::NoExcelForm;
     u8(classed(area ? Ptg::AreaErr3d : Ptg::RefErr3d, n));
     if (!m_biff8) {
       zeros(area ? 20 : 17);
@@ -507,7 +520,7 @@ class Exporter {
     if (index >= m_context.nameNumbers.size() || m_context.nameNumbers[index] == 0) return Result::NoExcelForm;
     u8(classed(Ptg::Name, n));
     u16(m_context.nameNumbers[index]);
-    zeros(m_biff8 ? 2 : 12);
+    zeros(m_biff8 || m_pocket ? 2 : 12);
     return Result::Written;
   }
 
@@ -551,6 +564,7 @@ class Exporter {
   CellPosition m_base;
   ExcelExportContext& m_context;
   bool m_biff8;
+  bool m_pocket;
   std::vector<Node>& m_nodes;
   std::vector<uint32_t>& m_children;  // the children of every node, each node's in a run
   std::vector<uint32_t>& m_stack;     // nodes not yet taken as operands

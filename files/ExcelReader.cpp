@@ -18,7 +18,7 @@ namespace excel {
 namespace {
 
 // The extra sheet through which Kelp's workbook tasks travel in an Excel file.
-constexpr std::u16string_view DataSheetName = u"#KelpData#";
+constexpr std::u16string_view DataSheetName = KelpDataSheetName;
 constexpr uint32_t MaxRecordData = 65535;
 // Sheet numbers are bytes in references; a task area naming "any sheet" uses these.
 constexpr uint8_t AnySheetFirst = 255, AnySheetLast = 245;
@@ -650,17 +650,17 @@ bool taskArea(const Workbook& book, std::u16string_view text, uint8_t (&area)[12
 // The hidden data sheet: four heading rows, then per task a row with its name (column
 // 0), kind letters (1), menu text or trigger cell (2) and the first piece of its text
 // (5); further rows carry more pieces of the text in column 5.
-void ExcelReader::restoreTasks() {
-  std::stable_sort(m_dataCells.begin(), m_dataCells.end(), [](const DataCell& a, const DataCell& b) {
+void restoreDataSheetTasks(Workbook& book, std::vector<DataSheetCell>& cells) {
+  std::stable_sort(cells.begin(), cells.end(), [](const DataSheetCell& a, const DataSheetCell& b) {
     return a.row != b.row ? a.row < b.row : a.column < b.column;
   });
   WorkbookTask* task = nullptr;
-  for (const DataCell& cell : m_dataCells) {
+  for (const DataSheetCell& cell : cells) {
     if (cell.row < 4) continue;
     switch (cell.column) {
       case 0:
-        m_book.tasks.push_back(WorkbookTask{});
-        task = &m_book.tasks.back();
+        book.tasks.push_back(WorkbookTask{});
+        task = &book.tasks.back();
         task->name = cell.text;
         break;
       case 1:
@@ -672,7 +672,7 @@ void ExcelReader::restoreTasks() {
       case 2:
         if (!task) break;
         if (task->runOn == 1) task->menuText = cell.text;
-        else if (task->runOn == 2 || task->runOn == 3) taskArea(m_book, cell.text, task->area);
+        else if (task->runOn == 2 || task->runOn == 3) taskArea(book, cell.text, task->area);
         break;
       case 5:
         if (task) task->definition += cell.text;
@@ -681,6 +681,10 @@ void ExcelReader::restoreTasks() {
         break;
     }
   }
+}
+
+void ExcelReader::restoreTasks() {
+  restoreDataSheetTasks(m_book, m_dataCells);
   m_dataCells.clear();
 }
 

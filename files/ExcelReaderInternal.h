@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "files/ExcelDataSheet.h"
 #include "files/ExcelFormula.h"
 #include "files/NativeRecords.h"
 #include "model/Workbook.h"
@@ -111,10 +112,7 @@ class ExcelReader {
     uint16_t column, row;
   };
   static uint32_t cellKey(uint16_t column, uint16_t row) { return static_cast<uint32_t>(row) << 16 | column; }
-  struct DataCell {
-    uint16_t row, column;
-    std::u16string text;
-  };
+  using DataCell = DataSheetCell;
 
   // ExcelReader.cpp: the stream, substreams and globals.
   bool record(uint16_t type, RecordIn& in);

@@ -22,7 +22,7 @@ namespace excel {
 
 namespace {
 
-constexpr std::u16string_view DataSheetName = u"#KelpData#";
+constexpr std::u16string_view DataSheetName = KelpDataSheetName;
 constexpr std::u16string_view DataSheetWarning = u"Kelp import/export internal data - do not modify this sheet!";
 constexpr uint32_t TaskPiece = 250;
 constexpr int32_t StandardStyleXfs = 15;
@@ -308,32 +308,33 @@ void ExcelWriter::collectStrings() {
 
 // The hidden data sheet: a warning in A1, then per task its name, kind letters, menu text
 // or trigger cell, and its text in pieces of 250 characters down column F.
-void ExcelWriter::buildDataSheet() {
-  m_dataCells.clear();
+std::vector<DataSheetCell> taskDataCells(const Workbook& book, const std::vector<std::u16string>& sheetNames,
+                                         CutList& cuts) {
+  std::vector<DataSheetCell> cells;
   uint16_t row = 4;
-  for (const WorkbookTask& task : m_book.tasks) {
+  for (const WorkbookTask& task : book.tasks) {
     if (task.global) continue;
-    if (m_dataCells.empty()) m_dataCells.push_back(DataCell{0, 0, std::u16string(DataSheetWarning)});
+    if (cells.empty()) cells.push_back(DataSheetCell{0, 0, std::u16string(DataSheetWarning)});
     if (row >= MaxRows - 1) {
-      m_cuts.add(u"tasks past the data sheet's last row", task.name);
+      cuts.add(u"tasks past the data sheet's last row", task.name);
       break;
     }
-    m_dataCells.push_back(DataCell{row, 0, task.name});
+    cells.push_back(DataSheetCell{row, 0, task.name});
     std::u16string kind = u"..";
     if (task.runOn == 1) kind[0] = u'm';
     if (task.runOn == 2) kind = u"tt";
     if (task.runOn == 3) kind[0] = u'e';
-    m_dataCells.push_back(DataCell{row, 1, kind});
+    cells.push_back(DataSheetCell{row, 1, kind});
     if (task.runOn == 1 && task.menuText) {
-      m_dataCells.push_back(DataCell{row, 2, *task.menuText});
+      cells.push_back(DataSheetCell{row, 2, *task.menuText});
     } else if (task.runOn == 2 || task.runOn == 3) {
       Area a;
       std::memcpy(&a, task.area + 4, sizeof a);
       std::u16string ref;
       // A trigger on one sheet names it as written; "any sheet" (255 to 245) names none.
-      if (task.area[1] == task.area[2] && task.area[1] < m_sheetNames.size()) {
-        const std::u16string& name = m_sheetNames[task.area[1]];
-        if (sheetNameNeedsQuotes(&m_book, name)) {
+      if (task.area[1] == task.area[2] && task.area[1] < sheetNames.size()) {
+        const std::u16string& name = sheetNames[task.area[1]];
+        if (sheetNameNeedsQuotes(&book, name)) {
           ref = u"'";
           for (char16_t c : name) {
             ref.push_back(c);
@@ -350,16 +351,19 @@ void ExcelWriter::buildDataSheet() {
         ref += u":";
         appendCellName(ref, a.lastColumn, a.lastRow);
       }
-      m_dataCells.push_back(DataCell{row, 2, ref});
+      cells.push_back(DataSheetCell{row, 2, ref});
     }
     const std::u16string& definition = task.definition;
     uint32_t pieces = 0;
     for (size_t at = 0; at < definition.size() && row + pieces < MaxRows; at += TaskPiece, ++pieces)
-      m_dataCells.push_back(
-          DataCell{static_cast<uint16_t>(row + pieces), 5, definition.substr(at, TaskPiece)});
+      cells.push_back(
+          DataSheetCell{static_cast<uint16_t>(row + pieces), 5, definition.substr(at, TaskPiece)});
     row = static_cast<uint16_t>(std::min<uint32_t>(row + std::max<uint32_t>(pieces, 1), MaxRows - 1));
   }
+  return cells;
 }
+
+void ExcelWriter::buildDataSheet() { m_dataCells = taskDataCells(m_book, m_sheetNames, m_cuts); }
 
 // Globals.
 

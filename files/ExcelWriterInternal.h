@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "files/ExcelDataSheet.h"
 #include "files/ExcelFormula.h"
 #include "files/NativeRecords.h"
 #include "model/Workbook.h"
@@ -67,10 +68,7 @@ class ExcelWriter {
   ExcelWriter& operator=(const ExcelWriter&) = delete;
 
  private:
-  struct DataCell {
-    uint16_t row, column;
-    std::u16string text;
-  };
+  using DataCell = DataSheetCell;
 
   // ExcelWriter.cpp: preparation, globals, strings and names.
   void prepare();

@@ -11,6 +11,7 @@
 #include "edit/Fit.h"
 #include "files/DbaseFile.h"
 #include "files/ExternalRefs.h"
+#include "files/PocketExcel.h"
 #include "files/TextFiles.h"
 #include "platform/ErrorState.h"
 #include "platform/Registry.h"
@@ -159,6 +160,7 @@ int runKelp(const KelpOptions& options) {
     installDbaseFormat();
     installTextFormats();
     installExternalReferences();
+    installPocketExcelFormat();
     engineStarted = true;
   }
   // A second process must name the file the same way from any folder; quotes come off

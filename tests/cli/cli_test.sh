@@ -155,7 +155,17 @@ expect "tab-delimited text back to CSV" "" 0 -- convert "$work/t.txt" "$work/t2.
 check "the CSV made from text" "$(tr ';' ',' < "$work/t8.csv")" 0 "$(cat "$work/t2.csv")" 0
 expect "--separator refuses a quote" "" 2 -- convert "$work/text.kp" "$work/x.csv" --separator '"'
 expect "--encoding refuses an unknown name" "" 2 -- convert "$work/text.kp" "$work/x.csv" --encoding latin1
-expect "a format without a writer fails" "" 1 -- convert "$work/a.kp" "$work/a.pxl"
+# Pocket Excel both ways: values, formulas and formats come back from a .pxl copy.
+expect "convert to Pocket Excel" "" 0 -- convert "$work/a.kp" "$work/a.pxl"
+expect_line "info of a Pocket Excel file" 1 "type: Pocket Excel" -- info "$work/a.pxl"
+expect "convert from Pocket Excel to Kelp" "" 0 -- convert "$work/a.pxl" "$work/from-pxl.kp"
+check "the values under their formats come back" "$("$kelpcli" cat "$work/a.kp")" 0 "$("$kelpcli" cat "$work/from-pxl.kp")" 0
+check "and the formulas" "$("$kelpcli" cat "$work/a.kp" --formulas)" 0 "$("$kelpcli" cat "$work/from-pxl.kp" --formulas)" 0
+expect_line "cat reads the .pxl itself" 4 $'Total\t=Sum(B2:B3)\t' -- cat "$work/a.pxl" --formulas
+printf '\x09\xff\x00\x05\x00\x0a' > "$work/first-release.pxl"
+message=$("$kelpcli" cat "$work/first-release.pxl" 2>&1 >/dev/null)
+check "a first-release Pocket Excel file is refused" \
+  "kelpcli: $work/first-release.pxl: error 46: File open error: Kelp can't open files in PXL 1.0 format." 1 "$message" $?
 # Excel 95 and 97 files open; a formula Kelp cannot translate keeps its result, with a notice.
 excel="$(dirname "$0")/../files/data/excel"
 expect_line "cat of an Excel 95 file" 2 $'decimals\t3.14159\t12.34\t-0.5\t0.1\t1e300\t1.5e-300\t-98765.4321\t1e-6' -- \

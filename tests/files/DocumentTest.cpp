@@ -10,6 +10,7 @@
 
 #include "NativeTestSupport.h"
 #include "files/Document.h"
+#include "files/PocketExcel.h"
 #include "files/Password.h"
 #include "formula/Recalc.h"
 #include "platform/ErrorState.h"
@@ -326,7 +327,9 @@ TEST(Document, PasswordsAndFormatsWithoutReaders) {
   EXPECT_EQ(pendingError(), 0u) << "a cancelled prompt ends the open without a message";
   EXPECT_EQ(reader.workbook().sheetCount(), 3);
 
-  // Formats whose readers and writers are not built yet say which one is missing.
+  // A format whose reader and writer are not installed says which one is missing.
+  installDocumentReader(DocFileType::PocketExcel, nullptr);
+  installDocumentWriter(DocFileType::PocketExcel, nullptr);
   std::ofstream(utf16ToUtf8(folder.file("data.pxl"))) << "1,2\n";
   EXPECT_FALSE(OpenDocument(reader, folder.file("data.pxl")));
   EXPECT_EQ(pendingError(), 11u);
@@ -342,6 +345,7 @@ TEST(Document, PasswordsAndFormatsWithoutReaders) {
   EXPECT_EQ(reader.unavailableFormat, u"Pocket Excel");
   EXPECT_FALSE(fs::exists(utf16ToUtf8(folder.file("out.pxl"))));
   clearError();
+  installPocketExcelFormat();
   // A file that is not a workbook: 12, and a new empty workbook.
   std::ofstream(utf16ToUtf8(folder.file("junk.kp"))) << "not a workbook";
   EXPECT_FALSE(OpenDocument(reader, folder.file("junk.kp")));
