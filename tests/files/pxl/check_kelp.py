@@ -23,6 +23,7 @@
 # need it are skipped with a message. Output: "ok NAME", "FAIL NAME: why" (with details
 # below it) and "skip NAME: why"; the exit status is 1 when a check failed, else 0.
 
+import copy
 import datetime
 import json
 import math
@@ -50,6 +51,11 @@ KELP_ERROR_NAMES = {"#NULL!": "!!Null", "#DIV/0!": "!!Div0", "#VALUE!": "!!Val",
                     "#NAME?": "!!Name", "#NUM!": "!!Num", "#N/A": "!!NA"}
 SANITIZER_WORDS = ("AddressSanitizer", "UndefinedBehaviorSanitizer", "LeakSanitizer", "runtime error:",
                    "Segmentation fault", "Aborted")
+
+
+def fixture_bytes(name):
+    with open(os.path.join(FIXTURES, name), "rb") as f:
+        return f.read()
 
 
 class Failed(Exception):
@@ -366,6 +372,42 @@ def compare_view_with_xls(book, xls, active):
     return problems
 
 
+def book_from_xls(sheets, active):
+    """A workbook description for pxl.build holding what xlrd read of an .xls."""
+    kinds = {XL_TEXT: "text", XL_NUMBER: "number", XL_DATE: "number", XL_BOOLEAN: "bool", XL_BLANK: "blank"}
+    book = {"version": 270, "codepage": 1252, "country": [1, 1], "window1": {"options": 31, "active": active},
+            "fonts": [{"height": 200, "name": "Tahoma"}], "xfs": [{"font": 0, "format": 0}], "sheets": []}
+    if sheets[active]["zoom"] != 100:
+        book["scl"] = [sheets[active]["zoom"], 100]
+    for sheet in sheets:
+        cells = {}
+        for at, (ctype, value) in sheet["cells"].items():
+            if ctype == XL_ERROR:
+                cells[at] = {"kind": "error", "value": pxl.error_text(value), "style": 0}
+            else:
+                cells[at] = {"kind": kinds[ctype], "value": bool(value) if ctype == XL_BOOLEAN else value, "style": 0}
+        colinfo = []
+        for col in sorted(sheet["cols"]):
+            width, hidden = sheet["cols"][col]
+            last = colinfo[-1] if colinfo else None
+            if last and last["last"] == col - 1 and (last["width"], last["flags"]) == (width, hidden):
+                last["last"] = col
+            else:
+                colinfo.append({"first": col, "last": col, "width": width, "style": 0, "flags": hidden})
+        rows = [{"row": r, "height": h, "flags": (0x20 if hidden else 0) | (0x40 if h != 255 else 0), "style": 0}
+                for r, (h, hidden) in sorted(sheet["rows"].items())]
+        entry = {"name": sheet["name"], "visibility": sheet["visibility"], "cells": cells, "colinfo": colinfo,
+                 "rows": rows, "window2": {"options": 0x16, "top": 0, "left": 0},
+                 "selection": {"active": "A1", "range": "A1:A1"}}
+        if sheet["frozen"]:
+            rows_frozen, cols_frozen = sheet["frozen"]
+            entry["window2"] = {"options": 0x16 | 0x0108, "top": rows_frozen, "left": cols_frozen}
+            entry["pane"] = {"rows": rows_frozen, "cols": cols_frozen, "top": rows_frozen, "left": cols_frozen,
+                             "active": 0}
+        book["sheets"].append(entry)
+    return book
+
+
 # ---------------------------------------------------------------------------------------
 # The rules Kelp's writer follows
 
@@ -482,7 +524,9 @@ def rule_problems(records, sheets, has_tasks, zoom, active):
                 problems.append(where + ": does not belong in a sheet Kelp writes")
             i += 1
         if stage not in ("selection", "pane"):
-            problems.append("%s: ends without WINDOW2 and SELECTION" % sheet)
+            # The data sheet is never shown, so its view records are left free.
+            if sheet != pxl.DATA_SHEET or stage not in ("colinfo", "rows"):
+                problems.append("%s: ends without WINDOW2 and SELECTION" % sheet)
         elif window2["options"] & 0x0108 and stage != "pane":
             problems.append("%s: WINDOW2 says frozen (0x%04X) but no PANE follows" % (sheet, window2["options"]))
         i += 1
@@ -615,14 +659,16 @@ class Run:
     def codec_fixtures(self):
         made = os.path.join(self.folder, "made")
         pxl.make(made)
-        stale = [n for n in sorted(os.listdir(made))
-                 if not os.path.exists(os.path.join(FIXTURES, n))
-                 or open(os.path.join(made, n), "rb").read() != open(os.path.join(FIXTURES, n), "rb").read()]
+        stale = []
+        for name in sorted(os.listdir(made)):
+            with open(os.path.join(made, name), "rb") as f:
+                if not os.path.exists(os.path.join(FIXTURES, name)) or f.read() != fixture_bytes(name):
+                    stale.append(name)
         if stale:
             raise Failed("fixtures differ from what pxl.py make writes: %s" % ", ".join(stale))
 
     def codec_round_trip(self, name, error):
-        data = open(os.path.join(FIXTURES, name), "rb").read()
+        data = fixture_bytes(name)
         if error is not None:
             try:
                 pxl.dump(data)
@@ -638,11 +684,67 @@ class Run:
         if problems:
             raise Failed("dump -> build -> dump changes the workbook", problems)
 
+    def compare_with_kelp_texts(self):
+        """The comparisons themselves, on Kelp's real output: a .kp typed through kelpcli with
+        the cells of all_records.pxl's first sheet must match them, and a changed value and a
+        changed formula must not."""
+        mirror = self.path("mirror.kp")
+        if os.path.exists(mirror):
+            os.remove(mirror)
+        entries = {"A1": "Item", "B1": "Amount \u00e9\u20ac", "A2": "Rent", "B2": "950", "A3": "Food",
+                   "B3": "410.5", "A4": "Power", "B4": "-74.25", "A5": "true", "C5": "false",
+                   "A6": "=Sum(B2:B4)", "B6": '=A2&" & "&$A$3', "C6": "=B2>B3", "D6": "=1/0", "E6": '=""',
+                   "A7": "38354.5", "B7": "=Int(Rand()*0)", "C7": '=If(A5,"yes","no")',
+                   "E7": "=Max(Round(3.14159,2),Abs(B4))"}
+        self.kelp.ok("set", mirror, *("%s=%s" % item for item in entries.items()))
+        cells = pxl.dump(fixture_bytes("all_records.pxl"))["sheets"][0]["cells"]
+        cells = {at: cells[at] for at in entries}
+        problems = []
+        for option in ("--raw", "--formulas"):
+            shown = grid(self.kelp.ok("cat", mirror, option).stdout)
+            shown = {at: text for at, text in shown.items() if at in entries or text}
+            problems += ["same cells, %s: %s" % (option, p) for p in compare_cells(cells, shown, option == "--formulas")]
+            changed = copy.deepcopy(cells)
+            changed["B3"]["value"] = 410.25
+            changed["A6"]["formula"] = "=SUM(B2:B3)"
+            found = compare_cells(changed, shown, option == "--formulas")
+            if len(found) != 1:
+                problems.append("changed cells, %s: %d differences found, not 1: %s" % (option, len(found), found))
+        if problems:
+            raise Failed("the comparisons misjudge Kelp's texts", problems)
+
+    def compare_with_kelp_xls(self, rich):
+        """The view comparison itself, on Kelp's real .xls: a .pxl encoded here from what xlrd
+        reads of Kelp's .xls of rich.kp must match it, and one with a change must not."""
+        if not self.xlrd:
+            raise Skipped("no xlrd for %s (install python3-xlrd)" % XLRD_PYTHON)
+        if rich is None:
+            raise Skipped("rich.kp was not made")
+        xls = self.path("view.xls")
+        self.kelp.ok("convert", rich, xls)
+        sheets = read_xls(xls)
+        active = parse_info(self.kelp.ok("info", rich).stdout)["active"]
+        book = pxl.dump(pxl.build(book_from_xls(sheets, active)))
+        problems = compare_view_with_xls(book, sheets, active)
+        if not any(s["frozen"] for s in sheets) or not any(s["cols"] for s in sheets):
+            problems.append("rich.kp has no frozen pane or no column information to compare")
+        changes = {"the frozen rows": lambda b: b["sheets"][0]["pane"].update(rows=b["sheets"][0]["pane"]["rows"] + 1),
+                   "a column width": lambda b: b["sheets"][0]["colinfo"][0].update(width=1),
+                   "the zoom": lambda b: b.update(scl=[100, 100]),
+                   "a value": lambda b: b["sheets"][0]["cells"]["B2"].update(value=1.0)}
+        for what, change in changes.items():
+            other = book_from_xls(sheets, active)
+            change(other)
+            if not compare_view_with_xls(pxl.dump(pxl.build(other)), sheets, active):
+                problems.append("a change of %s goes unnoticed" % what)
+        if problems:
+            raise Failed("the view comparison misjudges Kelp's .xls", problems)
+
     # reading -------------------------------------------------------------------------
 
     def read_good(self, name):
         file = os.path.join(FIXTURES, name)
-        book = pxl.dump(open(file, "rb").read())
+        book = pxl.dump(fixture_bytes(name))
         sheets = [s for s in book["sheets"] if not s.get("data_sheet")]
         problems = []
         info = parse_info(self.kelp.ok("info", file).stdout)
@@ -676,7 +778,7 @@ class Run:
         if not self.xlrd:
             raise Skipped("no xlrd for %s (install python3-xlrd)" % XLRD_PYTHON)
         file = os.path.join(FIXTURES, name)
-        book = pxl.dump(open(file, "rb").read())
+        book = pxl.dump(fixture_bytes(name))
         out = self.path(name[:-4] + ".read.xls")
         self.kelp.ok("convert", file, out)
         problems = compare_view_with_xls(book, read_xls(out), book["active_sheet"])
@@ -692,7 +794,7 @@ class Run:
                          % (expected, done.returncode, done.stderr.strip()[:300]))
 
     def truncate(self):
-        data = open(os.path.join(FIXTURES, "truncate.pxl"), "rb").read()
+        data = fixture_bytes("truncate.pxl")
         cut = self.path("cut.pxl")
         outcomes = {"failed": 0, "opened": 0}
         problems = []
@@ -740,7 +842,8 @@ class Run:
         label = os.path.basename(source)
         out = self.path(label + ".pxl")
         self.kelp.ok("convert", source, out)
-        data = open(out, "rb").read()
+        with open(out, "rb") as f:
+            data = f.read()
         try:
             records = pxl.decode_records(data)
             book = pxl.describe(records)
@@ -794,7 +897,7 @@ class Run:
     def round_trip(self, name, book):
         if book is None:
             raise Skipped("writing %s failed" % name)
-        source = pxl.dump(open(os.path.join(FIXTURES, name), "rb").read())
+        source = pxl.dump(fixture_bytes(name))
         problems = differences(kept(source), kept(book))
         if problems:
             raise Failed("the fixture and Kelp's .pxl of it differ", problems)
@@ -845,6 +948,7 @@ def main(argv):
     fixtures = pxl.fixtures()
     good = [name for name, (_, _, error) in sorted(fixtures.items()) if error is None and name != "truncate.pxl"]
     run.check("codec.fixtures", run.codec_fixtures)
+    run.check("compare.kelp_texts", run.compare_with_kelp_texts)
     for name, (_, _, error) in sorted(fixtures.items()):
         run.check("codec.roundtrip." + name, run.codec_round_trip, name, error)
     for name in good:
@@ -856,6 +960,7 @@ def main(argv):
     run.check("truncate", run.truncate)
     sample = os.path.join(SOURCE_ROOT, "examples", "sample.kp")
     rich = run.check("make.rich.kp", run.make_rich_kp)
+    run.check("compare.kelp_xls", run.compare_with_kelp_xls, rich)
     sources = [sample] + ([rich] if rich else [])
     for source in sources:
         book = run.check("write." + os.path.basename(source), run.write, source)
