@@ -322,25 +322,35 @@ def encode_record(rec):
         # BOOLERR: the value byte, then the flag byte (1 = the value is an error code).
         p += struct.pack("<BB", rec["value"], rec["is_error"])
     elif rtype == FORMULA:
+        # FORMULA: after row, column and style, 8 bytes of cached result, a flags byte
+        # (bit 0: recalculate always, for a volatile formula; other bits 0), the u16 token
+        # length closing the 16 fixed bytes, then the tokens.
         tokens = bytes.fromhex(rec["tokens"])
         p += bytes.fromhex(rec["result"]) + struct.pack("<BH", rec.get("flags", 0), len(tokens)) + tokens
     elif rtype == STRING:
         p += struct.pack("<H", units(rec["text"])) + utf16(rec["text"])
     elif rtype == ROW:
+        # ROW: row, height in twentieths of a point, flags (bits 0-2 outline level, 0x20
+        # hidden, 0x40 height set explicitly, 0x80 the style applies to the row), style.
         p += struct.pack("<HHHH", rec["row"], rec["height"], rec["flags"], rec.get("style", 0))
     elif rtype == BOF:
         p += struct.pack("<HH", rec["version"], rec["substream"])
     elif rtype == NAME:
+        # NAME: options (0x0001 hidden, 0x0020 built-in), name length in characters, formula
+        # length in bytes, sheet (0 for a workbook name, else 1-based); the name; the tokens.
         tokens = bytes.fromhex(rec["tokens"])
         p += struct.pack("<HBHH", rec.get("options", 0), units(rec["text"]), len(tokens), rec.get("sheet", 0))
         p += utf16(rec["text"]) + tokens
     elif rtype == SELECTION:
+        # SELECTION: active row (u16), active column (u8), first and last row (u16), first
+        # and last column (u8): one rectangle.
         p += struct.pack("<HBHHBB", rec["active_row"], rec["active_col"], rec["first_row"],
                          rec["last_row"], rec["first_col"], rec["last_col"])
     elif rtype == FORMAT:
         # FORMAT: u8 length, then the code.
         p += _text8(rec["code"], "format code")
     elif rtype in (ROWDEFAULT, COLDEFAULT):
+        # Types 37 (4 bytes) and 85 (6 bytes): read and ignored; Kelp does not write them.
         data = bytes.fromhex(rec["data"])
         assert len(data) == FIXED_SIZES[rtype]
         p += data
@@ -352,17 +362,26 @@ def encode_record(rec):
     elif rtype == WINDOW1:
         p += struct.pack("<HH", rec["options"], rec["active"])
     elif rtype == WINDOW2:
+        # WINDOW2: options (0x0001 formulas shown, 0x0002 gridlines, 0x0004 headers, 0x0008
+        # frozen panes, 0x0010 zero values, 0x0100 frozen without a split, written with
+        # 0x0008), top row shown (u16), left column shown (u8).
         p += struct.pack("<HHB", rec["options"], rec["top"], rec["left"])
     elif rtype == PANE:
+        # PANE: frozen columns, frozen rows, first row and first column of the scrolling pane
+        # (u16 each), active pane (u8: 0 bottom-right, 1 top-right, 2 bottom-left, 3 top-left).
         p += struct.pack("<HHHHB", rec["cols"], rec["rows"], rec["top"], rec["left"], rec["active"])
     elif rtype == CODEPAGE:
+        # CODEPAGE: u16.
         p += struct.pack("<H", rec["codepage"])
     elif rtype == COLINFO:
+        # COLINFO: first and last column (u16), width in 1/256 of the digit 0's width as in
+        # Excel, style, flags (u8, bit 0 hidden).
         p += struct.pack("<HHHHB", rec["first"], rec["last"], rec["width"], rec.get("style", 0), rec.get("flags", 0))
     elif rtype == BOUNDSHEET:
         # BOUNDSHEET: visibility (0 visible, 1 hidden), u8 name length, the name.
         p += bytes([rec.get("visibility", 0)]) + _text8(rec["sheet_name"], "sheet name")
     elif rtype == COUNTRY:
+        # COUNTRY: two u16 (Kelp writes 1, 1).
         p += struct.pack("<HH", rec["first"], rec["second"])
     elif rtype == SCL:
         # SCL: numerator, denominator.
@@ -713,7 +732,8 @@ def sheet_prefix(names, first, last):
 
 
 def tokens_text(tokens, sheet_names=(), name_texts=(), base=(0, 0)):
-    """Excel-style formula text (with "=") of a token list; TokenError when it cannot be shown."""
+    """Excel-style formula text (with "=") of a token list; TokenError when it cannot be shown.
+    base is the formula's cell for tRefN/tAreaN offsets; a name's formula reads them from A1."""
     stack = []
 
     def pop(count):

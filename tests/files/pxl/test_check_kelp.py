@@ -8,6 +8,7 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+sys.dont_write_bytecode = True  # keep the source tree clean
 import check_kelp as ck  # noqa: E402
 import pxl  # noqa: E402
 
@@ -146,11 +147,12 @@ class Comparisons(unittest.TestCase):
         self.assertEqual(len(ck.compare_cells(cells, ck.grid("Hello\t42\n"), True)), 1)
 
     def test_info(self):
-        text = ("type: Kelp\nsheets: 3\n  Budget (active): A1:E14\n  Income: A1:B4\n  Notes: empty\n"
-                "values: 57\nformulas: 14\nnames: 1\n  NetIncome =Income!$B$4\ntasks: 2\n  Hello\n  Long\n")
+        text = ("type: Pocket Excel\nsheets: 3\n  Budget (active): A1:E14\n  Income (hidden): A1:B4\n"
+                "  Notes: empty\nvalues: 57\nformulas: 14\nnames: 1\n  NetIncome =Income!$B$4\ntasks: 2\n"
+                "  Hello\n  Long\n")
         info = ck.parse_info(text)
-        self.assertEqual(info, {"sheets": ["Budget", "Income", "Notes"], "active": 0,
-                                "names": {"NetIncome": "=Income!$B$4"}, "tasks": ["Hello", "Long"]})
+        self.assertEqual(info, {"type": "Pocket Excel", "sheets": ["Budget", "Income", "Notes"], "active": 0,
+                                "hidden": [1], "names": {"NetIncome": "=Income!$B$4"}, "tasks": ["Hello", "Long"]})
 
     def test_what_kelp_keeps(self):
         book = pxl.dump(ck.fixture_bytes("all_records.pxl"))

@@ -11,6 +11,7 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+sys.dont_write_bytecode = True  # keep the source tree clean
 import pxl  # noqa: E402
 
 FIXTURES = os.path.join(HERE, "fixtures")
