@@ -349,6 +349,8 @@ def compare_view_with_xls(book, xls, active):
     """What a decoded .pxl holds of the view, against xlrd's reading of an .xls."""
     problems = []
     sheets = [s for s in book["sheets"] if not s.get("data_sheet")]
+    # In an .xls the tasks travel in an ordinary sheet of that name.
+    xls = [s for s in xls if s["name"] != pxl.DATA_SHEET]
     if [s["name"] for s in sheets] != [s["name"] for s in xls]:
         return ["sheets: pxl %r, xls %r" % ([s["name"] for s in sheets], [s["name"] for s in xls])]
     for index, (sheet, other) in enumerate(zip(sheets, xls)):
@@ -494,7 +496,9 @@ def rule_problems(records, sheets, has_tasks, zoom, active):
                 if rec["flags"] & ~(0x07 | 0x20 | 0x40 | 0x80):
                     problems.append("%s: flags 0x%04X" % (where, rec["flags"]))
             elif t in CELL_TYPES:
-                if stage != "rows" or rec["row"] != row:
+                if sheet == pxl.DATA_SHEET and stage == "colinfo":
+                    stage = "rows"  # the data sheet's task rows need no ROW records
+                elif stage != "rows" or (rec["row"] != row and sheet != pxl.DATA_SHEET):
                     problems.append("%s (%s) does not follow its ROW" % (where, pxl.a1(rec["row"], rec["col"])))
                 if last_cell is not None and (rec["row"], rec["col"]) <= last_cell:
                     problems.append(where + ": cells out of order")
@@ -568,8 +572,8 @@ def style_of(book, index):
 def kept(book):
     """The parts of a decoded workbook that Kelp keeps, with styles resolved to their content."""
     out = {"active": book["active_sheet"], "tasks": book["tasks"], "sheets": [],
-           "names": sorted((n["name"], n["sheet"], n["hidden"],
-                            None if n.get("formula") is None else tuple(formula_key(n["formula"])))
+           # A name keeps its text and definition; Kelp's names have no sheet and no hidden flag.
+           "names": sorted((n["name"], None if n.get("formula") is None else tuple(formula_key(n["formula"])))
                            for n in book["names"] if not n["builtin"])}
     for index, sheet in enumerate(book["sheets"]):
         if sheet.get("data_sheet"):

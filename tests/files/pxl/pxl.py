@@ -1348,7 +1348,8 @@ def fixture_all_records_book():
                            "result": {"kind": "text", "value": "yes"}}
     main["cells"]["D7"] = {"kind": "formula", "style": 2, "flags": 0,
                            "tokens": [["num", 2.5], ["uminus"], ["int", 2], ["power"], ["name", 1],
-                                      ["int", 100], ["div"], ["paren"], ["ref", "B2"], ["percent"], ["mul"], ["add"]],
+                                      ["funcvar", "SUM", 1, "V"], ["int", 100], ["div"], ["paren"], ["ref", "B2"],
+                                      ["percent"], ["mul"], ["add"]],
                            "result": {"kind": "number", "value": 6.25 + 12.8625 * 9.5}}
     main["cells"]["E7"] = {"kind": "formula", "style": 0, "flags": 0,
                            "tokens": [["num", 3.14159], ["int", 2], ["func", "ROUND", "V"], ["ref", "B4"],

@@ -241,7 +241,7 @@ class Workbook(unittest.TestCase):
         first, income = book["sheets"][0]["cells"], book["sheets"][1]["cells"]
         self.assertEqual(first["C7"]["formula"], '=IF(A5,"yes","no")')
         self.assertEqual(first["C7"]["result"], {"kind": "text", "value": "yes"})
-        self.assertEqual(first["D7"]["formula"], "=-2.5^2+(Sales/100)*B2%")
+        self.assertEqual(first["D7"]["formula"], "=-2.5^2+(SUM(Sales)/100)*B2%")
         self.assertEqual(first["B7"]["flags"], 1)
         self.assertEqual(income["A4"]["formula"], "=AND(Rate,ISBLANK('Hidden Sheet'!B1))")
         self.assertEqual(income["A6"]["formula"], "=SUM(Sheet1:Income!B2)")
