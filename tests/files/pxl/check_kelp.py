@@ -26,7 +26,6 @@
 import copy
 import datetime
 import json
-import math
 import os
 import re
 import shutil
