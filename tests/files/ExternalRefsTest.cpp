@@ -10,6 +10,7 @@
 #include "files/Document.h"
 #include "files/ExternalRefs.h"
 #include "files/NativeFormat.h"
+#include "files/PocketExcel.h"
 #include "files/Password.h"
 #include "format/ValueText.h"
 #include "formula/Compiler.h"
@@ -448,6 +449,28 @@ TEST_F(ExternalRefs, ReadsThroughOtherReadersAndCapsNestedReads) {
     auto plain = referringBook(folder.path);
     EXPECT_EQ(evaluate(*plain, u"=[c1.pxl]S!A1"), "error 11");
   }
+}
+
+TEST_F(ExternalRefs, ReadsPocketExcelFilesMadeByTheIndependentEncoder) {
+  const DocumentReader previous = installedDocumentReader(DocFileType::PocketExcel);
+  installPocketExcelFormat();
+  fs::copy_file(std::string(KELP_TEST_DATA) + "/../pxl/fixtures/all_records.pxl", folder.path / "records.pxl");
+  auto book = referringBook(folder.path);
+  EXPECT_EQ(evaluate(*book, u"=[records.pxl]Sheet1!A2"), "Rent");
+  EXPECT_EQ(evaluate(*book, u"=[records.pxl]Sheet1!B1"), "Amount \u00e9\u20ac");
+  EXPECT_EQ(evaluate(*book, u"=[records.pxl]sheet1!B3"), "410.5");
+  EXPECT_EQ(evaluate(*book, u"=[records.pxl]Sheet1!A5"), "TRUE");
+  EXPECT_EQ(evaluate(*book, u"=[records.pxl]Sheet1!B5"), "!!Div0");
+  EXPECT_EQ(evaluate(*book, u"=Sum([records.pxl]Sheet1!B2:B4)"), "1286.25");
+  EXPECT_EQ(evaluate(*book, u"=[records.pxl]Sheet1!A6"), "1286.25");  // a formula's stored result
+  EXPECT_EQ(evaluate(*book, u"=[records.pxl]Sheet1!Z99"), "!!NA");
+  EXPECT_EQ(evaluate(*book, u"='[records.pxl]Hidden Sheet'!A1"), "behind the scenes");
+  EXPECT_EQ(evaluate(*book, u"=[records.pxl]Income!A2"), "142.5");  // 950 * 0.15, as stored
+  EXPECT_EQ(pendingError(), 0u);
+  // A sheet the file lacks cannot be typed.
+  EXPECT_EQ(evaluate(*book, u"=[records.pxl]Nowhere!A1"), "error 25");
+  clearError();
+  installDocumentReader(DocFileType::PocketExcel, previous);
 }
 
 TEST_F(ExternalRefs, SavedFilesKeepTheReferences) {
