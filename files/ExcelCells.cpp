@@ -452,20 +452,7 @@ void ExcelReader::readPane(RecordIn& in) {
   if (in.bad() || !m_sheet) return;
   m_activePane = active & 3;
   if (!(m_window2 & Window2::Frozen)) return;
-  SheetView& v = m_sheet->view;
-  uint32_t lastColumn = m_window2Left + columns - 1, lastRow = m_window2Top + rows - 1;
-  v.columnsFrozen = columns > 0 && lastColumn < static_cast<uint32_t>(MaxColumns - 1);
-  v.rowsFrozen = rows > 0 && lastRow < static_cast<uint32_t>(MaxRows - 1);
-  if (v.columnsFrozen) {
-    v.frozenFirstColumn = m_window2Left;
-    v.frozenLastColumn = static_cast<uint16_t>(lastColumn);
-    v.leftColumn = static_cast<uint16_t>(std::clamp<uint32_t>(left, lastColumn + 1, MaxColumns - 1));
-  }
-  if (v.rowsFrozen) {
-    v.frozenFirstRow = m_window2Top;
-    v.frozenLastRow = static_cast<uint16_t>(lastRow);
-    v.topRow = static_cast<uint16_t>(std::max<uint32_t>(top, lastRow + 1));
-  }
+  m_sheet->view.freezePanes(m_window2Left, m_window2Top, columns, rows, top, left);
 }
 
 // SELECTION: the pane, the active cell, and the selected ranges; the active pane's first

@@ -502,21 +502,7 @@ class PocketReader {
   void pane(const uint8_t* p) {
     if (!m_sheet || (m_window2 & FrozenPanes) != FrozenPanes) return;
     const uint32_t columns = le16(p), rows = le16(p + 2);
-    const uint16_t top = le16(p + 4), left = le16(p + 6);
-    SheetView& v = m_sheet->view;
-    const uint32_t lastColumn = m_window2Left + columns - 1, lastRow = m_window2Top + rows - 1;
-    v.columnsFrozen = columns > 0 && lastColumn < static_cast<uint32_t>(MaxColumns - 1);
-    v.rowsFrozen = rows > 0 && lastRow < static_cast<uint32_t>(MaxRows - 1);
-    if (v.columnsFrozen) {
-      v.frozenFirstColumn = m_window2Left;
-      v.frozenLastColumn = static_cast<uint16_t>(lastColumn);
-      v.leftColumn = static_cast<uint16_t>(std::clamp<uint32_t>(left, lastColumn + 1, MaxColumns - 1));
-    }
-    if (v.rowsFrozen) {
-      v.frozenFirstRow = m_window2Top;
-      v.frozenLastRow = static_cast<uint16_t>(lastRow);
-      v.topRow = static_cast<uint16_t>(std::max<uint32_t>(top, lastRow + 1));
-    }
+    m_sheet->view.freezePanes(m_window2Left, m_window2Top, columns, rows, le16(p + 4), le16(p + 6));
   }
 
   // SCL: in the globals the active sheet's zoom, in a sheet that sheet's.

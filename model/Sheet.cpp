@@ -598,4 +598,21 @@ void Sheet::refreshOutlineLevels(bool columns) {
   }
 }
 
+void SheetView::freezePanes(uint16_t firstColumn, uint16_t firstRow, uint32_t columns, uint32_t rows, uint16_t top,
+                            uint16_t left) {
+  const uint32_t lastColumn = firstColumn + columns - 1, lastRow = firstRow + rows - 1;
+  columnsFrozen = columns > 0 && lastColumn < static_cast<uint32_t>(MaxColumns - 1);
+  rowsFrozen = rows > 0 && lastRow < static_cast<uint32_t>(MaxRows - 1);
+  if (columnsFrozen) {
+    frozenFirstColumn = firstColumn;
+    frozenLastColumn = static_cast<uint16_t>(lastColumn);
+    leftColumn = static_cast<uint16_t>(std::clamp<uint32_t>(left, lastColumn + 1, MaxColumns - 1));
+  }
+  if (rowsFrozen) {
+    frozenFirstRow = firstRow;
+    frozenLastRow = static_cast<uint16_t>(lastRow);
+    topRow = static_cast<uint16_t>(std::max<uint32_t>(top, lastRow + 1));
+  }
+}
+
 }  // namespace kelp

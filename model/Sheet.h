@@ -170,6 +170,12 @@ struct SheetView {
   uint16_t frozenLastColumn = 0;
   uint16_t topRow = 0;      // first scrollable row shown
   uint16_t leftColumn = 0;  // first scrollable column shown
+
+  /// Freezes `columns` and `rows` from the first column and row shown, as the Excel and
+  /// Pocket Excel panes give them, with `top` and `left` the first ones scrolled to; a
+  /// count of 0, or one that would reach the sheet's end, freezes nothing that way.
+  void freezePanes(uint16_t firstColumn, uint16_t firstRow, uint32_t columns, uint32_t rows, uint16_t top,
+                   uint16_t left);
 };
 
 /// Print settings; the page setup fields are the print dialog's.
