@@ -65,8 +65,11 @@ struct StyleRecord {
   int fillBackground() const { return (fillColors >> 7) & 0x7F; }
   void setFillBackground(int c) { fillColors = static_cast<uint16_t>((fillColors & ~0x3F80) | ((c & 0x7F) << 7)); }
 
-  /// A border, a pattern above solid-background, or a foreground other than 9 shows on screen.
-  bool drawsSomething() const { return borders != 0 || fillPattern() > 1 || fillForeground() != 9; }
+  /// A border, a pattern above solid-background, or a foreground other than 9 shows on
+  /// screen; without a pattern (style 0 and the styles made from it) no fill shows at all.
+  bool drawsSomething() const {
+    return borders != 0 || fillPattern() > 1 || (fillPattern() == 1 && fillForeground() != 9);
+  }
 
  private:
   static void setBit(uint16_t& word, int bit, bool on) {

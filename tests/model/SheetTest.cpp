@@ -233,6 +233,12 @@ TEST(Sheet, VisibilityNeedsAValueOrAStyleThatDraws) {
   EXPECT_TRUE(sheet.isVisible(3, 0));
   EXPECT_EQ(sheet.lastVisibleInRow(0, 3), 2);
   EXPECT_EQ(sheet.lastVisibleInRow(0, 1), -1);
+  // Style 0 has no fill pattern, so a blank made bold from it draws nothing, whatever
+  // its automatic fill colour, as the grid paints it.
+  StyleRecord bold = book->style(0);
+  bold.font = 1;
+  ASSERT_TRUE(sheet.setCell(4, 0, styledBlank(static_cast<int16_t>(book->findOrAddStyle(bold)))));
+  EXPECT_FALSE(sheet.isVisible(4, 0));
 }
 
 TEST(Sheet, MergedAreasSearchesAndExpansion) {
