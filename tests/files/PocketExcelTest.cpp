@@ -22,10 +22,16 @@
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
 #include "platform/Text.h"
+#include "NativeTestSupport.h"
 #include "TempFolder.h"
 
 namespace kelp {
 namespace {
+
+using test::formulaOf;
+using test::hex;
+using test::setFormula;
+using test::setText;
 
 std::string narrow(std::u16string_view s) { return utf16ToUtf8(s); }
 
@@ -90,19 +96,6 @@ const Record* find(const std::vector<Record>& records, uint8_t type, size_t nth 
   return nullptr;
 }
 
-std::vector<uint8_t> hex(const char* text) {
-  std::vector<uint8_t> out;
-  for (const char* p = text; *p;) {
-    if (*p == ' ') {
-      ++p;
-      continue;
-    }
-    out.push_back(static_cast<uint8_t>(std::stoi(std::string(p, 2), nullptr, 16)));
-    p += 2;
-  }
-  return out;
-}
-
 std::vector<uint8_t> writeBytes(Workbook& book) {
   MemoryDocStream stream;
   clearError();
@@ -129,31 +122,8 @@ std::unique_ptr<Workbook> readBack(const std::vector<uint8_t>& bytes) {
   return book;
 }
 
-void setText(Sheet& sheet, int32_t col, int32_t row, std::u16string_view text, int16_t style = -1) {
-  CellValue value;
-  makeText(value, text);
-  ASSERT_TRUE(sheet.setCell(col, row, CellRecord{value, style}));
-}
-
 void setValue(Sheet& sheet, int32_t col, int32_t row, CellValue value, int16_t style = -1) {
   ASSERT_TRUE(sheet.setCell(col, row, CellRecord{value, style}));
-}
-
-void setFormula(Workbook& book, Sheet& sheet, int32_t col, int32_t row, std::u16string_view text) {
-  const CellPosition at{static_cast<uint16_t>(col), static_cast<uint16_t>(row), static_cast<uint16_t>(sheet.index)};
-  const uint32_t tokens = compileToHandle(book, text, at, false);
-  ASSERT_NE(tokens, NoHandle) << narrow(text) << " does not compile";
-  ASSERT_TRUE(sheet.setCell(col, row, CellRecord{newFormulaValue(tokens, at), -1}));
-}
-
-std::u16string formulaOf(const Workbook& book, const Sheet& sheet, int32_t col, int32_t row) {
-  const CellRecord* cell = sheet.cellPtr(col, row);
-  if (!cell || cell->value.kind != ValueKind::Formula) return u"(no formula)";
-  std::u16string text;
-  formulaText(book, static_cast<const uint8_t*>(formulaPool().data(formulaTokens(cell->value))),
-              CellPosition{static_cast<uint16_t>(col), static_cast<uint16_t>(row), static_cast<uint16_t>(sheet.index)},
-              text);
-  return text;
 }
 
 std::u16string nameText(const Workbook& book, size_t index) {
