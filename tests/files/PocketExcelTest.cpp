@@ -666,9 +666,7 @@ TEST(PocketExcel, DamagedFixturesFailCleanly) {
   std::sort(files.begin(), files.end());
   for (const auto& path : files) {
     SCOPED_TRACE(path.filename().string());
-    std::ifstream in(path, std::ios::binary);
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    damageFile(bytes, false);
+    damageFile(test::fileBytes(path), false);
   }
 }
 
