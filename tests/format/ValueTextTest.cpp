@@ -108,6 +108,7 @@ TEST_F(ValueText, FixedFormatsRoundWithABias) {
   EXPECT_EQ(number(2.5, BuiltInFormat::Fixed0), u"3");
   EXPECT_EQ(number(-0.4, BuiltInFormat::Fixed0), u"-0");
   EXPECT_EQ(number(0, BuiltInFormat::Fixed2), u"0.00");
+  EXPECT_EQ(number(-1234.5, BuiltInFormat::Fixed2), u"-1234.50");
   EXPECT_EQ(number(1.23456789012, fixedFormat(9, false)), u"1.234567890");
   EXPECT_EQ(number(0.125, percentFormat(1)), u"12.5%");
   EXPECT_EQ(number(-0.125, BuiltInFormat::Percent2), u"-12.50%");
