@@ -245,24 +245,6 @@ TEST_F(SortTest, AHeaderStaysInEitherDirection) {
   // Without the header the text sorts after the numbers.
   expectUndoable(by(0));
   EXPECT_EQ(line(0, 0, 4), (std::vector<std::u16string>{u"1", u"2", u"3", u"Score"}));
-
-  // Sorting columns, the first column is the header.
-  putText(2, 0, u"Score");
-  putText(2, 1, u"Name");
-  for (int c = 3; c <= 5; ++c) {
-    putNumber(c, 0, keys[c - 3]);
-    putText(c, 1, std::u16string(1, static_cast<char16_t>(u'a' + c - 3)));
-  }
-  select(2, 0, 5, 1);
-  s = by(0);
-  s.byRows = false;
-  s.hasHeader = true;
-  expectUndoable(s);
-  EXPECT_EQ(line(2, 0, 4, true), (std::vector<std::u16string>{u"Score", u"1", u"2", u"3"}));
-  EXPECT_EQ(line(2, 1, 4, true), (std::vector<std::u16string>{u"Name", u"b", u"c", u"a"}));
-  s.ascending1 = false;
-  expectUndoable(s);
-  EXPECT_EQ(line(2, 0, 4, true), (std::vector<std::u16string>{u"Score", u"3", u"2", u"1"}));
 }
 
 TEST_F(SortTest, KeysOutsideTheAreaAreRefused) {
@@ -326,39 +308,6 @@ TEST_F(SortTest, MergedCellsAreRefused) {
   clearError();
   EXPECT_EQ(undo.size(), 0u);
   EXPECT_EQ(fileBytes(), before);
-}
-
-TEST_F(SortTest, EqualKeysKeepTheirOrderSoPassesCombine) {
-  const double group[] = {2, 1, 3, 3, 1, 2, 2, 3, 1, 1, 3, 2, 1, 2};
-  const char16_t* name[] = {u"kim", u"ada", u"bo", u"ada", u"kim", u"bo", u"cy",
-                            u"ada", u"bo",  u"cy", u"kim", u"cy", u"ada", u"kim"};
-  const int n = 14;
-  std::vector<std::tuple<double, std::u16string, int>> expected;
-  for (int r = 0; r < n; ++r) {
-    putNumber(0, r, group[r]);
-    putText(1, r, name[r]);
-    putNumber(2, r, r);
-    expected.emplace_back(group[r], name[r], r);
-  }
-  select(0, 0, 2, n - 1);
-  // By name, then by group: the second pass keeps the names in order within a group.
-  expectUndoable(by(1));
-  expectUndoable(by(0));
-  std::stable_sort(expected.begin(), expected.end(), [](const auto& a, const auto& b) {
-    return std::tie(std::get<0>(a), std::get<1>(a)) < std::tie(std::get<0>(b), std::get<1>(b));
-  });
-  for (int r = 0; r < n; ++r) {
-    EXPECT_EQ(number(0, r), std::get<0>(expected[r])) << r;
-    EXPECT_EQ(shown(1, r), std::get<1>(expected[r])) << r;
-    EXPECT_EQ(number(2, r), std::get<2>(expected[r])) << r;
-  }
-  // Descending keeps the order of ties too: within a group the names stay in order.
-  expectUndoable(by(0, false));
-  for (int r = 1; r < n; ++r)
-    if (number(0, r) == number(0, r - 1)) {
-      EXPECT_LE(shown(1, r - 1), shown(1, r)) << r;
-    }
-  EXPECT_EQ(number(0, 0), 3);
 }
 
 TEST_F(SortTest, FormulasMoveWithTheirRowsAndReadThem) {

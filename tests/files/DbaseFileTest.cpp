@@ -341,8 +341,7 @@ TEST(Dbase, SaveAndOpenGoThroughTheDocument) {
   EXPECT_EQ(document.noticeDetail, u"A_RATHER_L");
   EXPECT_EQ(document.workbook().fileName, u"book.kp") << "an export keeps the name";
 
-  std::ifstream in(utf16ToUtf8(folder.file("t.dbf")), std::ios::binary);
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<uint8_t> bytes = test::fileBytes(folder.file("t.dbf"));
   ASSERT_GT(bytes.size(), 4u);
   const LocalTime today = localTimeNow();
   EXPECT_EQ(bytes[1], today.year - 1900);

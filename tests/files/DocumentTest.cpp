@@ -24,11 +24,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace kelp::test;
 
-std::vector<uint8_t> fileBytes(const std::u16string& name) {
-  std::ifstream in(utf16ToUtf8(name), std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 TEST(Document, FileTypesComeFromTheExtension) {
   EXPECT_EQ(FileTypeFromName(u"Report.XLS"), DocFileType::Excel97);
   EXPECT_EQ(FileTypeFromName(u"report.xls"), DocFileType::Excel97);

@@ -272,8 +272,7 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, ExcelFixture, ::testing::ValuesIn(kFixtures))
 
 TEST(ExcelFiles, CutAndFlippedStreamsEndInAnErrorCodeOrAWorkbook) {
   for (const char* name : kFixtures) {
-    std::ifstream in(kFolder + name + ".xls", std::ios::binary);
-    std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> file = test::fileBytes(kFolder + name + ".xls");
     CompoundReader storage;
     ASSERT_TRUE(storage.open(file)) << name;
     std::vector<uint8_t> stream;

@@ -20,10 +20,16 @@
 #include "platform/CompoundFile.h"
 #include "platform/ErrorState.h"
 #include "platform/Text.h"
+#include "NativeTestSupport.h"
 #include "TempFolder.h"
 
 namespace kelp {
 namespace {
+
+using test::formulaOf;
+using test::hex;
+using test::setFormula;
+using test::setText;
 
 struct Record {
   uint16_t type;
@@ -42,19 +48,6 @@ std::vector<Record> recordsOf(const std::vector<uint8_t>& stream) {
     at += 4 + length;
   }
   EXPECT_EQ(at, stream.size());
-  return out;
-}
-
-std::vector<uint8_t> hex(const char* text) {
-  std::vector<uint8_t> out;
-  for (const char* p = text; *p;) {
-    if (*p == ' ') {
-      ++p;
-      continue;
-    }
-    out.push_back(static_cast<uint8_t>(std::stoi(std::string(p, 2), nullptr, 16)));
-    p += 2;
-  }
   return out;
 }
 
@@ -98,37 +91,11 @@ size_t count(const std::vector<Record>& records, uint16_t type) {
   return n;
 }
 
-void setText(Sheet& sheet, int32_t col, int32_t row, std::u16string_view text, int16_t style = -1) {
-  CellValue value;
-  makeText(value, text);
-  ASSERT_TRUE(sheet.setCell(col, row, CellRecord{value, style}));
-}
+std::string narrow(std::u16string_view s) { return std::string(s.begin(), s.end()); }
 
 void setNumber(Sheet& sheet, int32_t col, int32_t row, double number, int16_t style = -1) {
   ASSERT_TRUE(sheet.setCell(col, row, CellRecord{numberValue(number), style}));
 }
-
-void setFormula(Workbook& book, Sheet& sheet, int32_t col, int32_t row, std::u16string_view text) {
-  const CellPosition at{static_cast<uint16_t>(col), static_cast<uint16_t>(row), static_cast<uint16_t>(sheet.index)};
-  uint32_t tokens = compileToHandle(book, text, at, false);
-  ASSERT_NE(tokens, NoHandle) << "formula does not compile";
-  CellValue formula = newFormulaValue(tokens, at);
-  ASSERT_TRUE(sheet.setCell(col, row, CellRecord{formula, -1}));
-}
-
-std::u16string formulaOf(const Workbook& book, const Sheet& sheet, int32_t col, int32_t row) {
-  const CellRecord* cell = sheet.cellPtr(col, row);
-  if (!cell || cell->value.kind != ValueKind::Formula) return u"(no formula)";
-  const CellValue& value = cell->value;
-  const auto* entry = static_cast<const uint8_t*>(formulaPool().data(formulaTokens(value)));
-  std::u16string text;
-  formulaText(book, entry,
-              CellPosition{static_cast<uint16_t>(col), static_cast<uint16_t>(row), static_cast<uint16_t>(sheet.index)},
-              text);
-  return text;
-}
-
-std::string narrow(std::u16string_view s) { return std::string(s.begin(), s.end()); }
 
 TEST(ExcelWriter, SmallWorkbookRecordsCarryTheExpectedBytes) {
   for (bool biff8 : {true, false}) {

@@ -28,14 +28,10 @@ namespace kelp {
 namespace {
 
 namespace fs = std::filesystem;
+using test::fileBytes;
 using test::TempFolder;
 
 std::string fixture(const char* name) { return std::string(KELP_TEST_DATA) + "/external/" + name; }
-
-std::vector<uint8_t> fileBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 void writeBytes(const fs::path& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

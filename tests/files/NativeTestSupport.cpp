@@ -2,6 +2,8 @@
 #include "NativeTestSupport.h"
 
 #include "files/Password.h"
+#include "formula/Compiler.h"
+#include "formula/FormulaText.h"
 
 namespace kelp::test {
 
@@ -43,6 +45,36 @@ void setFormula(Sheet& sheet, int32_t col, int32_t row, uint32_t tokens, CellVal
   ASSERT_EQ(f.kind, ValueKind::Formula);
   formulaResult(f) = cached;
   ASSERT_TRUE(sheet.setCell(col, row, CellRecord{f, style}));
+}
+
+void setFormula(Workbook& book, Sheet& sheet, int32_t col, int32_t row, std::u16string_view text) {
+  const CellPosition at{static_cast<uint16_t>(col), static_cast<uint16_t>(row), static_cast<uint16_t>(sheet.index)};
+  const uint32_t tokens = compileToHandle(book, text, at, false);
+  ASSERT_NE(tokens, NoHandle) << "formula does not compile";
+  ASSERT_TRUE(sheet.setCell(col, row, CellRecord{newFormulaValue(tokens, at), -1}));
+}
+
+std::u16string formulaOf(const Workbook& book, const Sheet& sheet, int32_t col, int32_t row) {
+  const CellRecord* cell = sheet.cellPtr(col, row);
+  if (!cell || cell->value.kind != ValueKind::Formula) return u"(no formula)";
+  std::u16string text;
+  formulaText(book, static_cast<const uint8_t*>(formulaPool().data(formulaTokens(cell->value))),
+              CellPosition{static_cast<uint16_t>(col), static_cast<uint16_t>(row), static_cast<uint16_t>(sheet.index)},
+              text);
+  return text;
+}
+
+std::vector<uint8_t> hex(const char* text) {
+  std::vector<uint8_t> out;
+  for (const char* p = text; *p;) {
+    if (*p == ' ') {
+      ++p;
+      continue;
+    }
+    out.push_back(static_cast<uint8_t>(std::stoi(std::string(p, 2), nullptr, 16)));
+    p += 2;
+  }
+  return out;
 }
 
 std::unique_ptr<Workbook> richWorkbook(bool withPassword) {

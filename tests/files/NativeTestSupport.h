@@ -82,6 +82,12 @@ std::string tokenText(uint32_t handle);
 
 void setText(Sheet& sheet, int32_t col, int32_t row, std::u16string_view text, int16_t style = -1);
 void setFormula(Sheet& sheet, int32_t col, int32_t row, uint32_t tokens, CellValue cached, int16_t style = -1);
+/// Compiles `text` for the cell and stores the formula there, with no result yet.
+void setFormula(Workbook& book, Sheet& sheet, int32_t col, int32_t row, std::u16string_view text);
+/// The cell's formula as the user would read it; "(no formula)" for any other cell.
+std::u16string formulaOf(const Workbook& book, const Sheet& sheet, int32_t col, int32_t row);
+/// Bytes written as hex pairs, spaces ignored: "0E01 0500".
+std::vector<uint8_t> hex(const char* text);
 
 /// A workbook that uses every record kind of the format.
 std::unique_ptr<Workbook> richWorkbook(bool withPassword);

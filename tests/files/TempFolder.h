@@ -1,11 +1,15 @@
-// A scratch folder under /tmp for tests that write files, removed with everything in it.
+// A scratch folder under /tmp for tests that write files, removed with everything in it,
+// and the reading of a whole file.
 #pragma once
 
 #include <stdlib.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "platform/Text.h"
 
@@ -26,5 +30,14 @@ struct TempFolder {
                                              std::filesystem::directory_iterator()));
   }
 };
+
+/// The whole contents of a file; empty when it cannot be read.
+inline std::vector<uint8_t> fileBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+inline std::vector<uint8_t> fileBytes(const std::u16string& name) {
+  return fileBytes(std::filesystem::path(utf16ToUtf8(name)));
+}
 
 }  // namespace kelp::test

@@ -28,15 +28,11 @@
 namespace kelp {
 namespace {
 
+using test::fileBytes;
 using test::Json;
 using test::readJson;
 
 const std::string kFolder = std::string(KELP_TEST_DATA) + "/text/";
-
-std::vector<uint8_t> fileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 uint32_t codePageOf(const std::string& encoding) {
   if (encoding == "cp850") return 850;

@@ -35,44 +35,13 @@ StyleRecord styleWithFormat(uint16_t format) {
 }  // namespace
 
 TEST_F(NumberFormats, BuiltInsComeFromTheLocale) {
-  selectLocale("en_US");
-  std::vector<NumberFormatRecord> us = builtInFormats();
-  ASSERT_EQ(us.size(), 16u);
-  EXPECT_TRUE(us[0].general);
-  EXPECT_EQ(us[1].decimals, 0);
-  EXPECT_EQ(us[1].negativePrefix, u"-");
-  EXPECT_EQ(us[2].decimals, 2);
-  EXPECT_FALSE(us[2].thousands);
-  EXPECT_EQ(us[4].positivePrefix, u"$");
-  EXPECT_EQ(us[4].negativePrefix, u"($");
-  EXPECT_EQ(us[4].negativeSuffix, u")");
-  EXPECT_TRUE(us[4].thousands);
-  EXPECT_EQ(us[3].decimals, 0);
-  EXPECT_TRUE(us[5].percent);
-  EXPECT_EQ(us[5].negativeSuffix, u"%");
-  EXPECT_EQ(us[6].datePicture, u"M/d/yy");
-  EXPECT_EQ(us[6].timePicture, u"");
-  EXPECT_EQ(us[9].datePicture, u"MMM-yy");
-  EXPECT_EQ(us[10].timePicture, u"h:mm tt");
-  EXPECT_EQ(us[13].timePicture, u"H:mm:ss");
-  EXPECT_EQ(us[14].datePicture, u"M/d/yy");
-  EXPECT_EQ(us[14].timePicture, u"H:mm");
-  EXPECT_EQ(us[15].kind, FormatKind::Text);
-
-  selectLocale("de_DE");
-  std::vector<NumberFormatRecord> de = builtInFormats();
-  EXPECT_EQ(de[4].positivePrefix, u"");
-  EXPECT_EQ(de[4].positiveSuffix, u" €");
-  EXPECT_EQ(de[4].negativePrefix, u"-");
-  EXPECT_EQ(de[4].negativeSuffix, u" €");
-  EXPECT_EQ(de[6].datePicture, u"d.M.yy");
-  EXPECT_EQ(de[14].datePicture, u"d.M.yy");
-
+  // The display tests show every built-in under the US and German locales; the British
+  // currency shows nowhere else.
   selectLocale("en_GB");
   std::vector<NumberFormatRecord> gb = builtInFormats();
-  EXPECT_EQ(gb[3].positivePrefix, u"£");
-  EXPECT_EQ(gb[3].negativePrefix, u"-£");
-  EXPECT_EQ(gb[3].negativeSuffix, u"");
+  EXPECT_EQ(gb[BuiltInFormat::Currency0].positivePrefix, u"£");
+  EXPECT_EQ(gb[BuiltInFormat::Currency0].negativePrefix, u"-£");
+  EXPECT_EQ(gb[BuiltInFormat::Currency0].negativeSuffix, u"");
 }
 
 TEST_F(NumberFormats, CurrencyModes) {

@@ -61,8 +61,6 @@ TEST_F(ValueText, GeneralFixedNotationAndItsPrecisionLadder) {
   EXPECT_EQ(general(0), u"0");
   EXPECT_EQ(general(-0.0), u"0");
   EXPECT_EQ(general(3), u"3");
-  EXPECT_EQ(general(2.5), u"2.5");
-  EXPECT_EQ(general(0.1), u"0.1");
   EXPECT_EQ(general(0.1 + 0.2), u"0.3");
   EXPECT_EQ(general(1.0 / 3), u"0.33333333333333");
   EXPECT_EQ(general(2.0 / 3), u"0.66666666666667");
@@ -73,27 +71,21 @@ TEST_F(ValueText, GeneralFixedNotationAndItsPrecisionLadder) {
   EXPECT_EQ(general(123456789.123456789), u"123456789.12346");
   EXPECT_EQ(general(9.99999999999999), u"10");
   EXPECT_EQ(general(99999.9999999999), u"100000");
-  EXPECT_EQ(general(0.001), u"0.001");
   EXPECT_EQ(general(0.0001), u"0.0001");
-  EXPECT_EQ(general(-0.0001), u"-0.0001");
   EXPECT_EQ(general(10000000000.0), u"10000000000");
-  EXPECT_EQ(general(-10000000000.0), u"-10000000000");
   EXPECT_EQ(general(9999999999.5), u"9999999999.5");
 }
 
 TEST_F(ValueText, GeneralExponentForm) {
   EXPECT_EQ(general(10000000001.0), u"1.0000000001e10");
-  EXPECT_EQ(general(12345678901.0), u"1.2345678901e10");
   EXPECT_EQ(general(-12345678901.0), u"-1.2345678901e10");
   EXPECT_EQ(general(1e100), u"1e100");
   EXPECT_EQ(general(1e15), u"1e15");
   EXPECT_EQ(general(123456789012345678.0), u"1.23456789012346e17");
   EXPECT_EQ(general(1.7976931348623157e308), u"1.79769313486232e308");
   EXPECT_EQ(general(0.00001), u"1e-5");
-  EXPECT_EQ(general(-0.00001), u"-1e-5");
   EXPECT_EQ(general(0.000099999), u"9.9999e-5");
   EXPECT_EQ(general(-1.5e-7), u"-1.5e-7");
-  EXPECT_EQ(general(1e-300), u"1e-300");
   EXPECT_EQ(general(4.9e-324), u"4.94065645841247e-324");
   // A value that cannot be a cell's shows as the error it stands for.
   EXPECT_EQ(general(std::numeric_limits<double>::infinity()), u"!!Num");
@@ -114,14 +106,12 @@ TEST_F(ValueText, FixedFormatsRoundWithABias) {
   EXPECT_EQ(number(1.005, BuiltInFormat::Fixed2), u"1.01");
   EXPECT_EQ(number(-2.5, BuiltInFormat::Fixed0), u"-3");
   EXPECT_EQ(number(2.5, BuiltInFormat::Fixed0), u"3");
-  EXPECT_EQ(number(0.5, BuiltInFormat::Fixed0), u"1");
   EXPECT_EQ(number(-0.4, BuiltInFormat::Fixed0), u"-0");
   EXPECT_EQ(number(0, BuiltInFormat::Fixed2), u"0.00");
   EXPECT_EQ(number(-1234.5, BuiltInFormat::Fixed2), u"-1234.50");
   EXPECT_EQ(number(1.23456789012, fixedFormat(9, false)), u"1.234567890");
   EXPECT_EQ(number(0.125, percentFormat(1)), u"12.5%");
   EXPECT_EQ(number(-0.125, BuiltInFormat::Percent2), u"-12.50%");
-  EXPECT_EQ(number(1, BuiltInFormat::Percent2), u"100.00%");
 
   // "%" anywhere in an affix scales, even only in the negative suffix.
   NumberFormatRecord onlyNegative = fixedFormat(0, false);
@@ -136,7 +126,6 @@ TEST_F(ValueText, FixedFormatsGroupAndTakeAffixes) {
   EXPECT_EQ(number(-1234567, fixedFormat(0, true)), u"-1,234,567");
   EXPECT_EQ(number(123, fixedFormat(0, true)), u"123");
   EXPECT_EQ(number(1000, fixedFormat(0, true)), u"1,000");
-  EXPECT_EQ(number(100000, fixedFormat(1, true)), u"100,000.0");
   EXPECT_EQ(number(999999.995, fixedFormat(2, true)), u"1,000,000.00");
   EXPECT_EQ(number(1234.5, BuiltInFormat::Currency2), u"$1,234.50");
   EXPECT_EQ(number(-1234.5, BuiltInFormat::Currency2), u"($1,234.50)");
@@ -151,7 +140,6 @@ TEST_F(ValueText, FixedFormatsGroupAndTakeAffixes) {
   EXPECT_EQ(number(-1.7976931348623157e308, fixedFormat(2, true)).substr(0, 5), u"-179,");
   EXPECT_EQ(number(std::numeric_limits<double>::infinity(), fixedFormat(2, true)), u"!!Num");
   EXPECT_EQ(number(1e307, BuiltInFormat::Percent2), u"!!Num");
-  EXPECT_EQ(number(-1e307, BuiltInFormat::Percent2), u"!!Num");
 }
 
 TEST_F(ValueText, FixedFormatsInACommaLocale) {
@@ -175,7 +163,6 @@ TEST_F(ValueText, FixedFormatsInACommaLocale) {
 TEST_F(ValueText, DatesUnderGeneral) {
   EXPECT_EQ(dateNumber(0, BuiltInFormat::General), u"0:00:00");
   EXPECT_EQ(dateNumber(0.5, BuiltInFormat::General), u"12:00:00");
-  EXPECT_EQ(dateNumber(0.75, BuiltInFormat::General), u"18:00:00");
   EXPECT_EQ(dateNumber(38353, BuiltInFormat::General), u"1/1/05");
   EXPECT_EQ(dateNumber(38353.25, BuiltInFormat::General), u"1/1/05 6:00:00");
   EXPECT_EQ(dateNumber(1, BuiltInFormat::General), u"12/31/99");
@@ -276,7 +263,6 @@ TEST_F(ValueText, DatesUnderDateFormats) {
 
 TEST_F(ValueText, OtherKindsShowThemselves) {
   EXPECT_EQ(shown(logicalValue(true), BuiltInFormat::Fixed2), u"true");
-  EXPECT_EQ(shown(logicalValue(false), BuiltInFormat::General), u"false");
   EXPECT_EQ(shown(errorValue(CellError::Div0), BuiltInFormat::General), u"!!Div0");
   EXPECT_EQ(shown(errorValue(CellError::NA), BuiltInFormat::Currency2), u"!!NA");
   EXPECT_EQ(shown(errorValue(CellError{5}), BuiltInFormat::General), u"Err5");

@@ -129,7 +129,6 @@ TEST_F(MathFunctionsTest, InverseHyperbolicFunctionsEndAtTheEdges) {
   EXPECT_NEAR(calc(u"=Asinh(-1e20)").number, std::asinh(-1e20), 1e-9);
   EXPECT_NEAR(calc(u"=Asinh(1e308)").number, std::asinh(1e308), 1e-9);
   EXPECT_NEAR(calc(u"=Acosh(1e300)").number, std::acosh(1e300), 1e-9);
-  EXPECT_EQ(calc(u"=Acosh(1)").number, 0);
   EXPECT_NEAR(calc(u"=Atanh(0.9999999999999999)").number, std::atanh(0.9999999999999999), 1e-9);
   EXPECT_NEAR(calc(u"=Atanh(0.5)").number, std::atanh(0.5), 1e-11);
 }

@@ -93,17 +93,10 @@ TEST(Sheet, FirstColumnIsLoweredAndGapsReadBlank) {
   EXPECT_EQ(sheet.firstColumnOf(1), -1);
 }
 
-TEST(Sheet, RowNavigationAndHeights) {
+TEST(Sheet, RowHeightsHiddenAndDefault) {
   Sheet sheet;
   ASSERT_TRUE(sheet.setCell(0, 3, cell(numberValue(1))));
   ASSERT_TRUE(sheet.setCell(0, 9, cell(numberValue(1))));
-  EXPECT_EQ(sheet.nextRow(-1), 3);
-  EXPECT_EQ(sheet.nextRow(3), 9);
-  EXPECT_EQ(sheet.nextRow(9), NoRow);
-  EXPECT_EQ(sheet.prevRow(9), 3);
-  EXPECT_EQ(sheet.prevRow(3), -1);
-  EXPECT_EQ(sheet.lastRowIndex(), 9);
-
   // The default height on an absent row creates nothing.
   ASSERT_TRUE(sheet.setRowHeight(20, 255, true));
   EXPECT_FALSE(sheet.rowExists(20));

@@ -48,35 +48,10 @@ LocaleSettings locale(std::string_view name) {
 }  // namespace
 
 TEST_F(LocaleTest, BuiltInLocalesCarryTheirConventions) {
-  LocaleSettings us;
-  EXPECT_EQ(us.pictures[PictureSlot::ShortDate], u"M/d/yy");
-  EXPECT_EQ(us.pictures[PictureSlot::LongYearDate], u"M/d/yyyy");
-  EXPECT_EQ(currentLocale().decimalSymbol, u'.');
-  EXPECT_EQ(currentLocaleName(), "en_US");
-
-  LocaleSettings de = locale("de_DE");
-  EXPECT_EQ(de.decimalSymbol, u',');
-  EXPECT_EQ(de.thousandsSeparator, u'.');
-  EXPECT_EQ(de.listSeparator, u';');
-  EXPECT_EQ(de.dateOrder, 1);
-  EXPECT_EQ(de.currencySymbol, u"€");
-  EXPECT_EQ(de.pictures[PictureSlot::ShortDate], u"d.M.yy");
-  EXPECT_EQ(de.pictures[PictureSlot::LongYearDate], u"d.M.yyyy");
-  EXPECT_EQ(de.pictures[PictureSlot::DayMonthYear], u"d-MMM-yy");  // keeps its dashes
-
-  LocaleSettings ja = locale("ja_JP");
-  EXPECT_EQ(ja.dateOrder, 2);
-  EXPECT_EQ(ja.pictures[PictureSlot::ShortDate], u"yy/M/d");
-  EXPECT_EQ(ja.monthNames[9], u"10月");
-  EXPECT_EQ(ja.monthNames[11], u"12月");
-
-  LocaleSettings gb = locale("en_GB");
-  EXPECT_EQ(gb.pictures[PictureSlot::ShortDate], u"d/M/yy");
-  EXPECT_EQ(gb.currencySymbol, u"£");
-
-  EXPECT_EQ(locale("cs_CZ").thousandsSeparator, u'\u00A0');
+  // The number and date texts of the format tests show the rest of each locale; these
+  // two settings show nowhere else.
+  EXPECT_EQ(locale("de_DE").listSeparator, u';');
   EXPECT_EQ(locale("fr_FR").decimalSymbol, u',');
-  EXPECT_EQ(builtInLocaleNames().size(), 6u);
 }
 
 TEST_F(LocaleTest, PicturesFollowOrderAndSeparators) {
