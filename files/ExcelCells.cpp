@@ -467,15 +467,7 @@ void ExcelReader::readSelection(RecordIn& in) {
   uint8_t firstColumn = in.u8(), lastColumn = in.u8();
   if (in.bad() || count == 0 || !m_sheet || pane != m_activePane || firstRow > lastRow || firstColumn > lastColumn)
     return;
-  Selection s;
-  s.firstRow = firstRow;
-  s.lastRow = lastRow;
-  s.firstColumn = firstColumn;
-  s.lastColumn = lastColumn;
-  const bool inside = s.area().contains(activeColumn, activeRow);
-  s.activeRow = s.endRow = inside ? activeRow : lastRow;
-  s.activeColumn = s.endColumn = static_cast<int16_t>(inside ? activeColumn : lastColumn);
-  m_sheet->selection = s;
+  m_sheet->selection = Selection::ofStored(Area{firstRow, firstColumn, lastRow, lastColumn}, activeColumn, activeRow);
 }
 
 // SCL: the zoom as a fraction.

@@ -375,15 +375,7 @@ class PocketReader {
     const uint16_t activeRow = le16(p), firstRow = le16(p + 3), lastRow = le16(p + 5);
     const uint8_t activeColumn = p[2], firstColumn = p[7], lastColumn = p[8];
     if (firstRow > lastRow || firstColumn > lastColumn) return;
-    Selection s;
-    s.firstRow = firstRow;
-    s.lastRow = lastRow;
-    s.firstColumn = firstColumn;
-    s.lastColumn = lastColumn;
-    const bool inside = s.area().contains(activeColumn, activeRow);
-    s.activeRow = s.endRow = inside ? activeRow : lastRow;
-    s.activeColumn = s.endColumn = static_cast<int16_t>(inside ? activeColumn : lastColumn);
-    m_sheet->selection = s;
+    m_sheet->selection = Selection::ofStored(Area{firstRow, firstColumn, lastRow, lastColumn}, activeColumn, activeRow);
   }
 
   // FORMAT: each one takes the next number from 233 on.

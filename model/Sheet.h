@@ -153,6 +153,19 @@ struct Selection {
   Area area() const {
     return Area{firstRow, static_cast<uint16_t>(firstColumn), lastRow, static_cast<uint16_t>(lastColumn)};
   }
+  /// The rectangle as a file stores it, with the active cell (and the moving end) where
+  /// the file says when that lies inside, else at the bottom-right corner.
+  static Selection ofStored(const Area& area, uint16_t activeColumn, uint16_t activeRow) {
+    Selection s;
+    s.firstRow = area.firstRow;
+    s.lastRow = area.lastRow;
+    s.firstColumn = static_cast<int16_t>(area.firstColumn);
+    s.lastColumn = static_cast<int16_t>(area.lastColumn);
+    const bool inside = area.contains(activeColumn, activeRow);
+    s.activeRow = s.endRow = inside ? activeRow : area.lastRow;
+    s.activeColumn = s.endColumn = static_cast<int16_t>(inside ? activeColumn : area.lastColumn);
+    return s;
+  }
 };
 
 /// How the sheet is shown; stored with the workbook.
