@@ -134,7 +134,7 @@ bool runToResult(bool resolveResult, CellValue& out) {
     out = s.stack[--s.sp];
     if (resolveResult) deref(out);
     if (out.kind == ValueKind::Integer) out = numberValue(out.i32());
-    if (out.isNumeric() && !std::isfinite(out.number())) out = errorValue(CellError::Num);
+    if (out.isNumeric() && !std::isfinite(numberOfFreshValue(out))) out = errorValue(CellError::Num);
     if (out.kind == ValueKind::ReturnAddress || out.kind == ValueKind::Formula) {
       out = emptyValue();
       good = false;

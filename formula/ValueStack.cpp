@@ -108,12 +108,7 @@ CellValue popDeref() {
   return value;
 }
 
-CellValue withDouble(ValueKind kind, double d) {
-  CellValue value = emptyValue();
-  value.kind = kind;
-  value.setNumber(d);
-  return value;
-}
+CellValue withDouble(ValueKind kind, double d) { return doubleValue(kind, d); }
 
 // Reads a text as a typed entry would; the reader gives back no pool entry for texts.
 CellValue readText(const CellValue& text) { return readValueOnly(textOf(text)); }
@@ -166,6 +161,28 @@ void pushTextHandle(uint32_t handle) {
 // ----- Pops.
 
 double popNumberKind(bool& wasDate) {
+  // The common operand is a number, as given or in a cell of this workbook that a plain
+  // reference names: read in place, without the copy that dereferencing makes.
+  EvalState& s = g_state;
+  if (s.sp > s.base) {
+    const CellValue& operand = s.stack[s.sp - 1];
+    if (operand.isNumeric()) {
+      --s.sp;
+      wasDate = operand.kind == ValueKind::DateTime;
+      return numberOfFreshValue(operand);
+    }
+    if (operand.kind == ValueKind::CellRef) {
+      const Sheet* sheet = s.workbook ? s.workbook->sheetAt(s.cell.sheet) : nullptr;
+      const Row* row = sheet ? sheet->rowAt(operand.u16(0)) : nullptr;
+      const int32_t column = operand.u16(1);
+      const CellValue* cell = row && row->cells.has(column) ? &effectiveValue(row->cells[column].value) : nullptr;
+      if (cell && cell->isNumeric()) {
+        --s.sp;
+        wasDate = cell->kind == ValueKind::DateTime;
+        return cell->number();
+      }
+    }
+  }
   CellValue value = popDeref();
   wasDate = value.kind == ValueKind::DateTime;
   switch (value.kind) {

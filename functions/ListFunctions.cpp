@@ -11,14 +11,20 @@ namespace kelp {
 
 namespace {
 
-// Records the first error met inside one area; an argument further left, walked
-// later, overwrites it, so the leftmost failing argument wins.
+// Keeps the first error met inside one area, for `flush` to make pending once the walk
+// is over; an argument further left, walked later, overwrites it, so the leftmost
+// failing argument wins. No call during the walk lets the walk keep its totals in
+// registers (a call would send the floating-point ones to the stack at every cell).
 struct AreaErrors {
   bool seen = false;
+  uint32_t code = 0;
   void record(const CellValue& value) {
     if (seen || value.kind != ValueKind::Error) return;
     seen = true;
-    setPendingError(cellError(value));
+    code = value.u32();
+  }
+  void flush() const {
+    if (seen) setPendingError(static_cast<CellError>(code));
   }
 };
 
@@ -35,6 +41,7 @@ void walkArguments(Cell cell, Direct direct, int32_t first = 1) {
         errors.record(value);
         cell(value);
       });
+      errors.flush();
     } else {
       direct();
     }
@@ -191,17 +198,43 @@ void fnSubtotal() {
 
 }  // namespace
 
+namespace {
+
+// The running total of one area's cells, carried by value through the walk so that it
+// stays in registers. It starts from the total so far: the additions come in order.
+struct AreaSum {
+  double sum;
+  bool anyDate = false;
+  AreaErrors errors;
+  void operator()(const CellValue& value) {
+    if (value.kind == ValueKind::Number) {
+      sum += value.number();
+    } else if (value.kind == ValueKind::DateTime) {
+      sum += value.number();
+      anyDate = true;
+    } else {
+      errors.record(value);
+    }
+  }
+};
+
+}  // namespace
+
 void fnSum() {
   double sum = 0;
   bool anyDate = false;
-  walkArguments(
-      [&](const CellValue& value) {
-        if (!value.isNumeric()) return;
-        sum += value.number();
-        anyDate = anyDate || value.kind == ValueKind::DateTime;
-      },
+  for (int32_t i = argCount(); i >= 1; --i) {
+    AreaIterator it;
+    if (!popAreaIterator(it)) {
       // Given directly, texts that read as numbers and logical values count.
-      [&] { sum += popNumber(); });
+      sum += popNumber();
+      continue;
+    }
+    AreaSum area = it.forEach(AreaSum{sum, false, {}});
+    area.errors.flush();
+    sum = area.sum;
+    anyDate = anyDate || area.anyDate;
+  }
   if (!takePendingError()) return;
   if (anyDate)
     pushDateTime(sum);

@@ -71,24 +71,6 @@ bool isWholeDate(std::u16string_view text, double& out) {
 
 void dateTimeToText(double serial, std::u16string& out) { valueToText(dateTimeValue(serial), out); }
 
-CellValue cellRefValue(uint16_t row, uint16_t column) {
-  CellValue value = emptyValue();
-  value.kind = ValueKind::CellRef;
-  value.setU16(0, row);
-  value.setU16(1, column);
-  return value;
-}
-
-CellValue areaRefValue(uint16_t firstRow, uint16_t firstColumn, uint16_t lastRow, uint16_t lastColumn) {
-  CellValue value = emptyValue();
-  value.kind = ValueKind::AreaRef;
-  value.setU16(0, firstRow);
-  value.setU16(1, firstColumn);
-  value.setU16(2, lastRow);
-  value.setU16(3, lastColumn);
-  return value;
-}
-
 void valueToText(const CellValue& value, std::u16string& out) {
   switch (value.kind) {
     case ValueKind::Empty:

@@ -102,24 +102,35 @@ static_assert(sizeof(CellValue) == 12, "CellValue is stored as 12 bytes");
 
 // Factories; inline because cell writes and the evaluator make values on every step.
 inline CellValue emptyValue() { return CellValue{ValueKind::Empty, 0, 0, 0, {}}; }
-// Written as one 8-byte and one 4-byte store, the way copies read a CellValue back:
-// a kind byte then an unaligned double would make every later copy wait for the stores.
-inline CellValue doubleValue(ValueKind kind, double d) {
+// Values are written as one 8-byte and one 4-byte store, the way copies read a CellValue
+// back: a kind byte then an unaligned payload would make every later copy wait for the
+// stores. `low` holds the kind, the three reference bytes and payload bytes 0-3.
+inline CellValue packedValue(uint64_t low, uint32_t high) {
   static_assert(std::endian::native == std::endian::little, "values are little-endian");
-  uint64_t bits = std::bit_cast<uint64_t>(d);
-  uint64_t low = static_cast<uint64_t>(kind) | (bits << 32);
-  uint32_t high = static_cast<uint32_t>(bits >> 32);
   CellValue value;
   std::memcpy(&value, &low, 8);
   std::memcpy(reinterpret_cast<uint8_t*>(&value) + 8, &high, 4);
   return value;
 }
+inline CellValue doubleValue(ValueKind kind, double d) {
+  uint64_t bits = std::bit_cast<uint64_t>(d);
+  return packedValue(static_cast<uint64_t>(kind) | (bits << 32), static_cast<uint32_t>(bits >> 32));
+}
 inline CellValue numberValue(double d) { return doubleValue(ValueKind::Number, d); }
+/// The number of a value read back in the 8-byte and 4-byte pieces doubleValue and the
+/// copies write. For a value written a moment ago (an evaluator stack entry) this lets
+/// the loads take their data straight from the stores, which one 8-byte load across
+/// both pieces cannot: it waits until the stores reach the cache.
+inline double numberOfFreshValue(const CellValue& value) {
+  uint64_t low;
+  uint32_t high;
+  std::memcpy(&low, &value, 8);
+  std::memcpy(&high, reinterpret_cast<const uint8_t*>(&value) + 8, 4);
+  return std::bit_cast<double>((low >> 32) | (static_cast<uint64_t>(high) << 32));
+}
 inline CellValue dateTimeValue(double d) { return doubleValue(ValueKind::DateTime, d); }
 inline CellValue wordValue(ValueKind kind, uint32_t v) {
-  CellValue value{kind, 0, 0, 0, {}};
-  value.setU32(v);
-  return value;
+  return packedValue(static_cast<uint64_t>(kind) | (static_cast<uint64_t>(v) << 32), 0);
 }
 inline CellValue logicalValue(bool b) { return wordValue(ValueKind::Logical, b ? 1 : 0); }
 inline CellValue errorValue(CellError code) { return wordValue(ValueKind::Error, static_cast<uint32_t>(code)); }
@@ -133,8 +144,16 @@ inline CellValue formulaValue(uint16_t table, uint32_t id) {
   return value;
 }
 /// A cell reference (row, column) or an area (first row, first column, last row, last column).
-CellValue cellRefValue(uint16_t row, uint16_t column);
-CellValue areaRefValue(uint16_t firstRow, uint16_t firstColumn, uint16_t lastRow, uint16_t lastColumn);
+inline CellValue cellRefValue(uint16_t row, uint16_t column) {
+  return packedValue(static_cast<uint64_t>(ValueKind::CellRef) | (static_cast<uint64_t>(row) << 32) |
+                         (static_cast<uint64_t>(column) << 48),
+                     0);
+}
+inline CellValue areaRefValue(uint16_t firstRow, uint16_t firstColumn, uint16_t lastRow, uint16_t lastColumn) {
+  return packedValue(static_cast<uint64_t>(ValueKind::AreaRef) | (static_cast<uint64_t>(firstRow) << 32) |
+                         (static_cast<uint64_t>(firstColumn) << 48),
+                     static_cast<uint32_t>(lastRow) | (static_cast<uint32_t>(lastColumn) << 16));
+}
 
 /// A cell slot: its value and its own style index (0 or less: none of its own).
 struct CellRecord {

@@ -32,6 +32,37 @@ TEST_F(FunctionsTest, SumTakesErrorsAndTextsByWhereTheyCome) {
   EXPECT_EQ(calc(u"=Sum(C2,C2)").kind, ValueKind::Number);
 }
 
+TEST_F(FunctionsTest, OperatorsReadTheirCellOperandsOnTheFormulasSheet) {
+  setValue(0, 0, dateTimeValue(38000));
+  setText(0, 1, u"5");
+  setText(0, 2, u"x");
+  setValue(0, 3, errorValue(CellError::NA));
+  ASSERT_TRUE(enter(0, 4, u"=2.5*2"));
+  setNumber(3, 5, 9);  // row 6 holds column D only
+  test::Result date = calc(u"=A1+1");
+  EXPECT_EQ(date.kind, ValueKind::DateTime);
+  EXPECT_EQ(date.number, 38001);
+  EXPECT_EQ(calc(u"=A2+1").number, 6);
+  EXPECT_EQ(calc(u"=A3+1").text, u"!!Val");
+  EXPECT_EQ(calc(u"=A4+1").text, u"!!NA");
+  EXPECT_EQ(calc(u"=A5-1").number, 4);
+  EXPECT_EQ(calc(u"=A6+B6+1").number, 1);  // cells without a slot read as 0
+  EXPECT_EQ(calc(u"=A9000*2").number, 0);  // past the last row
+  EXPECT_EQ(calc(u"=A5>A2").text, u"false");
+  EXPECT_EQ(calc(u"=A2<A5*2").text, u"true");
+  EXPECT_EQ(calc(u"=-A5").number, -5);
+  // A formula on another sheet reads that sheet's cells.
+  setNumber(0, 0, 40, 1);
+  ASSERT_TRUE(enter(1, 0, u"=A1+2", 1));
+  recalculateAll(*book);
+  EXPECT_EQ(cell(1, 0, 1).number, 42);
+  EXPECT_EQ(cell(1, 0, 1).kind, ValueKind::Number);
+  // Infinite results are still !!Num, through the stack or from a cell.
+  setNumber(0, 6, 1e308);
+  EXPECT_EQ(calc(u"=A7*10").text, u"!!Num");
+  EXPECT_EQ(calc(u"=A7+A7").text, u"!!Num");
+}
+
 TEST_F(FunctionsTest, CountAndCountADifferBetweenCellsAndDirectValues) {
   EXPECT_EQ(calc(u"=Count(1,\"2\",TRUE)").number, 1);
   EXPECT_EQ(calc(u"=CountA(1,\"2\",TRUE)").number, 3);

@@ -158,5 +158,62 @@ TEST_F(ListFunctionsTest, SubtotalSelectsItsReduction) {
   EXPECT_EQ(calc(u"=Subtotal(4,C1:C5)").number, 0);
 }
 
+TEST_F(ListFunctionsTest, SumOfAColumnAddsInArgumentAndRowOrder) {
+  // 2^53 + 1 rounds back to 2^53, so the order of the additions shows in the result.
+  const double big = 9007199254740992.0;
+  setNumber(0, 0, 1);
+  setNumber(0, 1, 1);
+  setNumber(1, 0, big);
+  // The last argument is taken first: the ones are added to 2^53 one at a time...
+  EXPECT_EQ(calc(u"=Sum(A1:A2,B1)").number, big);
+  EXPECT_EQ(calc(u"=Sum(A1:A2,B1:B1)").number, big);
+  // ...and here to each other first.
+  EXPECT_EQ(calc(u"=Sum(B1,A1:A2)").number, big + 2);
+}
+
+TEST_F(ListFunctionsTest, SumOfAColumnOfFormulasTakesTheirResults) {
+  // Rows written bottom-up, hidden rows, a row without column A and one not made at all.
+  ASSERT_TRUE(enter(0, 7, u"=Date(2004,1,1)"));
+  ASSERT_TRUE(enter(0, 6, u"=\"text\""));
+  ASSERT_TRUE(enter(0, 5, u"=2*3"));
+  setNumber(2, 4, 1000);  // row 5 has column C only
+  setNumber(0, 2, 4);
+  ASSERT_TRUE(enter(0, 1, u"=A3+1"));
+  setNumber(0, 0, 0.5);
+  ASSERT_TRUE(sheet().setRowHidden(1, true));
+  ASSERT_TRUE(sheet().setRowHidden(5, true));
+  test::Result plain = calc(u"=Sum(A1:A7)");
+  EXPECT_EQ(plain.kind, ValueKind::Number);
+  EXPECT_EQ(plain.number, 0.5 + 5 + 4 + 6);
+  // A date result in the column makes the sum a date.
+  test::Result dated = calc(u"=Sum(A1:A8)");
+  EXPECT_EQ(dated.kind, ValueKind::DateTime);
+  EXPECT_EQ(dated.number, 0.5 + 5 + 4 + 6 + calc(u"=Date(2004,1,1)").number);
+  // Another sheet's column is walked the same way, on its own cells.
+  setNumber(0, 3, 7, 1);
+  setNumber(0, 5, 8, 1);
+  EXPECT_EQ(calc(u"=Sum(Sheet2!A1:A7)").number, 15);
+}
+
+TEST_F(ListFunctionsTest, SumReportsTheFirstErrorOfTheLeftmostFailingArea) {
+  setNumber(0, 0, 1);
+  ASSERT_TRUE(enter(0, 1, u"=1/0"));
+  setValue(0, 2, errorValue(CellError::NA));
+  setValue(1, 0, errorValue(CellError::Num));
+  setNumber(1, 1, 2);
+  // Within one column, the first error by rows; a formula's error result counts.
+  EXPECT_EQ(calc(u"=Sum(A1:A3)").text, u"!!Div0");
+  EXPECT_EQ(calc(u"=Sum(A3:A3)").text, u"!!NA");
+  // Of two failing areas the leftmost wins, whichever order they were walked in.
+  EXPECT_EQ(calc(u"=Sum(B1:B2,A1:A3)").text, u"!!Num");
+  EXPECT_EQ(calc(u"=Sum(A1:A3,B1:B2)").text, u"!!Div0");
+  EXPECT_EQ(calc(u"=Sum(A3,B2:B2)").text, u"!!NA");
+  // Once the error is out of the way the others add up again.
+  EXPECT_EQ(calc(u"=Sum(B2:B9,A1)").number, 3);
+  // The same holds for the other aggregates, which share the walk.
+  EXPECT_EQ(calc(u"=Average(B1:B2,A1:A3)").text, u"!!Num");
+  EXPECT_EQ(calc(u"=Max(A1:A3,B1:B2)").text, u"!!Div0");
+}
+
 }  // namespace
 }  // namespace kelp

@@ -1,8 +1,11 @@
 // Cell values: making them, ownership through the pools, equality and display text.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <bit>
 #include <cstddef>
+#include <cstring>
+#include <limits>
 #include <vector>
 
 #include "model/CellValue.h"
@@ -36,9 +39,26 @@ TEST(CellValue, FactoriesPlaceKindAndPayload) {
     EXPECT_EQ(dateTimeValue(d).kind, ValueKind::DateTime);
     EXPECT_EQ(dateTimeValue(d).number(), d);
   }
-  CellValue area = areaRefValue(1, 2, 3, 4);
-  EXPECT_EQ(area.u16(0), 1);
-  EXPECT_EQ(area.u16(3), 4);
+  // The number read back in the two pieces is the same number, bit for bit.
+  for (double d : {2.5, -0.0, 1e308, -3.25e-300, std::numeric_limits<double>::infinity()}) {
+    CellValue v = dateTimeValue(d);
+    EXPECT_EQ(std::bit_cast<uint64_t>(numberOfFreshValue(v)), std::bit_cast<uint64_t>(d));
+  }
+  // References and word values, byte for byte as the records lay them out.
+  auto bytesOf = [](const CellValue& v) {
+    std::array<uint8_t, 12> b;
+    std::memcpy(b.data(), &v, 12);
+    return b;
+  };
+  EXPECT_EQ(bytesOf(areaRefValue(0x0102, 0x0304, 0x0506, 0x0708)),
+            (std::array<uint8_t, 12>{7, 0, 0, 0, 0x02, 0x01, 0x04, 0x03, 0x06, 0x05, 0x08, 0x07}));
+  EXPECT_EQ(bytesOf(cellRefValue(0xFFFE, 0x00FF)),
+            (std::array<uint8_t, 12>{6, 0, 0, 0, 0xFE, 0xFF, 0xFF, 0x00, 0, 0, 0, 0}));
+  EXPECT_EQ(bytesOf(errorValue(CellError::NA)), (std::array<uint8_t, 12>{2, 0, 0, 0, 42, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(bytesOf(integerValue(-2)),
+            (std::array<uint8_t, 12>{11, 0, 0, 0, 0xFE, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0}));
+  EXPECT_EQ(bytesOf(formulaValue(0x0203, 0x04050607)),
+            (std::array<uint8_t, 12>{5, 0, 0, 0, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0, 0}));
 }
 
 TEST(CellValue, DisplayTextOfSimpleKinds) {

@@ -450,5 +450,32 @@ TEST(Sheet, OutOfMemoryMidGrowthLeavesTheSheetUnchanged) {
   EXPECT_EQ(textPool().liveCount(), liveTexts);  // refused and overwritten texts were released
 }
 
+TEST(Sheet, ColumnWalkVisitsTheColumnsSlotsInRowOrder) {
+  Sheet sheet;
+  // Rows made bottom-up, so that their places in the row groups run against row order;
+  // row 3 has slots from column 2 on only, row 5 none at all, row 6 a wide row.
+  for (int32_t row : {40, 20, 6, 3, 1, 0}) ASSERT_TRUE(sheet.setCell(row == 3 ? 2 : 1, row, cell(numberValue(row))));
+  ASSERT_TRUE(sheet.setCell(0, 6, cell(numberValue(-6))));
+  ASSERT_TRUE(sheet.setCell(5, 6, cell(numberValue(-60))));
+  ASSERT_TRUE(sheet.setCell(7, 7, cell(numberValue(-7))));  // a row that starts right of column 1
+  auto walk = [&](int32_t col, int32_t first, int32_t last) {
+    std::vector<double> seen;
+    sheet.forEachInColumn(col, first, last, [&](const CellRecord& c) { seen.push_back(c.value.number()); });
+    return seen;
+  };
+  EXPECT_EQ(walk(1, 0, 65535), (std::vector<double>{0, 1, 6, 20, 40}));
+  EXPECT_EQ(walk(1, 2, 20), (std::vector<double>{6, 20}));
+  EXPECT_EQ(walk(1, 41, 65535), std::vector<double>{});
+  EXPECT_EQ(walk(1, 100, 200), std::vector<double>{});
+  EXPECT_EQ(walk(0, 0, 65535), std::vector<double>{-6});
+  EXPECT_EQ(walk(2, 0, 65535), (std::vector<double>{3, 0}));  // row 7's blank slot comes too
+  EXPECT_EQ(walk(5, 0, 10), std::vector<double>{-60});
+  EXPECT_EQ(walk(7, 0, 10), std::vector<double>{-7});
+  // A blank slot inside a row is still a slot: the walk passes it, kind 0.
+  std::vector<ValueKind> kinds;
+  sheet.forEachInColumn(3, 6, 6, [&](const CellRecord& c) { kinds.push_back(c.value.kind); });
+  EXPECT_EQ(kinds, std::vector<ValueKind>{ValueKind::Empty});
+}
+
 }  // namespace
 }  // namespace kelp
