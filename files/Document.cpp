@@ -233,10 +233,10 @@ bool OpenDocument(Document& document, std::u16string_view name) {
   } else if (type == DocFileType::Excel95 || type == DocFileType::Excel97) {
     ok = readExcelFile(*book, name);
     // Formulas that could not be translated kept their results: the workbook opens, and
-    // the user hears about them once.
+    // the user hears about them once, with the name the reader named if it named one.
     if (ok && pendingError() == static_cast<uint32_t>(Err::UnsupportedFormula)) {
       clearError();
-      if (document.ui.showMessage) document.ui.showMessage(static_cast<uint32_t>(Err::UnsupportedFormula));
+      leaveNotice(static_cast<uint32_t>(Err::UnsupportedFormula), u"");
     }
   } else if (!reader) {
     document.unavailableFormat = formatName(type);

@@ -7,9 +7,13 @@
 #include <utility>
 
 #include "files/DocStream.h"
+#include "files/Document.h"
 #include "files/ExcelReaderInternal.h"
+#include "formula/Compiler.h"
 #include "formula/Recalc.h"
+#include "formula/Tokens.h"
 #include "model/HandlePool.h"
+#include "model/ModelHeap.h"
 #include "platform/ErrorState.h"
 
 namespace kelp {
@@ -143,9 +147,12 @@ std::u16string ExcelReader::text(RecordIn& in, int countBytes) {
 
 uint32_t ExcelReader::convert(const uint8_t* tokens, size_t length, CellPosition cell, ExcelFormulaKind kind) {
   uint32_t handle = convertExcelFormula(tokens, length, cell, kind, m_context);
-  // A formula Kelp cannot express is no failure of the file: its cell keeps the cached
-  // value and the notice waits for the end, so that a later real error is not hidden.
-  if (pendingError() == static_cast<uint32_t>(Err::UnsupportedFormula)) {
+  // A formula Kelp cannot express, or whose tokens it cannot follow, is no failure of the
+  // file: its cell keeps the cached value and the notice waits for the end, so that a
+  // later real error is not hidden. The record around the tokens was whole.
+  const uint32_t code = pendingError();
+  if (code == static_cast<uint32_t>(Err::UnsupportedFormula) || code == static_cast<uint32_t>(Err::FileRead) ||
+      code == static_cast<uint32_t>(Err::FormulaTooComplex)) {
     clearError();
     m_unsupportedFormula = true;
   }
@@ -195,6 +202,7 @@ bool ExcelReader::read() {
   if (pendingError()) return false;
   if (m_recalculate) recalculateAll(m_book);
   if (m_unsupportedFormula) setError(Err::UnsupportedFormula);
+  if (!m_unsupportedName.empty()) leaveNotice(static_cast<uint32_t>(Err::UnsupportedFormula), m_unsupportedName);
   return true;
 }
 
@@ -307,6 +315,27 @@ bool ExcelReader::endSubstream() {
   return true;
 }
 
+namespace {
+
+// A formula-pool entry (one reference) holding the error constant `code` alone.
+uint32_t errorFormula(CellError code) {
+  installTokenHooks();
+  TokenSink sink;
+  const uint16_t code16 = static_cast<uint16_t>(code);
+  if (!sink.appendOp(Op::ErrorLiteral, &code16, 2)) {
+    setError(Err::OutOfMemory);
+    return NoHandle;
+  }
+  uint8_t* block = finishTokens(sink);
+  if (!block) return NoHandle;
+  const uint32_t handle = formulaPool().add(block, 4 + readU32(block), 1);
+  heapFree(block);
+  if (handle == NoHandle) setError(Err::OutOfMemory);
+  return handle;
+}
+
+}  // namespace
+
 bool ExcelReader::finishGlobals() {
   padFonts();
   // Names may refer to names later in the file, so definitions wait for all of them.
@@ -314,7 +343,15 @@ bool ExcelReader::finishGlobals() {
     if (pending.index < 0 || pending.tokens.empty()) continue;
     uint32_t handle = convert(pending.tokens.data(), pending.tokens.size(), CellPosition{}, ExcelFormulaKind::Name);
     if (pendingError()) return false;
-    if (handle != NoHandle) m_book.setName(m_book.names[static_cast<size_t>(pending.index)].text, handle);
+    const std::u16string& name = m_book.names[static_cast<size_t>(pending.index)].text;
+    if (handle == NoHandle) {
+      // The name stays, so that formulas using it still read, and gives the error any
+      // use of it would give; the notice names the first such name.
+      handle = errorFormula(CellError::Name);
+      if (handle == NoHandle) return false;
+      if (m_unsupportedName.empty()) m_unsupportedName = name;
+    }
+    m_book.setName(name, handle);
   }
   m_pendingNames.clear();
   return true;

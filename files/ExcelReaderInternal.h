@@ -213,6 +213,7 @@ class ExcelReader {
   std::vector<DataCell> m_dataCells;
 
   bool m_unsupportedFormula = false;  // error 35 met: shown once at the end
+  std::u16string m_unsupportedName;   // the first name kept as an error, named in the notice
   bool m_recalculate = false;
 };
 

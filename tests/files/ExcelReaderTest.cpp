@@ -12,7 +12,9 @@
 
 #include "files/DocStream.h"
 #include "files/ExcelReader.h"
+#include "files/Document.h"
 #include "files/ExcelReaderInternal.h"
+#include "formula/FormulaText.h"
 #include "model/HandlePool.h"
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
@@ -512,6 +514,68 @@ TEST(ExcelReader, NamesAndExternalSheetsKeepTheirPositions) {
     EXPECT_EQ(r.book->externalBook(1)->directory, u"D:\\dir\\");
     EXPECT_EQ(r.book->externalBook(1)->sheetNames, (std::vector<std::u16string>{u"Sheet9"}));
   }
+}
+
+// The definition of name `index` as Kelp writes it, or "<none>".
+std::u16string definitionText(const Workbook& book, size_t index) {
+  const uint32_t handle = book.names[index].definition;
+  std::u16string text = u"<none>";
+  if (handle != NoHandle && formulaPool().isLive(handle))
+    formulaText(book, static_cast<const uint8_t*>(formulaPool().data(handle)), CellPosition{}, text);
+  return text;
+}
+
+TEST(ExcelReader, FormulasAndNamesKelpCannotFollowLeaveTheFileReadable) {
+  // A BIFF8 NAME record with its tokens.
+  auto name = [](std::u16string_view text, const Bytes& tokens) {
+    return Bytes().u16(0).u8(0).u8(static_cast<uint32_t>(text.size())).u16(static_cast<uint32_t>(tokens.b.size()))
+        .u16(0).u16(0).u32(0).u8(0).chars(text, false).raw(tokens.b);
+  };
+  auto formula = [](Biff& b, uint16_t row, uint16_t col, const Bytes& result, const Bytes& tokens) {
+    b.cell(R::Formula, row, col, 0, Bytes().raw(result.b).u16(0).u32(0).u16(static_cast<uint32_t>(tokens.b.size())).raw(tokens.b));
+  };
+  Biff b;
+  b.standardGlobals().boundSheet(u"S").boundSheet(u"T");
+  b.rec(R::Name, name(u"Gone", Bytes().u8(0x1C).u8(23)));         // =#REF!, as Gnumeric's Print_Area
+  b.rec(R::Name, name(u"Union", Bytes().u8(0x16)));                // a lone missing argument: no Kelp form
+  b.rec(R::Name, name(u"Adds", Bytes().u8(0x1E).u16(1).u8(0x03)));  // an operator short of an operand
+  b.eof();
+  b.bof(excel::Substream::Worksheet);
+  formula(b, 0, 0, Bytes().f64(5), Bytes().u8(0x03));                           // an operator alone
+  formula(b, 1, 0, Bytes().f64(6), Bytes().u8(0x1F).u32(0));                    // a number cut short
+  formula(b, 2, 0, cachedSpecial(2, 7), Bytes().u8(0x1C).u8(7));                // =#DIV/0!
+  formula(b, 3, 0, cachedSpecial(2, 29), Bytes().u8(0x43).u16(2).u16(0));       // =Union
+  formula(b, 4, 0, cachedSpecial(2, 23), Bytes().u8(0x1E).u16(1).u8(0x1C).u8(23).u8(0x03));  // =1+#REF!
+  b.eof();
+  b.bof(excel::Substream::Worksheet).number(0, 0, 9).eof();
+  (void)takeNotice();
+  ReadResult r = readBiff(b, "unfollowed");
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.error, static_cast<uint32_t>(Err::UnsupportedFormula));
+  const DocumentNotice notice = takeNotice();
+  EXPECT_EQ(notice.code, static_cast<uint32_t>(Err::UnsupportedFormula));
+  EXPECT_EQ(notice.detail, u"Union") << "the notice names the first name kept as an error";
+  const Workbook& book = *r.book;
+  ASSERT_EQ(book.names.size(), 3u);
+  EXPECT_EQ(definitionText(book, 0), u"=!!Ref");
+  EXPECT_EQ(definitionText(book, 1), u"=!!Name");
+  EXPECT_EQ(definitionText(book, 2), u"=!!Name");
+  // Tokens Kelp cannot follow leave the cached result; the rest are formulas again.
+  const Sheet& s = *book.sheetAt(0);
+  EXPECT_EQ(s.cellPtr(0, 0)->value.kind, ValueKind::Number);
+  EXPECT_EQ(valueAt(book, 0, 0, 0).number(), 5);
+  EXPECT_EQ(s.cellPtr(0, 1)->value.kind, ValueKind::Number);
+  EXPECT_EQ(valueAt(book, 0, 0, 1).number(), 6);
+  const std::u16string expected[] = {u"=!!Div0", u"=Union", u"=1+!!Ref"};
+  for (uint16_t row = 2; row <= 4; ++row) {
+    const CellValue& cell = s.cellPtr(0, row)->value;
+    ASSERT_EQ(cell.kind, ValueKind::Formula) << row;
+    std::u16string text;
+    ASSERT_TRUE(formulaText(book, static_cast<const uint8_t*>(formulaPool().data(formulaTokens(cell))),
+                            CellPosition{0, row, 0}, text));
+    EXPECT_EQ(text, expected[row - 2]) << row;
+  }
+  EXPECT_EQ(valueAt(book, 1, 0, 0).number(), 9) << "the sheet after them is read";
 }
 
 TEST(ExcelReader, StreamsOfOtherVersionsAreRefused) {
