@@ -42,6 +42,7 @@ for name in gnm_cells gnm_strings gnm_formulas gnm_styles gnm_1904; do
     gnm "$name" biff7 "${name}_biff5.xls"
 done
 gnm gnm_chart biff8 gnm_chart_biff8.xls
+gnm gnm_sheets biff8 gnm_sheets_biff8.xls
 gnm gnm_cells dsf gnm_cells_dual.xls
 
 # A compound file whose two streams disagree: "Workbook" holds lo_cells_biff8.xls, "Book" holds
