@@ -489,6 +489,41 @@ TEST(ExcelWriter, KelpReadsItsOwnExportBackAsItWas) {
   }
 }
 
+TEST(ExcelWriter, ErrorConstantsInFormulasAndNamesAreWrittenAsPtgErrAndReadBack) {
+  installTokenHooks();
+  for (bool biff8 : {true, false}) {
+    SCOPED_TRACE(biff8 ? "BIFF8" : "BIFF5");
+    auto book = newWorkbook(2);
+    Workbook& wb = *book;
+    Sheet& s = *wb.sheetAt(0);
+    setNumber(s, 0, 0, 1);
+    setFormula(wb, s, 1, 0, u"=If(A1>0,!!NA,!!Ref)");
+    setFormula(wb, *wb.sheetAt(1), 0, 0, u"=IsError(!!Ref)");
+    ASSERT_GE(wb.setName(u"Gone", compileToHandle(wb, u"=!!Ref", CellPosition{}, false)), 0);
+    recalculateAll(wb);
+    const std::vector<uint8_t> stream = writeStream(wb, biff8);
+    const std::vector<Record> records = recordsOf(stream);
+    // The name's tokens are ptgErr #REF! alone, at the end of its record.
+    const Record* name = find(records, 0x0018);
+    ASSERT_NE(name, nullptr);
+    ASSERT_GE(name->data.size(), 2u);
+    EXPECT_EQ(name->data[4] | name->data[5] << 8, 2);
+    EXPECT_EQ(std::vector<uint8_t>(name->data.end() - 2, name->data.end()), hex("1c17"));
+    auto back = readStream(stream, biff8);
+    ASSERT_EQ(back->names.size(), 1u);
+    std::u16string text;
+    ASSERT_TRUE(formulaText(*back, static_cast<const uint8_t*>(formulaPool().data(back->names[0].definition)),
+                            CellPosition{}, text));
+    EXPECT_EQ(text, u"=!!Ref");
+    EXPECT_EQ(narrow(formulaOf(*back, *back->sheetAt(0), 1, 0)), "=If(A1>0,!!NA,!!Ref)");
+    EXPECT_EQ(narrow(formulaOf(*back, *back->sheetAt(1), 0, 0)), "=IsError(!!Ref)");
+    const CellValue& result = effectiveValue(back->sheetAt(0)->cellPtr(1, 0)->value);
+    ASSERT_EQ(result.kind, ValueKind::Error);
+    EXPECT_EQ(result.u32(), static_cast<uint32_t>(CellError::NA));
+  }
+  clearError();
+}
+
 TEST(ExcelWriter, SavingAsExcelMakesACompoundFileThatOpensAgainAsTheSameType) {
   installTokenHooks();
   test::TempFolder folder;
