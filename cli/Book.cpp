@@ -2,7 +2,7 @@
 #include "cli/Book.h"
 
 #include <cstdio>
-#include <functional>
+#include <cstdlib>
 
 #include "formula/Compiler.h"
 #include "edit/Commands.h"
@@ -34,12 +34,13 @@ void printFileError(const std::string& path, const Document& document) {
   clearError();
 }
 
-// Notices go to stderr with the item they concern; the command still succeeds.
-std::function<void(uint32_t)> noticePrinter(const Document& document, const std::string& path) {
-  return [&document, path](uint32_t code) {
-    std::string message = utf16ToUtf8(errorMessage(code));
-    if (!document.noticeDetail.empty()) message += " (" + utf16ToUtf8(document.noticeDetail) + ")";
-    std::fprintf(stderr, "kelpcli: %s: %s\n", path.c_str(), message.c_str());
+// Messages and notices go to stderr; the command still succeeds.
+void printNotices(Document& document, const std::string& path) {
+  document.ui.showMessage = [path](uint32_t code) {
+    std::fprintf(stderr, "kelpcli: %s: %s\n", path.c_str(), utf16ToUtf8(errorMessage(code)).c_str());
+  };
+  document.ui.showNotice = [path](std::u16string_view text) {
+    std::fprintf(stderr, "kelpcli: %s: %s\n", path.c_str(), utf16ToUtf8(text).c_str());
   };
 }
 
@@ -49,7 +50,7 @@ bool openBook(Document& document, const std::string& path, const std::string& pa
   clearError();
   bool asked = false;
   bool wrong = false;
-  document.ui.showMessage = noticePrinter(document, path);
+  printNotices(document, path);
   document.ui.askPassword = [&](std::u16string& entered, uint32_t error) {
     if (error != 0) {
       wrong = true;
@@ -69,6 +70,22 @@ bool openBook(Document& document, const std::string& path, const std::string& pa
   return false;
 }
 
+bool readBook(Document& document, const std::string& path, const std::string& password) {
+  if (!openBook(document, path, password)) return false;
+  ReleaseDocumentFile(document);
+  return true;
+}
+
+int32_t chosenSheet(const Workbook& book, const std::string& path, const std::string& sheet) {
+  if (sheet.empty()) return book.activeSheetIndex();
+  int32_t index = book.findSheet(utf8ToUtf16(sheet));
+  char* end = nullptr;
+  long n = std::strtol(sheet.c_str(), &end, 10);
+  if (index < 0 && *end == 0 && n >= 1 && n <= book.sheetCount()) index = static_cast<int32_t>(n - 1);
+  if (index < 0) std::fprintf(stderr, "kelpcli: %s has no sheet '%s'\n", path.c_str(), sheet.c_str());
+  return index;
+}
+
 bool saveBook(Document& document, const std::string& path, int type) {
   clearError();
   std::u16string name = utf8ToUtf16(path);
@@ -81,7 +98,7 @@ bool saveBook(Document& document, const std::string& path, int type) {
                  path.c_str());
     return false;
   }
-  document.ui.showMessage = noticePrinter(document, path);
+  printNotices(document, path);
   if (SaveDocument(document, name, fileType)) return true;
   if (pendingError() == 0) setError(Err::FileWrite);
   printFileError(path, document);

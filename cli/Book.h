@@ -12,6 +12,12 @@ namespace kelp::cli {
 /// Opens `path` into the document, answering a password prompt with `password`.
 /// False with the reason printed on stderr.
 bool openBook(Document& document, const std::string& path, const std::string& password);
+/// Opens `path` to read it only: the file is not held, so this never keeps a writer
+/// out. False with the reason printed on stderr.
+bool readBook(Document& document, const std::string& path, const std::string& password);
+/// The sheet `sheet` names, by name or by number from 1, the active one when it is
+/// empty; -1 with a message on stderr when there is none.
+int32_t chosenSheet(const Workbook& book, const std::string& path, const std::string& sheet);
 /// Saves the document as `path`, typed by `type` (-1: from the name). False with the
 /// reason printed on stderr.
 bool saveBook(Document& document, const std::string& path, int type);

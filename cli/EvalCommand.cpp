@@ -79,7 +79,7 @@ int runEval(Args& args) {
   if (!parseOptions(args, options)) return 2;
   if (!applyLocale(options.locale)) return 2;
   Document document;
-  if (!options.book.empty() && !openBook(document, options.book, options.password)) return 1;
+  if (!options.book.empty() && !readBook(document, options.book, options.password)) return 1;
   Workbook* book = &document.workbook();
   if (book->sheetCount() == 0) {
     std::fprintf(stderr, "kelpcli: %s has no sheets\n", options.book.c_str());

@@ -52,7 +52,7 @@ bool parseFileOptions(Args& args, FileOptions& options, std::string_view command
         return false;
       }
       options.changePassword = true;
-    } else if (arg == "--sheet" && command == "cat") {
+    } else if (arg == "--sheet" && (command == "cat" || command == "convert")) {
       if (!args.takeValue(arg, options.sheet)) return false;
     } else if ((arg == "-o" || arg == "--output") && command == "set") {
       if (!args.takeValue(arg, options.output)) return false;
@@ -141,19 +141,10 @@ int runCat(Args& args) {
   if (!parseFileOptions(args, options, "cat")) return 2;
   if (options.positional.size() != 1) return usageError("cat takes one FILE");
   Document document;
-  if (!openBook(document, options.positional[0], options.password)) return 1;
+  if (!readBook(document, options.positional[0], options.password)) return 1;
   const Workbook& book = document.workbook();
-  int32_t index = book.activeSheetIndex();
-  if (!options.sheet.empty()) {
-    index = book.findSheet(utf8ToUtf16(options.sheet));
-    char* end = nullptr;
-    long n = std::strtol(options.sheet.c_str(), &end, 10);
-    if (index < 0 && *end == 0 && n >= 1 && n <= book.sheetCount()) index = static_cast<int32_t>(n - 1);
-    if (index < 0) {
-      std::fprintf(stderr, "kelpcli: %s has no sheet '%s'\n", options.positional[0].c_str(), options.sheet.c_str());
-      return 1;
-    }
-  }
+  const int32_t index = chosenSheet(book, options.positional[0], options.sheet);
+  if (index < 0) return 1;
   const Sheet* sheet = book.sheetAt(index);
   if (!sheet) return 0;
   int32_t lastRow = sheet->lastUsedRow(-1);
@@ -182,11 +173,20 @@ int runConvert(Args& args) {
   if (!parseFileOptions(args, options, "convert")) return 2;
   if (options.positional.size() != 2) return usageError("convert takes IN and OUT");
   setTextFileOptions(options.text);
+  const DocFileType outType =
+      options.type < 0 ? FileTypeFromName(utf8ToUtf16(options.positional[1])) : static_cast<DocFileType>(options.type);
+  if (!options.sheet.empty() && outType != DocFileType::CommaText && outType != DocFileType::TabText &&
+      outType != DocFileType::Dbase)
+    return usageError("--sheet chooses the sheet of a .csv, .txt or .dbf OUT; other types keep their sheets");
   Document document;
   // Nothing is saved after a failed open, so a damaged IN converted onto itself stays.
-  if (!openBook(document, options.positional[0], options.password)) return 1;
-  recalculateAll(document.workbook());
-  ReleaseDocumentFile(document);  // converting a file onto itself must not meet its own lock
+  // IN is only read, and not held: converting a file onto itself must not meet its own lock.
+  if (!readBook(document, options.positional[0], options.password)) return 1;
+  Workbook& book = document.workbook();
+  const int32_t index = chosenSheet(book, options.positional[0], options.sheet);
+  if (index < 0) return 1;
+  book.setActiveSheet(index);  // the one-sheet types write the active sheet
+  recalculateAll(book);
   return saveResult(document, options.positional[1], options) ? 0 : 1;
 }
 
@@ -233,7 +233,7 @@ int runInfo(Args& args) {
   if (!parseFileOptions(args, options, "info")) return 2;
   if (options.positional.size() != 1) return usageError("info takes one FILE");
   Document document;
-  if (!openBook(document, options.positional[0], options.password)) return 1;
+  if (!readBook(document, options.positional[0], options.password)) return 1;
   const Workbook& book = document.workbook();
   static const char* const kTypes[] = {"Kelp",         "CSV", "text",     "dBase", "Pocket Excel",
                                        "",             "Excel 95", "Excel 97", "XML list"};

@@ -18,7 +18,9 @@
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
 #include "platform/Locale.h"
+#include "platform/StringTable.h"
 #include "platform/System.h"
+#include "platform/Text.h"
 
 namespace kelp {
 
@@ -34,6 +36,7 @@ constexpr int MaxNameBytes = 10;
 constexpr int MaxNumberWidth = 19;
 constexpr int MaxNumberDecimals = 15;
 constexpr int MaxTextWidth = 254;
+constexpr int StringFieldsNamed = 2712;
 // The grid draws a digit 7 pixels wide; field widths follow the column as it is shown.
 constexpr double PixelsPerWidthUnit = 7.0 / 256.0;
 
@@ -294,7 +297,7 @@ std::string fieldName(std::u16string_view header, int32_t column, const std::vec
   for (char16_t c : name)
     valid = valid && ((c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'_');
   if (!valid) {
-    changed = changed || !name.empty();
+    changed = true;
     name = columnLetters(column);
   }
   auto taken = [&](const std::string& candidate) {
@@ -427,9 +430,16 @@ void writeDbase(Workbook& book, DocStream& out) {
   int32_t firstData = headerRow + 1;
   while (firstData <= lastRow && !rowHasValue(*sheet, firstData)) ++firstData;
 
-  int32_t firstColumn = 0;
-  while (sheet->cellValue(firstColumn, headerRow).kind == ValueKind::Empty) ++firstColumn;
-  const int32_t lastColumn = sheet->lastValueInRow(headerRow, NoColumn);
+  // Every column of the list's rows is a field, whatever its heading: a title merged
+  // across the heading row, or a heading left empty, must not cost a column its data.
+  int32_t firstColumn = NoColumn;
+  int32_t lastColumn = -1;
+  for (int32_t row = sheet->nextRow(headerRow - 1); row <= lastRow; row = sheet->nextRow(row)) {
+    const int32_t first = sheet->nextValueInRow(row, -1);
+    if (first >= NoColumn) continue;
+    firstColumn = std::min(firstColumn, first);
+    lastColumn = std::max(lastColumn, sheet->lastValueInRow(row, NoColumn));
+  }
 
   std::vector<FieldOut> fields;
   std::vector<bool> numbersAsText;
@@ -439,8 +449,15 @@ void writeDbase(Workbook& book, DocStream& out) {
     FieldOut field;
     field.column = column;
     bool changed = false;
-    field.name = fieldName(shownText(book, *sheet, column, headerRow), column, fields, changed);
-    if (changed) renamed += (renamed.empty() ? u"" : u", ") + std::u16string(field.name.begin(), field.name.end());
+    // A heading cell under another cell's merged area shows nothing of its own.
+    Area merged{};
+    const bool covered = sheet->findMergedAt(column, headerRow, &merged) >= 0 &&
+                         (merged.firstColumn != column || merged.firstRow != headerRow);
+    const std::u16string heading = covered ? std::u16string() : shownText(book, *sheet, column, headerRow);
+    field.name = fieldName(heading, column, fields, changed);
+    if (changed)
+      renamed += (renamed.empty() ? u"" : u", ") + columnLetters(column) + u" as " +
+                 std::u16string(field.name.begin(), field.name.end());
     bool text = false;
     typeField(book, *sheet, field, firstData, lastRow, text);
     if (text) asText += (asText.empty() ? u"" : u", ") + std::u16string(field.name.begin(), field.name.end());
@@ -491,7 +508,7 @@ void writeDbase(Workbook& book, DocStream& out) {
   out.Write(&end, 1);
 
   if (!asText.empty()) leaveNotice(static_cast<uint32_t>(Err::NumberOutOfBounds), asText);
-  if (!renamed.empty()) leaveNotice(static_cast<uint32_t>(Err::InvalidName), renamed);
+  if (!renamed.empty()) leaveNotice(0, formatText(loadString(StringFieldsNamed), renamed));
 }
 
 void installDbaseFormat() {

@@ -12,9 +12,10 @@ class Workbook;
 /// damaged table, 15 when memory runs out.
 bool readDbase(Workbook& workbook, DocStream& stream);
 /// Writes the active sheet as a list: its first non-empty row names the fields, the row
-/// below types them, every row after is a record. Field names that had to be cut or
-/// replaced leave notice 49 and number columns that no numeric field can hold exactly
-/// are written as text with notice 3, each naming the field (see leaveNotice).
+/// below types them, every row after is a record, and every visible column of those rows
+/// is a field. Headings cut short, or made up for a heading that is empty, invalid, taken
+/// or under a merged area, leave one notice naming them; number columns that no numeric
+/// field can hold exactly are written as text with notice 3 naming the fields.
 void writeDbase(Workbook& workbook, DocStream& stream);
 
 /// Registers the reader and writer for DocFileType::Dbase.

@@ -11,10 +11,12 @@
 #include "files/ExcelReader.h"
 #include "files/ExcelWriter.h"
 #include "files/NativeFormat.h"
+#include "model/Sheet.h"
 #include "model/Workbook.h"
 #include "platform/CompoundFile.h"
 #include "platform/ErrorState.h"
 #include "platform/File.h"
+#include "platform/StringTable.h"
 #include "platform/Text.h"
 
 namespace kelp {
@@ -29,10 +31,11 @@ DocumentReader g_readers[9] = {};
 // Excel files are written as built in; the other formats plug in.
 DocumentWriter g_writers[9] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                writeExcelDocument, writeExcelDocument, nullptr};
-DocumentNotice g_notice;
+std::vector<DocumentNotice> g_notices;
 
 constexpr int StringReplaceQuestion = 2574;
 constexpr int StringNativeOnlyQuestion = 2628;
+constexpr int StringOneSheetSaved = 2711;
 
 const char16_t* formatName(DocFileType type) {
   switch (type) {
@@ -55,15 +58,12 @@ bool holdsItsOwnFile(DocFileType type) {
          type == DocFileType::Excel97;
 }
 
-// Opens `path` for reading with the lock that keeps other openers out; sets 47 or 11.
-bool openLocked(File& file, const std::string& path) {
+// Opens `path` for reading; sets 11 when it cannot. Reading takes no lock: the lock is
+// there to keep two writers apart, and a file another holder has open still reads as it
+// was last saved, since every save replaces the file whole.
+bool openForReading(File& file, const std::string& path) {
   if (file.open(path, FileAccess::Read) != FileError::None) {
     setError(Err::FileOpen);
-    return false;
-  }
-  if (FileError error = file.lock(); error != FileError::None) {
-    setError(error == FileError::Locked ? Err::ShareViolation : Err::FileOpen);
-    file.close();
     return false;
   }
   return true;
@@ -109,20 +109,47 @@ DocumentReader installedDocumentReader(DocFileType type) {
 }
 
 void leaveNotice(uint32_t code, std::u16string_view detail) {
-  if (g_notice.code != 0) return;
-  g_notice.code = code;
-  g_notice.detail = detail;
+  g_notices.push_back(DocumentNotice{code, std::u16string(detail)});
 }
 
-DocumentNotice takeNotice() { return std::exchange(g_notice, DocumentNotice{}); }
+std::vector<DocumentNotice> takeNotices() { return std::exchange(g_notices, {}); }
+
+DocumentNotice takeNotice() {
+  std::vector<DocumentNotice> notices = takeNotices();
+  return notices.empty() ? DocumentNotice{} : std::move(notices.front());
+}
+
+std::u16string noticeText(const DocumentNotice& notice) {
+  if (notice.code == 0) return notice.detail;
+  std::u16string text = errorMessage(notice.code);
+  if (!notice.detail.empty()) text += u" (" + notice.detail + u")";
+  return text;
+}
 
 namespace {
 
-// Shows a notice left by a reader or writer that succeeded.
+// Shows the notices left by a reader or writer that succeeded.
 void showNotice(Document& document) {
-  DocumentNotice notice = takeNotice();
-  document.noticeDetail = notice.detail;
-  if (notice.code != 0 && document.ui.showMessage) document.ui.showMessage(notice.code);
+  document.notices = takeNotices();
+  document.noticeDetail = document.notices.empty() ? std::u16string() : document.notices.front().detail;
+  for (const DocumentNotice& notice : document.notices) {
+    if (document.ui.showNotice) document.ui.showNotice(noticeText(notice));
+    else if (notice.code != 0 && document.ui.showMessage) document.ui.showMessage(notice.code);
+  }
+}
+
+// A file of one sheet cannot take the others: the user hears which sheets holding
+// anything stayed out, rather than finding them missing later.
+void noteSheetsLeftOut(const Workbook& book, int32_t saved) {
+  std::u16string leftOut;
+  for (int32_t i = 0; i < book.sheetCount(); ++i) {
+    const Sheet* sheet = book.sheetAt(i);
+    if (i == saved || !sheet || sheet->lastUsedRow(-1) < 0) continue;
+    leftOut += (leftOut.empty() ? u"" : u", ") + sheet->name;
+  }
+  const Sheet* sheet = book.sheetAt(saved);
+  if (leftOut.empty() || !sheet) return;
+  leaveNotice(0, formatText(loadString(StringOneSheetSaved), sheet->name) + leftOut);
 }
 
 }  // namespace
@@ -159,7 +186,7 @@ void ReleaseDocumentFile(Document& document) { document.m_held.close(); }
 bool readExcelFile(Workbook& book, std::u16string_view name) {
   const std::string path = utf16ToUtf8(name);
   File file;
-  if (!openLocked(file, path)) return false;
+  if (!openForReading(file, path)) return false;
   std::vector<uint8_t> bytes;
   if (!readWholeFile(file, bytes)) return false;
   file.close();
@@ -203,6 +230,7 @@ bool OpenDocument(Document& document, std::u16string_view name) {
     return false;
   }
   (void)takeNotice();
+  document.notices.clear();
   document.noticeDetail.clear();
   const bool textLike = type == DocFileType::CommaText || type == DocFileType::TabText || type == DocFileType::Dbase;
   std::unique_ptr<Workbook> book = newWorkbook(textLike ? 1 : 0);
@@ -220,7 +248,7 @@ bool OpenDocument(Document& document, std::u16string_view name) {
   DocumentReader reader = g_readers[static_cast<uint32_t>(type)];
   if (type == DocFileType::Native) {
     File file;
-    if (openLocked(file, path)) {
+    if (openForReading(file, path)) {
       FileDocStream stream(file);
       stream.allocateBuffer();
       NativeReadOptions options;
@@ -242,13 +270,8 @@ bool OpenDocument(Document& document, std::u16string_view name) {
     document.unavailableFormat = formatName(type);
     setError(Err::FileOpen);
   } else {
-    // Files of another program are read without the lock; only the own formats hold it.
     File file;
-    bool opened = type == DocFileType::PocketExcel ? openLocked(file, path)
-                                                   : file.open(path, FileAccess::Read) == FileError::None;
-    if (!opened) {
-      setError(Err::FileOpen);
-    } else {
+    if (openForReading(file, path)) {
       FileDocStream stream(file);
       stream.allocateBuffer();
       stream.setCodePage(book->codePage);
@@ -330,12 +353,17 @@ bool writeDocumentFile(Document& document, std::u16string_view name, DocFileType
   if (old.isOpen()) (void)file.copyPermissions(old);
 
   (void)takeNotice();
+  document.notices.clear();
   document.noticeDetail.clear();
   {
     FileDocStream stream(file);
     stream.allocateBuffer();
     if (type == DocFileType::Native) WriteNativeWorkbook(book, stream);
     else writer(book, stream, type);
+    if (type == DocFileType::CommaText || type == DocFileType::TabText || type == DocFileType::Dbase)
+      noteSheetsLeftOut(book, book.activeSheetIndex());
+    else if (type == DocFileType::XmlList)
+      noteSheetsLeftOut(book, 0);
     stream.Flush();
   }
   if (!pendingError()) {

@@ -42,17 +42,22 @@ void installDocumentWriter(DocFileType type, DocumentWriter writer);
 /// The reader installed for a type, or null.
 DocumentReader installedDocumentReader(DocFileType type);
 
-/// A reader or writer that finished but had to change something on the way (a field
-/// renamed, a column written as text) leaves a notice: a code that is no failure and the
-/// item it concerns. Open and save take it after success, put the item in
-/// Document::noticeDetail and show the code through ui.showMessage. The first one wins.
+/// A reader or writer that finished but had to change or leave out something (a field
+/// renamed, a column written as text, sheets a one-sheet format cannot hold) leaves a
+/// notice: a code that is no failure and the items it concerns, or, with code 0, a whole
+/// text. Open and save gather the notices of a success in Document::notices and show
+/// each through ui.showNotice; a failure drops them.
 struct DocumentNotice {
   uint32_t code = 0;
   std::u16string detail;
 };
 void leaveNotice(uint32_t code, std::u16string_view detail);
-/// The notice left since the last take, which clears it.
+/// Every notice left since the last take, in the order left; the take clears them.
+std::vector<DocumentNotice> takeNotices();
+/// The first of them, for a caller that looks at one; the take clears them all.
 DocumentNotice takeNotice();
+/// What the user reads: the code's message with the items in brackets, or the text.
+std::u16string noticeText(const DocumentNotice& notice);
 
 /// Answers of a Yes/No question; a box closed without an answer is Dismissed.
 enum class Answer { Yes, No, Dismissed };
@@ -62,6 +67,9 @@ struct DocumentUi {
   PasswordPrompt askPassword;
   /// A message shown at once while work goes on (33 for a newer file).
   std::function<void(uint32_t code)> showMessage;
+  /// A notice of an open or save that succeeded, as its text (see DocumentNotice);
+  /// without it a notice with a code goes to showMessage.
+  std::function<void(std::u16string_view text)> showNotice;
   /// A Yes/No question: string `stringId` with `text` filled in.
   std::function<Answer(int stringId, std::u16string_view text)> ask;
   /// The Save As file dialog: starts at filter `filter` (1-based); false when cancelled.
@@ -86,7 +94,8 @@ class Document {
   std::u16string saveFolder;
   /// The format whose reader or writer is missing after error 11 or 10 said so.
   std::u16string unavailableFormat;
-  /// What the last open or save's notice concerned (a field name), empty without one.
+  /// The notices of the last open or save, and the first one's detail.
+  std::vector<DocumentNotice> notices;
   std::u16string noticeDetail;
 
  private:
@@ -117,8 +126,9 @@ bool SaveAs(Document& document);
 /// Writes a copy under `name` (type from its extension); name and type stay as they were.
 bool SaveCopy(Document& document, std::u16string_view name);
 
-/// Opens the file read-write and locks it against every other opener, this process
-/// included; false (no error) when it cannot.
+/// Opens the file read-write and locks it against every other writer, this process
+/// included (a save there is error 47); readers still open it. False (no error) when it
+/// cannot.
 bool HoldDocumentFile(Document& document, std::u16string_view name);
 void ReleaseDocumentFile(Document& document);
 

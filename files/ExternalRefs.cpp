@@ -117,7 +117,7 @@ bool withExternalWorkbook(const Workbook& referring, std::u16string_view directo
       std::find(g_reading.begin(), g_reading.end(), path) != g_reading.end())
     return false;
   const SavedErrorState savedError = saveErrorState();
-  const DocumentNotice savedNotice = takeNotice();
+  const std::vector<DocumentNotice> savedNotices = takeNotices();
   clearError();
   g_reading.push_back(path);
   bool done = false;
@@ -127,8 +127,8 @@ bool withExternalWorkbook(const Workbook& referring, std::u16string_view directo
     if (book && loadWorkbook(path, *book)) done = work(*book);
   }
   g_reading.pop_back();
-  (void)takeNotice();
-  if (savedNotice.code != 0) leaveNotice(savedNotice.code, savedNotice.detail);
+  (void)takeNotices();
+  for (const DocumentNotice& notice : savedNotices) leaveNotice(notice.code, notice.detail);
   clearError();
   restoreErrorState(savedError);
   return done;

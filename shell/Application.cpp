@@ -70,6 +70,9 @@ Application::Application(Desktop& desktop, Registry& registry)
   m_document.ui.showMessage = [this](uint32_t code) {
     messageBox(m_desktop, m_main, errorMessage(code), MainWindowTitle, BoxFlag::Ok | BoxFlag::IconExclamation);
   };
+  m_document.ui.showNotice = [this](std::u16string_view text) {
+    messageBox(m_desktop, m_main, text, MainWindowTitle, BoxFlag::Ok | BoxFlag::IconInformation);
+  };
   m_document.ui.ask = [this](int stringId, std::u16string_view text) {
     std::u16string question = formatText(loadString(stringId), text);
     int answer = messageBox(m_desktop, m_main, question, MainWindowTitle, BoxFlag::YesNo | BoxFlag::IconQuestion);

@@ -238,14 +238,43 @@ TEST(Dbase, FieldNamesAreCutOrReplacedWithANotice) {
   for (size_t at = 32; bytes[at] != 0x0D; at += 32) names.emplace_back(reinterpret_cast<const char*>(bytes.data() + at));
   const std::vector<std::string> expected = {"ORDER_DATE", "NAME", "_C", "_D", "E", "A_VERY_LON", "G", "AFTER"};
   EXPECT_EQ(names, expected) << "the hidden column is left out";
-  EXPECT_EQ(notice.code, static_cast<uint32_t>(Err::InvalidName));
-  EXPECT_EQ(notice.detail, u"_C, _D, E, A_VERY_LON, G");
+  EXPECT_EQ(noticeText(notice), u"Some headings are no dBase field names, so the fields were named: C as _C, D as _D, "
+                                u"E as E, F as A_VERY_LON, G as G");
 
   // Names that need no change leave no notice.
   auto plain = newWorkbook(1);
   putText(*plain->sheetAt(0), 0, 0, u"price");
   (void)written(*plain);
-  EXPECT_EQ(takeNotice().code, 0u);
+  EXPECT_TRUE(takeNotices().empty());
+}
+
+TEST(Dbase, EveryColumnOfTheListIsAFieldWhateverItsHeading) {
+  // A title merged across the first row, an empty heading, a heading under the title's
+  // merged area, and a column whose heading row is empty but that holds data below.
+  auto book = newWorkbook(1);
+  Sheet& s = *book->sheetAt(0);
+  putText(s, 0, 0, u"Budget");
+  putText(s, 2, 0, u"Stray");  // stored under the merged title, never shown
+  ASSERT_TRUE(s.mergedAreas.append(Area{0, 0, 0, 3}));  // A1:D1
+  putText(s, 1, 2, u"Rent");
+  for (int32_t c = 0; c < 5; ++c) putNumber(s, c, 3, c + 10);
+  (void)takeNotices();
+  std::vector<uint8_t> bytes = written(*book);
+  ASSERT_EQ(pendingError(), 0u);
+  std::vector<std::string> names;
+  for (size_t at = 32; bytes[at] != 0x0D; at += 32) names.emplace_back(reinterpret_cast<const char*>(bytes.data() + at));
+  EXPECT_EQ(names, (std::vector<std::string>{"BUDGET", "B", "C", "D", "E"}));
+  const std::vector<DocumentNotice> notices = takeNotices();
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_EQ(noticeText(notices[0]),
+            u"Some headings are no dBase field names, so the fields were named: B as B, C as C, D as D, E as E");
+
+  bool ok = false;
+  auto back = readBytes(bytes, 1252, ok);
+  ASSERT_TRUE(ok);
+  // The records start at the first row below the headings that holds anything.
+  EXPECT_EQ(textAt(*back, 1, 1), u"Rent");
+  for (int32_t c = 0; c < 5; ++c) EXPECT_EQ(textAt(*back, c, 2), std::u16string(u"1") + char16_t(u'0' + c)) << c;
 }
 
 TEST(Dbase, OddFieldTextsReadSensibly) {
@@ -328,8 +357,8 @@ TEST(Dbase, LargeTablesStopAtTheLastRowAndWideOnesAtTheLastColumn) {
 TEST(Dbase, SaveAndOpenGoThroughTheDocument) {
   TempFolder folder;
   Document document;
-  std::vector<uint32_t> shown;
-  document.ui.showMessage = [&](uint32_t code) { shown.push_back(code); };
+  std::vector<std::u16string> shown;
+  document.ui.showNotice = [&](std::u16string_view text) { shown.emplace_back(text); };
   Sheet& s = *document.workbook().sheetAt(0);
   putText(s, 0, 0, u"A rather long name");
   putNumber(s, 0, 1, 7);
@@ -337,8 +366,8 @@ TEST(Dbase, SaveAndOpenGoThroughTheDocument) {
   clearError();
   ASSERT_TRUE(SaveDocument(document, folder.file("t.dbf"), DocFileType::Dbase));
   EXPECT_EQ(pendingError(), 0u);
-  EXPECT_EQ(shown, std::vector<uint32_t>{49});
-  EXPECT_EQ(document.noticeDetail, u"A_RATHER_L");
+  EXPECT_EQ(shown, std::vector<std::u16string>{
+                       u"Some headings are no dBase field names, so the fields were named: A as A_RATHER_L"});
   EXPECT_EQ(document.workbook().fileName, u"book.kp") << "an export keeps the name";
 
   std::vector<uint8_t> bytes = test::fileBytes(folder.file("t.dbf"));
@@ -372,23 +401,42 @@ TEST(Dbase, AnotherReaderSeesTheSameTable) {
   putText(s, 0, 2, u"Pear");
   putNumber(s, 1, 2, 123456789.5);
   ASSERT_TRUE(s.setCell(3, 2, CellRecord{logicalValue(false), -1}));
-  std::vector<uint8_t> bytes = written(*book);
-  const std::string table = (folder.path / "t.dbf").string();
-  std::ofstream(table, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                               static_cast<std::streamsize>(bytes.size()));
   const std::string script = (folder.path / "read.py").string();
   std::ofstream(script) << "import sys, dbfread\n"
                            "t = dbfread.DBF(sys.argv[1], encoding='cp1252')\n"
                            "print(t.field_names)\n"
                            "for r in t: print([r[n] for n in t.field_names])\n";
-  const std::string output = (folder.path / "out.txt").string();
-  ASSERT_EQ(std::system(("/usr/bin/python3 " + script + " " + table + " > " + output).c_str()), 0);
-  std::ifstream in(output);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(text,
+  auto readBack = [&](Workbook& written_) {
+    std::vector<uint8_t> bytes = written(written_);
+    const std::string table = (folder.path / "t.dbf").string();
+    std::ofstream(table, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                 static_cast<std::streamsize>(bytes.size()));
+    const std::string output = (folder.path / "out.txt").string();
+    EXPECT_EQ(std::system(("/usr/bin/python3 " + script + " " + table + " > " + output).c_str()), 0);
+    std::ifstream in(output);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  };
+  EXPECT_EQ(readBack(*book),
             "['ITEM', 'PRICE', 'SOLD', 'FRESH']\n"
             "['Crème brûlée', -12.375, datetime.date(2026, 12, 7), True]\n"
             "['Pear', 123456789.5, None, False]\n");
+
+  // A title merged over the columns keeps every column of the list below it.
+  auto titled = newWorkbook(1);
+  Sheet& t = *titled->sheetAt(0);
+  putText(t, 0, 0, u"Budget");
+  ASSERT_TRUE(t.mergedAreas.append(Area{0, 0, 0, 2}));
+  putText(t, 0, 2, u"Rent");
+  putNumber(t, 1, 2, 950);
+  putNumber(t, 2, 2, 2.5);
+  putText(t, 0, 3, u"Food");
+  putNumber(t, 1, 3, 410);
+  putNumber(t, 2, 3, 1.25);
+  EXPECT_EQ(readBack(*titled),
+            "['BUDGET', 'B', 'C']\n"
+            "['Rent', 950, 2.5]\n"
+            "['Food', 410, 1.25]\n");
+  (void)takeNotices();
 }
 
 }  // namespace

@@ -9,6 +9,9 @@
 #include <thread>
 
 #include "ShellTestSupport.h"
+#include "files/Document.h"
+#include "files/TextFiles.h"
+#include "shell/EditMenu.h"
 #include "formula/FormulaText.h"
 #include "platform/ui/SingleInstance.h"
 #include "shell/KelpMain.h"
@@ -54,6 +57,25 @@ TEST(Application, ShowsTheErrorOfAFailedOpenAndKeepsAWorkbook) {
   setError(99);
   s.keys("key Down\nsoft1\n");
   EXPECT_TRUE(later.saw(u"Error no. 99"));
+  EXPECT_EQ(pendingError(), 0u);
+}
+
+TEST(Application, SavingOneSheetOfSeveralNamesTheSheetsLeftOut) {
+  installTextFormats();
+  TempFolder folder;
+  Session s;
+  s.run(u"", "");
+  putNumber(*s.book().sheetAt(0), 0, 0, 1);
+  putNumber(*s.book().sheetAt(2), 0, 0, 3);
+  s.book().sheetAt(2)->name = u"Leftover";
+  s.book().fileName = utf8ToUtf16(folder.file("out.csv"));
+  s.book().fileType = static_cast<uint32_t>(DocFileType::CommaText);
+  ScreenWatch watch;
+  watch.attach(s.desktop);
+  s.desktop.post(s.app->mainWindow()->id(), Msg::Command, MenuCommand::Save);
+  s.keys("key Enter\n");
+  EXPECT_TRUE(std::filesystem::exists(folder.file("out.csv")));
+  EXPECT_TRUE(watch.sawPart(u"Leftover")) << "a message box names the sheet left out";
   EXPECT_EQ(pendingError(), 0u);
 }
 
