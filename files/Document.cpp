@@ -271,7 +271,10 @@ bool OpenDocument(Document& document, std::u16string_view name) {
   (void)takeNotice();
   (void)cancelled;  // a cancelled password prompt ends the open without a message
   book.reset();
-  document.replaceWorkbook(newWorkbook(3));
+  // The workbook in hand stays, and holds its own file again.
+  const Workbook& kept = document.workbook();
+  if (!kept.fileName.empty() && holdsItsOwnFile(static_cast<DocFileType>(kept.fileType)))
+    HoldDocumentFile(document, kept.fileName);
   return false;
 }
 
