@@ -212,6 +212,7 @@ bool OpenDocument(Document& document, std::u16string_view name) {
                                              : DocFileType::Native);
   // The old workbook stays until the new one is read: a password prompt runs the
   // window's message loop, which repaints the workbook on show.
+  const bool held = document.holdsFile();
   ReleaseDocumentFile(document);
 
   bool ok = false;
@@ -271,10 +272,8 @@ bool OpenDocument(Document& document, std::u16string_view name) {
   (void)takeNotice();
   (void)cancelled;  // a cancelled password prompt ends the open without a message
   book.reset();
-  // The workbook in hand stays, and holds its own file again.
-  const Workbook& kept = document.workbook();
-  if (!kept.fileName.empty() && holdsItsOwnFile(static_cast<DocFileType>(kept.fileType)))
-    HoldDocumentFile(document, kept.fileName);
+  // The workbook in hand stays, and holds its own file again if it held it before.
+  if (held) HoldDocumentFile(document, document.workbook().fileName);
   return false;
 }
 

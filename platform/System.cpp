@@ -229,7 +229,8 @@ bool catchEndOfSession() {
   sigemptyset(&action.sa_mask);
   action.sa_handler = onEndOfSession;
   action.sa_flags = SA_RESETHAND;
-  return sigaction(SIGTERM, &action, nullptr) == 0 && sigaction(SIGHUP, &action, nullptr) == 0;
+  return sigaction(SIGTERM, &action, nullptr) == 0 && sigaction(SIGHUP, &action, nullptr) == 0 &&
+         sigaction(SIGINT, &action, nullptr) == 0;
 }
 
 int endOfSessionSignal() { return static_cast<int>(g_endSignal); }

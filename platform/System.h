@@ -63,8 +63,8 @@ void installLocalClock(LocalClockFn clock);
 /// only set flags. False when the system refused.
 bool onInterrupt(void (*handler)());
 
-/// Has SIGTERM and SIGHUP, the end of the user's session, noted instead of ending the
-/// process at once, so that the message loop can keep unsaved work first. The handler
+/// Has SIGTERM, SIGHUP and SIGINT, the end of the user's session, noted instead of ending
+/// the process at once, so that the message loop can keep unsaved work first. The handler
 /// only sets a flag, and gives the default back so that a second signal ends the process.
 bool catchEndOfSession();
 /// The signal that ended the session since catchEndOfSession, else 0.
