@@ -240,6 +240,7 @@ bool OpenDocument(Document& document, std::u16string_view name) {
                                              : DocFileType::Native);
   // The old workbook stays until the new one is read: a password prompt runs the
   // window's message loop, which repaints the workbook on show.
+  const bool held = document.holdsFile();
   ReleaseDocumentFile(document);
 
   bool ok = false;
@@ -294,7 +295,8 @@ bool OpenDocument(Document& document, std::u16string_view name) {
   (void)takeNotice();
   (void)cancelled;  // a cancelled password prompt ends the open without a message
   book.reset();
-  document.replaceWorkbook(newWorkbook(3));
+  // The workbook in hand stays, and holds its own file again if it held it before.
+  if (held) HoldDocumentFile(document, document.workbook().fileName);
   return false;
 }
 

@@ -107,9 +107,9 @@ class Document {
   File m_held;
 };
 
-/// Replaces the current workbook by the file's contents; a failure leaves a new empty
-/// workbook of three sheets and the code in the error state (none when the password
-/// prompt was cancelled).
+/// Replaces the current workbook by the file's contents, read into a workbook of its own;
+/// a failure keeps the current workbook (and the file it holds) and leaves the code in
+/// the error state (none when the password prompt was cancelled).
 bool OpenDocument(Document& document, std::u16string_view name);
 /// Reads an Excel 95 or 97 file into `book` (which has no sheets), setting its type,
 /// without the recalculation that opening adds; errors as for OpenDocument.

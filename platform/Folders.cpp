@@ -113,17 +113,39 @@ std::vector<std::u16string> removableMedia() {
   return removableMediaIn(table.str(), currentUser());
 }
 
-std::u16string shortDateText(int64_t seconds) {
+namespace {
+
+bool localCalendar(int64_t seconds, CalendarTime& time) {
   const time_t t = static_cast<time_t>(seconds);
   struct tm local {};
-  if (!::localtime_r(&t, &local)) return u"";
-  CalendarTime time;
+  if (!::localtime_r(&t, &local)) return false;
   time.year = local.tm_year + 1900;
   time.month = local.tm_mon + 1;
   time.day = local.tm_mday;
   time.weekday = local.tm_wday;
+  time.hour = local.tm_hour;
+  time.minute = local.tm_min;
+  time.second = local.tm_sec;
+  return true;
+}
+
+}  // namespace
+
+std::u16string shortDateText(int64_t seconds) {
+  CalendarTime time;
+  if (!localCalendar(seconds, time)) return u"";
   std::u16string out;
   appendDatePicture(time, currentLocale().shortDatePicture(), out);
+  return out;
+}
+
+std::u16string shortDateTimeText(int64_t seconds) {
+  CalendarTime time;
+  if (!localCalendar(seconds, time)) return u"";
+  std::u16string out;
+  appendDatePicture(time, currentLocale().shortDatePicture(), out);
+  out += u' ';
+  appendTimePicture(time, currentLocale().pictures[PictureSlot::Time12], out);
   return out;
 }
 

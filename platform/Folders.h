@@ -36,5 +36,7 @@ std::vector<std::u16string> removableMedia();
 
 /// The date of `seconds` since 1970 on the local clock, under the locale's short date picture.
 std::u16string shortDateText(int64_t seconds);
+/// The same followed by the time of day under the locale's short time picture.
+std::u16string shortDateTimeText(int64_t seconds);
 
 }  // namespace kelp

@@ -8,10 +8,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "platform/Text.h"
 
@@ -214,6 +217,85 @@ bool onInterrupt(void (*handler)()) {
   sigemptyset(&action.sa_mask);
   action.sa_handler = handler ? onSigint : SIG_DFL;
   return sigaction(SIGINT, &action, nullptr) == 0;
+}
+
+namespace {
+volatile sig_atomic_t g_endSignal = 0;
+void onEndOfSession(int signal) { g_endSignal = signal; }
+}  // namespace
+
+bool catchEndOfSession() {
+  struct sigaction action {};
+  sigemptyset(&action.sa_mask);
+  action.sa_handler = onEndOfSession;
+  action.sa_flags = SA_RESETHAND;
+  return sigaction(SIGTERM, &action, nullptr) == 0 && sigaction(SIGHUP, &action, nullptr) == 0 &&
+         sigaction(SIGINT, &action, nullptr) == 0;
+}
+
+int endOfSessionSignal() { return static_cast<int>(g_endSignal); }
+
+void sleepUnlessSessionEnds(uint32_t ms) {
+  // Short naps, so that a signal arriving between the flag test and the nap costs little.
+  constexpr uint32_t Nap = 10;
+  for (uint32_t slept = 0; slept < ms && g_endSignal == 0; slept += Nap) {
+    timespec pause{0, static_cast<long>(std::min(Nap, ms - slept)) * 1000000L};
+    (void)nanosleep(&pause, nullptr);
+  }
+}
+
+// Recovery copies: NAME.kp holds the workbook, NAME.kp.name the name it had.
+
+std::string recoveryFolder(bool create) {
+  const char* state = std::getenv("XDG_STATE_HOME");
+  std::string base = state && *state == '/' ? state : "";
+  if (base.empty()) {
+    std::string home = homeFolder();
+    if (home.empty()) return "";
+    base = home + "/.local/state";
+  }
+  std::string folder = base + "/kelp/recovery";
+  if (!create) return folder;
+  return makeFolders(folder) ? folder : "";
+}
+
+std::string newRecoveryPath() {
+  const std::string folder = recoveryFolder(true);
+  if (folder.empty()) return "";
+  return folder + "/" + std::to_string(wallClockMilliseconds()) + "-" + std::to_string(::getpid()) + ".kp";
+}
+
+bool noteRecoveryName(const std::string& copy, std::u16string_view name) {
+  std::ofstream note(copy + ".name", std::ios::binary | std::ios::trunc);
+  note << utf16ToUtf8(name);
+  return static_cast<bool>(note.flush());
+}
+
+std::vector<RecoveryCopy> recoveryCopies() {
+  std::vector<RecoveryCopy> copies;
+  const std::string folder = recoveryFolder(false);
+  std::error_code ec;
+  if (folder.empty() || !std::filesystem::is_directory(folder, ec)) return copies;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    if (!entry.is_regular_file(ec) || entry.path().extension() != ".kp") continue;
+    RecoveryCopy copy;
+    copy.path = entry.path().string();
+    struct stat st;
+    if (::stat(copy.path.c_str(), &st) == 0) copy.savedAt = static_cast<int64_t>(st.st_mtime);
+    std::ifstream note(copy.path + ".name", std::ios::binary);
+    std::string name((std::istreambuf_iterator<char>(note)), std::istreambuf_iterator<char>());
+    copy.name = utf8ToUtf16(name);
+    copies.push_back(std::move(copy));
+  }
+  std::sort(copies.begin(), copies.end(), [](const RecoveryCopy& a, const RecoveryCopy& b) {
+    return a.savedAt != b.savedAt ? a.savedAt < b.savedAt : a.path < b.path;
+  });
+  return copies;
+}
+
+void removeRecoveryCopy(const std::string& copy) {
+  (void)::unlink(copy.c_str());
+  (void)::unlink((copy + ".name").c_str());
 }
 
 }  // namespace kelp

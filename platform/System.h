@@ -63,6 +63,34 @@ void installLocalClock(LocalClockFn clock);
 /// only set flags. False when the system refused.
 bool onInterrupt(void (*handler)());
 
+/// Has SIGTERM, SIGHUP and SIGINT, the end of the user's session, noted instead of ending
+/// the process at once, so that the message loop can keep unsaved work first. The handler
+/// only sets a flag, and gives the default back so that a second signal ends the process.
+bool catchEndOfSession();
+/// The signal that ended the session since catchEndOfSession, else 0.
+int endOfSessionSignal();
+/// Sleeps up to `ms` milliseconds of real time, less when the session ends meanwhile.
+void sleepUnlessSessionEnds(uint32_t ms);
+
+/// A copy of unsaved work kept when the session ended, waiting for the next start.
+struct RecoveryCopy {
+  std::string path;
+  std::u16string name;  // the workbook's file name, empty for an untitled one
+  int64_t savedAt = 0;  // seconds since 1970
+};
+/// $XDG_STATE_HOME/kelp/recovery, else ~/.local/state/kelp/recovery; created when
+/// `create`. Empty when unknown or when it cannot be created.
+std::string recoveryFolder(bool create);
+/// A path for a new copy (a .kp file) in the recovery folder, unique to this process and
+/// moment; empty when there is no folder.
+std::string newRecoveryPath();
+/// Notes beside a copy the name of the workbook it holds.
+bool noteRecoveryName(const std::string& copy, std::u16string_view name);
+/// The copies waiting, oldest first.
+std::vector<RecoveryCopy> recoveryCopies();
+/// Removes a copy and its note.
+void removeRecoveryCopy(const std::string& copy);
+
 /// Milliseconds since 1970 on the wall clock, for seeds that differ from run to run.
 uint64_t wallClockMilliseconds();
 

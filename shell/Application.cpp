@@ -10,6 +10,7 @@
 #include "format/ValueText.h"
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
+#include "platform/File.h"
 #include "platform/Folders.h"
 #include "platform/Registry.h"
 #include "platform/StringTable.h"
@@ -231,8 +232,10 @@ int64_t Application::handle(Window& window, Message& m) {
       onCopyData(m);
       break;
     case Msg::Close:
-      // The system asked: the window goes without a prompt and without writing settings.
-      m_desktop.destroy(window.id());
+      // Closing the window is closing Kelp, and asks as File > Close does. While a box,
+      // dialog or menu is up (the "Save changes?" of a close among them) it is ignored:
+      // what is showing is answered first, and no second question stacks on it.
+      if (!m_desktop.modalRunning()) closeKelp();
       break;
     case Msg::Destroy:
       m_desktop.postQuit(0);
@@ -339,11 +342,7 @@ void Application::command(uint32_t id) {
       if (saveChangesPrompt()) newDocument();
       break;
     case MenuCommand::Close:
-      if (saveChangesPrompt()) {
-        (void)writeSettings(m_registry, m_settings);
-        m_closedByCommand = true;
-        m_desktop.postQuit(0);
-      }
+      closeKelp();
       break;
     case MenuCommand::Password:
       // A protected workbook or sheet keeps its password as it is.
@@ -422,6 +421,60 @@ void Application::applyAutoSave(const AutoSaveDecision& decision) {
   }
 }
 
+void Application::closeKelp() {
+  // An entry being typed is entered first, as Enter would; one that is refused keeps Kelp open.
+  if (m_editor.editing() && !m_editor.commit(false)) return;
+  if (!saveChangesPrompt()) return;
+  (void)writeSettings(m_registry, m_settings);
+  m_closedByCommand = true;
+  m_desktop.postQuit(0);
+}
+
+std::string Application::keepRecoveryCopy() {
+  if (m_closedByCommand || !m_document.workbook().modified) return {};
+  const std::string path = newRecoveryPath();
+  if (path.empty()) return {};
+  // Nobody is left to answer: the copy is written without a box.
+  auto show = std::exchange(m_document.ui.showMessage, nullptr);
+  auto ask = std::exchange(m_document.ui.ask, nullptr);
+  const bool kept = SaveCopy(m_document, utf8ToUtf16(path)) && noteRecoveryName(path, m_document.workbook().fileName);
+  m_document.ui.showMessage = std::move(show);
+  m_document.ui.ask = std::move(ask);
+  clearError();
+  if (!kept) {
+    removeRecoveryCopy(path);
+    return {};
+  }
+  return path;
+}
+
+void Application::offerRecovery() {
+  for (const RecoveryCopy& copy : recoveryCopies()) {
+    std::u16string name = copy.name.empty() ? u"Untitled" : copy.name.substr(copy.name.rfind(u'/') + 1);
+    const std::u16string question =
+        u"Kelp found unsaved changes to " + name + u" from " + shortDateTimeText(copy.savedAt) + u". Open them?";
+    const int answer =
+        messageBox(m_desktop, m_main, question, MainWindowTitle, BoxFlag::YesNoCancel | BoxFlag::IconQuestion);
+    if (answer == DialogResult::No) {
+      removeRecoveryCopy(copy.path);
+      continue;
+    }
+    if (answer != DialogResult::Yes || !saveChangesPrompt()) return;
+    if (OpenDocument(m_document, utf8ToUtf16(copy.path))) {
+      // An untitled workbook with unsaved changes, which Save sends through Save As.
+      ReleaseDocumentFile(m_document);
+      Workbook& book = m_document.workbook();
+      book.fileName.clear();
+      book.fileType = static_cast<uint32_t>(DocFileType::Native);
+      book.modified = true;
+      removeRecoveryCopy(copy.path);
+      replacedWorkbook();
+    }
+    afterMessage();
+    return;
+  }
+}
+
 bool Application::saveChangesPrompt() {
   if (!m_document.workbook().modified) return true;
   // A Yes/No/Cancel box stands in for the list dialog until the dialogs arrive.
@@ -435,10 +488,11 @@ bool Application::saveChangesPrompt() {
 
 bool Application::openDocument(std::u16string_view path) {
   const std::u16string name(path);
-  bool ok = OpenDocument(m_document, name);
-  if (ok) noteRecentFile(name);
+  // A failed open changed nothing: the workbook, its edit and its undo list stay.
+  if (!OpenDocument(m_document, name)) return false;
+  noteRecentFile(name);
   replacedWorkbook();
-  return ok;
+  return true;
 }
 
 void Application::newDocument() {

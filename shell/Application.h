@@ -82,8 +82,8 @@ class Application {
 
   /// Proceed (true) or cancel: asks "Save changes?" when the workbook is modified.
   bool saveChangesPrompt();
-  /// Opens a document in place of the current workbook (no prompt); a failure leaves a
-  /// new empty workbook and the error pending.
+  /// Opens a document in place of the current workbook (no prompt); a failure keeps the
+  /// workbook, its edit and its undo list as they were, with the error pending.
   bool openDocument(std::u16string_view path);
   /// A new empty workbook of three sheets in place of the current one.
   void newDocument();
@@ -110,8 +110,16 @@ class Application {
   /// The error code of the document the command line named when it failed to open, else 0.
   uint32_t startError() const { return m_startError; }
 
-  /// Whether the program ended through Close (settings written) rather than a system close.
+  /// Whether the program ended through File > Close or a close of the window that the
+  /// user confirmed (settings written), rather than by the end of the session.
   bool closedByCommand() const { return m_closedByCommand; }
+
+  /// After the loop: when the session ended without a confirmed close and the workbook is
+  /// modified, writes a copy of it to the recovery folder. Returns the copy's path, else empty.
+  std::string keepRecoveryCopy();
+  /// Offers each recovery copy a previous session left: Yes opens it as an untitled
+  /// workbook, No deletes it, a box closed without an answer keeps it for the next start.
+  void offerRecovery();
 
  private:
   friend class MainWindow;
@@ -127,6 +135,7 @@ class Application {
   void replacedWorkbook();
   void applyAutoSave(const AutoSaveDecision& decision);
   void relayout();
+  void closeKelp();
 
   Desktop& m_desktop;
   Registry& m_registry;

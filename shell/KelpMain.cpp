@@ -55,7 +55,8 @@ std::vector<uint8_t> utf16Bytes(std::u16string_view text) {
 }
 
 // Runs the loop; `picture`, when set, receives the screen before the window goes. With
-// `openError` given, a document that fails to open ends the session at once with its code there.
+// `openError` given, a document that fails to open ends the session at once with its code
+// there, and the session is a picture only: it neither offers nor keeps recovery copies.
 int runSession(Desktop& desktop, SingleInstance* instance, const std::u16string& path, const std::string& picture,
                bool& pictureWritten, uint32_t* openError = nullptr) {
   Application app(desktop, settingsRegistry());
@@ -65,7 +66,19 @@ int runSession(Desktop& desktop, SingleInstance* instance, const std::u16string&
     return 1;
   }
   if (instance && instance->listening()) instance->attach(desktop, app.mainWindow()->id());
+  const bool interactive = openError == nullptr;
+  if (interactive) {
+    // The end of the session cannot wait for answers: the loops end, and the work is kept below.
+    desktop.addIdleHook([&desktop] {
+      if (int signal = endOfSessionSignal()) desktop.postQuit(128 + signal);
+    });
+    app.offerRecovery();
+  }
   int code = desktop.run();
+  if (interactive) {
+    const std::string kept = app.keepRecoveryCopy();
+    if (!kept.empty()) std::fprintf(stderr, "kelp: unsaved changes kept in %s; the next start offers them\n", kept.c_str());
+  }
   if (instance) instance->setTarget(NoWindow);
   if (!picture.empty()) {
     desktop.paintAll();
@@ -185,6 +198,7 @@ int runKelp(const KelpOptions& options) {
     }
   }
 
+  (void)catchEndOfSession();
   if (options.headless) {
     HeadlessBackend backend;
     if (!options.keys.empty() && !backend.loadScript(options.keys)) {

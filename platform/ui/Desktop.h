@@ -101,6 +101,8 @@ class Desktop {
   int runModal(Window& window, Window* focus = nullptr);
   void endModal(Window& window, int result);
   bool inModal(WindowId id) const;
+  /// Whether any modal loop runs (a message box, dialog or menu is up).
+  bool modalRunning() const { return !m_modal.empty(); }
 
   // ---- timers and time ----
   void setTimer(WindowId window, uint32_t timerId, uint32_t intervalMs);

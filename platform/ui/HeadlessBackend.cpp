@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "platform/ErrorState.h"
+#include "platform/System.h"
 #include "platform/Text.h"
 
 namespace kelp {
@@ -141,6 +142,17 @@ bool HeadlessBackend::runLine(Desktop& desktop, size_t number, std::string_view 
     }
     m_waitLeft = ms;
     return ms > 0;
+  }
+  if (sameWord(command, "sleep")) {
+    // Real time, unlike wait: the session can be signalled from outside meanwhile.
+    std::string_view digits = trim(argument);
+    uint32_t ms = 0;
+    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), ms);
+    if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size()) {
+      return problem("sleep needs milliseconds");
+    }
+    sleepUnlessSessionEnds(ms);
+    return true;
   }
   if (sameWord(command, "png")) {
     std::string path(trim(argument));

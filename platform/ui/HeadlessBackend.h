@@ -11,7 +11,8 @@
 namespace kelp {
 
 /// Reads one event a line (see platform/ui/README.md): "key Down", "key Ctrl+Home",
-/// "text 123.5", "soft1", "soft2", "wait 500", "png out.png", "close", "quit 3", "# comment".
+/// "text 123.5", "soft1", "soft2", "wait 500", "sleep 500", "png out.png", "close", "quit 3",
+/// "# comment".
 /// A line runs only when the message loop has nothing else to do, so each event sees
 /// the effects of the ones before it.
 class HeadlessBackend : public Backend {

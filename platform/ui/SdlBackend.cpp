@@ -63,6 +63,9 @@ class SdlBackend : public Backend {
       if (whyNot) *whyNot = SDL_GetError();
       return false;
     };
+    // The end of the user's session is Kelp's to handle (it keeps unsaved work); SDL would
+    // turn it into a close request, which asks.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER) != 0) return fail();
     m_started = true;
     m_scale = scale < 1 ? 1 : scale;

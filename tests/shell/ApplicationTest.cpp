@@ -1,6 +1,7 @@
 // The application: the error box, recent files, closing, automatic save and the
 // single-instance handshake between two processes.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include "files/TextFiles.h"
 #include "shell/EditMenu.h"
 #include "formula/FormulaText.h"
+#include "platform/System.h"
 #include "platform/ui/SingleInstance.h"
 #include "shell/KelpMain.h"
 
@@ -33,6 +35,12 @@ struct ScreenWatch {
   /// Whether some text seen holds `part` (a box breaks long texts into lines).
   bool sawPart(std::u16string_view part) const {
     return std::any_of(seen.begin(), seen.end(), [&](const std::u16string& t) { return t.find(part) != t.npos; });
+  }
+  /// Whether `part` appears in the texts seen, taken in order as the lines of one text.
+  bool sawLines(std::u16string_view part) const {
+    std::u16string all;
+    for (const std::u16string& t : seen) all += t + u' ';
+    return all.find(part) != all.npos;
   }
 };
 
@@ -147,11 +155,234 @@ TEST(Application, CloseAsksToSaveAndWritesTheSettings) {
   EXPECT_TRUE(s.registry.readDword(KelpRegistryKey, u"FSZoom", value));
   EXPECT_EQ(value, 75u);
 
-  // A close request from the system goes without a prompt and writes nothing.
+  // Closing the window closes Kelp as File > Close does; an unmodified workbook asks nothing.
   Session other;
   other.run(u"", "close\n");
-  EXPECT_EQ(other.app->mainWindow(), nullptr);
-  EXPECT_FALSE(other.registry.readDword(KelpRegistryKey, u"FSZoom", value));
+  EXPECT_TRUE(other.app->closedByCommand());
+  EXPECT_TRUE(other.registry.readDword(KelpRegistryKey, u"FSZoom", value));
+}
+
+double numberIn(const std::u16string& path, int32_t col, int32_t row) {
+  Document reread;
+  if (!OpenDocument(reread, path)) return -1;
+  return reread.workbook().sheetAt(0)->cellValue(col, row).number();
+}
+
+TEST(Application, ClosingTheWindowAsksToSaveChanges) {
+  TempFolder folder;
+  ASSERT_EQ(::setenv("XDG_STATE_HOME", folder.path.c_str(), 1), 0);
+  const std::u16string path = saveWorkbook(newWorkbook(1), folder.file("closing.kp"));
+  {
+    Session yes;
+    ScreenWatch watch;
+    watch.attach(yes.desktop);
+    yes.run(path, "text 42\nkey Enter\nclose\nsoft1\n");
+    EXPECT_TRUE(watch.saw(u"Save changes?"));
+    EXPECT_TRUE(yes.app->closedByCommand());
+  }
+  EXPECT_EQ(numberIn(path, 0, 0), 42) << "Yes saved the entry";
+
+  // Cancel keeps Kelp running with the edit; a second close while the question is up asks
+  // nothing more, so the Back that cancels the one box lets the next key reach the grid.
+  Session cancel;
+  const std::string picture = folder.file("after.png");
+  cancel.run(path, "key Ctrl+Home\ntext 7\nkey Enter\nclose\nclose\nkey Back\nkey Down\npng " + picture + "\n");
+  EXPECT_FALSE(cancel.app->closedByCommand());
+  ASSERT_NE(cancel.app->mainWindow(), nullptr);
+  EXPECT_EQ(cancel.sheet().cellValue(0, 0).number(), 7);
+  EXPECT_TRUE(cancel.book().modified);
+  EXPECT_EQ(cancel.sel().activeRow, 2) << "Enter moved to A2, Down to A3: no box was left";
+  EXPECT_TRUE(std::filesystem::exists(picture));
+  EXPECT_NE(cancel.text(u"7"), nullptr) << "the picture shows the edit";
+  cancel.app.reset();
+  EXPECT_EQ(numberIn(path, 0, 0), 42) << "nothing was saved";
+
+  // An entry still being typed is entered before the question.
+  Session typing;
+  typing.run(path, "key Ctrl+Home\ntext 8\nclose\nsoft1\n");
+  EXPECT_TRUE(typing.app->closedByCommand());
+  typing.app.reset();
+  EXPECT_EQ(numberIn(path, 0, 0), 8);
+  ::unsetenv("XDG_STATE_HOME");
+}
+
+TEST(Application, UnsavedWorkIsKeptAndOfferedAtTheNextStart) {
+  TempFolder folder;
+  ASSERT_EQ(::setenv("XDG_STATE_HOME", folder.path.c_str(), 1), 0);
+  const std::u16string path = saveWorkbook(newWorkbook(1), folder.file("kept.kp"));
+  {
+    Session s;
+    s.run(path, "text 5\nkey Enter\n");
+    const std::string copy = s.app->keepRecoveryCopy();
+    ASSERT_FALSE(copy.empty());
+    EXPECT_EQ(copy.rfind(folder.file("kelp/recovery/"), 0), 0u) << copy;
+    EXPECT_TRUE(s.book().modified) << "the copy is no save";
+  }
+  {
+    Session untitled;
+    untitled.run(u"", "text 6\nkey Enter\n");
+    EXPECT_FALSE(untitled.app->keepRecoveryCopy().empty());
+  }
+  std::vector<RecoveryCopy> copies = recoveryCopies();
+  ASSERT_EQ(copies.size(), 2u);
+  EXPECT_EQ(copies[0].name, path);
+  EXPECT_TRUE(copies[1].name.empty());
+  EXPECT_EQ(numberIn(path, 0, 0), 0) << "the workbook's own file is untouched";
+
+  // Back leaves both for later, No deletes the first, Yes opens the second untitled and modified.
+  auto offer = [](Session& s, const std::string& answers, ScreenWatch& watch) {
+    watch.attach(s.desktop);
+    s.backend.setScript(answers);
+    ASSERT_TRUE(s.app->start(u""));
+    s.app->offerRecovery();
+    s.desktop.run();
+  };
+  {
+    Session later;
+    ScreenWatch watch;
+    offer(later, "key Back\n", watch);
+    EXPECT_TRUE(watch.sawLines(u"Kelp found unsaved changes to kept.kp from ")) << "the question names the file";
+    EXPECT_EQ(recoveryCopies().size(), 2u);
+  }
+  Session next;
+  ScreenWatch watch;
+  offer(next, "soft2\nsoft1\n", watch);
+  EXPECT_TRUE(watch.sawLines(u"to Untitled from "));
+  EXPECT_EQ(next.sheet().cellValue(0, 0).number(), 6);
+  EXPECT_TRUE(next.book().fileName.empty());
+  EXPECT_TRUE(next.book().modified);
+  EXPECT_FALSE(next.app->document().holdsFile());
+  EXPECT_TRUE(recoveryCopies().empty());
+  ::unsetenv("XDG_STATE_HOME");
+}
+
+TEST(Application, AFailedOpenLeavesTheWorkbookAsItWas) {
+  TempFolder folder;
+  auto book = newWorkbook(1);
+  putNumber(*book->sheetAt(0), 0, 0, 1);
+  const std::u16string good = saveWorkbook(std::move(book), folder.file("good.kp"));
+  const std::string damaged = folder.file("damaged.kp");
+  std::ofstream(damaged) << "this is not a workbook";
+  const std::string notExcel = folder.file("letter.xls");
+  std::ofstream(notExcel) << "Dear Sir, this is no spreadsheet.";
+  Session s;
+  s.run(good, "text 9\nkey Enter\n");
+  auto unchanged = [&](const char* route) {
+    EXPECT_EQ(s.book().fileName, good) << route;
+    EXPECT_EQ(s.sheet().cellValue(0, 0).number(), 9) << route;
+    EXPECT_TRUE(s.book().modified) << route;
+    EXPECT_TRUE(s.app->undoList().canUndo()) << route;
+    EXPECT_TRUE(s.app->document().holdsFile()) << route << ": the workbook holds its file again";
+    EXPECT_EQ(pendingError(), 0u) << route << ": the error was shown";
+  };
+  // Open (the dialog's path leads here), each answering No to "Save changes?" and OK to the error.
+  for (const std::string& bad : {damaged, notExcel}) {
+    s.backend.setScript("soft1\n");
+    EXPECT_FALSE(s.app->openDocument(utf8ToUtf16(bad)));
+    s.app->messageHandled();
+    s.keys("");
+    unchanged(bad.c_str());
+  }
+  ScreenWatch watch;
+  watch.attach(s.desktop);
+  s.app->settings().recentFiles[1] = utf8ToUtf16(damaged);
+  s.desktop.post(s.app->mainWindow()->id(), Msg::Command, MenuCommand::RecentFirst + 1);
+  s.keys("soft2\nsoft1\n");
+  EXPECT_TRUE(watch.saw(u"File is not in Kelp format"));
+  unchanged("a recent file");
+  std::vector<uint8_t> bytes;
+  for (char16_t c : utf8ToUtf16(notExcel)) {
+    bytes.push_back(static_cast<uint8_t>(c & 0xFF));
+    bytes.push_back(static_cast<uint8_t>(c >> 8));
+  }
+  bytes.insert(bytes.end(), {0, 0});
+  s.desktop.post(s.app->mainWindow()->id(), Msg::CopyData, CopyDataCode::OpenFile, 0, bytes);
+  s.keys("soft2\nsoft1\n");
+  unchanged("a file passed by a second instance");
+  s.keys("soft2\ntext 2\ntext 1\n");  // Edit > Undo
+  EXPECT_EQ(s.sheet().cellValue(0, 0).number(), 1) << "the undo list still belongs to the workbook";
+}
+
+// The digit sequences the README's "Key scripts" section gives for menu items, replayed.
+TEST(Application, TheReadmesMenuDigitsChooseTheItemsItNames) {
+  std::ifstream in(std::filesystem::path(__FILE__).parent_path() / "../../README.md");
+  const std::string readme((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const size_t start = readme.find("Menu items can be chosen by their digits:");
+  ASSERT_NE(start, std::string::npos);
+  std::string paragraph = readme.substr(start, readme.find("\n\n", start) - start);
+  std::replace(paragraph.begin(), paragraph.end(), '\n', ' ');
+  auto lines = [](const std::string& ticks) {
+    std::vector<std::string> out;
+    for (size_t at = ticks.find('`'); at != std::string::npos; at = ticks.find('`', ticks.find('`', at + 1) + 1))
+      out.push_back(ticks.substr(at + 1, ticks.find('`', at + 1) - at - 1));
+    return out;
+  };
+  struct Case {
+    std::vector<std::string> keys;
+    std::string item;
+  };
+  std::vector<Case> cases;
+  // "`soft2`, `text 1`, `text 2` is Menu > File > Open..., `text 3` Save, ..., `text 7` Close."
+  auto nameAt = [&](size_t from) {
+    return paragraph.substr(from, std::min(paragraph.find(", `", from), paragraph.find(". ", from)) - from);
+  };
+  const std::string_view marker = " is Menu > File > ";
+  const size_t is = paragraph.find(marker);
+  ASSERT_NE(is, std::string::npos);
+  cases.push_back({lines(paragraph.substr(0, is)), nameAt(is + marker.size())});
+  std::vector<std::string> fileMenu = cases[0].keys;
+  fileMenu.pop_back();
+  const size_t dialog = paragraph.find("In the Open File dialog `");
+  ASSERT_NE(dialog, std::string::npos);
+  for (size_t at = paragraph.find("`text ", is); at < dialog; at = paragraph.find("`text ", at + 1)) {
+    const size_t end = paragraph.find('`', at + 1);
+    std::vector<std::string> keys = fileMenu;
+    keys.push_back(paragraph.substr(at + 1, end - at - 1));
+    cases.push_back({keys, nameAt(end + 2)});
+  }
+  // "In the Open File dialog `soft2` opens the filter menu (`text 5` chooses Text Files)."
+  std::vector<std::string> keys = cases[0].keys;
+  const size_t close = paragraph.find(')', dialog);
+  for (const std::string& key : lines(paragraph.substr(dialog, close - dialog))) keys.push_back(key);
+  const size_t chooses = paragraph.find("chooses ", dialog) + 8;
+  cases.push_back({keys, paragraph.substr(chooses, close - chooses)});
+  ASSERT_EQ(cases.size(), 6u) << paragraph;
+
+  installTextFormats();
+  TempFolder folder;
+  ASSERT_EQ(::setenv("XDG_STATE_HOME", folder.path.c_str(), 1), 0);
+  const std::u16string current = saveWorkbook(newWorkbook(1), folder.file("current.kp"));
+  (void)saveWorkbook(newWorkbook(1), folder.file("book.kp"));
+  std::ofstream(folder.file("list.csv")) << "123\n";
+  for (const Case& c : cases) {
+    std::string script;
+    for (const std::string& line : c.keys) script += line + "\n";
+    SCOPED_TRACE(c.item + " by " + script);
+    Session s;
+    s.registry.writeString(KelpRegistryKey, u"DocDir", utf8ToUtf16(folder.path));
+    ScreenWatch watch;
+    watch.attach(s.desktop);
+    if (c.item == "Save") {
+      s.backend.setScript("");
+      ASSERT_TRUE(s.app->start(current));
+      putNumber(s.sheet(), 0, 0, 77);  // unmarked, so that only a save writes it
+      s.keys(script);
+      s.app.reset();
+      EXPECT_EQ(numberIn(current, 0, 0), 77);
+    } else if (c.item == "Text Files") {
+      // The first file listed after ..[Up] is list.csv only under that filter.
+      s.run(current, script + "key Down\nkey Enter\n");
+      EXPECT_EQ(s.sheet().cellValue(0, 0).number(), 123);
+    } else {
+      s.run(current, script);
+      if (c.item == "Open...") EXPECT_TRUE(watch.saw(u"Open File"));
+      else if (c.item == "Save As...") EXPECT_TRUE(watch.saw(u"Save File"));
+      else if (c.item == "Password...") EXPECT_TRUE(watch.saw(u"Verify password:"));
+      else if (c.item == "Close") EXPECT_TRUE(s.app->closedByCommand());
+      else ADD_FAILURE() << "no check for " << c.item;
+    }
+  }
+  ::unsetenv("XDG_STATE_HOME");
 }
 
 TEST(Application, AutomaticSaveWaitsForANameAndForPointMode) {
@@ -245,6 +476,70 @@ TEST(Application, WithoutADisplayAFileThatFailsToOpenIsAnError) {
   EXPECT_NE(fileText(errors).find("wrote a screenshot"), std::string::npos);
   EXPECT_TRUE(std::filesystem::exists(folder.file("kelp-good.png")));
   ::unsetenv("TMPDIR");
+}
+
+TEST(Application, TheEndOfTheSessionKeepsUnsavedWorkForTheNextStart) {
+  TempFolder folder;
+  for (const char* name : {"XDG_STATE_HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR"})
+    ASSERT_EQ(::setenv(name, folder.path.c_str(), 1), 0);
+  const std::u16string path = saveWorkbook(newWorkbook(1), folder.file("signalled.kp"));
+  const std::string ready = folder.file("ready.png");
+  const std::string script = folder.file("keys.txt");
+  std::ofstream(script) << "text 42\nkey Enter\npng " << ready << "\nsleep 60000\n";
+  KelpOptions options;
+  options.headless = true;
+  options.newInstance = true;
+  options.keys = script;
+  options.file = utf16ToUtf8(path);
+  const std::string errors = folder.file("errors.txt");
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    int fd = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0 || ::dup2(fd, 2) < 0) ::_exit(99);
+    ::_exit(runKelp(options));
+  }
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!std::filesystem::exists(ready) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(::kill(child, SIGTERM), 0);
+  int status = -1;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "the loop ended the process, not the signal";
+  EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM);
+  EXPECT_NE(fileText(errors).find("unsaved changes kept in " + folder.file("kelp/recovery/")), std::string::npos)
+      << fileText(errors);
+  EXPECT_EQ(numberIn(path, 0, 0), 0) << "the workbook's file is untouched";
+  std::vector<RecoveryCopy> copies = recoveryCopies();
+  ASSERT_EQ(copies.size(), 1u);
+  EXPECT_EQ(copies[0].name, path);
+
+  // The next start asks, and Yes brings the entry back in an untitled workbook.
+  {
+    Session next;
+    ScreenWatch watch;
+    watch.attach(next.desktop);
+    next.backend.setScript("soft1\n");
+    ASSERT_TRUE(next.app->start(u""));
+    next.app->offerRecovery();
+    next.desktop.run();
+    EXPECT_TRUE(watch.sawLines(u"Kelp found unsaved changes to signalled.kp from "));
+    EXPECT_EQ(next.sheet().cellValue(0, 0).number(), 42);
+    EXPECT_TRUE(next.book().fileName.empty());
+    EXPECT_TRUE(recoveryCopies().empty());
+  }
+
+  // A script that ends while the workbook is modified is an end of the session too, and
+  // the program's next start offers the copy (No deletes it).
+  std::ofstream(script) << "text 5\nkey Enter\n";
+  EXPECT_EQ(runKelpInChild(options, errors), 0);
+  EXPECT_NE(fileText(errors).find("unsaved changes kept in"), std::string::npos) << fileText(errors);
+  ASSERT_EQ(recoveryCopies().size(), 1u);
+  std::ofstream(script) << "soft2\n";
+  EXPECT_EQ(runKelpInChild(options, errors), 0);
+  EXPECT_TRUE(recoveryCopies().empty());
+  EXPECT_EQ(fileText(errors).find("unsaved changes"), std::string::npos) << fileText(errors);
+  for (const char* name : {"XDG_STATE_HOME", "XDG_RUNTIME_DIR"}) ::unsetenv(name);
 }
 
 TEST(Application, AQuotedPathLosesItsQuotesBeforeItIsMadeAbsolute) {
