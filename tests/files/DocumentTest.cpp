@@ -360,6 +360,7 @@ TEST(Document, PasswordsAndFormatsWithoutReaders) {
   EXPECT_FALSE(OpenDocument(reader, name));
   EXPECT_EQ(pendingError(), 0u) << "a cancelled prompt ends the open without a message";
   EXPECT_EQ(reader.workbook().fileName, name) << "and keeps the workbook in hand";
+  reader.replaceWorkbook(newWorkbook(3));
 
   // A format whose reader and writer are not installed says which one is missing.
   installDocumentReader(DocFileType::PocketExcel, nullptr);

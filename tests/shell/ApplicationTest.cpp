@@ -305,7 +305,7 @@ TEST(Application, AFailedOpenLeavesTheWorkbookAsItWas) {
 
 // The digit sequences the README's "Key scripts" section gives for menu items, replayed.
 TEST(Application, TheReadmesMenuDigitsChooseTheItemsItNames) {
-  std::ifstream in(std::filesystem::path(__FILE__).parent_path() / "../../README.md");
+  std::ifstream in(std::filesystem::path(KELP_TEST_DATA).parent_path().parent_path().parent_path() / "README.md");
   const std::string readme((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   const size_t start = readme.find("Menu items can be chosen by their digits:");
   ASSERT_NE(start, std::string::npos);
