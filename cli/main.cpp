@@ -8,6 +8,8 @@
 #include "files/ExternalRefs.h"
 #include "files/PocketExcel.h"
 #include "files/TextFiles.h"
+#include "formula/Recalc.h"
+#include "platform/Text.h"
 
 namespace {
 
@@ -91,6 +93,27 @@ const char kUsage[] =
     "Exit status: 0 on success, 1 when an entry, task or file failed, 2 on a usage\n"
     "error, 130 when run was interrupted.\n";
 
+// The cycle the last recalculation of the command's workbook found, told once at the end
+// so that a command recalculating several times says it once. Only the workbook
+// recalculated first counts: others are read for references into them.
+const kelp::Workbook* g_noticeBook = nullptr;
+std::u16string g_circularNotice;
+
+void noteRecalculation(const kelp::Workbook& workbook, const std::u16string& notice) {
+  if (!g_noticeBook) g_noticeBook = &workbook;
+  if (&workbook == g_noticeBook) g_circularNotice = notice;
+}
+
+int runCommand(const char* command, kelp::cli::Args& args) {
+  if (std::strcmp(command, "eval") == 0) return kelp::cli::runEval(args);
+  if (std::strcmp(command, "run") == 0) return kelp::cli::runRun(args);
+  if (std::strcmp(command, "fill") == 0) return kelp::cli::runFill(args);
+  int status = kelp::cli::runFileCommand(command, args);
+  if (status >= 0) return status;
+  std::fprintf(stderr, "kelpcli: unknown command '%s' (see kelpcli --help)\n", command);
+  return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -113,11 +136,9 @@ int main(int argc, char** argv) {
   kelp::installExternalReferences();
   kelp::installPocketExcelFormat();
   kelp::cli::Args args(argc, argv, 2);
-  if (std::strcmp(command, "eval") == 0) return kelp::cli::runEval(args);
-  if (std::strcmp(command, "run") == 0) return kelp::cli::runRun(args);
-  if (std::strcmp(command, "fill") == 0) return kelp::cli::runFill(args);
-  int status = kelp::cli::runFileCommand(command, args);
-  if (status >= 0) return status;
-  std::fprintf(stderr, "kelpcli: unknown command '%s' (see kelpcli --help)\n", command);
-  return 2;
+  kelp::installRecalcObserver(noteRecalculation);
+  const int status = runCommand(command, args);
+  if (!g_circularNotice.empty())
+    std::fprintf(stderr, "kelpcli: %s\n", kelp::utf16ToUtf8(g_circularNotice).c_str());
+  return status;
 }

@@ -390,6 +390,7 @@ CommandProgram ProgramBuilder::finish() {
 bool runProgram(Workbook& workbook, const CommandProgram& program) {
   if (!program.valid()) return false;
   int32_t sheet = workbook.activeSheetIndex();
+  workbook.modified = true;
   return runCommandProgram(program.block(), workbook, static_cast<uint16_t>(sheet < 0 ? 0 : sheet));
 }
 
@@ -823,6 +824,39 @@ bool recalculateCommand(Workbook& workbook) {
   ProgramBuilder program;
   program.call(CommandFunction::Recalculate);
   return runProgram(workbook, program.finish());
+}
+
+namespace {
+void sheetsChanged(Workbook& workbook, UndoList& undo) {
+  undo.clear();
+  workbook.modified = true;
+  if (g_refresh) g_refresh(workbook);
+}
+}  // namespace
+
+bool insertSheetCommand(Workbook& workbook, UndoList& undo, std::u16string name) {
+  if (name.empty()) name = workbook.defaultSheetName();
+  if (workbook.findSheet(name) >= 0 || workbook.sheetCount() >= 255) return false;
+  if (!workbook.insertSheet(std::move(name))) return false;
+  sheetsChanged(workbook, undo);
+  return true;
+}
+
+bool deleteSheetCommand(Workbook& workbook, UndoList& undo, int32_t index) {
+  if (!workbook.sheetAt(index) || workbook.sheetCount() <= 1) return false;
+  const int32_t active = workbook.activeSheetIndex();
+  workbook.deleteSheet(index);
+  if (active >= workbook.sheetCount()) workbook.setActiveSheet(workbook.sheetCount() - 1);
+  sheetsChanged(workbook, undo);
+  return true;
+}
+
+void setSheetView(Workbook& workbook, int32_t sheet, const SheetView& view) {
+  Sheet* target = workbook.sheetAt(sheet);
+  if (!target) return;
+  target->view = view;
+  workbook.modified = true;
+  if (g_refresh) g_refresh(workbook);
 }
 
 }  // namespace kelp

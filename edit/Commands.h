@@ -171,7 +171,8 @@ class ProgramBuilder {
 bool isPlainRow(const Sheet& sheet, int32_t row);
 
 /// Runs a program on `workbook` through the evaluator, as tasks run but without the
-/// check for a user break. False when the run failed.
+/// check for a user break, and marks the workbook modified: a program that fails half
+/// way has changed it too. False when the run failed.
 bool runProgram(Workbook& workbook, const CommandProgram& program);
 
 struct UndoEntry {
@@ -278,5 +279,19 @@ bool goalSeekCommand(Workbook& workbook, UndoList& undo, uint16_t changingColumn
 
 /// Recalculates the whole workbook through command 228; nothing is recorded.
 bool recalculateCommand(Workbook& workbook);
+
+// Changes the undo list does not carry. They are made here so that, like every recorded
+// change, they mark the workbook modified and refresh the views.
+
+/// Adds a sheet at the end (an empty name takes the next default one). Recorded programs
+/// name sheets by number, so the undo list is emptied. False, with nothing done, for a
+/// name a sheet has already or when 255 sheets exist.
+bool insertSheetCommand(Workbook& workbook, UndoList& undo, std::u16string name);
+/// Removes sheet `index`, never the last one, emptying the undo list likewise. False
+/// when nothing was removed.
+bool deleteSheetCommand(Workbook& workbook, UndoList& undo, int32_t index);
+/// Puts `view` (zoom and frozen titles with the rest) on sheet `sheet`; as in the
+/// window a view change is not undone.
+void setSheetView(Workbook& workbook, int32_t sheet, const SheetView& view);
 
 }  // namespace kelp

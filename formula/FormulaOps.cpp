@@ -363,7 +363,16 @@ void opCall(const uint8_t* p, uint32_t) {
   impl();
   // The convention is exactly one result for the arguments popped; a breach would
   // shift every operand after it.
-  if (s.ok && s.sp != expected) fail();
+  if (s.ok && s.sp != expected) {
+    fail();
+    return;
+  }
+  // A result that is infinite or not a number is !!Num here, once for every function,
+  // so that no comparison, If or aggregate after it takes it for a number.
+  if (s.ok) {
+    CellValue& result = s.stack[s.sp - 1];
+    if (result.isNumeric() && !std::isfinite(numberOfFreshValue(result))) result = errorValue(CellError::Num);
+  }
 }
 
 bool jumpTo(int64_t target, uint32_t opPos) {
@@ -381,13 +390,45 @@ bool jumpTo(int64_t target, uint32_t opPos) {
 
 void opJump(const uint8_t* p, uint32_t opPos) { jumpTo(static_cast<int64_t>(opPos) + 1 + readI16(p) + 3, opPos); }
 
+// Whether the code at `at` is the closing call of an If in its jump form with `count`
+// arguments (2 or 3).
+bool isIfCall(int64_t at, uint8_t count) {
+  const EvalState& s = g_state;
+  if (at < 0 || at + 4 > static_cast<int64_t>(s.codeLength)) return false;
+  const uint8_t* c = s.code + at;
+  return c[0] == static_cast<uint8_t>(Op::Call) && readU16(c + 1) == FunctionIndex::If && c[3] == count + 10;
+}
+
+// Where the If function whose false branch starts at `elseStart` ends, so that an error
+// condition can become its result; -1 for a task statement's jump, which has no result.
+// A two-argument If's false branch is its call; a three-argument one's true branch
+// ends in a jump to just past the call.
+int64_t ifFunctionEnd(int64_t elseStart) {
+  const EvalState& s = g_state;
+  if (isIfCall(elseStart, 2)) return elseStart + 4;
+  const int64_t jump = elseStart - 3;
+  if (jump < 0 || s.code[jump] != static_cast<uint8_t>(Op::Jump)) return -1;
+  const int64_t end = jump + 1 + readI16(s.code + jump + 1) + 3;
+  return isIfCall(end - 4, 3) ? end : -1;
+}
+
 void opJumpIfFalse(const uint8_t* p, uint32_t opPos) {
   uint32_t condition = popLogical();
-  // An error condition is dropped and takes the false branch.
-  bool failed = g_state.pendingError != 0;
+  const uint32_t failed = g_state.pendingError;
   g_state.pendingError = 0;
   if (condition && !failed) return;
-  jumpTo(static_cast<int64_t>(opPos) + 1 + readI16(p) + 2, opPos);
+  const int64_t elseStart = static_cast<int64_t>(opPos) + 1 + readI16(p) + 2;
+  if (failed) {
+    // An error condition is the result of an If function, as in its call form; a task
+    // statement drops it and takes the false branch.
+    const int64_t end = ifFunctionEnd(elseStart);
+    if (end >= 0) {
+      pushError(static_cast<CellError>(failed - 1));
+      jumpTo(end, opPos);
+      return;
+    }
+  }
+  jumpTo(elseStart, opPos);
 }
 
 void opDefinedName(const uint8_t* p, uint32_t) {

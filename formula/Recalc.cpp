@@ -7,6 +7,7 @@
 
 #include "formula/Catalogue.h"
 #include "formula/Evaluator.h"
+#include "formula/FormulaText.h"
 #include "formula/Tokens.h"
 #include "model/FormulaTable.h"
 #include "model/HandlePool.h"
@@ -158,6 +159,7 @@ class Orderer {
   void pull(uint32_t id) {
     if (id >= m_flags.size() || m_flags[id] == Placed) return;
     if (m_flags[id] == Visiting) {
+      if (!m_table.circular) m_table.circularCell = m_table.position(id);
       m_table.circular = true;
       return;
     }
@@ -178,6 +180,8 @@ class Orderer {
   std::vector<uint32_t> m_unseenReads;  // formulas calling Indirect or Offset
 };
 
+RecalcObserver g_observer = nullptr;
+
 }  // namespace
 
 void orderFormulas(FormulaTable& table) { Orderer(table).run(); }
@@ -193,6 +197,28 @@ void recalculateAll(Workbook& workbook) {
   // formulas reading it, which follow it, its new result.
   if (table.rerunFrom != NoHandle) evaluateTable(table, table.rerunFrom);
   restoreErrorState(savedError);
+  if (g_observer) g_observer(workbook, circularNotice(workbook));
 }
+
+std::u16string circularNotice(const Workbook& workbook) {
+  const FormulaTable& table = workbook.formulas();
+  if (!table.circular) return {};
+  const CellPosition at = table.circularCell;
+  std::u16string notice = u"Circular reference in ";
+  const Sheet* sheet = workbook.sheetAt(at.sheet);
+  if (sheet && at.sheet != workbook.activeSheetIndex()) {
+    const bool quoted = sheetNameNeedsQuotes(&workbook, sheet->name);
+    if (quoted) notice += u'\'';
+    notice += sheet->name;
+    if (quoted) notice += u'\'';
+    notice += u'!';
+  }
+  std::u16string column, row;
+  columnName(at.column, column);
+  rowName(at.row, row);
+  return notice + column + row;
+}
+
+void installRecalcObserver(RecalcObserver observer) { g_observer = observer; }
 
 }  // namespace kelp

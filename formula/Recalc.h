@@ -2,6 +2,8 @@
 // and evaluating every formula once in that order.
 #pragma once
 
+#include <string>
+
 namespace kelp {
 
 class Workbook;
@@ -15,5 +17,13 @@ void orderFormulas(FormulaTable& table);
 /// evaluates every formula once. The evaluator's state and the application error state
 /// are as they were afterwards.
 void recalculateAll(Workbook& workbook);
+
+/// "Circular reference in A16" (with the sheet's name when it is not the active one)
+/// for the first cell of a cycle the last ordering met; empty when it met none.
+std::u16string circularNotice(const Workbook& workbook);
+/// Called after every recalculation of a workbook with the notice above, so that a
+/// front end can say once that it found a cycle; null removes it.
+using RecalcObserver = void (*)(const Workbook& workbook, const std::u16string& notice);
+void installRecalcObserver(RecalcObserver observer);
 
 }  // namespace kelp

@@ -58,6 +58,8 @@ class FormulaTable {
   bool needsOrdering = false;
   /// Set by ordering when a formula reads itself directly or indirectly.
   bool circular = false;
+  /// While `circular` is set: the cell of the first formula ordering found in a cycle.
+  CellPosition circularCell;
   /// Set by ordering: the id of the first formula in the order that makes references
   /// as it runs, so that ordering cannot see what it reads; a recalculation evaluates
   /// again from there to the end. NoHandle when there is none.

@@ -160,6 +160,7 @@ class Workbook {
                        const FontRecord& fontFields, uint32_t fontMask);
 
   FormulaTable& formulas() { return m_formulas; }
+  const FormulaTable& formulas() const { return m_formulas; }
 
   // The document: where it is stored and how it is protected.
   std::u16string fileName;       // empty for an untitled workbook

@@ -6,6 +6,7 @@
 
 #include "edit/Commands.h"
 #include "format/ValueText.h"
+#include "formula/Recalc.h"
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
 #include "platform/Locale.h"
@@ -301,6 +302,7 @@ bool CellEditor::commit(bool move) {
   const std::u16string typed = e->text();
   std::u16string current;
   if (const CellRecord* cell = sheet->cellPtr(col, row)) (void)editableText(cell->value, current);
+  const std::u16string cycleBefore = circularNotice(book);
   // The text as it was opened writes nothing and records nothing.
   if (typed != current && !enterCellValue(book, m_app.undoList(), col, row, typed)) {
     // A refused entry (a message is pending, or the validation alert has spoken) keeps
@@ -312,6 +314,13 @@ bool CellEditor::commit(bool move) {
   close();
   grid.markRepaint(Repaint::Everything);
   grid.release();
+  // A cycle is evaluated once per recalculation as it stands; the entry that makes one
+  // says so, once, rather than leaving the user to wonder why its value counts on.
+  const std::u16string cycle = circularNotice(book);
+  if (!cycle.empty() && cycle != cycleBefore) {
+    Window* main = m_app.mainWindow();
+    messageBox(m_app.desktop(), main ? main->id() : NoWindow, cycle, u"Kelp", BoxFlag::Ok | BoxFlag::IconExclamation);
+  }
   m_app.tasks().newValue(col, row);
   if (move && pendingError() == 0) {
     const uint32_t moveEnter = m_app.settings().moveEnter;

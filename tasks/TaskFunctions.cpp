@@ -1,7 +1,9 @@
 // The task-only functions (catalogue rows 250-301) that need no dialog: each pops its
 // arguments, acts on the workbook being run and pushes one result. Indexes of sheets,
 // columns and rows count from 1; an index out of range gives !!Value, a reference that
-// cannot serve gives !!Ref. Cell, row and column changes go through the undo list.
+// cannot serve gives !!Ref. Every change goes through the command layer (edit/Commands),
+// which marks the workbook modified; cell, row and column changes are undoable. Moving
+// the selection, the active sheet or the first cell shown is no change, as in the window.
 #include "tasks/TaskFunctions.h"
 
 #include <algorithm>
@@ -284,11 +286,8 @@ void fnInsertSheet() {
   std::u16string name = popTextCopy();
   if (!takePendingError()) return;
   Workbook& workbook = *book();
-  if (name.empty()) name = workbook.defaultSheetName();
-  if (workbook.findSheet(name) >= 0 || workbook.sheetCount() >= 255) return pushError(CellError::Value);
-  if (!workbook.insertSheet(name)) return pushError(CellError::Value);
-  // Recorded programs name sheets by number, which have just moved.
-  if (g_undo) g_undo->clear();
+  if (!recorded([&](UndoList& undo) { return insertSheetCommand(workbook, undo, std::move(name)); }))
+    return pushError(CellError::Value);
   pushLogical(true);
 }
 
@@ -297,12 +296,9 @@ void fnDeleteSheet() {
   std::u16string name = popTextCopy();
   if (!takePendingError()) return;
   Workbook& workbook = *book();
-  int32_t index = workbook.findSheet(name);
-  if (index < 0 || workbook.sheetCount() <= 1) return pushError(CellError::Value);
-  const int32_t active = workbook.activeSheetIndex();
-  workbook.deleteSheet(index);
-  if (active >= workbook.sheetCount()) workbook.setActiveSheet(workbook.sheetCount() - 1);
-  if (g_undo) g_undo->clear();
+  const int32_t index = workbook.findSheet(name);
+  if (index < 0 || !recorded([&](UndoList& undo) { return deleteSheetCommand(workbook, undo, index); }))
+    return pushError(CellError::Value);
   pushLogical(true);
 }
 
@@ -428,7 +424,7 @@ void fnFreezeTitles() {
   int on = popSwitch();
   if (on == -2) return refuseIndex();
   Sheet& sheet = *book()->activeSheet();
-  SheetView& v = sheet.view;
+  SheetView v = sheet.view;
   const bool before = v.rowsFrozen || v.columnsFrozen;
   if (on == 0 && before) {
     if (v.rowsFrozen) v.topRow = v.frozenFirstRow;
@@ -449,6 +445,7 @@ void fnFreezeTitles() {
       v.leftColumn = static_cast<uint16_t>(s.activeColumn);
     }
   }
+  if ((v.rowsFrozen || v.columnsFrozen) != before) setSheetView(*book(), book()->activeSheetIndex(), v);
   pushLogical(before);
 }
 
@@ -472,12 +469,14 @@ void fnTopLeftCell() {
 
 // 251: Zoom([m]): percent, kept within 10 to 300.
 void fnZoom() {
-  Sheet& sheet = *book()->activeSheet();
-  const uint32_t before = sheet.view.zoom;
+  Workbook& workbook = *book();
+  const uint32_t before = workbook.activeSheet()->view.zoom;
   if (argCount() == 1) {
     double m = popIndex();
     if (std::isnan(m)) return refuseIndex();
-    sheet.view.zoom = static_cast<uint32_t>(std::clamp<double>(m, MinZoom, MaxZoom));
+    SheetView view = workbook.activeSheet()->view;
+    view.zoom = static_cast<uint32_t>(std::clamp<double>(m, MinZoom, MaxZoom));
+    setSheetView(workbook, workbook.activeSheetIndex(), view);
   }
   pushNumber(before);
 }

@@ -507,5 +507,38 @@ mv "$ext/data/source.kp" "$ext/data/moved.kp"
 expect_line "a file that is gone reads as !!NA" 1 $'!!NA\t!!NA\t!!NA\tshared text' -- cat "$ext/ref.kp"
 expect "and nothing fails" $'!!NA\n1' 0 -- eval --book "$ext/ref.kp" --at Sheet1!E1 '=A1' '=1'
 
+# Every task function that changes the workbook makes run save it; the selection comes first.
+base="$work/changes.kp"
+expect "cells for the changing tasks" "" 0 -- set "$base" A1=3 A2=1 A3=2 B1==A1*3 C1=x
+changing=(
+  'A1|InsertSheet("Extra")' 'A1|DeleteSheet("Sheet3")' 'A1|Zoom(150)' 'B2|FreezeTitles(true)'
+  'A1|Set(D1, 9)' 'D4|CellTask("go", "MsgBox(1)")' 'A2|RowHide(true)' 'B1|ColHide(true)'
+  'A1|RowHeight(600)' 'A1|ColWidth(5000)' 'A2|InsertCells(false)' 'A2|DeleteCells(true)' 'C1|Clear()'
+  'A1:A3|Sort(1)' 'A1:A3|Copy() Sel(E1:E3) Paste()' 'A1:C3|Filter(true)' 'A1|GoalSeek(B1, 30, A1)'
+)
+for entry in "${changing[@]}"; do
+  cp "$base" "$work/changed.kp"
+  "$kelpcli" run "$work/changed.kp" --select "${entry%%|*}" "${entry#*|}" > /dev/null 2>&1
+  rc=$?
+  if [[ $rc == 0 ]] && ! cmp -s "$base" "$work/changed.kp"; then
+    passes=$((passes + 1))
+  else
+    echo "FAIL ${entry#*|} under run: status $rc, the file was not saved with the change"
+    failures=$((failures + 1))
+  fi
+done
+
+# A cycle is evaluated once, as it stands, and told on stderr; the run still succeeds.
+message=$("$kelpcli" eval --set A1==A1+1 "=A1" 2>&1 >"$work/cycle.out")
+status=$?
+if [[ $status == 0 && "$(cat "$work/cycle.out")" == "2" && "$message" == "kelpcli: Circular reference in A1" ]]; then
+  passes=$((passes + 1))
+else
+  echo "FAIL a circular reference: status $status, output $(cat "$work/cycle.out"), message: $message"
+  failures=$((failures + 1))
+fi
+message=$("$kelpcli" eval --set A1==B1+1 "=A1" 2>&1 >/dev/null)
+check "no cycle, no notice" "" 0 "$message" 0
+
 echo "$passes passed, $failures failed"
 [[ $failures -eq 0 ]]

@@ -521,6 +521,27 @@ TEST_F(CommandsTest, RecordingHooksRefreshAndMarkModified) {
   // Invalid programs are never recorded.
   EXPECT_FALSE(undo.recordUndo(*book, CommandProgram(), CommandProgram(), u"none", true));
   EXPECT_EQ(undo.size(), 1u);
+  // A program run outside the list (a change whose undo could not be built) marks it
+  // too, and so do the changes the list does not carry.
+  book->modified = false;
+  ProgramBuilder set;
+  set.restoreCell(1, 0, CellRecord{numberValue(2), -1});
+  ASSERT_TRUE(runProgram(*book, set.finish()));
+  EXPECT_TRUE(book->modified);
+  book->modified = false;
+  ASSERT_TRUE(insertSheetCommand(*book, undo, u"Extra"));
+  EXPECT_TRUE(book->modified);
+  EXPECT_EQ(undo.size(), 0u) << "programs name sheets by number";
+  EXPECT_FALSE(insertSheetCommand(*book, undo, u"extra")) << "a name taken";
+  book->modified = false;
+  ASSERT_TRUE(deleteSheetCommand(*book, undo, book->findSheet(u"Extra")));
+  EXPECT_TRUE(book->modified);
+  book->modified = false;
+  SheetView view = sheet().view;
+  view.zoom = 150;
+  setSheetView(*book, 0, view);
+  EXPECT_TRUE(book->modified);
+  EXPECT_EQ(sheet().view.zoom, 150u);
 }
 
 }  // namespace

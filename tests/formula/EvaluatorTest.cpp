@@ -172,7 +172,25 @@ TEST_F(EvaluatorTest, IfJumpFormRunsOnlyTheChosenBranch) {
   EXPECT_EQ(run(Tokens().logical(false).number(1).number(2).call(If, 13)).number, 2);
   EXPECT_EQ(calc(u"=If(1>2,5)").text, u"false");
   EXPECT_EQ(calc(u"=If(1<2,7,1/0)").number, 7);
-  EXPECT_EQ(calc(u"=If(1/0,7,8)").number, 8);  // an error condition takes the false branch
+  // An error condition is the result, in the jump form as in the call form.
+  EXPECT_EQ(calc(u"=If(1/0,7,8)").text, u"!!Div0");
+  EXPECT_EQ(calc(u"=If(\"x\",7)").text, u"!!Val");
+  EXPECT_EQ(run(Tokens().error(CellError::NA).number(1).number(2).call(If, 3)).text, u"!!NA");
+}
+
+TEST_F(EvaluatorTest, NonFiniteResultsAreNumErrorsAtOnce) {
+  // Operators and functions alike: a comparison, If, IsError or an aggregate sees !!Num.
+  EXPECT_EQ(calc(u"=If((-1)^0.5>0,1,2)").text, u"!!Num");
+  EXPECT_EQ(calc(u"=If(Sqrt(-1)>0,1,2)").text, u"!!Num");
+  EXPECT_EQ(calc(u"=If(Sqrt(-1)<0,1)").text, u"!!Num");
+  EXPECT_EQ(calc(u"=Sqrt(-1)=Sqrt(-1)").text, u"!!Num");
+  EXPECT_EQ(calc(u"=IsError(Sqrt(-1))").text, u"true");
+  EXPECT_EQ(calc(u"=Count(Sqrt(-1),1)").number, 1);
+  EXPECT_EQ(calc(u"=Sum(Sqrt(-1),1)").text, u"!!Num");
+  EXPECT_EQ(calc(u"=Sqrt(-1)&\"\"").text, u"!!Num");
+  // Division by zero keeps its own error.
+  EXPECT_EQ(calc(u"=1/0").text, u"!!Div0");
+  EXPECT_EQ(calc(u"=1/0>0").text, u"!!Div0");
 }
 
 TEST_F(EvaluatorTest, IfPassesReferencesOn) {

@@ -66,6 +66,7 @@ TEST_F(RecalcTest, CycleIsFlaggedAndStillEvaluated) {
   enter(2, 0, u"=5");
   recalculateAll(*book);
   EXPECT_TRUE(book->formulas().circular);
+  EXPECT_EQ(circularNotice(*book), u"Circular reference in A1");
   EXPECT_EQ(cell(0, 0).kind, ValueKind::Number);
   EXPECT_EQ(cell(1, 0).kind, ValueKind::Number);
   EXPECT_EQ(cell(2, 0).number, 5);
@@ -77,11 +78,18 @@ TEST_F(RecalcTest, CycleIsFlaggedAndStillEvaluated) {
   enter(1, 0, u"=7");
   recalculateAll(*book);
   EXPECT_FALSE(book->formulas().circular);
+  EXPECT_EQ(circularNotice(*book), u"");
   EXPECT_EQ(cell(0, 0).number, 8);
   // A formula reading itself is a cycle too.
   enter(3, 0, u"=Sum(C1:E1)");
   recalculateAll(*book);
   EXPECT_TRUE(book->formulas().circular);
+  EXPECT_EQ(circularNotice(*book), u"Circular reference in D1");
+  // A cycle on another sheet than the active one names its sheet.
+  enter(3, 0, u"=1");
+  enter(1, 15, u"=B16*2", 1);
+  recalculateAll(*book);
+  EXPECT_EQ(circularNotice(*book), u"Circular reference in Sheet2!B16");
 }
 
 TEST_F(RecalcTest, SheetAndAreaPrecedentsAreOrdered) {

@@ -287,6 +287,20 @@ TEST(CellEditor, AnEntryThatCannotBeReadKeepsTheEditOpen) {
   EXPECT_EQ(number(s.sheet(), 0, 0), 1);
 }
 
+TEST(CellEditor, AnEntryThatMakesACycleSaysSoOnce) {
+  Session s;
+  Boxes boxes;
+  boxes.attach(s);
+  s.run(u"", "text =A1+1\nkey Enter\nkey Enter\n");
+  EXPECT_EQ(boxes.count(), 1u);
+  EXPECT_TRUE(boxes.saw(u"Circular reference in A1"));
+  EXPECT_EQ(number(s.sheet(), 0, 0), 1) << "evaluated once";
+  // Later entries leave the same cycle standing and say nothing more.
+  s.keys("text 5\nkey Enter\ntext =A2*2\nkey Enter\n");
+  EXPECT_EQ(boxes.count(), 1u);
+  EXPECT_EQ(number(s.sheet(), 0, 2), 10);
+}
+
 TEST(CellEditor, AStopRuleRefusesAnEntry) {
   Session s;
   s.run(u"", "");
