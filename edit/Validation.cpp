@@ -8,6 +8,7 @@
 
 #include "edit/CommandSupport.h"
 #include "edit/Commands.h"
+#include "files/NativeFormat.h"
 #include "format/ValueText.h"
 #include "formula/Evaluator.h"
 #include "formula/Recalc.h"
@@ -546,6 +547,11 @@ bool setValidationCommand(Workbook& workbook, UndoList& undo, const ValidationRu
   Sheet* sheet = workbook.activeSheet();
   if (!sheet) return false;
   const int32_t sheetIndex = workbook.activeSheetIndex();
+  // A rule the workbook's file could not hold is refused now rather than at the next save.
+  if (nativeRuleBytes(rule, 1) > MaxNativeRecord) {
+    setError(Err::FormulaTooComplex);
+    return false;
+  }
   const Area area = sheet->selection.area();
   ValidationEntry entry{rule, {area}};
   ProgramBuilder redo;

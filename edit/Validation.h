@@ -113,7 +113,8 @@ void commandRulesRight();
 // ----- Commands on the active sheet (label "Validation").
 
 /// Sets `rule` (copied; its formulas gain references) on the selection, replacing the
-/// rules its cells had. False when the rule or the programs cannot be made.
+/// rules its cells had. False when the rule or the programs cannot be made, with error
+/// 22 when the rule's texts and formulas are more than a file record holds.
 bool setValidationCommand(Workbook& workbook, UndoList& undo, const ValidationRule& rule);
 
 }  // namespace kelp

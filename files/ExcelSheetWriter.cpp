@@ -314,6 +314,10 @@ void ExcelWriter::formulaString(std::u16string_view t, std::u16string_view where
     emit(Out::String);
     return;
   }
+  if (t.size() > MaxExcelText) {
+    setError(Err::FileWrite);
+    return;
+  }
   m_rec.u16(static_cast<uint32_t>(t.size()));
   m_rec.u8(1);
   uint16_t type = Out::String;

@@ -94,11 +94,16 @@ ExcelWriter::ExcelWriter(Workbook& book, bool biff8) : m_book(book), m_biff8(bif
 // Records.
 
 void ExcelWriter::emit(uint16_t type) {
-  // Callers build records within the limit; the framing must hold whatever happens.
-  const size_t n = std::min<size_t>(m_rec.size(), 0xFFFF);
-  m_stream.u16(type);
-  m_stream.u16(static_cast<uint32_t>(n));
-  m_stream.bytes(m_rec.data(), n);
+  // Callers keep within the limit, going on in CONTINUE records or leaving out with a
+  // notice what cannot be held; a record past it all the same would be one Excel
+  // refuses, so the save fails with error 14 rather than write it.
+  if (m_rec.size() > recordLimit()) {
+    setError(Err::FileWrite);
+  } else {
+    m_stream.u16(type);
+    m_stream.u16(static_cast<uint32_t>(m_rec.size()));
+    m_stream.bytes(m_rec.data(), m_rec.size());
+  }
   m_rec.clear();
 }
 
@@ -697,6 +702,10 @@ void ExcelWriter::sharedStrings() {
     type = Out::Continue;
   };
   for (const std::u16string& s : m_sstTexts) {
+    if (s.size() > MaxExcelText) {
+      setError(Err::FileWrite);
+      return;
+    }
     std::u16string_view t = s;
     if (m_rec.size() + 3 > Biff8RecordLimit) flush();
     m_rec.u16(static_cast<uint32_t>(t.size()));

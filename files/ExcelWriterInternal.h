@@ -33,6 +33,8 @@ constexpr uint16_t Formula = 0x0006, Eof = 0x000A, CalcMode = 0x000D, Protect = 
 /// The most data bytes one record carries; longer contents go on in CONTINUE records.
 constexpr uint32_t Biff8RecordLimit = 8224;
 constexpr uint32_t Biff5RecordLimit = 2080;
+/// The longest text of an Excel 97 cell or formula result; a longer one fails the save.
+constexpr uint32_t MaxExcelText = 32767;
 
 /// The tokens of a formula-pool entry and their length; null for a dead handle.
 const uint8_t* formulaBytes(uint32_t handle, uint32_t& length);

@@ -36,6 +36,13 @@ constexpr uint16_t Header = 1, End = 2, StringCount = 3, String = 4, SheetStart 
 /// and a terminator in at most 65535 bytes. Entries are refused beyond it.
 constexpr size_t MaxStoredText = (65535 - 4) / 2 - 1;
 
+/// The most data bytes a record holds; the rules below follow from it.
+constexpr size_t MaxNativeRecord = 65535;
+
+/// The bytes of the record that stores `rule` with `areaCount` areas; a rule that needs
+/// more than MaxNativeRecord cannot be saved, so it is refused when it is set.
+size_t nativeRuleBytes(const ValidationRule& rule, size_t areaCount);
+
 /// What a paste brings into the target (the five paste switches).
 struct PasteOptions {
   bool contents = true;

@@ -12,12 +12,13 @@
 #include "files/NativeFormat.h"
 #include "formula/Tokens.h"
 #include "model/Style.h"
+#include "platform/ErrorState.h"
 
 namespace kelp::native {
 
 // The record numbers and version numbers are public, in files/NativeFormat.h.
 
-constexpr uint32_t MaxRecord = 65535;
+constexpr uint32_t MaxRecord = MaxNativeRecord;
 constexpr uint8_t NoCellByte = 12;
 constexpr uint8_t FormulaBit = 0x80;
 constexpr uint16_t RowFlagAlways = 0x0100;
@@ -84,10 +85,11 @@ class RecordOut {
   }
   size_t size() const { return m_bytes.size(); }
   const uint8_t* data() const { return m_bytes.data(); }
+  /// Writes the record; one longer than a record holds fails the save with error 14
+  /// instead, for a record cut short would leave a file that no longer opens.
   void emit(DocStream& stream, uint16_t type) {
-    // Records are built within the limit; a longer one would break the framing.
-    size_t n = std::min<size_t>(m_bytes.size(), MaxRecord);
-    stream.WriteRecord16(type, static_cast<uint16_t>(n), m_bytes.data());
+    if (m_bytes.size() > MaxRecord) setError(Err::FileWrite);
+    else stream.WriteRecord16(type, static_cast<uint16_t>(m_bytes.size()), m_bytes.data());
     m_bytes.clear();
   }
 

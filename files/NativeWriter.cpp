@@ -285,8 +285,7 @@ void NativeWriter::strings() {
   m_rec.u32(static_cast<uint32_t>(m_strings.size()));
   m_rec.emit(m_out, NativeRecord::StringCount);
   for (uint32_t handle : m_strings) {
-    std::u16string_view text = poolText(handle);
-    m_rec.counted(text.substr(0, MaxStoredText));
+    m_rec.counted(poolText(handle));
     m_rec.emit(m_out, NativeRecord::String);
   }
 }
@@ -487,24 +486,17 @@ void NativeWriter::validations(const Sheet& sheet, const Area& area, bool relati
       uint32_t length;
       const uint8_t* tokens = poolTokens(handle, length);
       std::vector<uint8_t> converted;
-      if (tokens && length <= 0xFFFF) convertTokens(tokens, length, converted);
+      if (tokens) convertTokens(tokens, length, converted);
+      // More than a 16-bit count holds makes the record too long to write, so no count
+      // below is ever cut.
       m_rec.u16(static_cast<uint32_t>(converted.size()));
       m_rec.bytes(converted.data(), converted.size());
       if (converted.size() % 2) m_rec.u8(0);
     }
-    // Items that would pass the record limit are left out rather than breaking the stream.
-    size_t reserve = 2 + 8 * std::min<size_t>(ranges.size(), 4000);
-    size_t count = 0, room = m_rec.size() + 2 + reserve;
-    for (const std::u16string& item : rule.list) {
-      if (room + 2 * (item.size() + 1) > MaxRecord) break;
-      room += 2 * (item.size() + 1);
-      ++count;
-    }
-    m_rec.u16(static_cast<uint32_t>(count));
-    for (size_t i = 0; i < count; ++i) m_rec.plain(rule.list[i]);
-    size_t rangeCount = std::min<size_t>(ranges.size(), 4000);
-    m_rec.u16(static_cast<uint32_t>(rangeCount));
-    for (size_t i = 0; i < rangeCount; ++i) {
+    m_rec.u16(static_cast<uint32_t>(rule.list.size()));
+    for (const std::u16string& item : rule.list) m_rec.plain(item);
+    m_rec.u16(static_cast<uint32_t>(ranges.size()));
+    for (size_t i = 0; i < ranges.size(); ++i) {
       m_rec.u16(ranges[i].firstRow);
       m_rec.u16(ranges[i].lastRow);
       m_rec.u16(ranges[i].firstColumn);
@@ -540,17 +532,14 @@ void NativeWriter::sheetSettings(const Sheet& sheet) {
     m_rec.emit(m_out, NativeRecord::SheetProtection);
   }
   const PrintSettings& p = sheet.print;
-  const size_t maxText = (MaxRecord - 6) / 2;
   if (!p.header.empty()) {
-    std::u16string_view text = std::u16string_view(p.header).substr(0, maxText);
-    m_rec.u32(static_cast<uint32_t>(text.size()));
-    m_rec.plain(text);
+    m_rec.u32(static_cast<uint32_t>(p.header.size()));
+    m_rec.plain(p.header);
     m_rec.emit(m_out, NativeRecord::PageHeader);
   }
   if (!p.footer.empty()) {
-    std::u16string_view text = std::u16string_view(p.footer).substr(0, maxText);
-    m_rec.u32(static_cast<uint32_t>(text.size()));
-    m_rec.plain(text);
+    m_rec.u32(static_cast<uint32_t>(p.footer.size()));
+    m_rec.plain(p.footer);
     m_rec.emit(m_out, NativeRecord::PageFooter);
   }
   const double margins[4] = {p.leftMargin, p.rightMargin, p.topMargin, p.bottomMargin};
@@ -715,6 +704,19 @@ void NativeWriter::writeRange(int32_t sheetIndex, const Area& range, bool cut) {
 }
 
 }  // namespace
+
+size_t nativeRuleBytes(const ValidationRule& rule, size_t areaCount) {
+  size_t bytes = 4 + 2 + 2 + 8 * areaCount;
+  for (const std::u16string* text : {&rule.errorTitle, &rule.errorMessage, &rule.inputTitle, &rule.inputMessage})
+    bytes += 2 * (text->size() + 1);
+  for (uint32_t handle : {rule.formula1, rule.formula2}) {
+    uint32_t length;
+    poolTokens(handle, length);
+    bytes += 2 + length + length % 2;
+  }
+  for (const std::u16string& item : rule.list) bytes += 2 * (item.size() + 1);
+  return bytes;
+}
 
 void WriteNativeWorkbook(Workbook& workbook, DocStream& stream) {
   NativeWriter writer(workbook, stream);

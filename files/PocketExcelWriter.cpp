@@ -70,6 +70,13 @@ class PocketWriter {
   void chars(std::u16string_view text) {
     for (char16_t c : text) u16(c);
   }
+  // A text with a u16 count. One longer than the count holds would misframe every
+  // record after it, so the save fails with error 14 instead.
+  void text16(std::u16string_view text) {
+    if (text.size() > 0xFFFF) setError(Err::FileWrite);
+    u16(static_cast<uint32_t>(text.size()));
+    chars(text);
+  }
   // A text with a u8 count, cut to 255 characters with a note.
   void text8(std::u16string_view text, std::u16string_view what, std::u16string_view where) {
     if (text.size() > MaxCount8) {
@@ -211,6 +218,7 @@ class PocketWriter {
   }
 
   void sheet(const Sheet& s) {
+    if (!s.validations.empty()) m_cuts.add(u"validation rules, which Pocket Excel files do not have", s.name);
     bof(WorksheetSubstream);
     columns(s);
     for (int32_t r = s.nextRow(-1); r != NoRow; r = s.nextRow(r)) {
@@ -272,8 +280,7 @@ class PocketWriter {
       case ValueKind::Text: {
         const std::u16string_view text = textOf(value);
         cellHead(Type::Label, column, row, style);
-        u16(static_cast<uint32_t>(text.size()));
-        chars(text);
+        text16(text);
         return;
       }
       default:
@@ -327,8 +334,7 @@ class PocketWriter {
     m_out.insert(m_out.end(), m_formula.begin(), m_formula.end());
     if (stringFollows) {
       u8(Type::String);
-      u16(static_cast<uint32_t>(text.size()));
-      chars(text);
+      text16(text);
     }
     return true;
   }
@@ -372,8 +378,7 @@ class PocketWriter {
     bof(WorksheetSubstream);
     for (const excel::DataSheetCell& cell : m_dataCells) {
       cellHead(Type::Label, cell.column, cell.row, 0);
-      u16(static_cast<uint32_t>(cell.text.size()));
-      chars(cell.text);
+      text16(cell.text);
     }
     u8(Type::Eof);
   }
@@ -391,6 +396,7 @@ class PocketWriter {
 bool WritePocketExcel(Workbook& workbook, DocStream& stream) {
   PocketWriter writer(workbook);
   const std::vector<uint8_t>& bytes = writer.write();
+  if (pendingError()) return false;
   stream.Write(bytes.data(), static_cast<uint32_t>(bytes.size()));
   if (!writer.cuts().empty()) leaveNotice(static_cast<uint32_t>(Err::FormatCut), writer.cuts().describe());
   return !pendingError();

@@ -109,7 +109,13 @@ class Parser {
   void fail(Err code) { failAt(static_cast<uint32_t>(code), m_lexer.tokenStart); }
 
   void emit(Op op, const void* payload = nullptr, size_t length = 0) {
-    if (ok() && !m_sink.appendOp(op, payload, length)) fail(Err::OutOfMemory);
+    if (!ok()) return;
+    // The end op comes after everything; it must fit as well.
+    if (!m_lexer.taskMode && m_sink.size() + 1 + length + 1 > MaxFormulaBytes) {
+      fail(Err::FormulaTooComplex);
+      return;
+    }
+    if (!m_sink.appendOp(op, payload, length)) fail(Err::OutOfMemory);
   }
   void emitU16(Op op, uint16_t value) { emit(op, &value, 2); }
   size_t emitPlaceholder(Op op) {

@@ -14,6 +14,12 @@ namespace kelp {
 
 class Workbook;
 
+/// The most bytes a compiled formula of a cell, name or validation rule may take, its
+/// end op included; longer ones are refused with error 22 when they are entered. A
+/// native file record (65535 bytes) then holds any formula, and a rule's two with its
+/// texts. Tasks are stored as their text and have no such limit.
+constexpr size_t MaxFormulaBytes = 16384;
+
 /// The byte buffer the compiler emits into. It owns the text-pool references of the
 /// string literals emitted so far and gives them back when discarded or destroyed.
 class TokenSink {

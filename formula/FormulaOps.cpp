@@ -215,8 +215,18 @@ void opConcatenate(const uint8_t*, uint32_t) {
   l.kind = r.kind = ValueKind::Text;
   l.setU32(left);
   r.setU32(right);
-  std::u16string joined(textOf(l));
-  joined += textOf(r);
+  // Past the longest text a saved cell keeps the result is !!Val, as the text
+  // functions' results are, rather than a text the next save cannot write.
+  constexpr size_t LongestText = 32764;
+  std::u16string_view a = textOf(l), b = textOf(r);
+  if (a.size() + b.size() > LongestText) {
+    textPool().release(right);
+    textPool().release(left);
+    pushError(CellError::Value);
+    return;
+  }
+  std::u16string joined(a);
+  joined += b;
   textPool().release(right);
   textPool().release(left);
   pushText(joined);

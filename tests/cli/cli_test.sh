@@ -125,6 +125,14 @@ expect "cat --formulas shows why a formula cannot be shown" $'x\tFormula is too 
   cat "$work/long.kp" --formulas
 message=$("$kelpcli" cat "$work/long.kp" --formulas 2>&1 >/dev/null)
 check "the reason goes to stderr too" "kelpcli: Sheet1!B1: error 22: Formula is too complex" 1 "$message" $?
+# 6,600 terms compile to more than a file keeps: refused when typed, the cell as it was.
+huge="=1$(printf '+1%.0s' $(seq 6600))"
+expect "a cell to type over" "" 0 -- set "$work/huge.kp" A1=kept
+cp "$work/huge.kp" "$work/huge-before.kp"
+expect_error "a formula too long to store" 22 -- set "$work/huge.kp" "A1=$huge"
+expect_same "nothing is saved" "$work/huge.kp" "$work/huge-before.kp"
+expect "an entry beside it still goes in" "" 1 -- set "$work/huge.kp" "A1=$huge" B1=new
+expect "and the refused cell keeps its text" $'kept\tnew' 0 -- cat "$work/huge.kp"
 # dBase tables both ways: the active sheet as a list, and back as an untitled one-sheet book.
 expect "a list to export" "" 0 -- set "$work/t.kp" A1=Item B1=Price C1=Due D1=Ok A2=Äpfel B2=1.5 C2=1/15/26 \
   D2=TRUE A3=Pear B3=-1234.125 D3=FALSE

@@ -301,6 +301,26 @@ TEST_F(ValidationTest, TheCustomTrialLosesNothingAndRecordsNothing) {
   EXPECT_FALSE(enter(0, 0, u"-1+10")) << "a typed text fails the comparison in C1";
 }
 
+TEST_F(ValidationTest, RulesAFileCannotHoldAreRefused) {
+  // Two formulas as long as the compiler takes leave a rule room in its record.
+  std::u16string ones = u"=1";
+  for (int i = 1; i < 1638; ++i) ones += u"+1";
+  ValidationRule longest = rule(flags(ValidationType::Decimal), ones, ones);
+  ASSERT_TRUE(setValidationCommand(*book, undo, longest)) << pendingError();
+  releaseRules(longest);
+  const size_t entries = undo.size();
+  const std::vector<uint8_t> before = fileBytes();
+
+  // A list longer than the record is refused with error 22, and nothing changes.
+  ValidationRule list = rule(flags(ValidationType::List) | ValidationFlag::ExplicitList);
+  list.list = {u"Yes", std::u16string(32800, u'n')};
+  EXPECT_FALSE(setValidationCommand(*book, undo, list));
+  EXPECT_EQ(pendingError(), static_cast<uint32_t>(Err::FormulaTooComplex));
+  clearError();
+  EXPECT_EQ(undo.size(), entries);
+  EXPECT_EQ(fileBytes(), before);
+}
+
 TEST_F(ValidationTest, RuleChangesUndoToTheSameBytes) {
   const uint32_t unruled = formulaPool().liveCount();
   addRule(rule(flags(ValidationType::Integer), u"=1", u"=$H$1"), {Area{0, 0, 4, 2}});

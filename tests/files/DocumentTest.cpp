@@ -262,6 +262,91 @@ TEST(Document, FailedSavesLeaveThePreviousFileIntact) {
   EXPECT_TRUE(reader.holdsFile());
 }
 
+// What a record cannot hold never goes out damaged. The Kelp format keeps everything or
+// fails the save with error 14, leaving the old file; Excel and Pocket Excel do the same
+// for a text past their counts, and keep what they cannot express (a formula, a name's
+// definition, a rule) as near as they can, naming it in notice 58.
+TEST(Document, WhatARecordCannotHoldFailsTheSaveOrIsNamed) {
+  clearError();
+  installPocketExcelFormat();
+  TempFolder folder;
+  // 20,000 ones added: 200,000 bytes of Kelp tokens and some 80,000 of Excel's.
+  auto hugeFormula = [] {
+    TokenBuilder tokens;
+    tokens.number(1);
+    for (int i = 1; i < 20000; ++i) tokens.number(1).op(Op::Add);
+    return tokens.handle();
+  };
+  enum class Item { Formula, Text, Name, Rule };
+  const struct {
+    DocFileType type;
+    const char* file;
+    Item item;
+    bool kept;  // saved with notice 58 rather than failing with 14
+  } cases[] = {
+      {DocFileType::Native, "f.kp", Item::Formula, false},      {DocFileType::Native, "t.kp", Item::Text, false},
+      {DocFileType::Native, "n.kp", Item::Name, false},         {DocFileType::Native, "r.kp", Item::Rule, false},
+      {DocFileType::Excel97, "f.xls", Item::Formula, true},     {DocFileType::Excel97, "t.xls", Item::Text, false},
+      {DocFileType::Excel97, "n.xls", Item::Name, true},        {DocFileType::Excel97, "r.xls", Item::Rule, true},
+      {DocFileType::PocketExcel, "f.pxl", Item::Formula, true}, {DocFileType::PocketExcel, "t.pxl", Item::Text, false},
+      {DocFileType::PocketExcel, "n.pxl", Item::Name, true},    {DocFileType::PocketExcel, "r.pxl", Item::Rule, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.file);
+    Document doc;
+    std::vector<uint32_t> shown;
+    doc.ui.showMessage = [&](uint32_t code) { shown.push_back(code); };
+    Workbook& book = doc.workbook();
+    Sheet& sheet = *book.sheetAt(0);
+    ASSERT_TRUE(sheet.setCell(0, 0, CellRecord{numberValue(1), -1}));
+    const std::u16string name = folder.file(c.file);
+    ASSERT_TRUE(SaveDocument(doc, name, c.type)) << pendingError();
+    const std::vector<uint8_t> before = fileBytes(name);
+    const size_t entries = folder.entries();
+    shown.clear();
+    switch (c.item) {
+      case Item::Formula:
+        ASSERT_TRUE(sheet.setCell(1, 0, CellRecord{newFormulaValue(hugeFormula(), CellPosition{1, 0, 0}), -1}));
+        break;
+      case Item::Text: {
+        CellValue text;
+        makeText(text, std::u16string(70000, u'k'));
+        ASSERT_TRUE(sheet.setCell(1, 0, CellRecord{text, -1}));
+        break;
+      }
+      case Item::Name:
+        book.setName(u"Huge", hugeFormula());
+        break;
+      case Item::Rule: {
+        ValidationEntry entry;
+        entry.rule.flags = 7;  // custom
+        entry.rule.formula1 = hugeFormula();
+        entry.areas = {Area{0, 0, 0, 0}};
+        sheet.validations.push_back(std::move(entry));
+        break;
+      }
+    }
+    book.modified = true;
+    EXPECT_EQ(SaveDocument(doc, name, c.type), c.kept);
+    if (c.kept) {
+      EXPECT_EQ(pendingError(), 0u);
+      EXPECT_EQ(shown, std::vector<uint32_t>{static_cast<uint32_t>(Err::FormatCut)});
+    } else {
+      EXPECT_EQ(pendingError(), static_cast<uint32_t>(Err::FileWrite));
+      clearError();
+      EXPECT_TRUE(shown.empty());
+      EXPECT_EQ(fileBytes(name), before) << "the old file stays";
+      EXPECT_EQ(folder.entries(), entries) << "the temporary file is removed";
+      EXPECT_TRUE(book.modified);
+    }
+    clearError();
+    ReleaseDocumentFile(doc);
+    Document back;
+    EXPECT_TRUE(OpenDocument(back, name)) << "what was written opens: " << pendingError();
+    clearError();
+  }
+}
+
 TEST(Document, FilesNobodyMayWriteAndFoldersAreNotReplaced) {
   clearError();
   TempFolder folder;

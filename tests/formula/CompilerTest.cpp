@@ -335,11 +335,21 @@ TEST_F(CompilerTest, RefusesWhatItCannotHoldSafely) {
   EXPECT_EQ(compile(u"=" + std::u16string(150, u'(') + u"1" + std::u16string(150, u')')).substr(0, 6), "Number");
   EXPECT_EQ(compile(u"=" + std::u16string(5000, u'(') + u"1").substr(0, 8), "error 22");
   EXPECT_EQ(compile(u"=" + std::u16string(5000, u'-') + u"1").substr(0, 8), "error 22");
-  // An If branch too long for a 16-bit jump offset.
+  // A formula longer than a file keeps: 1638 ones and their additions take 16380 bytes
+  // with the end op, four "%" fill the limit, and a fifth or one more term is refused.
+  std::u16string ones = u"=1";
+  for (int i = 1; i < 1638; ++i) ones += u"+1";
+  EXPECT_EQ(compile(ones + u"%%%%").substr(0, 6), "Number");
+  EXPECT_EQ(sink.size() + 1, MaxFormulaBytes);
+  EXPECT_EQ(compile(ones + u"%%%%%"), "error 22 at 3280");
+  EXPECT_EQ(compile(ones + u"+1"), "error 22 at 3276");
+  // Tasks are kept as their text, so only their jumps limit them: an If branch too long
+  // for a 16-bit offset.
   std::u16string branch = u"1";
   for (int i = 0; i < 4000; ++i) branch += u"+1";
-  EXPECT_EQ(compile(u"=If(1," + branch + u",2)").substr(0, 8), "error 22");
-  EXPECT_EQ(compile(u"=If(1,2," + branch + u")").substr(0, 8), "error 22");
+  EXPECT_EQ(compile(u"x = " + branch.substr(0, 4001), true).substr(0, 6), "Number");
+  EXPECT_EQ(compile(u"x = If(1," + branch + u",2)", true).substr(0, 8), "error 22");
+  EXPECT_EQ(compile(u"x = If(1,2," + branch + u")", true).substr(0, 8), "error 22");
 }
 
 TEST_F(CompilerTest, NamesResolveInOrder) {

@@ -51,6 +51,7 @@ TEST_F(TextFunctionsTest, EdgeCasesConversionsAndLongResults) {
       {u"=Concatenate(" + k32 + u",Rept(\"c\",797))", u"!!Val"},
       {u"=Replace(" + k32 + u",1,0,Rept(\"c\",797))", u"!!Val"},
       {u"=Upper(" + k32 + u"&" + k32 + u")", u"!!Val"},
+      {u"=Len(" + k32 + u"&Rept(\"c\",796))", u"32764"}, {u"=" + k32 + u"&Rept(\"c\",797)", u"!!Val"},
   });
   EXPECT_EQ(calc(u"=Mid(\"abc\",4,1)").kind, ValueKind::Text);
 }
