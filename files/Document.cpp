@@ -163,6 +163,7 @@ Document::~Document() { ReleaseDocumentFile(*this); }
 void Document::replaceWorkbook(std::unique_ptr<Workbook> book) {
   ReleaseDocumentFile(*this);
   m_book = std::move(book);
+  ++m_serial;
 }
 
 bool HoldDocumentFile(Document& document, std::u16string_view name) {

@@ -87,6 +87,9 @@ class Document {
   Workbook& workbook() const { return *m_book; }
   /// Replaces the workbook; the held file goes with the old one.
   void replaceWorkbook(std::unique_ptr<Workbook> book);
+  /// Changes with every replacement, so what was granted to one workbook (the consent
+  /// to run its tasks) is never taken for the next one at the same address.
+  uint64_t workbookSerial() const { return m_serial; }
   bool holdsFile() const { return m_held.isOpen(); }
 
   DocumentUi ui;
@@ -104,6 +107,7 @@ class Document {
   friend bool writeDocumentFile(Document& document, std::u16string_view name, DocFileType type);
 
   std::unique_ptr<Workbook> m_book;
+  uint64_t m_serial = 0;
   File m_held;
 };
 

@@ -539,6 +539,14 @@ uint32_t convertExcelFormula(const uint8_t* tokens, size_t length, CellPosition 
   }
   uint8_t* block = finishTokens(converter.sink());
   if (!block) return NoHandle;
+  // Excel's function numbers map only to worksheet rows; should the table ever say
+  // otherwise, the formula stays out rather than call a command or task row.
+  if (!storableTokens(block + 4, readU32(block))) {
+    releaseEntryTexts(block);
+    heapFree(block);
+    setError(Err::UnsupportedFormula);
+    return NoHandle;
+  }
   uint32_t handle = formulaPool().add(block, 4 + readU32(block), 1);
   if (handle == NoHandle) releaseEntryTexts(block);
   heapFree(block);

@@ -137,12 +137,12 @@ NativeReader::~NativeReader() {
 
 bool NativeReader::checkTokens(const uint8_t* tokens, uint32_t length, uint32_t nameLimit) const {
   if (length == 0 || tokens[length - 1] != static_cast<uint8_t>(Op::End)) return false;
+  // Task ops and command and task rows run only in programs and tasks; a file's formula
+  // holding one is damaged or hostile.
+  if (!storableTokens(tokens, length)) return false;
   uint8_t lastOp = 0xFF;
   bool ok = walkTokens(tokens, length, [&](uint8_t op, const uint8_t* payload) {
     lastOp = op;
-    // Command and task rows run only in programs and tasks; a file's formula naming one
-    // is damaged or hostile.
-    if (op == static_cast<uint8_t>(Op::Call) && readU16(payload) >= FunctionIndex::FirstInternal) return false;
     if (op == static_cast<uint8_t>(Op::Name) && readU16(payload) >= nameLimit) return false;
     if (isRefOp(op) && payload[1] >= m_bookMap.size()) return false;
     return true;

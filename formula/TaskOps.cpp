@@ -19,7 +19,24 @@ namespace kelp {
 
 namespace eval {
 
+namespace {
+
+// A task op in a formula (only a damaged or hostile file puts one there): the whole
+// formula gives !!Name and nothing of the op runs, not even with a task running
+// around the recalculation.
+bool refusedOutsideTask() {
+  if (g_runningStatements) return false;
+  EvalState& s = g_state;
+  discard(s.sp - s.base);
+  pushError(CellError::Name);
+  s.running = false;
+  return true;
+}
+
+}  // namespace
+
 void opDiscard(const uint8_t*, uint32_t) {
+  if (refusedOutsideTask()) return;
   CellValue value = popRaw();
   releaseValue(value);
   stopAtStatement();
@@ -32,6 +49,7 @@ TaskVariable* variable(uint16_t index) {
 }
 
 void opAssign(const uint8_t* p, uint32_t) {
+  if (refusedOutsideTask()) return;
   CellValue value = popRaw();
   if (value.kind == ValueKind::CellRef || value.kind == ValueKind::SheetCellRef) deref(value);
   TaskVariable* target = variable(readU16(p));
@@ -46,6 +64,7 @@ void opAssign(const uint8_t* p, uint32_t) {
 }
 
 void opReadVariable(const uint8_t* p, uint32_t) {
+  if (refusedOutsideTask()) return;
   TaskVariable* source = variable(readU16(p));
   if (!source) {
     pushError(CellError::Name);
@@ -57,6 +76,7 @@ void opReadVariable(const uint8_t* p, uint32_t) {
 }
 
 void opCallTask(const uint8_t* p, uint32_t) {
+  if (refusedOutsideTask()) return;
   EvalState& s = g_state;
   Workbook* workbook = s.workbook;
   if (stopAtStatement()) return;
@@ -107,6 +127,7 @@ TaskVariable* loopState(const uint8_t* p, double& limit, double& step) {
 }
 
 void opForTest(const uint8_t* p, uint32_t opPos) {
+  if (refusedOutsideTask()) return;
   double limit = 0, step = 0;
   TaskVariable* v = loopState(p, limit, step);
   if (!v) return;
@@ -118,6 +139,7 @@ void opForTest(const uint8_t* p, uint32_t opPos) {
 }
 
 void opForStep(const uint8_t* p, uint32_t opPos) {
+  if (refusedOutsideTask()) return;
   double limit = 0, step = 0;
   TaskVariable* v = loopState(p, limit, step);
   if (!v) return;

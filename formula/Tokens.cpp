@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "formula/Catalogue.h"
 #include "model/CellValue.h"
 #include "model/HandlePool.h"
 #include "model/Sheet.h"
@@ -39,6 +40,18 @@ void forEachOp(uint8_t* tokens, size_t length, Visit visit) {
 }
 
 }  // namespace
+
+bool storableTokens(const uint8_t* tokens, size_t length) {
+  size_t at = 0;
+  while (at < length) {
+    const uint8_t op = tokens[at];
+    const uint8_t size = payloadSize(op);
+    if (size == 255 || at + 1 + size > length || isTaskOnlyOp(op)) return false;
+    if (op == static_cast<uint8_t>(Op::Call) && readU16(tokens + at + 1) >= FunctionIndex::FirstInternal) return false;
+    at += 1 + size;
+  }
+  return true;
+}
 
 void releaseTokenTexts(const uint8_t* tokens, size_t length) {
   // The walk only reads; it is shared with the walks that rewrite.

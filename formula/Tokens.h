@@ -92,6 +92,18 @@ inline double readDouble(const uint8_t* p) {
 
 inline CellRefCode readCellRef(const uint8_t* p) { return CellRefCode{readU16(p), readU16(p + 2)}; }
 
+/// The ops that only tasks compile: statement ends, variables, task calls and loops.
+constexpr bool isTaskOnlyOp(uint8_t op) {
+  return op >= static_cast<uint8_t>(Op::Discard) && op <= static_cast<uint8_t>(Op::ForStep);
+}
+
+/// Whether a token string (`length` bytes, no length prefix) may be kept as a cell
+/// formula, a name or a validation rule taken from a file or the clipboard: every op is
+/// known and whole, and none is a task-only op or a call of a command or task row.
+/// Such a string could otherwise run the workbook's tasks or change cells on a
+/// recalculation the user never asked to run anything.
+bool storableTokens(const uint8_t* tokens, size_t length);
+
 /// The name of an op code as written in golden tests ("Add", "Call"); "?" when unused.
 const char* opName(uint8_t op);
 

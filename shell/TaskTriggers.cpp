@@ -52,13 +52,20 @@ void TaskTriggers::newValue(int32_t col, int32_t row) {
 bool TaskTriggers::allowed(const WorkbookTask& task) {
   // Global tasks are the user's own, kept in the settings; only a workbook's tasks ask.
   if (task.global) return true;
+  const uint64_t shown = m_app.document().workbookSerial();
+  if (m_consentFor != shown) m_consent = Consent::Unasked;
   if (m_consent == Consent::Unasked) {
     Window* main = m_app.mainWindow();
     const int answer = messageBox(m_app.desktop(), main ? main->id() : NoWindow, ConsentQuestion, TasksTitle,
                                   BoxFlag::YesNo | BoxFlag::IconQuestion | BoxFlag::DefaultSecond);
     m_consent = answer == DialogResult::Yes ? Consent::Given : Consent::Refused;
+    m_consentFor = shown;
   }
   return m_consent == Consent::Given;
+}
+
+bool TaskTriggers::consentGiven() const {
+  return m_consent == Consent::Given && m_consentFor == m_app.document().workbookSerial();
 }
 
 void TaskTriggers::run(const WorkbookTask& task) {

@@ -24,10 +24,11 @@ class TaskTriggers {
   /// A value was committed into the cell of the active sheet: runs the first task that
   /// watches it for new values.
   void newValue(int32_t col, int32_t row);
-  /// The workbook was closed: its successor's tasks ask again.
+  /// The workbook was closed: its successor's tasks ask again (they would anyway, as
+  /// an answer holds only for the workbook it was given for).
   void forgetConsent() { m_consent = Consent::Unasked; }
   /// Whether the user answered Yes for the workbook shown (tests ask).
-  bool consentGiven() const { return m_consent == Consent::Given; }
+  bool consentGiven() const;
 
  private:
   enum class Consent { Unasked, Given, Refused };
@@ -37,6 +38,7 @@ class TaskTriggers {
 
   Application& m_app;
   Consent m_consent = Consent::Unasked;
+  uint64_t m_consentFor = 0;  // the document's workbook serial the answer was given for
 };
 
 }  // namespace kelp

@@ -24,6 +24,7 @@ bool anySheet(uint8_t first) { return first == 255 || first == 245; }
 uint16_t areaWord(const uint8_t* area, int at) { return static_cast<uint16_t>(area[at] | area[at + 1] << 8); }
 
 int32_t g_nesting = 0;  // tasks running, one inside the other
+Workbook* g_taskBook = nullptr;  // the workbook whose task runs outermost
 
 // Compiles and runs a task; the caller has set the task variables up.
 TaskRunResult compileAndRun(Workbook& book, std::u16string_view definition) {
@@ -66,7 +67,8 @@ TaskRunResult compileAndRun(Workbook& book, std::u16string_view definition) {
 // The evaluator's task call: the caller has put its variables aside already. A failed
 // call fails the caller too, with the callee's code.
 bool callWorkbookTask(Workbook& book, uint16_t index) {
-  if (index >= book.tasks.size()) return false;
+  // Only the workbook that was asked to run a task runs its others.
+  if (&book != g_taskBook || index >= book.tasks.size()) return false;
   std::u16string definition = book.tasks[index].definition;  // the list may change meanwhile
   return compileAndRun(book, definition).outcome == TaskOutcome::Done;
 }
@@ -149,10 +151,16 @@ std::vector<TaskMenuItem> menuTasks(const Workbook& book) {
 }
 
 TaskRunResult runTask(Workbook& book, std::u16string_view definition) {
-  installTaskCall(callWorkbookTask);
   if (g_nesting == 0) {
+    // Task calls work only while this task runs: a formula recalculated afterwards,
+    // in this workbook or the next one opened, finds no way to start a task.
+    g_taskBook = &book;
+    installTaskCall(callWorkbookTask);
     book.clearTaskVariables();
-    return compileAndRun(book, definition);
+    TaskRunResult result = compileAndRun(book, definition);
+    installTaskCall(nullptr);
+    g_taskBook = nullptr;
+    return result;
   }
   // Started by a task that is running: its variables stay its own.
   std::vector<TaskVariable> callers = std::move(book.taskVariables);

@@ -191,6 +191,13 @@ expect "convert from Pocket Excel to Kelp" "" 0 -- convert "$work/a.pxl" "$work/
 check "the values under their formats come back" "$("$kelpcli" cat "$work/a.kp")" 0 "$("$kelpcli" cat "$work/from-pxl.kp")" 0
 check "and the formulas" "$("$kelpcli" cat "$work/a.kp" --formulas)" 0 "$("$kelpcli" cat "$work/from-pxl.kp" --formulas)" 0
 expect_line "cat reads the .pxl itself" 4 $'Total\t=Sum(B2:B3)\t' -- cat "$work/a.pxl" --formulas
+# A cell whose tokens call a task (patched into the formula 1+2) makes the file unreadable,
+# so that no run of a harmless task text can start the workbook's tasks through it.
+"$kelpcli" set "$work/calls.kp" "A1==1+2" >/dev/null
+perl -0777 -pe 's/\x01\x00{6}\xf0\x3f\x01\x00{7}\x40\x05\x00/\x28\x00\x00\x01\x00{6}\xf0\x3f\x04\x01\x00\x09\x09\x09\x09\x00/' \
+  "$work/calls.kp" > "$work/evil.kp"
+check "the patch found the formula" 1 0 "$(cmp -s "$work/calls.kp" "$work/evil.kp"; echo $?)" 0
+expect_error "a stored task call is refused on opening" 13 -- run "$work/evil.kp" 'Sel(B5)'
 printf '\x09\xff\x00\x05\x00\x0a' > "$work/first-release.pxl"
 message=$("$kelpcli" cat "$work/first-release.pxl" 2>&1 >/dev/null)
 check "a first-release Pocket Excel file is refused" \

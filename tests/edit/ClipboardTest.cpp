@@ -6,6 +6,7 @@
 
 #include "CommandTestSupport.h"
 #include "edit/Clipboard.h"
+#include "formula/Tokens.h"
 #include "format/ValueText.h"
 #include "model/Style.h"
 #include "platform/Clipboard.h"
@@ -198,6 +199,36 @@ TEST_F(ClipboardTest, PastesPastTheEdgeOrThroughAMergedAreaAreRefused) {
   EXPECT_FALSE(pasteAt(0, 0));
   EXPECT_EQ(pendingError(), static_cast<uint32_t>(Err::Clipboard));
   clearError();
+}
+
+TEST_F(ClipboardTest, DataHoldingATaskCallPastesNothing) {
+  // Another instance can put any record stream under Kelp's format: a formula or a rule
+  // there that calls a task is refused as a file holding it is, and the paste changes
+  // nothing, though the rule comes after the cells it covers.
+  const auto taskCall = [] {
+    const uint8_t block[] = {7, 0, 0, 0, static_cast<uint8_t>(Op::CallTask), 0, 0,
+                             static_cast<uint8_t>(Op::SmallInteger), 1, 0, static_cast<uint8_t>(Op::End)};
+    return formulaPool().add(block, sizeof block, 1);
+  };
+  ASSERT_TRUE(enter(0, 0, u"5"));
+  CellValue f = newFormulaValue(taskCall(), CellPosition{1, 0, 0});
+  ASSERT_TRUE(sheet().setCell(1, 0, CellRecord{f, -1}));
+  ASSERT_TRUE(enter(0, 2, u"5"));
+  ValidationEntry rule;
+  rule.rule.flags = 1 | (1u << 4);
+  rule.rule.formula1 = taskCall();
+  rule.areas = {Area{2, 0, 2, 0}};
+  sheet().validations.push_back(std::move(rule));
+  undo.clear();
+  const std::vector<uint8_t> before = fileBytes();
+  for (int row : {0, 2}) {
+    ASSERT_TRUE(copy(0, row, 1, row));
+    EXPECT_FALSE(pasteAt(4, 10));
+    EXPECT_EQ(pendingError(), static_cast<uint32_t>(Err::FileRead)) << row;
+    clearError();
+  }
+  EXPECT_EQ(fileBytes(), before);
+  EXPECT_EQ(undo.size(), 0u);
 }
 
 TEST_F(ClipboardTest, TextFromOtherProgramsIsReadAsTypedInTheLocale) {

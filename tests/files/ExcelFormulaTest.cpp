@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "formula/Catalogue.h"
+#include "formula/ExcelFunctions.h"
 #include "formula/FormulaText.h"
 #include "tests/functions/EngineTestSupport.h"
 
@@ -305,6 +307,12 @@ TEST_F(ExcelFormulaTest, FunctionsGoThroughTheExcelTable) {
   EXPECT_FALSE(context.volatileSeen);
   EXPECT_EQ(shown(Ptgs().attr(AttrVolatile).func(XlNow).integer(1).code(Add)), u"=Now()+1");
   EXPECT_TRUE(context.volatileSeen);
+  // No Excel number reaches a command or task row, so no Excel or Pocket Excel formula
+  // can call one.
+  for (int32_t number = 0; number < ExcelFunctionCount; ++number) {
+    const uint16_t index = excelFunctionRow(number).catalogueIndex;
+    EXPECT_TRUE(index < FunctionIndex::FirstInternal || index == ExcelUnsupported) << number;
+  }
 }
 
 TEST_F(ExcelFormulaTest, IfJumpsMatchWhatTheCompilerEmits) {

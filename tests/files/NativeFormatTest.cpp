@@ -228,25 +228,82 @@ struct PlainFile {
   }
 };
 
-TEST(NativeFormat, StoredFormulasThatCallCommandsAreRefused) {
-  // A file can name any function; one naming SetCell (or any command or task row) would
-  // write cells of its own choosing when opened, so the file does not open.
-  for (uint16_t function : {uint16_t{207}, uint16_t{FunctionIndex::FirstTaskOnly}, uint16_t{FunctionIndex::Count - 1}}) {
-    clearError();
+TEST(NativeFormat, StoredFormulasThatRunCommandsOrTasksAreRefused) {
+  // A file can hold any token. One calling a command or task row, or holding a task op
+  // (a task call above all), would write cells or run the workbook's tasks as soon as it
+  // was recalculated: the file does not open and the clipboard does not paste, whether
+  // the token sits in a cell formula, a name or a validation rule.
+  const auto hostile = [](int which) {
+    TokenBuilder b;
+    switch (which) {
+      case 0: return b.integer(0).integer(0).integer(-1).number(7).call(FunctionIndex::FirstInternal, 4).handle();
+      case 1: return b.number(1).call(FunctionIndex::FirstTaskOnly, 1).handle();
+      case 2: return b.call(FunctionIndex::Count - 1, 0).handle();
+      case 3: return b.number(1).op(Op::Discard).number(2).handle();
+      case 4: return b.number(1).withIndex(Op::AssignVariable, 0).number(2).handle();
+      case 5: return b.withIndex(Op::ReadVariable, 0).handle();
+      case 6: return b.withIndex(Op::CallTask, 0).number(1).handle();
+      case 7: return b.number(1).number(2).withIndex(Op::ForTest, 0).handle();
+      default: return b.number(1).number(2).withIndex(Op::ForStep, 0).handle();
+    }
+  };
+  enum Place { Cell, Name, Rule };
+  const uint16_t sum = static_cast<uint16_t>(findFunction(u"Sum"));
+  const auto bookWith = [&](int which, Place place) {
     auto book = newWorkbook(1);
-    setFormula(*book->sheetAt(0), 1, 1,
-               TokenBuilder().integer(0).integer(0).integer(-1).number(7).call(function, 4).handle(), numberValue(0));
-    std::vector<uint8_t> bytes = saveToBytes(*book);
-    bool ok = true;
-    auto read = readFromBytes(bytes, ok);
-    EXPECT_FALSE(ok) << function;
-    EXPECT_EQ(pendingError(), static_cast<uint32_t>(Err::FileRead)) << function;
-  }
-  clearError();
+    Sheet& sheet = *book->sheetAt(0);
+    uint32_t tokens = hostile(which);
+    if (place == Cell) {
+      setFormula(sheet, 0, 0, tokens, numberValue(0));
+      return book;
+    }
+    if (place == Name) {
+      book->names.push_back(DefinedName{u"Evil", tokens});
+      setFormula(sheet, 0, 0, TokenBuilder().name(0).handle(), numberValue(0));
+      return book;
+    }
+    ValidationEntry rule;
+    rule.rule.flags = 1 | (1u << 4);
+    rule.rule.formula1 = tokens;
+    rule.areas = {Area{0, 0, 0, 0}};
+    sheet.validations.push_back(std::move(rule));
+    setFormula(sheet, 0, 0, TokenBuilder().number(2).call(sum, 1).handle(), numberValue(0));
+    return book;
+  };
+  const uint32_t textsBefore = textPool().liveCount(), formulasBefore = formulaPool().liveCount();
+  for (int which = 0; which <= 8; ++which)
+    for (Place place : {Cell, Name, Rule}) {
+      SCOPED_TRACE(testing::Message() << "token " << which << " in place " << place);
+      clearError();
+      std::vector<uint8_t> file, clip;
+      {
+        auto book = bookWith(which, place);
+        file = saveToBytes(*book);
+        MemoryDocStream out;
+        WriteNativeRange(*book, out, 0, Area{0, 0, 0, 0});
+        clip.assign(out.data(), out.data() + out.size());
+      }
+      ASSERT_EQ(pendingError(), 0u);
+      bool ok = true;
+      { auto read = readFromBytes(file, ok); }
+      EXPECT_FALSE(ok);
+      EXPECT_EQ(pendingError(), static_cast<uint32_t>(Err::FileRead));
+      clearError();
+      auto target = newWorkbook(1);
+      PasteTarget paste;
+      NativeReadOptions options;
+      options.paste = &paste;
+      MemoryDocStream in(clip.data(), clip.size());
+      EXPECT_FALSE(ReadNative(*target, in, options));
+      EXPECT_EQ(pendingError(), static_cast<uint32_t>(Err::FileRead));
+      EXPECT_TRUE(target->sheetAt(0)->validations.empty());
+      clearError();
+    }
+  EXPECT_EQ(textPool().liveCount(), textsBefore);
+  EXPECT_EQ(formulaPool().liveCount(), formulasBefore);
   // Worksheet rows still open.
   auto book = newWorkbook(1);
-  setFormula(*book->sheetAt(0), 1, 1, TokenBuilder().number(2).call(static_cast<uint16_t>(findFunction(u"Sum")), 1).handle(),
-             numberValue(0));
+  setFormula(*book->sheetAt(0), 1, 1, TokenBuilder().number(2).call(sum, 1).handle(), numberValue(0));
   bool ok = false;
   auto read = readFromBytes(saveToBytes(*book), ok);
   EXPECT_TRUE(ok);

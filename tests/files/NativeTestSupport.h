@@ -55,6 +55,14 @@ class TokenBuilder {
   TokenBuilder& error(CellError code) { return op(Op::ErrorLiteral).u16(static_cast<uint16_t>(code)); }
   TokenBuilder& integer(int32_t i) { return op(Op::Integer).raw(&i, 4); }
   TokenBuilder& dateTime(double d) { return op(Op::DateTime).raw(&d, 8); }
+  /// Any op with its payload: the u16 `index` first, zeros after it.
+  TokenBuilder& withIndex(Op o, uint16_t index) {
+    op(o);
+    const uint8_t size = payloadSize(static_cast<uint8_t>(o));
+    if (size >= 2) u16(index);
+    m_bytes.insert(m_bytes.end(), size >= 2 ? size - 2u : size, uint8_t{0});
+    return *this;
+  }
 
   /// A formula-pool entry with one reference; the builder's texts go with it.
   uint32_t handle() {

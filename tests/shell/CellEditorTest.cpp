@@ -538,6 +538,15 @@ TEST(TaskTriggers, ACellTaskAsksForConsentAndRunsOnlyAfterYes) {
   EXPECT_EQ(boxes.count(), 2u);
   EXPECT_EQ(number(s.sheet(), 1, 0), 2);
   EXPECT_EQ(s.app->undoList().undoDescription(), u"Typing in B1") << "the task's change can be undone";
+
+  // The Yes belongs to that workbook, whatever way the next one comes in.
+  auto next = newWorkbook(1);
+  putText(*next->sheetAt(0), 0, 0, u"Go#Task:Set(B1, B1+1)");
+  s.app->undoList().clear();
+  s.app->document().replaceWorkbook(std::move(next));
+  s.keys("key Enter\nkey Enter\n");  // asked again; the action key answers No
+  EXPECT_EQ(boxes.count(), 3u);
+  EXPECT_EQ(s.sheet().cellKind(1, 0), ValueKind::Empty);
 }
 
 TEST(TaskTriggers, ANewValueRunsItsWatchingTask) {

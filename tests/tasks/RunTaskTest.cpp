@@ -6,6 +6,7 @@
 
 #include "edit/Commands.h"
 #include "tests/functions/EngineTestSupport.h"
+#include "tests/tasks/TaskTestSupport.h"
 
 namespace kelp {
 namespace {
@@ -189,6 +190,43 @@ TEST_F(RunTaskTest, TheStatementHookCountsStepsAndCanStopAnEndlessLoop) {
   g_steps = 0;
   EXPECT_EQ(runTask(*book, u"a = 1").outcome, TaskOutcome::Done);
   EXPECT_EQ(g_steps, 0);
+}
+
+using StoredTaskOpsTest = test::TaskTest;
+
+TEST_F(StoredTaskOpsTest, FormulasHoldingTaskOpsGiveNameErrorsAndStartNoTask) {
+  // Only a crafted file puts task ops in a formula. Were they run there, the first
+  // recalculation after any task (a harmless `Sel(B5)`) would start the workbook's own
+  // tasks, which can save over any file, or change the task's variables.
+  WorkbookTask evil;
+  evil.name = u"Evil";
+  evil.definition = u"Set(Z1, 99)";
+  book->tasks.push_back(evil);
+  const auto withC1 = [](test::Tokens t) { return t.cell(0, 2).op(Op::Add).handle(); };
+  auto loop = [](Op o) { return test::Tokens().number(1).number(2).variable(o, 0).raw(0).raw(0); };
+  ASSERT_TRUE(putFormula(0, 0, withC1(test::Tokens().variable(Op::CallTask, 0).number(1))));
+  ASSERT_TRUE(putFormula(0, 1, withC1(test::Tokens().number(1).op(Op::Discard).number(2))));
+  ASSERT_TRUE(putFormula(0, 2, withC1(test::Tokens().number(5).variable(Op::AssignVariable, 0).number(2))));
+  ASSERT_TRUE(putFormula(0, 3, withC1(test::Tokens().variable(Op::ReadVariable, 0))));
+  ASSERT_TRUE(putFormula(0, 4, withC1(loop(Op::ForTest))));
+  ASSERT_TRUE(putFormula(0, 5, withC1(loop(Op::ForStep))));
+  book->names.push_back(DefinedName{u"Hidden", test::Tokens().variable(Op::CallTask, 0).number(1).handle()});
+  ASSERT_TRUE(putFormula(0, 6, withC1(test::Tokens().name(0))));
+  const auto expectRefused = [&](const char* when) {
+    for (int row = 0; row <= 6; ++row) EXPECT_EQ(cell(0, row).text, u"!!Name") << when << ", A" << row + 1;
+    EXPECT_EQ(sheet().cellKind(25, 0), ValueKind::Empty) << when << ": the workbook's task ran";
+    EXPECT_EQ(variable(u"v").number, 7) << when;
+  };
+  // During a task: Set recalculates the cells that read C1 while the task runs.
+  run(u"v = 7 Set(C1, 1)");
+  expectRefused("inside a task");
+  // After it: an ordinary recalculation.
+  run(u"v = 7 Sel(B5)");
+  recalculateAll(*book);
+  expectRefused("after a task");
+  // The same tokens in a task of the user's own call the workbook's task.
+  run(u"Evil");
+  EXPECT_EQ(cell(25, 0).number, 99);
 }
 
 }  // namespace
