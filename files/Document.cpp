@@ -2,6 +2,7 @@
 // of the saved file, and the automatic-save decisions.
 #include "files/Document.h"
 
+#include <algorithm>
 #include <iterator>
 #include <string>
 #include <utility>
@@ -266,7 +267,10 @@ bool OpenDocument(Document& document, std::u16string_view name) {
     // the user hears about them once, with the name the reader named if it named one.
     if (ok && pendingError() == static_cast<uint32_t>(Err::UnsupportedFormula)) {
       clearError();
-      leaveNotice(static_cast<uint32_t>(Err::UnsupportedFormula), u"");
+      const bool named = std::any_of(g_notices.begin(), g_notices.end(), [](const DocumentNotice& n) {
+        return n.code == static_cast<uint32_t>(Err::UnsupportedFormula);
+      });
+      if (!named) leaveNotice(static_cast<uint32_t>(Err::UnsupportedFormula), u"");
     }
   } else if (!reader) {
     document.unavailableFormat = formatName(type);

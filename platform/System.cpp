@@ -37,16 +37,20 @@ bool makeFolders(const std::string& path) {
   return mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
+// An XDG base folder: the variable when it holds an absolute path, else HOME/fallback;
+// empty without either.
+std::string xdgFolder(const char* variable, const char* fallback) {
+  const char* value = std::getenv(variable);
+  if (value && *value == '/') return value;
+  std::string home = homeFolder();
+  return home.empty() ? "" : home + fallback;
+}
+
 }  // namespace
 
 std::string settingsFolder() {
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  std::string base = config && *config == '/' ? config : "";
-  if (base.empty()) {
-    std::string home = homeFolder();
-    if (home.empty()) return "";
-    base = home + "/.config";
-  }
+  std::string base = xdgFolder("XDG_CONFIG_HOME", "/.config");
+  if (base.empty()) return "";
   std::string folder = base + "/kelp";
   return makeFolders(folder) ? folder : "";
 }
@@ -247,13 +251,8 @@ void sleepUnlessSessionEnds(uint32_t ms) {
 // Recovery copies: NAME.kp holds the workbook, NAME.kp.name the name it had.
 
 std::string recoveryFolder(bool create) {
-  const char* state = std::getenv("XDG_STATE_HOME");
-  std::string base = state && *state == '/' ? state : "";
-  if (base.empty()) {
-    std::string home = homeFolder();
-    if (home.empty()) return "";
-    base = home + "/.local/state";
-  }
+  std::string base = xdgFolder("XDG_STATE_HOME", "/.local/state");
+  if (base.empty()) return "";
   std::string folder = base + "/kelp/recovery";
   if (!create) return folder;
   return makeFolders(folder) ? folder : "";

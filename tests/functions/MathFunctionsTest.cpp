@@ -99,8 +99,8 @@ TEST_F(MathFunctionsTest, DomainErrors) {
   // A not-a-number is an error at once, so it cannot pass a test as a number.
   EXPECT_EQ(calc(u"=IsError(Sqrt(-1))").text, u"true");
   EXPECT_EQ(calc(u"=IsError(Asin(2))").text, u"true");
-  // An overflow is a number until it lands in a cell.
-  EXPECT_EQ(calc(u"=Fact(200)>1").text, u"true");
+  // An overflow is an error at once too, so a comparison sees it.
+  EXPECT_EQ(calc(u"=Fact(200)>1").text, u"!!Num");
   EXPECT_EQ(calc(u"=Fact(200)").text, u"!!Num");
   EXPECT_EQ(calc(u"=Combin(200,2)").number, 19900);
   EXPECT_EQ(calc(u"=Permut(180,3)").number, 180.0 * 179 * 178);
