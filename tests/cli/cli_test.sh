@@ -145,13 +145,13 @@ expect_line "the converted table" 3 $'Pear\t-1234.125\t\tfalse' -- cat "$work/fr
 expect "a long heading" "" 0 -- set "$work/long-heading.kp" "A1=Quantity ordered" A2=3
 message=$("$kelpcli" convert "$work/long-heading.kp" "$work/long-heading.dbf" 2>&1 >/dev/null)
 check "a cut field name is a notice on stderr" \
-  "kelpcli: $work/long-heading.dbf: Some headings are no dBase field names, so the fields were named: A as QUANTITY_O" \
+  "kelpcli: $work/long-heading.dbf: Some headings cannot be dBase field names, so the fields were named: A as QUANTITY_O" \
   0 "$message" $?
 # The sample's merged title heads column A only; every column of its list is a field still.
 sample="$(dirname "$0")/../../examples/sample.kp"
 message=$("$kelpcli" convert "$sample" "$work/sample.dbf" 2>&1 >/dev/null)
 check "a merged title costs no column, and the made-up names and the sheets left out are named" \
-  "kelpcli: $work/sample.dbf: Some headings are no dBase field names, so the fields were named: A as HOUSEHOLD_, B as B, C as C, D as D, E as E
+  "kelpcli: $work/sample.dbf: Some headings cannot be dBase field names, so the fields were named: A as HOUSEHOLD_, B as B, C as C, D as D, E as E
 kelpcli: $work/sample.dbf: A file of this type holds one sheet. Saved: Budget. Left out: Income, Notes" 0 "$message" $?
 expect_line "the amounts are in the table" 3 $'Rent\t$950.00\t$950.00\t$950.00\t$2,850.00' -- cat "$work/sample.dbf"
 printf 'not a table' > "$work/junk.dbf"

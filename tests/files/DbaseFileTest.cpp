@@ -238,7 +238,7 @@ TEST(Dbase, FieldNamesAreCutOrReplacedWithANotice) {
   for (size_t at = 32; bytes[at] != 0x0D; at += 32) names.emplace_back(reinterpret_cast<const char*>(bytes.data() + at));
   const std::vector<std::string> expected = {"ORDER_DATE", "NAME", "_C", "_D", "E", "A_VERY_LON", "G", "AFTER"};
   EXPECT_EQ(names, expected) << "the hidden column is left out";
-  EXPECT_EQ(noticeText(notice), u"Some headings are no dBase field names, so the fields were named: C as _C, D as _D, "
+  EXPECT_EQ(noticeText(notice), u"Some headings cannot be dBase field names, so the fields were named: C as _C, D as _D, "
                                 u"E as E, F as A_VERY_LON, G as G");
 
   // Names that need no change leave no notice.
@@ -267,7 +267,7 @@ TEST(Dbase, EveryColumnOfTheListIsAFieldWhateverItsHeading) {
   const std::vector<DocumentNotice> notices = takeNotices();
   ASSERT_EQ(notices.size(), 1u);
   EXPECT_EQ(noticeText(notices[0]),
-            u"Some headings are no dBase field names, so the fields were named: B as B, C as C, D as D, E as E");
+            u"Some headings cannot be dBase field names, so the fields were named: B as B, C as C, D as D, E as E");
 
   bool ok = false;
   auto back = readBytes(bytes, 1252, ok);
@@ -367,7 +367,7 @@ TEST(Dbase, SaveAndOpenGoThroughTheDocument) {
   ASSERT_TRUE(SaveDocument(document, folder.file("t.dbf"), DocFileType::Dbase));
   EXPECT_EQ(pendingError(), 0u);
   EXPECT_EQ(shown, std::vector<std::u16string>{
-                       u"Some headings are no dBase field names, so the fields were named: A as A_RATHER_L"});
+                       u"Some headings cannot be dBase field names, so the fields were named: A as A_RATHER_L"});
   EXPECT_EQ(document.workbook().fileName, u"book.kp") << "an export keeps the name";
 
   std::vector<uint8_t> bytes = test::fileBytes(folder.file("t.dbf"));
