@@ -15,6 +15,8 @@ namespace kelp::cli {
 
 namespace {
 
+bool g_links = false;
+
 // The alert of the entry last refused by a validation rule: "title: message".
 std::string g_refusal;
 
@@ -46,11 +48,20 @@ void printNotices(Document& document, const std::string& path) {
 
 }  // namespace
 
+void allowLinks(bool allowed) { g_links = allowed; }
+
 bool openBook(Document& document, const std::string& path, const std::string& password) {
   clearError();
   bool asked = false;
   bool wrong = false;
   printNotices(document, path);
+  document.ui.allowExternalReads = [path](std::u16string_view, std::u16string_view first) {
+    if (!g_links) {
+      std::fprintf(stderr, "kelpcli: %s: %s reads another file; formulas that read other files keep the values this "
+                   "file holds (--links reads them)\n", path.c_str(), utf16ToUtf8(first).c_str());
+    }
+    return g_links;
+  };
   document.ui.askPassword = [&](std::u16string& entered, uint32_t error) {
     if (error != 0) {
       wrong = true;

@@ -9,6 +9,9 @@
 
 namespace kelp::cli {
 
+/// Whether the formulas of the files opened may read other files (--links).
+void allowLinks(bool allowed);
+
 /// Opens `path` into the document, answering a password prompt with `password`.
 /// False with the reason printed on stderr.
 bool openBook(Document& document, const std::string& path, const std::string& password);

@@ -11,6 +11,7 @@
 #include "format/ValueText.h"
 #include "formula/FormulaText.h"
 #include "formula/Recalc.h"
+#include "model/CellTaskText.h"
 #include "model/HandlePool.h"
 #include "model/Sheet.h"
 #include "model/Workbook.h"
@@ -127,6 +128,10 @@ std::u16string cellShown(const Workbook& book, const Sheet& sheet, int32_t colum
     return text;
   }
   const CellValue& value = effectiveValue(cell->value);
+  // A cell task shows only its text; --formulas shows the task too, as it shows what
+  // stands behind a formula's result.
+  if (value.kind == ValueKind::Text && !options.formulas && hasCellTask(textOf(value)))
+    return std::u16string(cellTaskDisplay(textOf(value)));
   if (options.raw) {
     (void)editableText(value, text);  // never a formula here
     return text;
@@ -134,6 +139,23 @@ std::u16string cellShown(const Workbook& book, const Sheet& sheet, int32_t colum
   uint32_t format = book.style(sheet.effectiveStyle(column, row)).numberFormat;
   displayText(value, book.numberFormats, format, NoWidthLimit, nullptr, text);
   return text;
+}
+
+/// A field of a `cat` line: tabs, line breaks and backslashes escaped, so that every
+/// line stays one row and every tab a column boundary.
+std::u16string escapedField(std::u16string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (char16_t c : text) {
+    switch (c) {
+      case u'\\': out += u"\\\\"; break;
+      case u'\t': out += u"\\t"; break;
+      case u'\n': out += u"\\n"; break;
+      case u'\r': out += u"\\r"; break;
+      default: out.push_back(c); break;
+    }
+  }
+  return out;
 }
 
 int runCat(Args& args) {
@@ -154,7 +176,7 @@ int runCat(Args& args) {
     std::u16string line;
     for (int32_t column = 0; column <= lastColumn; ++column) {
       if (column > 0) line.push_back(u'\t');
-      line += cellShown(book, *sheet, column, row, options, failed);
+      line += escapedField(cellShown(book, *sheet, column, row, options, failed));
     }
     printLine(line);
   }
@@ -237,7 +259,11 @@ int runInfo(Args& args) {
   const Workbook& book = document.workbook();
   static const char* const kTypes[] = {"Kelp",         "CSV", "text",     "dBase", "Pocket Excel",
                                        "",             "Excel 95", "Excel 97", "XML list"};
-  std::printf("type: %s\n", book.fileType < 9 ? kTypes[book.fileType] : "unknown");
+  // A text or dBase file becomes a Kelp workbook as it opens; the name says what it was.
+  const DocFileType named = FileTypeFromName(utf8ToUtf16(options.positional[0]));
+  const bool textLike = named == DocFileType::CommaText || named == DocFileType::TabText || named == DocFileType::Dbase;
+  const uint32_t type = textLike ? static_cast<uint32_t>(named) : book.fileType;
+  std::printf("type: %s\n", type < 9 ? kTypes[type] : "unknown");
   std::printf("sheets: %d\n", book.sheetCount());
   int64_t values = 0;
   int64_t formulas = 0;

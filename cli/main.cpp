@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/Book.h"
 #include "cli/Cli.h"
 #include "edit/Commands.h"
 #include "files/DbaseFile.h"
@@ -45,7 +46,10 @@ const char kUsage[] =
     "        tab-separated display texts under each cell's number format.\n"
     "        --formulas prints formulas instead of their results; --raw prints\n"
     "        values as they would be typed (General, dates with a four-digit year\n"
-    "        where two digits would read back as another century).\n"
+    "        where two digits would read back as another century). A cell task\n"
+    "        prints the text its cell shows (--formulas: its whole stored text,\n"
+    "        \"TEXT#Task:TASK\"). Inside a field, a tab, a line break,\n"
+    "        a carriage return and a backslash are written as \\t, \\n, \\r and \\\\.\n"
     "  set FILE REF=ENTRY... [-o OUT] [--password P] [--new-password P]\n"
     "        Types entries into cells as a user would, recalculates and saves (to OUT\n"
     "        or back to FILE). A FILE that does not exist starts as a new workbook;\n"
@@ -81,6 +85,9 @@ const char kUsage[] =
     "A file another Kelp holds open is read as last saved; writing it is error 47.\n"
     "--new-password P saves convert's OUT or set's result protected by P (at most 19\n"
     "characters; only the Kelp format keeps a password); an empty P saves it without one.\n"
+    "--links lets formulas of a FILE or IN read the other workbooks they name. Without\n"
+    "it nothing else is read: those formulas keep the values the file holds, and stderr\n"
+    "names the first one.\n"
     "\n"
     "Options:\n"
     "  --help       show this help and exit\n"
@@ -135,7 +142,13 @@ int main(int argc, char** argv) {
   kelp::installTextFormats();
   kelp::installExternalReferences();
   kelp::installPocketExcelFormat();
-  kelp::cli::Args args(argc, argv, 2);
+  // --links goes with any command, anywhere after it.
+  int kept = 2;
+  for (int i = 2; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--links") == 0) kelp::cli::allowLinks(true);
+    else argv[kept++] = argv[i];
+  }
+  kelp::cli::Args args(kept, argv, 2);
   kelp::installRecalcObserver(noteRecalculation);
   const int status = runCommand(command, args);
   if (!g_circularNotice.empty())

@@ -10,7 +10,9 @@
 #include "edit/Commands.h"
 #include "edit/Validation.h"
 #include "format/DateSerial.h"
+#include "formula/Tokens.h"
 #include "model/CellValue.h"
+#include "model/HandlePool.h"
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
 #include "platform/StringTable.h"
@@ -29,17 +31,26 @@ const std::vector<std::u16string>* g_lists = nullptr;
 
 bool outOfMemory() { return hasError(Err::OutOfMemory); }
 
-// A copy of `value` for the cell it is written to: a formula gets its own entry
-// sharing the token string, which the cell's position then reads relative to.
-CellValue copyForCell(const CellValue& value) {
+// A copy of `value` for the cell (column, row) of `sheet` it is written to: a formula
+// gets its own entry sharing the token string, which the cell's position then reads
+// relative to, unless a reference of it would land past the sheet's edge.
+CellValue copyForCell(const CellValue& value, const Sheet& sheet, int32_t column, int32_t row) {
   CellValue copy;
-  if (value.kind == ValueKind::Formula) copyFormulaValue(value, copy);
-  else copyValue(value, copy);
+  if (value.kind != ValueKind::Formula) {
+    copyValue(value, copy);
+    return copy;
+  }
+  const CellPosition to{static_cast<uint16_t>(column), static_cast<uint16_t>(row), static_cast<uint16_t>(sheet.index)};
+  const uint32_t tokens = tokensCopiedTo(formulaTokens(value), formulaPosition(value), to);
+  if (tokens == NoHandle) return copy;
+  copy = newFormulaValue(tokens, to);
+  if (copy.kind != ValueKind::Formula) formulaPool().release(tokens);
+  else copyValue(formulaResult(value), formulaResult(copy));
   return copy;
 }
 
 bool writeCopy(Sheet& sheet, int32_t column, int32_t row, const CellRecord& from) {
-  CellValue copy = copyForCell(from.value);
+  CellValue copy = copyForCell(from.value, sheet, column, row);
   if (from.value.kind != ValueKind::Empty && copy.kind == ValueKind::Empty) return false;
   return sheet.setCell(column, row, CellRecord{copy, from.style}) && !outOfMemory();
 }

@@ -1,6 +1,7 @@
 // Buffered document streams: buffering, framing, scrambling and the file, memory and compound-file targets.
 #include "files/DocStream.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -119,7 +120,7 @@ uint32_t DocStream::readAvailable(uint8_t* out, uint32_t count) {
     }
   }
   if (m_scramble)
-    for (uint32_t i = 0; i < delivered; ++i) out[i] = static_cast<uint8_t>(static_cast<uint8_t>(out[i] - m_key2) ^ m_key1);
+    for (uint32_t i = 0; i < delivered; ++i) out[i] = unscrambled(out[i], m_key1, m_key2);
   m_position += delivered;
   return delivered;
 }
@@ -198,13 +199,35 @@ void DocStream::WriteLine(std::u16string_view text) {
   WriteText(u"\r\n");
 }
 
-void DocStream::SetScrambleKey(std::u16string_view password) {
-  m_scramble = true;
-  m_key1 = static_cast<uint8_t>(password.size() + 23);
+void DocStream::scrambleKeys(std::u16string_view password, uint8_t& key1, uint8_t& key2) {
+  key1 = static_cast<uint8_t>(password.size() + 23);
   // A one-character password pairs its character with the terminator.
   uint8_t first = password.size() > 0 ? static_cast<uint8_t>(password[0]) : 0;
   uint8_t second = password.size() > 1 ? static_cast<uint8_t>(password[1]) : 0;
-  m_key2 = static_cast<uint8_t>(first + second + 3);
+  key2 = static_cast<uint8_t>(first + second + 3);
+}
+
+void DocStream::SetScrambleKey(std::u16string_view password) {
+  m_scramble = true;
+  scrambleKeys(password, m_key1, m_key2);
+}
+
+uint32_t DocStream::PeekStored(uint8_t* bytes, uint32_t count) {
+  if (!m_capacity || count > m_capacity) return 0;
+  if (m_filled - m_readIndex < count) {
+    // What is left moves to the front, and the rest of the buffer is filled behind it.
+    std::memmove(m_buffer, m_buffer + m_readIndex, m_filled - m_readIndex);
+    m_filled -= m_readIndex;
+    m_readIndex = 0;
+    while (m_filled < count) {
+      const int64_t n = targetRead(m_buffer + m_filled, m_capacity - m_filled);
+      if (n <= 0) break;
+      m_filled += static_cast<uint32_t>(n);
+    }
+  }
+  const uint32_t n = std::min(count, m_filled - m_readIndex);
+  std::memcpy(bytes, m_buffer + m_readIndex, n);
+  return n;
 }
 
 // File target.

@@ -53,8 +53,18 @@ class DocStream {
   void WriteText(std::u16string_view text);
   void WriteLine(std::u16string_view text);
 
+  /// Up to `count` of the next bytes as they are stored, unscrambled or not, without
+  /// taking them; fewer at the end of the data or past the buffer's size.
+  uint32_t PeekStored(uint8_t* bytes, uint32_t count);
+
   /// Switches scrambling on for everything after this call, keyed by the password.
   void SetScrambleKey(std::u16string_view password);
+  /// The two key bytes `password` scrambles with.
+  static void scrambleKeys(std::u16string_view password, uint8_t& key1, uint8_t& key2);
+  /// A stored byte unscrambled with the keys.
+  static uint8_t unscrambled(uint8_t stored, uint8_t key1, uint8_t key2) {
+    return static_cast<uint8_t>(static_cast<uint8_t>(stored - key2) ^ key1);
+  }
   bool scrambling() const { return m_scramble; }
   uint8_t scrambleKey1() const { return m_key1; }
   uint8_t scrambleKey2() const { return m_key2; }

@@ -11,6 +11,7 @@
 #include "files/DocStream.h"
 #include "files/ExcelReader.h"
 #include "files/ExcelWriter.h"
+#include "files/ExternalRefs.h"
 #include "files/NativeFormat.h"
 #include "model/Sheet.h"
 #include "model/Workbook.h"
@@ -287,6 +288,10 @@ bool OpenDocument(Document& document, std::u16string_view name) {
 
   if (ok && !pendingError()) {
     if (!textLike) book->fileName = name;
+    // A received workbook may name any file the user can read; nothing is read unasked.
+    if (book->externalBookCount() > 0)
+      book->externalReadsRefused = !document.ui.allowExternalReads ||
+                                   !document.ui.allowExternalReads(externalFileList(*book), firstExternalFormula(*book));
     if (textLike) book->fileType = static_cast<uint32_t>(DocFileType::Native);
     book->modified = false;
     for (int32_t i = 0; i < book->sheetCount(); ++i)

@@ -72,6 +72,10 @@ struct DocumentUi {
   std::function<void(std::u16string_view text)> showNotice;
   /// A Yes/No question: string `stringId` with `text` filled in.
   std::function<Answer(int stringId, std::u16string_view text)> ask;
+  /// Asked once as a workbook whose formulas read other files opens, before any is read:
+  /// `files` lists them, `first` names the first formula. Without it, or on false, they
+  /// are not read and those formulas keep the results the file holds.
+  std::function<bool(std::u16string_view files, std::u16string_view first)> allowExternalReads;
   /// The Save As file dialog: starts at filter `filter` (1-based); false when cancelled.
   std::function<bool(int filter, std::u16string& name, int& chosenFilter)> chooseSaveName;
 };

@@ -12,6 +12,9 @@
 #include "files/NativeFormat.h"
 #include "formula/Compiler.h"
 #include "formula/Evaluator.h"
+#include "formula/FormulaText.h"
+#include "formula/Tokens.h"
+#include "model/HandlePool.h"
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
 #include "platform/File.h"
@@ -42,6 +45,23 @@ namespace {
 // The files being read, outermost first: a reader that evaluates references of the file
 // it reads must not come back to one of them, nor go deeper than the cap.
 std::vector<std::string> g_reading;
+
+// Whether a formula's tokens hold a reference into another workbook.
+bool formulaReadsOtherFiles(const CellValue& formula) {
+  const auto* data = static_cast<const uint8_t*>(formulaPool().data(formulaTokens(formula)));
+  if (!data) return false;
+  const uint32_t length = readU32(data);
+  for (uint32_t at = 0; at < length;) {
+    const uint8_t op = data[4 + at];
+    const uint8_t size = payloadSize(op);
+    if (size == 255 || at + 1 + size > length) return false;
+    if ((op == static_cast<uint8_t>(Op::SheetCellRef) || op == static_cast<uint8_t>(Op::SheetAreaRef)) &&
+        data[4 + at + 2] != 0)
+      return true;  // payload: kind, book, ...
+    at += 1 + size;
+  }
+  return false;
+}
 
 std::string slashes(std::u16string_view text) {
   std::string out = utf16ToUtf8(text);
@@ -195,6 +215,10 @@ CellValue GetExternalValue(Workbook& workbook, int32_t book, int32_t sheet, int3
   if (!entry || sheet < 0 || static_cast<size_t>(sheet) >= entry->sheetNames.size() || column < 0 ||
       column >= MaxColumns || row < 0 || row >= MaxRows)
     return errorValue(CellError::NA);
+  if (workbook.externalReadsRefused) {
+    keepCachedResult();
+    return errorValue(CellError::NA);
+  }
   if (!entry->cache) entry->cache = std::make_shared<ExternalBookCache>();
   std::shared_ptr<ExternalBookCache> cache = entry->cache;
   if (cache->sheets.size() <= static_cast<size_t>(sheet)) cache->sheets.resize(static_cast<size_t>(sheet) + 1);
@@ -215,6 +239,39 @@ CellValue GetExternalValue(Workbook& workbook, int32_t book, int32_t sheet, int3
   CellValue out;
   copyValue(at->second, out);
   return out;
+}
+
+std::u16string externalFileList(const Workbook& workbook) {
+  std::u16string list;
+  for (int32_t i = 1; i <= workbook.externalBookCount(); ++i) {
+    const ExternalBook& book = *workbook.externalBook(i);
+    std::u16string file = book.directory;
+    if (!file.empty() && file.back() != u'/' && file.back() != u'\\') file += u'/';
+    file += book.name;
+    if (list.find(file) != std::u16string::npos) continue;
+    if (!list.empty()) list += u", ";
+    list += file;
+  }
+  return list;
+}
+
+std::u16string firstExternalFormula(const Workbook& workbook) {
+  for (int32_t s = 0; s < workbook.sheetCount(); ++s) {
+    const Sheet& sheet = *workbook.sheetAt(s);
+    for (int32_t r = sheet.nextRow(-1); r < NoRow; r = sheet.nextRow(r))
+      for (int32_t c = sheet.nextValueInRow(r, -1); c < NoColumn; c = sheet.nextValueInRow(r, c)) {
+        const CellValue& value = sheet.cellPtr(c, r)->value;
+        if (value.kind != ValueKind::Formula || !formulaReadsOtherFiles(value)) continue;
+        std::u16string text;
+        const CellPosition at{static_cast<uint16_t>(c), static_cast<uint16_t>(r), static_cast<uint16_t>(s)};
+        formulaText(workbook, static_cast<const uint8_t*>(formulaPool().data(formulaTokens(value))), at, text);
+        std::u16string column, row;
+        columnName(at.column, column);
+        rowName(at.row, row);
+        return sheet.name + u"!" + column + row + u" " + text;
+      }
+  }
+  return workbook.externalBookCount() > 0 ? workbook.externalBook(1)->name : std::u16string();
 }
 
 bool readExternalSheetNames(const Workbook& workbook, std::u16string_view directory, std::u16string_view name,

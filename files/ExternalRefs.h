@@ -22,7 +22,15 @@ void installExternalReferences();
 /// cell it lacks, !!NA when the file or the sheet cannot be read. The first value asked
 /// of a sheet reads the whole sheet from the file, read-only and closed at once; the
 /// values stay with the workbook until it is closed. The error state is left as it was.
+/// A workbook whose user declined reads nothing: the formula asking keeps its result.
 CellValue GetExternalValue(Workbook& workbook, int32_t book, int32_t sheet, int32_t column, int32_t row);
+
+/// The files the workbook's formulas name, each as its folder and name, joined by ", ".
+std::u16string externalFileList(const Workbook& workbook);
+
+/// The first formula, sheet by sheet and row by row, that reads another file, as
+/// "Sheet1!B2 =[a.kp]Sheet1!A1"; the first file's name when only names or rules do.
+std::u16string firstExternalFormula(const Workbook& workbook);
 
 /// The sheet names of the workbook file `directory` and `name` name for a formula of
 /// `workbook`; false when it cannot be found or read.

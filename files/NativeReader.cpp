@@ -100,6 +100,8 @@ class NativeReader {
   bool m_paste = false;
   PasteTarget m_target;
   Area m_pasteArea{};
+  bool m_hasOrigin = false;
+  CellPosition m_origin{};  // the pasted range's first cell where it was copied
   int32_t m_sheet = -1;       // the sheet receiving sheet records
   int32_t m_sheetRecords = 0; // records 5 seen
   bool m_sawStyle = false;
@@ -262,6 +264,12 @@ bool NativeReader::startPaste(RecordIn& in) {
   uint32_t columns = in.u16();
   uint32_t rows = in.u16();
   if (rows == 0) rows = MaxRows;
+  // Data without the range's origin pastes its formulas as they are.
+  if (in.left() >= 4) {
+    m_origin.column = static_cast<uint16_t>(in.u16());
+    m_origin.row = static_cast<uint16_t>(in.u16());
+    m_hasOrigin = m_origin.column + columns <= MaxColumns && m_origin.row + rows <= MaxRows;
+  }
   m_paste = true;
   if (m_options.paste) {
     m_target = *m_options.paste;
@@ -392,10 +400,13 @@ bool NativeReader::cellRow(uint16_t, RecordIn& in) {
     CellRecord record{value, static_cast<int16_t>(style)};
     if (value.kind == ValueKind::Text) textPool().addRef(value.u32());
     if (formula != NoHandle) {
-      CellValue f = newFormulaValue(formulaPool().addRef(formula),
-                                    CellPosition{static_cast<uint16_t>(col), static_cast<uint16_t>(row), sheetIndex});
+      const CellPosition at{static_cast<uint16_t>(col), static_cast<uint16_t>(row), sheetIndex};
+      const CellPosition from{static_cast<uint16_t>(m_origin.column + col - dc),
+                              static_cast<uint16_t>(m_origin.row + row - dr), sheetIndex};
+      const uint32_t tokens = m_hasOrigin ? tokensCopiedTo(formula, from, at) : formulaPool().addRef(formula);
+      CellValue f = tokens == NoHandle ? emptyValue() : newFormulaValue(tokens, at);
       if (f.kind != ValueKind::Formula) {
-        formulaPool().release(formula);
+        if (tokens != NoHandle) formulaPool().release(tokens);
         releaseValue(record.value);
         return false;
       }
@@ -505,7 +516,25 @@ bool NativeReader::validation(uint16_t, RecordIn& in) {
 // Record 28: the password hash; every record after it is scrambled.
 bool NativeReader::readPassword(uint16_t, RecordIn& in) {
   m_book.passwordHash = in.u32();
-  if (!CheckPassword(m_book, m_options.askPassword)) {
+  // The next record's header, unscrambled with a candidate's keys, must name a record
+  // this reader knows with its length: a password that only shares the check value
+  // unscrambles it into noise.
+  uint8_t next[4];
+  const bool peeked = m_in.PeekStored(next, 4) == 4;
+  auto fits = [&](std::u16string_view password) {
+    if (!peeked) return true;
+    uint8_t key1, key2;
+    DocStream::scrambleKeys(password, key1, key2);
+    uint8_t header[4];
+    for (int i = 0; i < 4; ++i) header[i] = DocStream::unscrambled(next[i], key1, key2);
+    const uint16_t type = static_cast<uint16_t>(header[0] | header[1] << 8);
+    const uint16_t length = static_cast<uint16_t>(header[2] | header[3] << 8);
+    if (type == NativeRecord::End || type == NativeRecord::Password) return false;
+    if (!handlerFor(type)) return !m_exactLengths;
+    const uint32_t fixed = fixedLength(type);
+    return !m_exactLengths || fixed == VariableLength || length == fixed;
+  };
+  if (!CheckPassword(m_book, m_options.askPassword, fits)) {
     m_result.cancelled = true;
     return false;
   }
@@ -1101,7 +1130,9 @@ bool NativeReader::record(uint16_t type, RecordIn& in) {
   // anything else means the framing slipped. Newer writers may add records and fields.
   uint32_t fixed = fixedLength(type);
   bool known = type < 0x8000 ? handler != nullptr || type == UnusedRecord : type == NativeRecord::ActiveSheet;
-  if (m_exactLengths && (!known || (fixed != VariableLength && in.left() != fixed))) {
+  // Clipboard data may add the range's origin to its size record.
+  const bool longerRange = type == NativeRecord::RangeSize && in.left() == fixed + 4;
+  if (m_exactLengths && (!known || (fixed != VariableLength && in.left() != fixed && !longerRange))) {
     setError(Err::FileRead);
     return false;
   }

@@ -675,6 +675,10 @@ void NativeWriter::writeRange(int32_t sheetIndex, const Area& range, bool cut) {
   m_rec.u32(cut ? 1 : 0);
   m_rec.u16(static_cast<uint32_t>(range.lastColumn - range.firstColumn + 1));
   m_rec.u16(static_cast<uint32_t>(range.lastRow - range.firstRow + 1));  // 65536 rows wrap to 0
+  // Where the range was: a paste must know how far each formula travels to tell a
+  // reference that would cross the sheet's edge.
+  m_rec.u16(static_cast<uint32_t>(range.firstColumn));
+  m_rec.u16(static_cast<uint32_t>(range.firstRow));
   m_rec.emit(m_out, NativeRecord::RangeSize);
   externalBooks();
   strings();

@@ -19,13 +19,13 @@ bool setWorkbookPassword(Workbook& workbook, std::u16string_view password) {
   return true;
 }
 
-bool CheckPassword(Workbook& workbook, const PasswordPrompt& prompt) {
+bool CheckPassword(Workbook& workbook, const PasswordPrompt& prompt, const PasswordFits& fits) {
   if (!prompt) return false;
   uint32_t error = 0;
   for (;;) {
     std::u16string entered;
     if (!prompt(entered, error)) return false;
-    if (passwordHash(entered) == workbook.passwordHash) {
+    if (passwordHash(entered) == workbook.passwordHash && (!fits || fits(entered))) {
       workbook.password = entered;
       return true;
     }

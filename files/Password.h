@@ -25,8 +25,13 @@ uint32_t passwordHash(std::u16string_view password);
 /// "" removes it. False, changing nothing, for one longer than MaxPasswordLength.
 bool setWorkbookPassword(Workbook& workbook, std::u16string_view password);
 
-/// Asks until the entered password's hash matches the workbook's; the match becomes the
-/// workbook's password text. False when the user cancels (or there is no prompt).
-bool CheckPassword(Workbook& workbook, const PasswordPrompt& prompt);
+/// Whether a password whose check value matches also unscrambles what follows sensibly.
+using PasswordFits = std::function<bool(std::u16string_view password)>;
+
+/// Asks until the entered password's hash matches the workbook's and `fits` (when given)
+/// accepts it; the match becomes the workbook's password text. The check value is a plain
+/// sum that other passwords share, so `fits` is what refuses most of those. False when
+/// the user cancels (or there is no prompt).
+bool CheckPassword(Workbook& workbook, const PasswordPrompt& prompt, const PasswordFits& fits = {});
 
 }  // namespace kelp

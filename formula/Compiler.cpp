@@ -458,6 +458,11 @@ class Parser {
         return;
       }
       case NameKind::Task:
+        if (nextIsEqual()) {
+          m_lexer.string = tokenText();
+          declaration();
+          return;
+        }
         emitU16(Op::CallTask, static_cast<uint16_t>(m_lexer.index));
         advance();
         return;
@@ -477,6 +482,21 @@ class Parser {
     advance();
     comparison();
     emitU16(Op::AssignVariable, variable);
+  }
+
+  // A workbook task's name followed by "=" declares a variable of the task text, which
+  // then wins over the task for the rest of the text: a user's "i = 1" or "for i = ..."
+  // must not become a call of a task that happens to be named "i".
+  bool nextIsEqual() const {
+    FormulaLexer ahead = m_lexer;
+    nextToken(ahead);
+    return ahead.token == TokenKind::Equal;
+  }
+
+  std::u16string tokenText() const {
+    std::u16string_view text = m_lexer.text.substr(m_lexer.tokenStart, m_lexer.pos - m_lexer.tokenStart);
+    while (!text.empty() && text.back() == u' ') text.remove_suffix(1);
+    return std::u16string(text);
   }
 
   int32_t declare(const std::u16string& name) {
@@ -560,6 +580,8 @@ class Parser {
       variable = m_lexer.index;
     } else if (ok() && token() == TokenKind::Unknown) {
       variable = declare(m_lexer.string);
+    } else if (ok() && token() == TokenKind::Name && m_lexer.nameKind == NameKind::Task) {
+      variable = declare(tokenText());
     } else {
       fail(Err::UnexpectedToken);
     }

@@ -27,6 +27,8 @@ EvalState g_state;
 
 namespace {
 CellValue missingBookValue(Workbook&, int32_t, int32_t, int32_t, int32_t) { return errorValue(CellError::NA); }
+// Set by keepCachedResult while a cell's formula runs.
+bool g_keepCached = false;
 }  // namespace
 
 ExternalValueFn g_externalValue = missingBookValue;
@@ -184,10 +186,12 @@ namespace {
 void runEntry(FormulaTable& table, uint32_t id, Workbook* workbook, bool resolveResult, const HandlePool& pool) {
   const CellPosition at = table.position(id);
   CellValue result;
+  // A formula run inside this one has its own say.
+  const bool outerKeeps = std::exchange(g_keepCached, false);
   if (beginRun(tokensOf(table.tokens(id), pool), workbook, at) &&
       runToResult(resolveResult, result)) {
     // Looked up after the run, which may have added formulas and moved the arrays.
-    if (table.isLive(id)) {
+    if (table.isLive(id) && !g_keepCached) {
       CellValue& cached = table.cached(id);
       if (cached.kind == ValueKind::Text) releaseValue(cached);  // results own nothing else
       cached = result;
@@ -197,9 +201,12 @@ void runEntry(FormulaTable& table, uint32_t id, Workbook* workbook, bool resolve
   }
   unwind();
   g_state.pendingError = 0;
+  g_keepCached = outerKeeps;
 }
 
 }  // namespace
+
+void keepCachedResult() { g_keepCached = true; }
 
 void evaluateFormula(const CellValue& formula, bool resolveResult) {
   SavedEvalState saved = saveEvalState();

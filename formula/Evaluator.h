@@ -102,6 +102,9 @@ bool runCommandProgram(const uint8_t* tokens, Workbook& workbook, uint16_t sheet
 /// be opened.
 using ExternalValueFn = CellValue (*)(Workbook& workbook, int32_t book, int32_t sheet, int32_t column, int32_t row);
 void installExternalValue(ExternalValueFn fn);
+/// Called by a hook while a cell's formula runs: the run's result is dropped and the
+/// formula keeps the result it had (a value read from a file the user would not have read).
+void keepCachedResult();
 /// Runs workbook task `index` as a subroutine; false when there is no such task or its
 /// run failed, which fails the caller too (with the callee's error code when it set one).
 using TaskCallFn = bool (*)(Workbook& workbook, uint16_t index);

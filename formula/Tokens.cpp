@@ -119,6 +119,46 @@ uint32_t shiftHandle(uint32_t handle, SheetShift shift) {
   return fresh;
 }
 
+// Whether the stored reference, read at `from`, names a cell off the sheet once read at
+// `to`: the signed distance it spans is kept, not its value modulo the sheet's size.
+bool pushedOffSheet(CellRefCode ref, CellPosition from, CellPosition to) {
+  const CellRefCode target = resolveCell(ref, from);
+  if (ref.colWord & RefBit::RelativeRow) {
+    const int32_t row = int32_t{target.row} + to.row - from.row;
+    if (row < 0 || row >= MaxRows) return true;
+  }
+  if (ref.colWord & RefBit::RelativeColumn) {
+    const int32_t column = int32_t{target.colWord & RefBit::ColumnMask} + to.column - from.column;
+    if (column < 0 || column >= MaxColumns) return true;
+  }
+  return false;
+}
+
+// Turns each reference of `tokens` that a copy from `from` to `to` pushes off the sheet
+// into its deleted op; true when one was.
+bool cutOffSheetReferences(uint8_t* tokens, size_t length, CellPosition from, CellPosition to) {
+  bool changed = false;
+  forEachOp(tokens, length, [&](uint8_t& op, uint8_t* payload) {
+    Op deleted;
+    int corners = 1;
+    const uint8_t* refs = payload;
+    switch (static_cast<Op>(op)) {
+      case Op::CellRef: deleted = Op::DeletedCellRef; break;
+      case Op::AreaRef: deleted = Op::DeletedAreaRef, corners = 2; break;
+      case Op::SheetCellRef: deleted = Op::DeletedSheetCellRef, refs = payload + 4; break;
+      case Op::SheetAreaRef: deleted = Op::DeletedSheetAreaRef, corners = 2, refs = payload + 4; break;
+      default: return;
+    }
+    for (int i = 0; i < corners; ++i)
+      if (pushedOffSheet(readCellRef(refs + 4 * i), from, to)) {
+        op = static_cast<uint8_t>(deleted);
+        changed = true;
+        return;
+      }
+  });
+  return changed;
+}
+
 // Replaces a holder's handle in place (names and validation rules own theirs directly).
 void shiftOwned(uint32_t& handle, SheetShift shift) {
   const uint32_t result = shiftHandle(handle, shift);
@@ -126,6 +166,22 @@ void shiftOwned(uint32_t& handle, SheetShift shift) {
   formulaPool().release(handle);
   handle = result;
 }
+
+}  // namespace
+
+uint32_t tokensCopiedTo(uint32_t tokens, CellPosition from, CellPosition to) {
+  if (tokens == NoHandle || !formulaPool().isLive(tokens)) return tokens;
+  const auto* data = static_cast<const uint8_t*>(formulaPool().data(tokens));
+  const uint32_t length = readU32(data);
+  std::vector<uint8_t> copy(data, data + 4 + length);
+  if (!cutOffSheetReferences(copy.data() + 4, length, from, to)) return formulaPool().addRef(tokens);
+  const uint32_t fresh = formulaPool().add(copy.data(), copy.size(), 1);
+  if (fresh == NoHandle) return NoHandle;
+  addTokenTexts(copy.data() + 4, length);
+  return fresh;
+}
+
+namespace {
 
 void shiftWorkbookReferences(Workbook& book, SheetShift shift) {
   FormulaTable& table = book.formulas();

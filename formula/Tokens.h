@@ -112,6 +112,12 @@ const char* opName(uint8_t op);
 /// past the end, so a damaged string cannot make it read beyond its block.
 void releaseTokenTexts(const uint8_t* tokens, size_t length);
 
+/// The token string for a copy, at `to`, of a formula at `from` that holds `tokens`: one
+/// more reference to `tokens` when every relative reference still lands on the sheet,
+/// else a new entry with one reference in which each reference pushed past an edge is
+/// !!Ref, so that a copy never wraps round to the other side. NoHandle with error 15.
+uint32_t tokensCopiedTo(uint32_t tokens, CellPosition from, CellPosition to);
+
 /// The formula pool's free hook: a freed token string gives back its string literals.
 void releaseEntryTexts(void* data);
 

@@ -169,6 +169,9 @@ class Workbook {
   uint32_t passwordHash = 0;     // 0: no password
   std::u16string password;       // keys the scrambling of the native format
   uint32_t codePage = 1252;      // of byte texts read and written for this workbook
+  // The user declined, on opening, to let its formulas read other files: those keep the
+  // results the file holds.
+  bool externalReadsRefused = false;
   std::vector<WorkbookTask> tasks;
   Palette palette;
 

@@ -29,6 +29,7 @@ namespace {
 constexpr int CouldNotFindString = 2561;
 constexpr int EmptyRecentString = 2578;
 constexpr int UnsupportedTypeString = 2696;
+constexpr int ExternalReadsString = 2713;
 constexpr size_t MaxErrorText = 200;
 
 // The application whose window owns the alert of a refused entry; there is one.
@@ -78,6 +79,12 @@ Application::Application(Desktop& desktop, Registry& registry)
     std::u16string question = formatText(loadString(stringId), text);
     int answer = messageBox(m_desktop, m_main, question, MainWindowTitle, BoxFlag::YesNo | BoxFlag::IconQuestion);
     return answer == DialogResult::Yes ? Answer::Yes : answer == DialogResult::No ? Answer::No : Answer::Dismissed;
+  };
+  // No is the default: a received workbook may name any file the user can read.
+  m_document.ui.allowExternalReads = [this](std::u16string_view files, std::u16string_view) {
+    const std::u16string question = formatText(loadString(ExternalReadsString), files);
+    return messageBox(m_desktop, m_main, question, MainWindowTitle,
+                      BoxFlag::YesNo | BoxFlag::IconQuestion | BoxFlag::DefaultSecond) == DialogResult::Yes;
   };
   installSaveAsDialog(*this);
   m_document.ui.askPassword = [this](std::u16string& entered, uint32_t error) {

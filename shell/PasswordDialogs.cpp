@@ -42,6 +42,8 @@ class SetPasswordDialog : public Dialog {
     addLabel(u"Passwords are case-sensitive.");
     addLabel(u"Leave both fields empty to remove the password.");
     addLabel(u"A protected workbook can be saved in Kelp format (.kp) only.");
+    // The scrambling has few keys and the check value is a sum: say what it is worth.
+    addLabel(u"It keeps casual readers out; it is not encryption.");
   }
 
  protected:

@@ -139,7 +139,7 @@ expect "a list to export" "" 0 -- set "$work/t.kp" A1=Item B1=Price C1=Due D1=Ok
 expect "convert to a dBase table" "" 0 -- convert "$work/t.kp" "$work/t.dbf"
 expect "the table reads back" $'ITEM\tPRICE\tDUE\tOK\nÄpfel\t1.5\t1/15/26\ttrue\nPear\t-1234.125\t\tfalse' 0 -- \
   cat "$work/t.dbf" --raw
-expect_line "a table opens as an untitled workbook" 1 "type: Kelp" -- info "$work/t.dbf"
+expect_line "info names a table's own type" 1 "type: dBase" -- info "$work/t.dbf"
 expect "convert a table to Kelp" "" 0 -- convert "$work/t.dbf" "$work/from-dbf.kp"
 expect_line "the converted table" 3 $'Pear\t-1234.125\t\tfalse' -- cat "$work/from-dbf.kp" --raw
 expect "a long heading" "" 0 -- set "$work/long-heading.kp" "A1=Quantity ordered" A2=3
@@ -160,6 +160,7 @@ expect_error "a damaged table" 13 -- cat "$work/junk.dbf"
 expect "set a sheet for the text files" "" 0 -- set "$work/text.kp" A1=Item B1=Price A2=Apple B2=1.5 C2=50% \
   A3=Pear C3=1/15/26 "B4==Sum(B2:B3)" 'A5=say "hi", 日本'
 expect "convert to CSV" "" 0 -- convert "$work/text.kp" "$work/t.csv"
+expect_line "info names a CSV's own type" 1 "type: CSV" -- info "$work/t.csv"
 check "CSV starts with the UTF-16LE mark" "fffe4900" 0 "$(head -c 4 "$work/t.csv" | od -An -tx1 | tr -d ' \n')" 0
 expect "a CSV reads back" $'Item\tPrice\t\nApple\t1.5\t50.00%\nPear\t\t1/15/26\n\t1.5\t\nsay "hi", 日本\t\t' 0 -- cat "$work/t.csv"
 expect "convert to UTF-8 CSV with semicolons" "" 0 -- convert "$work/text.kp" "$work/t8.csv" --encoding utf-8 --separator ';'
@@ -167,6 +168,8 @@ check "UTF-8 CSV as written" $'Item;Price\r\nApple;1.5;50.00%\r\nPear;;1/15/26\r
   "$(cat "$work/t8.csv")" 0
 expect "--separator reads it back" "" 0 -- convert "$work/t8.csv" "$work/t8.kp" --separator ';'
 expect_line "a percentage is a value again" 2 $'Apple\t1.5\t0.5' -- cat "$work/t8.kp" --raw
+printf '"a\tb","two\nlines",c:\\d\r\n' > "$work/esc.csv"
+expect "cat escapes tabs, line breaks and backslashes" $'a\\tb\ttwo\\nlines\tc:\\\\d' 0 -- cat "$work/esc.csv"
 expect "convert to tab-delimited UTF-8 text" "" 0 -- convert "$work/text.kp" "$work/t.txt" --encoding UTF-8
 expect "tab-delimited text back to CSV" "" 0 -- convert "$work/t.txt" "$work/t2.csv" --encoding utf-8
 check "the CSV made from text" "$(tr ';' ',' < "$work/t8.csv")" 0 "$(cat "$work/t2.csv")" 0
@@ -404,7 +407,8 @@ expect "a failing task after Set saves nothing" "" 1 -- \
   run "$filled" 'Set(A1, 1000)' 'Beep()'
 expect_same "so the file keeps its first value" "$filled" "$work/filled.copy"
 expect "Set keeps a cell's task" "" 0 -- run "$filled" 'Set(B1, "Go#Task:MsgBox(1)")' 'Set(B1, 7)'
-expect_line "the stored text is the value and the task" 1 $'1\t7#Task:MsgBox(1)' -- cat "$filled" --raw
+expect_line "the stored text is the value and the task" 1 $'1\t7#Task:MsgBox(1)' -- cat "$filled" --formulas
+expect_line "the cell shows its text alone" 1 $'1\t7' -- cat "$filled"
 expect "a copy saved by a task keeps the workbook's own name" "" 0 -- \
   run "$filled" "Save(\"$work/saved-copy.kp\")"
 expect "the copy opens" "5050" 0 -- eval --book "$work/saved-copy.kp" '=Sum(Sheet1!A1:A100)'
@@ -511,16 +515,25 @@ expect "the reading workbook, first empty" "" 0 -- set "$ext/ref.kp" A9=0
 expect "formulas reading the other files" "" 0 -- set "$ext/ref.kp" 'A1==[data/source.kp]Sheet1!A1+1' \
   'B1==[data/source.kp]Sheet1!B1' 'C1==Sum([data/source.kp]Sheet1!A1:C9)' "D1=='data/[prices.xls]Prices'!B1"
 cp "$ext/data/source.kp" "$work/source-copy.kp"
-expect_line "cat shows the values read from them" 1 $'6\thello\t15\tshared text' -- cat "$ext/ref.kp"
+expect_line "cat shows the values read from them" 1 $'6\thello\t15\tshared text' -- cat "$ext/ref.kp" --links
 expect_line "and the references, a folder before the brackets" 1 $'=\'data/[source.kp]Sheet1\'!A1+1\t=\'data/[source.kp]Sheet1\'!B1\t=Sum(\'data/[source.kp]Sheet1\'!A1:C9)\t=\'data/[prices.xls]Prices\'!B1' -- \
   cat "$ext/ref.kp" --formulas
 expect "eval --book reads them from the book's folder" $'10\n42.5\nerror 11: File open error at 0\nerror 25: Sheet name expected at 0' 1 -- \
   eval --book "$ext/ref.kp" '=[data/source.kp]Sheet1!C1' "='data/[prices.xls]Prices'!A1" '=[nothere.kp]Sheet1!A1' \
-  '=[data/source.kp]Nosheet!A1'
+  '=[data/source.kp]Nosheet!A1' --links
 expect_same "the other file is only read" "$ext/data/source.kp" "$work/source-copy.kp"
+# Without --links nothing else is read: the cells keep what the file holds, stderr says so.
+expect "a new value in the other file" "" 0 -- set "$ext/data/source.kp" A1=500
+message=$("$kelpcli" convert "$ext/ref.kp" "$work/reply.kp" 2>&1 >/dev/null)
+check "convert without --links names the first reference" \
+  "kelpcli: $ext/ref.kp: Sheet1!A1 ='data/[source.kp]Sheet1'!A1+1 reads another file; formulas that read other files keep the values this file holds (--links reads them)" \
+  0 "$message" $?
+expect_line "and the reply carries the old values only" 1 $'6\thello\t15\tshared text' -- cat "$work/reply.kp"
+expect_line "--links reads the new one" 1 $'501\thello\t1500\tshared text' -- cat "$ext/ref.kp" --links
+expect "the other file as it was" "" 0 -- set "$ext/data/source.kp" A1=5
 mv "$ext/data/source.kp" "$ext/data/moved.kp"
-expect_line "a file that is gone reads as !!NA" 1 $'!!NA\t!!NA\t!!NA\tshared text' -- cat "$ext/ref.kp"
-expect "and nothing fails" $'!!NA\n1' 0 -- eval --book "$ext/ref.kp" --at Sheet1!E1 '=A1' '=1'
+expect_line "a file that is gone reads as !!NA" 1 $'!!NA\t!!NA\t!!NA\tshared text' -- cat "$ext/ref.kp" --links
+expect "and nothing fails" $'!!NA\n1' 0 -- eval --book "$ext/ref.kp" --at Sheet1!E1 '=A1' '=1' --links
 
 # Every task function that changes the workbook makes run save it; the selection comes first.
 base="$work/changes.kp"

@@ -201,6 +201,17 @@ TEST_F(ClipboardTest, PastesPastTheEdgeOrThroughAMergedAreaAreRefused) {
   clearError();
 }
 
+TEST_F(ClipboardTest, PastedReferencesPushedPastTheEdgeBecomeRef) {
+  ASSERT_TRUE(enter(1, 1, u"=A1+B1+A2"));
+  ASSERT_TRUE(copy(1, 1, 1, 1));
+  ASSERT_TRUE(pasteAt(0, 0));
+  EXPECT_EQ(formula(0, 0), u"=!!Ref+!!Ref+!!Ref");
+  ASSERT_TRUE(pasteAt(0, 1));
+  EXPECT_EQ(formula(0, 1), u"=!!Ref+A1+!!Ref") << "only the reference one row up stays";
+  ASSERT_TRUE(pasteAt(5, 5));
+  EXPECT_EQ(formula(5, 5), u"=E5+F5+E6");
+}
+
 TEST_F(ClipboardTest, DataHoldingATaskCallPastesNothing) {
   // Another instance can put any record stream under Kelp's format: a formula or a rule
   // there that calls a task is refused as a file holding it is, and the paste changes

@@ -110,6 +110,23 @@ TEST_F(FillTest, FillRightAndDownCopyTheFirstCellOrContinueAList) {
   EXPECT_EQ(shown(1, 8), u"Sat");  // no longer a list item: copied
 }
 
+TEST_F(FillTest, ReferencesPushedPastTheEdgeBecomeRefInsteadOfWrapping) {
+  ASSERT_TRUE(enter(1, 0, u"=A65536+Sum(A1:A65536)+$A$65536"));
+  ASSERT_TRUE(enter(3, 0, u"=IV1"));
+  select(1, 0, 1, 1);
+  ASSERT_TRUE(fillDownCommand(*book, undo, false));
+  EXPECT_EQ(formula(1, 1), u"=!!Ref+Sum(!!Ref)+$A$65536");
+  EXPECT_EQ(formula(1, 0), u"=A65536+Sum(A1:A65536)+$A$65536");  // the source keeps its own
+  select(3, 0, 4, 0);
+  ASSERT_TRUE(fillRightCommand(*book, undo, false));
+  EXPECT_EQ(formula(4, 0), u"=!!Ref");
+  // One that stays on the sheet still moves with its cell.
+  ASSERT_TRUE(enter(2, 5, u"=A65536"));
+  select(2, 4, 2, 5);
+  ASSERT_TRUE(fillBlockCommand(*book, undo, Area{5, 2, 5, 2}));
+  EXPECT_EQ(formula(2, 4), u"=A65535");
+}
+
 TEST_F(FillTest, FillsTouchingAMergedAreaAreRefused) {
   put(0, 0, numberValue(1));
   ASSERT_TRUE(sheet().mergedAreas.append(Area{3, 0, 3, 1}));

@@ -290,6 +290,7 @@ TEST_F(ExternalRefs, ValuesStayUntilTheWorkbookIsOpenedAgain) {
     save(std::move(book), folder.path / "referring.kp");
   }
   Document document;
+  document.ui.allowExternalReads = [](std::u16string_view, std::u16string_view) { return true; };
   ASSERT_TRUE(OpenDocument(document, folder.file("referring.kp")));
   const Sheet& sheet = *document.workbook().sheetAt(0);
   EXPECT_EQ(shown(effectiveValue(sheet.cellValue(0, 0))), "5");
@@ -311,6 +312,42 @@ TEST_F(ExternalRefs, ValuesStayUntilTheWorkbookIsOpenedAgain) {
   saveSource(folder.path / "a.kp", u"99");
   ASSERT_TRUE(OpenDocument(document, folder.file("referring.kp")));
   EXPECT_EQ(shown(effectiveValue(document.workbook().sheetAt(0)->cellValue(0, 0))), "99");
+  EXPECT_EQ(pendingError(), 0u);
+}
+
+TEST_F(ExternalRefs, OpeningAsksOnceBeforeReadingAndNoKeepsTheStoredValues) {
+  saveSource(folder.path / "a.kp");
+  {
+    auto book = referringBook(folder.path);
+    put(*book, 0, 0, 0, u"=[a.kp]Data!A1*2");
+    put(*book, 0, 0, 1, u"=A1+1");
+    put(*book, 0, 0, 2, u"=Sum([a.kp]Data!A1:B1)");
+    recalculateAll(*book);
+    save(std::move(book), folder.path / "referring.kp");
+  }
+  saveSource(folder.path / "a.kp", u"99");  // what a reply must not carry unasked
+  for (bool allow : {false, true}) {
+    SCOPED_TRACE(allow ? "Yes" : "No");
+    std::vector<std::u16string> asked;
+    Document document;
+    document.ui.allowExternalReads = [&](std::u16string_view files, std::u16string_view first) {
+      asked.push_back(std::u16string(files) + u" | " + std::u16string(first));
+      return allow;
+    };
+    ASSERT_TRUE(OpenDocument(document, folder.file("referring.kp")));
+    EXPECT_EQ(asked, (std::vector<std::u16string>{u"a.kp | Sheet1!A1 =[a.kp]Data!A1*2"}));
+    Workbook& book = document.workbook();
+    recalculateAll(book);
+    const Sheet& sheet = *book.sheetAt(0);
+    EXPECT_EQ(shown(effectiveValue(sheet.cellValue(0, 0))), allow ? "198" : "10");
+    EXPECT_EQ(shown(effectiveValue(sheet.cellValue(0, 1))), allow ? "199" : "11");
+    EXPECT_EQ(shown(effectiveValue(sheet.cellValue(0, 2))), allow ? "99" : "5");
+    EXPECT_EQ(asked.size(), 1u);
+  }
+  // Without anyone to ask, nothing is read.
+  Document unasked;
+  ASSERT_TRUE(OpenDocument(unasked, folder.file("referring.kp")));
+  EXPECT_EQ(shown(effectiveValue(unasked.workbook().sheetAt(0)->cellValue(0, 0))), "10");
   EXPECT_EQ(pendingError(), 0u);
 }
 
@@ -489,6 +526,7 @@ TEST_F(ExternalRefs, SavedFilesKeepTheReferences) {
     // Opened afresh, the formulas read the files again.
     saveSource(folder.path / "a.kp", u"6");
     Document document;
+    document.ui.allowExternalReads = [](std::u16string_view, std::u16string_view) { return true; };
     ASSERT_TRUE(OpenDocument(document, utf8ToUtf16(path.string()))) << pendingError();
     Workbook& book = document.workbook();
     const Sheet& sheet = *book.sheetAt(0);

@@ -142,7 +142,9 @@ TEST(NativeFormat, PasswordIsAskedUntilRightOrCancelled) {
   auto original = richWorkbook(true);
   std::vector<uint8_t> bytes = saveToBytes(*original);
   std::vector<uint32_t> errorsSeen;
-  std::vector<std::u16string> answers = {u"wrong", u"Gehei", u"Geheim"};
+  // "Idheim" shares the check value of "Geheim" but not its keys: the content refuses it.
+  ASSERT_EQ(passwordHash(u"Idheim"), passwordHash(u"Geheim"));
+  std::vector<std::u16string> answers = {u"wrong", u"Idheim", u"Gehei", u"Geheim"};
   size_t asked = 0;
   NativeReadOptions options;
   options.askPassword = [&](std::u16string& entered, uint32_t error) {
@@ -154,7 +156,7 @@ TEST(NativeFormat, PasswordIsAskedUntilRightOrCancelled) {
   bool ok = false;
   auto copy = readFromBytes(bytes, ok, options);
   EXPECT_TRUE(ok);
-  EXPECT_EQ(errorsSeen, (std::vector<uint32_t>{0, 45, 45}));
+  EXPECT_EQ(errorsSeen, (std::vector<uint32_t>{0, 45, 45, 45}));
   EXPECT_EQ(copy->password, u"Geheim");
   EXPECT_EQ(pendingError(), 0u);
 
@@ -406,7 +408,10 @@ TEST(NativeFormat, ClipboardRangePastesIntoAnotherSheetAtAnOffset) {
       dst.getCell(c + 10, r + 100, y);
       ASSERT_EQ(x.value.kind, y.value.kind) << c << "," << r;
       if (x.value.kind == ValueKind::Formula) {
-        EXPECT_EQ(tokenText(formulaTokens(x.value)), tokenText(formulaTokens(y.value)));
+        // A reference to IV, a column left of A, is past the edge ten columns on: !!Ref.
+        std::string expected = tokenText(formulaTokens(x.value));
+        if (expected.rfind("CellRef 0 0 255 192", 0) == 0) expected = "Deleted" + expected;
+        EXPECT_EQ(expected, tokenText(formulaTokens(y.value)));
         const CellPosition at = formulaPosition(y.value);
         EXPECT_EQ(at.row, r + 100);
         EXPECT_EQ(at.column, c + 10);

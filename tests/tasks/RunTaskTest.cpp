@@ -89,6 +89,14 @@ TEST_F(RunTaskTest, TasksCallTasksByName) {
   EXPECT_EQ(variable(u"b"), u"-");
   clearError();
 
+  // A variable the text declares wins over a task of the same name, from there on.
+  addTask(u"i", u"called = 1");
+  EXPECT_EQ(runTask(*book, u"acc = 0 for i = 1 to 3 acc = acc + i end total = i").outcome, TaskOutcome::Done);
+  EXPECT_EQ(variable(u"acc"), u"6");
+  EXPECT_EQ(runTask(*book, u"i = 5 j = i * 2").outcome, TaskOutcome::Done);
+  EXPECT_EQ(variable(u"j"), u"10");
+  EXPECT_EQ(variable(u"called"), u"-");
+
   // A name that is no task is no call in a formula.
   CellValue v = emptyValue();
   compileToValue(*book, u"=Double", CellPosition{0, 0, 0}, v);
