@@ -32,6 +32,8 @@ void printFileError(const std::string& path, const Document& document) {
   std::string message = utf16ToUtf8(errorMessage(code));
   if (!document.unavailableFormat.empty())
     message += " (" + utf16ToUtf8(document.unavailableFormat) + " files are not supported yet)";
+  if (code == static_cast<uint32_t>(Err::FileCreate) && !document.failureReason.empty())
+    message += ": " + utf16ToUtf8(document.failureReason);
   std::fprintf(stderr, "kelpcli: %s: error %u: %s\n", path.c_str(), code, message.c_str());
   clearError();
 }

@@ -19,6 +19,7 @@
 #include "platform/ErrorState.h"
 #include "platform/File.h"
 #include "platform/StringTable.h"
+#include "platform/System.h"
 #include "platform/Text.h"
 
 namespace kelp {
@@ -38,6 +39,7 @@ std::vector<DocumentNotice> g_notices;
 constexpr int StringReplaceQuestion = 2574;
 constexpr int StringNativeOnlyQuestion = 2628;
 constexpr int StringOneSheetSaved = 2711;
+constexpr int StringFolderNotWritable = 2720;
 
 const char16_t* formatName(DocFileType type) {
   switch (type) {
@@ -317,6 +319,7 @@ bool OpenDocument(Document& document, std::u16string_view name) {
 // the old file as it was and removes the temporary one.
 bool writeDocumentFile(Document& document, std::u16string_view name, DocFileType type) {
   Workbook& book = document.workbook();
+  document.failureReason.clear();
   ReleaseDocumentFile(document);
   auto holdOwnFile = [&]() {
     if (!book.fileName.empty() && holdsItsOwnFile(static_cast<DocFileType>(book.fileType)))
@@ -331,11 +334,20 @@ bool writeDocumentFile(Document& document, std::u16string_view name, DocFileType
     return false;
   }
 
-  // A symbolic link is followed so that the link survives the save.
+  // A symbolic link is followed, a dangling one too, so that the link survives the save.
   const std::string path = followLink(utf16ToUtf8(name));
   // The rename that replaces the file is not stopped by the file's own permissions, so
-  // a file the user may not write is refused here, as one that cannot be created is.
-  if (isFolder(path) || (pathExists(path) && !modeAllowsWriting(path))) {
+  // a file the user may not write is refused here, as one that cannot be created is. A
+  // folder, device, pipe or socket is no document, and the rename would replace it.
+  if (pathExists(path) && (!isRegularFile(path) || !modeAllowsWriting(path))) {
+    setError(Err::FileCreate);
+    holdOwnFile();
+    return false;
+  }
+  // The new file is written beside the old one, so the folder must take it. Its bits
+  // decide, as for the file: root, whom the system would let, keeps out too.
+  if (const std::string folder = folderOf(path); isFolder(folder) && !modeAllowsWriting(folder)) {
+    document.failureReason = formatText(loadString(StringFolderNotWritable), absolutePath(folder));
     setError(Err::FileCreate);
     holdOwnFile();
     return false;
@@ -363,6 +375,7 @@ bool writeDocumentFile(Document& document, std::u16string_view name, DocFileType
   }
   (void)file.lock();
   if (old.isOpen()) (void)file.copyPermissions(old);
+  else (void)file.giveNewFilePermissions();
 
   (void)takeNotice();
   document.notices.clear();

@@ -101,6 +101,9 @@ class Document {
   std::u16string saveFolder;
   /// The format whose reader or writer is missing after error 11 or 10 said so.
   std::u16string unavailableFormat;
+  /// Why the last save failed, after error 10, when its message alone would not say:
+  /// a text that follows the message.
+  std::u16string failureReason;
   /// The notices of the last open or save, and the first one's detail.
   std::vector<DocumentNotice> notices;
   std::u16string noticeDetail;

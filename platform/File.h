@@ -30,13 +30,16 @@ class File {
   File& operator=(File&& other) noexcept;
   ~File();
 
-  /// Opens an existing file, closing whatever this one held before; a folder is no
-  /// file and fails.
+  /// Opens an existing plain file (or a link to one), closing whatever this one held
+  /// before. A folder, pipe, device or socket fails at once, never waiting for a writer.
   FileError open(const std::string& path, FileAccess access);
   /// Creates a new file for reading and writing; Exists when the name is taken.
   FileError create(const std::string& path);
-  /// Creates a new hidden file beside `path`, named after it and unique among
-  /// processes; `created` receives its name.
+  /// Creates a new hidden file beside `path`, readable by its owner only, named after it
+  /// (".NAME.kelp-PID-N", NAME cut short when the whole would be too long) and unique
+  /// among processes; `created` receives its name. The files of this naming that
+  /// processes now gone left beside `path` are removed first. Until the new file is
+  /// renamed or removed, a signal that would end the process removes it before.
   FileError createBeside(const std::string& path, std::string& created);
   bool isOpen() const { return m_fd >= 0; }
   void close();
@@ -51,8 +54,11 @@ class File {
   bool seek(uint64_t offset);
   /// Brings the contents written so far onto the disk.
   FileError sync();
-  /// Gives this file the access permissions of `model`.
+  /// Gives this file the access permissions of `model` and, where the process may, its
+  /// owner and group.
   bool copyPermissions(const File& model);
+  /// Gives this file the permissions a newly created file gets (0666 less the umask).
+  bool giveNewFilePermissions();
 
  private:
   int m_fd = -1;
@@ -74,7 +80,8 @@ bool isRegularFile(const std::string& path);
 /// the others' bits, whichever class the process is in. Root, whom the system lets
 /// write anything, is held to the bits too: a file nobody may write stays unwritten.
 bool modeAllowsWriting(const std::string& path);
-/// The file a symbolic link leads to; any other path comes back as it is.
+/// The file a symbolic link leads to, also when that file does not exist yet; any other
+/// path, and a loop of links, comes back as it is.
 std::string followLink(const std::string& path);
 /// The folder part of `path`: "." when it has none, "/" at the root.
 std::string folderOf(const std::string& path);

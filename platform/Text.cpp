@@ -3,43 +3,43 @@
 
 namespace kelp {
 
+// A byte that begins no valid UTF-8 sequence (a stray continuation, a bad lead, an
+// overlong or cut-short form, an encoded surrogate) becomes the lone surrogate U+DC00 plus
+// the byte, which utf16ToUtf8 turns back into that byte: a file name in another encoding
+// then survives the way through UTF-16 byte for byte.
 std::u16string utf8ToUtf16(std::string_view text) {
   std::u16string out;
   out.reserve(text.size());
   size_t i = 0;
   while (i < text.size()) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    uint32_t cp;
-    size_t extra;
-    if (c < 0x80) {
-      cp = c;
-      extra = 0;
-    } else if ((c & 0xE0) == 0xC0) {
-      cp = c & 0x1F;
-      extra = 1;
-    } else if ((c & 0xF0) == 0xE0) {
-      cp = c & 0x0F;
-      extra = 2;
-    } else if ((c & 0xF8) == 0xF0) {
-      cp = c & 0x07;
-      extra = 3;
-    } else {
-      out.push_back(0xFFFD);  // a stray continuation or invalid lead byte
-      ++i;
-      continue;
-    }
-    bool valid = true;
-    for (size_t k = 1; k <= extra; ++k) {
-      if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
-        valid = false;
-        break;
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    uint32_t cp = c;
+    size_t extra = 0;
+    uint32_t least = 0;
+    if (c >= 0x80) {
+      if ((c & 0xE0) == 0xC0) {
+        cp = c & 0x1F;
+        extra = 1;
+        least = 0x80;
+      } else if ((c & 0xF0) == 0xE0) {
+        cp = c & 0x0F;
+        extra = 2;
+        least = 0x800;
+      } else if ((c & 0xF8) == 0xF0) {
+        cp = c & 0x07;
+        extra = 3;
+        least = 0x10000;
       }
-      cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-    }
-    if (!valid || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-      out.push_back(0xFFFD);
-      ++i;
-      continue;
+      bool valid = extra > 0;
+      for (size_t k = 1; valid && k <= extra; ++k) {
+        if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) valid = false;
+        else cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+      }
+      if (!valid || cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        out.push_back(static_cast<char16_t>(0xDC00 + c));
+        ++i;
+        continue;
+      }
     }
     i += extra + 1;
     if (cp >= 0x10000) {
@@ -61,8 +61,11 @@ std::string utf16ToUtf8(std::u16string_view text) {
     if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
       cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
+    } else if (cp >= 0xDC80 && cp <= 0xDCFF) {
+      out.push_back(static_cast<char>(cp - 0xDC00));  // a byte utf8ToUtf16 could not read
+      continue;
     } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      cp = 0xFFFD;  // a lone surrogate cannot be written as UTF-8
+      cp = 0xFFFD;  // any other lone surrogate cannot be written as UTF-8
     }
     if (cp < 0x80) {
       out.push_back(static_cast<char>(cp));

@@ -282,6 +282,8 @@ void Application::showPendingError() {
       !m_document.unavailableFormat.empty()) {
     text += formatText(loadString(UnsupportedTypeString), m_document.unavailableFormat);
   }
+  if (code == static_cast<uint32_t>(Err::FileCreate) && !m_document.failureReason.empty())
+    text += u": " + m_document.failureReason;
   if (text.size() > MaxErrorText) text.resize(MaxErrorText);
   messageBox(m_desktop, m_main, text, MainWindowTitle, BoxFlag::Ok);
 }

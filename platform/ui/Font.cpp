@@ -200,6 +200,8 @@ char32_t nextChar(std::u16string_view text, size_t& index) {
   char32_t c = text[index++];
   if (c >= 0xD800 && c < 0xDC00 && index < text.size() && text[index] >= 0xDC00 && text[index] < 0xE000) {
     c = 0x10000 + ((c - 0xD800) << 10) + (text[index++] - 0xDC00);
+  } else if (c >= 0xD800 && c < 0xE000) {
+    c = 0xFFFD;  // a lone surrogate, such as a byte of a file name that is no UTF-8
   }
   return c;
 }

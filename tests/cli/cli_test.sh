@@ -25,12 +25,13 @@ expect_line() {
   check "$name" "$expected" 0 "$(printf '%s\n' "$actual" | sed -n "${line}p")" "$rc"
 }
 
-# expect_error NAME CODE -- ARGS...: fails with status 1 and "error CODE" on stderr.
+# expect_error NAME CODE -- ARGS...: fails with status 1 and "error CODE" on stderr, in
+# less than a minute.
 expect_error() {
   local name="$1" code="$2"
   shift 3
   local message rc
-  message=$("$kelpcli" "$@" 2>&1 >/dev/null)
+  message=$(timeout 60 "$kelpcli" "$@" 2>&1 >/dev/null)
   rc=$?
   if [[ $rc == 1 && "$message" == *"error $code:"* ]]; then
     passes=$((passes + 1))
@@ -309,6 +310,35 @@ expect "a file another kelpcli reads can be written" "" 0 -- set "$work/held.kp"
 exec 8>&-
 wait "$reader"
 check "while the reader went on" "2" 0 "$(cat "$work/held.out")" 0
+
+# A pipe is no document: nothing waits for a writer, and no pipe is replaced by a file.
+mkfifo "$work/pipe.csv" "$work/pipe.kp"
+expect_error "cat of a pipe" 11 -- cat "$work/pipe.csv"
+expect_error "set on a pipe" 11 -- set "$work/pipe.kp" A1=1
+expect_error "convert from a pipe" 11 -- convert "$work/pipe.kp" "$work/from-pipe.kp"
+expect_error "convert onto a pipe" 10 -- convert "$work/a.kp" "$work/pipe.csv"
+expect_error "set -o onto a pipe" 10 -- set "$work/a.kp" A1=1 -o "$work/pipe.kp"
+[[ -p "$work/pipe.csv" && -p "$work/pipe.kp" && ! -e "$work/from-pipe.kp" ]] && passes=$((passes + 1)) ||
+  { echo "FAIL a pipe was replaced"; failures=$((failures + 1)); }
+# A file in a folder nobody may write is not replaced, and the message says why.
+mkdir "$work/shut"
+cp "$work/a.kp" "$work/shut/a.kp"
+chmod 0555 "$work/shut"
+message=$("$kelpcli" set "$work/shut/a.kp" A1=changed 2>&1)
+check "set in a folder nobody may write" \
+  "kelpcli: $work/shut/a.kp: error 10: File creation error: the folder $work/shut is not writable, and a save writes its new file there before it replaces the old one" \
+  1 "$message" $?
+chmod 0755 "$work/shut"
+expect_same "the file in it is unchanged" "$work/shut/a.kp" "$work/a.kp"
+# A name that is no UTF-8 (Latin-1 e acute) is saved over as the very same bytes.
+mkdir "$work/latin"
+cp "$work/a.kp" "$work/latin/caf"$'\xe9'".kp"
+printf 'x,y\n' > "$work/latin/caf"$'\xe9'".csv"
+expect "set on a Latin-1 name" "" 0 -- set "$work/latin/caf"$'\xe9'".kp" A1=latin
+expect "convert it in place" "" 0 -- convert "$work/latin/caf"$'\xe9'".kp" "$work/latin/caf"$'\xe9'".kp"
+expect "set on a Latin-1 text file" "" 0 -- set "$work/latin/caf"$'\xe9'".csv" A1=z
+check "the folder holds the same two names" $'caf\xe9.csv\ncaf\xe9.kp' 0 "$(LC_ALL=C ls -A "$work/latin")" 0
+expect_line "with the new contents" 1 $'latin\tPrice\t' -- cat "$work/latin/caf"$'\xe9'".kp"
 
 # run: task texts on a workbook.
 book="$work/tasks.kp"

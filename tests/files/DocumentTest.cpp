@@ -5,6 +5,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -387,6 +390,61 @@ TEST(Document, FilesNobodyMayWriteAndFoldersAreNotReplaced) {
   clearError();
   EXPECT_TRUE(fs::is_directory(utf16ToUtf8(inner)));
   EXPECT_EQ(folder.entries(), 2u);
+
+  // A file that may be written, in a folder that may not: the new file cannot go beside
+  // it, and the save says so. The folder's bits decide, for root too.
+  const std::string locked = (folder.path / "locked").string();
+  fs::create_directory(locked);
+  const std::u16string inLocked = utf8ToUtf16(locked + "/book.kp");
+  ASSERT_TRUE(SaveDocument(doc, inLocked, DocFileType::Native));
+  ReleaseDocumentFile(doc);
+  before = fileBytes(inLocked);
+  fs::permissions(locked, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  doc.workbook().sheetAt(0)->setCell(0, 0, CellRecord{numberValue(8), -1});
+  EXPECT_FALSE(SaveDocument(doc, inLocked, DocFileType::Native));
+  EXPECT_EQ(pendingError(), 10u);
+  clearError();
+  EXPECT_NE(doc.failureReason.find(u"folder " + utf8ToUtf16(locked) + u" is not writable"), std::u16string::npos)
+      << utf16ToUtf8(doc.failureReason);
+  fs::permissions(locked, fs::perms::owner_all);
+  EXPECT_EQ(fileBytes(inLocked), before);
+  EXPECT_EQ(std::distance(fs::directory_iterator(locked), fs::directory_iterator()), 1);
+  ASSERT_TRUE(SaveDocument(doc, inLocked, DocFileType::Native)) << pendingError();
+  EXPECT_TRUE(doc.failureReason.empty());
+  ReleaseDocumentFile(doc);
+}
+
+TEST(Document, PipesAndSocketsAreNeitherReadNorReplaced) {
+  clearError();
+  TempFolder folder;
+  Document doc;
+  const std::string socketPath = (folder.path / "socket.kp").string();
+  int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  // Opening a pipe that has no writer would wait for ever; the alarm ends the test.
+  ::alarm(20);
+  for (const char* name : {"pipe.kp", "pipe.csv", "pipe.xls", "socket.kp"}) {
+    const std::u16string path = folder.file(name);
+    if (!fs::exists(utf16ToUtf8(path))) {
+      ASSERT_EQ(::mkfifo(utf16ToUtf8(path).c_str(), 0644), 0);
+    }
+    const fs::file_type kind = fs::status(utf16ToUtf8(path)).type();
+    Document reader;
+    EXPECT_FALSE(OpenDocument(reader, path)) << name;
+    EXPECT_EQ(pendingError(), 11u) << name;
+    clearError();
+    EXPECT_FALSE(SaveDocument(doc, path, FileTypeFromName(path))) << name;
+    EXPECT_EQ(pendingError(), 10u) << name;
+    clearError();
+    EXPECT_EQ(fs::status(utf16ToUtf8(path)).type(), kind) << name << " is still what it was";
+  }
+  ::alarm(0);
+  ::close(listener);
+  EXPECT_EQ(folder.entries(), 4u) << "no temporary file is left";
 }
 
 TEST(Document, SavesReplaceWhatALinkNamesAndKeepItsPermissions) {
@@ -409,6 +467,21 @@ TEST(Document, SavesReplaceWhatALinkNamesAndKeepItsPermissions) {
   ASSERT_TRUE(OpenDocument(reader, name));
   EXPECT_EQ(reader.workbook().sheetAt(0)->cellValue(0, 0).number(), 7);
   EXPECT_EQ(folder.entries(), 2u);
+
+  // A dangling link is written through as well: the file it names is made, with the
+  // permissions any new file gets, and the link stays.
+  const std::u16string dangling = folder.file("dangling.kp");
+  fs::create_symlink("made.kp", utf16ToUtf8(dangling));
+  ASSERT_TRUE(SaveDocument(doc, dangling, DocFileType::Native)) << pendingError();
+  ReleaseDocumentFile(doc);
+  EXPECT_TRUE(fs::is_symlink(utf16ToUtf8(dangling)));
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  struct stat info;
+  ASSERT_EQ(::stat(utf16ToUtf8(folder.file("made.kp")).c_str(), &info), 0);
+  EXPECT_TRUE(S_ISREG(info.st_mode));
+  EXPECT_EQ(info.st_mode & 07777, 0666u & ~mask);
+  EXPECT_EQ(folder.entries(), 4u);
 }
 
 TEST(Document, PasswordsAndFormatsWithoutReaders) {

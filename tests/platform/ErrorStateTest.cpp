@@ -44,12 +44,19 @@ TEST(ErrorState, MessagesComeFromTheStringTable) {
   EXPECT_TRUE(loadString(1).empty());
 }
 
-TEST(Text, Utf8RoundTripAndRepair) {
+TEST(Text, Utf8RoundTripKeepsEveryByte) {
   const std::u16string mixed = u"Kč \u00e9t\u00e9 \U0001F600 end";
   EXPECT_EQ(utf8ToUtf16(utf16ToUtf8(mixed)), mixed);
-  EXPECT_EQ(utf8ToUtf16("a\xff" "b"), u"a\uFFFDb");
-  EXPECT_EQ(utf8ToUtf16("\xe2\x82"), u"\uFFFD\uFFFD");  // truncated sequence
+  // Bytes that are no UTF-8 (Latin-1, a cut-short sequence, an overlong "/", an encoded
+  // surrogate) each stand for themselves and come back unchanged.
+  EXPECT_EQ(utf8ToUtf16("a\xff" "b"), u"a\xDCFF" u"b");
+  EXPECT_EQ(utf8ToUtf16("\xe2\x82"), u"\xDCE2\xDC82");
+  EXPECT_EQ(utf8ToUtf16("\xc0\xaf"), u"\xDCC0\xDCAF");
+  for (const char* bytes : {"caf\xe9.kp", "\xe2\x82", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80x", "\x80\xbf"})
+    EXPECT_EQ(utf16ToUtf8(utf8ToUtf16(bytes)), bytes);
+  // Other lone surrogates cannot be written as UTF-8.
   EXPECT_EQ(utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xef\xbf\xbd");
+  EXPECT_EQ(utf16ToUtf8(std::u16string(1, char16_t(0xDC41))), "\xef\xbf\xbd");
 }
 
 TEST(Text, CaseFoldingAndFormatting) {

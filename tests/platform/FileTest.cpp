@@ -1,13 +1,16 @@
 // Tests of the host file services: locks across processes, replacing renames, planned faults.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -187,6 +190,13 @@ TEST(File, NamesFoldersAndPermissions) {
   EXPECT_EQ(fs::path(followLink(folder.file("link.kp"))), fs::canonical(book));
   EXPECT_EQ(followLink(book), book);
   EXPECT_EQ(followLink(folder.file("none")), folder.file("none"));
+  // A dangling link, directly or through another link, leads to the name it gives.
+  fs::create_symlink("gone.kp", folder.file("dangling.kp"));
+  fs::create_symlink(folder.file("dangling.kp"), folder.file("chain.kp"));
+  EXPECT_EQ(followLink(folder.file("dangling.kp")), folder.file("gone.kp"));
+  EXPECT_EQ(followLink(folder.file("chain.kp")), folder.file("gone.kp"));
+  fs::create_symlink("loop.kp", folder.file("loop.kp"));
+  EXPECT_EQ(followLink(folder.file("loop.kp")), folder.file("loop.kp"));
   EXPECT_TRUE(pathExists(folder.path)) << "a folder is a name that exists";
 
   // Writability is read from the mode bits, so a read-only file is read-only for root
@@ -206,13 +216,28 @@ TEST(File, NamesFoldersAndPermissions) {
   EXPECT_EQ(notAFile.open(folder.path, FileAccess::Read), FileError::Failed);
   EXPECT_FALSE(notAFile.isOpen());
 
+  // A temporary file is its owner's alone until it takes the model's permissions and,
+  // where the process may give a file away, its owner and group.
+  struct stat info;
+  ASSERT_EQ(::stat(firstName.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
   ASSERT_EQ(::chmod(book.c_str(), 0640), 0);
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(::chown(book.c_str(), 4321, 4322), 0);
+  }
   File model;
   ASSERT_EQ(model.open(book, FileAccess::Read), FileError::None);
   EXPECT_TRUE(first.copyPermissions(model));
-  struct stat info;
   ASSERT_EQ(::stat(firstName.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0640u);
+  EXPECT_EQ(info.st_uid, root ? 4321u : ::geteuid());
+  EXPECT_EQ(info.st_gid, root ? 4322u : ::getegid());
+  EXPECT_TRUE(second.giveNewFilePermissions());
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ASSERT_EQ(::stat(secondName.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0666u & ~mask);
 
   // Reads stop at the end, from wherever the file was positioned.
   ASSERT_EQ(first.write("hello", 5), FileError::None);
@@ -221,6 +246,105 @@ TEST(File, NamesFoldersAndPermissions) {
   EXPECT_EQ(first.read(bytes, sizeof bytes), 4);
   EXPECT_EQ(std::string(bytes), "ello");
   EXPECT_EQ(first.read(bytes, sizeof bytes), 0);
+}
+
+TEST(File, OnlyPlainFilesOpenAndNothingWaitsForAWriter) {
+  TempFolder folder;
+  const std::string fifo = folder.file("pipe.kp");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  const std::string socketPath = folder.file("socket.kp");
+  int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  // A pipe without a writer would hold a waiting open for ever; the alarm ends the test.
+  ::alarm(20);
+  for (const std::string& path : {fifo, socketPath, std::string("/dev/null")}) {
+    for (FileAccess access : {FileAccess::Read, FileAccess::ReadWrite}) {
+      File file;
+      EXPECT_EQ(file.open(path, access), FileError::Failed) << path;
+      EXPECT_FALSE(file.isOpen());
+    }
+  }
+  ::alarm(0);
+  ::close(listener);
+  // A plain file reads as before, so no flag of the open is left on it.
+  writeFile(folder.file("plain.kp"), "abc");
+  File plain;
+  ASSERT_EQ(plain.open(folder.file("plain.kp"), FileAccess::ReadWrite), FileError::None);
+  char bytes[4] = {};
+  EXPECT_EQ(plain.read(bytes, 3), 3);
+  EXPECT_EQ(std::string(bytes), "abc");
+}
+
+TEST(File, TemporaryFilesGoWithTheirProcessAndFitAnyName) {
+  TempFolder folder;
+  const std::string book = folder.file("book.kp");
+  pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ::waitpid(gone, nullptr, 0);
+  // Left by a process that is gone, by a live one (init), and for another file.
+  const std::string stale = folder.file((".book.kp.kelp-" + std::to_string(gone) + "-3").c_str());
+  const std::string live = folder.file(".book.kp.kelp-1-3");
+  const std::string other = folder.file((".other.kp.kelp-" + std::to_string(gone) + "-3").c_str());
+  for (const std::string& path : {stale, live, other}) writeFile(path, "x");
+  File file;
+  std::string created;
+  ASSERT_EQ(file.createBeside(book, created), FileError::None);
+  EXPECT_FALSE(pathExists(stale));
+  EXPECT_TRUE(pathExists(live) && pathExists(other));
+  EXPECT_EQ(removeFile(created), FileError::None);
+
+  // A name of 250 bytes leaves no room for the suffix: the temporary name is cut short,
+  // its stale files are still found, and it still renames onto the whole name.
+  const std::string longName = folder.file(std::string(250, 'n').c_str());
+  ASSERT_EQ(file.createBeside(longName, created), FileError::None);
+  const std::string shortName = created.substr(created.rfind('/') + 1);
+  EXPECT_LE(shortName.size(), 255u);
+  const std::string deadLong =
+      folder.path + "/" + shortName.substr(0, shortName.rfind(".kelp-") + 6) + std::to_string(gone) + "-9";
+  writeFile(deadLong, "x");
+  File again;
+  std::string createdAgain;
+  ASSERT_EQ(again.createBeside(longName, createdAgain), FileError::None);
+  EXPECT_FALSE(pathExists(deadLong));
+  EXPECT_EQ(renameFile(created, longName), FileError::None);
+  EXPECT_TRUE(isRegularFile(longName));
+  EXPECT_EQ(removeFile(createdAgain), FileError::None);
+}
+
+// How a child that made a temporary file beside `target` and then took SIGTERM ended:
+// the signal's number when it killed the child, else 100 + what the child said.
+int endWithTemporary(const std::string& target, bool rename, bool catchIt) {
+  pid_t child = ::fork();
+  if (child == 0) {
+    if (catchIt) (void)catchEndOfSession();
+    File file;
+    std::string created;
+    if (file.createBeside(target, created) != FileError::None) ::_exit(1);
+    if (rename && renameFile(created, target) != FileError::None) ::_exit(1);
+    ::kill(::getpid(), SIGTERM);
+    // Caught: the save goes on, and its file is still there for it.
+    ::_exit(endOfSessionSignal() == SIGTERM && pathExists(created) ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  if (WIFSIGNALED(status)) return WTERMSIG(status);
+  return WIFEXITED(status) ? 100 + WEXITSTATUS(status) : -1;
+}
+
+TEST(File, ASignalThatEndsTheProcessRemovesItsTemporaryFile) {
+  TempFolder folder;
+  const std::string target = folder.file("book.kp");
+  EXPECT_EQ(endWithTemporary(target, false, false), SIGTERM);
+  EXPECT_EQ(folder.entries(), 0u) << "the temporary file went with the process";
+  // Once renamed it is the document, which the signal leaves.
+  EXPECT_EQ(endWithTemporary(target, true, false), SIGTERM);
+  EXPECT_TRUE(isRegularFile(target));
+  EXPECT_EQ(folder.entries(), 1u);
+  // A signal the program catches ends nothing, and the file stays for the save.
+  EXPECT_EQ(endWithTemporary(folder.file("other.kp"), false, true), 100);
 }
 
 TEST(System, TheClockReadsTheLocalDateAndTime) {

@@ -47,6 +47,9 @@ TEST(Font, MeasuringFollowsTheText) {
   EXPECT_GT(textWidth(font(u"Tahoma", 24), u"Sum"), textWidth(f, u"Sum"));
   EXPECT_GT(textWidth(font(u"Tahoma", 12, 700), u"Average total"), textWidth(f, u"Average total"));
   EXPECT_NE(textWidth(font(u"Arial", 12), u"Average total"), 0);
+  // A byte of a file name that is no UTF-8 stands in the text as a lone surrogate, and
+  // shows as the replacement mark.
+  EXPECT_EQ(textWidth(f, u"caf\xDCE9"), textWidth(f, u"caf\uFFFD"));
 
   FontMetrics m = fontMetrics(f);
   EXPECT_GE(m.lineHeight, m.ascent + m.descent);
