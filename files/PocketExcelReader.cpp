@@ -539,9 +539,17 @@ class PocketReader {
 bool ReadPocketExcel(Workbook& workbook, DocStream& stream) {
   // The file is read whole: records have no length, so only the bytes in hand say
   // where one would run past the end.
+  // Pocket Excel kept the whole workbook in a Windows CE process of 32 MB and its
+  // files on small storage, and its records are Excel's, whose workbook stream holds at
+  // most 2 GiB: a longer file is refused before it fills memory.
+  constexpr size_t MaxPocketExcelBytes = size_t{2} << 30;
   std::vector<uint8_t> bytes;
   for (;;) {
     const size_t at = bytes.size();
+    if (at > MaxPocketExcelBytes) {
+      setError(Err::FileRead);
+      return false;
+    }
     bytes.resize(at + 65536);
     const uint32_t got = stream.ReadSome(bytes.data() + at, 65536);
     bytes.resize(at + got);
