@@ -90,9 +90,11 @@ void writeMarkFor(DocStream& stream, TextEncoding encoding) {
 }
 
 bool codePageHolds(uint32_t codePage, std::u16string_view text) {
-  bool ok = true;
-  for (char16_t c : text)
-    if (c >= 0x80 && (charToByte(codePage, c, ok), !ok)) return false;
+  for (char16_t c : text) {
+    bool ok = true;
+    (void)charToByte(codePage, c, ok);
+    if (!ok) return false;
+  }
   return true;
 }
 
