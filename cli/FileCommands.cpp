@@ -221,6 +221,13 @@ int runSet(Args& args) {
   // Only a name that does not exist starts a new workbook: a file that is there but
   // cannot be read, or is damaged, fails here and is never replaced.
   if (pathExists(path) && !openBook(document, path, options.password)) return 1;
+  // A text file is written back in the encoding and with the separator it was read with.
+  const DocFileType inType = FileTypeFromName(utf8ToUtf16(path));
+  if (pathExists(path) && (inType == DocFileType::CommaText || inType == DocFileType::TabText)) {
+    TextFileOptions kept = textFileFound();
+    if (inType != DocFileType::CommaText) kept.csvSeparator = 0;
+    setTextFileOptions(kept);
+  }
   Workbook& book = document.workbook();
   if (book.sheetCount() == 0) {
     std::fprintf(stderr, "kelpcli: %s has no sheets\n", path.c_str());

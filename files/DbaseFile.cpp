@@ -37,6 +37,8 @@ constexpr int MaxNumberWidth = 19;
 constexpr int MaxNumberDecimals = 15;
 constexpr int MaxTextWidth = 254;
 constexpr int StringFieldsNamed = 2712;
+constexpr int StringRowsLeftOut = 2731;
+constexpr int StringColumnsLeftOut = 2732;
 // The grid draws a digit 7 pixels wide; field widths follow the column as it is shown.
 constexpr double PixelsPerWidthUnit = 7.0 / 256.0;
 
@@ -198,8 +200,11 @@ bool readDbase(Workbook& book, DocStream& in) {
     setError(Err::FileRead);  // the fields claim more bytes than a record has
     return false;
   }
-  // A sheet has 256 columns; fields past the last one are not read.
-  if (fields.size() > static_cast<size_t>(NoColumn)) fields.resize(NoColumn);
+  // A sheet has 256 columns; fields past the last one are not read, and the user hears so.
+  if (fields.size() > static_cast<size_t>(NoColumn)) {
+    fields.resize(NoColumn);
+    leaveNotice(0, formatText(loadString(StringColumnsLeftOut), u"1"));
+  }
 
   for (size_t f = 0; f < fields.size(); ++f) {
     const int32_t column = static_cast<int32_t>(f);
@@ -209,10 +214,13 @@ bool readDbase(Workbook& book, DocStream& in) {
   }
 
   // The record count is only a claim: records are read one by one, so a count larger than
-  // the file ends in a short read (error 13) and never in a large allocation.
+  // the file ends in a short read (error 13) and never in a large allocation. No file is
+  // refused for its size: reading stops at the sheet's last row, so at most the header and
+  // 65,535 records of at most 65,535 bytes are read whatever the table holds.
   std::vector<uint8_t> record(recordSize);
   int32_t row = 1;
-  for (uint32_t i = 0; i < recordCount && static_cast<uint32_t>(row) <= MaxRecords; ++i) {
+  uint32_t i = 0;
+  for (; i < recordCount && static_cast<uint32_t>(row) <= MaxRecords; ++i) {
     if (in.Read(record.data(), recordSize) != recordSize) return false;
     if (record[0] == Deleted) continue;
     for (size_t f = 0; f < fields.size(); ++f)
@@ -220,6 +228,8 @@ bool readDbase(Workbook& book, DocStream& in) {
         return false;
     ++row;
   }
+  if (i < recordCount && !pendingError())
+    leaveNotice(0, formatText(loadString(StringRowsLeftOut), decimalText(static_cast<int64_t>(MaxRecords) + 2)));
   return !pendingError();
 }
 

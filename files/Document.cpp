@@ -192,6 +192,15 @@ bool readExcelFile(Workbook& book, std::u16string_view name) {
   const std::string path = utf16ToUtf8(name);
   File file;
   if (!openForReading(file, path)) return false;
+  // The version 3 compound file Excel writes holds streams of at most 2 GiB; with its
+  // sector tables (a 128th) and room for the small streams beside the workbook, a larger
+  // file is no workbook, and reading it whole would only exhaust memory.
+  constexpr uint64_t MaxExcelBytes = (uint64_t{2} << 30) + (uint64_t{64} << 20);
+  uint8_t probe;
+  if (!file.seek(MaxExcelBytes) || file.read(&probe, 1) != 0 || !file.seek(0)) {
+    setError(Err::FileRead);
+    return false;
+  }
   std::vector<uint8_t> bytes;
   if (!readWholeFile(file, bytes)) return false;
   file.close();

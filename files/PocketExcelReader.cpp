@@ -538,10 +538,18 @@ class PocketReader {
 
 bool ReadPocketExcel(Workbook& workbook, DocStream& stream) {
   // The file is read whole: records have no length, so only the bytes in hand say
-  // where one would run past the end.
+  // where one would run past the end. No Pocket Excel file comes near 2 GiB, the most
+  // an Excel workbook stream of the same records may hold (Pocket Excel kept its whole
+  // workbook in a Windows CE process of 32 MB), so a longer one is refused before it
+  // fills memory.
+  constexpr size_t MaxPocketExcelBytes = size_t{2} << 30;
   std::vector<uint8_t> bytes;
   for (;;) {
     const size_t at = bytes.size();
+    if (at > MaxPocketExcelBytes) {
+      setError(Err::FileRead);
+      return false;
+    }
     bytes.resize(at + 65536);
     const uint32_t got = stream.ReadSome(bytes.data() + at, 65536);
     bytes.resize(at + got);

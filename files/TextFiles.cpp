@@ -3,6 +3,7 @@
 
 #include "files/DocStream.h"
 #include "files/Document.h"
+#include "model/Sheet.h"
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
 #include "platform/Locale.h"
@@ -12,6 +13,7 @@ namespace kelp {
 namespace {
 
 TextFileOptions g_options;
+TextFileOptions g_found;
 
 char16_t separatorFor(DocFileType type) {
   if (type == DocFileType::TabText) return u'\t';
@@ -24,7 +26,8 @@ bool readTextDocument(Workbook& workbook, DocStream& stream, DocFileType type) {
     setError(Err::OutOfMemory);
     return false;
   }
-  return ReadDelimitedText(workbook, *sheet, stream, separatorFor(type), 0, 0);
+  g_found.csvSeparator = separatorFor(type);
+  return ReadDelimitedText(workbook, *sheet, stream, g_found.csvSeparator, 0, 0, &g_found.encoding);
 }
 
 void writeTextDocument(Workbook& workbook, DocStream& stream, DocFileType type) {
@@ -34,8 +37,8 @@ void writeTextDocument(Workbook& workbook, DocStream& stream, DocFileType type) 
   }
   const Sheet* sheet = workbook.activeSheet();
   if (!sheet) {
-    static const uint8_t mark[2] = {0xFF, 0xFE};
-    if (g_options.encoding == TextEncoding::Utf16Le) stream.Write(mark, 2);
+    const Sheet none;  // an empty sheet: just the mark the encoding begins with
+    WriteDelimitedText(workbook, none, stream, separatorFor(type), g_options.encoding);
     return;
   }
   WriteDelimitedText(workbook, *sheet, stream, separatorFor(type), g_options.encoding);
@@ -45,6 +48,7 @@ void writeTextDocument(Workbook& workbook, DocStream& stream, DocFileType type) 
 
 void setTextFileOptions(const TextFileOptions& options) { g_options = options; }
 const TextFileOptions& textFileOptions() { return g_options; }
+const TextFileOptions& textFileFound() { return g_found; }
 
 void installTextFormats() {
   installDocumentReader(DocFileType::CommaText, readTextDocument);

@@ -1,20 +1,28 @@
 // Writing text files: delimited text and the XML list.
 #include "files/TextFiles.h"
 
+#include <charconv>
+#include <cmath>
 #include <string>
 #include <vector>
 
 #include "files/DocStream.h"
+#include "files/Document.h"
 #include "format/ValueText.h"
+#include "formula/FormulaText.h"
 #include "model/NumberFormat.h"
 #include "model/Sheet.h"
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
+#include "platform/Locale.h"
+#include "platform/StringTable.h"
 #include "platform/Text.h"
 
 namespace kelp {
 
 namespace {
+
+constexpr int StringCodePageLacks = 2735;
 
 bool isHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool isLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
@@ -40,18 +48,87 @@ void appendField(std::u16string& line, std::u16string_view text, char16_t separa
   line.push_back(u'"');
 }
 
-void writeLineEncoded(DocStream& stream, std::u16string_view line, TextEncoding encoding) {
-  if (encoding == TextEncoding::Utf16Le) {
-    stream.WriteText(line);
-    return;
+void writeLineEncoded(DocStream& stream, std::u16string_view line, TextEncoding encoding, uint32_t codePage) {
+  switch (encoding) {
+    case TextEncoding::Utf16Le: stream.WriteText(line); return;
+    case TextEncoding::Utf16Be: {
+      std::string bytes;
+      bytes.reserve(line.size() * 2);
+      for (char16_t c : line) {
+        bytes.push_back(static_cast<char>(c >> 8));
+        bytes.push_back(static_cast<char>(c & 0xFF));
+      }
+      stream.Write(bytes.data(), static_cast<uint32_t>(bytes.size()));
+      return;
+    }
+    case TextEncoding::CodePage: {
+      std::string bytes;
+      bytes.reserve(line.size());
+      bool ok;
+      for (char16_t c : line) bytes.push_back(static_cast<char>(charToByte(codePage, c, ok)));
+      stream.Write(bytes.data(), static_cast<uint32_t>(bytes.size()));
+      return;
+    }
+    default: {
+      std::string bytes = utf16ToUtf8(line);
+      stream.Write(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    }
   }
-  std::string bytes = utf16ToUtf8(line);
-  stream.Write(bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
 void writeByteOrderMark(DocStream& stream) {
   static const uint8_t mark[2] = {0xFF, 0xFE};
   stream.Write(mark, 2);
+}
+
+void writeMarkFor(DocStream& stream, TextEncoding encoding) {
+  static const uint8_t utf16Be[2] = {0xFE, 0xFF};
+  static const uint8_t utf8[3] = {0xEF, 0xBB, 0xBF};
+  if (encoding == TextEncoding::Utf16Le) writeByteOrderMark(stream);
+  else if (encoding == TextEncoding::Utf16Be) stream.Write(utf16Be, 2);
+  else if (encoding == TextEncoding::Utf8WithMark) stream.Write(utf8, 3);
+}
+
+bool codePageHolds(uint32_t codePage, std::u16string_view text) {
+  for (char16_t c : text) {
+    bool ok = true;
+    (void)charToByte(codePage, c, ok);
+    if (!ok) return false;
+  }
+  return true;
+}
+
+/// A number as General writes it, fixed from 1e-4 to 1e10 and with an exponent beyond,
+/// but with as many digits as reading it back to the same number takes (General shows
+/// about 15, which would change values in a round trip).
+void roundTripNumberText(double number, std::u16string& out) {
+  out.clear();
+  if (!std::isfinite(number)) {
+    generalNumberText(number, out);
+    return;
+  }
+  if (number == 0) number = 0;  // no "-0" for a negative zero
+  char buffer[64];
+  const double magnitude = std::fabs(number);
+  const bool fixed = magnitude <= 1e10 && (magnitude >= 1e-4 || magnitude == 0);
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, number,
+                                    fixed ? std::chars_format::fixed : std::chars_format::scientific);
+  for (const char* p = buffer; p != result.ptr; ++p) {
+    if (*p == '.') {
+      out.push_back(currentLocale().decimalSymbol);
+    } else if (*p == 'e') {
+      // General's exponent: "e", a minus only when negative, no leading zeros.
+      out.push_back(u'e');
+      ++p;
+      if (*p == '-') out.push_back(u'-');
+      if (*p == '-' || *p == '+') ++p;
+      while (p + 1 < result.ptr && *p == '0') ++p;
+      for (; p != result.ptr; ++p) out.push_back(static_cast<char16_t>(*p));
+      break;
+    } else {
+      out.push_back(static_cast<char16_t>(*p));
+    }
+  }
 }
 
 // ----- XML.
@@ -134,10 +211,11 @@ void keepCentury(const CellValue& value, std::u16string& text) {
 
 void WriteDelimitedText(const Workbook& workbook, const Sheet& sheet, DocStream& stream, char16_t separator,
                         TextEncoding encoding) {
-  if (encoding == TextEncoding::Utf16Le) writeByteOrderMark(stream);
+  writeMarkFor(stream, encoding);
   const int32_t lastRow = sheet.lastUsedRow(-1);
   std::u16string line;
   std::u16string text;
+  std::u16string lacking;  // the first cell the code page cannot write
   for (int32_t row = 0; row <= lastRow && !pendingError(); ++row) {
     line.clear();
     const int32_t lastColumn = sheet.rowExists(row) ? sheet.lastValueInRow(row, NoColumn) : -1;
@@ -146,14 +224,26 @@ void WriteDelimitedText(const Workbook& workbook, const Sheet& sheet, DocStream&
       const CellRecord* cell = sheet.cellPtr(column, row);
       if (!cell || cell->value.kind == ValueKind::Empty) continue;
       const uint32_t format = workbook.style(sheet.effectiveStyle(column, row)).numberFormat;
+      const CellValue& value = effectiveValue(cell->value);
       text.clear();
-      displayText(cell->value, workbook.numberFormats, format, NoWidthLimit, nullptr, text);
-      keepCentury(effectiveValue(cell->value), text);
+      if (format == BuiltInFormat::General && value.kind == ValueKind::Number) {
+        roundTripNumberText(value.number(), text);
+      } else {
+        displayText(cell->value, workbook.numberFormats, format, NoWidthLimit, nullptr, text);
+        keepCentury(value, text);
+      }
+      if (encoding == TextEncoding::CodePage && lacking.empty() && !codePageHolds(workbook.codePage, text)) {
+        std::u16string number;
+        columnName(static_cast<uint16_t>(column), lacking);
+        rowName(static_cast<uint16_t>(row), number);
+        lacking += number;
+      }
       appendField(line, text, separator);
     }
     line += u"\r\n";
-    writeLineEncoded(stream, line, encoding);
+    writeLineEncoded(stream, line, encoding, workbook.codePage);
   }
+  if (!lacking.empty()) leaveNotice(0, formatText(loadString(StringCodePageLacks), lacking));
 }
 
 void WriteXmlList(const Workbook& workbook, DocStream& stream) {

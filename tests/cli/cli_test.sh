@@ -188,6 +188,18 @@ expect "--sheet names a sheet there is" "" 1 -- convert "$sample" "$work/none.cs
 expect "--sheet is only for one-sheet types" "" 2 -- convert "$sample" "$work/none.kp" --sheet 2
 expect "--separator refuses a quote" "" 2 -- convert "$work/text.kp" "$work/x.csv" --separator '"'
 expect "--encoding refuses an unknown name" "" 2 -- convert "$work/text.kp" "$work/x.csv" --encoding latin1
+# set keeps a text file's encoding and separator; what an import had to cut is told on
+# stderr and the command still succeeds; an .xls larger than any workbook is refused unread.
+printf 'Name,Qty\r\ncaf\xc3\xa9,5\r\n' > "$work/keep.csv"
+expect "set on a UTF-8 CSV" "" 0 -- set "$work/keep.csv" B2=7
+check "it stays UTF-8 with its commas" $'Name,Qty\r\ncafé,7\r' 0 "$(cat "$work/keep.csv")" 0
+{ head -c 1200 /dev/zero | tr '\0' w; printf ',x\n'; } > "$work/long.csv"
+message=$("$kelpcli" cat "$work/long.csv" 2>&1 >/dev/null)
+check "a cut field is told" \
+  "kelpcli: $work/long.csv: Fields longer than 1,000 characters were cut, the first in A1." 0 "$message" $?
+truncate -s 3G "$work/huge.xls"
+expect_error "an .xls larger than any workbook" 13 -- info "$work/huge.xls"
+rm -f "$work/huge.xls"
 # Pocket Excel both ways: values, formulas and formats come back from a .pxl copy.
 expect "convert to Pocket Excel" "" 0 -- convert "$work/a.kp" "$work/a.pxl"
 expect_line "info of a Pocket Excel file" 1 "type: Pocket Excel" -- info "$work/a.pxl"

@@ -342,9 +342,11 @@ TEST(Dbase, DamagedTablesFailWithReadErrorAndNeverCrash) {
 TEST(Dbase, LargeTablesStopAtTheLastRowAndWideOnesAtTheLastColumn) {
   std::vector<std::string> records(70000, " 1");
   bool ok = false;
+  (void)takeNotices();
   auto book = readBytes(handTable({{"N", 'N', 1}}, records), 1252, ok);
   ASSERT_TRUE(ok);
   EXPECT_EQ(book->sheetAt(0)->lastUsedRow(-1), 65535);
+  EXPECT_EQ(noticeText(takeNotice()), u"A sheet holds 65,536 rows: reading stopped at row 65537.");
 
   std::vector<HandField> fields(300, HandField{"F", 'C', 1});
   std::string record(301, 'x');
@@ -352,6 +354,8 @@ TEST(Dbase, LargeTablesStopAtTheLastRowAndWideOnesAtTheLastColumn) {
   book = readBytes(handTable(fields, {record}), 1252, ok);
   ASSERT_TRUE(ok);
   EXPECT_EQ(book->sheetAt(0)->lastUsedColumn(), 255);
+  EXPECT_EQ(noticeText(takeNotice()),
+            u"A sheet holds 256 columns: fields past column IV were left out, the first in row 1.");
 }
 
 TEST(Dbase, SaveAndOpenGoThroughTheDocument) {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "files/DocStream.h"
 #include "files/Document.h"
@@ -29,13 +30,14 @@ using test::TempFolder;
 
 namespace fs = std::filesystem;
 
-std::unique_ptr<Workbook> readText(std::string_view bytes, char16_t separator, uint32_t codePage = 1252) {
+std::unique_ptr<Workbook> readText(std::string_view bytes, char16_t separator, uint32_t codePage = 1252,
+                                   TextEncoding* found = nullptr, int32_t firstRow = 0) {
   clearError();
   auto book = newWorkbook(1);
   book->codePage = codePage;
   MemoryDocStream stream(bytes.data(), bytes.size());
   stream.allocateBuffer();
-  EXPECT_TRUE(ReadDelimitedText(*book, *book->sheetAt(0), stream, separator, 0, 0));
+  EXPECT_TRUE(ReadDelimitedText(*book, *book->sheetAt(0), stream, separator, 0, firstRow, found));
   EXPECT_EQ(pendingError(), 0u);
   return book;
 }
@@ -203,6 +205,99 @@ TEST(TextFiles, ReadingSplitsFieldsAsDesktopSpreadsheetsDo) {
   EXPECT_EQ(textAt(*book, 0, 0), std::u16string(1000, u'w'));
   EXPECT_EQ(textAt(*book, 1, 0), u"b");
   EXPECT_EQ(book->sheetAt(0)->lastValueInRow(0, NoColumn), 1);
+}
+
+std::vector<std::u16string> noticeTexts() {
+  std::vector<std::u16string> texts;
+  for (const DocumentNotice& notice : takeNotices()) texts.push_back(noticeText(notice));
+  return texts;
+}
+
+TEST(TextFiles, ImportTellsOnceWhatItCutOrLeftOutAtItsFirstPlace) {
+  (void)takeNotices();
+  std::string text = "ok\r\nx\x01y,\"a\r\nb\"\n";                             // a control character in A2
+  text += std::string(1001, 'w') + "," + std::string(2000, 'v') + "\n";        // cut fields from A3
+  text += std::string(256, ',') + "past,again\n";                             // columns past IV in row 4
+  text += std::string("\0\0z\rq\n", 6);                                        // more control characters
+  auto book = readText(text, u',');
+  EXPECT_EQ(textAt(*book, 0, 1), u"xy");
+  EXPECT_EQ(textAt(*book, 1, 1), u"a\nb");
+  EXPECT_EQ(textAt(*book, 0, 4), u"zq");
+  EXPECT_EQ(noticeTexts(), (std::vector<std::u16string>{
+                               u"Control characters were left out, the first in A2.",
+                               u"Fields longer than 1,000 characters were cut, the first in A3.",
+                               u"A sheet holds 256 columns: fields past column IV were left out, the first in row 4.",
+                           }));
+
+  // Reading stops at the sheet's last row; blank lines past it lose nothing and say nothing.
+  book = readText("a\nb\n\n\n", u',', 1252, nullptr, MaxRows - 2);
+  EXPECT_EQ(textAt(*book, 0, MaxRows - 1), u"b");
+  EXPECT_TRUE(noticeTexts().empty());
+  book = readText("a\nb\nc\nd\n", u',', 1252, nullptr, MaxRows - 2);
+  EXPECT_EQ(book->sheetAt(0)->lastUsedRow(-1), MaxRows - 1);
+  EXPECT_EQ(noticeTexts(), std::vector<std::u16string>{u"A sheet holds 65,536 rows: reading stopped at row 65537."});
+}
+
+TEST(TextFiles, ReadingInPiecesJoinsWhatAPieceBoundaryCuts) {
+  // The reader takes 65,536 bytes at a time: a character, a doubled quote and a CR LF
+  // each straddle that boundary here.
+  EXPECT_EQ(textAt(*readText(std::string(65534, ' ') + "\xE2\x82\xAC", u','), 0, 0), u"€");
+  EXPECT_EQ(textAt(*readText(std::string(65533, ' ') + "\"a\"\"b\"", u','), 0, 0), u"a\"b");
+  (void)takeNotices();
+  auto book = readText(std::string(65535, ' ') + "\r\nx", u',');
+  EXPECT_EQ(textAt(*book, 0, 1), u"x");
+  EXPECT_TRUE(noticeTexts().empty()) << "a CR LF in two pieces is still a line end";
+}
+
+TEST(TextFiles, TheEncodingFoundWritesTheTextBackAsItCame) {
+  std::string bigEndian = "\xFE\xFF";
+  for (char16_t c : std::u16string_view(u"café,1\r\n")) {
+    bigEndian.push_back(static_cast<char>(c >> 8));
+    bigEndian.push_back(static_cast<char>(c & 0xFF));
+  }
+  const struct {
+    std::string bytes;
+    TextEncoding encoding;
+  } cases[] = {
+      {"caf\xC3\xA9,1\r\n", TextEncoding::Utf8},
+      {"plain,1\r\n", TextEncoding::Utf8},
+      {"\xEF\xBB\xBF" "caf\xC3\xA9,1\r\n", TextEncoding::Utf8WithMark},
+      {"\xFF\xFE" + utf16Bytes(u"café,1\r\n"), TextEncoding::Utf16Le},
+      {bigEndian, TextEncoding::Utf16Be},
+      {"caf\xE9,1\r\n", TextEncoding::CodePage},
+  };
+  for (const auto& c : cases) {
+    TextEncoding found = TextEncoding::Utf16Le;
+    auto book = readText(c.bytes, u',', 1252, &found);
+    EXPECT_EQ(found, c.encoding) << c.bytes;
+    EXPECT_EQ(writeText(*book, u',', found), c.bytes);
+  }
+  // A character the code page lacks is written as "?", and the user hears where.
+  (void)takeNotices();
+  auto book = readText("caf\xE9\n", u',');
+  type(*book, 1, 1, u"日本");
+  EXPECT_EQ(writeText(*book, u',', TextEncoding::CodePage), "caf\xE9\r\n,??\r\n");
+  EXPECT_EQ(noticeTexts(),
+            std::vector<std::u16string>{u"Characters the file's code page lacks were written as \"?\", the first in B2."});
+}
+
+TEST(TextFiles, GeneralNumbersAreWrittenToReadBackTheSameAndOthersAsShown) {
+  const double numbers[] = {0.1 + 0.2, 1.0 / 3, 123456789.12345679, -2.5e-300, 1.2345678901234567e20,
+                            4e-5 / 3, 12345678901.5, 1e10, 0};
+  auto book = newWorkbook(1);
+  for (int32_t row = 0; row < 9; ++row)
+    ASSERT_TRUE(book->sheetAt(0)->setCell(0, row, CellRecord{numberValue(numbers[row]), 0}));
+  type(*book, 1, 0, u"2.5%");
+  StyleRecord fields{};
+  fields.numberFormat = BuiltInFormat::Fixed2;
+  const int16_t fixed = book->changedStyle(0, fields, StyleField::NumberFormat, FontRecord{}, 0);
+  ASSERT_TRUE(book->sheetAt(0)->setCell(1, 1, CellRecord{numberValue(1.0 / 3), fixed}));
+  const std::string csv = writeText(*book, u',', TextEncoding::Utf8);
+  EXPECT_EQ(csv.substr(0, csv.find('\n')), "0.30000000000000004,2.50%\r");
+  EXPECT_NE(csv.find("0.3333333333333333,0.33\r\n"), std::string::npos) << csv;
+  EXPECT_NE(csv.find("1.2345678901234567e20\r\n"), std::string::npos) << csv;
+  auto back = readText(csv, u',');
+  for (int32_t row = 0; row < 9; ++row) EXPECT_EQ(back->sheetAt(0)->cellValue(0, row).number(), numbers[row]) << row;
 }
 
 TEST(TextFiles, EncodingsAreToldApartByMarkOrByTheirBytes) {
