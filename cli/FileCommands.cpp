@@ -101,15 +101,6 @@ bool parseFileOptions(Args& args, FileOptions& options, std::string_view command
   return applyLocale(options.locale);
 }
 
-/// A1-style name of a cell, for ranges in `info`.
-std::u16string cellText(int32_t column, int32_t row) {
-  std::u16string text;
-  columnName(static_cast<uint16_t>(column), text);
-  std::u16string number;
-  rowName(static_cast<uint16_t>(row), number);
-  return text + number;
-}
-
 /// What a cell shows in `cat`: its display text under its own number format, its
 /// formula, or its value as it is typed. A formula too long to show gives the message
 /// of error 22 in its place, on stderr too, and makes `failed` true.
@@ -120,7 +111,7 @@ std::u16string cellShown(const Workbook& book, const Sheet& sheet, int32_t colum
   if (!cell || cell->value.kind == ValueKind::Empty) return text;
   if (options.formulas && cell->value.kind == ValueKind::Formula) {
     if (!editableText(cell->value, text)) {
-      std::u16string name = sheet.name + u"!" + cellText(column, row);
+      std::u16string name = sheet.name + u"!" + cellAddress(column, row);
       std::fprintf(stderr, "kelpcli: %s: error %u: %s\n", utf16ToUtf8(name).c_str(),
                    static_cast<unsigned>(Err::FormulaTooComplex), utf16ToUtf8(text).c_str());
       failed = true;
@@ -281,7 +272,7 @@ int runInfo(Args& args) {
     std::u16string line = u"  " + sheet.name;
     if (s == book.activeSheetIndex()) line += u" (active)";
     if (sheet.visibility == SheetVisibility::Hidden) line += u" (hidden)";
-    line += lastRow < 0 ? u": empty" : u": " + cellText(0, 0) + u":" + cellText(lastColumn, lastRow);
+    line += lastRow < 0 ? u": empty" : u": " + cellAddress(0, 0) + u":" + cellAddress(lastColumn, lastRow);
     printLine(line);
     for (int32_t row = sheet.nextRow(-1); row < NoRow; row = sheet.nextRow(row))
       for (int32_t col = sheet.nextValueInRow(row, -1); col < NoColumn; col = sheet.nextValueInRow(row, col)) {

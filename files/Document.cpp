@@ -31,6 +31,7 @@ void writeExcelDocument(Workbook& book, DocStream& stream, DocFileType type) {
 }
 
 DocumentReader g_readers[9] = {};
+uint64_t g_largestFiles[9] = {};
 // Excel files are written as built in; the other formats plug in.
 DocumentWriter g_writers[9] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                writeExcelDocument, writeExcelDocument, nullptr};
@@ -73,6 +74,17 @@ bool openForReading(File& file, const std::string& path) {
   return true;
 }
 
+// False with error 13 when the open file holds more than `limit` bytes; one byte is
+// read past the limit, so that a huge file is never read to find out.
+bool withinSize(File& file, uint64_t limit) {
+  uint8_t probe;
+  if (!file.seek(limit) || file.read(&probe, 1) != 0 || !file.seek(0)) {
+    setError(Err::FileRead);
+    return false;
+  }
+  return true;
+}
+
 // Reads the whole of an open file; false with error 13 when a read fails.
 bool readWholeFile(File& file, std::vector<uint8_t>& out) {
   constexpr size_t Chunk = 1 << 16;
@@ -106,7 +118,10 @@ DocFileType FileTypeFromName(std::u16string_view name) {
   return DocFileType::Native;
 }
 
-void installDocumentReader(DocFileType type, DocumentReader reader) { g_readers[static_cast<uint32_t>(type)] = reader; }
+void installDocumentReader(DocFileType type, DocumentReader reader, uint64_t largestFile) {
+  g_readers[static_cast<uint32_t>(type)] = reader;
+  g_largestFiles[static_cast<uint32_t>(type)] = largestFile;
+}
 void installDocumentWriter(DocFileType type, DocumentWriter writer) { g_writers[static_cast<uint32_t>(type)] = writer; }
 DocumentReader installedDocumentReader(DocFileType type) {
   return static_cast<uint32_t>(type) < std::size(g_readers) ? g_readers[static_cast<uint32_t>(type)] : nullptr;
@@ -196,11 +211,7 @@ bool readExcelFile(Workbook& book, std::u16string_view name) {
   // sector tables (a 128th) and room for the small streams beside the workbook, a larger
   // file is no workbook, and reading it whole would only exhaust memory.
   constexpr uint64_t MaxExcelBytes = (uint64_t{2} << 30) + (uint64_t{64} << 20);
-  uint8_t probe;
-  if (!file.seek(MaxExcelBytes) || file.read(&probe, 1) != 0 || !file.seek(0)) {
-    setError(Err::FileRead);
-    return false;
-  }
+  if (!withinSize(file, MaxExcelBytes)) return false;
   std::vector<uint8_t> bytes;
   if (!readWholeFile(file, bytes)) return false;
   file.close();
@@ -289,7 +300,8 @@ bool OpenDocument(Document& document, std::u16string_view name) {
     setError(Err::FileOpen);
   } else {
     File file;
-    if (openForReading(file, path)) {
+    const uint64_t largest = g_largestFiles[static_cast<uint32_t>(type)];
+    if (openForReading(file, path) && (largest == 0 || withinSize(file, largest))) {
       FileDocStream stream(file);
       stream.allocateBuffer();
       stream.setCodePage(book->codePage);

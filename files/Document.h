@@ -37,7 +37,9 @@ DocFileType FileTypeFromName(std::u16string_view name);
 /// one is reported as error 11 (open) or 10 (save) with its name in the document.
 using DocumentReader = bool (*)(Workbook& workbook, DocStream& stream, DocFileType type);
 using DocumentWriter = void (*)(Workbook& workbook, DocStream& stream, DocFileType type);
-void installDocumentReader(DocFileType type, DocumentReader reader);
+/// `largestFile` (0: no limit) is the most a file of the type can hold: a longer one is
+/// refused with error 13 before its reader sees a byte.
+void installDocumentReader(DocFileType type, DocumentReader reader, uint64_t largestFile = 0);
 void installDocumentWriter(DocFileType type, DocumentWriter writer);
 /// The reader installed for a type, or null.
 DocumentReader installedDocumentReader(DocFileType type);

@@ -265,10 +265,7 @@ std::u16string firstExternalFormula(const Workbook& workbook) {
         std::u16string text;
         const CellPosition at{static_cast<uint16_t>(c), static_cast<uint16_t>(r), static_cast<uint16_t>(s)};
         formulaText(workbook, static_cast<const uint8_t*>(formulaPool().data(formulaTokens(value))), at, text);
-        std::u16string column, row;
-        columnName(at.column, column);
-        rowName(at.row, row);
-        return sheet.name + u"!" + column + row + u" " + text;
+        return sheet.name + u"!" + cellAddress(c, r) + u" " + text;
       }
   }
   return workbook.externalBookCount() > 0 ? workbook.externalBook(1)->name : std::u16string();

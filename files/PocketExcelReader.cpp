@@ -538,11 +538,7 @@ class PocketReader {
 
 bool ReadPocketExcel(Workbook& workbook, DocStream& stream) {
   // The file is read whole: records have no length, so only the bytes in hand say
-  // where one would run past the end. No Pocket Excel file comes near 2 GiB, the most
-  // an Excel workbook stream of the same records may hold (Pocket Excel kept its whole
-  // workbook in a Windows CE process of 32 MB), so a longer one is refused before it
-  // fills memory.
-  constexpr size_t MaxPocketExcelBytes = size_t{2} << 30;
+  // where one would run past the end; a stream of no known size is cut at the limit.
   std::vector<uint8_t> bytes;
   for (;;) {
     const size_t at = bytes.size();

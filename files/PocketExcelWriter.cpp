@@ -404,7 +404,8 @@ bool WritePocketExcel(Workbook& workbook, DocStream& stream) {
 
 void installPocketExcelFormat() {
   installDocumentReader(DocFileType::PocketExcel,
-                        [](Workbook& book, DocStream& stream, DocFileType) { return ReadPocketExcel(book, stream); });
+                        [](Workbook& book, DocStream& stream, DocFileType) { return ReadPocketExcel(book, stream); },
+                        MaxPocketExcelBytes);
   installDocumentWriter(DocFileType::PocketExcel,
                         [](Workbook& book, DocStream& stream, DocFileType) { WritePocketExcel(book, stream); });
 }

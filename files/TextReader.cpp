@@ -158,14 +158,6 @@ class TextDecoder {
 
 enum class Flow { Go, Stop, Fail };
 
-std::u16string cellName(int32_t column, int32_t row) {
-  std::u16string text;
-  columnName(static_cast<uint16_t>(column), text);
-  std::u16string number;
-  rowName(static_cast<uint16_t>(row), number);
-  return text + number;
-}
-
 std::u16string rowNumber(int64_t row) { return decimalText(row + 1); }
 
 /// Puts finished fields into the sheet as typed entries, advancing the cell, and tells
@@ -189,14 +181,14 @@ class FieldSink {
       return Flow::Go;
     }
     if (cut && !m_cutNoted) {
-      leaveNotice(0, formatText(loadString(StringFieldsCut), cellName(m_column, m_row)));
+      leaveNotice(0, formatText(loadString(StringFieldsCut), cellAddress(m_column, m_row)));
       m_cutNoted = true;
     }
     return store(field) ? Flow::Go : Flow::Fail;
   }
   void controlLeftOut() {
     if (m_controlNoted || !inSheet()) return;
-    leaveNotice(0, formatText(loadString(StringControlsLeftOut), cellName(m_column, m_row)));
+    leaveNotice(0, formatText(loadString(StringControlsLeftOut), cellAddress(m_column, m_row)));
     m_controlNoted = true;
   }
   void lineRunsOn() {
@@ -204,7 +196,7 @@ class FieldSink {
       stopAtLastRow();
       return;
     }
-    leaveNotice(0, formatText(loadString(StringEndlessLine), cellName(m_column, m_row)));
+    leaveNotice(0, formatText(loadString(StringEndlessLine), cellAddress(m_column, m_row)));
   }
   void nextColumn() {
     if (m_column < MaxColumns) ++m_column;
@@ -226,10 +218,11 @@ class FieldSink {
     int suggested = -1;
     // A leading "=" would make a formula of someone else's text; it stays text. A field
     // that starts with a letter can only be a logical value ("true", "false") or text,
-    // so the others skip the entry reader.
+    // and one longer than any logical name is text; the others skip the entry reader.
     const char16_t first = field[0];
     const bool letter = (first >= u'a' && first <= u'z') || (first >= u'A' && first <= u'Z');
-    const bool logical = first == u't' || first == u'T' || first == u'f' || first == u'F';
+    const bool logical =
+        field.size() <= 16 && (first == u't' || first == u'T' || first == u'f' || first == u'F');
     if (first == u'=' || (letter && !logical)) {
       makeText(value, field);
     } else {

@@ -233,10 +233,7 @@ void WriteDelimitedText(const Workbook& workbook, const Sheet& sheet, DocStream&
         keepCentury(value, text);
       }
       if (encoding == TextEncoding::CodePage && lacking.empty() && !codePageHolds(workbook.codePage, text)) {
-        std::u16string number;
-        columnName(static_cast<uint16_t>(column), lacking);
-        rowName(static_cast<uint16_t>(row), number);
-        lacking += number;
+        lacking = cellAddress(column, row);
       }
       appendField(line, text, separator);
     }

@@ -371,6 +371,13 @@ void columnName(uint16_t column, std::u16string& out) {
 
 void rowName(uint16_t row, std::u16string& out) { out = decimalText(static_cast<int64_t>(row) + 1); }
 
+std::u16string cellAddress(int32_t column, int32_t row) {
+  std::u16string text, number;
+  columnName(static_cast<uint16_t>(column), text);
+  rowName(static_cast<uint16_t>(row), number);
+  return text + number;
+}
+
 bool formulaText(const Workbook* workbook, const uint8_t* data, CellPosition base, std::u16string& out) {
   out.clear();
   if (!data) {
@@ -386,5 +393,6 @@ bool formulaText(const Workbook* workbook, const uint8_t* data, CellPosition bas
   }
   return true;
 }
+
 
 }  // namespace kelp

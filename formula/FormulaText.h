@@ -28,6 +28,8 @@ inline bool formulaText(const Workbook& workbook, const uint8_t* data, CellPosit
 void columnName(uint16_t column, std::u16string& out);
 /// The row as numbered on screen (row + 1).
 void rowName(uint16_t row, std::u16string& out);
+/// The cell's A1-style address, "B3".
+std::u16string cellAddress(int32_t column, int32_t row);
 
 /// Whether a sheet name must be quoted to be read back as that sheet from formula text
 /// of `workbook`.

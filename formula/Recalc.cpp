@@ -213,10 +213,7 @@ std::u16string circularNotice(const Workbook& workbook) {
     if (quoted) notice += u'\'';
     notice += u'!';
   }
-  std::u16string column, row;
-  columnName(at.column, column);
-  rowName(at.row, row);
-  return notice + column + row;
+  return notice + cellAddress(at.column, at.row);
 }
 
 void installRecalcObserver(RecalcObserver observer) { g_observer = observer; }

@@ -144,8 +144,7 @@ void makeText(CellValue& value, std::u16string_view text) {
   uint32_t handle = NoHandle;
   if (!text.empty()) {
     // Stored with its terminator so that readers of the entry can stop at the NUL.
-    std::u16string copy(text);
-    handle = textPool().add(copy.c_str(), (copy.size() + 1) * sizeof(char16_t), 1);
+    handle = textPool().add(text.data(), text.size() * sizeof(char16_t), (text.size() + 1) * sizeof(char16_t), 1);
     if (handle == NoHandle) return;
   }
   value.kind = ValueKind::Text;

@@ -29,7 +29,7 @@ HandlePool::Entry* HandlePool::entry(uint32_t handle) const {
   return reinterpret_cast<Entry*>(slot);
 }
 
-uint32_t HandlePool::add(const void* data, size_t byteLength, uint32_t refCount) {
+uint32_t HandlePool::add(const void* data, size_t dataLength, size_t byteLength, uint32_t refCount) {
   auto* block = static_cast<Entry*>(heapAlloc(byteLength + sizeof(Entry)));
   if (!block) {
     setError(Err::OutOfMemory);
@@ -37,7 +37,9 @@ uint32_t HandlePool::add(const void* data, size_t byteLength, uint32_t refCount)
   }
   block->refCount = refCount;
   block->saveIndex = 0xFFFFFFFF;
-  if (byteLength) std::memcpy(block + 1, data, byteLength);
+  if (dataLength > byteLength) dataLength = byteLength;
+  if (dataLength) std::memcpy(block + 1, data, dataLength);
+  if (byteLength > dataLength) std::memset(reinterpret_cast<uint8_t*>(block + 1) + dataLength, 0, byteLength - dataLength);
 
   uint32_t handle;
   if (m_freeHead >= 0) {

@@ -17,7 +17,12 @@ class HandlePool {
 
   /// A new entry with `refCount` references holding a copy of the data; NoHandle and
   /// error 15 when memory runs out.
-  uint32_t add(const void* data, size_t byteLength, uint32_t refCount);
+  uint32_t add(const void* data, size_t byteLength, uint32_t refCount) {
+    return add(data, byteLength, byteLength, refCount);
+  }
+  /// The same for an entry of `byteLength` bytes whose first `dataLength` (at most that)
+  /// are copied from `data` and the rest are zero: a text and its terminator in one copy.
+  uint32_t add(const void* data, size_t dataLength, size_t byteLength, uint32_t refCount);
   /// One more reference; NoHandle and 0xFFFFFFFE come back as NoHandle untouched.
   uint32_t addRef(uint32_t handle);
   /// One reference less; the last frees the entry and recycles its slot.

@@ -199,7 +199,9 @@ check "a cut field is told" \
   "kelpcli: $work/long.csv: Fields longer than 1,000 characters were cut, the first in A1." 0 "$message" $?
 truncate -s 3G "$work/huge.xls"
 expect_error "an .xls larger than any workbook" 13 -- info "$work/huge.xls"
-rm -f "$work/huge.xls"
+mv "$work/huge.xls" "$work/huge.pxl"
+expect_error "a .pxl too" 13 -- info "$work/huge.pxl"
+rm -f "$work/huge.pxl"
 # Pocket Excel both ways: values, formulas and formats come back from a .pxl copy.
 expect "convert to Pocket Excel" "" 0 -- convert "$work/a.kp" "$work/a.pxl"
 expect_line "info of a Pocket Excel file" 1 "type: Pocket Excel" -- info "$work/a.pxl"
