@@ -11,9 +11,12 @@
 
 #include "ShellTestSupport.h"
 #include "files/Document.h"
+#include "files/ExternalRefs.h"
 #include "files/TextFiles.h"
 #include "shell/EditMenu.h"
+#include "formula/Compiler.h"
 #include "formula/FormulaText.h"
+#include "formula/Recalc.h"
 #include "platform/System.h"
 #include "platform/ui/SingleInstance.h"
 #include "shell/KelpMain.h"
@@ -66,6 +69,35 @@ TEST(Application, ShowsTheErrorOfAFailedOpenAndKeepsAWorkbook) {
   s.keys("key Down\nsoft1\n");
   EXPECT_TRUE(later.saw(u"Error no. 99"));
   EXPECT_EQ(pendingError(), 0u);
+}
+
+TEST(Application, AWorkbookThatReadsOtherFilesAsksFirstAndNoIsTheDefault) {
+  TempFolder folder;
+  installExternalReferences();  // the application does it as it starts
+  const std::string salary = folder.file("salary.kp"), received = folder.file("received.kp");
+  // A1 of a new workbook saved as `path`: a number, or a formula read from that folder.
+  auto saveA1 = [](const std::string& path, std::u16string_view entry, double number) {
+    Document document;
+    Workbook& book = document.workbook();
+    book.fileName = utf8ToUtf16(path);
+    CellValue value = numberValue(number);
+    if (!entry.empty()) value = newFormulaValue(compileToHandle(book, entry, CellPosition{0, 0, 0}, false), {0, 0, 0});
+    ASSERT_TRUE(book.activeSheet()->setCell(0, 0, CellRecord{value, -1}));
+    recalculateAll(book);
+    ASSERT_TRUE(SaveDocument(document, book.fileName, DocFileType::Native)) << pendingError();
+  };
+  saveA1(salary, u"", 4200);
+  saveA1(received, u"=[salary.kp]Sheet1!A1*12", 0);
+  saveA1(salary, u"", 5000);
+  for (const char* answer : {"key Enter\n", "soft1\n"}) {
+    Session s;
+    ScreenWatch watch;
+    watch.attach(s.desktop);
+    s.run(utf8ToUtf16(received), answer);
+    EXPECT_TRUE(watch.sawLines(u"This workbook reads cells of other files: salary.kp. Read them?"));
+    const double a1 = effectiveValue(s.sheet().cellValue(0, 0)).number();
+    EXPECT_EQ(a1, answer[0] == 'k' ? 50400 : 60000) << "the action key answers No; Yes reads the file";
+  }
 }
 
 TEST(Application, SavingOneSheetOfSeveralNamesTheSheetsLeftOut) {
