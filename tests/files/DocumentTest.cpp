@@ -5,9 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,6 +20,7 @@
 #include "platform/File.h"
 #include "platform/Text.h"
 #include "tests/files/TempFolder.h"
+#include "tests/UnixSocket.h"
 
 namespace kelp {
 namespace {
@@ -420,11 +419,8 @@ TEST(Document, PipesAndSocketsAreNeitherReadNorReplaced) {
   TempFolder folder;
   Document doc;
   const std::string socketPath = (folder.path / "socket.kp").string();
-  int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const int listener = bindUnixSocket(socketPath);
+  ASSERT_GE(listener, 0);
   // Opening a pipe that has no writer would wait for ever; the alarm ends the test.
   ::alarm(20);
   for (const char* name : {"pipe.kp", "pipe.csv", "pipe.xls", "socket.kp"}) {

@@ -8,14 +8,13 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/File.h"
 #include "platform/System.h"
+#include "tests/UnixSocket.h"
 
 namespace kelp {
 namespace {
@@ -253,11 +252,8 @@ TEST(File, OnlyPlainFilesOpenAndNothingWaitsForAWriter) {
   const std::string fifo = folder.file("pipe.kp");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
   const std::string socketPath = folder.file("socket.kp");
-  int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const int listener = test::bindUnixSocket(socketPath);
+  ASSERT_GE(listener, 0);
   // A pipe without a writer would hold a waiting open for ever; the alarm ends the test.
   ::alarm(20);
   for (const std::string& path : {fifo, socketPath, std::string("/dev/null")}) {
