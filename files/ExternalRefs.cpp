@@ -46,23 +46,6 @@ namespace {
 // it reads must not come back to one of them, nor go deeper than the cap.
 std::vector<std::string> g_reading;
 
-// Whether a formula's tokens hold a reference into another workbook.
-bool formulaReadsOtherFiles(const CellValue& formula) {
-  const auto* data = static_cast<const uint8_t*>(formulaPool().data(formulaTokens(formula)));
-  if (!data) return false;
-  const uint32_t length = readU32(data);
-  for (uint32_t at = 0; at < length;) {
-    const uint8_t op = data[4 + at];
-    const uint8_t size = payloadSize(op);
-    if (size == 255 || at + 1 + size > length) return false;
-    if ((op == static_cast<uint8_t>(Op::SheetCellRef) || op == static_cast<uint8_t>(Op::SheetAreaRef)) &&
-        data[4 + at + 2] != 0)
-      return true;  // payload: kind, book, ...
-    at += 1 + size;
-  }
-  return false;
-}
-
 std::string slashes(std::u16string_view text) {
   std::string out = utf16ToUtf8(text);
   std::replace(out.begin(), out.end(), '\\', '/');
@@ -261,10 +244,12 @@ std::u16string firstExternalFormula(const Workbook& workbook) {
     for (int32_t r = sheet.nextRow(-1); r < NoRow; r = sheet.nextRow(r))
       for (int32_t c = sheet.nextValueInRow(r, -1); c < NoColumn; c = sheet.nextValueInRow(r, c)) {
         const CellValue& value = sheet.cellPtr(c, r)->value;
-        if (value.kind != ValueKind::Formula || !formulaReadsOtherFiles(value)) continue;
+        if (value.kind != ValueKind::Formula) continue;
+        const auto* tokens = static_cast<const uint8_t*>(formulaPool().data(formulaTokens(value)));
+        if (!tokens || !readsOtherWorkbooks(tokens + 4, readU32(tokens))) continue;
         std::u16string text;
         const CellPosition at{static_cast<uint16_t>(c), static_cast<uint16_t>(r), static_cast<uint16_t>(s)};
-        formulaText(workbook, static_cast<const uint8_t*>(formulaPool().data(formulaTokens(value))), at, text);
+        formulaText(workbook, tokens, at, text);
         return sheet.name + u"!" + cellAddress(c, r) + u" " + text;
       }
   }

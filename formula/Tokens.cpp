@@ -134,9 +134,9 @@ bool pushedOffSheet(CellRefCode ref, CellPosition from, CellPosition to) {
   return false;
 }
 
-// Turns each reference of `tokens` that a copy from `from` to `to` pushes off the sheet
-// into its deleted op; true when one was.
-bool cutOffSheetReferences(uint8_t* tokens, size_t length, CellPosition from, CellPosition to) {
+// Whether a copy from `from` to `to` pushes a reference of `tokens` off the sheet; with
+// `cut`, each such reference becomes its deleted op.
+bool cutOffSheetReferences(uint8_t* tokens, size_t length, CellPosition from, CellPosition to, bool cut) {
   bool changed = false;
   forEachOp(tokens, length, [&](uint8_t& op, uint8_t* payload) {
     Op deleted;
@@ -151,7 +151,7 @@ bool cutOffSheetReferences(uint8_t* tokens, size_t length, CellPosition from, Ce
     }
     for (int i = 0; i < corners; ++i)
       if (pushedOffSheet(readCellRef(refs + 4 * i), from, to)) {
-        op = static_cast<uint8_t>(deleted);
+        if (cut) op = static_cast<uint8_t>(deleted);
         changed = true;
         return;
       }
@@ -169,12 +169,24 @@ void shiftOwned(uint32_t& handle, SheetShift shift) {
 
 }  // namespace
 
+bool readsOtherWorkbooks(const uint8_t* tokens, size_t length) {
+  bool found = false;
+  // The walk only reads; it is shared with the walks that rewrite.
+  forEachOp(const_cast<uint8_t*>(tokens), length, [&](uint8_t& op, uint8_t* payload) {
+    const bool sheetRef = op == static_cast<uint8_t>(Op::SheetCellRef) || op == static_cast<uint8_t>(Op::SheetAreaRef);
+    if (sheetRef && payload[BookByte] != 0) found = true;
+  });
+  return found;
+}
+
 uint32_t tokensCopiedTo(uint32_t tokens, CellPosition from, CellPosition to) {
   if (tokens == NoHandle || !formulaPool().isLive(tokens)) return tokens;
-  const auto* data = static_cast<const uint8_t*>(formulaPool().data(tokens));
+  auto* data = static_cast<uint8_t*>(formulaPool().data(tokens));
   const uint32_t length = readU32(data);
+  // Most copies stay on the sheet: they share the string, and only the rest copy it.
+  if (!cutOffSheetReferences(data + 4, length, from, to, false)) return formulaPool().addRef(tokens);
   std::vector<uint8_t> copy(data, data + 4 + length);
-  if (!cutOffSheetReferences(copy.data() + 4, length, from, to)) return formulaPool().addRef(tokens);
+  cutOffSheetReferences(copy.data() + 4, length, from, to, true);
   const uint32_t fresh = formulaPool().add(copy.data(), copy.size(), 1);
   if (fresh == NoHandle) return NoHandle;
   addTokenTexts(copy.data() + 4, length);

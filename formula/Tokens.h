@@ -118,6 +118,10 @@ void releaseTokenTexts(const uint8_t* tokens, size_t length);
 /// !!Ref, so that a copy never wraps round to the other side. NoHandle with error 15.
 uint32_t tokensCopiedTo(uint32_t tokens, CellPosition from, CellPosition to);
 
+/// Whether a token string (`length` bytes, no prefix) holds a reference into another
+/// workbook file.
+bool readsOtherWorkbooks(const uint8_t* tokens, size_t length);
+
 /// The formula pool's free hook: a freed token string gives back its string literals.
 void releaseEntryTexts(void* data);
 
