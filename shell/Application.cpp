@@ -20,7 +20,7 @@
 #include "shell/EditMenu.h"
 #include "shell/FileMenu.h"
 #include "shell/FormulaBar.h"
-#include "shell/PasswordDialogs.h"
+#include "dialogs/PasswordDialogs.h"
 
 namespace kelp {
 

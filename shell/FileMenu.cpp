@@ -11,7 +11,7 @@
 #include "platform/ui/Menu.h"
 #include "shell/Application.h"
 #include "shell/EditMenu.h"
-#include "shell/FileBrowser.h"
+#include "dialogs/FileBrowser.h"
 
 namespace kelp {
 

@@ -11,7 +11,7 @@
 #include "ShellTestSupport.h"
 #include "files/TextFiles.h"
 #include "platform/Folders.h"
-#include "shell/FileBrowser.h"
+#include "dialogs/FileBrowser.h"
 #include "shell/FileMenu.h"
 
 namespace kelp::test {

@@ -4,8 +4,8 @@
 
 #include "files/Password.h"
 #include "shell/FileMenu.h"
-#include "shell/PasswordDialogs.h"
-#include "tests/shell/ShellTestSupport.h"
+#include "dialogs/PasswordDialogs.h"
+#include "ShellTestSupport.h"
 
 namespace kelp::test {
 namespace {

@@ -1,5 +1,5 @@
 // The Open File and Save As dialogs, and the listing, sorting and folder rules they use.
-#include "shell/FileBrowser.h"
+#include "dialogs/FileBrowser.h"
 
 #include <algorithm>
 #include <utility>

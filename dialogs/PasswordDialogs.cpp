@@ -1,5 +1,5 @@
 // The workbook password dialogs.
-#include "shell/PasswordDialogs.h"
+#include "dialogs/PasswordDialogs.h"
 
 #include "files/Password.h"
 #include "model/Workbook.h"
