@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "platform/ErrorState.h"
+#include "platform/ui/Menu.h"
 #include "platform/System.h"
 #include "platform/Text.h"
 
@@ -28,6 +29,17 @@ std::string_view trim(std::string_view s) {
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
   return s;
 }
+
+// A menu label as a script names it: without regard to case, and without the "&" that
+// marks a mnemonic.
+std::u16string labelKey(std::u16string_view label) {
+  std::u16string out;
+  for (char16_t c : label)
+    if (c != u'&') out += foldCase(c);
+  return out;
+}
+
+std::string quoted(std::string_view part) { return "'" + std::string(part) + "'"; }
 
 }  // namespace
 
@@ -86,6 +98,11 @@ bool HeadlessBackend::loadScript(const std::string& path) {
 
 bool HeadlessBackend::waitInput(Desktop& desktop, uint64_t deadline) {
   for (;;) {
+    if (!m_keys.empty()) {
+      desktop.pressKey(m_keys.front());
+      m_keys.pop_front();
+      return true;
+    }
     if (m_waitLeft > 0) {
       // The clock stops at every timer due on the way, so each tick is delivered.
       uint64_t step = m_waitLeft;
@@ -133,6 +150,14 @@ bool HeadlessBackend::runLine(Desktop& desktop, size_t number, std::string_view 
     desktop.pressKey(sameWord(command, "soft1") ? Key::Soft1 : Key::Soft2);
     return true;
   }
+  if (sameWord(command, "menu")) {
+    std::vector<Key> keys;
+    std::string why;
+    if (!menuKeys(desktop, argument, keys, why)) return problem(why);
+    m_keys.assign(keys.begin() + 1, keys.end());
+    desktop.pressKey(keys.front());
+    return true;
+  }
   if (sameWord(command, "wait")) {
     std::string_view digits = trim(argument);
     uint64_t ms = 0;
@@ -173,6 +198,90 @@ bool HeadlessBackend::runLine(Desktop& desktop, size_t number, std::string_view 
     return true;
   }
   return problem("unknown command '" + std::string(command) + "'");
+}
+
+bool HeadlessBackend::menuKeys(Desktop& desktop, std::string_view path, std::vector<Key>& keys,
+                               std::string& why) const {
+  std::vector<std::string_view> parts;
+  for (;;) {
+    size_t sign = path.find('>');
+    parts.push_back(trim(path.substr(0, sign)));
+    if (parts.back().empty()) {
+      why = "menu needs item labels separated by '>'";
+      return false;
+    }
+    if (sign == std::string_view::npos) break;
+    path.remove_prefix(sign + 1);
+  }
+  Window* top = desktop.activeTopLevel();
+  MenuBar* bar = top ? top->menuBar() : nullptr;
+  if (!bar) {
+    why = "no soft keys to open " + quoted(parts[0]);
+    return false;
+  }
+
+  // The first part names a soft key, or else an item of the right key's menu, then the left's.
+  int softKey = -1;
+  size_t next = 0;
+  const std::u16string first = labelKey(utf8ToUtf16(parts[0]));
+  for (int i = 0; i < 2; ++i)
+    if (softKey < 0 && labelKey(bar->key(i).label) == first) softKey = i, next = 1;
+  auto holds = [&](int i) {
+    const Menu* popup = bar->key(i).popup.get();
+    if (!popup) return false;
+    for (size_t k = 0; k < popup->count(); ++k)
+      if (!popup->item(k).separator() && labelKey(popup->item(k).text) == first) return true;
+    return false;
+  };
+  if (softKey < 0) softKey = holds(1) ? 1 : holds(0) ? 0 : -1;
+  if (softKey < 0) {
+    why = "no soft key or item " + quoted(parts[0]);
+    return false;
+  }
+  const SoftKey& key = bar->key(softKey);
+  const std::string keyName = utf16ToUtf8(key.label);
+  if (!key.enabled) {
+    why = quoted(keyName) + " is greyed";
+    return false;
+  }
+  keys.push_back(softKey == 0 ? Key::Soft1 : Key::Soft2);
+  const Menu* menu = key.popup.get();
+  std::string menuName = keyName;
+  if (!menu && next < parts.size()) {
+    why = quoted(keyName) + " opens no menu";
+    return false;
+  }
+
+  // A popup starts on its first item that is not a separator, and Down passes over
+  // separators but stops on greyed items.
+  for (; next < parts.size(); ++next) {
+    if (!menu) {
+      why = quoted(parts[next - 1]) + " opens no menu";
+      return false;
+    }
+    const std::u16string wanted = labelKey(utf8ToUtf16(parts[next]));
+    const MenuItem* found = nullptr;
+    int downs = 0;
+    for (size_t k = 0; k < menu->count() && !found; ++k) {
+      const MenuItem& item = menu->item(k);
+      if (item.separator()) continue;
+      if (labelKey(item.text) == wanted) found = &item;
+      else ++downs;
+    }
+    if (!found) {
+      why = "no item " + quoted(parts[next]) + " in " + menuName;
+      return false;
+    }
+    if (found->gray()) {
+      why = quoted(parts[next]) + " is greyed";
+      return false;
+    }
+    keys.insert(keys.end(), static_cast<size_t>(downs), Key::Down);
+    keys.push_back(found->submenu ? Key::Right : Key::Enter);
+    menu = found->submenu.get();
+    menuName = std::string(parts[next]);
+  }
+  return true;
 }
 
 }  // namespace kelp

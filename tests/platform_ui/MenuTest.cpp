@@ -88,6 +88,44 @@ TEST(Menu, SoftKeysSendCommandsAndOpenMenus) {
   EXPECT_EQ(app.desktop.focus(), app.main);  // the focus came back after each menu
 }
 
+TEST(Menu, MenuLinesChooseItemsByTheirLabels) {
+  App app("menu zoom > 100%\n"
+          "menu Menu > File > Close\n"              // past a separator
+          "menu SELECT > sheets...\n"               // the left key's menu, its label without the &
+          "menu Tools > Outline > Auto\n"           // the twelfth item, then past a leading separator
+          "  menu tools>item 10  \n"
+          "menu Edit > Paste\n"
+          "menu Undo\n"
+          "menu Tools > Outline > Hide Detail\n"
+          "menu Tools > Protection > Protect Sheet\n"
+          "menu File > Open\n"
+          "menu File > Close > Now\n"
+          "menu &About...\n"
+          "menu Menu\ntext 2\ntext 1\n");         // digits still choose in a menu opened so
+  Menu& select = app.bar->setPopup(0, u"&Select");
+  select.append(40177, u"&Cells");
+  select.append(40182, u"Rows", MenuFlag::Gray);  // passed over like any other item
+  select.appendSeparator();
+  select.append(40015, u"Sheets...");
+  Menu& tools = app.bar->key(1).popup->appendPopup(u"Tools");
+  for (uint32_t i = 1; i <= 10; ++i) tools.append(i, i < 10 ? u"Item " + std::u16string(1, u'0' + i) : u"Item 10");
+  tools.appendSeparator();
+  Menu& outline = tools.appendPopup(u"Outline");
+  outline.appendSeparator();
+  outline.append(40202, u"Show Detail");
+  outline.append(40203, u"Hide Detail", MenuFlag::Gray);
+  outline.appendSeparator();
+  outline.append(40138, u"Auto");
+  tools.appendPopup(u"Protection", MenuFlag::Gray).append(40064, u"Protect Sheet");
+  app.desktop.run();
+  EXPECT_EQ(app.commands, (std::vector<int64_t>{40039, 40024, 40015, 40138, 10, 40047, 40038}));
+  EXPECT_EQ(app.backend.problems(),
+            (std::vector<std::string>{"line 6: no soft key or item 'Edit'", "line 7: 'Undo' is greyed",
+                                      "line 8: 'Hide Detail' is greyed", "line 9: 'Protection' is greyed",
+                                      "line 10: no item 'Open' in File", "line 11: 'Close' opens no menu"}));
+  EXPECT_EQ(app.desktop.focus(), app.main);
+}
+
 TEST(Menu, TheOpenMenuIsDrawnAndTheBarShowsItsLabels) {
   App app("soft2\nkey Down\npng " + testing::TempDir() + "kelp_menu_" + std::to_string(getpid()) + ".png\nkey Esc\n");
   app.bar->findItem(40039)->text = u"Hundred";
