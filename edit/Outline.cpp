@@ -123,7 +123,7 @@ class DetailFinder {
  private:
   // The formulas of `line` (its cells across the region) at `depth` below the summary.
   void examine(int32_t line, int depth) {
-    if (depth >= MaxLevel) return;
+    if (depth >= MaxLevel || (!m_columns && !m_sheet.rowExists(line))) return;
     // A line examined at this depth or deeper has already given its details at least
     // these levels; the check also ends formulas that name each other.
     auto seen = m_examined.find(line);
@@ -219,10 +219,11 @@ bool groupLines(Workbook& workbook, UndoList& undo, bool columns, bool group) {
   };
   if (columns) {
     for (int32_t c = area.firstColumn; c <= area.lastColumn; ++c) step(c);
-  } else if (group) {
+  } else if (group && !(area.firstRow == 0 && area.lastRow == MaxRows - 1)) {
     for (int32_t r = area.firstRow; r <= area.lastRow; ++r) step(r);
   } else {
-    // An absent row is at level 0 already.
+    // An absent row is at level 0 already; with whole columns selected, as for the
+    // other row commands, only the rows that exist are grouped.
     for (int32_t r = sheet.nextRow(area.firstRow - 1); r <= area.lastRow && r < NoRow; r = sheet.nextRow(r)) step(r);
   }
   return any && change.record(workbook, undo, group ? Label::Group : Label::Ungroup, true);

@@ -29,7 +29,8 @@ bool showDetail(Workbook& workbook, UndoList& undo);
 bool hideDetail(Workbook& workbook, UndoList& undo);
 
 /// The selection's rows (or columns) one level deeper, at most 7 (`group`), or one
-/// level shallower, not below 0. Labels "Group" and "Ungroup".
+/// level shallower, not below 0. With whole columns selected only the rows that exist
+/// are grouped. Labels "Group" and "Ungroup".
 bool groupLines(Workbook& workbook, UndoList& undo, bool columns, bool group);
 
 /// Every row and column back to level 0; hidden lines stay hidden. Label "Clear Outline".

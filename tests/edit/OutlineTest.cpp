@@ -199,6 +199,13 @@ TEST_F(OutlineTest, GroupUngroupAndClearStayWithinTheLevels) {
   EXPECT_FALSE(groupLines(*book, undo, false, false));
   ASSERT_TRUE(groupLines(*book, undo, true, false));
   EXPECT_EQ(fileBytes(), plain);
+
+  // Whole columns selected: the rows that exist, not all 65536.
+  ASSERT_TRUE(enter(0, 5, u"1"));
+  select(0, 0, 0, MaxRows - 1);
+  ASSERT_TRUE(groupLines(*book, undo, false, true));
+  EXPECT_EQ(rowLevels(4, 6), "010");
+  EXPECT_FALSE(sheet().rowExists(6));
 }
 
 }  // namespace
