@@ -53,7 +53,8 @@ struct OutlineChange {
   /// Ends both programs with the recount of the deepest levels when they changed levels.
   bool record(Workbook& workbook, UndoList& undo, int labelId, bool levels) {
     if (levels)
-      for (ProgramBuilder* b : {&redo, &back}) b->call(CommandFunction::RowOutlineTop).call(CommandFunction::ColumnOutlineTop);
+      for (ProgramBuilder* b : {&redo, &back})
+        b->call(CommandFunction::RowOutlineTop).call(CommandFunction::ColumnOutlineTop);
     CommandProgram redoDone = redo.finish();
     CommandProgram undoDone = back.finish();
     if (!redoDone.valid() || !undoDone.valid()) return false;
