@@ -496,7 +496,9 @@ void cmdRowOutline() {
   Row* r = sheet->ensureRow(row);
   if (!r) return refuse();
   r->flags = static_cast<uint16_t>((r->flags & ~7u) | static_cast<uint32_t>(level));
-  sheet->refreshOutlineLevels(false);
+  // A recount per line would make outlining a long sheet quadratic: the top only rises
+  // here, and the programs end with 240, which recounts it once.
+  sheet->rowOutlineTop = std::max<uint8_t>(sheet->rowOutlineTop, static_cast<uint8_t>(level));
   done();
 }
 
@@ -507,7 +509,7 @@ void cmdColumnOutline() {
   Sheet* sheet = activeSheet();
   if (!sheet || !validColumn(column) || level < 0 || level > 7) return refuse();
   sheet->columns.setColumnOutlineLevel(column, column, level);
-  sheet->refreshOutlineLevels(true);
+  sheet->columnOutlineTop = std::max<uint8_t>(sheet->columnOutlineTop, static_cast<uint8_t>(level));
   done();
 }
 
