@@ -231,6 +231,7 @@ int Desktop::runModal(Window& window, Window* focus) {
   WindowId previousFocus = m_focus;
   setFocus(focus ? focus : &window);
   m_modal.push_back({id, false, DialogResult::Cancel});
+  ++m_modalsStarted;
   size_t depth = m_modal.size();
   Message m;
   for (;;) {

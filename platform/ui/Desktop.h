@@ -103,6 +103,9 @@ class Desktop {
   bool inModal(WindowId id) const;
   /// Whether any modal loop runs (a message box, dialog or menu is up).
   bool modalRunning() const { return !m_modal.empty(); }
+  /// How many modal loops have started (menus, boxes and dialogs), for tests that ask
+  /// whether a command showed anything.
+  uint64_t modalLoopsStarted() const { return m_modalsStarted; }
 
   // ---- timers and time ----
   void setTimer(WindowId window, uint32_t timerId, uint32_t intervalMs);
@@ -175,6 +178,7 @@ class Desktop {
   std::deque<Message> m_queue;
   std::vector<Timer> m_timers;
   std::vector<ModalFrame> m_modal;
+  uint64_t m_modalsStarted = 0;
   WindowId m_focus = NoWindow;
   bool m_quitPosted = false;
   int m_exitCode = 0;

@@ -27,9 +27,19 @@ void Control::notify(int64_t code) {
 
 bool Control::focused() const { return desktop().focus() == this; }
 
+void Control::setEnabled(bool on) {
+  if (on == m_enabled) return;
+  m_enabled = on;
+  invalidate();
+}
+
+Color Control::inkColor() const { return m_enabled ? Colors::Black : Colors::GrayText; }
+
 int64_t Label::onMessage(Message& m) {
   if (m.msg == Msg::Paint) {
-    m.canvas->drawTextBox(clientRect(), text(), systemFont(), TextFlag::Wrap);
+    FontSpec font = systemFont();
+    font.color = inkColor();
+    m.canvas->drawTextBox(clientRect(), text(), font, TextFlag::Wrap);
     return 0;
   }
   return defaultHandling(m);
@@ -128,6 +138,7 @@ void EditLine::paint(Canvas& c) {
   bool hasFocus = focused();
   c.frameRect(r, hasFocus ? Colors::Highlight : Colors::Gray, hasFocus ? 2 : 1);
   FontSpec font = systemFont();
+  font.color = inkColor();
   std::u16string shown = m_password ? std::u16string(text().size(), u'*') : text();
   Rect inner = r.inflated(-3, -2);
   int caretX = textWidth(font, std::u16string_view(shown).substr(0, m_caret));
@@ -219,6 +230,7 @@ void ListBox::paint(Canvas& c) {
   bool hasFocus = focused();
   c.frameRect(r, hasFocus ? Colors::Highlight : Colors::Gray, hasFocus ? 2 : 1);
   FontSpec font = systemFont();
+  font.color = inkColor();
   int h = lineHeight() + 2;
   Rect inner = r.inflated(-3, -2);
   c.pushClip(inner);
@@ -265,7 +277,9 @@ int64_t CheckBox::onMessage(Message& m) {
         c.drawLine({box.left + side / 2 - 1, box.bottom - 3}, {box.right - 3, box.top + 2}, pen);
       }
       Rect label{box.right + 5, r.top, r.right, r.bottom};
-      c.drawTextBox(label, text(), systemFont(), TextFlag::VCenter);
+      FontSpec font = systemFont();
+      font.color = inkColor();
+      c.drawTextBox(label, text(), font, TextFlag::VCenter);
       if (focused()) c.frameRect(label.inflated(1, 0), Colors::Highlight);
       return 0;
     }

@@ -26,14 +26,20 @@ class Control : public Window {
  public:
   int controlId() const { return m_controlId; }
   void setControlId(int id) { m_controlId = id; }
-  bool focusable() const override { return true; }
+  /// A disabled control is drawn grey and the focus passes it by.
+  bool enabled() const { return m_enabled; }
+  void setEnabled(bool on);
+  bool focusable() const override { return m_enabled; }
 
  protected:
   void notify(int64_t code);
   bool focused() const;
+  /// The colour a control's text is drawn in: grey while disabled.
+  Color inkColor() const;
 
  private:
   int m_controlId = 0;
+  bool m_enabled = true;
 };
 
 class Label : public Control {

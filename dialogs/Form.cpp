@@ -1,0 +1,98 @@
+// The form dialog: fields laid out from their description.
+#include "dialogs/Form.h"
+
+#include "platform/ErrorState.h"
+#include "platform/ui/Desktop.h"
+#include "platform/ui/MessageBox.h"
+
+namespace kelp {
+
+void FormDialog::build(const FormValues& start) {
+  for (const Field& field : m_form.fields) {
+    if (field.kind != FieldKind::Check && !field.label.empty()) {
+      Label& label = addLabel(field.label);
+      if (field.kind != FieldKind::Note) m_labels[field.id] = label.id();
+    }
+    switch (field.kind) {
+      case FieldKind::Note:
+        break;
+      case FieldKind::Text:
+      case FieldKind::Number: {
+        auto at = start.text.find(field.id);
+        EditLine& edit = addEdit(field.id);
+        if (field.maxLength) edit.setMaxLength(field.maxLength);
+        edit.setValue(at == start.text.end() ? u"" : at->second);
+        edit.selectAll();
+        break;
+      }
+      case FieldKind::Choice: {
+        ListBox& list = addList(field.id, field.items);
+        auto at = start.choice.find(field.id);
+        if (at != start.choice.end()) list.select(at->second);
+        break;
+      }
+      case FieldKind::Check: {
+        auto at = start.check.find(field.id);
+        addCheck(field.id, field.label, at != start.check.end() && at->second);
+        break;
+      }
+    }
+  }
+  if (m_form.update) m_form.update(*this, values());
+}
+
+FormValues FormDialog::values() const {
+  FormValues out;
+  for (const Field& field : m_form.fields) {
+    if (field.kind == FieldKind::Text || field.kind == FieldKind::Number) {
+      if (auto* edit = controlAs<EditLine>(field.id)) out.text[field.id] = edit->text();
+    } else if (field.kind == FieldKind::Choice) {
+      if (auto* list = controlAs<ListBox>(field.id)) out.choice[field.id] = list->selected();
+    } else if (field.kind == FieldKind::Check) {
+      if (auto* box = controlAs<CheckBox>(field.id)) out.check[field.id] = box->checked();
+    }
+  }
+  return out;
+}
+
+void FormDialog::enableField(int id, bool on) {
+  if (Control* c = control(id)) {
+    // The focus leaves a field that goes grey.
+    if (!on && desktop().focus() == c) moveFocus(1);
+    c->setEnabled(on);
+  }
+  auto at = m_labels.find(id);
+  if (at != m_labels.end()) {
+    if (auto* label = dynamic_cast<Control*>(desktop().find(at->second))) label->setEnabled(on);
+  }
+}
+
+void FormDialog::showMessage(std::u16string_view text) {
+  messageBox(desktop(), id(), text, u"Kelp", BoxFlag::Ok | BoxFlag::IconExclamation);
+}
+
+void FormDialog::showError(uint32_t code) {
+  clearError();
+  showMessage(errorMessage(code));
+}
+
+bool FormDialog::onOk() { return !m_form.accept || m_form.accept(*this, values()); }
+
+void FormDialog::onCommand(int id, int64_t notify) {
+  if (notify == Notify::Changed) {
+    if (m_form.update) m_form.update(*this, values());
+    return;
+  }
+  Dialog::onCommand(id, notify);
+}
+
+bool runForm(Desktop& desktop, const Form& form, FormValues& values) {
+  auto& dialog = desktop.create<FormDialog>(nullptr, desktop.workArea(), form);
+  dialog.build(values);
+  const bool ok = dialog.run() == DialogResult::Ok;
+  if (ok) values = dialog.values();
+  desktop.destroy(dialog.id());
+  return ok;
+}
+
+}  // namespace kelp

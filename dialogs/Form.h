@@ -1,0 +1,80 @@
+// Dialogs described as data: a title and a list of fields, shown as one modal dialog.
+// A dialog that only collects values and hands them to an operation is a Form.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/ui/Dialog.h"
+
+namespace kelp {
+
+enum class FieldKind { Note, Text, Number, Choice, Check };
+
+struct Field {
+  FieldKind kind = FieldKind::Text;
+  int id = 0;                         // the control id the value is kept under
+  std::u16string label;               // above a text, number or choice; beside a check; a note's text
+  std::vector<std::u16string> items;  // a choice's entries
+  size_t maxLength = 0;               // 0 keeps the edit line's own limit
+};
+
+inline Field noteField(std::u16string text) { return {FieldKind::Note, 0, std::move(text), {}, 0}; }
+inline Field textField(int id, std::u16string label, size_t maxLength = 0) {
+  return {FieldKind::Text, id, std::move(label), {}, maxLength};
+}
+inline Field numberField(int id, std::u16string label, size_t maxLength) {
+  return {FieldKind::Number, id, std::move(label), {}, maxLength};
+}
+inline Field choiceField(int id, std::u16string label, std::vector<std::u16string> items) {
+  return {FieldKind::Choice, id, std::move(label), std::move(items), 0};
+}
+inline Field checkField(int id, std::u16string label) { return {FieldKind::Check, id, std::move(label), {}, 0}; }
+
+/// A form's values by control id: the texts of text and number fields, the index
+/// chosen in a choice, the state of a check box.
+struct FormValues {
+  std::map<int, std::u16string> text;
+  std::map<int, int> choice;
+  std::map<int, bool> check;
+};
+
+class FormDialog;
+
+struct Form {
+  std::u16string title;
+  std::vector<Field> fields;
+  /// OK with the values read back; false keeps the dialog open (it has said why).
+  std::function<bool(FormDialog&, const FormValues&)> accept;
+  /// After the dialog is built and after every change of a field: enables and disables.
+  std::function<void(FormDialog&, const FormValues&)> update;
+};
+
+class FormDialog : public Dialog {
+ public:
+  explicit FormDialog(const Form& form) : Dialog(form.title), m_form(form) {}
+  void build(const FormValues& start);
+  FormValues values() const;
+  /// Greys or restores a field and its label.
+  void enableField(int id, bool on);
+  /// A message box over the dialog, titled "Kelp".
+  void showMessage(std::u16string_view text);
+  void showError(uint32_t code);
+
+ protected:
+  bool onOk() override;
+  void onCommand(int id, int64_t notify) override;
+
+ private:
+  const Form& m_form;
+  std::map<int, WindowId> m_labels;
+};
+
+/// Shows `form` starting from `values`; on OK `values` holds what was entered and the
+/// result is true.
+bool runForm(Desktop& desktop, const Form& form, FormValues& values);
+
+}  // namespace kelp

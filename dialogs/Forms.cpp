@@ -1,0 +1,205 @@
+// The small dialogs, each a form and what its OK does.
+#include "dialogs/Forms.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "dialogs/Form.h"
+#include "edit/Commands.h"
+#include "edit/Fill.h"
+#include "edit/Outline.h"
+#include "format/ValueText.h"
+#include "model/Workbook.h"
+#include "platform/ErrorState.h"
+#include "platform/StringTable.h"
+#include "platform/Text.h"
+#include "platform/ui/Desktop.h"
+
+namespace kelp {
+
+namespace {
+
+constexpr int ValueField = 1019;
+constexpr int StopField = 1020;
+constexpr int RowsOrColumns = 1067;
+constexpr int FillField = 1075;
+constexpr int TypeField = 1076;
+constexpr int DateUnitField = 1077;
+
+constexpr int ZoomRangeString = 2572;
+constexpr int RowHeightTitleString = 2575;
+constexpr int NotANumberString = 2740;
+constexpr int GroupTitleString = 2634;
+constexpr int UngroupTitleString = 2635;
+
+// Values typed in the dialogs; they last while the program runs.
+struct Remembered {
+  bool linesAreRows = true;
+  bool groupRows = true;
+  SeriesSettings series;
+};
+Remembered& remembered() {
+  static Remembered values;
+  return values;
+}
+
+bool readNumber(std::u16string_view text, double& out) {
+  const std::string s = utf16ToUtf8(text);
+  size_t start = s.find_first_not_of(' '), end = s.find_last_not_of(' ');
+  if (start == std::string::npos) return false;
+  auto [last, ec] = std::from_chars(s.data() + start, s.data() + end + 1, out);
+  return ec == std::errc() && last == s.data() + end + 1 && std::isfinite(out);
+}
+
+std::u16string twoDecimals(double value) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%.2f", value);
+  return utf8ToUtf16(buffer);
+}
+
+// A number field's value, or a message and the dialog kept open.
+bool numberOf(FormDialog& dialog, const FormValues& values, int id, double& out) {
+  auto at = values.text.find(id);
+  if (at != values.text.end() && readNumber(at->second, out)) return true;
+  dialog.showMessage(loadString(NotANumberString));
+  return false;
+}
+
+std::u16string numberText(double value) {
+  std::u16string out;
+  generalNumberText(value, out);
+  return out;
+}
+
+const std::vector<std::u16string> kRowsColumns = {u"Rows", u"Columns"};
+
+}  // namespace
+
+bool askZoom(Desktop& desktop, uint32_t& zoom) {
+  Form form{u"Zoom", {numberField(ValueField, u"Zoom (%):", 3)}, nullptr, nullptr};
+  form.accept = [](FormDialog& dialog, const FormValues& values) {
+    double value = 0;
+    if (!readNumber(values.text.at(ValueField), value) || value != std::floor(value) || value < 25 || value > 200) {
+      dialog.showMessage(loadString(ZoomRangeString));
+      return false;
+    }
+    return true;
+  };
+  FormValues values;
+  values.text[ValueField] = utf8ToUtf16(std::to_string(zoom));
+  if (!runForm(desktop, form, values)) return false;
+  double value = 0;
+  (void)readNumber(values.text[ValueField], value);
+  zoom = static_cast<uint32_t>(value);
+  return true;
+}
+
+double shownColumnWidth(int32_t stored) { return stored >= 438 ? (stored - 182) / 256.0 : stored / 437.76; }
+
+int32_t storedColumnWidth(double shown) {
+  shown = std::min(shown, 255.0);
+  return static_cast<int32_t>(shown >= 1 ? shown * 256 + 182 : shown * 437.76);
+}
+
+double shownRowHeight(int32_t stored) { return stored * 0.05; }
+
+int32_t storedRowHeight(double shown) { return static_cast<int32_t>(std::min(shown, 409.0) * 20); }
+
+bool runSizeDialog(Desktop& desktop, Workbook& workbook, UndoList& undo, bool rows) {
+  Sheet* sheet = workbook.activeSheet();
+  if (!sheet) return false;
+  const std::u16string title(rows ? loadString(RowHeightTitleString) : std::u16string_view(u"Column width"));
+  Form form{title, {numberField(ValueField, rows ? u"Row height (points):" : u"Column width (characters):", 15)},
+            nullptr, nullptr};
+  form.accept = [](FormDialog& dialog, const FormValues& values) {
+    double value = 0;
+    return numberOf(dialog, values, ValueField, value);
+  };
+  FormValues values;
+  values.text[ValueField] = twoDecimals(rows ? shownRowHeight(sheet->rowHeight(sheet->selection.activeRow))
+                                             : shownColumnWidth(sheet->columns.columnWidth(sheet->selection.activeColumn)));
+  if (!runForm(desktop, form, values)) return false;
+  double value = 0;
+  (void)readNumber(values.text[ValueField], value);
+  value = std::max(value, 0.0);
+  if (rows) {
+    const int32_t height = storedRowHeight(value);
+    return height < 1 ? hideRows(workbook, undo, true) : setRowHeights(workbook, undo, static_cast<uint16_t>(height));
+  }
+  const int32_t width = storedColumnWidth(value);
+  return width < 1 ? hideColumns(workbook, undo, true) : setColumnWidths(workbook, undo, width);
+}
+
+bool runLinesDialog(Desktop& desktop, Workbook& workbook, UndoList& undo, bool insert) {
+  Form form{insert ? u"Insert Cells" : u"Delete Cells", {choiceField(RowsOrColumns, u"", kRowsColumns)}, nullptr,
+            nullptr};
+  FormValues values;
+  values.choice[RowsOrColumns] = remembered().linesAreRows ? 0 : 1;
+  if (!runForm(desktop, form, values)) return false;
+  const bool columns = values.choice[RowsOrColumns] == 1;
+  remembered().linesAreRows = !columns;
+  return insert ? insertCells(workbook, undo, columns) : deleteCells(workbook, undo, columns);
+}
+
+bool runSeriesDialog(Desktop& desktop, Workbook& workbook, UndoList& undo) {
+  SeriesSettings& settings = remembered().series;
+  Form form{u"Series",
+            {choiceField(FillField, u"Fill:", {u"Right", u"Down"}),
+             choiceField(TypeField, u"Type:", {u"Linear", u"Growth", u"Date", u"Autofill"}),
+             choiceField(DateUnitField, u"Date unit:", {u"Day", u"Weekday", u"Month", u"Year"}),
+             numberField(ValueField, u"Step value:", 30), numberField(StopField, u"Stop value:", 30)},
+            nullptr, nullptr};
+  // The date unit means something for dates alone; Autofill takes neither step nor stop.
+  form.update = [](FormDialog& dialog, const FormValues& values) {
+    const int type = values.choice.count(TypeField) ? values.choice.at(TypeField) : 0;
+    dialog.enableField(DateUnitField, type == static_cast<int>(SeriesType::Date));
+    dialog.enableField(ValueField, type != static_cast<int>(SeriesType::AutoFill));
+    dialog.enableField(StopField, type != static_cast<int>(SeriesType::AutoFill));
+  };
+  form.accept = [](FormDialog& dialog, const FormValues& values) {
+    if (values.choice.at(TypeField) == static_cast<int>(SeriesType::AutoFill)) return true;
+    double value = 0;
+    if (!numberOf(dialog, values, ValueField, value)) return false;
+    // An empty stop value means none.
+    const std::u16string& stop = values.text.at(StopField);
+    return stop.find_first_not_of(u' ') == std::u16string::npos || numberOf(dialog, values, StopField, value);
+  };
+  FormValues values;
+  values.choice[FillField] = static_cast<int>(settings.direction);
+  values.choice[TypeField] = static_cast<int>(settings.type);
+  values.choice[DateUnitField] = static_cast<int>(settings.dateUnit);
+  values.text[ValueField] = numberText(settings.step);
+  values.text[StopField] = settings.hasStop ? numberText(settings.stop) : u"";
+  if (!runForm(desktop, form, values)) return false;
+  settings.direction = static_cast<FillDirection>(values.choice[FillField]);
+  settings.type = static_cast<SeriesType>(values.choice[TypeField]);
+  settings.dateUnit = static_cast<DateUnit>(values.choice[DateUnitField]);
+  if (settings.type != SeriesType::AutoFill) {
+    (void)readNumber(values.text[ValueField], settings.step);
+    settings.hasStop = readNumber(values.text[StopField], settings.stop);
+  }
+  return seriesCommand(workbook, undo, settings);
+}
+
+bool runGroupDialog(Desktop& desktop, Workbook& workbook, UndoList& undo, bool group) {
+  Form form{std::u16string(loadString(group ? GroupTitleString : UngroupTitleString)), {choiceField(RowsOrColumns, u"", kRowsColumns)},
+            nullptr, nullptr};
+  FormValues values;
+  values.choice[RowsOrColumns] = remembered().groupRows ? 0 : 1;
+  if (!runForm(desktop, form, values)) return false;
+  const bool columns = values.choice[RowsOrColumns] == 1;
+  remembered().groupRows = !columns;
+  return groupLines(workbook, undo, columns, group);
+}
+
+void runAboutDialog(Desktop& desktop) {
+  Form form{u"About Kelp",
+            {noteField(u"Kelp " + utf8ToUtf16(KELP_VERSION)), noteField(u"A spreadsheet for the keypad."),
+             noteField(u"Made by the Kelp developers.")},
+            nullptr, nullptr};
+  FormValues values;
+  (void)runForm(desktop, form, values);
+}
+
+}  // namespace kelp

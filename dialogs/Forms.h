@@ -1,0 +1,38 @@
+// The dialogs that collect a few values and run one operation on the active sheet:
+// Zoom, Column width and Row height, Insert and Delete Cells, Series, Group and Ungroup,
+// About. Each remembers its values while the program runs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/ui/Message.h"
+
+namespace kelp {
+
+class Desktop;
+class Workbook;
+class UndoList;
+
+/// The Zoom dialog: true with `zoom` (25..200) on OK; other values are refused with a
+/// message and the dialog stays open. `zoom` comes in as the active sheet's.
+bool askZoom(Desktop& desktop, uint32_t& zoom);
+
+/// A column width as the dialog shows it (characters) and as it is stored from a value
+/// typed there (1/256 character; 0 hides). Row heights likewise in points and twips.
+double shownColumnWidth(int32_t stored);
+int32_t storedColumnWidth(double shown);
+double shownRowHeight(int32_t stored);
+int32_t storedRowHeight(double shown);
+
+/// Column width (`rows` false) or Row height for the selection, shown for the active cell.
+bool runSizeDialog(Desktop& desktop, Workbook& workbook, UndoList& undo, bool rows);
+/// Insert Cells or Delete Cells: whole rows or columns of the selection.
+bool runLinesDialog(Desktop& desktop, Workbook& workbook, UndoList& undo, bool insert);
+/// The Series dialog and the fill it asks for.
+bool runSeriesDialog(Desktop& desktop, Workbook& workbook, UndoList& undo);
+/// Group (`group`) or Ungroup: the selection's rows or columns one outline level in or out.
+bool runGroupDialog(Desktop& desktop, Workbook& workbook, UndoList& undo, bool group);
+void runAboutDialog(Desktop& desktop);
+
+}  // namespace kelp
