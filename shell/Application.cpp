@@ -20,6 +20,7 @@
 #include "shell/EditMenu.h"
 #include "shell/FileMenu.h"
 #include "shell/FormulaBar.h"
+#include "shell/MainMenu.h"
 #include "dialogs/PasswordDialogs.h"
 
 namespace kelp {
@@ -143,23 +144,7 @@ void Application::onCreate(Window& window) {
   m_lastModified = m_document.workbook().modified;
 }
 
-void Application::buildMenus(Window& window) {
-  MenuBar& bar = createMenuBar(m_desktop, window);
-  Menu& select = bar.setPopup(0, u"Select");
-  select.append(MenuCommand::SelectCells, u"Cells");
-  select.append(MenuCommand::SelectRows, u"Rows");
-  select.append(MenuCommand::SelectColumns, u"Columns");
-  select.append(MenuCommand::SelectAll, u"All");
-  Menu& menu = bar.setPopup(1, u"Menu");
-  appendFileMenu(menu);
-  appendEditMenu(menu);
-  Menu& zoom = menu.appendPopup(u"Zoom");
-  zoom.append(MenuCommand::Zoom70, u"70%");
-  zoom.append(MenuCommand::Zoom80, u"80%");
-  zoom.append(MenuCommand::Zoom90, u"90%");
-  zoom.append(MenuCommand::Zoom100, u"100%");
-  zoom.append(MenuCommand::FullScreen, u"Full Screen");
-}
+void Application::buildMenus(Window& window) { buildMainMenu(createMenuBar(m_desktop, window)); }
 
 void Application::rebuildRecentMenu() {
   MenuBar* bar = menuBar();
@@ -177,28 +162,7 @@ void Application::rebuildRecentMenu() {
 void Application::updateSelectMenu() {
   MenuBar* bar = menuBar();
   if (!bar || !bar->key(0).popup) return;  // the editing bar is up
-  refreshEditMenu(*bar, *this);
-  {
-    const Sheet* active = m_document.workbook().activeSheet();
-    const bool locked = m_document.workbook().isProtected || (active && active->isProtected);
-    bar->key(1).popup->enable(MenuCommand::Password, !locked);
-  }
-  bar->key(0).popup->setText(MenuCommand::SelectCells, m_navigator.extendMode ? u"Stop" : u"Cells");
-  bar->key(0).popup->enable(MenuCommand::SelectRows, !m_navigator.extendMode);
-  bar->key(0).popup->enable(MenuCommand::SelectColumns, !m_navigator.extendMode);
-  if (MenuItem* full = bar->findItem(MenuCommand::FullScreen)) {
-    full->flags = m_fullScreen ? (full->flags | MenuFlag::Checked) : (full->flags & ~MenuFlag::Checked);
-  }
-  // The zoom in force carries the check mark (none for a zoom the menu does not offer).
-  const Sheet* sheet = m_document.workbook().activeSheet();
-  const uint32_t zoom = sheet ? sheet->view.zoom : 0;
-  static constexpr std::pair<uint32_t, uint32_t> zooms[] = {
-      {MenuCommand::Zoom70, 70}, {MenuCommand::Zoom80, 80}, {MenuCommand::Zoom90, 90}, {MenuCommand::Zoom100, 100}};
-  for (const auto& [id, percent] : zooms) {
-    if (MenuItem* item = bar->findItem(id)) {
-      item->flags = zoom == percent ? (item->flags | MenuFlag::Checked) : (item->flags & ~MenuFlag::Checked);
-    }
-  }
+  refreshMainMenu(*bar, *this);
 }
 
 void Application::relayout() {
@@ -328,6 +292,8 @@ void Application::command(uint32_t id) {
     m_editor.command(id);
     return;
   }
+  // A command the menus show grey (a protected sheet's Paste, say) is refused however it came.
+  if (!menuCommandEnabled(*this, id)) return;
   Sheet* sheet = m_document.workbook().activeSheet();
   switch (id) {
     case MenuCommand::SelectCells:
@@ -354,10 +320,7 @@ void Application::command(uint32_t id) {
       closeKelp();
       break;
     case MenuCommand::Password:
-      // A protected workbook or sheet keeps its password as it is.
-      if (!m_document.workbook().isProtected && !(sheet && sheet->isProtected)) {
-        runPasswordDialog(m_desktop, m_main, m_document.workbook());
-      }
+      runPasswordDialog(m_desktop, m_main, m_document.workbook());
       break;
     case MenuCommand::Zoom70: setZoom(70); break;
     case MenuCommand::Zoom80: setZoom(80); break;
@@ -367,7 +330,7 @@ void Application::command(uint32_t id) {
       setFullScreen(!m_fullScreen);
       break;
     default:
-      if (runFileCommand(*this, id) || runEditCommand(*this, id)) break;
+      if (runFileCommand(*this, id) || runEditCommand(*this, id) || runSheetCommand(*this, id)) break;
       if (id >= MenuCommand::RecentFirst && id < MenuCommand::RecentFirst + RecentFileCount) {
         const std::u16string path = m_settings.recentFiles[id - MenuCommand::RecentFirst];
         if (path.empty() || !saveChangesPrompt()) break;

@@ -285,6 +285,13 @@ void CellEditor::place() {
   e->show(true);
 }
 
+bool CellEditor::enterText(int32_t column, int32_t row, std::u16string_view text) {
+  if (!enterCellValue(m_app.workbook(), m_app.undoList(), column, row, text)) return false;
+  m_app.grid().markRepaint(Repaint::Everything);
+  m_app.tasks().newValue(column, row);
+  return true;
+}
+
 bool CellEditor::commit(bool move) {
   EditorWindow* e = editorWindow();
   if (!e) return false;

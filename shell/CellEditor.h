@@ -75,6 +75,9 @@ class CellEditor {
   /// stays open with its text and the error, if any, is pending.
   bool commit(bool move);
   void cancel();
+  /// Writes `text` into a cell of the active sheet as a typed entry would, with its
+  /// validation and the tasks that watch the cell; false when it was refused.
+  bool enterText(int32_t column, int32_t row, std::u16string_view text);
   /// Closes the edit without touching the workbook, which has been replaced.
   void abandon();
   /// Puts the edit line where it belongs after the layout or the view changed.

@@ -16,18 +16,7 @@ namespace kelp {
 
 namespace {
 
-constexpr int UndoString = 2618;
-constexpr int RedoString = 2620;
 constexpr int PasteContentsOnlyString = 2621;
-
-std::u16string undoLabel(int stringId, std::u16string_view description) {
-  std::u16string label(loadString(stringId));
-  if (!description.empty()) {
-    label += u' ';
-    label += description;
-  }
-  return label;
-}
 
 bool isProtected(Application& app) {
   Workbook& book = app.workbook();
@@ -46,39 +35,6 @@ void showChange(Application& app) {
 }
 
 }  // namespace
-
-void appendEditMenu(Menu& menu) {
-  Menu& edit = menu.appendPopup(u"Edit");
-  edit.append(MenuCommand::Undo, loadString(UndoString), MenuFlag::Gray);
-  edit.append(MenuCommand::Redo, loadString(RedoString), MenuFlag::Gray);
-  edit.appendSeparator();
-  edit.append(MenuCommand::Cut, u"Cut", MenuFlag::Gray);
-  edit.append(MenuCommand::Copy, u"Copy", MenuFlag::Gray);
-  edit.append(MenuCommand::Paste, u"Paste", MenuFlag::Gray);
-  edit.append(MenuCommand::PasteSpecial, u"Paste Special...", MenuFlag::Gray);
-  Menu& clear = edit.appendPopup(u"Clear");
-  clear.append(MenuCommand::ClearAll, u"All");
-  clear.append(MenuCommand::ClearContents, u"Contents");
-  clear.append(MenuCommand::ClearFormats, u"Format");
-}
-
-void refreshEditMenu(MenuBar& bar, Application& app) {
-  const UndoList& undo = app.undoList();
-  const bool locked = isProtected(app);
-  Menu* menu = bar.key(1).popup.get();
-  if (!menu) return;
-  menu->setText(MenuCommand::Undo, undoLabel(UndoString, undo.undoDescription()));
-  menu->enable(MenuCommand::Undo, undo.canUndo());
-  menu->setText(MenuCommand::Redo, undoLabel(RedoString, undo.redoDescription()));
-  menu->enable(MenuCommand::Redo, undo.canRedo());
-  for (uint32_t id : {MenuCommand::Cut, MenuCommand::Copy, MenuCommand::Paste, MenuCommand::PasteSpecial}) {
-    // Copying changes nothing, so a protected sheet still allows it.
-    menu->enable(id, clipboardCommandEnabled(app, id) && (!locked || id == MenuCommand::Copy));
-  }
-  for (uint32_t id : {MenuCommand::ClearAll, MenuCommand::ClearContents, MenuCommand::ClearFormats}) {
-    menu->enable(id, !locked);
-  }
-}
 
 bool runEditCommand(Application& app, uint32_t id) {
   Workbook& book = app.workbook();
@@ -111,10 +67,6 @@ bool runEditCommand(Application& app, uint32_t id) {
 }
 
 // ---- The clipboard: Cut, Copy, Paste and Paste Special.
-
-bool clipboardCommandEnabled(Application& /*app*/, uint32_t id) {
-  return id == MenuCommand::Cut || id == MenuCommand::Copy || clipboardHasData();
-}
 
 bool runClipboardCommand(Application& app, uint32_t id) {
   Workbook& book = app.workbook();

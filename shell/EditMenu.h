@@ -1,5 +1,4 @@
-// The Edit menu (Undo and Redo with their labels, the clipboard items, Clear): building
-// the items, keeping their state, running them.
+// The Edit menu's own commands: Undo and Redo, the clipboard items, Clear.
 #pragma once
 
 #include <cstdint>
@@ -23,19 +22,10 @@ constexpr uint32_t ClearContents = 40036;
 constexpr uint32_t ClearFormats = 40037;
 }  // namespace MenuCommand
 
-/// Appends the Edit submenu to the main menu.
-void appendEditMenu(Menu& menu);
-
-/// Greys, enables and relabels the Edit items as the workbook and its undo list
-/// stand: "Undo Typing in B3", a grey "Undo" when there is nothing to undo.
-void refreshEditMenu(MenuBar& bar, Application& app);
-
 /// Runs an Edit item; false when `id` is none of them.
 bool runEditCommand(Application& app, uint32_t id);
 
-/// The clipboard's items (Cut, Copy, Paste, Paste Special): whether each can be chosen
-/// now, and running it. They are greyed until the clipboard is wired in here.
-bool clipboardCommandEnabled(Application& app, uint32_t id);
+/// The clipboard's items (Cut, Copy, Paste, Paste Special).
 bool runClipboardCommand(Application& app, uint32_t id);
 
 }  // namespace kelp

@@ -55,18 +55,6 @@ bool saveWorkbook(Application& app, bool ask) {
   return true;
 }
 
-void appendFileMenu(Menu& menu) {
-  Menu& file = menu.appendPopup(u"File");
-  file.append(MenuCommand::New, u"New");
-  file.append(MenuCommand::Open, u"Open...");
-  file.append(MenuCommand::Save, u"Save");
-  file.append(MenuCommand::SaveAs, u"Save As...");
-  file.appendPopup(RecentFilesText);
-  file.append(MenuCommand::Password, u"Password...");
-  file.appendSeparator();
-  file.append(MenuCommand::Close, u"Close");
-}
-
 Menu* recentFilesMenu(Menu& menu) {
   for (size_t i = 0; i < menu.count(); ++i) {
     MenuItem& item = menu.item(i);

@@ -15,8 +15,6 @@ constexpr uint32_t SaveAs = 103;
 constexpr uint32_t Password = 40128;
 }  // namespace MenuCommand
 
-/// Appends the "File" submenu to the main menu; Recent Files inside it starts empty.
-void appendFileMenu(Menu& menu);
 /// The Recent Files submenu inside `menu`, or null.
 Menu* recentFilesMenu(Menu& menu);
 

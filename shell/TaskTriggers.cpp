@@ -49,6 +49,13 @@ void TaskTriggers::newValue(int32_t col, int32_t row) {
   if (allowed(task)) run(task);
 }
 
+void TaskTriggers::runIndex(size_t index) {
+  Workbook& book = m_app.workbook();
+  if (index >= book.tasks.size()) return;
+  const WorkbookTask task = book.tasks[index];
+  if (allowed(task)) run(task);
+}
+
 bool TaskTriggers::allowed(const WorkbookTask& task) {
   // Global tasks are the user's own, kept in the settings; only a workbook's tasks ask.
   if (task.global) return true;

@@ -2,6 +2,7 @@
 // with the user's consent, and a task's Save to another file asks first.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -24,6 +25,8 @@ class TaskTriggers {
   /// A value was committed into the cell of the active sheet: runs the first task that
   /// watches it for new values.
   void newValue(int32_t col, int32_t row);
+  /// A menu task: runs the workbook's task at `index`, with consent; nothing past the list.
+  void runIndex(size_t index);
   /// The workbook was closed: its successor's tasks ask again (they would anyway, as
   /// an answer holds only for the workbook it was given for).
   void forgetConsent() { m_consent = Consent::Unasked; }

@@ -24,29 +24,6 @@
 namespace kelp::test {
 namespace {
 
-// Texts seen on screen whenever the loop waits (a modal box drawn and waiting for its key).
-struct ScreenWatch {
-  std::vector<std::u16string> seen;
-  void attach(Desktop& desktop) {
-    desktop.addIdleHook([this, &desktop] {
-      for (const DrawnText& t : desktop.textLog().texts()) {
-        if (std::find(seen.begin(), seen.end(), t.text) == seen.end()) seen.push_back(t.text);
-      }
-    });
-  }
-  bool saw(std::u16string_view text) const { return std::find(seen.begin(), seen.end(), text) != seen.end(); }
-  /// Whether some text seen holds `part` (a box breaks long texts into lines).
-  bool sawPart(std::u16string_view part) const {
-    return std::any_of(seen.begin(), seen.end(), [&](const std::u16string& t) { return t.find(part) != t.npos; });
-  }
-  /// Whether `part` appears in the texts seen, taken in order as the lines of one text.
-  bool sawLines(std::u16string_view part) const {
-    std::u16string all;
-    for (const std::u16string& t : seen) all += t + u' ';
-    return all.find(part) != all.npos;
-  }
-};
-
 TEST(Application, ShowsTheErrorOfAFailedOpenAndKeepsAWorkbook) {
   TempFolder folder;
   const std::string bad = folder.file("bad.kp");

@@ -1,0 +1,31 @@
+#!/bin/sh
+# Draws the README's pictures of the window's dialogs: one headless session over the
+# sample workbook for each, its key script ending with the png line.
+#   sh docs/dialog-pictures.sh [path/to/kelp]
+set -e
+kelp=${1:-build/test/app/kelp}
+here=$(mktemp -d)
+trap 'rm -rf "$here"' EXIT
+
+shot() {
+  name=$1
+  shift
+  printf '%s\n' "$@" "png docs/$name.png" > "$here/keys.txt"
+  HOME=$here XDG_CONFIG_HOME=$here XDG_STATE_HOME=$here \
+    "$kelp" --headless --new-instance --keys "$here/keys.txt" examples/sample.kp
+}
+
+shot sheets "menu Select > Sheets..." "key Down"
+shot go-to "menu Data > Go to ..." "text Income!B3"
+shot find "menu Data > Find..." "text Rent"
+shot find-next "menu Data > Find..." "text Rent" "soft1"
+shot replace "menu Data > Replace..." "text 1" "key Down" "text 2"
+shot replace-next "menu Data > Replace..." "text 1" "key Down" "text 2" "soft1"
+shot zoom "menu Zoom > Custom..."
+shot column-width "menu Format > Column > Width..."
+shot row-height "menu Format > Row > Height..."
+shot insert-cells "menu Edit > Insert Cells"
+shot delete-cells "menu Edit > Delete Cells"
+shot series "menu Edit > Fill > Series..."
+shot group "menu Tools > Outline > Group..."
+shot about "menu Task > About..."

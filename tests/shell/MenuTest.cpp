@@ -1,0 +1,305 @@
+// The main menus driven by key scripts that name their items: every item works or is
+// grey, and the commands and small dialogs behind them do what they say.
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+
+#include "ShellTestSupport.h"
+#include "dialogs/Forms.h"
+#include "edit/Outline.h"
+#include "format/ValueText.h"
+#include "platform/Clipboard.h"
+#include "platform/ui/Menu.h"
+#include "shell/MainMenu.h"
+
+namespace kelp::test {
+namespace {
+
+void enter(Workbook& book, int32_t col, int32_t row, std::u16string_view text) {
+  UndoList scratch;
+  ASSERT_TRUE(enterCellValue(book, scratch, col, row, text)) << pendingError();
+}
+
+// A workbook with a little of everything the commands act on, selection A1:B2.
+std::u16string savedBook(const TempFolder& folder, const std::function<void(Workbook&)>& extra = nullptr,
+                         const std::string& name = "book.kp") {
+  startEditingOnce();
+  auto book = newWorkbook(2);
+  book->renameSheet(1, u"Income");
+  for (int32_t r = 0; r < 4; ++r) {
+    enter(*book, 0, r, decimalText(r + 1));
+    enter(*book, 1, r, u"item");
+  }
+  enter(*book, 2, 0, u"=A1*2");
+  Sheet& sheet = *book->activeSheet();
+  sheet.selection = Selection::ofStored(Area{0, 0, 1, 1}, 0, 0);
+  if (extra) extra(*book);
+  return saveWorkbook(std::move(book), folder.file(name));
+}
+
+struct Leaf {
+  std::string path;
+  bool gray;
+  int popups;  // the menus the path opens on the way
+};
+
+void collect(Menu& menu, const std::string& prefix, int depth, std::vector<Leaf>& out) {
+  for (size_t i = 0; i < menu.count(); ++i) {
+    MenuItem& item = menu.item(i);
+    if (item.separator()) continue;
+    const std::string path = (prefix.empty() ? "" : prefix + " > ") + utf16ToUtf8(item.text);
+    if (item.submenu) {
+      collect(*item.submenu, path, depth + 1, out);
+    } else {
+      out.push_back({path, item.gray(), depth});
+    }
+  }
+}
+
+// What a command may change, in one comparable text.
+std::string fingerprint(Session& s, const std::string& file) {
+  Workbook& book = s.book();
+  const Sheet& sheet = s.sheet();
+  const SheetView& v = sheet.view;
+  const Selection& sel = sheet.selection;
+  std::error_code ec;
+  const auto written = std::filesystem::last_write_time(file, ec).time_since_epoch().count();
+  std::string out;
+  for (int64_t n : {int64_t(book.modified), int64_t(s.app->document().workbookSerial()), int64_t(book.sheetCount()),
+                    int64_t(book.activeSheetIndex()), int64_t(sel.firstRow), int64_t(sel.lastRow),
+                    int64_t(sel.firstColumn), int64_t(sel.lastColumn), int64_t(sel.activeRow),
+                    int64_t(sel.activeColumn), int64_t(v.zoom), int64_t(v.topRow), int64_t(v.leftColumn),
+                    int64_t(v.rowsFrozen), int64_t(v.columnsFrozen), int64_t(s.app->undoList().size()),
+                    int64_t(s.app->undoList().position()), int64_t(s.app->navigator().extendMode),
+                    int64_t(s.app->fullScreen()), int64_t(s.app->closedByCommand()), int64_t(clipboardSequence()),
+                    int64_t(written)})
+    out += std::to_string(n) + ",";
+  return out;
+}
+
+TEST(Menu, EveryItemWorksOrIsGreyAndNoneIsInert) {
+  TempFolder folder;
+  const std::u16string path = savedBook(folder);
+  std::vector<Leaf> leaves;
+  {
+    Session s;
+    s.run(path, "");
+    MenuBar* bar = s.app->menuBar();
+    ASSERT_TRUE(bar);
+    collect(*bar->key(0).popup, "Select", 1, leaves);
+    collect(*bar->key(1).popup, "", 1, leaves);
+  }
+  ASSERT_GE(leaves.size(), 63u);
+  int worked = 0, grey = 0;
+  for (const Leaf& leaf : leaves) {
+    SCOPED_TRACE(leaf.path);
+    emptyClipboard();
+    Session s;
+    s.run(path, "");
+    const std::string before = fingerprint(s, utf16ToUtf8(path));
+    const uint64_t modals = s.desktop.modalLoopsStarted();
+    s.keys("menu " + leaf.path + "\n");
+    if (leaf.gray) {
+      ASSERT_EQ(s.backend.problems().size(), 1u);
+      EXPECT_NE(s.backend.problems()[0].find("grey"), std::string::npos) << s.backend.problems()[0];
+      EXPECT_EQ(fingerprint(s, utf16ToUtf8(path)), before);
+      ++grey;
+      continue;
+    }
+    EXPECT_TRUE(s.backend.problems().empty()) << s.backend.problems().front();
+    // A dialog or a box beyond the menus opened, or something changed.
+    const bool showed = s.desktop.modalLoopsStarted() > modals + static_cast<uint64_t>(leaf.popups);
+    EXPECT_TRUE(showed || fingerprint(s, utf16ToUtf8(path)) != before) << "inert";
+    ++worked;
+  }
+  // Grey on a fresh workbook: the items whose dialogs come later, Undo and Redo, Paste
+  // and Paste Special (empty clipboard), and the outline items without an outline.
+  EXPECT_GE(worked, 45);
+  EXPECT_LE(grey, 18);
+}
+
+// What kelpcli says of a file, as a user would check it.
+std::string kelpcliInfo(const std::u16string& path) {
+  std::string out;
+  FILE* pipe = ::popen((std::string(KELPCLI) + " info '" + utf16ToUtf8(path) + "'").c_str(), "r");
+  if (!pipe) return out;
+  char buffer[256];
+  while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
+  ::pclose(pipe);
+  return out;
+}
+
+TEST(Menu, SheetsGoToFindAndReplaceFromTheMenus) {
+  TempFolder folder;
+  const std::u16string path = savedBook(folder, [](Workbook& book) {
+    book.setActiveSheet(1);
+    enter(book, 1, 2, u"xabcx");
+    enter(book, 3, 0, u"=A1+B1");
+    book.setActiveSheet(0);
+  });
+  Session s;
+  // The second sheet through Select > Sheets..., saved: kelpcli names it active.
+  s.run(path, "menu Select > Sheets...\nkey Down\nsoft1\nmenu File > Save\n");
+  EXPECT_EQ(s.book().activeSheetIndex(), 1);
+  EXPECT_NE(kelpcliInfo(path).find("Income (active)"), std::string::npos) << kelpcliInfo(path);
+
+  s.keys("menu Data > Go to ...\ntext Income!D1\nsoft1\n");
+  EXPECT_EQ(s.sel().activeColumn, 3);
+  EXPECT_EQ(s.sel().activeRow, 0);
+  // a?c with wildcards (the fifth control down) and whole cells off finds xabcx.
+  s.keys("menu Data > Find...\ntext a?c\nkey Down\nkey Down\nkey Down\nkey Down\nkey Down\nkey Enter\nsoft1\n");
+  EXPECT_EQ(s.sel().activeColumn, 1);
+  EXPECT_EQ(s.sel().activeRow, 2);
+  // Replaced All of 1 by 2 rewrites the formula's references.
+  s.keys("menu Data > Replace...\ntext 1\nkey Down\ntext 2\nsoft2\n");
+  std::u16string text;
+  ASSERT_TRUE(editableText(s.sheet().cellPtr(3, 0)->value, text));
+  EXPECT_EQ(text, u"=A2+B2");
+  EXPECT_EQ(s.app->undoList().undoDescription(), u"Typing in D1");
+
+  // A rename onto a used name says so and stays open for another; a delete asks first.
+  s.keys("menu Select > Sheets...\nsoft2\ntext 2\ntext Sheet1\nsoft1\nsoft1\nsoft2\nsoft1\n");
+  EXPECT_TRUE(s.seen.sawLines(u"A sheet with the name you specified already exists"));
+  EXPECT_EQ(s.book().sheetAt(1)->name, u"Income");
+  s.keys("menu Select > Sheets...\nkey Up\nsoft2\ntext 3\nsoft1\nsoft1\n");
+  EXPECT_TRUE(s.seen.sawLines(u"Delete sheet Sheet1?"));
+  ASSERT_EQ(s.book().sheetCount(), 1);
+  EXPECT_EQ(s.app->undoList().size(), 0u);
+}
+
+TEST(Menu, ZoomAndSizeDialogsKeepToTheirBounds) {
+  TempFolder folder;
+  Session s;
+  s.run(savedBook(folder), "");
+  s.keys("menu Zoom > Custom...\ntext 24\nsoft1\nsoft1\nkey Back Back\ntext 201\nsoft1\nsoft1\n");
+  EXPECT_TRUE(s.seen.sawLines(u"The number must be between 25 and 200."));
+  EXPECT_EQ(s.sheet().view.zoom, 100u);  // both refused, the dialog cancelled by the script's end
+  s.keys("menu Zoom > Custom...\ntext 25\nsoft1\n");
+  EXPECT_EQ(s.sheet().view.zoom, 25u);
+  EXPECT_EQ(s.book().sheetAt(1)->view.zoom, 25u);
+  s.keys("menu Zoom > Custom...\ntext 200\nsoft1\n");
+  EXPECT_EQ(s.sheet().view.zoom, 200u);
+
+  s.keys("menu Format > Column > Width...\ntext 300\nsoft1\n");
+  EXPECT_EQ(s.sheet().columns.columnWidth(0), 255 * 256 + 182);
+  EXPECT_EQ(s.sheet().columns.columnWidth(1), 255 * 256 + 182);  // the whole selection
+  EXPECT_DOUBLE_EQ(shownColumnWidth(255 * 256 + 182), 255.0);
+  s.keys("menu Format > Row > Height...\ntext 500\nsoft1\n");
+  EXPECT_EQ(s.sheet().rowHeight(0), 409 * 20);
+  s.keys("menu Format > Column > Width...\ntext 0\nsoft1\n");
+  EXPECT_EQ(s.sheet().columns.visibleColumnWidth(0), 0);
+  EXPECT_EQ(s.app->undoList().undoDescription(), u"Column Width");
+}
+
+TEST(Menu, FreezeTitlesFreezesAboveAndLeftOfTheActiveCellAndUnfreezes) {
+  TempFolder folder;
+  Session s(480, 640);
+  s.run(savedBook(folder), "key Ctrl+Home Right Right Down Down Down Down\n");
+  ASSERT_EQ(s.sel().activeColumn, 2);
+  ASSERT_EQ(s.sel().activeRow, 4);
+  s.keys("menu Format > Freeze Titles\n");
+  const SheetView& v = s.sheet().view;
+  EXPECT_TRUE(v.columnsFrozen && v.rowsFrozen);
+  EXPECT_EQ(v.frozenFirstColumn, 0);
+  EXPECT_EQ(v.frozenLastColumn, 1);
+  EXPECT_EQ(v.frozenFirstRow, 0);
+  EXPECT_EQ(v.frozenLastRow, 3);
+  EXPECT_TRUE(s.book().modified);
+  EXPECT_TRUE(s.app->menuBar()->findItem(MenuCommand::FreezeTitles)->text == u"Unfreeze Titles");
+  s.keys("menu Format > Unfreeze Titles\n");
+  EXPECT_FALSE(v.columnsFrozen || v.rowsFrozen);
+  EXPECT_EQ(v.topRow, 0);
+  EXPECT_EQ(v.leftColumn, 0);
+}
+
+TEST(Menu, ProtectingASheetGreysPasteAndEmptiesTheUndoList) {
+  TempFolder folder;
+  Session s;
+  s.run(savedBook(folder), "text 7\nkey Enter\nmenu Edit > Copy\n");
+  ASSERT_EQ(s.app->undoList().size(), 1u);
+  MenuBar& bar = *s.app->menuBar();
+  ASSERT_FALSE(bar.findItem(MenuCommand::Paste)->gray());
+  s.keys("menu Tools > Protection > Protect Sheet\n");
+  EXPECT_TRUE(s.sheet().isProtected);
+  EXPECT_EQ(s.app->undoList().size(), 0u);
+  EXPECT_TRUE(bar.findItem(MenuCommand::Paste)->gray());
+  EXPECT_FALSE(bar.findItem(MenuCommand::Copy)->gray());
+  EXPECT_EQ(bar.findItem(MenuCommand::ProtectSheet)->text, u"Unprotect Sheet");
+  s.keys("menu Edit > Paste\n");
+  ASSERT_EQ(s.backend.problems().size(), 1u);
+  EXPECT_NE(s.backend.problems()[0].find("line 1"), std::string::npos);
+  // A command that arrives anyway is refused as the menu shows it.
+  s.app->command(MenuCommand::ClearAll);
+  EXPECT_EQ(s.sheet().cellPtr(0, 0)->value.kind, ValueKind::Number);
+  s.keys("menu Tools > Protection > Unprotect Sheet\n");
+  EXPECT_FALSE(s.sheet().isProtected);
+  EXPECT_FALSE(bar.findItem(MenuCommand::Paste)->gray());
+}
+
+TEST(Menu, FilterNeedsDataAndFillRefusesMergedCells) {
+  TempFolder folder;
+  Session s;
+  s.run(savedBook(folder), "menu Data > Filter\n");
+  EXPECT_TRUE(s.sheet().autoFilter.active);
+  EXPECT_TRUE(s.app->menuBar()->findItem(MenuCommand::Filter)->checked());
+  s.keys("menu Data > Filter\n");
+  EXPECT_FALSE(s.sheet().autoFilter.active);
+  // An empty sheet has no data to filter.
+  s.keys("menu File > New\nsoft2\nmenu Data > Filter\n");  // No: not saved
+  EXPECT_TRUE(s.seen.sawLines(u"No data were found."));
+  EXPECT_FALSE(s.sheet().autoFilter.active);
+
+  Session m;
+  m.run(savedBook(
+            folder, [](Workbook& book) { ASSERT_TRUE(book.activeSheet()->mergedAreas.append(Area{0, 1, 0, 2})); },
+            "merged.kp"),
+        "menu Edit > Fill > Down\n");
+  EXPECT_TRUE(m.seen.sawLines(u"Cannot fill merged cells."));
+}
+
+TEST(Menu, InsertRowsMovesFormulasAlong) {
+  TempFolder folder;
+  Session s;
+  s.run(savedBook(folder), "menu Edit > Insert Cells\nsoft1\n");
+  // Two rows went in above row 1; the formula that read A1 moved to C3 and reads A3.
+  std::u16string text;
+  ASSERT_TRUE(s.sheet().cellPtr(2, 2));
+  ASSERT_TRUE(editableText(s.sheet().cellPtr(2, 2)->value, text));
+  EXPECT_EQ(text, u"=A3*2");
+  EXPECT_EQ(s.app->undoList().undoDescription(), u"Insert");
+  s.keys("menu Edit > Delete Cells\nkey Right\nsoft1\n");  // columns this time
+  ASSERT_TRUE(s.sheet().cellPtr(0, 2));
+  ASSERT_TRUE(editableText(s.sheet().cellPtr(0, 2)->value, text));
+  EXPECT_EQ(text, u"=!!Ref*2");
+}
+
+TEST(Menu, AutoOutlineThenHideAndShowDetail) {
+  TempFolder folder;
+  const std::u16string path = savedBook(folder, [](Workbook& book) {
+    for (int32_t r = 0; r < 3; ++r) enter(book, 3, r, decimalText(r + 1));
+    enter(book, 3, 3, u"=SUM(D1:D3)");
+    for (int32_t r = 4; r < 7; ++r) enter(book, 3, r, decimalText(r));
+    enter(book, 3, 7, u"=SUM(D5:D7)");
+    enter(book, 3, 8, u"=SUM(D4:D8)");
+    book.activeSheet()->selection = Selection::ofStored(Area{3, 3, 3, 3}, 3, 3);
+  });
+  Session s;
+  s.run(path, "menu Tools > Outline > Auto\n");
+  EXPECT_EQ(s.sheet().rowOutlineTop, 2);
+  // On the subtotal in D4 the rows above it are its detail.
+  ASSERT_FALSE(s.app->menuBar()->findItem(MenuCommand::HideDetail)->gray());
+  s.keys("menu Tools > Outline > Hide Detail\n");
+  for (int32_t r = 0; r < 3; ++r) EXPECT_EQ(s.sheet().visibleRowHeight(r), 0) << r;
+  EXPECT_GT(s.sheet().visibleRowHeight(4), 0);
+  s.keys("menu Tools > Outline > Show Detail\n");
+  for (int32_t r = 0; r < 3; ++r) EXPECT_GT(s.sheet().visibleRowHeight(r), 0) << r;
+  // Asked again, No keeps the outline as it is.
+  s.keys("menu Tools > Outline > Auto\nsoft2\n");
+  EXPECT_TRUE(s.seen.sawLines(u"Modify existing outline?"));
+  EXPECT_EQ(s.sheet().rowOutlineTop, 2);
+  s.keys("menu Tools > Outline > Clear\n");
+  EXPECT_EQ(s.sheet().rowOutlineTop, 0);
+}
+
+}  // namespace
+}  // namespace kelp::test
