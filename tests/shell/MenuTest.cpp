@@ -133,7 +133,7 @@ TEST(Menu, SheetsGoToFindAndReplaceFromTheMenus) {
   TempFolder folder;
   const std::u16string path = savedBook(folder, [](Workbook& book) {
     book.setActiveSheet(1);
-    enter(book, 1, 2, u"xabcx");
+    enter(book, 2, 3, u"xabcx");
     enter(book, 3, 0, u"=A1+B1");
     book.setActiveSheet(0);
   });
@@ -143,13 +143,14 @@ TEST(Menu, SheetsGoToFindAndReplaceFromTheMenus) {
   EXPECT_EQ(s.book().activeSheetIndex(), 1);
   EXPECT_NE(kelpcliInfo(path).find("Income (active)"), std::string::npos) << kelpcliInfo(path);
 
-  s.keys("menu Data > Go to ...\ntext Income!D1\nsoft1\n");
-  EXPECT_EQ(s.sel().activeColumn, 3);
-  EXPECT_EQ(s.sel().activeRow, 0);
-  // a?c with wildcards (the fifth control down) and whole cells off finds xabcx.
-  s.keys("menu Data > Find...\ntext a?c\nkey Down\nkey Down\nkey Down\nkey Down\nkey Down\nkey Enter\nsoft1\n");
+  s.keys("menu Select > Sheets...\nkey Up\nsoft1\nmenu Data > Go to ...\ntext Income!B3\nsoft1\n");
+  EXPECT_EQ(s.book().activeSheetIndex(), 1);
   EXPECT_EQ(s.sel().activeColumn, 1);
   EXPECT_EQ(s.sel().activeRow, 2);
+  // a?c with wildcards (the fifth control down) and whole cells off finds xabcx.
+  s.keys("menu Data > Find...\ntext a?c\nkey Down\nkey Down\nkey Down\nkey Down\nkey Down\nkey Enter\nsoft1\n");
+  EXPECT_EQ(s.sel().activeColumn, 2);
+  EXPECT_EQ(s.sel().activeRow, 3);
   // Replaced All of 1 by 2 rewrites the formula's references.
   s.keys("menu Data > Replace...\ntext 1\nkey Down\ntext 2\nsoft2\n");
   std::u16string text;
