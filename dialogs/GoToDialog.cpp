@@ -63,11 +63,7 @@ class GoToDialog : public Dialog {
 
 bool runGoToDialog(Desktop& desktop, WindowId owner, Workbook& book) {
   (void)owner;
-  auto& dialog = desktop.create<GoToDialog>(nullptr, desktop.workArea(), book);
-  dialog.build();
-  const int result = dialog.run();
-  desktop.destroy(dialog.id());
-  return result == DialogResult::Ok;
+  return showFullScreen<GoToDialog>(desktop, book);
 }
 
 }  // namespace kelp

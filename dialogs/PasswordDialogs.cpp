@@ -73,11 +73,7 @@ class SetPasswordDialog : public Dialog {
 
 bool runPasswordDialog(Desktop& desktop, WindowId owner, Workbook& workbook) {
   (void)owner;
-  auto& dialog = desktop.create<SetPasswordDialog>(nullptr, desktop.workArea(), workbook);
-  dialog.build();
-  const int result = dialog.run();
-  desktop.destroy(dialog.id());
-  return result == DialogResult::Ok;
+  return showFullScreen<SetPasswordDialog>(desktop, workbook);
 }
 
 bool askPasswordDialog(Desktop& desktop, WindowId owner, std::u16string& entered, uint32_t error) {

@@ -262,10 +262,7 @@ class SheetsDialog : public Dialog {
 
 void runSheetsDialog(Desktop& desktop, WindowId owner, Workbook& book, UndoList& undo) {
   (void)owner;
-  auto& dialog = desktop.create<SheetsDialog>(nullptr, desktop.workArea(), book, undo);
-  dialog.build();
-  dialog.run();
-  desktop.destroy(dialog.id());
+  (void)showFullScreen<SheetsDialog>(desktop, book, undo);
 }
 
 }  // namespace kelp

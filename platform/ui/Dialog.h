@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/ui/Desktop.h"
@@ -165,5 +166,16 @@ class Dialog : public Window {
   std::vector<WindowId> m_controls;
   int m_nextTop = 0;
 };
+
+/// Makes a full-screen dialog of class D from `args`, builds it, shows it until OK or
+/// Cancel and destroys it; true on OK.
+template <class D, class... Args>
+bool showFullScreen(Desktop& desktop, Args&&... args) {
+  auto& dialog = desktop.create<D>(nullptr, desktop.workArea(), std::forward<Args>(args)...);
+  dialog.build();
+  const int result = dialog.run();
+  desktop.destroy(dialog.id());
+  return result == DialogResult::Ok;
+}
 
 }  // namespace kelp

@@ -4,15 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "edit/Commands.h"
-#include "formula/Evaluator.h"
-#include "model/Workbook.h"
-#include "platform/ErrorState.h"
 #include "platform/ui/HeadlessBackend.h"
+#include "tests/edit/CommandTestSupport.h"
 
 namespace kelp::test {
 
@@ -27,25 +23,9 @@ class WatchingBackend : public HeadlessBackend {
   std::vector<DrawnText> seen;
 };
 
-class DialogTest : public ::testing::Test {
+// The command fixture's workbook, undo list and helpers, with a desktop to show dialogs on.
+class DialogTest : public CommandTest {
  protected:
-  void SetUp() override {
-    static bool started = false;
-    if (!started) {
-      startEditing();
-      started = true;
-    }
-    clearError();
-    book = newWorkbook(3);
-    setEvalWorkbook(book.get());
-  }
-  void TearDown() override {
-    undo.clear();
-    book.reset();
-    setEvalWorkbook(nullptr);
-    clearError();
-  }
-
   /// Sets the key script the next dialog runs over, forgetting the texts seen so far.
   void script(const std::string& keys) {
     backend.seen.clear();
@@ -60,14 +40,10 @@ class DialogTest : public ::testing::Test {
   bool saw(std::u16string_view part) const { return seen(part) != nullptr; }
   void noProblems() { EXPECT_TRUE(backend.problems().empty()) << backend.problems().front(); }
 
-  Sheet& sheet(int index = 0) { return *book->sheetAt(index); }
   const Selection& sel() { return book->activeSheet()->selection; }
-  bool enter(int col, int row, std::u16string_view text) { return enterCellValue(*book, undo, col, row, text); }
 
   WatchingBackend backend;
   Desktop desktop{240, 320, &backend};
-  std::unique_ptr<Workbook> book;
-  UndoList undo;
 };
 
 }  // namespace kelp::test
