@@ -15,6 +15,7 @@ shot() {
     "$kelp" --headless --new-instance --keys "$here/keys.txt" examples/sample.kp
 }
 
+shot menus "key Down Right" "soft2" "text 2"
 shot sheets "menu Select > Sheets..." "key Down"
 shot go-to "menu Data > Go to ..." "text Income!B3"
 shot find "menu Data > Find..." "text Rent"

@@ -2,12 +2,14 @@
 // recent files, automatic save, help and the error box.
 #include "shell/Application.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <utility>
 
 #include "edit/Fill.h"
 #include "edit/Validation.h"
 #include "format/ValueText.h"
+#include "formula/FormulaText.h"
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
 #include "platform/File.h"
@@ -190,7 +192,14 @@ int64_t Application::handle(Window& window, Message& m) {
       onKey(static_cast<Key>(m.wParam), m.lParam);
       break;
     case Msg::Char:
-      m_editor.gridChar(static_cast<char16_t>(m.wParam));
+      if (!desktopShortcut(static_cast<char16_t>(m.wParam))) m_editor.gridChar(static_cast<char16_t>(m.wParam));
+      break;
+    case Msg::PointerDown:
+    case Msg::PointerMove:
+      onPointer({static_cast<int>(m.wParam), static_cast<int>(m.lParam)}, m.msg == Msg::PointerMove);
+      break;
+    case Msg::Wheel:
+      onWheel(static_cast<int>(m.wParam));
       break;
     case Msg::Command:
       // Menus and soft keys send commands; the edit line's change notices are no commands.
@@ -232,7 +241,33 @@ void Application::afterMessage() {
     applyAutoSave(autoSaveOnModifiedChange(m_settings.autoSave, modified, m_settings.autoSaveMinutes));
   }
   updateSelectMenu();
+  updateTitle();
   showPendingError();
+}
+
+std::u16string Application::workbookName() const {
+  const std::u16string& path = m_document.workbook().fileName;
+  return path.empty() ? std::u16string(u"Untitled") : path.substr(path.rfind(u'/') + 1);
+}
+
+void Application::updateTitle() {
+  // Where you are, at all times: the sheet and the active cell between the soft keys,
+  // the cell alone when the sheet's name leaves no room.
+  if (MenuBar* bar = menuBar()) {
+    const Workbook& book = m_document.workbook();
+    if (const Sheet* sheet = book.activeSheet()) {
+      const std::u16string cell = cellAddress(sheet->selection.activeColumn, sheet->selection.activeRow);
+      bar->setStatus(sheet->name + u"!" + cell, cell);
+    }
+  }
+  Window* window = mainWindow();
+  if (!window) return;
+  // "*" marks unsaved changes, as desktop programs show them.
+  const std::u16string title =
+      (m_document.workbook().modified ? u"*" : u"") + workbookName() + u" - " + std::u16string(MainWindowTitle);
+  if (title == window->text()) return;
+  window->setText(title);
+  if (Backend* backend = m_desktop.backend()) backend->setTitle(title);
 }
 
 void Application::showPendingError() {
@@ -282,6 +317,52 @@ void Application::onKey(Key key, int64_t mods) {
     return;
   }
   if (m_navigator.handleKey(m_document.workbook(), *sheet, key, mods)) m_grid.update();
+}
+
+bool Application::desktopShortcut(char16_t c) {
+  // Ctrl+Z, Ctrl+Y, Ctrl+X, Ctrl+C and Ctrl+V, beside the menus, as on a desktop.
+  static constexpr std::pair<char16_t, uint32_t> shortcuts[] = {{0x1A, MenuCommand::Undo},
+                                                                {0x19, MenuCommand::Redo},
+                                                                {0x18, MenuCommand::Cut},
+                                                                {0x03, MenuCommand::Copy},
+                                                                {0x16, MenuCommand::Paste}};
+  for (const auto& [code, id] : shortcuts) {
+    if (c != code) continue;
+    command(id);
+    return true;
+  }
+  return false;
+}
+
+void Application::onPointer(Point at, bool drag) {
+  Sheet* sheet = m_document.workbook().activeSheet();
+  if (!sheet) return;
+  const GridGeometry geometry = m_grid.geometry();
+  const int32_t col = geometry.columnAt(at.x), row = geometry.rowAt(at.y);
+  if (col < 0 || row < 0) return;
+  // A press elsewhere ends an entry as Enter would; one that is refused keeps the edit.
+  if (m_editor.editing() && !m_editor.commit(false)) return;
+  m_navigator.extendMode = false;
+  if (drag) {
+    m_navigator.select(*sheet, col, row, SelectFlag::Extend);
+  } else {
+    m_navigator.moveTo(*sheet, col, row, 0);
+  }
+  m_grid.update();
+}
+
+void Application::onWheel(int notches) {
+  Sheet* sheet = m_document.workbook().activeSheet();
+  if (!sheet) return;
+  // Three rows a notch, as desktops scroll; the active cell stays where it is.
+  SheetView& view = sheet->view;
+  const int32_t first = view.rowsFrozen ? view.frozenLastRow + 1 : 0;
+  const int32_t top = std::clamp<int32_t>(view.topRow - 3 * notches, first, MaxRows - 1);
+  if (top == view.topRow) return;
+  view.topRow = static_cast<uint16_t>(top);
+  m_grid.markRepaint(Repaint::Everything);
+  m_grid.update();
+  m_editor.place();
 }
 
 void Application::command(uint32_t id) {
@@ -449,8 +530,8 @@ void Application::offerRecovery() {
 
 bool Application::saveChangesPrompt() {
   if (!m_document.workbook().modified) return true;
-  // A Yes/No/Cancel box stands in for the list dialog until the dialogs arrive.
-  int answer = messageBox(m_desktop, m_main, u"Save changes?", MainWindowTitle,
+  // A Yes/No/Cancel box stands in for the list dialog, and names the workbook it asks about.
+  int answer = messageBox(m_desktop, m_main, u"Save changes to " + workbookName() + u"?", MainWindowTitle,
                           BoxFlag::YesNoCancel | BoxFlag::IconQuestion);
   if (answer == DialogResult::No) return true;
   if (answer != DialogResult::Yes) return false;

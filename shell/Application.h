@@ -127,11 +127,17 @@ class Application {
   void onCreate(Window& window);
   void onKey(Key key, int64_t mods);
   void onCopyData(const Message& m);
+  bool desktopShortcut(char16_t c);
+  void onPointer(Point at, bool drag);
+  void onWheel(int notches);
   void onTimer(uint32_t id);
   void buildMenus(Window& window);
   void rebuildRecentMenu();
   void updateSelectMenu();
   void afterMessage();
+  void updateTitle();
+  /// The workbook's file name without its folder, or "Untitled".
+  std::u16string workbookName() const;
   void replacedWorkbook();
   void applyAutoSave(const AutoSaveDecision& decision);
   void relayout();

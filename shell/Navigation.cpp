@@ -224,9 +224,12 @@ bool Navigator::handleKey(const Workbook& book, Sheet& sheet, Key key, int64_t m
       break;
     case Key::End:
       if (ctrl) {
+        // The corner of the used range, which may be an empty cell, as desktop spreadsheets go.
         row = std::max(0, sheet.lastUsedRow(-1));
+        col = std::max(0, sheet.lastUsedColumn());
+      } else {
+        col = std::max(0, sheet.lastValueInRow(row, MaxColumns));
       }
-      col = std::max(0, sheet.lastValueInRow(row, MaxColumns));
       break;
     default:
       return false;

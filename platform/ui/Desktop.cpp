@@ -2,6 +2,7 @@
 #include "platform/ui/Desktop.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/ui/Menu.h"
 
@@ -322,6 +323,53 @@ void Desktop::typeText(std::u16string_view text) {
   if (!target) target = activeTopLevel();
   if (!target) return;
   for (char16_t c : text) post(target->id(), Msg::Char, c);
+}
+
+Window* Desktop::windowAt(Point p) const {
+  Window* w = activeTopLevel();
+  if (!w || !w->m_visible || !w->screenRect().contains(p)) return nullptr;
+  // The child drawn last lies on top.
+  for (bool deeper = true; deeper;) {
+    deeper = false;
+    for (auto it = w->m_children.rbegin(); it != w->m_children.rend(); ++it) {
+      if ((*it)->m_visible && (*it)->screenRect().contains(p)) {
+        w = *it;
+        deeper = true;
+        break;
+      }
+    }
+  }
+  return w;
+}
+
+void Desktop::postPointer(Window* w, Msg msg, Point p) {
+  const Rect r = w->screenRect();
+  post(w->m_id, msg, p.x - r.left, p.y - r.top);
+}
+
+void Desktop::pointerDown(Point p) {
+  if (int key = softKeyAt(p)) {
+    pressKey(key == 1 ? Key::Soft1 : Key::Soft2);
+    return;
+  }
+  Window* w = windowAt(p);
+  m_pointerWindow = w ? w->m_id : NoWindow;
+  if (w) postPointer(w, Msg::PointerDown, p);
+}
+
+void Desktop::pointerMove(Point p) {
+  if (Window* w = find(m_pointerWindow)) postPointer(w, Msg::PointerMove, p);
+}
+
+void Desktop::pointerUp(Point p) {
+  if (Window* w = find(std::exchange(m_pointerWindow, NoWindow))) postPointer(w, Msg::PointerUp, p);
+}
+
+void Desktop::wheel(Point p, int notches) {
+  Window* w = windowAt(p);
+  if (!w || notches == 0) return;
+  const Rect r = w->screenRect();
+  post(w->m_id, Msg::Wheel, notches, static_cast<int64_t>(p.y - r.top) << 16 | (p.x - r.left));
 }
 
 int Desktop::softKeyAt(Point p) const {

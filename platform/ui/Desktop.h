@@ -34,6 +34,8 @@ class Backend {
   virtual void present(const FrameBuffer& /*screen*/, const Rect& /*dirty*/) {}
   /// Whether the desktop should keep a log of drawn texts for this backend's users.
   virtual bool recordsText() const { return false; }
+  /// The program's window title, where the display has a title bar.
+  virtual void setTitle(std::u16string_view /*title*/) {}
 };
 
 /// Height of the soft-key bar along the bottom of the screen.
@@ -125,6 +127,14 @@ class Desktop {
   void pressKey(Key key, int64_t mods = 0);
   /// Typed text arrives at the focus as one Char message per UTF-16 unit.
   void typeText(std::u16string_view text);
+  /// A press at a screen point: on a soft key's label it presses the key; otherwise the
+  /// deepest visible window under it in the active top-level window gets PointerDown, and
+  /// the moves and the release that follow until pointerUp.
+  void pointerDown(Point p);
+  void pointerMove(Point p);
+  void pointerUp(Point p);
+  /// Wheel notches over a screen point, to the window under it.
+  void wheel(Point p, int notches);
   /// The soft key whose label is at a screen point: 1, 2, or 0 for none.
   int softKeyAt(Point p) const;
   /// Posts Close to the first top-level window (the system asked the program to end).
@@ -166,6 +176,8 @@ class Desktop {
   void paintWindow(Window* w);
   void collect(Window* w, std::vector<Window*>& out) const;
   Rect visibleScreenRect(const Window* w) const;
+  Window* windowAt(Point p) const;
+  void postPointer(Window* w, Msg msg, Point p);
   void releaseGraveyard();
   std::vector<Window*> paintOrder() const;
 
@@ -179,6 +191,7 @@ class Desktop {
   std::vector<Timer> m_timers;
   std::vector<ModalFrame> m_modal;
   uint64_t m_modalsStarted = 0;
+  WindowId m_pointerWindow = NoWindow;  // the window a press went to, until the release
   WindowId m_focus = NoWindow;
   bool m_quitPosted = false;
   int m_exitCode = 0;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "platform/Clipboard.h"
 #include "platform/ui/Canvas.h"
 #include "platform/ui/Desktop.h"
 #include "platform/ui/Menu.h"
@@ -81,6 +82,22 @@ void EditLine::replaceSelection(std::u16string_view insert) {
   edited(std::move(t), start + insert.size());
 }
 
+void EditLine::clipboardKey(char16_t c) {
+  // Ctrl+A, Ctrl+C, Ctrl+X and Ctrl+V on the field's text, as desktop fields take them.
+  const std::u16string_view selected = std::u16string_view(text()).substr(selectionStart(), selectionLength());
+  if (c == 0x01) {
+    selectAll();
+  } else if ((c == 0x03 || c == 0x18) && !selected.empty() && !m_password) {
+    if (setClipboardText(selected) && c == 0x18) replaceSelection(u"");
+  } else if (c == 0x16) {
+    std::u16string pasted;
+    if (!clipboardText(pasted)) return;
+    // A field holds one line: what follows the first line break is left out.
+    pasted = pasted.substr(0, pasted.find_first_of(u"\r\n"));
+    replaceSelection(pasted);
+  }
+}
+
 int64_t EditLine::onMessage(Message& m) {
   switch (m.msg) {
     case Msg::Paint:
@@ -105,6 +122,8 @@ int64_t EditLine::onMessage(Message& m) {
         }
       } else if (c >= 0x20 && c != 0x7F) {
         replaceSelection(std::u16string_view(&c, 1));
+      } else {
+        clipboardKey(c);
       }
       return 0;
     }

@@ -72,6 +72,7 @@ class EditLine : public Control {
  private:
   void paint(class Canvas& c);
   void edited(std::u16string text, size_t caret);
+  void clipboardKey(char16_t c);
 
   size_t m_caret = 0;
   size_t m_anchor = 0;

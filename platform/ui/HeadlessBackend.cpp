@@ -43,6 +43,14 @@ std::string quoted(std::string_view part) { return "'" + std::string(part) + "'"
 
 }  // namespace
 
+char16_t controlCharacter(std::string_view name) {
+  if (name.size() < 6 || !sameWord(name.substr(0, 5), "ctrl+")) return 0;
+  const std::string_view rest = name.substr(5);
+  if (rest.size() != 1) return 0;
+  const char c = rest[0] >= 'A' && rest[0] <= 'Z' ? static_cast<char>(rest[0] + 32) : rest[0];
+  return c >= 'a' && c <= 'z' ? static_cast<char16_t>(c - 'a' + 1) : 0;
+}
+
 Key keyFromName(std::string_view name, int64_t& mods) {
   mods = 0;
   for (;;) {
@@ -103,6 +111,13 @@ bool HeadlessBackend::waitInput(Desktop& desktop, uint64_t deadline) {
       m_keys.pop_front();
       return true;
     }
+    if (!m_pointer.empty()) {
+      const PointerStep step = m_pointer.front();
+      m_pointer.pop_front();
+      if (step.kind == PointerStep::Move) desktop.pointerMove(step.at);
+      else desktop.pointerUp(step.at);
+      return true;
+    }
     if (m_waitLeft > 0) {
       // The clock stops at every timer due on the way, so each tick is delivered.
       uint64_t step = m_waitLeft;
@@ -135,8 +150,14 @@ bool HeadlessBackend::runLine(Desktop& desktop, size_t number, std::string_view 
       std::string_view name = rest.substr(0, end);
       int64_t mods = 0;
       Key key = keyFromName(name, mods);
-      if (key == Key::None) return problem("unknown key '" + std::string(name) + "'");
-      desktop.pressKey(key, mods);
+      if (const char16_t control = controlCharacter(name)) {
+        // Ctrl with a letter arrives as its control character, as a desktop keyboard gives it.
+        desktop.typeText(std::u16string_view(&control, 1));
+      } else if (key == Key::None) {
+        return problem("unknown key '" + std::string(name) + "'");
+      } else {
+        desktop.pressKey(key, mods);
+      }
       rest = end == std::string_view::npos ? std::string_view() : trim(rest.substr(end));
     }
     return true;
@@ -156,6 +177,32 @@ bool HeadlessBackend::runLine(Desktop& desktop, size_t number, std::string_view 
     if (!menuKeys(desktop, argument, keys, why)) return problem(why);
     m_keys.assign(keys.begin() + 1, keys.end());
     desktop.pressKey(keys.front());
+    return true;
+  }
+  if (sameWord(command, "click") || sameWord(command, "drag") || sameWord(command, "wheel")) {
+    std::vector<int> numbers;
+    for (std::string_view rest = trim(argument); !rest.empty();) {
+      const size_t end = rest.find_first_of(" \t");
+      const std::string_view word = rest.substr(0, end);
+      int n = 0;
+      auto [last, ec] = std::from_chars(word.data(), word.data() + word.size(), n);
+      if (ec != std::errc() || last != word.data() + word.size()) return problem("'" + std::string(word) + "' is no number");
+      numbers.push_back(n);
+      rest = end == std::string_view::npos ? std::string_view() : trim(rest.substr(end));
+    }
+    if (sameWord(command, "click")) {
+      if (numbers.size() != 2) return problem("click needs X Y");
+      desktop.pointerDown({numbers[0], numbers[1]});
+      m_pointer.push_back({PointerStep::Up, {numbers[0], numbers[1]}});
+    } else if (sameWord(command, "drag")) {
+      if (numbers.size() != 4) return problem("drag needs X1 Y1 X2 Y2");
+      desktop.pointerDown({numbers[0], numbers[1]});
+      m_pointer.push_back({PointerStep::Move, {numbers[2], numbers[3]}});
+      m_pointer.push_back({PointerStep::Up, {numbers[2], numbers[3]}});
+    } else {
+      if (numbers.size() != 3 || numbers[0] == 0) return problem("wheel needs NOTCHES X Y");
+      desktop.wheel({numbers[1], numbers[2]}, numbers[0]);
+    }
     return true;
   }
   if (sameWord(command, "wait")) {

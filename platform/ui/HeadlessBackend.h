@@ -29,7 +29,9 @@ class HeadlessBackend : public Backend {
 
   /// Lines that could not be run, as "line N: why".
   const std::vector<std::string>& problems() const { return m_problems; }
-  bool finished() const { return m_next >= m_lines.size() && m_waitLeft == 0 && m_keys.empty(); }
+  bool finished() const {
+    return m_next >= m_lines.size() && m_waitLeft == 0 && m_keys.empty() && m_pointer.empty();
+  }
 
  private:
   bool runLine(Desktop& desktop, size_t number, std::string_view line);
@@ -43,11 +45,19 @@ class HeadlessBackend : public Backend {
   uint64_t m_waitLeft = 0;
   std::vector<std::string> m_problems;
   std::deque<Key> m_keys;  // a menu line's keys still to press
+  // A click's release and a drag's move and release, one per input step.
+  struct PointerStep {
+    enum Kind { Move, Up } kind;
+    Point at;
+  };
+  std::deque<PointerStep> m_pointer;
 };
 
 /// A key by its script name (case does not matter): Up, Down, Left, Right, Enter (or
 /// Action), Back, Soft1, Soft2, Tab, Home, End, PageUp, PageDown, Esc (or Escape), F2,
 /// Delete, Help, each optionally after Shift+, Ctrl+ and Alt+. Key::None when unknown.
 Key keyFromName(std::string_view name, int64_t& mods);
+/// The control character Ctrl and a letter give ("Ctrl+Z" is 0x1A), 0 for other names.
+char16_t controlCharacter(std::string_view name);
 
 }  // namespace kelp

@@ -96,6 +96,7 @@ FontSpec systemFont() {
 namespace {
 
 constexpr int CloseAll = -1;  // a soft key closes every open level at once
+constexpr int DigitColumn = 10;  // the digit that chooses the item, for the first nine
 constexpr int CheckColumn = 14;
 constexpr int ArrowColumn = 12;
 
@@ -119,7 +120,7 @@ class PopupWindow : public Window {
     for (size_t i = 0; i < menu.count(); ++i) {
       const MenuItem& item = menu.item(i);
       height += item.separator() ? separatorHeight() : rowHeight();
-      width = std::max(width, textWidth(font, item.text) + CheckColumn + ArrowColumn + 6);
+      width = std::max(width, textWidth(font, item.text) + DigitColumn + CheckColumn + ArrowColumn + 6);
     }
     Rect work = desktop.workArea();
     return {0, 0, std::min(width, work.width()), std::min(height, work.height())};
@@ -153,6 +154,7 @@ class PopupWindow : public Window {
   void paint(Canvas& c) {
     FontSpec font = systemFont();
     c.frameRect(clientRect(), Colors::Black);
+    int number = 0;
     for (size_t i = 0; i < m_menu.count(); ++i) {
       const MenuItem& item = m_menu.item(i);
       Rect r = itemRect(static_cast<int>(i));
@@ -165,12 +167,21 @@ class PopupWindow : public Window {
       Color ink = item.gray() ? Colors::GrayText : selected ? Colors::HighlightText : Colors::Black;
       FontSpec f = font;
       f.color = ink;
-      c.drawTextBox({r.left + CheckColumn, r.top, r.right - ArrowColumn, r.bottom}, item.text, f, TextFlag::VCenter);
+      // The digit that chooses the item; the handheld's keypad has 1 to 9.
+      if (++number <= 9) {
+        FontSpec digit = f;
+        if (!selected) digit.color = Colors::GrayText;
+        const char16_t text = static_cast<char16_t>(u'0' + number);
+        c.drawTextBox({r.left + 2, r.top, r.left + DigitColumn, r.bottom}, std::u16string_view(&text, 1), digit,
+                      TextFlag::VCenter);
+      }
+      const int x = r.left + DigitColumn;
+      c.drawTextBox({x + CheckColumn, r.top, r.right - ArrowColumn, r.bottom}, item.text, f, TextFlag::VCenter);
       int mid = (r.top + r.bottom) / 2;
       if (item.checked()) {
         Pen pen{ink, 2, PenStyle::Solid};
-        c.drawLine({r.left + 3, mid}, {r.left + 6, mid + 3}, pen);
-        c.drawLine({r.left + 6, mid + 3}, {r.left + 11, mid - 3}, pen);
+        c.drawLine({x + 3, mid}, {x + 6, mid + 3}, pen);
+        c.drawLine({x + 6, mid + 3}, {x + 11, mid - 3}, pen);
       }
       if (item.submenu) {
         int x = r.right - ArrowColumn + 4;
@@ -203,8 +214,12 @@ class PopupWindow : public Window {
     Rect size = sizeFor(*item.submenu, desktop());
     Rect at = itemRect(m_selected).offset(mine.left, mine.top);
     Rect work = desktop().workArea();
-    int left = std::clamp(mine.left + 16, 0, std::max(0, work.right - size.width()));
-    int top = std::clamp(at.bottom - size.height(), 0, std::max(0, work.bottom - size.height()));
+    // Beside the parent, on the side with room (left of a menu at the right edge), level
+    // with its item; over the parent only when the screen is too narrow for both.
+    int left = mine.right - 1;
+    if (left + size.width() > work.right) left = mine.left - size.width() + 1;
+    if (left < 0) left = std::max(0, work.right - size.width());
+    int top = std::clamp(at.top - 1, 0, std::max(0, work.bottom - size.height()));
     PopupWindow& child = desktop().create<PopupWindow>(nullptr, size.offset(left, top), *item.submenu);
     int chosen = desktop().runModal(child);
     desktop().destroy(child.id());
@@ -289,6 +304,13 @@ MenuItem* MenuBar::findItem(uint32_t id) {
   return nullptr;
 }
 
+void MenuBar::setStatus(std::u16string_view whole, std::u16string_view brief) {
+  if (whole == m_status && brief == m_briefStatus) return;
+  m_status = whole;
+  m_briefStatus = brief;
+  invalidate();
+}
+
 void MenuBar::press(int index) {
   SoftKey& k = key(index);
   if (!k.enabled) return;
@@ -309,15 +331,32 @@ int64_t MenuBar::onMessage(Message& m) {
       c.fillRect(r, Colors::ButtonFace);
       c.fillRect({r.left, r.top, r.right, r.top + 1}, Colors::Gray);
       int half = r.width() / 2;
+      FontSpec labelFont = systemFont();
+      labelFont.weight = 700;
       for (int i = 0; i < 2; ++i) {
-        FontSpec font = systemFont();
-        font.weight = 700;
+        FontSpec font = labelFont;
         font.color = m_keys[i].enabled ? Colors::Black : Colors::GrayText;
         Rect box = i == 0 ? Rect{r.left + 4, r.top + 1, r.left + half - 2, r.bottom}
                           : Rect{r.left + half + 2, r.top + 1, r.right - 4, r.bottom};
         c.drawTextBox(box, m_keys[i].label, font, TextFlag::VCenter | (i == 0 ? TextFlag::Left : TextFlag::Right));
       }
-      c.fillRect({r.left + half, r.top + 5, r.left + half + 1, r.bottom - 4}, Colors::Gray);
+      // The status goes in the room the labels leave, the whole text or its brief form.
+      const int left = r.left + 4 + textWidth(labelFont, m_keys[0].label) + 8;
+      const int right = r.right - 4 - textWidth(labelFont, m_keys[1].label) - 8;
+      FontSpec statusFont = systemFont();
+      statusFont.color = Colors::GrayText;
+      m_shownStatus.clear();
+      for (const std::u16string* text : {&m_status, &m_briefStatus}) {
+        if (!text->empty() && textWidth(statusFont, *text) <= right - left) {
+          m_shownStatus = *text;
+          break;
+        }
+      }
+      if (m_shownStatus.empty()) {
+        c.fillRect({r.left + half, r.top + 5, r.left + half + 1, r.bottom - 4}, Colors::Gray);
+      } else {
+        c.drawTextBox({left, r.top + 1, right, r.bottom}, m_shownStatus, statusFont, TextFlag::VCenter | TextFlag::Center);
+      }
       return 0;
     }
     case Msg::KeyDown:

@@ -91,6 +91,11 @@ class MenuBar : public Window {
   void press(int index);
   /// The popup or submenu holding the item with `id`, for enabling and relabelling.
   MenuItem* findItem(uint32_t id);
+  /// A text shown between the two labels (where the active cell is), or `brief` when the
+  /// whole does not fit there; nothing when neither fits.
+  void setStatus(std::u16string_view whole, std::u16string_view brief = {});
+  /// The text shown between the labels now, empty when none fits.
+  const std::u16string& shownStatus() const { return m_shownStatus; }
 
  protected:
   int64_t onMessage(Message& m) override;
@@ -98,6 +103,7 @@ class MenuBar : public Window {
  private:
   WindowId m_owner;
   SoftKey m_keys[2];
+  std::u16string m_status, m_briefStatus, m_shownStatus;
 };
 
 /// Makes a soft-key bar for the top-level window `owner` and attaches it.

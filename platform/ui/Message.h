@@ -27,6 +27,10 @@ enum class Msg : uint16_t {
   Timer,       // wParam timer id
   CopyData,    // wParam code, data the bytes passed
   Quit,        // ends the message loop; wParam the exit code
+  PointerDown, // a press of the touch screen or mouse; wParam x, lParam y in client coordinates
+  PointerMove, // the pointer moved while pressed, to the window that took the press
+  PointerUp,   // the press ended, to that same window
+  Wheel,       // wParam notches (positive away from the user), lParam y << 16 | x in client coordinates
   User = 0x400,
 };
 

@@ -97,6 +97,10 @@ class SdlBackend : public Backend {
     return true;
   }
 
+  void setTitle(std::u16string_view title) override {
+    if (m_window) SDL_SetWindowTitle(m_window, utf16ToUtf8(title).c_str());
+  }
+
   void present(const FrameBuffer& screen, const Rect&) override {
     SDL_UpdateTexture(m_texture, nullptr, screen.pixels.data(), screen.width * 4);
     SDL_RenderClear(m_renderer);
@@ -108,6 +112,13 @@ class SdlBackend : public Backend {
   void handle(Desktop& desktop, const SDL_Event& event) {
     switch (event.type) {
       case SDL_KEYDOWN: {
+        // Ctrl with a letter arrives as its control character (Ctrl+Z is 0x1A), as on a desktop.
+        const SDL_Keycode sym = event.key.keysym.sym;
+        if ((event.key.keysym.mod & KMOD_CTRL) && sym >= SDLK_a && sym <= SDLK_z) {
+          const char16_t control = static_cast<char16_t>(sym - SDLK_a + 1);
+          desktop.typeText(std::u16string_view(&control, 1));
+          return;
+        }
         Key key = keyFromSdl(event.key.keysym.sym);
         if (key == Key::None) return;
         SDL_Keymod mod = static_cast<SDL_Keymod>(event.key.keysym.mod);
@@ -119,9 +130,19 @@ class SdlBackend : public Backend {
       case SDL_TEXTINPUT:
         desktop.typeText(utf8ToUtf16(event.text.text));
         return;
-      case SDL_MOUSEBUTTONDOWN: {
-        int key = desktop.softKeyAt({event.button.x / m_scale, event.button.y / m_scale});
-        if (key) desktop.pressKey(key == 1 ? Key::Soft1 : Key::Soft2);
+      case SDL_MOUSEBUTTONDOWN:
+        if (event.button.button == SDL_BUTTON_LEFT) desktop.pointerDown({event.button.x / m_scale, event.button.y / m_scale});
+        return;
+      case SDL_MOUSEMOTION:
+        if (event.motion.state & SDL_BUTTON_LMASK) desktop.pointerMove({event.motion.x / m_scale, event.motion.y / m_scale});
+        return;
+      case SDL_MOUSEBUTTONUP:
+        if (event.button.button == SDL_BUTTON_LEFT) desktop.pointerUp({event.button.x / m_scale, event.button.y / m_scale});
+        return;
+      case SDL_MOUSEWHEEL: {
+        int x = 0, y = 0;
+        SDL_GetMouseState(&x, &y);
+        desktop.wheel({x / m_scale, y / m_scale}, event.wheel.y);
         return;
       }
       case SDL_WINDOWEVENT:

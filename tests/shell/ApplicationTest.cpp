@@ -153,7 +153,7 @@ TEST(Application, CloseAsksToSaveAndWritesTheSettings) {
   watch.attach(s.desktop);
   s.desktop.post(s.app->mainWindow()->id(), Msg::Command, MenuCommand::Close);
   s.keys("key Back\n");  // Cancel in the Yes/No/Cancel box
-  EXPECT_TRUE(watch.saw(u"Save changes?"));
+  EXPECT_TRUE(watch.sawLines(u"Save changes to Untitled?"));
   EXPECT_FALSE(s.app->closedByCommand());
   uint32_t value = 0;
   EXPECT_FALSE(s.registry.readDword(KelpRegistryKey, u"FSZoom", value));
@@ -186,7 +186,7 @@ TEST(Application, ClosingTheWindowAsksToSaveChanges) {
     ScreenWatch watch;
     watch.attach(yes.desktop);
     yes.run(path, "text 42\nkey Enter\nclose\nsoft1\n");
-    EXPECT_TRUE(watch.saw(u"Save changes?"));
+    EXPECT_TRUE(watch.sawLines(u"Save changes to closing.kp?"));
     EXPECT_TRUE(yes.app->closedByCommand());
   }
   EXPECT_EQ(numberIn(path, 0, 0), 42) << "Yes saved the entry";

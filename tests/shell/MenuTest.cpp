@@ -81,6 +81,7 @@ TEST(Menu, EveryItemWorksOrIsGreyAndNoneIsInert) {
   TempFolder folder;
   const std::u16string path = savedBook(folder);
   std::vector<Leaf> leaves;
+  emptyClipboard();  // as each item's session starts
   {
     Session s;
     s.run(path, "");

@@ -74,12 +74,26 @@ inline std::u16string saveWorkbook(std::unique_ptr<Workbook> book, const std::st
 // Texts seen on screen whenever the loop waits (a modal box drawn and waiting for its key).
 struct ScreenWatch {
   std::vector<std::u16string> seen;
+  std::vector<DrawnText> drawn;  // every text with where it was, as often as it was seen
   void attach(Desktop& desktop) {
     desktop.addIdleHook([this, &desktop] {
       for (const DrawnText& t : desktop.textLog().texts()) {
         if (std::find(seen.begin(), seen.end(), t.text) == seen.end()) seen.push_back(t.text);
+        drawn.push_back(t);
       }
     });
+  }
+  /// A text seen on the line of `other` and left of it, or null.
+  const DrawnText* leftOf(std::u16string_view text, const DrawnText& other) const {
+    for (const DrawnText& t : drawn)
+      if (t.text == text && t.rect.top == other.rect.top && t.rect.right <= other.rect.left) return &t;
+    return nullptr;
+  }
+  /// The last place `text` was seen, or null.
+  const DrawnText* seenText(std::u16string_view text) const {
+    for (auto it = drawn.rbegin(); it != drawn.rend(); ++it)
+      if (it->text == text) return &*it;
+    return nullptr;
   }
   bool saw(std::u16string_view text) const { return std::find(seen.begin(), seen.end(), text) != seen.end(); }
   /// Whether some text seen holds `part` (a box breaks long texts into lines).
