@@ -9,7 +9,10 @@
 #include "edit/Commands.h"
 #include "edit/Fill.h"
 #include "edit/Outline.h"
+#include "files/NativeFormat.h"
 #include "format/ValueText.h"
+#include "formula/Compiler.h"
+#include "formula/FormulaText.h"
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
 #include "platform/StringTable.h"
@@ -191,6 +194,80 @@ bool runGroupDialog(Desktop& desktop, Workbook& workbook, UndoList& undo, bool g
   const bool columns = values.choice[RowsOrColumns] == 1;
   remembered().groupRows = !columns;
   return groupLines(workbook, undo, columns, group);
+}
+
+namespace {
+
+constexpr int SetCellField = 1031;
+constexpr int ToValueField = 1070;
+constexpr int ChangingCellField = 1071;
+constexpr int GoalSeekTitleString = 2637;
+constexpr int NotACellString = 2743;
+
+// A single cell of the active sheet, as a formula there would read the text.
+bool readCell(Workbook& workbook, std::u16string_view text, uint16_t& column, uint16_t& row) {
+  const Sheet& sheet = *workbook.activeSheet();
+  const CellPosition base{static_cast<uint16_t>(sheet.selection.activeColumn), sheet.selection.activeRow,
+                          static_cast<uint16_t>(sheet.index)};
+  CellValue reference = emptyValue();
+  if (!readReferenceText(workbook, text, base, reference)) return false;
+  const bool here = reference.kind != ValueKind::SheetAreaRef || reference.firstSheet == sheet.index;
+  if (!here || reference.u16(0) != reference.u16(2) || reference.u16(1) != reference.u16(3)) return false;
+  row = reference.u16(0);
+  column = reference.u16(1);
+  return true;
+}
+
+}  // namespace
+
+bool runGoalSeekDialog(Desktop& desktop, Workbook& workbook, UndoList& undo) {
+  static FormValues last;
+  if (!workbook.activeSheet()) return false;
+  Form form{std::u16string(loadString(GoalSeekTitleString)),
+            {textField(SetCellField, u"Set cell:"), numberField(ToValueField, u"To value:", 30),
+             textField(ChangingCellField, u"By changing cell:")},
+            nullptr, nullptr};
+  form.accept = [&workbook](FormDialog& dialog, const FormValues& values) {
+    uint16_t column = 0, row = 0;
+    for (int id : {SetCellField, ChangingCellField}) {
+      if (!readCell(workbook, values.text.at(id), column, row)) {
+        dialog.showMessage(loadString(NotACellString));
+        return false;
+      }
+    }
+    double goal = 0;
+    return numberOf(dialog, values, ToValueField, goal);
+  };
+  FormValues values = last;
+  if (values.text.empty()) {
+    const Sheet& sheet = *workbook.activeSheet();
+    values.text[SetCellField] = cellAddress(sheet.selection.activeColumn, sheet.selection.activeRow);
+  }
+  if (!runForm(desktop, form, values)) return false;
+  last = values;
+  uint16_t targetColumn = 0, targetRow = 0, changingColumn = 0, changingRow = 0;
+  double goal = 0;
+  (void)readCell(workbook, values.text[SetCellField], targetColumn, targetRow);
+  (void)readCell(workbook, values.text[ChangingCellField], changingColumn, changingRow);
+  (void)readNumber(values.text[ToValueField], goal);
+  return goalSeekCommand(workbook, undo, changingColumn, changingRow, targetColumn, targetRow, goal);
+}
+
+bool askPasteOptions(Desktop& desktop, PasteOptions& options) {
+  constexpr int Contents = 1084, Formats = 1058, Validation = 1087, OnlyResults = 1085, SkipBlanks = 1086;
+  static PasteOptions last;
+  Form form{u"Paste Special",
+            {checkField(Contents, u"Contents"), checkField(Formats, u"Formats"), checkField(Validation, u"Validation"),
+             checkField(OnlyResults, u"Only results of formulas"), checkField(SkipBlanks, u"Skip empty cells")},
+            nullptr, nullptr};
+  FormValues values;
+  values.check = {{Contents, last.contents},       {Formats, last.formats},        {Validation, last.validation},
+                  {OnlyResults, last.onlyResults}, {SkipBlanks, last.skipBlanks}};
+  if (!runForm(desktop, form, values)) return false;
+  last = {values.check[Contents], values.check[Formats], values.check[Validation], values.check[SkipBlanks],
+          values.check[OnlyResults]};
+  options = last;
+  return true;
 }
 
 void runAboutDialog(Desktop& desktop) {

@@ -13,6 +13,7 @@ namespace kelp {
 class Desktop;
 class Workbook;
 class UndoList;
+struct PasteOptions;
 
 /// The Zoom dialog: true with `zoom` (25..200) on OK; other values are refused with a
 /// message and the dialog stays open. `zoom` comes in as the active sheet's.
@@ -34,5 +35,11 @@ bool runSeriesDialog(Desktop& desktop, Workbook& workbook, UndoList& undo);
 /// Group (`group`) or Ungroup: the selection's rows or columns one outline level in or out.
 bool runGroupDialog(Desktop& desktop, Workbook& workbook, UndoList& undo, bool group);
 void runAboutDialog(Desktop& desktop);
+/// Goal Seek: a target cell, the value it should take and the cell to change, on the
+/// active sheet; a reference that does not read, or a value that is no number, keeps the
+/// dialog open. The search runs as one undoable change and says when it found a solution.
+bool runGoalSeekDialog(Desktop& desktop, Workbook& workbook, UndoList& undo);
+/// Paste Special: the five switches for one paste, starting from the last ones chosen.
+bool askPasteOptions(Desktop& desktop, PasteOptions& options);
 
 }  // namespace kelp

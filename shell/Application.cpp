@@ -49,6 +49,14 @@ bool askAboutEntry(const ValidationAlert& alert) {
   return alert.style == AlertStyle::Warning ? answer == DialogResult::Yes : answer == DialogResult::Ok;
 }
 
+// A command's own message (goal seek's success), in a box with the information icon.
+void showCommandNotice(std::u16string_view message) {
+  if (!g_alertOwner) return;
+  Window* owner = g_alertOwner->mainWindow();
+  messageBox(g_alertOwner->desktop(), owner ? owner->id() : NoWindow, message, MainWindowTitle,
+             BoxFlag::Ok | BoxFlag::IconInformation);
+}
+
 }  // namespace
 
 /// The main window hands every message to the application.
@@ -97,6 +105,7 @@ Application::Application(Desktop& desktop, Registry& registry)
   installFillLists(&m_settings.customLists);
   g_alertOwner = this;
   installValidationAlert(askAboutEntry);
+  installCommandMessage(showCommandNotice);
   m_grid.formulaBarText = [this]() -> std::u16string {
     const Sheet* sheet = m_document.workbook().activeSheet();
     return sheet ? formulaBarContents(*sheet, sheet->selection.activeColumn, sheet->selection.activeRow) : u"";
@@ -107,6 +116,7 @@ Application::Application(Desktop& desktop, Registry& registry)
 Application::~Application() {
   installFillLists(nullptr);
   installValidationAlert(nullptr);
+  installCommandMessage(nullptr);
   g_alertOwner = nullptr;
   m_editor.abandon();
   if (Window* w = mainWindow()) m_desktop.destroy(w->id());

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "edit/Clipboard.h"
+#include "dialogs/Forms.h"
 #include "edit/Commands.h"
 #include "files/Document.h"
 #include "model/Workbook.h"
@@ -15,8 +16,6 @@
 namespace kelp {
 
 namespace {
-
-constexpr int PasteContentsOnlyString = 2621;
 
 bool isProtected(Application& app) {
   Workbook& book = app.workbook();
@@ -74,14 +73,9 @@ bool runClipboardCommand(Application& app, uint32_t id) {
   if (id == MenuCommand::Cut || id == MenuCommand::Copy) {
     done = copySelection(book, id == MenuCommand::Cut);
   } else {
+    // Paste Special's switches hold for the one paste; a plain Paste brings everything.
     PasteOptions options;
-    if (id == MenuCommand::PasteSpecial) {
-      // Until the Paste Special dialog exists its choice is contents alone, and the user is told.
-      options.formats = options.validation = false;
-      Window* main = app.mainWindow();
-      messageBox(app.desktop(), main ? main->id() : NoWindow, loadString(PasteContentsOnlyString), MainWindowTitle,
-                 BoxFlag::Ok);
-    }
+    if (id == MenuCommand::PasteSpecial && !askPasteOptions(app.desktop(), options)) return false;
     done = pasteSelection(book, app.undoList(), options);
     if (done) showChange(app);
   }

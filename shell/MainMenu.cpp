@@ -144,7 +144,7 @@ constexpr uint32_t kAllowedWhileProtected[] = {New,    Open,         Save,    Me
                                                FreezeTitles, GoTo,   Find,    Chart,      ProtectSheet, ProtectWorkbook};
 
 // Items whose dialogs the window does not have yet: shown in place, grey.
-constexpr uint32_t kAwaitingDialogs[] = {FormatCells, Chart, GoalSeek, Options, Sort, DataValidation, MenuCommand::WorkbookTask,
+constexpr uint32_t kAwaitingDialogs[] = {FormatCells, Chart, Options, Sort, DataValidation, MenuCommand::WorkbookTask,
                                          CellTask};
 
 template <size_t N>
@@ -345,6 +345,7 @@ bool runSheetCommand(Application& app, uint32_t id) {
     case Group:
     case Ungroup: changed = runGroupDialog(desktop, book, undo, id == Group); break;
     case ClearOutline: changed = clearOutline(book, undo); break;
+    case GoalSeek: changed = runGoalSeekDialog(desktop, book, undo); break;
     case AutoOutline: autoOutlineCommand(app); break;
     case ProtectSheet: toggleProtection(app, false); break;
     case ProtectWorkbook: toggleProtection(app, true); break;

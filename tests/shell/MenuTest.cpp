@@ -1,5 +1,6 @@
 // The main menus driven by key scripts that name their items: every item works or is
 // grey, and the commands and small dialogs behind them do what they say.
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -301,6 +302,41 @@ TEST(Menu, AutoOutlineThenHideAndShowDetail) {
   EXPECT_EQ(s.sheet().rowOutlineTop, 2);
   s.keys("menu Tools > Outline > Clear\n");
   EXPECT_EQ(s.sheet().rowOutlineTop, 0);
+}
+
+TEST(Menu, GoalSeekFindsALoanAndPasteSpecialBringsResults) {
+  TempFolder folder;
+  const std::u16string path = savedBook(folder, [](Workbook& book) {
+    book.setActiveSheet(1);
+    enter(book, 0, 0, u"200000");
+    enter(book, 0, 1, u"0.004");
+    enter(book, 0, 2, u"360");
+    enter(book, 0, 3, u"=PMT(A2,A3,-A1)");
+    book.activeSheet()->selection = Selection::ofStored(Area{3, 0, 3, 0}, 0, 3);
+  });
+  Session s;
+  // Set cell starts as the active cell, A4: a payment of 1000 by changing the principal.
+  s.run(path, "menu Tools > Goal Seek...\nkey Down\ntext 1000\nkey Down\ntext A1\nsoft1\nsoft1\n");
+  EXPECT_TRUE(s.seen.sawLines(u"Goal Seeking found a solution."));
+  const double principal = 1000 * (1 - std::pow(1.004, -360)) / 0.004;
+  EXPECT_NEAR(s.sheet().cellValue(0, 0).number(), principal, 0.01);
+  EXPECT_NEAR(s.sheet().cellValue(0, 3).number(), 1000, 1e-6);
+  s.keys("menu Edit > Undo Goal Seek\n");
+  EXPECT_TRUE(s.backend.problems().empty());
+  EXPECT_EQ(s.sheet().cellValue(0, 0).number(), 200000);
+  // A target that is no single cell of the sheet keeps the dialog open.
+  s.keys("menu Tools > Goal Seek...\ntext A1:A2\nsoft1\nsoft1\nsoft2\n");
+  EXPECT_TRUE(s.seen.sawLines(u"Enter a cell of this sheet, such as B3."));
+
+  // Only results of formulas: the payment's value arrives, not its formula.
+  s.keys("menu Edit > Copy\nkey Right\nmenu Edit > Paste Special...\nkey Down Down Down\nkey Enter\nsoft1\n");
+  const CellRecord* pasted = s.sheet().cellPtr(1, 3);
+  ASSERT_TRUE(pasted);
+  EXPECT_EQ(pasted->value.kind, ValueKind::Number);
+  EXPECT_NEAR(pasted->value.number(), s.sheet().cellValue(0, 3).number(), 1e-9);
+  // A plain Paste brings the formula again.
+  s.keys("key Right\nmenu Edit > Paste\n");
+  EXPECT_EQ(s.sheet().cellPtr(2, 3)->value.kind, ValueKind::Formula);
 }
 
 }  // namespace
