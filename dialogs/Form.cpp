@@ -26,7 +26,7 @@ void FormDialog::build(const FormValues& start) {
         break;
       }
       case FieldKind::Choice: {
-        ListBox& list = addList(field.id, field.items);
+        ListBox& list = addList(field.id, field.items, field.rows);
         auto at = start.choice.find(field.id);
         if (at != start.choice.end()) list.select(at->second);
         break;

@@ -20,19 +20,20 @@ struct Field {
   std::u16string label;               // above a text, number or choice; beside a check; a note's text
   std::vector<std::u16string> items;  // a choice's entries
   size_t maxLength = 0;               // 0 keeps the edit line's own limit
+  int rows = 1;                       // a choice of one row is a spinner, of more a list
 };
 
-inline Field noteField(std::u16string text) { return {FieldKind::Note, 0, std::move(text), {}, 0}; }
+inline Field noteField(std::u16string text) { return {FieldKind::Note, 0, std::move(text), {}, 0, 1}; }
 inline Field textField(int id, std::u16string label, size_t maxLength = 0) {
-  return {FieldKind::Text, id, std::move(label), {}, maxLength};
+  return {FieldKind::Text, id, std::move(label), {}, maxLength, 1};
 }
 inline Field numberField(int id, std::u16string label, size_t maxLength) {
-  return {FieldKind::Number, id, std::move(label), {}, maxLength};
+  return {FieldKind::Number, id, std::move(label), {}, maxLength, 1};
 }
-inline Field choiceField(int id, std::u16string label, std::vector<std::u16string> items) {
-  return {FieldKind::Choice, id, std::move(label), std::move(items), 0};
+inline Field choiceField(int id, std::u16string label, std::vector<std::u16string> items, int rows = 1) {
+  return {FieldKind::Choice, id, std::move(label), std::move(items), 0, rows};
 }
-inline Field checkField(int id, std::u16string label) { return {FieldKind::Check, id, std::move(label), {}, 0}; }
+inline Field checkField(int id, std::u16string label) { return {FieldKind::Check, id, std::move(label), {}, 0, 1}; }
 
 /// A form's values by control id: the texts of text and number fields, the index
 /// chosen in a choice, the state of a check box.

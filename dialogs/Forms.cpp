@@ -270,6 +270,39 @@ bool askPasteOptions(Desktop& desktop, PasteOptions& options) {
   return true;
 }
 
+bool askCharacter(Desktop& desktop, char16_t& chosen) {
+  constexpr int CharacterList = 1029;
+  static constexpr std::u16string_view kCharacters = u":.,;=+-*/()!?@#$%^&[]{}\\~'\"";
+  std::vector<std::u16string> items;
+  for (char16_t c : kCharacters) items.emplace_back(1, c);
+  Form form{u"Insert Character", {choiceField(CharacterList, u"", items, 8)}, nullptr, nullptr};
+  FormValues values;
+  if (!runForm(desktop, form, values)) return false;
+  chosen = kCharacters[static_cast<size_t>(std::max(0, values.choice[CharacterList]))];
+  return true;
+}
+
+std::u16string nameWords(std::u16string_view name) {
+  static constexpr std::u16string_view kBuiltIn[] = {u"Auto_Open",  u"Auto_Close", u"Extract",     u"Database",
+                                                     u"Criteria",   u"Print_Area", u"Print_Titles", u"Recorder",
+                                                     u"Data_Form",  u"Auto_Activate", u"Auto_Deactivate",
+                                                     u"Sheet_Title"};
+  if (!name.empty() && name[0] >= 1 && name[0] <= 12) return std::u16string(kBuiltIn[name[0] - 1]);
+  return std::u16string(name);
+}
+
+bool askName(Desktop& desktop, const Workbook& workbook, std::u16string& chosen) {
+  constexpr int NameList = 1029;
+  std::vector<std::u16string> items;
+  for (const DefinedName& name : workbook.names) items.push_back(nameWords(name.text));
+  if (items.empty()) return false;
+  Form form{u"Insert Name", {choiceField(NameList, u"", items, 8)}, nullptr, nullptr};
+  FormValues values;
+  if (!runForm(desktop, form, values)) return false;
+  chosen = items[static_cast<size_t>(std::max(0, values.choice[NameList]))];
+  return true;
+}
+
 void runAboutDialog(Desktop& desktop) {
   Form form{u"About Kelp",
             {noteField(u"Kelp " + utf8ToUtf16(KELP_VERSION)), noteField(u"A spreadsheet for the keypad."),

@@ -41,5 +41,13 @@ void runAboutDialog(Desktop& desktop);
 bool runGoalSeekDialog(Desktop& desktop, Workbook& workbook, UndoList& undo);
 /// Paste Special: the five switches for one paste, starting from the last ones chosen.
 bool askPasteOptions(Desktop& desktop, PasteOptions& options);
+/// Insert Character: one of the 27 characters formulas use; false when cancelled.
+bool askCharacter(Desktop& desktop, char16_t& chosen);
+/// Insert Name: one of the workbook's defined names, a built-in one by its words; false
+/// when cancelled or when the workbook has none.
+bool askName(Desktop& desktop, const Workbook& workbook, std::u16string& chosen);
+/// The words a defined name is shown and typed by: built-in names (their text a code
+/// from 1 to 12) as "Auto_Open", "Print_Area" and the rest.
+std::u16string nameWords(std::u16string_view name);
 
 }  // namespace kelp

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "dialogs/Forms.h"
 #include "edit/Commands.h"
 #include "format/ValueText.h"
 #include "formula/Recalc.h"
@@ -207,9 +208,25 @@ void CellEditor::deliver(Msg msg, int64_t wParam, int64_t lParam) {
 }
 
 void CellEditor::command(uint32_t id) {
-  // The dialogs behind Insert Char, Insert Function, Insert Name and Define name are not
-  // there yet; their items are grey, so only Cancel arrives.
-  if (id == EditingCommand::Cancel) cancel();
+  // Insert Function and Define name wait for their dialogs; their items are grey.
+  if (id == EditingCommand::Cancel) {
+    cancel();
+    return;
+  }
+  std::u16string inserted;
+  if (id == EditingCommand::InsertChar) {
+    char16_t c = 0;
+    if (!askCharacter(m_app.desktop(), c)) return;
+    inserted.assign(1, c);
+  } else if (id == EditingCommand::InsertName) {
+    if (!askName(m_app.desktop(), m_app.workbook(), inserted)) return;
+  } else {
+    return;
+  }
+  if (EditorWindow* e = editorWindow()) {
+    e->replaceSelection(inserted);
+    m_app.desktop().setFocus(e);
+  }
 }
 
 bool CellEditor::begin(std::u16string_view text, bool arrowsMoveCaret, bool selectAll) {
@@ -238,9 +255,10 @@ bool CellEditor::begin(std::u16string_view text, bool arrowsMoveCaret, bool sele
     std::swap(bar->key(1), m_savedKeys[1]);
     bar->setKey(0, u"Cancel", EditingCommand::Cancel);
     Menu& menu = bar->setPopup(1, u"Menu");
-    menu.append(EditingCommand::InsertChar, u"Insert Char...", MenuFlag::Gray);
+    menu.append(EditingCommand::InsertChar, u"Insert Char...");
     menu.append(EditingCommand::InsertFunction, u"Insert Function...", MenuFlag::Gray);
-    menu.append(EditingCommand::InsertName, u"Insert Name...", MenuFlag::Gray);
+    // Without names there is nothing to insert.
+    menu.append(EditingCommand::InsertName, u"Insert Name...", book.names.empty() ? MenuFlag::Gray : 0);
     menu.append(EditingCommand::DefineName, u"Define name...", MenuFlag::Gray);
   }
   m_app.desktop().setFocus(&editor);

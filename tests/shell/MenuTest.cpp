@@ -9,6 +9,7 @@
 #include "dialogs/Forms.h"
 #include "edit/Outline.h"
 #include "format/ValueText.h"
+#include "formula/Compiler.h"
 #include "platform/Clipboard.h"
 #include "platform/ui/Menu.h"
 #include "shell/MainMenu.h"
@@ -337,6 +338,22 @@ TEST(Menu, GoalSeekFindsALoanAndPasteSpecialBringsResults) {
   // A plain Paste brings the formula again.
   s.keys("key Right\nmenu Edit > Paste\n");
   EXPECT_EQ(s.sheet().cellPtr(2, 3)->value.kind, ValueKind::Formula);
+}
+
+TEST(Menu, TheEditingMenuInsertsCharactersAndNames) {
+  TempFolder folder;
+  const std::u16string path = savedBook(folder, [](Workbook& book) {
+    enter(book, 4, 0, u"2");
+    ASSERT_GE(book.setName(u"Loan", compileToHandle(book, u"=Sheet1!$E$1", CellPosition{}, false)), 0);
+  });
+  Session s;
+  // "+" is the sixth character; the name goes in at the caret.
+  s.run(path, "key Ctrl+Home Down Down Down Down Down\ntext =SUM(1\nsoft2\ntext 1\nkey Down Down Down Down Down\nkey Enter\n"
+              "text 2)*\nsoft2\ntext 3\nkey Enter\nkey Enter\n");
+  std::u16string text;
+  ASSERT_TRUE(s.sheet().cellPtr(0, 5));
+  ASSERT_TRUE(editableText(s.sheet().cellPtr(0, 5)->value, text));
+  EXPECT_EQ(text, u"=Sum(1+2)*Loan");
 }
 
 }  // namespace
