@@ -67,6 +67,15 @@ void FormDialog::enableField(int id, bool on) {
   }
 }
 
+void FormDialog::setChoices(int id, std::vector<std::u16string> items) {
+  auto* list = controlAs<ListBox>(id);
+  if (!list || list->items() == items) return;
+  const int chosen = list->selected();
+  const int count = static_cast<int>(items.size());
+  list->setItems(std::move(items));
+  if (chosen > 0 && chosen < count) list->select(chosen);
+}
+
 void FormDialog::showMessage(std::u16string_view text) {
   messageBox(desktop(), id(), text, u"Kelp", BoxFlag::Ok | BoxFlag::IconExclamation);
 }

@@ -61,6 +61,8 @@ class FormDialog : public Dialog {
   FormValues values() const;
   /// Greys or restores a field and its label.
   void enableField(int id, bool on);
+  /// New entries for a choice, keeping the index chosen where it still exists.
+  void setChoices(int id, std::vector<std::u16string> items);
   /// A message box over the dialog, titled "Kelp".
   void showMessage(std::u16string_view text);
   void showError(uint32_t code);

@@ -8,6 +8,8 @@
 #include "dialogs/Form.h"
 #include "edit/Commands.h"
 #include "edit/Fill.h"
+#include "edit/Filter.h"
+#include "edit/Sort.h"
 #include "edit/Outline.h"
 #include "files/NativeFormat.h"
 #include "format/ValueText.h"
@@ -301,6 +303,96 @@ bool askName(Desktop& desktop, const Workbook& workbook, std::u16string& chosen)
   if (!runForm(desktop, form, values)) return false;
   chosen = items[static_cast<size_t>(std::max(0, values.choice[NameList]))];
   return true;
+}
+
+namespace {
+
+constexpr int Key1 = 1019, Order1 = 1020, Key2 = 1021, Order2 = 1022, Key3 = 1023, Order3 = 1024;
+constexpr int HeaderRow = 1058, CaseSensitive = 1025, SortRows = 1027;
+constexpr int NoneString = 2511, ColumnString = 2565, RowString = 2566;
+constexpr int32_t MostKeyRows = 501;
+
+// The entries of a key list: the selection's columns (by their heading with a header row)
+// or, when rows are sorted, its rows; lists 2 and 3 begin with "(none)".
+std::vector<std::u16string> keyEntries(const Workbook& workbook, const Sheet& sheet, const Area& area, bool header,
+                                       bool rows, bool withNone) {
+  std::vector<std::u16string> out;
+  if (withNone) out.emplace_back(loadString(NoneString));
+  if (rows) {
+    for (int32_t r = area.firstRow; r <= area.lastRow && r < area.firstRow + MostKeyRows; ++r)
+      out.push_back(std::u16string(loadString(RowString)) + u" " + decimalText(r + 1));
+    return out;
+  }
+  for (int32_t c = area.firstColumn; c <= area.lastColumn; ++c) {
+    std::u16string label;
+    if (header) {
+      const CellValue& value = sheet.cellValue(c, area.firstRow);
+      if (value.kind != ValueKind::Empty) displayText(value, workbook.numberFormats,
+                                                     workbook.style(sheet.effectiveStyle(c, area.firstRow)).numberFormat,
+                                                     NoWidthLimit, nullptr, label);
+    }
+    if (label.empty()) {
+      std::u16string letters;
+      columnName(static_cast<uint16_t>(c), letters);
+      label = std::u16string(loadString(ColumnString)) + u" " + letters;
+    }
+    out.push_back(std::move(label));
+  }
+  return out;
+}
+
+}  // namespace
+
+bool runSortDialog(Desktop& desktop, Workbook& workbook, UndoList& undo) {
+  Sheet* sheet = workbook.activeSheet();
+  if (!sheet) return false;
+  Area area = sheet->selection.area();
+  if (area.firstRow == area.lastRow && area.firstColumn == area.lastColumn) {
+    if (!dataArea(*sheet, area)) {
+      setError(Err::NoData);
+      return false;
+    }
+    sheet->selection = Selection::ofStored(area, area.firstColumn, area.firstRow);
+  }
+  for (const Area& merged : sheet->mergedAreas) {
+    if (merged.overlaps(area)) {
+      setError(Err::SortMerged);
+      return false;
+    }
+  }
+  const std::vector<std::u16string> orders = {u"Ascending", u"Descending"};
+  Form form{u"Sort",
+            {choiceField(Key1, u"1.by:", {}), choiceField(Order1, u"", orders), choiceField(Key2, u"2.by:", {}),
+             choiceField(Order2, u"", orders), choiceField(Key3, u"3.by:", {}), choiceField(Order3, u"", orders),
+             checkField(HeaderRow, u"Header row"), checkField(CaseSensitive, u"Case sensitive"),
+             checkField(SortRows, u"Sort rows")},
+            nullptr, nullptr};
+  // The key lists follow the boxes: headings or letters, columns or rows.
+  form.update = [&workbook, sheet, area](FormDialog& dialog, const FormValues& values) {
+    const bool rows = values.check.count(SortRows) && values.check.at(SortRows);
+    const bool header = !rows && values.check.count(HeaderRow) && values.check.at(HeaderRow);
+    dialog.enableField(HeaderRow, !rows);
+    dialog.setChoices(Key1, keyEntries(workbook, *sheet, area, header, rows, false));
+    dialog.setChoices(Key2, keyEntries(workbook, *sheet, area, header, rows, true));
+    dialog.setChoices(Key3, keyEntries(workbook, *sheet, area, header, rows, true));
+  };
+  const SortSettings& last = sortSettings();
+  FormValues values;
+  values.check = {{HeaderRow, last.hasHeader}, {CaseSensitive, last.caseSensitive}, {SortRows, !last.byRows}};
+  values.choice = {{Key1, std::max(0, last.key1)},    {Key2, last.key2 + 1},         {Key3, last.key3 + 1},
+                   {Order1, last.ascending1 ? 0 : 1}, {Order2, last.ascending2 ? 0 : 1}, {Order3, last.ascending3 ? 0 : 1}};
+  if (!runForm(desktop, form, values)) return false;
+  SortSettings settings;
+  settings.byRows = !values.check[SortRows];
+  settings.hasHeader = settings.byRows && values.check[HeaderRow];
+  settings.caseSensitive = values.check[CaseSensitive];
+  settings.key1 = values.choice[Key1];
+  settings.key2 = values.choice[Key2] - 1;
+  settings.key3 = values.choice[Key3] - 1;
+  settings.ascending1 = values.choice[Order1] == 0;
+  settings.ascending2 = values.choice[Order2] == 0;
+  settings.ascending3 = values.choice[Order3] == 0;
+  return sortSelection(workbook, undo, settings);
 }
 
 void runAboutDialog(Desktop& desktop) {

@@ -35,6 +35,10 @@ bool runSeriesDialog(Desktop& desktop, Workbook& workbook, UndoList& undo);
 /// Group (`group`) or Ungroup: the selection's rows or columns one outline level in or out.
 bool runGroupDialog(Desktop& desktop, Workbook& workbook, UndoList& undo, bool group);
 void runAboutDialog(Desktop& desktop);
+/// Sort: up to three keys of the selection (a single cell takes its data region first),
+/// each ascending or descending, with a header row, case and rows or columns; one Undo.
+/// A selection touching a merged area is refused with error 52, no data with error 39.
+bool runSortDialog(Desktop& desktop, Workbook& workbook, UndoList& undo);
 /// Goal Seek: a target cell, the value it should take and the cell to change, on the
 /// active sheet; a reference that does not read, or a value that is no number, keeps the
 /// dialog open. The search runs as one undoable change and says when it found a solution.

@@ -160,8 +160,8 @@ void hideTop(const Sheet& sheet, int32_t column, const FilterColumn& criterion, 
     if (!picked[i]) hidden[i] = true;
 }
 
-// A filter's data area: a single cell takes its current region, a larger selection is
-// cut back to the last row holding a value.
+}  // namespace
+
 bool dataArea(const Sheet& sheet, Area& out) {
   const Area selection = sheet.selection.area();
   if (selection.firstRow == selection.lastRow && selection.firstColumn == selection.lastColumn)
@@ -172,6 +172,8 @@ bool dataArea(const Sheet& sheet, Area& out) {
   out.lastRow = static_cast<uint16_t>(lastRow);
   return true;
 }
+
+namespace {
 
 // Records the change of the active sheet's filter to `after` together with the rows whose
 // hidden flag changes (row, hidden after), and performs it.

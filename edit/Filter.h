@@ -36,6 +36,9 @@ constexpr uint32_t None = 0, Top = 1, Blanks = 2, NonBlanks = 3, Custom = 4;
 /// rows. False when the cell lies outside such an area (a row without values, a column
 /// beyond the values).
 bool currentRegion(const Sheet& sheet, int32_t column, int32_t row, Area& out);
+/// The data a filter or a sort takes: a single selected cell its current region, a larger
+/// selection cut back to the last row holding a value. False when there is none.
+bool dataArea(const Sheet& sheet, Area& out);
 /// Makes `area` the sheet's filter, active, with no criterion on any column. Rows stay.
 void setFilter(Sheet& sheet, const Area& area);
 /// Which rows of the filter's area its criteria hide, one entry per row from the heading

@@ -356,5 +356,43 @@ TEST(Menu, TheEditingMenuInsertsCharactersAndNames) {
   EXPECT_EQ(text, u"=Sum(1+2)*Loan");
 }
 
+TEST(Menu, SortListsTheHeadingsAndSortsByTwoKeys) {
+  TempFolder folder;
+  auto table = [](Workbook& book) {
+    Sheet& sheet = *book.activeSheet();
+    const char16_t* rows[][3] = {
+        {u"Name", u"Score", u"Age"}, {u"Ann", u"3", u"30"}, {u"Bob", u"5", u"25"}, {u"Cid", u"3", u"40"}, {u"Dan", u"5", u"20"}};
+    for (int32_t r = 0; r < 5; ++r)
+      for (int32_t c = 0; c < 3; ++c) enter(book, c, r, rows[r][c]);
+    sheet.selection = Selection::ofStored(Area{0, 0, 0, 0}, 0, 0);
+  };
+  Session s;
+  // Header row on (six controls down), then Score descending and Age ascending.
+  s.run(savedBook(folder, table),
+        "menu Data > Sort...\nkey Down Down Down Down Down Down\nkey Enter\nkey Up Up Up Up Up Up\nkey Right\n"
+        "key Down\nkey Right\nkey Down\nkey Right Right Right\nsoft1\n");
+  EXPECT_TRUE(s.seen.saw(u"Score"));
+  std::u16string names;
+  for (int32_t r = 1; r < 5; ++r) names += textOf(s.sheet().cellValue(0, r));
+  EXPECT_EQ(names, u"DanBobAnnCid");
+  EXPECT_EQ(s.sel().area(), (Area{0, 0, 4, 2}));  // the region around A1
+  EXPECT_EQ(s.app->undoList().undoDescription(), u"Sort");
+  s.keys("key Ctrl+Z\n");
+  names.clear();
+  for (int32_t r = 1; r < 5; ++r) names += textOf(s.sheet().cellValue(0, r));
+  EXPECT_EQ(names, u"AnnBobCidDan");
+
+  Session merged;
+  merged.run(savedBook(
+                 folder,
+                 [&](Workbook& book) {
+                   table(book);
+                   ASSERT_TRUE(book.activeSheet()->mergedAreas.append(Area{2, 1, 2, 2}));
+                 },
+                 "merged.kp"),
+             "menu Data > Sort...\n");
+  EXPECT_TRUE(merged.seen.sawLines(u"Cannot sort merged cells."));
+}
+
 }  // namespace
 }  // namespace kelp::test
