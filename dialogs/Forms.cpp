@@ -395,6 +395,60 @@ bool runSortDialog(Desktop& desktop, Workbook& workbook, UndoList& undo) {
   return sortSelection(workbook, undo, settings);
 }
 
+bool runFilterDialog(Desktop& desktop, Workbook& workbook, UndoList& undo, int32_t column) {
+  static constexpr int Mode = 1110, TopCount = 1019, TopWhich = 1054, Operator1 = 1097, Value1 = 1053, Join = 1108,
+                Operator2 = 1098, Value2 = 1099;
+  const Sheet* sheet = workbook.activeSheet();
+  if (!sheet || !sheet->autoFilter.active) return false;
+  const AutoFilter& filter = sheet->autoFilter;
+  if (column < filter.area.firstColumn || column > filter.area.lastColumn) return false;
+  const size_t index = static_cast<size_t>(column - filter.area.firstColumn);
+  const FilterColumn now = index < filter.columns.size() ? filter.columns[index] : FilterColumn{};
+
+  std::vector<std::u16string> operators = {u"=", u"<>", u">", u">=", u"<", u"<="};
+  for (int id = 2553; id <= 2558; ++id) operators.emplace_back(loadString(id));
+  std::vector<std::u16string> second = operators;
+  second.insert(second.begin(), u"");
+  Form form{u"Filter - Show Rows",
+            {choiceField(Mode, u"Show:", {u"All", u"Top:", u"Blanks", u"NonBlanks", u"Where cells in this column:"}),
+             numberField(TopCount, u"Count:", 3), choiceField(TopWhich, u"", {u"with largest values", u"with smallest values"}),
+             choiceField(Operator1, u"", operators), textField(Value1, u""), choiceField(Join, u"", {u"And", u"Or"}),
+             choiceField(Operator2, u"", second), textField(Value2, u"")},
+            nullptr, nullptr};
+  // Only the fields of the chosen mode can be reached; the others are grey.
+  form.update = [](FormDialog& dialog, const FormValues& values) {
+    const int mode = values.choice.count(Mode) ? values.choice.at(Mode) : 0;
+    for (int id : {TopCount, TopWhich}) dialog.enableField(id, mode == static_cast<int>(FilterKind::Top));
+    for (int id : {Operator1, Value1, Join, Operator2, Value2})
+      dialog.enableField(id, mode == static_cast<int>(FilterKind::Custom));
+  };
+  FormValues values;
+  values.choice = {{Mode, static_cast<int>(now.kind)},
+                   {TopWhich, now.largest || now.kind != FilterKind::Top ? 0 : 1},
+                   {Operator1, now.operator1 > 0 ? static_cast<int>(now.operator1) - 1 : 0},
+                   {Join, now.joinAnd || now.kind != FilterKind::Custom ? 0 : 1},
+                   {Operator2, static_cast<int>(now.operator2)}};
+  values.text = {{TopCount, now.kind == FilterKind::Top ? decimalText(now.count) : u"10"},
+                 {Value1, now.text1},
+                 {Value2, now.text2}};
+  if (!runForm(desktop, form, values)) return false;
+  FilterColumn criterion;
+  criterion.kind = static_cast<uint32_t>(values.choice[Mode]);
+  if (criterion.kind == FilterKind::Top) {
+    double count = 10;
+    if (!readNumber(values.text[TopCount], count)) count = 10;
+    criterion.count = static_cast<uint32_t>(std::clamp(std::floor(count), 1.0, 100.0));
+    criterion.largest = values.choice[TopWhich] == 0;
+  } else if (criterion.kind == FilterKind::Custom) {
+    criterion.operator1 = static_cast<uint32_t>(values.choice[Operator1] + 1);
+    criterion.operator2 = static_cast<uint32_t>(values.choice[Operator2]);
+    criterion.joinAnd = values.choice[Join] == 0;
+    criterion.text1 = values.text[Value1];
+    criterion.text2 = criterion.operator2 ? values.text[Value2] : u"";
+  }
+  return filterColumnCommand(workbook, undo, column, criterion);
+}
+
 void runAboutDialog(Desktop& desktop) {
   Form form{u"About Kelp",
             {noteField(u"Kelp " + utf8ToUtf16(KELP_VERSION)), noteField(u"A spreadsheet for the keypad."),

@@ -35,6 +35,10 @@ bool runSeriesDialog(Desktop& desktop, Workbook& workbook, UndoList& undo);
 /// Group (`group`) or Ungroup: the selection's rows or columns one outline level in or out.
 bool runGroupDialog(Desktop& desktop, Workbook& workbook, UndoList& undo, bool group);
 void runAboutDialog(Desktop& desktop);
+/// Filter - Show Rows for sheet column `column` of the active sheet's AutoFilter: All,
+/// Top (count 1 to 100, 10 when empty), Blanks, NonBlanks or Where (two conditions); OK
+/// filters at once as one Undo.
+bool runFilterDialog(Desktop& desktop, Workbook& workbook, UndoList& undo, int32_t column);
 /// Sort: up to three keys of the selection (a single cell takes its data region first),
 /// each ascending or descending, with a header row, case and rows or columns; one Undo.
 /// A selection touching a merged area is refused with error 52, no data with error 39.

@@ -152,6 +152,13 @@ bool CellEditor::gridKey(Key key, int64_t mods) {
     m_swallowReturn = true;
     m_app.navigator().extendMode = false;
     if (m_app.tasks().tap()) return true;
+    // Enter on an AutoFilter heading sets what the column shows.
+    const AutoFilter& filter = sheet->autoFilter;
+    if (filter.active && row == filter.area.firstRow && col >= filter.area.firstColumn &&
+        col <= filter.area.lastColumn && !book.isProtected && !sheet->isProtected) {
+      if (runFilterDialog(m_app.desktop(), book, m_app.undoList(), col)) m_app.grid().markRepaint(Repaint::Everything);
+      return true;
+    }
     if (activeCellLocked()) {
       showLocked();
       return true;

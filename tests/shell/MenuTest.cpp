@@ -7,6 +7,7 @@
 
 #include "ShellTestSupport.h"
 #include "dialogs/Forms.h"
+#include "edit/Filter.h"
 #include "edit/Outline.h"
 #include "format/ValueText.h"
 #include "formula/Compiler.h"
@@ -392,6 +393,34 @@ TEST(Menu, SortListsTheHeadingsAndSortsByTwoKeys) {
                  "merged.kp"),
              "menu Data > Sort...\n");
   EXPECT_TRUE(merged.seen.sawLines(u"Cannot sort merged cells."));
+}
+
+TEST(Menu, EnterOnAFilterHeadingShowsTopRowsAndRowsThatBeginWith) {
+  TempFolder folder;
+  const std::u16string path = savedBook(folder, [](Workbook& book) {
+    book.setActiveSheet(1);
+    const char16_t* rows[][2] = {{u"Fruit", u"Qty"}, {u"apple", u"5"},  {u"apricot", u"9"},
+                                 {u"banana", u"2"},  {u"cherry", u"7"}, {u"grape", u"1"}};
+    for (int32_t r = 0; r < 6; ++r)
+      for (int32_t c = 0; c < 2; ++c) enter(book, c, r, rows[r][c]);
+    book.activeSheet()->selection = Selection::ofStored(Area{0, 1, 0, 1}, 1, 0);
+  });
+  Session s;
+  auto shown = [&s] {
+    std::u16string out;
+    for (int32_t r = 1; r < 6; ++r)
+      if (s.sheet().visibleRowHeight(r) > 0) out += std::u16string(textOf(s.sheet().cellValue(0, r))) + u" ";
+    return out;
+  };
+  // On Qty's heading: Top 3.
+  s.run(path, "menu Data > Filter\nkey Enter\nkey Right\nkey Down\ntext 3\nsoft1\n");
+  EXPECT_EQ(shown(), u"apple apricot cherry ");
+  // On Fruit's heading: Where it begins with "ap"; the Top fields are passed over.
+  s.keys("key Left\nkey Enter\nkey Left\nkey Down\nkey Right Right Right Right Right Right\nkey Down\ntext ap\nsoft1\n");
+  EXPECT_EQ(shown(), u"apple apricot ");
+  EXPECT_EQ(s.sheet().autoFilter.columns[0].operator1, FilterOperator::BeginsWith);
+  s.keys("key Ctrl+Z\n");
+  EXPECT_EQ(shown(), u"apple apricot cherry ");
 }
 
 }  // namespace
