@@ -109,11 +109,12 @@ bool compareBounds(Workbook& workbook, const ValidationRule& rule, CellPosition 
 
 // A list taken from cells: a text matches a cell's displayed text, anything else a
 // cell's value; a formula cell takes part with its cached result.
-bool inCellList(Workbook& workbook, const ValidationRule& rule, CellPosition at, const CellValue& value) {
+// Calls `visit(value, display)` for each filled cell of a list rule's source range, row by
+// row, until it returns true; false when the range does not read or no call returned true.
+template <class Visit>
+bool visitListCells(Workbook& workbook, const ValidationRule& rule, CellPosition at, Visit visit) {
   SheetArea area{};
   if (!evaluateReference(workbook, rule.formula1, at, area) || area.book != 0) return false;
-  const bool text = value.kind == ValueKind::Text;
-  const std::u16string_view wanted = text ? textOf(value) : std::u16string_view();
   for (int32_t s = area.firstSheet; s <= area.lastSheet; ++s) {
     const Sheet* sheet = workbook.sheetAt(s);
     if (!sheet) continue;
@@ -123,19 +124,40 @@ bool inCellList(Workbook& workbook, const ValidationRule& rule, CellPosition at,
       for (int32_t c = std::max<int32_t>(row->firstColumn(), area.firstColumn); c <= end; ++c) {
         const CellValue& shown = effectiveValue(row->cells[c].value);
         if (shown.kind == ValueKind::Empty) continue;
-        if (!text) {
-          if (valuesEqual(shown, value)) return true;
-          continue;
-        }
-        std::u16string display;
-        displayText(shown, workbook.numberFormats, workbook.style(sheet->effectiveStyle(c, r)).numberFormat,
-                    NoWidthLimit, nullptr, display);
-        if (display == wanted) return true;
+        const auto display = [&] {
+          std::u16string text;
+          displayText(shown, workbook.numberFormats, workbook.style(sheet->effectiveStyle(c, r)).numberFormat,
+                      NoWidthLimit, nullptr, text);
+          return text;
+        };
+        if (visit(shown, display)) return true;
       }
     }
   }
   return false;
 }
+
+bool inCellList(Workbook& workbook, const ValidationRule& rule, CellPosition at, const CellValue& value) {
+  const bool text = value.kind == ValueKind::Text;
+  const std::u16string_view wanted = text ? textOf(value) : std::u16string_view();
+  return visitListCells(workbook, rule, at, [&](const CellValue& shown, const auto& display) {
+    return text ? display() == wanted : valuesEqual(shown, value);
+  });
+}
+
+}  // namespace
+
+std::vector<std::u16string> listEntries(Workbook& workbook, const ValidationRule& rule, CellPosition at) {
+  if (rule.flags & ValidationFlag::ExplicitList) return rule.list;
+  std::vector<std::u16string> out;
+  (void)visitListCells(workbook, rule, at, [&](const CellValue&, const auto& display) {
+    out.push_back(display());
+    return false;
+  });
+  return out;
+}
+
+namespace {
 
 bool inExplicitList(const ValidationRule& rule, const CellValue& value) {
   if (rule.list.empty()) return true;

@@ -58,6 +58,10 @@ bool evaluateStandalone(Workbook& workbook, uint32_t tokens, CellPosition at, Ce
 /// reference is on `at`'s sheet). False for any other result.
 bool evaluateReference(Workbook& workbook, uint32_t tokens, CellPosition at, SheetArea& out);
 
+/// The entries a list rule offers in the cell `at`: its explicit list, or the texts the
+/// cells of its source range show, row by row, empty cells left out.
+std::vector<std::u16string> listEntries(Workbook& workbook, const ValidationRule& rule, CellPosition at);
+
 /// True when `value` (a value, never a formula) satisfies `rule` in the cell `at`.
 /// A custom rule writes the value into the cell for the test and puts back what was
 /// there (value, formula and style), recalculating after each; nothing is recorded.

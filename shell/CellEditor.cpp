@@ -5,6 +5,8 @@
 #include <utility>
 
 #include "dialogs/Forms.h"
+#include "dialogs/PickList.h"
+#include "edit/Validation.h"
 #include "edit/Commands.h"
 #include "format/ValueText.h"
 #include "formula/Recalc.h"
@@ -142,6 +144,35 @@ void CellEditor::showLocked() {
   if (main) m_app.desktop().post(main->id(), LockedAttemptOver);
 }
 
+bool CellEditor::pickFromValidationList(int32_t col, int32_t row) {
+  Workbook& book = m_app.workbook();
+  Sheet& sheet = *book.activeSheet();
+  const int32_t index = findRule(sheet, col, row);
+  if (index < 0) return false;
+  const ValidationRule& rule = sheet.validations[static_cast<size_t>(index)].rule;
+  if (ruleType(rule) != ValidationType::List || (rule.flags & ValidationFlag::NoDropDown)) return false;
+  if (activeCellLocked()) {
+    showLocked();
+    return true;
+  }
+  const CellPosition at{static_cast<uint16_t>(col), static_cast<uint16_t>(row), static_cast<uint16_t>(sheet.index)};
+  std::vector<std::u16string> entries = listEntries(book, rule, at);
+  // The entry the cell shows now is the one the list starts on.
+  std::u16string current;
+  if (const CellRecord* cell = sheet.cellPtr(col, row)) {
+    const CellValue& value = effectiveValue(cell->value);
+    displayText(value, book.numberFormats, book.style(sheet.effectiveStyle(col, row)).numberFormat, NoWidthLimit,
+                nullptr, current);
+  }
+  int chosen = static_cast<int>(std::find(entries.begin(), entries.end(), current) - entries.begin());
+  if (chosen >= static_cast<int>(entries.size())) chosen = -1;
+  const std::vector<std::u16string> offered = entries;
+  if (pickFromList(m_app.desktop(), m_app.grid().geometry().cellRect(col, row), std::move(entries), chosen)) {
+    (void)enterText(col, row, offered[static_cast<size_t>(chosen)]);
+  }
+  return true;
+}
+
 bool CellEditor::gridKey(Key key, int64_t mods) {
   Workbook& book = m_app.workbook();
   Sheet* sheet = book.activeSheet();
@@ -152,6 +183,7 @@ bool CellEditor::gridKey(Key key, int64_t mods) {
     m_swallowReturn = true;
     m_app.navigator().extendMode = false;
     if (m_app.tasks().tap()) return true;
+    if (pickFromValidationList(col, row)) return true;
     // Enter on an AutoFilter heading sets what the column shows.
     const AutoFilter& filter = sheet->autoFilter;
     if (filter.active && row == filter.area.firstRow && col >= filter.area.firstColumn &&

@@ -89,6 +89,9 @@ class CellEditor {
   int64_t editorMessage(EditorWindow& editor, Message& m);
 
  private:
+  /// Enter on a cell whose rule offers a list: the list, and the entry picked written as
+  /// typed. False when the cell offers none.
+  bool pickFromValidationList(int32_t col, int32_t row);
   EditorWindow* editorWindow() const;
   /// Hands a key or character that reached the main window to the open edit line.
   void deliver(Msg msg, int64_t wParam, int64_t lParam);

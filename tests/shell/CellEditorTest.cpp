@@ -573,6 +573,40 @@ TEST(TaskTriggers, ANewValueRunsItsWatchingTask) {
   EXPECT_EQ(boxes.count(), 1u);
 }
 
+TEST(TaskTriggers, EnterOnAListCellPicksAnEntryAndRunsTheCellsTask) {
+  startEditingOnce();
+  TempFolder folder;
+  auto book = newWorkbook(1);
+  putText(*book->sheetAt(0), 4, 0, u"Low");
+  putText(*book->sheetAt(0), 4, 1, u"Mid");
+  putText(*book->sheetAt(0), 4, 2, u"High");
+  putText(*book->sheetAt(0), 2, 0, u"Mid");
+  ValidationRule rule;
+  rule.flags = static_cast<uint32_t>(ValidationType::List);
+  rule.formula1 = compileToHandle(*book, u"=$E$1:$E$3", CellPosition{}, false);
+  book->sheetAt(0)->validations.push_back(ValidationEntry{rule, {Area{0, 2, 0, 2}}});
+  WorkbookTask task;
+  task.name = u"Echo";
+  task.definition = u"Set(D1, C1)";
+  task.runOn = TaskRunsOnNewValue;
+  setTaskArea(task, 0, 0, Area{0, 2, 0, 2});
+  book->tasks.push_back(task);
+  const std::u16string path = saveWorkbook(std::move(book), folder.file("list.kp"));
+  Session s;
+  Boxes boxes;
+  boxes.attach(s);
+  // The list opens on Mid, the cell's text; Down picks High, and the task asks first.
+  s.run(path, "key Right Right\nkey Enter\nkey Down\nkey Enter\nsoft1\n");
+  EXPECT_FALSE(s.app->editor().editing());
+  EXPECT_EQ(textOf(s.sheet().cellValue(2, 0)), u"High");
+  EXPECT_EQ(textOf(s.sheet().cellValue(3, 0)), u"High");
+  EXPECT_EQ(boxes.count(), 2u);  // the list, then the question before the task
+  EXPECT_TRUE(boxes.sawPart(u"Run its tasks?"));
+  // Back closes the list and leaves the cell as it was.
+  s.keys("key Enter\nkey Up\nkey Back\n");
+  EXPECT_EQ(textOf(s.sheet().cellValue(2, 0)), u"High");
+}
+
 TEST(TaskTriggers, SavingToAnotherFileAsksEveryTime) {
   startEditingOnce();
   TempFolder folder;
