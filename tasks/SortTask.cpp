@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "edit/Commands.h"
+#include "edit/Filter.h"
 #include "edit/Sort.h"
 #include "formula/Evaluator.h"
 #include "model/Workbook.h"
@@ -78,7 +79,12 @@ void taskSort(UndoList* undo) {
   if (!takePendingError()) return;
 
   Workbook& workbook = *evalState().workbook;
-  const Area area = workbook.activeSheet()->selection.area();
+  // A single cell takes its data region, as the Sort dialog does, so that a recorded task
+  // sorts what the user sorted.
+  Sheet& sheet = *workbook.activeSheet();
+  Area area = sheet.selection.area();
+  if (area.firstRow == area.lastRow && area.firstColumn == area.lastColumn && dataArea(sheet, area))
+    sheet.selection = Selection::ofStored(area, area.firstColumn, area.firstRow);
   SortSettings settings;
   settings.hasHeader = header;
   settings.caseSensitive = caseSensitive;

@@ -65,6 +65,11 @@ TEST_F(SortTaskTest, ThreeKeysUnderAHeader) {
   select(1, 1, 1, 6);
   run(u"Sort(1)");
   EXPECT_EQ(line(1, 1, 6), (std::vector<std::u16string>{u"v", u"w", u"x", u"y", u"y", u"z"}));
+  // A single cell sorts the data around it, as the Sort dialog does: whole rows move.
+  select(1, 3, 1, 3);
+  run(u"Sort(3, true, 0, true, 0, true, true)");
+  EXPECT_EQ(line(2, 0, 7), (std::vector<std::u16string>{u"Age", u"20", u"22", u"25", u"30", u"30", u"40"}));
+  EXPECT_EQ(sheet(0).selection.area(), (Area{0, 0, 6, 2}));
 }
 
 TEST_F(SortTaskTest, CaseCountsWhenAsked) {
