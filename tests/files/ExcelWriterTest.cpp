@@ -16,6 +16,7 @@
 #include "formula/Recalc.h"
 #include "formula/Tokens.h"
 #include "model/HandlePool.h"
+#include "model/NumberFormat.h"
 #include "model/Workbook.h"
 #include "platform/CompoundFile.h"
 #include "platform/ErrorState.h"
@@ -256,6 +257,13 @@ TEST(ExcelWriter, WhatExcel95CannotHoldIsNamedOnceAndTheRestIsKept) {
   rule.rule.list = {u"a", u"b"};
   rule.areas.push_back(Area{7, 0, 7, 0});
   s.validations.push_back(rule);
+  // A number format too long for its record is named by the first cell that shows it.
+  NumberFormatRecord wordy = fixedFormat(2, false);
+  wordy.positivePrefix = std::u16string(300, u'w');
+  StyleRecord fields{};
+  fields.numberFormat = static_cast<uint16_t>(findOrAddNumberFormat(book->numberFormats, wordy));
+  ASSERT_TRUE(s.setCell(2, 2, CellRecord{numberValue(5), book->changedStyle(0, fields, StyleField::NumberFormat,
+                                                                            FontRecord{}, 0)}));
   // Both names become "??" in code page 1252; the second one gets a number to stay its own.
   ASSERT_NE(book->insertSheet(u"日本"), nullptr);
   ASSERT_NE(book->insertSheet(u"中国"), nullptr);
@@ -267,7 +275,8 @@ TEST(ExcelWriter, WhatExcel95CannotHoldIsNamedOnceAndTheRestIsKept) {
   EXPECT_EQ(notice.code, static_cast<uint32_t>(Err::FormatCut));
   const std::string detail = narrow(notice.detail);
   for (const char* part : {"texts longer than 255", "Sheet1!A1", "code page lacks", "past row 16,384", "Sheet1!B1",
-                           "merged cells", "validation rules", "renamed (first at 日本, 2 in all)"})
+                           "merged cells", "validation rules", "renamed (first at 日本, 2 in all)",
+                           "format codes longer than 255 characters (first at Sheet1!C3)"})
     EXPECT_NE(notice.detail.find(utf8ToUtf16(part)), std::u16string::npos) << part << " missing from: " << detail;
   EXPECT_EQ(detail.find("Sheet1!B2"), std::string::npos) << "=1+2 needs no cut";
 
