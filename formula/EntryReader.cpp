@@ -118,15 +118,16 @@ int16_t styleForSuggestion(Workbook& workbook, int16_t effective, int suggested)
   const bool date = suggested >= BuiltInFormat::ShortDate && suggested <= BuiltInFormat::DateTime;
   const bool grouped = suggested == SuggestedFormat::Grouped0 || suggested == SuggestedFormat::Grouped2 ||
                        suggested == BuiltInFormat::Currency0 || suggested == BuiltInFormat::Currency2;
-  // A date keeps the date format a cell has; grouped digits and currency keep any number
-  // format but General, which the user chose over what the entry looks like.
+  // A date keeps the date format a cell has; grouped digits and currency take theirs only
+  // where the cell is General, since any other format was chosen by the user.
   bool change = date ? !format || format->kind != FormatKind::DateTime
                      : grouped ? general : static_cast<int>(current) != suggested;
   if (!change) return effective;
   int32_t index = suggested;
   if (suggested < 0) {
     const SavedErrorState saved = saveErrorState();
-    index = findOrAddNumberFormat(workbook.numberFormats, fixedFormat(suggested == SuggestedFormat::Grouped2 ? 2 : 0, true));
+    const int decimals = suggested == SuggestedFormat::Grouped2 ? 2 : 0;
+    index = findOrAddNumberFormat(workbook.numberFormats, fixedFormat(decimals, true));
     // A full format list leaves the cell as it was, which is no failure of the entry.
     restoreErrorState(saved);
     if (index < 0) return effective;
