@@ -29,7 +29,7 @@ bool refuseEntry(const ValidationAlert& alert) {
 
 void printFileError(const std::string& path, const Document& document) {
   uint32_t code = pendingError();
-  std::string message = utf16ToUtf8(errorMessage(code));
+  std::string message = utf16ToUtf8(pendingErrorText());
   if (!document.unavailableFormat.empty())
     message += " (" + utf16ToUtf8(document.unavailableFormat) + " files are not supported yet)";
   if (code == static_cast<uint32_t>(Err::FileCreate) && !document.failureReason.empty())
@@ -136,8 +136,7 @@ bool typeEntry(Workbook& book, const CellName& cell, std::u16string_view text, s
     error = "refused by data validation: " + g_refusal;
     return false;
   }
-  clearError();
-  error = "error " + std::to_string(code) + ": " + utf16ToUtf8(errorMessage(code));
+  error = "error " + std::to_string(code) + ": " + utf16ToUtf8(takePendingErrorText());
   if (!text.empty() && text[0] == u'=') {
     // The position is the compiler's, so compile once more to learn it.
     TokenSink sink;

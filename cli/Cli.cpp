@@ -117,8 +117,7 @@ int usageError(std::string_view message) {
 
 std::string takeErrorText() {
   uint32_t code = pendingError();
-  clearError();
-  return "error " + std::to_string(code) + ": " + utf16ToUtf8(errorMessage(code));
+  return "error " + std::to_string(code) + ": " + utf16ToUtf8(takePendingErrorText());
 }
 
 bool applyLocale(const std::string& name) {

@@ -351,15 +351,9 @@ CellRecord typedCell(Workbook& workbook, int32_t sheetIndex, int32_t column, int
     if (value.kind == ValueKind::Empty && !text.empty()) makeText(value, text);
   }
   int16_t style = old.style;
-  if (suggested >= 0) {
-    const bool dateSuggested = suggested >= BuiltInFormat::ShortDate && suggested <= BuiltInFormat::DateTime;
-    const bool change = dateSuggested ? !format || format->kind != FormatKind::DateTime
-                                      : static_cast<int>(formatIndex) != suggested;
-    if (change) {
-      StyleRecord fields{};
-      fields.numberFormat = static_cast<uint16_t>(suggested);
-      style = workbook.changedStyle(effective, fields, StyleField::NumberFormat, FontRecord{}, 0);
-    }
+  if (suggested != SuggestedFormat::None) {
+    const int16_t changed = styleForSuggestion(workbook, effective, suggested);
+    if (changed != effective) style = changed;
   }
   return CellRecord{value, style};
 }

@@ -489,15 +489,9 @@ bool enterCellValue(Workbook& workbook, UndoList& undo, int32_t column, int32_t 
   CellRecord old;
   sheet->getCell(column, row, old);
   int16_t style = old.style;
-  if (suggested >= 0) {
-    bool dateSuggested = suggested >= BuiltInFormat::ShortDate && suggested <= BuiltInFormat::DateTime;
-    bool change = dateSuggested ? !format || format->kind != FormatKind::DateTime
-                                : static_cast<int>(formatIndex) != suggested;
-    if (change) {
-      StyleRecord fields{};
-      fields.numberFormat = static_cast<uint16_t>(suggested);
-      style = workbook.changedStyle(effective, fields, StyleField::NumberFormat, FontRecord{}, 0);
-    }
+  if (suggested != SuggestedFormat::None) {
+    const int16_t changed = styleForSuggestion(workbook, effective, suggested);
+    if (changed != effective) style = changed;
   }
 
   ProgramBuilder redo;

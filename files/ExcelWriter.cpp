@@ -76,6 +76,25 @@ std::u16string CutList::describe() const {
   return out;
 }
 
+std::u16string firstCellShowing(const Workbook& book, uint32_t format) {
+  for (int32_t i = 0; i < book.sheetCount(); ++i) {
+    const Sheet* sheet = book.sheetAt(i);
+    if (!sheet) continue;
+    const int32_t lastRow = sheet->lastUsedRow(-1);
+    for (int32_t row = 0; row <= lastRow; ++row) {
+      for (int32_t column = sheet->nextUsedInRow(row, -1); column >= 0 && column < MaxColumns;
+           column = sheet->nextUsedInRow(row, column)) {
+        if (book.style(sheet->effectiveStyle(column, row)).numberFormat != format) continue;
+        std::u16string out = sheet->name + u"!";
+        appendCellName(out, column, row);
+        return out;
+      }
+    }
+  }
+  const std::string n = std::to_string(format);
+  return u"number format " + std::u16string(n.begin(), n.end());
+}
+
 const uint8_t* formulaBytes(uint32_t handle, uint32_t& length) {
   length = 0;
   if (handle == NoHandle || !formulaPool().isLive(handle)) return nullptr;
@@ -492,12 +511,12 @@ void ExcelWriter::formats() {
       continue;
     const int32_t index = i <= BuiltInFormat::Last ? kBuiltInExcel[i] : i + UserFormatShift;
     if (index > 0xFFFF) {
-      m_cuts.add(u"number formats past Excel's numbering");
+      m_cuts.add(u"number formats past Excel's numbering", firstCellShowing(m_book, static_cast<uint32_t>(i)));
       break;
     }
     m_rec.u16(static_cast<uint32_t>(index));
     text(excelCodeFromRecord(m_book.numberFormats[static_cast<size_t>(i)]), m_biff8 ? 2 : 1, 255,
-         u"number format codes longer than 255 characters", {});
+         u"number format codes longer than 255 characters", firstCellShowing(m_book, static_cast<uint32_t>(i)));
     emit(Out::Format);
   }
 }

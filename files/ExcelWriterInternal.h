@@ -39,6 +39,10 @@ constexpr uint32_t MaxExcelText = 32767;
 /// The tokens of a formula-pool entry and their length; null for a dead handle.
 const uint8_t* formulaBytes(uint32_t handle, uint32_t& length);
 
+/// Where number format `format` is first seen, "Sheet1!B2", for a notice that it was lost;
+/// "number format N" when no cell shows it.
+std::u16string firstCellShowing(const Workbook& book, uint32_t format);
+
 /// Records and the stream are built with the native writer's little-endian builder.
 using Bytes = native::RecordOut;
 

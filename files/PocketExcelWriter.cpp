@@ -124,7 +124,8 @@ class PocketWriter {
     for (int32_t i = 0; i < m_book.fonts.size(); ++i) font(m_book.fonts[i]);
     for (size_t i = 1; i < m_book.numberFormats.size(); ++i) {
       u8(Type::Format);
-      text8(excelCodeFromRecord(m_book.numberFormats[i]), u"number format codes longer than 255 characters", {});
+      text8(excelCodeFromRecord(m_book.numberFormats[i]), u"number format codes longer than 255 characters",
+            excel::firstCellShowing(m_book, static_cast<uint32_t>(i)));
     }
     for (int32_t i = 0; i < m_book.styles.size(); ++i) xf(m_book.styles[i]);
     for (int32_t i = 0; i < m_book.sheetCount(); ++i) {

@@ -217,13 +217,12 @@ class FieldSink {
     CellValue value = emptyValue();
     int suggested = -1;
     // A leading "=" would make a formula of someone else's text; it stays text. A field
-    // that starts with a letter can only be a logical value ("true", "false") or text,
-    // and one longer than any logical name is text; the others skip the entry reader.
+    // that starts with a letter can only be a logical value ("true", "false"), a date
+    // with the month first ("March 15, 2026") or text, and a long one is text: it skips
+    // the entry reader.
     const char16_t first = field[0];
     const bool letter = (first >= u'a' && first <= u'z') || (first >= u'A' && first <= u'Z');
-    const bool logical =
-        field.size() <= 16 && (first == u't' || first == u'T' || first == u'f' || first == u'F');
-    if (first == u'=' || (letter && !logical)) {
+    if (first == u'=' || (letter && field.size() > 32)) {
       makeText(value, field);
     } else {
       CellPosition at{static_cast<uint16_t>(m_column), static_cast<uint16_t>(m_row),
@@ -239,7 +238,7 @@ class FieldSink {
       releaseValue(value);
       return false;
     }
-    int16_t style = suggested >= 0 ? styleFor(suggested) : m_sheet.effectiveStyle(m_column, m_row);
+    int16_t style = suggested != SuggestedFormat::None ? styleFor(suggested) : m_sheet.effectiveStyle(m_column, m_row);
     if (!m_sheet.setCell(m_column, m_row, CellRecord{value, style})) {
       if (!pendingError()) setError(Err::OutOfMemory);
       return false;
@@ -247,22 +246,11 @@ class FieldSink {
     return !pendingError();
   }
 
-  // The style a typed entry gets when it asks for a format, as in the grid: a date
-  // keeps a date format the cell has, anything else takes the suggested one.
+  // The style a typed entry gets when it asks for a format, as in the grid.
   int16_t styleFor(int suggested) {
     const int16_t effective = m_sheet.effectiveStyle(m_column, m_row);
     if (effective == m_lastBase && suggested == m_lastSuggested) return m_lastStyle;
-    const uint16_t formatIndex = m_book.style(effective).numberFormat;
-    const NumberFormatRecord* format =
-        formatIndex < m_book.numberFormats.size() ? &m_book.numberFormats[formatIndex] : nullptr;
-    const bool date = suggested >= BuiltInFormat::ShortDate && suggested <= BuiltInFormat::DateTime;
-    const bool change = date ? !format || format->kind != FormatKind::DateTime : formatIndex != suggested;
-    int16_t style = effective;
-    if (change) {
-      StyleRecord fields{};
-      fields.numberFormat = static_cast<uint16_t>(suggested);
-      style = m_book.changedStyle(effective, fields, StyleField::NumberFormat, FontRecord{}, 0);
-    }
+    const int16_t style = styleForSuggestion(m_book, effective, suggested);
     m_lastBase = effective;
     m_lastSuggested = suggested;
     m_lastStyle = style;

@@ -71,7 +71,10 @@ class Parser {
       comparison();
     if (ok() && m_lexer.token != TokenKind::End) fail(Err::UnexpectedToken);
     if (ok()) return -1;
-    setError(m_lexer.error);
+    if (m_lexer.error == static_cast<uint32_t>(Err::UnknownName))
+      setError(Err::UnknownName, nameAt(m_errorPosition));
+    else
+      setError(m_lexer.error);
     return static_cast<int32_t>(m_errorPosition);
   }
 
@@ -491,6 +494,22 @@ class Parser {
     FormulaLexer ahead = m_lexer;
     nextToken(ahead);
     return ahead.token == TokenKind::Equal;
+  }
+
+  // The name an unknown-name error stopped at, so that the message can say which.
+  std::u16string nameAt(size_t position) const {
+    std::u16string_view text = m_lexer.text;
+    size_t start = position < text.size() ? position : text.size();
+    while (start < text.size() && text[start] == u' ') ++start;
+    size_t end = start;
+    while (end < text.size()) {
+      const char16_t c = text[end];
+      const bool part = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
+                        c == u'_' || c == u'.' || c == u'\\' || c == u'?' || c >= 0x80;
+      if (!part) break;
+      ++end;
+    }
+    return std::u16string(text.substr(start, end - start));
   }
 
   std::u16string tokenText() const {

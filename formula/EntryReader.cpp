@@ -4,9 +4,12 @@
 #include "formula/Compiler.h"
 #include "formula/FormulaText.h"
 #include "formula/Lexer.h"
+#include "formula/TypedForms.h"
 #include "model/HandlePool.h"
 #include "model/NumberFormat.h"
 #include "model/Workbook.h"
+#include "platform/ErrorState.h"
+#include "platform/Locale.h"
 
 namespace kelp {
 
@@ -33,6 +36,14 @@ void showFormula(const Workbook* workbook, uint32_t tokens, CellPosition at, std
     return;
   }
   formulaText(workbook, static_cast<const uint8_t*>(formulaPool().data(tokens)), at, out);
+}
+
+// What the lexer could not read may still be a number or date as people type them.
+CellValue otherForms(std::u16string_view text, int* suggestedFormat, bool formulaMode) {
+  TypedForm form;
+  if (!readTypedForm(text, currentLocale(), form)) return textEntry(text, formulaMode);
+  if (suggestedFormat) *suggestedFormat = form.format;
+  return form.date ? dateTimeValue(form.value) : numberValue(form.value);
 }
 
 CellValue readValue(std::u16string_view text) {
@@ -65,7 +76,7 @@ CellValue readEntry(Workbook* workbook, std::u16string_view text, CellPosition b
   if (lexer.token == TokenKind::Plus || lexer.token == TokenKind::Minus) {
     sign = lexer.token == TokenKind::Minus ? -1 : 1;
     nextToken(lexer);
-    if (lexer.token != TokenKind::Number) return textEntry(text, formulaMode);
+    if (lexer.token != TokenKind::Number) return otherForms(text, suggestedFormat, formulaMode);
   }
   TokenKind kind = lexer.token;
   double number = lexer.number;
@@ -77,7 +88,7 @@ CellValue readEntry(Workbook* workbook, std::u16string_view text, CellPosition b
     nextToken(lexer);
   }
   // Errors met on the way (a number out of bounds, an invalid date) only make the entry text.
-  if (lexer.error || lexer.token != TokenKind::End) return textEntry(text, formulaMode);
+  if (lexer.error || lexer.token != TokenKind::End) return otherForms(text, suggestedFormat, formulaMode);
 
   switch (kind) {
     case TokenKind::Number:
@@ -95,7 +106,35 @@ CellValue readEntry(Workbook* workbook, std::u16string_view text, CellPosition b
     default:
       break;
   }
-  return textEntry(text, formulaMode);
+  return otherForms(text, suggestedFormat, formulaMode);
+}
+
+int16_t styleForSuggestion(Workbook& workbook, int16_t effective, int suggested) {
+  if (suggested == SuggestedFormat::None) return effective;
+  const uint16_t current = workbook.style(effective).numberFormat;
+  const NumberFormatRecord* format =
+      current < workbook.numberFormats.size() ? &workbook.numberFormats[current] : nullptr;
+  const bool general = !format || (format->kind == FormatKind::Number && format->general);
+  const bool date = suggested >= BuiltInFormat::ShortDate && suggested <= BuiltInFormat::DateTime;
+  const bool grouped = suggested == SuggestedFormat::Grouped0 || suggested == SuggestedFormat::Grouped2 ||
+                       suggested == BuiltInFormat::Currency0 || suggested == BuiltInFormat::Currency2;
+  // A date keeps the date format a cell has; grouped digits and currency take theirs only
+  // where the cell is General, since any other format was chosen by the user.
+  bool change = date ? !format || format->kind != FormatKind::DateTime
+                     : grouped ? general : static_cast<int>(current) != suggested;
+  if (!change) return effective;
+  int32_t index = suggested;
+  if (suggested < 0) {
+    const SavedErrorState saved = saveErrorState();
+    const int decimals = suggested == SuggestedFormat::Grouped2 ? 2 : 0;
+    index = findOrAddNumberFormat(workbook.numberFormats, fixedFormat(decimals, true));
+    // A full format list leaves the cell as it was, which is no failure of the entry.
+    restoreErrorState(saved);
+    if (index < 0) return effective;
+  }
+  StyleRecord fields{};
+  fields.numberFormat = static_cast<uint16_t>(index);
+  return workbook.changedStyle(effective, fields, StyleField::NumberFormat, FontRecord{}, 0);
 }
 
 void installEntryReading() {

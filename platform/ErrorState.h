@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace kelp {
 
@@ -16,9 +17,17 @@ enum class Err : uint32_t {
 /// Stores `code` only while no error is pending, so the first failure is the one reported.
 void setError(Err code);
 void setError(uint32_t code);
+/// Stores `code` with what it concerns ("Foo" for an unknown name), both only while no
+/// error is pending.
+void setError(Err code, std::u16string_view detail);
+/// Gives the pending error what it concerns, when it has nothing yet.
+void setErrorDetail(std::u16string_view detail);
+/// What the pending error concerns; empty when nothing was said or nothing is pending.
+const std::u16string& pendingErrorDetail();
 /// The pending code, 0 when none.
 uint32_t pendingError();
 bool hasError(Err code);
+/// Clears the pending code and its detail.
 void clearError();
 
 /// Whether a pending error may be shown to the user; the shell turns it off while
@@ -30,11 +39,17 @@ bool errorShowing();
 struct SavedErrorState {
   uint32_t code;
   bool showing;
+  std::u16string detail;
 };
 SavedErrorState saveErrorState();
 void restoreErrorState(const SavedErrorState& saved);
 
 /// The message for `code`: string 2000 + code, or "Error no. N" when the table has none.
 std::u16string errorMessage(uint32_t code);
+/// What the user is told of the pending error: its message, then ": detail" when it has
+/// one ("Unknown name: Foo"); empty when none is pending.
+std::u16string pendingErrorText();
+/// pendingErrorText, and the error cleared.
+std::u16string takePendingErrorText();
 
 }  // namespace kelp

@@ -67,7 +67,7 @@ expect "operators and precedence" $'4\n64\n2\n!!Div0\n7' 0 -- \
 expect "a date needs a separator after the second number" $'2\n1/2/05' 0 -- eval "=10/5" "=1/2/05"
 expect "cells on other sheets" $'12\n10' 0 -- \
   eval --set A1=5 --set A2=7 --set Sheet2!B3==Sheet1!A1*2 "=Sum(A1:A2)" --at Sheet1!C1 "=Sheet2!B3"
-expect "compile errors keep the other lines" $'error 1: Unexpected end of formula at 2\n3\nerror 29: Unknown name at 0' 1 -- \
+expect "compile errors keep the other lines" $'error 1: Unexpected end of formula at 2\n3\nerror 29: Unknown name: Nope at 0' 1 -- \
   eval "=1+" "=1+2" "=Nope(1)"
 expect "two bangs without a word are two tokens" $'error 4: Unexpected token at 0\nerror 4: Unexpected token at 0\nerror 2: Unexpected character at 0' 1 -- \
   eval "=!!" "=!!+1" "=!!Div0"
@@ -114,6 +114,11 @@ expect "cat --formulas too" $'1/1/05\n=1/1/1925+0\n12/31/9999 23:59\n1/1/05' 0 -
 expect "the same under day-month-year" $'1.1.1905\n=1.1.1925+0\n12/31/9999 23:59\n1.1.05' 0 -- cat "$work/d.kp" --raw --formulas --locale de_DE
 expect "set on an existing file recalculates" "" 0 -- set "$work/a.kp" B2=10
 expect_line "the total follows" 4 $'Total\t12.25\t' -- cat "$work/a.kp" --raw --sheet Sheet1
+expect "set reads entries as people type them" "" 0 -- set "$work/typed.kp" "A1=1,234.50" 'B1=$1,234.50' "C1=(50)" \
+  D1=2026-03-15 E1=15-Mar-26 "F1==Sum(A1:C1)" "G1='1,234"
+expect "cat shows each in the format it suggests" $'1,234.50\t$1,234.50\t-50\t3/15/26\t15-Mar-26\t2419\t1,234' 0 -- \
+  cat "$work/typed.kp"
+expect "an unknown name says which" 'error 29: Unknown name: Foo at 2' 1 -- eval "=1+Foo"
 expect "set -o leaves the original" "" 0 -- set "$work/a.kp" B3=1 -o "$work/b.kp"
 expect "eval --book reads the workbook" $'11\n!!Val\n22' 0 -- eval --book "$work/b.kp" --at Sheet1!D9 "=B4" "=B2*A1" "=B4*2"
 expect "convert to the native format" "" 0 -- convert "$work/a.kp" "$work/c.kp"

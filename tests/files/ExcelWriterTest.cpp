@@ -16,6 +16,7 @@
 #include "formula/Recalc.h"
 #include "formula/Tokens.h"
 #include "model/HandlePool.h"
+#include "model/NumberFormat.h"
 #include "model/Workbook.h"
 #include "platform/CompoundFile.h"
 #include "platform/ErrorState.h"
@@ -288,6 +289,16 @@ TEST(ExcelWriter, WhatExcel95CannotHoldIsNamedOnceAndTheRestIsKept) {
   (void)writeStream(*book, true);
   DocumentNotice none = takeNotice();
   EXPECT_EQ(none.code, 0u) << narrow(none.detail);
+
+  // A number format too long for its record is named by the first cell that shows it.
+  NumberFormatRecord wordy = fixedFormat(2, false);
+  wordy.positivePrefix = std::u16string(300, u'w');
+  StyleRecord fields{};
+  fields.numberFormat = static_cast<uint16_t>(findOrAddNumberFormat(book->numberFormats, wordy));
+  ASSERT_TRUE(s.setCell(2, 2, CellRecord{numberValue(5), book->changedStyle(0, fields, StyleField::NumberFormat,
+                                                                            FontRecord{}, 0)}));
+  (void)writeStream(*book, true);
+  EXPECT_EQ(takeNotice().detail, u"number format codes longer than 255 characters (first at Sheet1!C3)");
 }
 
 TEST(ExcelWriter, FontFourAndManyMergedAreasAreNotLost) {

@@ -14,9 +14,11 @@
 #include "files/DocStream.h"
 #include "files/Document.h"
 #include "files/TextFiles.h"
+#include "format/DateSerial.h"
 #include "formula/EntryReader.h"
 #include "formula/Recalc.h"
 #include "model/NumberFormat.h"
+#include "model/Sheet.h"
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
 #include "platform/Locale.h"
@@ -211,6 +213,28 @@ std::vector<std::u16string> noticeTexts() {
   std::vector<std::u16string> texts;
   for (const DocumentNotice& notice : takeNotices()) texts.push_back(noticeText(notice));
   return texts;
+}
+
+// Money, ISO dates and bookkeeping negatives open as the numbers and dates they are,
+// each cell with the format its text shows.
+TEST(TextFiles, EverydayNumbersAndDatesOpenAsValues) {
+  auto book = readText("\"$1,234.50\",2026-03-15,(50),Mar 15,\"1,23\"\n", u',');
+  const Sheet& sheet = *book->sheetAt(0);
+  auto formatAt = [&](int32_t column) { return book->style(sheet.effectiveStyle(column, 0)).numberFormat; };
+  ASSERT_EQ(sheet.cellKind(0, 0), ValueKind::Number);
+  EXPECT_DOUBLE_EQ(sheet.cellValue(0, 0).number(), 1234.5);
+  EXPECT_EQ(formatAt(0), BuiltInFormat::Currency2);
+  ASSERT_EQ(sheet.cellKind(1, 0), ValueKind::DateTime);
+  double date = 0;
+  ASSERT_TRUE(serialFromFields(2026, 3, 15, 0, 0, 0, 0, true, date));
+  EXPECT_DOUBLE_EQ(sheet.cellValue(1, 0).number(), date);
+  EXPECT_EQ(formatAt(1), BuiltInFormat::ShortDate);
+  ASSERT_EQ(sheet.cellKind(2, 0), ValueKind::Number);
+  EXPECT_DOUBLE_EQ(sheet.cellValue(2, 0).number(), -50);
+  EXPECT_EQ(formatAt(2), BuiltInFormat::General);
+  EXPECT_EQ(sheet.cellKind(3, 0), ValueKind::DateTime) << "a field may begin with its month";
+  EXPECT_EQ(formatAt(3), BuiltInFormat::DayMonth);
+  EXPECT_EQ(textAt(*book, 4, 0), u"1,23");
 }
 
 TEST(TextFiles, ImportTellsOnceWhatItCutOrLeftOutAtItsFirstPlace) {

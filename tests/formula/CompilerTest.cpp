@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "format/DateSerial.h"
@@ -15,6 +16,7 @@
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
 #include "platform/Locale.h"
+#include "platform/Text.h"
 
 namespace kelp {
 namespace {
@@ -325,6 +327,17 @@ TEST_F(CompilerTest, EveryErrorComesWithItsPosition) {
   EXPECT_EQ(compile(u"=A0"), "error 29 at 0");
   EXPECT_EQ(compile(u"=2+Nosuch!A1"), "error 29 at 2");
   EXPECT_EQ(compile(u"=2/30/05"), "error 32 at 0");
+
+  // An unknown name says which name it was.
+  const std::pair<std::u16string_view, std::u16string_view> unknown[] = {
+      {u"=1+Foo", u"Foo"}, {u"=Sum(1, Total_2)", u"Total_2"}, {u"=2+Nosuch!A1", u"Nosuch"}, {u"=Nosuch(1)", u"Nosuch"}};
+  for (const auto& [text, name] : unknown) {
+    sink.discard();
+    EXPECT_GE(compileFormula(*book, text, CellPosition{0, 0, 0}, sink, false), 0);
+    EXPECT_EQ(pendingError(), 29u) << utf16ToUtf8(text);
+    EXPECT_EQ(pendingErrorDetail(), name) << utf16ToUtf8(text);
+    clearError();
+  }
 }
 
 TEST_F(CompilerTest, RefusesWhatItCannotHoldSafely) {

@@ -94,7 +94,6 @@ TEST_F(EntryReaderTest, NumbersSignsAndPercentages) {
   expectNumber(u"-50 %", -0.5, BuiltInFormat::Percent2);
   expectText(u"--5", u"--5");
   expectText(u"1 2", u"1 2");
-  expectText(u"1,234", u"1,234");  // no thousands grouping on input
   expectText(u"1e400", u"1e400");
   expectText(u"50%%", u"50%%");
   expectText(u".", u".");
@@ -139,7 +138,6 @@ TEST_F(EntryReaderTest, LogicalsTextAndFormulas) {
 TEST_F(EntryReaderTest, DatesAndTimesInMonthDayYearOrder) {
   expectDate(u"1/2/05", serial(2005, 1, 2), BuiltInFormat::ShortDate);
   expectDate(u"1/2/", serial(thisYear(), 1, 2), BuiltInFormat::ShortDate);
-  expectText(u"1/2", u"1/2");
   expectText(u"2/30/05", u"2/30/05");
   expectDate(u"2/29/04", serial(2004, 2, 29), BuiltInFormat::ShortDate);
   expectDate(u"1/2/29", serial(2029, 1, 2), BuiltInFormat::ShortDate);
@@ -184,7 +182,7 @@ TEST_F(EntryReaderTest, CommaDecimalDayMonthYearLocale) {
   setCurrentLocale(european);
   expectNumber(u"1,5", 1.5);
   expectNumber(u"-0,25%", -0.0025, BuiltInFormat::Percent2);
-  expectText(u"1.5", u"1.5");  // a point is no decimal symbol here
+  expectDate(u"1.5", serial(thisYear(), 5, 1), BuiltInFormat::DayMonth);  // a point is no decimal symbol here
   expectText(u"1;5", u"1;5");
   expectDate(u"3.4.2005", serial(2005, 4, 3), BuiltInFormat::ShortDate);
   expectDate(u"3.4.", serial(thisYear(), 4, 3), BuiltInFormat::ShortDate);
@@ -202,6 +200,98 @@ TEST_F(EntryReaderTest, CommaDecimalDayMonthYearLocale) {
   european.dateOrder = 7;
   setCurrentLocale(european);
   expectDate(u"2005.4.3", 0, BuiltInFormat::ShortDate);
+}
+
+// What the formula syntax does not read, read as people mean it, in US English.
+TEST_F(EntryReaderTest, EverydayFormsOfNumbersAndDates) {
+  expectNumber(u"1,234", 1234, SuggestedFormat::Grouped0);
+  expectNumber(u"1,234.50", 1234.5, SuggestedFormat::Grouped2);
+  expectNumber(u"-12,345,678", -12345678, SuggestedFormat::Grouped0);
+  expectNumber(u"$1,234.50", 1234.5, BuiltInFormat::Currency2);
+  expectNumber(u"$5", 5, BuiltInFormat::Currency0);
+  expectNumber(u"-$5", -5, BuiltInFormat::Currency0);
+  expectNumber(u"$-5", -5, BuiltInFormat::Currency0);
+  expectNumber(u"5 $", 5, BuiltInFormat::Currency0);
+  expectNumber(u"(50)", -50);
+  expectNumber(u"(1,234)", -1234, SuggestedFormat::Grouped0);
+  expectNumber(u"($1,234.50)", -1234.5, BuiltInFormat::Currency2);
+  expectNumber(u"1234.5", 1234.5);  // the lexer's reading comes first
+  expectText(u"1,23", u"1,23");
+  expectText(u"1,2345", u"1,2345");
+  expectText(u"1234,567", u"1234,567");
+  expectText(u",123", u",123");
+  expectText(u"'1,234", u"1,234");
+  expectText(u"(-5)", u"(-5)");
+  expectText(u"$", u"$");
+  expectText(u"$$5", u"$$5");
+  expectText(u"(50", u"(50");
+
+  const int year = thisYear();
+  expectDate(u"2026-03-15", serial(2026, 3, 15), BuiltInFormat::ShortDate);
+  expectDate(u"2026-03-15 13:30", serial(2026, 3, 15, 13, 30), BuiltInFormat::DateTime);
+  expectDate(u"2026-3-5T08:05:09", serial(2026, 3, 5, 8, 5, 9), BuiltInFormat::DateTime);
+  expectText(u"2026-13-40", u"2026-13-40");
+  expectText(u"2026-02-29", u"2026-02-29");
+  expectText(u"2026-03-15 25:00", u"2026-03-15 25:00");
+  expectText(u"2026-03-15 13", u"2026-03-15 13");
+  expectDate(u"15-Mar-26", serial(2026, 3, 15), BuiltInFormat::DayMonthYear);
+  expectDate(u"15 march 2026", serial(2026, 3, 15), BuiltInFormat::DayMonthYear);
+  expectDate(u"March 15, 2026", serial(2026, 3, 15), BuiltInFormat::DayMonthYear);
+  expectDate(u"MAR 15", serial(year, 3, 15), BuiltInFormat::DayMonth);
+  expectDate(u"15-Mar", serial(year, 3, 15), BuiltInFormat::DayMonth);
+  expectDate(u"Sep. 2026", serial(2026, 9, 1), BuiltInFormat::MonthYear);
+  expectDate(u"1/2", serial(year, 1, 2), BuiltInFormat::DayMonth);
+  expectText(u"15-Foo-26", u"15-Foo-26");
+  expectText(u"31-Feb-26", u"31-Feb-26");
+  expectText(u"Mar", u"Mar");
+  expectText(u"Mar 15 2026 now", u"Mar 15 2026 now");
+  expectText(u"2/30", u"2/30");
+  expectText(u"1-2", u"1-2");
+
+  // Inside formulas the same forms are numbers, as VALUE("$1,234.50") is elsewhere.
+  Read r = read(u"$1,234.50", true);
+  EXPECT_EQ(r.kind, ValueKind::Number);
+  EXPECT_DOUBLE_EQ(r.number, 1234.5);
+  EXPECT_EQ(pendingError(), 0u);
+}
+
+TEST_F(EntryReaderTest, EverydayFormsInACommaDecimalLocale) {
+  LocaleSettings german;
+  ASSERT_TRUE(builtInLocale("de_DE", german));
+  setCurrentLocale(german);
+  expectNumber(u"1.234", 1234, SuggestedFormat::Grouped0);
+  expectNumber(u"1.234,5", 1234.5, SuggestedFormat::Grouped2);
+  expectNumber(u"(1.234,50 \u20AC)", -1234.5, BuiltInFormat::Currency2);
+  expectNumber(u"1,5", 1.5);
+  expectText(u"1,234.50", u"1,234.50");
+  expectText(u"1.23", u"1.23");
+  expectDate(u"15. M\u00E4rz 2026", serial(2026, 3, 15), BuiltInFormat::DayMonthYear);
+  expectDate(u"3.4", serial(thisYear(), 4, 3), BuiltInFormat::DayMonth);
+  expectText(u"15-Mar-26", u"15-Mar-26");
+}
+
+// Grouped digits and currency take their format only where the cell shows General.
+TEST_F(EntryReaderTest, SuggestedFormatsBecomeStyles) {
+  const size_t formats = book->numberFormats.size();
+  const int16_t grouped = styleForSuggestion(*book, 0, SuggestedFormat::Grouped2);
+  ASSERT_NE(grouped, 0);
+  const NumberFormatRecord& added = book->numberFormats[book->style(grouped).numberFormat];
+  EXPECT_TRUE(added.thousands);
+  EXPECT_EQ(added.decimals, 2);
+  EXPECT_FALSE(added.general);
+  EXPECT_EQ(book->numberFormats.size(), formats + 1);
+  EXPECT_EQ(styleForSuggestion(*book, 0, SuggestedFormat::Grouped2), grouped) << "found, not added again";
+  EXPECT_EQ(book->numberFormats.size(), formats + 1);
+
+  const int16_t currency = styleForSuggestion(*book, 0, BuiltInFormat::Currency2);
+  EXPECT_EQ(book->style(currency).numberFormat, BuiltInFormat::Currency2);
+  EXPECT_EQ(styleForSuggestion(*book, currency, SuggestedFormat::Grouped0), currency);
+  EXPECT_EQ(styleForSuggestion(*book, grouped, BuiltInFormat::Currency0), grouped);
+  const int16_t date = styleForSuggestion(*book, grouped, BuiltInFormat::DayMonth);
+  EXPECT_EQ(book->style(date).numberFormat, BuiltInFormat::DayMonth);
+  EXPECT_EQ(styleForSuggestion(*book, date, BuiltInFormat::ShortDate), date);
+  EXPECT_EQ(styleForSuggestion(*book, 0, SuggestedFormat::None), 0);
+  EXPECT_EQ(pendingError(), 0u);
 }
 
 TEST_F(EntryReaderTest, FormulaModeAllocatesNothing) {

@@ -34,6 +34,36 @@ TEST(ErrorState, SaveAndRestoreShieldsAnOuterError) {
   clearError();
 }
 
+// A detail lives as long as its error: it follows the first error, waits through a
+// nested run, and goes with the clearing.
+TEST(ErrorState, ADetailGoesWithItsError) {
+  clearError();
+  setErrorDetail(u"nobody");
+  EXPECT_TRUE(pendingErrorDetail().empty()) << "no error, no detail";
+  setError(Err::UnknownName, u"Foo");
+  setError(Err::FileRead, u"other.kp");
+  setErrorDetail(u"Bar");
+  EXPECT_EQ(pendingError(), 29u);
+  EXPECT_EQ(pendingErrorDetail(), u"Foo");
+  EXPECT_EQ(pendingErrorText(), errorMessage(29) + u": Foo");
+
+  SavedErrorState saved = saveErrorState();
+  clearError();
+  setError(Err::OutOfMemory, u"inner");
+  restoreErrorState(saved);
+  EXPECT_EQ(pendingErrorDetail(), u"Foo");
+
+  EXPECT_EQ(takePendingErrorText(), errorMessage(29) + u": Foo");
+  EXPECT_EQ(pendingError(), 0u);
+  EXPECT_TRUE(pendingErrorDetail().empty());
+  EXPECT_TRUE(pendingErrorText().empty());
+  setError(Err::FileRead);
+  EXPECT_EQ(pendingErrorText(), errorMessage(13)) << "a later error does not inherit the old detail";
+  setErrorDetail(u"book.kp");
+  EXPECT_EQ(pendingErrorText(), errorMessage(13) + u": book.kp");
+  clearError();
+}
+
 TEST(ErrorState, MessagesComeFromTheStringTable) {
   // A code with a message gets it, one without falls back to its number, and an unused
   // string is empty.
