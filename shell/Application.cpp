@@ -284,8 +284,8 @@ void Application::showPendingError() {
   if (!errorShowing()) return;
   uint32_t code = pendingError();
   if (code == 0) return;
-  clearError();
-  std::u16string text = errorMessage(code);
+  // The message, with what it is about where the error carries that ("Unknown name: Foo").
+  std::u16string text = takePendingErrorText();
   // A file of a type Kelp cannot read or write yet says which type it was.
   if ((code == static_cast<uint32_t>(Err::FileOpen) || code == static_cast<uint32_t>(Err::FileCreate)) &&
       !m_document.unavailableFormat.empty()) {
