@@ -397,6 +397,54 @@ void appendCodePicture(std::u16string_view picture, bool time, std::u16string& o
   }
 }
 
+constexpr std::u16string_view kColorNames[] = {u"Black", u"White",   u"Red",  u"Green",
+                                               u"Blue",  u"Yellow", u"Magenta", u"Cyan"};
+constexpr int kMaxColor = 56;
+
+// The colour a section names in brackets ("[Red]", "[Color10]"), by Excel's number; 0 when none.
+uint8_t sectionColor(std::u16string_view section) {
+  bool quoted = false;
+  for (size_t i = 0; i < section.size(); ++i) {
+    const char16_t c = section[i];
+    if (c == u'"') quoted = !quoted;
+    if (quoted) continue;
+    if (c == u'\\') {
+      ++i;
+      continue;
+    }
+    if (c != u'[') continue;
+    const size_t end = section.find(u']', i + 1);
+    if (end == std::u16string_view::npos) break;
+    const std::u16string_view inside = section.substr(i + 1, end - i - 1);
+    for (size_t n = 0; n < std::size(kColorNames); ++n) {
+      if (equalsIgnoreCase(inside, kColorNames[n])) return static_cast<uint8_t>(n + 1);
+    }
+    if (startsWithIgnoreCase(inside, 0, u"color") && inside.size() > 5 && inside.size() <= 7) {
+      int number = 0;
+      for (char16_t d : inside.substr(5)) number = d >= u'0' && d <= u'9' ? number * 10 + (d - u'0') : -1000;
+      if (number >= 1 && number <= kMaxColor) return static_cast<uint8_t>(number);
+    }
+    i = end;
+  }
+  return 0;
+}
+
+void appendColor(uint8_t color, std::u16string& out) {
+  if (color == 0) return;
+  out.push_back(u'[');
+  if (color <= std::size(kColorNames)) {
+    out += kColorNames[color - 1];
+  } else {
+    out += u"Color";
+    out += static_cast<char16_t>(u'0' + color / 10);
+    out += static_cast<char16_t>(u'0' + color % 10);
+  }
+  out.push_back(u']');
+}
+
+// The record of a code without its colours.
+NumberFormatRecord uncoloredRecord(const std::vector<std::u16string_view>& sections);
+
 }  // namespace
 
 std::u16string_view excelBuiltInCode(int id) {
@@ -404,7 +452,19 @@ std::u16string_view excelBuiltInCode(int id) {
 }
 
 NumberFormatRecord recordFromExcelCode(std::u16string_view code) {
-  std::vector<std::u16string_view> sections = splitSections(code);
+  const std::vector<std::u16string_view> sections = splitSections(code);
+  NumberFormatRecord f = uncoloredRecord(sections);
+  if (f.kind != FormatKind::Text) {
+    // One section serves every number, so its colour is the negatives' too.
+    f.positiveColor = sectionColor(sections[0]);
+    f.negativeColor = sections.size() > 1 ? sectionColor(sections[1]) : f.positiveColor;
+  }
+  return f;
+}
+
+namespace {
+
+NumberFormatRecord uncoloredRecord(const std::vector<std::u16string_view>& sections) {
   std::vector<Token> positive = tokenize(sections[0]);
   if (positive.empty() || hasType(positive, Tok::General)) return generalFormat();
   if (isDateSection(positive)) return readDateSection(positive);
@@ -434,15 +494,20 @@ NumberFormatRecord recordFromExcelCode(std::u16string_view code) {
   return f;
 }
 
+}  // namespace
+
 NumberFormatRecord recordFromExcelBuiltIn(int id) {
   const auto& pictures = currentLocale().pictures;
   switch (id) {
     case 5:
-    case 6:
-      return currencyFormat(0);
     case 7:
-    case 8:
-      return currencyFormat(2);
+      return currencyFormat(id == 5 ? 0 : 2);
+    case 6:
+    case 8: {
+      NumberFormatRecord red = currencyFormat(id == 6 ? 0 : 2);
+      red.negativeColor = 3;  // Excel's red
+      return red;
+    }
     case 14:
       return dateFormat(pictures[PictureSlot::ShortDate], u"");
     case 22:
@@ -456,18 +521,30 @@ NumberFormatRecord recordFromExcelBuiltIn(int id) {
 
 std::u16string excelCodeFromRecord(const NumberFormatRecord& f) {
   std::u16string code;
+  if (f.kind != FormatKind::Text) appendColor(f.positiveColor, code);
   switch (f.kind) {
     case FormatKind::Text:
       return u"@";
-    case FormatKind::DateTime:
+    case FormatKind::DateTime: {
+      const size_t start = code.size();
       appendCodePicture(f.datePicture, false, code);
       if (!f.datePicture.empty() && !f.timePicture.empty()) code.push_back(u' ');
       appendCodePicture(f.timePicture, true, code);
-      return code.empty() ? u"General" : code;
+      if (code.size() == start) code += u"General";
+      return code;
+    }
     case FormatKind::Number:
       break;
   }
-  if (f.general) return u"General";
+  if (f.general) {
+    code += u"General";
+    if (f.negativeColor != f.positiveColor) {
+      code.push_back(u';');
+      appendColor(f.negativeColor, code);
+      code += u"-General";
+    }
+    return code;
+  }
   appendCodeAffix(f.positivePrefix, code);
   appendCodeBody(f, code);
   const bool negativeParenthesis = !f.negativeSuffix.empty() && f.negativeSuffix.back() == u')';
@@ -475,8 +552,10 @@ std::u16string excelCodeFromRecord(const NumberFormatRecord& f) {
   appendCodeAffix(f.positiveSuffix, code);
   // Room for the closing parenthesis keeps positive and negative digits aligned.
   if (negativeParenthesis && !positiveParenthesis) code += u"_)";
-  if (f.negativePrefix != u"-" + f.positivePrefix || f.negativeSuffix != f.positiveSuffix) {
+  if (f.negativePrefix != u"-" + f.positivePrefix || f.negativeSuffix != f.positiveSuffix ||
+      f.negativeColor != f.positiveColor) {
     code.push_back(u';');
+    appendColor(f.negativeColor, code);
     appendCodeAffix(f.negativePrefix, code);
     appendCodeBody(f, code);
     appendCodeAffix(f.negativeSuffix, code);

@@ -17,7 +17,8 @@ std::u16string_view excelBuiltInCode(int id);
 
 /// The record for an Excel format code. Codes Kelp cannot show as they are (scientific,
 /// fractions, scaling) become the nearest record: General for scientific and fractions.
-/// Colours, conditions, padding ("_)") and fill ("* ") are dropped; "[$€-407]" gives "€".
+/// Colours ("[Red]", "[Color10]") are kept for positive and negative numbers; conditions,
+/// padding ("_)") and fill ("* ") are dropped; "[$€-407]" gives "€".
 NumberFormatRecord recordFromExcelCode(std::u16string_view code);
 /// The record for built-in Excel format `id`: the locale-dependent ones (14 the short
 /// date, 22 short date and time, 5-8 currency) take the locale in force, as Excel does.

@@ -3,6 +3,8 @@
 
 #include <charconv>
 #include <cmath>
+#include <string>
+#include <utility>
 
 #include "format/DateSerial.h"
 #include "platform/ErrorState.h"
@@ -44,8 +46,56 @@ int generalPrecision(double magnitude) {
 
 void overflowMarks(std::u16string& out) { out.assign(OverflowMarks, u'#'); }
 
-// The most decimals (at most 8) with which a General number fits, tried in rounds of
-// falling decimals from a cap that rises by two while the first try of a round fits.
+// The exponent form a narrow column takes, "1.23457E+10": `decimals` digits of mantissa
+// after the point (trailing zeros dropped), a signed exponent of at least two digits. The
+// mantissa is rounded half away from zero on its printed digits, as fixed notation is.
+void narrowScientific(double number, int decimals, std::u16string& out) {
+  char buffer[64];
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(number), std::chars_format::scientific, 16);
+  std::string digits;  // the 17 significant digits
+  const char* p = buffer;
+  for (; p != result.ptr && *p != 'e'; ++p) {
+    if (*p != '.') digits.push_back(*p);
+  }
+  int exponent = 0;
+  std::from_chars(p + 1 + (p[1] == '+'), result.ptr, exponent);
+  digits.resize(static_cast<size_t>(decimals) + 2, '0');
+  const bool up = digits.back() >= '5';
+  digits.pop_back();
+  for (size_t i = digits.size(); up && i-- > 0;) {
+    if (digits[i] != '9') {
+      ++digits[i];
+      break;
+    }
+    digits[i] = '0';
+    if (i == 0) {
+      digits.insert(digits.begin(), '1');
+      digits.pop_back();
+      ++exponent;
+    }
+  }
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  out.clear();
+  if (number < 0) out.push_back(u'-');
+  out.push_back(static_cast<char16_t>(digits[0]));
+  if (digits.size() > 1) {
+    out.push_back(currentLocale().decimalSymbol);
+    appendAscii(digits.data() + 1, digits.data() + digits.size(), out);
+  }
+  out.push_back(u'E');
+  out.push_back(exponent < 0 ? u'-' : u'+');
+  const int magnitude = exponent < 0 ? -exponent : exponent;
+  if (magnitude < 10) out.push_back(u'0');
+  char number10[8];
+  auto written = std::to_chars(number10, number10 + sizeof number10, magnitude);
+  appendAscii(number10, written.ptr, out);
+}
+
+// A General number too wide for its room, as desktop spreadsheets show it: the most
+// decimals (at most 8) that fit, tried in rounds of falling decimals from a cap that rises
+// by two while the first try of a round fits; when the digits that fit say nothing of a
+// number that is not zero (its integer part is too wide, or only zeros fit), the exponent
+// form with as many mantissa digits as fit (at most 5); only then the overflow marks.
 bool fitGeneralNumber(double number, int32_t width, const TextMeasure& measure, std::u16string& out) {
   if (!std::isfinite(number)) {
     overflowMarks(out);
@@ -63,21 +113,34 @@ bool fitGeneralNumber(double number, int32_t width, const TextMeasure& measure, 
     fitted = decimals;
     if (decimals != cap) break;
   }
-  if (fitted < 0) {
-    overflowMarks(out);
+  std::u16string fixed;
+  int kept = 0;
+  if (fitted >= 0) {
+    size_t point = plainFixed(number, fitted, fixed);
+    kept = fitted;
+    while (kept > 0 && fixed.back() == u'0') {
+      fixed.pop_back();
+      --kept;
+    }
+    if (kept == 0) {
+      if (point != std::u16string::npos) fixed.resize(point);
+      if (fixed == u"-0") fixed = u"0";
+    }
+  }
+  if (fitted >= 0 && (fixed != u"0" || number == 0)) {
+    out = fixed;
+    return kept >= 6;
+  }
+  for (int decimals = 5; decimals >= 0; --decimals) {
+    narrowScientific(number, decimals, out);
+    if (measure.width(out, measure.context) <= width) return false;
+  }
+  if (fitted >= 0) {
+    out = fixed;  // a tiny number whose exponent form is too wide still shows its 0
     return false;
   }
-  size_t point = plainFixed(number, fitted, out);
-  int kept = fitted;
-  while (kept > 0 && out.back() == u'0') {
-    out.pop_back();
-    --kept;
-  }
-  if (kept == 0) {
-    if (point != std::u16string::npos) out.resize(point);
-    if (out == u"-0") out = u"0";
-  }
-  return kept >= 6;
+  overflowMarks(out);
+  return false;
 }
 
 bool fits(const std::u16string& text, int32_t width, const TextMeasure& measure) {
@@ -232,6 +295,59 @@ bool datePictureText(double serial, const NumberFormatRecord& format, std::u16st
   return true;
 }
 
+namespace {
+
+// A time picture without its seconds and the separator before them: "h:mm:ss tt" gives
+// "h:mm tt"; a picture without seconds is given back as it is.
+std::u16string withoutSeconds(std::u16string_view picture) {
+  std::u16string out(picture);
+  size_t s = out.find_first_of(u"sS");
+  if (s == std::u16string::npos) return out;
+  size_t end = s;
+  while (end < out.size() && (out[end] == u's' || out[end] == u'S')) ++end;
+  size_t start = s;
+  auto field = [](char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); };
+  while (start > 0 && !field(out[start - 1])) --start;
+  out.erase(start, end - start);
+  return out;
+}
+
+// A date number whose text is too wide for its room, in the first shorter form that fits:
+// the time without seconds, then the short date with that time, then the short date alone
+// (a time alone only loses its seconds). False when none fits.
+bool fitDate(double serial, const NumberFormatRecord& format, int32_t width, const TextMeasure& measure,
+             std::u16string& out) {
+  DateFields fields;
+  if (!fieldsFromSerial(serial, fields)) return false;
+  const LocaleSettings& locale = currentLocale();
+  std::u16string date, time;
+  if (format.kind == FormatKind::DateTime) {
+    date = format.datePicture;
+    time = format.timePicture;
+  } else {
+    if (fields.year != 1899 || fields.month != 12 || fields.day != 30) date = locale.pictures[PictureSlot::ShortDate];
+    if (serial == 0 || serial != std::floor(serial)) time = locale.pictures[PictureSlot::Time24Seconds];
+  }
+  const std::u16string shortDate = date.empty() ? u"" : locale.pictures[PictureSlot::ShortDate];
+  const std::u16string minutes = withoutSeconds(time);
+  const std::pair<std::u16string, std::u16string> forms[] = {
+      {date, minutes}, {shortDate, minutes}, {shortDate, u""}};
+  for (const auto& [d, t] : forms) {
+    if (d.empty() && t.empty()) continue;
+    if (d == date && t == time) continue;  // the form that did not fit
+    out.clear();
+    if (!d.empty()) appendDatePicture(fields, d, out, locale);
+    if (!t.empty()) {
+      if (!d.empty()) out.push_back(u' ');
+      appendTimePicture(fields, t, out, locale);
+    }
+    if (measure.width(out, measure.context) <= width) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool displayText(const CellValue& cell, const NumberFormatRecord& format, int32_t width,
                  const TextMeasure* measure, std::u16string& out) {
   const CellValue& value = effectiveValue(cell);
@@ -244,7 +360,7 @@ bool displayText(const CellValue& cell, const NumberFormatRecord& format, int32_
       else
         generalDateText(value.number(), out);
       if (fitting && !fits(out, width, *measure)) {
-        overflowMarks(out);
+        if (!full || !fitDate(value.number(), format, width, *measure, out)) overflowMarks(out);
         return false;
       }
       return full;
@@ -280,6 +396,13 @@ bool displayText(const CellValue& cell, const NumberFormatRecord& format, int32_
       out.clear();  // references never reach display
       return true;
   }
+}
+
+uint8_t displayColor(const CellValue& cell, const NumberFormatRecord& format) {
+  const CellValue& value = effectiveValue(cell);
+  if ((!value.isNumeric() && value.kind != ValueKind::Integer) || format.kind == FormatKind::Text) return 0;
+  const double number = value.kind == ValueKind::Integer ? value.i32() : value.number();
+  return number < 0 ? format.negativeColor : format.positiveColor;
 }
 
 bool displayText(const CellValue& value, const std::vector<NumberFormatRecord>& formats, uint32_t formatIndex,

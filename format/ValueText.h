@@ -39,6 +39,10 @@ bool displayText(const CellValue& value, const NumberFormatRecord& format, int32
 bool displayText(const CellValue& value, const std::vector<NumberFormatRecord>& formats, uint32_t formatIndex,
                  int32_t width, const TextMeasure* measure, std::u16string& out);
 
+/// The colour number (Excel's, 1 to 56; 0 none) a number or date number is drawn in under
+/// `format`: its negative colour below zero, else its positive one.
+uint8_t displayColor(const CellValue& value, const NumberFormatRecord& format);
+
 /// A number under General: fixed notation of about 15 significant digits, or the
 /// exponent form ("1.2345678901e10") past 1e10 and below 1e-4.
 void generalNumberText(double number, std::u16string& out);

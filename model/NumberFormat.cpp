@@ -8,6 +8,7 @@ namespace kelp {
 
 bool NumberFormatRecord::sameAs(const NumberFormatRecord& o) const {
   if (kind != o.kind || general != o.general) return false;
+  if (positiveColor != o.positiveColor || negativeColor != o.negativeColor) return false;
   switch (kind) {
     case FormatKind::Number:
       // General ignores the other number fields, so stray values there make no new format.

@@ -20,6 +20,10 @@ struct NumberFormatRecord {
   bool thousands = false;  // group integer digits by three
   std::u16string positivePrefix, positiveSuffix, negativePrefix, negativeSuffix;
   std::u16string datePicture, timePicture;  // date kind
+  // The colours of Excel codes ("[Red]", "[Color10]") by Excel's colour number, 1 to 56
+  // (1 black ... 8 cyan, the workbook palette's entries), 0 for none: one for positive
+  // numbers and zero, one for negatives.
+  uint8_t positiveColor = 0, negativeColor = 0;
 
   /// Equality as the list defines it: only the fields that matter for the kind.
   bool sameAs(const NumberFormatRecord& other) const;

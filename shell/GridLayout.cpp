@@ -24,7 +24,7 @@ int32_t lowestRowShown(const Sheet& sheet, int zoom, int top, int bottom) {
   int pos = top;
   auto walk = [&](int32_t first, int32_t last) {
     for (int32_t row = first; row <= last && pos < bottom; ++row) {
-      int h = scaled(sheet.visibleRowHeightPixels(row), zoom);
+      int h = scaledRowHeight(sheet.visibleRowHeightPixels(row), zoom);
       if (h > 0) lowest = row;
       pos += h;
     }
@@ -93,7 +93,9 @@ GridLayout computeLayout(const Sheet& sheet, const Rect& client, bool formulaBar
   }
   l.headers = sheet.view.showHeaders && !fullScreen;
   if (l.headers) {
+    // Below 85% the header font shrinks less than the grid: the strip keeps a whole line of it.
     int height = scaled(ColumnHeaderHeight, l.zoom);
+    if (l.zoom < 85) height = std::max(height, fontMetrics(headerFont(l.zoom)).lineHeight);
     int width = rowHeaderWidth(lowestRowShown(sheet, l.zoom, top + height, l.gridArea.bottom), l.zoom);
     l.corner = {left, top, std::min(l.gridArea.right, left + width), std::min(l.gridArea.bottom, top + height)};
     l.columnHeader = {l.corner.right, top, l.gridArea.right, l.corner.bottom};
@@ -147,7 +149,7 @@ int GridGeometry::columnWidth(int32_t col) const {
 
 int GridGeometry::rowHeight(int32_t row) const {
   if (row < 0 || row >= MaxRows) return 0;
-  return scaled(m_sheet.visibleRowHeightPixels(row), m_layout.zoom);
+  return scaledRowHeight(m_sheet.visibleRowHeightPixels(row), m_layout.zoom);
 }
 
 int GridGeometry::columnDistance(int32_t from, int32_t to, int limit) const {

@@ -23,6 +23,9 @@ inline int scaled(int value, int zoom) { return value * zoom / 100; }
 inline int scaledFontHeight(int height, int zoom) {
   return zoom < 85 ? height * (zoom + 8) / 100 : height * zoom / 100;
 }
+/// A row height at a zoom: below 85% rows shrink as their fonts do, so that a line of text
+/// still fits its row.
+inline int scaledRowHeight(int height, int zoom) { return zoom < 85 ? scaledFontHeight(height, zoom) : scaled(height, zoom); }
 /// The header font at a zoom.
 FontSpec headerFont(int zoom);
 /// The advance of the widest digit of `font` in pixels: column widths count in 1/256 of a

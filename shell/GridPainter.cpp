@@ -47,7 +47,12 @@ struct TextItem {
   Rect area;
   FontSpec font;
   uint32_t flags = 0;
+  bool whole = false;  // a number or other value, drawn whole or not at all
 };
+
+// The fills of the headers of the selection's rows and columns, and of the active cell's.
+constexpr Color SelectedHeader = rgb(208, 222, 242);
+constexpr Color ActiveHeader = rgb(150, 182, 228);
 
 struct Pane {
   const Segment* columns;
@@ -61,10 +66,10 @@ class Painter {
       : m_canvas(canvas), m_book(book), m_sheet(g.sheet()), m_g(g), m_zoom(g.zoom()) {}
 
   void paint(const Rect& update, const Selection& selection);
+  void paintHeaders(const Selection& selection);
 
  private:
   void paintOutlines();
-  void paintHeaders();
   void paintPane(const Pane& pane);
   void paintMerged(const Pane& pane);
   void paintBorders(const Pane& pane);
@@ -102,7 +107,7 @@ void Painter::paint(const Rect& update, const Selection& selection) {
   const GridLayout& l = m_g.layout();
   m_canvas.pushClip(update);
   if (!l.rowOutline.empty() || !l.columnOutline.empty()) paintOutlines();
-  if (l.headers) paintHeaders();
+  if (l.headers) paintHeaders(selection);
   const Segment* columnSegments[2] = {&m_g.frozenColumns(), &m_g.scrolledColumns()};
   const Segment* rowSegments[2] = {&m_g.frozenRows(), &m_g.scrolledRows()};
   for (const Segment* rows : rowSegments) {
@@ -201,12 +206,16 @@ void Painter::paintOutlines() {
   }
 }
 
-void Painter::paintHeaders() {
+void Painter::paintHeaders(const Selection& selection) {
   const GridLayout& l = m_g.layout();
   const FontSpec font = headerFont(m_zoom);
-  auto headerCell = [&](const Rect& r, std::u16string_view label) {
-    m_canvas.fillRect(r, Colors::LightGray);
-    m_canvas.drawTextBox(r, label, font, TextFlag::Center | TextFlag::VCenter);
+  FontSpec activeFont = font;
+  activeFont.weight = 700;
+  const Area range = selection.area();
+  // 0 a plain header, 1 one of the selection's rows or columns, 2 the active cell's.
+  auto headerCell = [&](const Rect& r, std::u16string_view label, int mark = 0) {
+    m_canvas.fillRect(r, mark == 2 ? ActiveHeader : mark == 1 ? SelectedHeader : Colors::LightGray);
+    m_canvas.drawTextBox(r, label, mark == 2 ? activeFont : font, TextFlag::Center | TextFlag::VCenter);
     m_canvas.fillRect({r.right - 1, r.top, r.right, r.bottom}, Colors::Black);
     m_canvas.fillRect({r.left, r.bottom - 1, r.right, r.bottom}, Colors::Black);
   };
@@ -225,7 +234,10 @@ void Painter::paintHeaders() {
         // The clip, not the cell, stops at the segment's end, so a label sits where it
         // will still be once scrolling brings the whole cell into view.
         m_canvas.pushClip({s->origin, l.columnHeader.top, s->end, l.columnHeader.bottom});
-        headerCell({x, l.columnHeader.top, x + w, l.columnHeader.bottom}, label);
+        const int mark = col == selection.activeColumn                                 ? 2
+                         : col >= range.firstColumn && col <= range.lastColumn ? 1
+                                                                              : 0;
+        headerCell({x, l.columnHeader.top, x + w, l.columnHeader.bottom}, label, mark);
         m_canvas.popClip();
       }
       x += w;
@@ -244,7 +256,8 @@ void Painter::paintHeaders() {
       int h = m_g.rowHeight(row);
       if (h > 0) {
         m_canvas.pushClip({l.rowHeader.left, s->origin, l.rowHeader.right, s->end});
-        headerCell({l.rowHeader.left, y, l.rowHeader.right, y + h}, decimalText(row + 1));
+        const int mark = row == selection.activeRow ? 2 : row >= range.firstRow && row <= range.lastRow ? 1 : 0;
+        headerCell({l.rowHeader.left, y, l.rowHeader.right, y + h}, decimalText(row + 1), mark);
         m_canvas.popClip();
       }
       y += h;
@@ -287,6 +300,14 @@ bool Painter::layoutText(int32_t col, int32_t row, const Rect& cell, bool merged
   int room = h == HAlign::CenterAcross ? CenterAcrossRoom : area.width();
   item.text = cellDisplayText(m_book, m_sheet, col, row, item.font, room);
   if (item.text.empty()) return false;
+  item.whole = !isText;
+  if (!isText && style.numberFormat < m_book.numberFormats.size()) {
+    // A colour of the number format ("[Red]") wins over the font's.
+    bool found = false;
+    const uint8_t color = displayColor(value, m_book.numberFormats[style.numberFormat]);
+    const Color c = color > 0 ? paletteColor(m_book, color + 7, found) : Colors::Black;
+    if (found) item.font.color = c;
+  }
 
   const bool multiLine = style.wrapText() || style.verticalAlignment() == VAlign::Justify || h == HAlign::Justify;
   uint32_t flags = 0;
@@ -423,7 +444,9 @@ void Painter::paintPane(const Pane& pane) {
       TextItem item;
       int32_t coverFirst, coverLast;
       if (layoutText(col, row, {left, top, left + w, top + h}, false, cs, item, coverFirst, coverLast)) {
-        if (item.area.right > clip.left && item.area.left < clip.right) items.push_back(std::move(item));
+        // A number cut by the pane's edge would read as another number: it waits until it fits.
+        const bool cut = item.whole && item.area.right > pane.rect.right;
+        if (!cut && item.area.right > clip.left && item.area.left < clip.right) items.push_back(std::move(item));
         if (coverLast > coverFirst) covers.emplace_back(coverFirst, coverLast);
       }
     }
@@ -474,7 +497,8 @@ void Painter::paintMerged(const Pane& pane) {
     }
     TextItem item;
     int32_t coverFirst, coverLast;
-    if (layoutText(a.firstColumn, a.firstRow, r, true, cs, item, coverFirst, coverLast)) {
+    if (layoutText(a.firstColumn, a.firstRow, r, true, cs, item, coverFirst, coverLast) &&
+        !(item.whole && item.area.right > pane.rect.right)) {
       m_canvas.drawTextBox(item.area, item.text, item.font, item.flags);
     }
     paintMarks(a.firstColumn, a.firstRow, r);
@@ -576,12 +600,18 @@ void paintGrid(Canvas& canvas, const Workbook& workbook, const GridGeometry& geo
   Painter(canvas, workbook, geometry).paint(update, selection);
 }
 
+void paintHeaders(Canvas& canvas, const Workbook& workbook, const GridGeometry& geometry,
+                  const Selection& selection) {
+  if (geometry.layout().headers) Painter(canvas, workbook, geometry).paintHeaders(selection);
+}
+
 void invertSelection(Canvas& canvas, const GridGeometry& g, const Selection& sel) {
   const Sheet& sheet = g.sheet();
   const Area range = sel.area();
   Area active{sel.activeRow, static_cast<uint16_t>(sel.activeColumn), sel.activeRow,
               static_cast<uint16_t>(sel.activeColumn)};
   if (sheet.mergedAreas.size() > 0) sheet.findMergedAt(sel.activeColumn, sel.activeRow, &active);
+  const int frame = cursorFrameWidth(g.zoom());
   const Segment* columnSegments[2] = {&g.frozenColumns(), &g.scrolledColumns()};
   const Segment* rowSegments[2] = {&g.frozenRows(), &g.scrolledRows()};
   for (const Segment* rs : rowSegments) {
@@ -598,7 +628,7 @@ void invertSelection(Canvas& canvas, const GridGeometry& g, const Selection& sel
       if (whole.width() < 3 || whole.height() < 3) continue;
       canvas.invertRect(whole);
       Rect hole = areaRectIn(g, *cs, *rs, active.firstColumn, active.lastColumn, active.firstRow, active.lastRow)
-                      .inflated(-2, -2)
+                      .inflated(-1 - frame, -1 - frame)
                       .intersected(whole);
       if (hole.width() >= 3 && hole.height() >= 3) canvas.invertRect(hole);
     }

@@ -2,6 +2,7 @@
 #include "shell/GridView.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 
 #include "model/Workbook.h"
@@ -11,6 +12,14 @@
 namespace kelp {
 
 namespace {
+
+// The left edge of the scrolled pane's last column when the right edge cuts it, else INT_MAX.
+int cutColumnLeft(const GridGeometry& g) {
+  const Segment& s = g.scrolledColumns();
+  if (s.empty()) return INT_MAX;
+  const int left = g.columnEdgeIn(s, s.last);
+  return left + g.columnWidth(s.last) > g.layout().cells.right ? left : INT_MAX;
+}
 
 // Overflowing text and wide borders reach a little past a cell, so a few more pixels
 // than the uncovered strip are painted again.
@@ -68,7 +77,10 @@ void GridView::update() {
   }
   // A selection change alone inverts the old and new highlight; a view that moved (even
   // when nobody said so) moves its pixels first.
-  if (flags & (Repaint::Scrolled | Repaint::Selection)) applyScroll(*s);
+  if (flags & (Repaint::Scrolled | Repaint::Selection)) {
+    applyScroll(*s);
+    drawHeaders();
+  }
   // The formula bar follows the active cell whatever way the grid was brought up to date.
   const Rect bar = layout().formulaBar;
   if (!bar.empty()) w->invalidate(bar);
@@ -85,6 +97,19 @@ bool GridView::drawHighlight(const Selection* remove, const Selection* add) {
   });
   if (drawn && add) m_paintedSelection = *add;
   return drawn;
+}
+
+void GridView::drawHeaders() {
+  Window* w = window();
+  Workbook* book = workbook();
+  Sheet* s = sheet();
+  if (!w || !book || !s) return;
+  // The headers mark the selection's rows and columns, so they follow every move of it.
+  const GridGeometry g = geometry();
+  for (const Rect& strip : {g.layout().columnHeader, g.layout().rowHeader}) {
+    if (strip.empty()) continue;
+    if (!w->drawNow(strip, [&](Canvas& canvas) { paintHeaders(canvas, *book, g, s->selection); })) w->invalidate(strip);
+  }
 }
 
 void GridView::applyScroll(Sheet& sheet) {
@@ -122,6 +147,12 @@ void GridView::applyScroll(Sheet& sheet) {
     w->scroll(dx, 0, area);
     if (dx < 0) w->invalidate({area.right + dx - ScrollSlack, area.top, area.right, area.bottom});
     if (dx > 0) w->invalidate({area.left, area.top, area.left + dx + ScrollSlack, area.bottom});
+    // A number in a column cut by the right edge is not drawn, so the column cut before
+    // (now moved) and the one cut now are painted again.
+    const int cutBefore = cutColumnLeft(before);
+    if (cutBefore != INT_MAX) w->invalidate({cutBefore + dx, area.top, area.right, area.bottom});
+    const int cutNow = cutColumnLeft(now);
+    if (cutNow != INT_MAX) w->invalidate({cutNow, area.top, area.right, area.bottom});
   } else {
     int areaLeft = l.cells.left;
     if (!l.rowHeader.empty()) areaLeft = std::min(areaLeft, l.rowHeader.left);

@@ -62,6 +62,7 @@ class GridView {
 
  private:
   void applyScroll(Sheet& sheet);
+  void drawHeaders();
   bool drawHighlight(const Selection* remove, const Selection* add);
   void forgetPainted() { m_painted = false; }
 

@@ -28,6 +28,12 @@ NumberFormatRecord number(int decimals, bool thousands, std::u16string pp, std::
   return f;
 }
 
+NumberFormatRecord colored(NumberFormatRecord f, uint8_t positive, uint8_t negative) {
+  f.positiveColor = positive;
+  f.negativeColor = negative;
+  return f;
+}
+
 NumberFormatRecord textFormat() {
   NumberFormatRecord f;
   f.kind = FormatKind::Text;
@@ -40,7 +46,7 @@ std::string describe(const NumberFormatRecord& f) {
   for (const std::u16string* t :
        {&f.positivePrefix, &f.positiveSuffix, &f.negativePrefix, &f.negativeSuffix, &f.datePicture, &f.timePicture})
     s += " [" + utf16ToUtf8(*t) + "]";
-  return s;
+  return s + " colours " + std::to_string(f.positiveColor) + "/" + std::to_string(f.negativeColor);
 }
 
 void expectSame(const NumberFormatRecord& actual, const NumberFormatRecord& expected, const std::string& what) {
@@ -63,9 +69,9 @@ TEST_F(ExcelCodes, BuiltInCodesParseToTheirRecords) {
       number(0, true, u"", u"", u"-", u""),
       number(2, true, u"", u"", u"-", u""),
       dollars0,
-      dollars0,
+      colored(dollars0, 0, 3),
       dollars2,
-      dollars2,
+      colored(dollars2, 0, 3),
       number(0, false, u"", u"%", u"-", u"%"),
       number(2, false, u"", u"%", u"-", u"%"),
       general,  // scientific
@@ -83,9 +89,9 @@ TEST_F(ExcelCodes, BuiltInCodesParseToTheirRecords) {
       general, general, general, general, general, general, general,
       general, general, general, general, general, general, general,
       accounting0,
-      accounting0,
+      colored(accounting0, 0, 3),
       accounting2,
-      accounting2,
+      colored(accounting2, 0, 3),
       accounting0,
       number(0, true, u"$", u"", u"$(", u")"),
       accounting2,
@@ -117,7 +123,7 @@ TEST_F(ExcelCodes, LocaleDependentBuiltInsFollowTheLocale) {
   expectSame(recordFromExcelBuiltIn(14), kelp[BuiltInFormat::ShortDate], "14");
   expectSame(recordFromExcelBuiltIn(22), kelp[BuiltInFormat::DateTime], "22");
   expectSame(recordFromExcelBuiltIn(5), kelp[BuiltInFormat::Currency0], "5");
-  expectSame(recordFromExcelBuiltIn(8), kelp[BuiltInFormat::Currency2], "8");
+  expectSame(recordFromExcelBuiltIn(8), colored(kelp[BuiltInFormat::Currency2], 0, 3), "8");
   EXPECT_EQ(recordFromExcelBuiltIn(14).datePicture, u"d.M.yy");
   // Other ids keep their codes: a German workbook still shows 15 as d-MMM-yy.
   expectSame(recordFromExcelBuiltIn(15), kelp[BuiltInFormat::DayMonthYear], "15");
@@ -166,6 +172,10 @@ TEST_F(ExcelCodes, UserRecordsRoundTrip) {
       dateFormat(u"yyyy-MM-dd", u"HH:mm"),
       dateFormat(u"''yy", u""),
       dateFormat(u"", u"H'h'mm"),
+      colored(generalFormat(), 2, 7),
+      colored(generalFormat(), 0, 3),
+      colored(number(2, true, u"", u"", u"(", u")"), 4, 12),
+      colored(dateFormat(u"yyyy-MM-dd", u""), 8, 8),
   };
   for (const NumberFormatRecord& f : records) {
     const std::u16string code = excelCodeFromRecord(f);
@@ -180,14 +190,18 @@ TEST_F(ExcelCodes, ForeignCodesBecomeTheNearestRecord) {
     NumberFormatRecord expected;
   } cases[] = {
       {u"general", generalFormat()},
-      {u"[Red]General;-General", generalFormat()},
+      {u"[Red]General;-General", colored(generalFormat(), 3, 0)},
       {u";;;", generalFormat()},
       {u"", generalFormat()},
       {u"@", textFormat()},
       {u"0.000", number(3, false, u"", u"", u"-", u"")},
       {u"#,##0.000000000000", number(9, true, u"", u"", u"-", u"")},
-      {u"[Red]0.00", number(2, false, u"", u"", u"-", u"")},
-      {u"0.00;[Red]0.00", number(2, false, u"", u"", u"", u"")},
+      {u"[Red]0.00", colored(number(2, false, u"", u"", u"-", u""), 3, 3)},
+      {u"0.00;[Red]0.00", colored(number(2, false, u"", u"", u"", u""), 0, 3)},
+      {u"[blue]0;[COLOR10]-0", colored(number(0, false, u"", u"", u"-", u""), 5, 10)},
+      {u"[Color57]0;\"[Red]\"0", number(0, false, u"", u"", u"[Red]", u"")},
+      {u"[Yellow]d-mmm", colored(dateFormat(u"d-MMM", u""), 6, 6)},
+      {u"[Cyan]@", textFormat()},
       {u"#,##0.00 [$€-407];-#,##0.00 [$€-407]", number(2, true, u"", u" €", u"-", u" €")},
       {u"[$-409]#,##0", number(0, true, u"", u"", u"-", u"")},
       {u"\"Total: \"0", number(0, false, u"Total: ", u"", u"-Total: ", u"")},

@@ -313,8 +313,6 @@ TEST_F(ValueText, GeneralNumbersShowAsManyDecimalsAsFit) {
   EXPECT_TRUE(full);
   EXPECT_EQ(fitted(numberValue(1e100), general, 4, full), kMarks);
   EXPECT_FALSE(full);
-  EXPECT_EQ(fitted(numberValue(123456), general, 5, full), kMarks);
-  EXPECT_FALSE(full);
   EXPECT_EQ(fitted(numberValue(-std::numeric_limits<double>::infinity()), general, 3, full), kMarks);
   EXPECT_FALSE(full);
   // A number under a date format fits like General; no limit means no fitting.
@@ -327,6 +325,54 @@ TEST_F(ValueText, GeneralNumbersShowAsManyDecimalsAsFit) {
   EXPECT_EQ(fitted(numberValue(-2.75), general, 4, full), u"-2,8");
 }
 
+TEST_F(ValueText, GeneralNumbersTooWideForTheirDigitsTakeTheExponentForm) {
+  const NumberFormatRecord general = generalFormat();
+  bool full = true;
+  // Eleven characters hold 12345678901 whole; ten take the exponent form with as many
+  // mantissa digits as fit, rounded, trailing zeros dropped; "#" only when not even "1E+10" fits.
+  EXPECT_EQ(fitted(numberValue(12345678901.0), general, 10, full), u"1.2346E+10");
+  EXPECT_FALSE(full);
+  EXPECT_EQ(fitted(numberValue(12345678901.0), general, 11, full), u"12345678901");
+  EXPECT_EQ(fitted(numberValue(123456789012.0), general, 11, full), u"1.23457E+11");
+  EXPECT_EQ(fitted(numberValue(-123456789012.0), general, 9, full), u"-1.23E+11");
+  EXPECT_EQ(fitted(numberValue(123456), general, 5, full), u"1E+05");
+  EXPECT_EQ(fitted(numberValue(250000), general, 5, full), u"3E+05");  // halves go up
+  EXPECT_EQ(fitted(numberValue(999999), general, 5, full), u"1E+06");
+  EXPECT_EQ(fitted(numberValue(100000), general, 4, full), kMarks);
+  EXPECT_EQ(fitted(numberValue(1e100), general, 6, full), u"1e100");  // its own form fits
+  EXPECT_EQ(fitted(numberValue(1.7e100), general, 6, full), u"2E+100");
+  EXPECT_EQ(fitted(numberValue(-9.9999e-10), general, 10, full), u"-1E-09");  // the carry moves the exponent
+  // Tiny numbers keep a digit that says something: the exponent form before a bare 0.
+  EXPECT_EQ(fitted(numberValue(0.000123456), general, 8, full), u"0.000123");
+  EXPECT_EQ(fitted(numberValue(0.0000123456), general, 6, full), u"1E-05");
+  EXPECT_EQ(fitted(numberValue(0.0000123456), general, 3, full), u"0");
+  selectLocale("de_DE");
+  EXPECT_EQ(fitted(numberValue(123456789012.0), general, 8, full), u"1,23E+11");
+}
+
+TEST_F(ValueText, DatesTooWideTakeAShorterFormBeforeTheMarks) {
+  const std::vector<NumberFormatRecord> formats = builtInFormats();
+  bool full = true;
+  // General: "1/1/05 6:30:15" drops the seconds, then the time; a time alone only its seconds.
+  const double stamp = 38353 + (6 * 3600 + 30 * 60 + 15) / 86400.0;
+  EXPECT_EQ(fitted(dateTimeValue(stamp), formats[BuiltInFormat::General], 14, full), u"1/1/05 6:30:15");
+  EXPECT_TRUE(full);
+  EXPECT_EQ(fitted(dateTimeValue(stamp), formats[BuiltInFormat::General], 13, full), u"1/1/05 6:30");
+  EXPECT_FALSE(full);
+  EXPECT_EQ(fitted(dateTimeValue(stamp), formats[BuiltInFormat::General], 10, full), u"1/1/05");
+  EXPECT_EQ(fitted(dateTimeValue(stamp), formats[BuiltInFormat::General], 5, full), kMarks);
+  EXPECT_EQ(fitted(dateTimeValue(0.75), formats[BuiltInFormat::General], 5, full), u"18:00");
+  EXPECT_EQ(fitted(dateTimeValue(0.75), formats[BuiltInFormat::General], 4, full), kMarks);
+  EXPECT_EQ(fitted(dateTimeValue(0.75), formats[BuiltInFormat::Time12Seconds], 8, full), u"6:00 PM");
+  // A long date picture gives way to the short date, with the time it can keep.
+  const NumberFormatRecord longDate = dateFormat(u"dddd, MMMM d, yyyy", u"h:mm:ss tt");
+  EXPECT_EQ(fitted(dateTimeValue(stamp), longDate, 16, full), u"1/1/05 6:30 AM");
+  EXPECT_EQ(fitted(dateTimeValue(stamp), longDate, 9, full), u"1/1/05");
+  // A date picture gives way to the short date, which has nothing shorter.
+  EXPECT_EQ(fitted(dateTimeValue(38353), formats[BuiltInFormat::DayMonthYear], 7, full), u"1/1/05");
+  EXPECT_EQ(fitted(dateTimeValue(38353), formats[BuiltInFormat::ShortDate], 5, full), kMarks);
+}
+
 TEST_F(ValueText, OtherDisplaysOverflowOrStandWhole) {
   const std::vector<NumberFormatRecord> formats = builtInFormats();
   bool full = true;
@@ -334,9 +380,8 @@ TEST_F(ValueText, OtherDisplaysOverflowOrStandWhole) {
   EXPECT_FALSE(full);
   EXPECT_EQ(fitted(numberValue(1234.5), formats[BuiltInFormat::Currency2], 9, full), u"$1,234.50");
   EXPECT_TRUE(full);
-  EXPECT_EQ(fitted(dateTimeValue(38353.25), formats[BuiltInFormat::General], 10, full), kMarks);
-  EXPECT_FALSE(full);
   EXPECT_EQ(fitted(dateTimeValue(38353), formats[BuiltInFormat::ShortDate], 5, full), kMarks);
+  EXPECT_FALSE(full);
   EXPECT_EQ(fitted(dateTimeValue(38353), formats[BuiltInFormat::ShortDate], 6, full), u"1/1/05");
   EXPECT_TRUE(full);
   EXPECT_EQ(fitted(errorValue(CellError::Div0), formats[0], 5, full), kMarks);
