@@ -550,16 +550,21 @@ TEST(TaskTriggers, ACellTaskAsksForConsentAndRunsOnlyAfterYes) {
   EXPECT_EQ(s.sheet().cellKind(1, 0), ValueKind::Empty);
 }
 
+// A task of the workbook that runs on each new value in C1.
+void watchC1(Workbook& book, std::u16string_view name, std::u16string_view definition) {
+  WorkbookTask task;
+  task.name = name;
+  task.definition = definition;
+  task.runOn = TaskRunsOnNewValue;
+  setTaskArea(task, 0, 0, Area{0, 2, 0, 2});
+  book.tasks.push_back(task);
+}
+
 TEST(TaskTriggers, ANewValueRunsItsWatchingTask) {
   startEditingOnce();
   TempFolder folder;
   auto book = newWorkbook(1);
-  WorkbookTask task;
-  task.name = u"Double";
-  task.definition = u"Set(D1, C1*2)";
-  task.runOn = TaskRunsOnNewValue;
-  setTaskArea(task, 0, 0, Area{0, 2, 0, 2});
-  book->tasks.push_back(task);
+  watchC1(*book, u"Double", u"Set(D1, C1*2)");
   const std::u16string path = saveWorkbook(std::move(book), folder.file("watch.kp"));
   Session s;
   Boxes boxes;
@@ -585,12 +590,7 @@ TEST(TaskTriggers, EnterOnAListCellPicksAnEntryAndRunsTheCellsTask) {
   rule.flags = static_cast<uint32_t>(ValidationType::List);
   rule.formula1 = compileToHandle(*book, u"=$E$1:$E$3", CellPosition{}, false);
   book->sheetAt(0)->validations.push_back(ValidationEntry{rule, {Area{0, 2, 0, 2}}});
-  WorkbookTask task;
-  task.name = u"Echo";
-  task.definition = u"Set(D1, C1)";
-  task.runOn = TaskRunsOnNewValue;
-  setTaskArea(task, 0, 0, Area{0, 2, 0, 2});
-  book->tasks.push_back(task);
+  watchC1(*book, u"Echo", u"Set(D1, C1)");
   const std::u16string path = saveWorkbook(std::move(book), folder.file("list.kp"));
   Session s;
   Boxes boxes;
