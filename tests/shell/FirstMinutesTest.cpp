@@ -92,11 +92,15 @@ TEST(FirstMinutes, EntriesReadAsTypedAndAnUnknownNameIsNamed) {
   // Seven everyday forms, each a number or a date; the sum shows they were read so.
   s.run(u"", "text 1,234\nkey Enter\ntext $1,234.50\nkey Enter\ntext (50)\nkey Enter\n"
              "text 2026-03-15\nkey Enter\ntext 15-Mar-26\nkey Enter\ntext 1/2\nkey Enter\n"
-             "text 1,234.50\nkey Enter\ntext =1+Foo\nkey Enter\nsoft1\nkey Esc\n");
+             "text 1,234.50\nkey Enter\ntext =SUM(A1:A7)\nkey Enter\ntext =1+Foo\nkey Enter\nsoft1\nkey Esc\n");
   for (int32_t r = 0; r < 7; ++r) EXPECT_TRUE(s.sheet().cellValue(0, r).isNumeric()) << r;
   EXPECT_EQ(s.sheet().cellValue(0, 0).number(), 1234);
   EXPECT_EQ(s.sheet().cellValue(0, 2).number(), -50);
   EXPECT_EQ(s.sheet().cellValue(0, 3).number(), s.sheet().cellValue(0, 4).number());  // both 15 March 2026
+  double sum = 0;
+  for (int32_t r = 0; r < 7; ++r) sum += s.sheet().cellValue(0, r).number();
+  EXPECT_DOUBLE_EQ(s.sheet().cellValue(0, 7).number(), sum);
+  EXPECT_GT(sum, 46000 + 2 * 1234);  // two dates of 2026 among them
   EXPECT_TRUE(s.seen.sawLines(u"Unknown name: Foo"));
 }
 
