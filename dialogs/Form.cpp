@@ -8,42 +8,50 @@
 namespace kelp {
 
 void FormDialog::build(const FormValues& start) {
-  for (const Field& field : m_form.fields) {
-    if (field.kind != FieldKind::Check && !field.label.empty()) {
-      Label& label = addLabel(field.label);
-      if (field.kind != FieldKind::Note) m_labels[field.id] = label.id();
+  for (const Field& field : m_form.fields) addField(field, start);
+  for (const FormPage& page : m_form.pages) {
+    beginPage(page.name);
+    for (const Field& field : page.fields) addField(field, start);
+  }
+  if (!m_form.pages.empty()) showPage(start.page);
+  if (m_form.update) m_form.update(*this, values());
+}
+
+void FormDialog::addField(const Field& field, const FormValues& start) {
+  if (field.kind != FieldKind::Check && !field.label.empty()) {
+    Label& label = addLabel(field.label);
+    if (field.kind != FieldKind::Note) m_labels[field.id] = label.id();
+  }
+  switch (field.kind) {
+    case FieldKind::Note:
+      break;
+    case FieldKind::Text:
+    case FieldKind::Number: {
+      auto at = start.text.find(field.id);
+      EditLine& edit = addEdit(field.id);
+      if (field.maxLength) edit.setMaxLength(field.maxLength);
+      edit.setValue(at == start.text.end() ? u"" : at->second);
+      edit.selectAll();
+      break;
     }
-    switch (field.kind) {
-      case FieldKind::Note:
-        break;
-      case FieldKind::Text:
-      case FieldKind::Number: {
-        auto at = start.text.find(field.id);
-        EditLine& edit = addEdit(field.id);
-        if (field.maxLength) edit.setMaxLength(field.maxLength);
-        edit.setValue(at == start.text.end() ? u"" : at->second);
-        edit.selectAll();
-        break;
-      }
-      case FieldKind::Choice: {
-        ListBox& list = addList(field.id, field.items, field.rows);
-        auto at = start.choice.find(field.id);
-        if (at != start.choice.end()) list.select(at->second);
-        break;
-      }
-      case FieldKind::Check: {
-        auto at = start.check.find(field.id);
-        addCheck(field.id, field.label, at != start.check.end() && at->second);
-        break;
-      }
+    case FieldKind::Choice: {
+      ListBox& list = addList(field.id, field.items, field.rows);
+      auto at = start.choice.find(field.id);
+      if (at != start.choice.end()) list.select(at->second);
+      break;
+    }
+    case FieldKind::Check: {
+      auto at = start.check.find(field.id);
+      addCheck(field.id, field.label, at != start.check.end() && at->second);
+      break;
     }
   }
-  if (m_form.update) m_form.update(*this, values());
 }
 
 FormValues FormDialog::values() const {
   FormValues out;
-  for (const Field& field : m_form.fields) {
+  out.page = page();
+  eachField([&](const Field& field) {
     if (field.kind == FieldKind::Text || field.kind == FieldKind::Number) {
       if (auto* edit = controlAs<EditLine>(field.id)) out.text[field.id] = edit->text();
     } else if (field.kind == FieldKind::Choice) {
@@ -51,7 +59,7 @@ FormValues FormDialog::values() const {
     } else if (field.kind == FieldKind::Check) {
       if (auto* box = controlAs<CheckBox>(field.id)) out.check[field.id] = box->checked();
     }
-  }
+  });
   return out;
 }
 

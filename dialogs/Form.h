@@ -41,6 +41,13 @@ struct FormValues {
   std::map<int, std::u16string> text;
   std::map<int, int> choice;
   std::map<int, bool> check;
+  int page = 0;  // the page of a property sheet shown first, and the one shown last
+};
+
+/// One page of a property sheet: its tab name and its fields.
+struct FormPage {
+  std::u16string name;
+  std::vector<Field> fields;
 };
 
 class FormDialog;
@@ -52,6 +59,8 @@ struct Form {
   std::function<bool(FormDialog&, const FormValues&)> accept;
   /// After the dialog is built and after every change of a field: enables and disables.
   std::function<void(FormDialog&, const FormValues&)> update;
+  /// Pages make the form a property sheet; `fields` then stand above the tabs.
+  std::vector<FormPage> pages = {};
 };
 
 class FormDialog : public Dialog {
@@ -72,6 +81,14 @@ class FormDialog : public Dialog {
   void onCommand(int id, int64_t notify) override;
 
  private:
+  void addField(const Field& field, const FormValues& start);
+  template <class F>
+  void eachField(F&& f) const {
+    for (const Field& field : m_form.fields) f(field);
+    for (const FormPage& page : m_form.pages)
+      for (const Field& field : page.fields) f(field);
+  }
+
   const Form& m_form;
   std::map<int, WindowId> m_labels;
 };

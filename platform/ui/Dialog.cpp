@@ -322,6 +322,58 @@ int64_t CheckBox::onMessage(Message& m) {
   }
 }
 
+// ---- PageTabs ----
+
+int64_t PageTabs::onMessage(Message& m) {
+  switch (m.msg) {
+    case Msg::Paint: {
+      Canvas& c = *m.canvas;
+      Rect r = clientRect();
+      FontSpec font = systemFont();
+      int x = r.left;
+      for (size_t i = 0; i < m_names.size(); ++i) {
+        int w = textWidth(font, m_names[i]) + 8;
+        Rect tab{x, r.top, x + w, r.bottom};
+        bool current = static_cast<int>(i) == m_current;
+        if (current) c.fillRect(tab, focused() ? Colors::Highlight : Colors::LightGray);
+        FontSpec f = font;
+        f.color = current && focused() ? Colors::HighlightText : Colors::Black;
+        c.drawTextBox(tab.inflated(-4, 0), m_names[i], f, TextFlag::VCenter);
+        c.frameRect(tab, Colors::Gray);
+        x += w - 1;
+      }
+      // A sheet whose tabs are wider than the screen shows at least the current name.
+      if (x > r.right && m_current >= 0 && m_current < static_cast<int>(m_names.size())) {
+        c.fillRect(r, focused() ? Colors::Highlight : Colors::LightGray);
+        FontSpec f = font;
+        f.color = focused() ? Colors::HighlightText : Colors::Black;
+        std::u16string shown = u"< " + m_names[static_cast<size_t>(m_current)] + u" >";
+        c.drawTextBox(r, shown, f, TextFlag::VCenter | TextFlag::Center);
+      }
+      c.fillRect({r.left, r.bottom - 1, r.right, r.bottom}, Colors::Gray);
+      return 0;
+    }
+    case Msg::SetFocus:
+    case Msg::KillFocus:
+      invalidate();
+      return 0;
+    case Msg::KeyDown: {
+      Key k = static_cast<Key>(m.wParam);
+      int n = static_cast<int>(m_names.size());
+      if ((k == Key::Left || k == Key::Right) && n > 0) {
+        auto* sheet = dynamic_cast<Dialog*>(parent());
+        int next = ((m_current + (k == Key::Left ? -1 : 1)) % n + n) % n;
+        if (sheet) sheet->showPage(next);
+        notify(Notify::Changed);
+        return 0;
+      }
+      return defaultHandling(m);
+    }
+    default:
+      return defaultHandling(m);
+  }
+}
+
 // ---- Dialog ----
 
 Rect Dialog::nextSlot(int height) {
@@ -334,6 +386,76 @@ Rect Dialog::nextSlot(int height) {
 void Dialog::adopt(Control& control, int controlId) {
   control.setControlId(controlId);
   m_controls.push_back(control.id());
+  const int page = m_pageNames.empty() || controlId == PageTabsId ? -1 : pageCount() - 1;
+  m_controlPage.push_back(page);
+  if (page >= 0 && page != m_page) control.show(false);
+}
+
+void Dialog::beginPage(std::u16string_view name) {
+  if (m_pageNames.empty()) {
+    m_pageNames.emplace_back(name);
+    PageTabs& tabs = place<PageTabs>(PageTabsId, lineHeight() + 6);
+    tabs.setPages(m_pageNames);
+    m_pagesTop = m_nextTop;
+    return;
+  }
+  m_pageNames.emplace_back(name);
+  if (auto* tabs = controlAs<PageTabs>(PageTabsId)) tabs->setPages(m_pageNames);
+  m_nextTop = m_pagesTop;
+}
+
+void Dialog::showPage(int index) {
+  if (index < 0 || index >= pageCount()) return;
+  m_page = index;
+  if (auto* tabs = controlAs<PageTabs>(PageTabsId)) tabs->setCurrent(index);
+  moveControls(m_scrolled);
+  showControls();
+  invalidate();
+}
+
+bool Dialog::onShownPage(WindowId id) const {
+  for (size_t i = 0; i < m_controls.size(); ++i) {
+    if (m_controls[i] == id) return m_controlPage[i] < 0 || m_controlPage[i] == m_page;
+  }
+  return false;
+}
+
+void Dialog::moveControls(int dy) {
+  if (dy == 0) return;
+  for (WindowId id : m_controls) {
+    if (Window* w = desktop().find(id)) w->move(w->rect().offset(0, dy));
+  }
+  m_scrolled -= dy;
+  invalidate();
+}
+
+void Dialog::showControls() {
+  // A control scrolled up under the title is hidden rather than drawn over it.
+  const int top = lineHeight() + 6;
+  for (size_t i = 0; i < m_controls.size(); ++i) {
+    Window* w = desktop().find(m_controls[i]);
+    bool onPage = m_controlPage[i] < 0 || m_controlPage[i] == m_page;
+    if (w) w->show(onPage && w->rect().top >= top);
+  }
+}
+
+void Dialog::scrollIntoView(Window* w) {
+  if (!w) return;
+  const int top = lineHeight() + 6 + Margin;
+  const int bottom = rect().height() - Margin;
+  Rect r = w->rect();
+  // Bring the control's label along when it lies just above it.
+  for (size_t i = 1; i < m_controls.size(); ++i) {
+    if (m_controls[i] != w->id()) continue;
+    auto* label = dynamic_cast<Label*>(desktop().find(m_controls[i - 1]));
+    if (label && m_controlPage[i - 1] == m_controlPage[i]) r.top = label->rect().top;
+  }
+  if (r.bottom > bottom) {
+    moveControls(-std::min(r.bottom - bottom, r.top - top));
+  } else if (r.top < top) {
+    moveControls(std::min(top - r.top, m_scrolled));
+  }
+  showControls();
 }
 
 Label& Dialog::addLabel(std::u16string_view text) {
@@ -382,7 +504,7 @@ int Dialog::run() {
   Window* first = nullptr;
   for (WindowId id : m_controls) {
     Window* w = desktop().find(id);
-    if (w && w->focusable() && w->visible()) {
+    if (w && w->focusable() && onShownPage(id)) {
       first = w;
       break;
     }
@@ -396,14 +518,16 @@ void Dialog::moveFocus(int step) {
   std::vector<Window*> order;
   for (WindowId id : m_controls) {
     Window* w = desktop().find(id);
-    if (w && w->focusable() && w->visible()) order.push_back(w);
+    if (w && w->focusable() && onShownPage(id)) order.push_back(w);
   }
   if (order.empty()) return;
   auto at = std::find(order.begin(), order.end(), desktop().focus());
   int index = at == order.end() ? -1 : static_cast<int>(at - order.begin());
   int n = static_cast<int>(order.size());
   int next = index < 0 ? 0 : ((index + step) % n + n) % n;
-  desktop().setFocus(order[static_cast<size_t>(next)]);
+  Window* w = order[static_cast<size_t>(next)];
+  scrollIntoView(w);
+  desktop().setFocus(w);
 }
 
 void Dialog::onCommand(int id, int64_t notify) {

@@ -107,6 +107,20 @@ class ListBox : public Control {
   int m_top = 0;
 };
 
+/// The row of page names at the top of a property sheet; Left and Right turn the page.
+class PageTabs : public Control {
+ public:
+  void setPages(std::vector<std::u16string> names) { m_names = std::move(names); invalidate(); }
+  void setCurrent(int page) { m_current = page; invalidate(); }
+
+ protected:
+  int64_t onMessage(Message& m) override;
+
+ private:
+  std::vector<std::u16string> m_names;
+  int m_current = 0;
+};
+
 class CheckBox : public Control {
  public:
   bool checked() const { return m_checked; }
@@ -148,6 +162,16 @@ class Dialog : public Window {
   /// Moves the focus to the next (step 1) or previous (-1) focusable control.
   void moveFocus(int step);
 
+  /// Makes the dialog a property sheet: controls added after this call belong to a new
+  /// page named `name`, laid out from the top of the page area below the tabs.
+  void beginPage(std::u16string_view name);
+  int pageCount() const { return static_cast<int>(m_pageNames.size()); }
+  int page() const { return m_page; }
+  /// Shows page `index` and hides the others' controls.
+  void showPage(int index);
+  /// The control id of the page tabs.
+  static constexpr int PageTabsId = 0x7F00;
+
  protected:
   /// OK was asked for; false keeps the dialog open (a field failed its check).
   virtual bool onOk() { return true; }
@@ -162,9 +186,19 @@ class Dialog : public Window {
   /// The rectangle of the next control, `height` high, and the place below it.
   Rect nextSlot(int height);
   void adopt(Control& control, int controlId);
+  bool onShownPage(WindowId id) const;
+  /// Scrolls the controls so that `w` (and the label above it) is inside the dialog.
+  void scrollIntoView(Window* w);
+  void moveControls(int dy);
+  void showControls();
 
   std::u16string m_title;
   std::vector<WindowId> m_controls;
+  std::vector<int> m_controlPage;  // the page of each control, -1 on every page
+  std::vector<std::u16string> m_pageNames;
+  int m_page = 0;
+  int m_pagesTop = 0;
+  int m_scrolled = 0;  // how far the controls are moved up to keep the focus in view
   int m_nextTop = 0;
 };
 
