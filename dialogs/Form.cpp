@@ -1,6 +1,8 @@
 // The form dialog: fields laid out from their description.
 #include "dialogs/Form.h"
 
+#include <algorithm>
+
 #include "platform/ErrorState.h"
 #include "platform/ui/Desktop.h"
 #include "platform/ui/MessageBox.h"
@@ -18,7 +20,12 @@ void FormDialog::build(const FormValues& start) {
 }
 
 void FormDialog::addField(const Field& field, const FormValues& start) {
-  if (field.kind != FieldKind::Check && !field.label.empty()) {
+  if (field.kind == FieldKind::Note && field.id != 0) {
+    // A note that changes keeps the room of its rows, whatever it says at first.
+    Label& label = addLabel(field.label + std::u16string(static_cast<size_t>(std::max(field.rows - 1, 0)), u'\n'));
+    label.setText(field.label);
+    m_labels[field.id] = label.id();
+  } else if (field.kind != FieldKind::Check && !field.label.empty()) {
     Label& label = addLabel(field.label);
     if (field.kind != FieldKind::Note) m_labels[field.id] = label.id();
   }
@@ -72,6 +79,15 @@ void FormDialog::enableField(int id, bool on) {
   auto at = m_labels.find(id);
   if (at != m_labels.end()) {
     if (auto* label = dynamic_cast<Control*>(desktop().find(at->second))) label->setEnabled(on);
+  }
+}
+
+void FormDialog::setNote(int id, std::u16string_view text) {
+  auto at = m_labels.find(id);
+  if (at == m_labels.end()) return;
+  if (Window* label = desktop().find(at->second)) {
+    label->setText(text);
+    label->invalidate();
   }
 }
 

@@ -24,6 +24,10 @@ struct Field {
 };
 
 inline Field noteField(std::u16string text) { return {FieldKind::Note, 0, std::move(text), {}, 0, 1}; }
+/// A note the dialog rewrites (setNote), with room for `rows` lines.
+inline Field noteField(int id, std::u16string text, int rows) {
+  return {FieldKind::Note, id, std::move(text), {}, 0, rows};
+}
 inline Field textField(int id, std::u16string label, size_t maxLength = 0) {
   return {FieldKind::Text, id, std::move(label), {}, maxLength, 1};
 }
@@ -70,6 +74,8 @@ class FormDialog : public Dialog {
   FormValues values() const;
   /// Greys or restores a field and its label.
   void enableField(int id, bool on);
+  /// Rewrites a note made with an id.
+  void setNote(int id, std::u16string_view text);
   /// New entries for a choice, keeping the index chosen where it still exists.
   void setChoices(int id, std::vector<std::u16string> items);
   /// A message box over the dialog, titled "Kelp".

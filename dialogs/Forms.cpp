@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "dialogs/DefineName.h"
 #include "dialogs/Form.h"
 #include "edit/Commands.h"
 #include "edit/Fill.h"
@@ -296,7 +297,8 @@ std::u16string nameWords(std::u16string_view name) {
 bool askName(Desktop& desktop, const Workbook& workbook, std::u16string& chosen) {
   constexpr int NameList = 1029;
   std::vector<std::u16string> items;
-  for (const DefinedName& name : workbook.names) items.push_back(nameWords(name.text));
+  for (size_t i = 0; i < workbook.names.size(); ++i)
+    if (isDefined(workbook, i)) items.push_back(nameWords(workbook.names[i].text));
   if (items.empty()) return false;
   Form form{u"Insert Name", {choiceField(NameList, u"", items, 8)}, nullptr, nullptr};
   FormValues values;

@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <utility>
 
+#include "dialogs/DefineName.h"
 #include "dialogs/Forms.h"
+#include "dialogs/InsertFunction.h"
 #include "dialogs/PickList.h"
 #include "edit/Validation.h"
 #include "edit/Commands.h"
@@ -247,7 +249,6 @@ void CellEditor::deliver(Msg msg, int64_t wParam, int64_t lParam) {
 }
 
 void CellEditor::command(uint32_t id) {
-  // Insert Function and Define name wait for their dialogs; their items are grey.
   if (id == EditingCommand::Cancel) {
     cancel();
     return;
@@ -259,6 +260,22 @@ void CellEditor::command(uint32_t id) {
     inserted.assign(1, c);
   } else if (id == EditingCommand::InsertName) {
     if (!askName(m_app.desktop(), m_app.workbook(), inserted)) return;
+  } else if (id == EditingCommand::InsertFunction) {
+    int32_t function = -1;
+    if (!askFunction(m_app.desktop(), m_app.settings().functionMru, false, function)) return;
+    EditorWindow* e = editorWindow();
+    if (!e) return;
+    const size_t start = e->selectionStart();
+    size_t caret = 0;
+    e->replaceSelection(functionInsertion(function, start == 0, caret));
+    e->setCaret(start + caret);
+    m_app.desktop().setFocus(e);
+    return;
+  } else if (id == EditingCommand::DefineName) {
+    const bool changed = runDefineNameDialog(m_app.desktop(), m_app.workbook());
+    if (changed) refreshEditingMenu();
+    if (EditorWindow* e = editorWindow()) m_app.desktop().setFocus(e);
+    return;
   } else {
     return;
   }
@@ -295,16 +312,26 @@ bool CellEditor::begin(std::u16string_view text, bool arrowsMoveCaret, bool sele
     bar->setKey(0, u"Cancel", EditingCommand::Cancel);
     Menu& menu = bar->setPopup(1, u"Menu");
     menu.append(EditingCommand::InsertChar, u"Insert Char...");
-    menu.append(EditingCommand::InsertFunction, u"Insert Function...", MenuFlag::Gray);
-    // Without names there is nothing to insert.
-    menu.append(EditingCommand::InsertName, u"Insert Name...", book.names.empty() ? MenuFlag::Gray : 0);
-    menu.append(EditingCommand::DefineName, u"Define name...", MenuFlag::Gray);
+    menu.append(EditingCommand::InsertFunction, u"Insert Function...");
+    menu.append(EditingCommand::InsertName, u"Insert Name...");
+    menu.append(EditingCommand::DefineName, u"Define name...");
+    refreshEditingMenu();
   }
   m_app.desktop().setFocus(&editor);
   editor.setValue(text.substr(0, std::min(text.size(), MaxEditText)));
   if (selectAll) editor.selectAll();
   m_arrowsMoveCaret = arrowsMoveCaret;
   return true;
+}
+
+void CellEditor::refreshEditingMenu() {
+  MenuBar* bar = m_app.menuBar();
+  MenuItem* item = bar ? bar->findItem(EditingCommand::InsertName) : nullptr;
+  if (!item) return;
+  // Without names there is nothing to insert.
+  bool any = false;
+  for (size_t i = 0; i < m_app.workbook().names.size(); ++i) any = any || isDefined(m_app.workbook(), i);
+  item->flags = any ? (item->flags & ~MenuFlag::Gray) : (item->flags | MenuFlag::Gray);
 }
 
 void CellEditor::place() {

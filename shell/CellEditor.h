@@ -82,6 +82,8 @@ class CellEditor {
   void abandon();
   /// Puts the edit line where it belongs after the layout or the view changed.
   void place();
+  // Greys Insert Name... while the workbook has no defined name.
+  void refreshEditingMenu();
   /// Draws the PointMode pointer over the grid.
   void paintOverlay(Canvas& canvas, const GridGeometry& geometry) const;
 

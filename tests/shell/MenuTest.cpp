@@ -7,6 +7,9 @@
 
 #include "ShellTestSupport.h"
 #include "dialogs/Forms.h"
+#include "dialogs/InsertFunction.h"
+#include "functions/RecentFunctions.h"
+#include "formula/Catalogue.h"
 #include "edit/Filter.h"
 #include "edit/Outline.h"
 #include "format/ValueText.h"
@@ -355,6 +358,43 @@ TEST(Menu, TheEditingMenuInsertsCharactersAndNames) {
   ASSERT_TRUE(s.sheet().cellPtr(0, 5));
   ASSERT_TRUE(editableText(s.sheet().cellPtr(0, 5)->value, text));
   EXPECT_EQ(text, u"=Sum(1+2)*Loan");
+}
+
+TEST(Menu, InsertFunctionAndDefineNameWhileTyping) {
+  TempFolder folder;
+  const std::u16string path = savedBook(folder, [](Workbook& book) { enter(book, 1, 0, u"0.05"); });
+  const std::vector<int32_t> financial = functionsOf(4, RecentFunctions(), false);
+  const auto pmt = std::find(financial.begin(), financial.end(), findFunction(u"Pmt"));
+  ASSERT_NE(pmt, financial.end());
+  std::string toPmt;
+  for (auto it = financial.begin(); it != pmt; ++it) toPmt += "key Down\n";
+
+  // Financial is four steps on from Most Recently Used; the caret waits between Pmt's
+  // parentheses. Then "Loan" is defined to refer to B1 and serves in the same entry;
+  // "Sum" (a function) and "A1" (a cell) are refused as names.
+  Session s;
+  s.run(path, "key Ctrl+Home Down Down Down Down Down\nkey Enter\nmenu Menu > Insert Function...\n"
+              "key Right Right Right\nkey Down\n" + toPmt + "key Enter\ntext Loan/12,12,1000\n"
+              "menu Menu > Define name...\nkey Down\ntext Sum\nsoft1\nkey Enter\ntext A1\nsoft1\nkey Enter\n"
+              "text Loan\nkey Down\ntext =Sheet1!$B$1\nsoft1\nkey Enter\n");
+  EXPECT_TRUE(s.seen.sawLines(u"Returns the periodical payment for an annuity."));
+  EXPECT_TRUE(s.seen.saw(u"Invalid name"));
+  ASSERT_GE(s.book().findName(u"Loan"), 0);
+  EXPECT_EQ(s.book().findName(u"Sum"), -1);
+  std::u16string text;
+  ASSERT_TRUE(s.sheet().cellPtr(0, 5));
+  ASSERT_TRUE(editableText(s.sheet().cellPtr(0, 5)->value, text));
+  EXPECT_EQ(text, u"=Pmt(Loan/12,12,1000)");
+  EXPECT_NEAR(effectiveValue(s.sheet().cellPtr(0, 5)->value).number(), -85.6075, 1e-3);
+
+  // The recently used functions are kept in the settings: after a restart the dialog
+  // opens on them with Pmt first.
+  s.keys("menu File > Close\nsoft2\n");
+  ASSERT_TRUE(s.app->closedByCommand());
+  Session again;
+  again.registry = s.registry;
+  again.run(path, "key Enter\nmenu Menu > Insert Function...\nkey Enter\n");
+  EXPECT_TRUE(again.seen.sawLines(u"Returns the periodical payment for an annuity."));
 }
 
 TEST(Menu, SortListsTheHeadingsAndSortsByTwoKeys) {
