@@ -16,6 +16,7 @@ void FormDialog::build(const FormValues& start) {
     for (const Field& field : page.fields) addField(field, start);
   }
   if (!m_form.pages.empty()) showPage(start.page);
+  m_built = true;
   if (m_form.update) m_form.update(*this, values());
 }
 
@@ -113,7 +114,7 @@ bool FormDialog::onOk() { return !m_form.accept || m_form.accept(*this, values()
 
 void FormDialog::onCommand(int id, int64_t notify) {
   if (notify == Notify::Changed) {
-    if (m_form.update) m_form.update(*this, values());
+    if (m_form.update && m_built) m_form.update(*this, values());
     return;
   }
   Dialog::onCommand(id, notify);

@@ -97,6 +97,7 @@ class FormDialog : public Dialog {
 
   const Form& m_form;
   std::map<int, WindowId> m_labels;
+  bool m_built = false;  // the update hook waits until every field exists
 };
 
 /// Shows `form` starting from `values`; on OK `values` holds what was entered and the

@@ -252,6 +252,7 @@ void Application::afterMessage() {
   }
   updateSelectMenu();
   updateTitle();
+  m_inputHelp.update();
   showPendingError();
 }
 

@@ -13,6 +13,7 @@
 #include "platform/ui/Desktop.h"
 #include "platform/ui/Menu.h"
 #include "shell/CellEditor.h"
+#include "shell/InputHelp.h"
 #include "shell/GridView.h"
 #include "shell/Navigation.h"
 #include "shell/Settings.h"
@@ -75,6 +76,7 @@ class Application {
   /// The open workbook's undo history; another workbook starts a new one.
   UndoList& undoList() { return m_undo; }
   CellEditor& editor() { return m_editor; }
+  InputHelp& inputHelp() { return m_inputHelp; }
   TaskTriggers& tasks() { return m_tasks; }
   /// What follows every handled message: the automatic-save timer, the menus' state and
   /// the pending error. The cell editor calls it after its own messages.
@@ -153,6 +155,7 @@ class Application {
   UndoList m_undo;
   TaskTriggers m_tasks{*this};
   CellEditor m_editor{*this};
+  InputHelp m_inputHelp{*this};
   bool m_fullScreen = false;
   std::vector<uint32_t> m_savedZooms;  // per sheet, while full-screen mode is on
   uint32_t m_displayColors = 0;
