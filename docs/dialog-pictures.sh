@@ -11,7 +11,9 @@ shot() {
   name=$1
   shift
   printf '%s\n' "$@" "png docs/$name.png" > "$here/keys.txt"
-  HOME=$here XDG_CONFIG_HOME=$here XDG_STATE_HOME=$here \
+  # A home of its own, so that what one session leaves unsaved is not offered to the next.
+  home=$(mktemp -d -p "$here")
+  HOME=$home XDG_CONFIG_HOME=$home XDG_STATE_HOME=$home \
     "$kelp" --headless --new-instance --keys "$here/keys.txt" examples/sample.kp
 }
 
@@ -34,3 +36,9 @@ shot goal-seek "key Down Down Down Down Down Down Down Down Down Right" "menu To
 shot paste-special "menu Edit > Copy" "key Right" "menu Edit > Paste Special..."
 shot sort "key Down Down Down" "menu Data > Sort..." "key Down Down Down Down Down Down" "key Enter" "key Up Up Up Up Up Up"
 shot filter "key Down Down Down" "menu Data > Filter" "key Up" "key Enter" "key Right Right Right Right" "key Down" "key Right Right Right Right Right Right" "key Down" "text R"
+shot insert-function "menu Data > Go to ..." "text B12" "soft1" "key Enter" "menu Menu > Insert Function..." "key Right Right Right" "key Down"
+shot define-name "menu Data > Go to ..." "text B12" "soft1" "key Enter" "menu Menu > Define name..." "key Down" "text Rent"
+shot validation-criteria "menu Data > Go to ..." "text B5" "soft1" "menu Data > Data Validation..." "key Down" "key Right" "key Down Down" "text 1" "key Down" "text 10"
+shot validation-alert "menu Data > Go to ..." "text B5" "soft1" "menu Data > Data Validation..." "key Right" "key Down" "text Too big" "key Down" "text From 1 to 10."
+shot validation-input "menu Data > Go to ..." "text B5" "soft1" "menu Data > Data Validation..." "key Right Right" "key Down" "text Amount" "key Down" "text Whole units, 1 to 10."
+shot input-help "menu Data > Go to ..." "text B5" "soft1" "menu Data > Data Validation..." "key Down" "key Right" "key Down Down" "text 1" "key Down" "text 10" "key Up Up Up Up" "key Left" "key Down" "text Amount" "key Down" "text Whole units, 1 to 10." "soft1"
