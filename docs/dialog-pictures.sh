@@ -42,3 +42,6 @@ shot validation-criteria "menu Data > Go to ..." "text B5" "soft1" "menu Data > 
 shot validation-alert "menu Data > Go to ..." "text B5" "soft1" "menu Data > Data Validation..." "key Right" "key Down" "text Too big" "key Down" "text From 1 to 10."
 shot validation-input "menu Data > Go to ..." "text B5" "soft1" "menu Data > Data Validation..." "key Right Right" "key Down" "text Amount" "key Down" "text Whole units, 1 to 10."
 shot input-help "menu Data > Go to ..." "text B5" "soft1" "menu Data > Data Validation..." "key Down" "key Right" "key Down Down" "text 1" "key Down" "text 10" "key Up Up Up Up" "key Left" "key Down" "text Amount" "key Down" "text Whole units, 1 to 10." "soft1"
+shot insert-char "menu Data > Go to ..." "text B12" "soft1" "key Enter" "menu Menu > Insert Char..." "key Down Down Down"
+shot insert-name "menu Data > Go to ..." "text B12" "soft1" "key Enter" "text =" "menu Menu > Insert Name..."
+shot validation-list "menu Data > Go to ..." "text B14" "soft1" "menu Data > Data Validation..." "key Down" "key Right Right Right" "key Down" "text yes,no,maybe" "soft1" "key Enter"
