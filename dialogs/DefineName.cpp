@@ -47,11 +47,7 @@ std::u16string selectionReference(const Workbook& book) {
 }
 
 std::u16string definitionText(const Workbook& book, const DefinedName& name) {
-  std::u16string out;
-  if (const void* data = formulaPool().data(name.definition))
-    (void)formulaText(book, static_cast<const uint8_t*>(data), CellPosition{}, out);
-  clearError();
-  return out;
+  return handleFormulaText(book, name.definition, CellPosition{});
 }
 
 class DefineNameDialog : public Dialog {

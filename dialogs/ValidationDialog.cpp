@@ -55,10 +55,7 @@ std::pair<int, int> valueLabels(ValidationType type, ValidationOperator op) {
 
 // A rule formula as the field shows it: a constant without its "=".
 std::u16string valueText(const Workbook& book, uint32_t handle, CellPosition at) {
-  if (handle == NoHandle) return u"";
-  std::u16string out;
-  if (const void* data = formulaPool().data(handle)) (void)formulaText(book, static_cast<const uint8_t*>(data), at, out);
-  clearError();
+  std::u16string out = handleFormulaText(book, handle, at);
   const CellValue read = readEntry(nullptr, std::u16string_view(out).substr(out.empty() ? 0 : 1), at, nullptr, true);
   if (read.kind == ValueKind::Number) out.erase(0, 1);
   return out;

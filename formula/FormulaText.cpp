@@ -395,4 +395,14 @@ bool formulaText(const Workbook* workbook, const uint8_t* data, CellPosition bas
 }
 
 
+std::u16string handleFormulaText(const Workbook& workbook, uint32_t handle, CellPosition base) {
+  std::u16string out;
+  const void* data = handle == NoHandle ? nullptr : formulaPool().data(handle);
+  if (data && !formulaText(workbook, static_cast<const uint8_t*>(data), base, out)) {
+    out.clear();
+    clearError();
+  }
+  return out;
+}
+
 }  // namespace kelp

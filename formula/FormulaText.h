@@ -24,6 +24,10 @@ inline bool formulaText(const Workbook& workbook, const uint8_t* data, CellPosit
   return formulaText(&workbook, data, base, out);
 }
 
+/// The text of the formula-pool entry `handle` as seen from `base`; empty for no entry or
+/// one that cannot be shown (the error state is left clear).
+std::u16string handleFormulaText(const Workbook& workbook, uint32_t handle, CellPosition base);
+
 /// "A" to "Z", then two letters up to "IV" for column 255.
 void columnName(uint16_t column, std::u16string& out);
 /// The row as numbered on screen (row + 1).
