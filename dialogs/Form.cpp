@@ -18,7 +18,7 @@ void FormDialog::build(const FormValues& start) {
 }
 
 void FormDialog::addField(const Field& field, const FormValues& start) {
-  if (field.kind != FieldKind::Check && !field.label.empty()) {
+  if (field.kind != FieldKind::Check && field.kind != FieldKind::Button && !field.label.empty()) {
     Label& label = addLabel(field.label);
     if (field.kind != FieldKind::Note) m_labels[field.id] = label.id();
   }
@@ -45,6 +45,17 @@ void FormDialog::addField(const Field& field, const FormValues& start) {
       addCheck(field.id, field.label, at != start.check.end() && at->second);
       break;
     }
+    case FieldKind::Button:
+      addButton(field.id, field.label);
+      break;
+    case FieldKind::Offer: {
+      auto at = start.text.find(field.id);
+      OfferEdit& edit = addOfferEdit(field.id, field.items);
+      if (field.maxLength) edit.setMaxLength(field.maxLength);
+      edit.setValue(at == start.text.end() ? u"" : at->second);
+      edit.selectAll();
+      break;
+    }
   }
 }
 
@@ -52,7 +63,7 @@ FormValues FormDialog::values() const {
   FormValues out;
   out.page = page();
   eachField([&](const Field& field) {
-    if (field.kind == FieldKind::Text || field.kind == FieldKind::Number) {
+    if (field.kind == FieldKind::Text || field.kind == FieldKind::Number || field.kind == FieldKind::Offer) {
       if (auto* edit = controlAs<EditLine>(field.id)) out.text[field.id] = edit->text();
     } else if (field.kind == FieldKind::Choice) {
       if (auto* list = controlAs<ListBox>(field.id)) out.choice[field.id] = list->selected();
@@ -98,6 +109,10 @@ bool FormDialog::onOk() { return !m_form.accept || m_form.accept(*this, values()
 void FormDialog::onCommand(int id, int64_t notify) {
   if (notify == Notify::Changed) {
     if (m_form.update) m_form.update(*this, values());
+    return;
+  }
+  if (notify == Notify::Activated && controlAs<Button>(id)) {
+    if (m_form.press) m_form.press(*this, id);
     return;
   }
   Dialog::onCommand(id, notify);
