@@ -167,7 +167,10 @@ bool runFormatCellsDialog(Desktop& desktop, Workbook& workbook, UndoList& undo) 
   form.press = [&state, &desktop](FormDialog& dialog, int id) {
     Workbook& book = state.book;
     if (id == NewButton) {
-      const NumberFormatRecord& from = book.numberFormats[static_cast<size_t>(state.chosen)];
+      // A style may name a format past the list's end; it shows as General.
+      const NumberFormatRecord from = static_cast<size_t>(state.chosen) < book.numberFormats.size()
+                                          ? book.numberFormats[static_cast<size_t>(state.chosen)]
+                                          : generalFormat();
       const int32_t added = state.dates ? runDateFormatDialog(desktop, book, from)
                                         : runNumberFormatDialog(desktop, book, from);
       if (added >= 0) showFormats(dialog, state, state.dates, added);

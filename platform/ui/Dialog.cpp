@@ -305,6 +305,7 @@ int64_t Button::onMessage(Message& m) {
 // ---- OfferEdit ----
 
 int64_t OfferEdit::onMessage(Message& m) {
+  if (m.msg == Msg::SetFocus) selectAll();
   const bool turn = isKey(m, Key::Left) || isKey(m, Key::Right);
   if (turn && !m_offers.empty() && selectionLength() == text().size()) {
     const int count = static_cast<int>(m_offers.size());

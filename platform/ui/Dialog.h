@@ -139,8 +139,8 @@ class Button : public Control {
   int64_t onMessage(Message& m) override;
 };
 
-/// An edit line that also offers texts: while its whole text is selected (as when the
-/// focus arrives) Left and Right put the previous or next offer in, selected again;
+/// An edit line that also offers texts: while its whole text is selected (as it is when
+/// the focus arrives) Left and Right put the previous or next offer in, selected again;
 /// typing edits the text as in any edit line.
 class OfferEdit : public EditLine {
  public:
