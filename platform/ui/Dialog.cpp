@@ -305,6 +305,14 @@ int64_t Button::onMessage(Message& m) {
 // ---- OfferEdit ----
 
 int64_t OfferEdit::onMessage(Message& m) {
+  if (m.msg == Msg::Paint && !m_offers.empty()) {
+    // The edit line first, then a spinner's right arrow: the field turns too.
+    EditLine::onMessage(m);
+    Rect r = clientRect().inflated(-3, -2);
+    const int mid = (r.top + r.bottom) / 2;
+    m.canvas->fillPolygon({{r.right - 6, mid - 4}, {r.right - 2, mid}, {r.right - 6, mid + 4}}, inkColor());
+    return 0;
+  }
   if (m.msg == Msg::SetFocus) selectAll();
   const bool turn = isKey(m, Key::Left) || isKey(m, Key::Right);
   if (turn && !m_offers.empty() && selectionLength() == text().size()) {
