@@ -20,7 +20,7 @@ struct Field {
   FieldKind kind = FieldKind::Text;
   int id = 0;                         // the control id the value is kept under
   std::u16string label;               // above a text, number or choice; beside a check; a note's text
-  std::vector<std::u16string> items;  // a choice's entries
+  std::vector<std::u16string> items;  // a choice's entries; the texts an offer field offers
   size_t maxLength = 0;               // 0 keeps the edit line's own limit
   int rows = 1;                       // a choice of one row is a spinner, of more a list
 };
