@@ -26,7 +26,7 @@ void FormDialog::addField(const Field& field, const FormValues& start) {
     Label& label = addLabel(field.label + std::u16string(static_cast<size_t>(std::max(field.rows - 1, 0)), u'\n'));
     label.setText(field.label);
     m_labels[field.id] = label.id();
-  } else if (field.kind != FieldKind::Check && !field.label.empty()) {
+  } else if (field.kind != FieldKind::Check && field.kind != FieldKind::Button && !field.label.empty()) {
     Label& label = addLabel(field.label);
     if (field.kind != FieldKind::Note) m_labels[field.id] = label.id();
   }
@@ -53,6 +53,17 @@ void FormDialog::addField(const Field& field, const FormValues& start) {
       addCheck(field.id, field.label, at != start.check.end() && at->second);
       break;
     }
+    case FieldKind::Button:
+      addButton(field.id, field.label);
+      break;
+    case FieldKind::Offer: {
+      auto at = start.text.find(field.id);
+      OfferEdit& edit = addOfferEdit(field.id, field.items);
+      if (field.maxLength) edit.setMaxLength(field.maxLength);
+      edit.setValue(at == start.text.end() ? u"" : at->second);
+      edit.selectAll();
+      break;
+    }
   }
 }
 
@@ -60,7 +71,7 @@ FormValues FormDialog::values() const {
   FormValues out;
   out.page = page();
   eachField([&](const Field& field) {
-    if (field.kind == FieldKind::Text || field.kind == FieldKind::Number) {
+    if (field.kind == FieldKind::Text || field.kind == FieldKind::Number || field.kind == FieldKind::Offer) {
       if (auto* edit = controlAs<EditLine>(field.id)) out.text[field.id] = edit->text();
     } else if (field.kind == FieldKind::Choice) {
       if (auto* list = controlAs<ListBox>(field.id)) out.choice[field.id] = list->selected();
@@ -115,6 +126,10 @@ bool FormDialog::onOk() { return !m_form.accept || m_form.accept(*this, values()
 void FormDialog::onCommand(int id, int64_t notify) {
   if (notify == Notify::Changed) {
     if (m_form.update && m_built) m_form.update(*this, values());
+    return;
+  }
+  if (notify == Notify::Activated && controlAs<Button>(id)) {
+    if (m_form.press) m_form.press(*this, id);
     return;
   }
   Dialog::onCommand(id, notify);

@@ -12,13 +12,15 @@
 
 namespace kelp {
 
-enum class FieldKind { Note, Text, Number, Choice, Check };
+// Button notifies the form's `press`; Offer is a text field that also offers texts
+// (items) to turn through with Left and Right.
+enum class FieldKind { Note, Text, Number, Choice, Check, Button, Offer };
 
 struct Field {
   FieldKind kind = FieldKind::Text;
   int id = 0;                         // the control id the value is kept under
   std::u16string label;               // above a text, number or choice; beside a check; a note's text
-  std::vector<std::u16string> items;  // a choice's entries
+  std::vector<std::u16string> items;  // a choice's entries; the texts an offer field offers
   size_t maxLength = 0;               // 0 keeps the edit line's own limit
   int rows = 1;                       // a choice of one row is a spinner, of more a list
 };
@@ -38,6 +40,10 @@ inline Field choiceField(int id, std::u16string label, std::vector<std::u16strin
   return {FieldKind::Choice, id, std::move(label), std::move(items), 0, rows};
 }
 inline Field checkField(int id, std::u16string label) { return {FieldKind::Check, id, std::move(label), {}, 0, 1}; }
+inline Field buttonField(int id, std::u16string label) { return {FieldKind::Button, id, std::move(label), {}, 0, 1}; }
+inline Field offerField(int id, std::u16string label, std::vector<std::u16string> offers, size_t maxLength = 0) {
+  return {FieldKind::Offer, id, std::move(label), std::move(offers), maxLength, 1};
+}
 
 /// A form's values by control id: the texts of text and number fields, the index
 /// chosen in a choice, the state of a check box.
@@ -65,6 +71,8 @@ struct Form {
   std::function<void(FormDialog&, const FormValues&)> update;
   /// Pages make the form a property sheet; `fields` then stand above the tabs.
   std::vector<FormPage> pages = {};
+  /// A button field was pressed (by its id).
+  std::function<void(FormDialog&, int)> press = nullptr;
 };
 
 class FormDialog : public Dialog {

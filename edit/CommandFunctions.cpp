@@ -227,8 +227,16 @@ void cmdSelect() {
 }
 
 // 220: the eleven words of a style record, then the font's reserved byte, underline,
-// options, height, colour, weight, escapement, family, charset and face name.
+// options, height, colour, weight, escapement, family, charset and face name; with two
+// more arguments, the style and font masks of the fields that change (all without).
 void cmdWholeStyle() {
+  constexpr uint32_t everyStyleField = (1u << 21) - 1;
+  constexpr uint32_t everyFontField = (1u << 10) - 1;
+  uint32_t styleMask = everyStyleField, fontMask = everyFontField;
+  if (argCount() == 23) {
+    fontMask = static_cast<uint32_t>(popInteger()) & everyFontField;
+    styleMask = static_cast<uint32_t>(popInteger()) & everyStyleField;
+  }
   std::u16string face = popTextCopy();
   int32_t fields[9];
   for (int i = 8; i >= 0; --i) fields[i] = popInteger();
@@ -247,9 +255,7 @@ void cmdWholeStyle() {
   font.family = static_cast<uint8_t>(fields[7]);
   font.charset = static_cast<uint8_t>(fields[8]);
   font.setFace(face);
-  constexpr uint32_t everyStyleField = (1u << 21) - 1;
-  constexpr uint32_t everyFontField = (1u << 10) - 1;
-  changeSelectionStyle(style, everyStyleField, font, everyFontField);
+  changeSelectionStyle(style, styleMask, font, fontMask);
 }
 
 void resetOwnStyles(Sheet& sheet, const Area& area) {

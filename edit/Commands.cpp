@@ -570,22 +570,40 @@ bool applyAlignment(Workbook& workbook, UndoList& undo, int alignment, bool rese
   });
 }
 
+namespace {
+
+ProgramBuilder& pushStyleAndFont(ProgramBuilder& b, const StyleRecord& style, const FontRecord& font) {
+  uint16_t words[11];
+  std::memcpy(words, &style, sizeof words);
+  for (uint16_t word : words) b.smallInteger(word);
+  return b.smallInteger(font.reserved)
+      .smallInteger(font.underline)
+      .smallInteger(font.options)
+      .smallInteger(font.height)
+      .smallInteger(font.color)
+      .smallInteger(font.weight)
+      .smallInteger(font.escapement)
+      .smallInteger(font.family)
+      .smallInteger(font.charset)
+      .text(font.face());
+}
+
+}  // namespace
+
+bool applyStyleFields(Workbook& workbook, UndoList& undo, const StyleRecord& style, uint32_t styleMask,
+                      const FontRecord& font, uint32_t fontMask) {
+  if (styleMask == 0 && fontMask == 0) return false;
+  return recordStyleChange(workbook, undo, Label::FormatCells, [&](ProgramBuilder& b) {
+    pushStyleAndFont(b, style, font)
+        .integer(static_cast<int32_t>(styleMask))
+        .integer(static_cast<int32_t>(fontMask))
+        .call(CommandFunction::WholeStyle, 23);
+  });
+}
+
 bool applyWholeStyle(Workbook& workbook, UndoList& undo, const StyleRecord& style, const FontRecord& font) {
   return recordStyleChange(workbook, undo, Label::FormatCells, [&style, &font](ProgramBuilder& b) {
-    uint16_t words[11];
-    std::memcpy(words, &style, sizeof words);
-    for (uint16_t word : words) b.smallInteger(word);
-    b.smallInteger(font.reserved)
-        .smallInteger(font.underline)
-        .smallInteger(font.options)
-        .smallInteger(font.height)
-        .smallInteger(font.color)
-        .smallInteger(font.weight)
-        .smallInteger(font.escapement)
-        .smallInteger(font.family)
-        .smallInteger(font.charset)
-        .text(font.face())
-        .call(CommandFunction::WholeStyle);
+    pushStyleAndFont(b, style, font).call(CommandFunction::WholeStyle);
   });
 }
 

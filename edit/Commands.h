@@ -42,7 +42,7 @@ constexpr int32_t Underline = 216;        // on
 constexpr int32_t RestoreRow = 217;       // row, height, flags, style
 constexpr int32_t RestoreColumn = 218;    // column, width, style, flags
 constexpr int32_t Select = 219;           // first column, last column, first row, last row
-constexpr int32_t WholeStyle = 220;       // eleven style words, nine font fields, face text
+constexpr int32_t WholeStyle = 220;       // eleven style words, nine font fields, face text[, style mask, font mask]
 constexpr int32_t ClearAll = 221;
 constexpr int32_t Sort = 222;             // has header, case sensitive, by rows, ascending 1-3, key 1-3
 constexpr int32_t FillRight = 223;        // use lists
@@ -245,6 +245,11 @@ bool applyUnderline(Workbook& workbook, UndoList& undo, bool on);
 bool applyAlignment(Workbook& workbook, UndoList& undo, int alignment, bool reset);
 /// Every style field and every font field (face included). Label "Format Cells".
 bool applyWholeStyle(Workbook& workbook, UndoList& undo, const StyleRecord& style, const FontRecord& font);
+/// Only the style fields in `styleMask` (StyleField) and the font fields in `fontMask`
+/// (FontField), as one entry labelled "Format Cells"; nothing is recorded, and the
+/// result is false, when both masks are empty.
+bool applyStyleFields(Workbook& workbook, UndoList& undo, const StyleRecord& style, uint32_t styleMask,
+                      const FontRecord& font, uint32_t fontMask);
 
 /// Heights of the selected rows in twips, set explicitly; 0 hides them instead. With
 /// whole columns selected the sheet's default height changes too. Label "Row Height".

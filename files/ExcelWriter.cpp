@@ -482,7 +482,8 @@ void ExcelWriter::globals() {
 void ExcelWriter::fonts() {
   auto font = [&](const FontRecord& f) {
     m_rec.u16(f.height);
-    m_rec.u16(f.options & FontOption::Italic);
+    // Bit 0 repeats the weight's bold, as Excel writes it and some readers take it.
+    m_rec.u16(static_cast<uint16_t>((f.options & FontOption::Italic) | (f.weight >= 700 ? 1 : 0)));
     m_rec.u16(f.color);
     m_rec.u16(f.weight);
     m_rec.u16(f.escapement);

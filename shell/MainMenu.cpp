@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "dialogs/FindReplace.h"
+#include "dialogs/FormatCells.h"
 #include "dialogs/Forms.h"
 #include "dialogs/GoToDialog.h"
 #include "dialogs/SheetsDialog.h"
@@ -145,7 +146,7 @@ constexpr uint32_t kAllowedWhileProtected[] = {New,    Open,         Save,    Me
                                                FreezeTitles, GoTo,   Find,    Chart,      ProtectSheet, ProtectWorkbook};
 
 // Items whose dialogs the window does not have yet: shown in place, grey.
-constexpr uint32_t kAwaitingDialogs[] = {FormatCells, Chart, Options, MenuCommand::WorkbookTask,
+constexpr uint32_t kAwaitingDialogs[] = {Chart, Options, MenuCommand::WorkbookTask,
                                          CellTask};
 
 template <size_t N>
@@ -348,6 +349,11 @@ bool runSheetCommand(Application& app, uint32_t id) {
     case ClearOutline: changed = clearOutline(book, undo); break;
     case GoalSeek: changed = runGoalSeekDialog(desktop, book, undo); break;
     case DataValidation: changed = runValidationDialog(desktop, book, undo); break;
+    case FormatCells:
+      // New... and Delete change the workbook's formats even when OK changes no cell.
+      changed = runFormatCellsDialog(desktop, book, undo);
+      app.grid().markRepaint(Repaint::Everything);
+      break;
     case Sort:
       // The data region is selected before the dialog, whether or not it sorts.
       changed = runSortDialog(desktop, book, undo);

@@ -273,6 +273,61 @@ void ListBox::paint(Canvas& c) {
   c.popClip();
 }
 
+// ---- Button ----
+
+int64_t Button::onMessage(Message& m) {
+  switch (m.msg) {
+    case Msg::Paint: {
+      Canvas& c = *m.canvas;
+      Rect r = clientRect();
+      const bool hasFocus = focused();
+      c.frameRect(r, hasFocus ? Colors::Highlight : Colors::Gray, hasFocus ? 2 : 1);
+      FontSpec font = systemFont();
+      font.color = inkColor();
+      c.drawTextBox(r, text(), font, TextFlag::Center | TextFlag::VCenter);
+      return 0;
+    }
+    case Msg::SetFocus:
+    case Msg::KillFocus:
+      invalidate();
+      return 0;
+    case Msg::KeyDown:
+      if (isKey(m, Key::Enter)) {
+        notify(Notify::Activated);
+        return 0;
+      }
+      return defaultHandling(m);
+    default:
+      return defaultHandling(m);
+  }
+}
+
+// ---- OfferEdit ----
+
+int64_t OfferEdit::onMessage(Message& m) {
+  if (m.msg == Msg::Paint && !m_offers.empty()) {
+    // The edit line first, then a spinner's right arrow: the field turns too.
+    EditLine::onMessage(m);
+    Rect r = clientRect().inflated(-3, -2);
+    const int mid = (r.top + r.bottom) / 2;
+    m.canvas->fillPolygon({{r.right - 6, mid - 4}, {r.right - 2, mid}, {r.right - 6, mid + 4}}, inkColor());
+    return 0;
+  }
+  if (m.msg == Msg::SetFocus) selectAll();
+  const bool turn = isKey(m, Key::Left) || isKey(m, Key::Right);
+  if (turn && !m_offers.empty() && selectionLength() == text().size()) {
+    const int count = static_cast<int>(m_offers.size());
+    auto at = std::find(m_offers.begin(), m_offers.end(), text());
+    int index = at == m_offers.end() ? -1 : static_cast<int>(at - m_offers.begin());
+    index = isKey(m, Key::Left) ? (index <= 0 ? count - 1 : index - 1) : (index + 1) % count;
+    setValue(m_offers[static_cast<size_t>(index)]);
+    selectAll();
+    notify(Notify::Changed);
+    return 0;
+  }
+  return EditLine::onMessage(m);
+}
+
 // ---- CheckBox ----
 
 void CheckBox::setChecked(bool on) {
@@ -485,6 +540,19 @@ CheckBox& Dialog::addCheck(int controlId, std::u16string_view text, bool checked
   box.setText(text);
   box.setChecked(checked);
   return box;
+}
+
+Button& Dialog::addButton(int controlId, std::u16string_view text) {
+  Button& button = place<Button>(controlId, lineHeight() + 6);
+  button.setText(text);
+  return button;
+}
+
+OfferEdit& Dialog::addOfferEdit(int controlId, std::vector<std::u16string> offers, std::u16string_view text) {
+  OfferEdit& edit = place<OfferEdit>(controlId, lineHeight() + 6);
+  edit.setOffers(std::move(offers));
+  edit.setValue(text);
+  return edit;
 }
 
 Control* Dialog::control(int controlId) const {

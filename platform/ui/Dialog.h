@@ -133,6 +133,27 @@ class CheckBox : public Control {
   bool m_checked = false;
 };
 
+/// A push button: the action key presses it, which it tells as Activated.
+class Button : public Control {
+ protected:
+  int64_t onMessage(Message& m) override;
+};
+
+/// An edit line that also offers texts: while its whole text is selected (as it is when
+/// the focus arrives) Left and Right put the previous or next offer in, selected again;
+/// typing edits the text as in any edit line.
+class OfferEdit : public EditLine {
+ public:
+  void setOffers(std::vector<std::u16string> offers) { m_offers = std::move(offers); }
+  const std::vector<std::u16string>& offers() const { return m_offers; }
+
+ protected:
+  int64_t onMessage(Message& m) override;
+
+ private:
+  std::vector<std::u16string> m_offers;
+};
+
 /// A full-screen modal dialog with a title and controls stacked from the top; the left
 /// soft key is OK and the right Cancel. Up and Down move between controls, the action
 /// key means OK and Back means Cancel unless the focused control uses them.
@@ -144,6 +165,8 @@ class Dialog : public Window {
   EditLine& addEdit(int controlId, std::u16string_view text = u"");
   ListBox& addList(int controlId, std::vector<std::u16string> items, int rows = 1);
   CheckBox& addCheck(int controlId, std::u16string_view text, bool checked = false);
+  Button& addButton(int controlId, std::u16string_view text);
+  OfferEdit& addOfferEdit(int controlId, std::vector<std::u16string> offers, std::u16string_view text = u"");
   /// Adds a control of the caller's own class, `height` pixels high, below the others.
   template <class C>
   C& addCustom(int controlId, int height) {

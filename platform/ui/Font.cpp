@@ -162,6 +162,12 @@ std::string fontFileFor(std::u16string_view face, bool bold, bool italic) {
   return file;
 }
 
+std::vector<std::u16string> installedFaces() {
+  static const bool arial = !styledFile(familyFor(u"Arial"), false, false).empty();
+  if (arial) return {u"Arial", u"Tahoma"};
+  return {u"Tahoma"};
+}
+
 ResolvedFont resolveFont(const FontSpec& font) {
   FontSystem& fs = fonts();
   int height = font.height < 1 ? 1 : font.height > 1000 ? 1000 : font.height;

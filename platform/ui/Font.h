@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/ui/Geometry.h"
 
@@ -40,6 +41,10 @@ int charWidth(const FontSpec& font, char32_t c);
 /// The font file a face maps to: "Tahoma" and unknown faces to DejaVu Sans, "Arial" to
 /// Liberation Sans (DejaVu Sans when Liberation is not installed). Empty when no file is found.
 std::string fontFileFor(std::u16string_view face, bool bold, bool italic);
+
+/// The faces cells can be given that draw with a font of their own: "Arial" when its
+/// Liberation Sans file is installed, and "Tahoma" (DejaVu Sans), which always draws.
+std::vector<std::u16string> installedFaces();
 
 /// A rasterised character, kept in the glyph cache until the cache is cleared.
 struct GlyphBitmap {
