@@ -135,7 +135,9 @@ struct Search {
 class SearchDialog : public Dialog {
  public:
   SearchDialog(Workbook& book, bool replacing)
-      : Dialog(replacing ? u"Replace" : u"Find"), m_book(book), m_replacing(replacing) {}
+      : Dialog(replacing ? u"Replace" : u"Find"), m_book(book), m_replacing(replacing) {
+    setHelpTopic(replacing ? u"replace" : u"find");
+  }
 
   void build() {
     const FindSettings& s = findSettings();

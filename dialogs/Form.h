@@ -61,6 +61,8 @@ struct Form {
   std::function<void(FormDialog&, const FormValues&)> update;
   /// Pages make the form a property sheet; `fields` then stand above the tabs.
   std::vector<FormPage> pages = {};
+  /// The manual's topic the Help key opens while the form is up.
+  std::u16string help = {};
 };
 
 class FormDialog : public Dialog {
