@@ -34,3 +34,7 @@ shot goal-seek "key Down Down Down Down Down Down Down Down Down Right" "menu To
 shot paste-special "menu Edit > Copy" "key Right" "menu Edit > Paste Special..."
 shot sort "key Down Down Down" "menu Data > Sort..." "key Down Down Down Down Down Down" "key Enter" "key Up Up Up Up Up Up"
 shot filter "key Down Down Down" "menu Data > Filter" "key Up" "key Enter" "key Right Right Right Right" "key Down" "key Right Right Right Right Right Right" "key Down" "text R"
+shot options-view "menu Tools > Options..."
+shot options-general "menu Tools > Options..." "key Right"
+shot options-lists "menu Tools > Options..." "key Right Right" "key Down"
+shot no-gridlines "menu Tools > Options..." "key Down Down Down" "key Enter" "soft1"
