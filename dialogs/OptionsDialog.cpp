@@ -5,6 +5,7 @@
 #include <charconv>
 
 #include "dialogs/Form.h"
+#include "dialogs/Forms.h"
 #include "model/Workbook.h"
 #include "platform/StringTable.h"
 #include "platform/Text.h"
@@ -20,6 +21,7 @@ constexpr int FormulaBarField = 1071, HeadersField = 1026, GridlinesField = 1027
 constexpr int MoveEnterField = 1081, UseZoomField = 1091, ZoomField = 1019, AutoSaveField = 1092,
               MinutesField = 1031;
 constexpr int ListsField = 1029, ImportButton = 1035, DeleteButton = 1032;
+constexpr int InsertCharCommand = 1014, ClearFieldCommand = 40201;
 constexpr int OptionsTitleString = 2579;
 constexpr size_t ListTextLimit = 3000;
 
@@ -72,11 +74,22 @@ class OptionsDialog : public FormDialog {
     const int height = fontMetrics(systemFont()).lineHeight + 6;
     addCustom<PushButton>(ImportButton, height).setText(u"Import list from selection");
     addCustom<PushButton>(DeleteButton, height).setText(u"Delete list");
+    // The editing bar: OK, and a menu for the fields; Back cancels.
+    MenuBar& bar = createMenuBar(desktop(), *this);
+    bar.setKey(0, u"OK", DialogCommand::Ok);
+    Menu& menu = bar.setPopup(1, u"Menu");
+    menu.append(InsertCharCommand, u"Insert Char...");
+    menu.append(ClearFieldCommand, u"Delete");
+    menu.append(DialogCommand::Cancel, u"Cancel");
   }
   const std::vector<std::u16string>& lists() const { return m_lists; }
 
  protected:
   void onCommand(int id, int64_t notify) override {
+    if (notify == 0 && (id == InsertCharCommand || id == ClearFieldCommand)) {
+      editField(id);
+      return;
+    }
     if (notify != Pressed) {
       FormDialog::onCommand(id, notify);
       return;
@@ -97,6 +110,26 @@ class OptionsDialog : public FormDialog {
   }
 
  private:
+  // Insert Char... puts a character at the caret of the field with the focus, Delete
+  // empties it; neither does anything elsewhere.
+  void editField(int command) {
+    auto* field = dynamic_cast<EditLine*>(desktop().focus());
+    if (!field || field->parent() != this || !field->enabled()) return;
+    if (command == ClearFieldCommand) {
+      field->selectAll();
+      field->replaceSelection(u"");
+      return;
+    }
+    char16_t chosen = 0;
+    const WindowId id = field->id();
+    const bool ok = askCharacter(desktop(), chosen);
+    // The nested dialog took the focus; the field gets it back, with the character.
+    auto* back = dynamic_cast<EditLine*>(desktop().find(id));
+    if (!back) return;
+    desktop().setFocus(back);
+    if (ok) back->replaceSelection(std::u16string_view(&chosen, 1));
+  }
+
   void showLists(ListBox& list, int chosen) {
     std::vector<std::u16string> shown;
     for (const std::u16string& l : m_lists) shown.push_back(shownList(l));

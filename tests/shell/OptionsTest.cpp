@@ -36,8 +36,8 @@ TEST(Options, TheViewPageHidesGridlinesAndShowsTheFormulaBar) {
   EXPECT_EQ(stored(s, u"FmlBar"), 1u);
   EXPECT_GT(s.app->grid().layout().formulaBar.height(), 0);
 
-  // Cancel changes nothing.
-  s.keys("menu Tools > Options...\nkey Down Down Down\nkey Enter\nsoft2\n");
+  // Back cancels and changes nothing.
+  s.keys("menu Tools > Options...\nkey Down Down Down\nkey Enter\nkey Back\n");
   EXPECT_FALSE(s.sheet().view.showGridlines);
   EXPECT_EQ(gridlinePixels(s), 0);
 }
@@ -58,6 +58,12 @@ TEST(Options, MoveAfterEnterRightAndTheNumbersKeptInRange) {
   EXPECT_EQ(s.app->settings().autoSaveMinutes, 1u);
   EXPECT_EQ(stored(s, u"FSZoom"), 25u);
   EXPECT_EQ(stored(s, u"AutoSaveMin"), 1u);
+
+  // The Menu key's Delete empties the field with the focus, Insert Char... adds at its caret.
+  s.keys("menu Tools > Options...\nkey Down Down Down\nkey End\nsoft2\ntext 2\ntext 1\nsoft2\ntext 1\nsoft1\n"
+         "key Back\ntext 50\nsoft1\n");
+  EXPECT_TRUE(s.seen.saw(u"1:"));
+  EXPECT_EQ(s.app->settings().fullScreenZoom, 150u);
 
   EXPECT_EQ(clampedNumber(u"999", 1, 300, 10), 300u);
   EXPECT_EQ(clampedNumber(u" 201 ", 25, 200, 75), 200u);
@@ -117,7 +123,7 @@ TEST(Options, TheAutoSaveTimerWaitsWhileTheSheetIsUp) {
   });
   s.run(u"", "text 1\nkey Enter\n");
   ASSERT_TRUE(s.app->autoSaveTimerRunning());
-  s.keys("menu Tools > Options...\nkey Down\nsoft2\n");
+  s.keys("menu Tools > Options...\nkey Down\nkey Back\n");
   ASSERT_FALSE(whileShown.empty());
   EXPECT_EQ(std::count(whileShown.begin(), whileShown.end(), true), 0);
   EXPECT_TRUE(s.app->autoSaveTimerRunning());
@@ -130,7 +136,7 @@ TEST(Help, TheHelpKeyAsksForTheManualAtTheDialogsTopic) {
   EXPECT_EQ(s.app->lastHelpRequest().substr(s.app->lastHelpRequest().rfind(u'/') + 1), u"kelp.html");
   s.keys("menu Data > Go to ...\nkey Help\nsoft2\n");
   EXPECT_EQ(s.app->lastHelpRequest().substr(s.app->lastHelpRequest().rfind(u'/') + 1), u"kelp.html#goto");
-  s.keys("menu Tools > Options...\nkey Right\nkey Down\nkey Help\nsoft2\n");
+  s.keys("menu Tools > Options...\nkey Right\nkey Down\nkey Help\nkey Back\n");
   EXPECT_EQ(s.app->lastHelpRequest().substr(s.app->lastHelpRequest().rfind(u'/') + 1), u"kelp.html#options");
   s.keys("menu Format > Column > Width...\nkey Help\nsoft2\n");
   const std::string said = testing::internal::GetCapturedStderr();
