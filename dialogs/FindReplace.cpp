@@ -87,7 +87,9 @@ class PushButton : public Control {
 /// command chosen, or Cancel when it is closed.
 class NextWindow : public Dialog {
  public:
-  NextWindow(std::u16string_view title, uint32_t next) : Dialog(title), m_next(next) {}
+  NextWindow(std::u16string_view title, uint32_t next) : Dialog(title), m_next(next) {
+    setHelpTopic(next == FindCommand ? u"find" : u"replace");
+  }
 
   static Rect placement(const Desktop& desktop) {
     const int line = fontMetrics(systemFont()).lineHeight;

@@ -425,6 +425,7 @@ bool runFilterDialog(Desktop& desktop, Workbook& workbook, UndoList& undo, int32
              choiceField(Operator1, u"", operators), textField(Value1, u""), choiceField(Join, u"", {u"And", u"Or"}),
              choiceField(Operator2, u"", second), textField(Value2, u"")},
             nullptr, nullptr};
+  form.help = u"filter";
   // Only the fields of the chosen mode can be reached; the others are grey.
   form.update = [](FormDialog& dialog, const FormValues& values) {
     const int mode = values.choice.count(Mode) ? values.choice.at(Mode) : 0;
