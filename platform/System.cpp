@@ -182,7 +182,11 @@ std::string installedFile(std::string_view name) {
   std::vector<std::string> folders;
   std::error_code ec;
   const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (!ec) folders.push_back(program.parent_path().string());
+  if (!ec) {
+    folders.push_back(program.parent_path().string());
+    // An installation moved as a whole keeps bin/ and share/kelp/ side by side.
+    folders.push_back((program.parent_path().parent_path() / "share" / "kelp").string());
+  }
 #ifdef KELP_DATA_DIR
   folders.push_back(KELP_DATA_DIR);
 #endif
