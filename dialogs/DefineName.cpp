@@ -52,7 +52,7 @@ std::u16string definitionText(const Workbook& book, const DefinedName& name) {
 
 class DefineNameDialog : public Dialog {
  public:
-  explicit DefineNameDialog(Workbook& book) : Dialog(u"Define Name"), m_book(book) {}
+  explicit DefineNameDialog(Workbook& book) : Dialog(u"Define Name"), m_book(book) { setHelpTopic(u"define_name"); }
 
   void build() {
     addLabel(u"Names in workbook:");

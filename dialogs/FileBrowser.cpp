@@ -121,7 +121,9 @@ class FileListBox : public ListBox {
 class OpenFileDialog : public Dialog {
  public:
   OpenFileDialog(std::u16string folder, int filter)
-      : Dialog(loadString(OpenTitleString)), m_folder(std::move(folder)), m_filter(filter) {}
+      : Dialog(loadString(OpenTitleString)), m_folder(std::move(folder)), m_filter(filter) {
+    setHelpTopic(u"saveas");
+  }
 
   void build() {
     m_label = &addLabel(u" \n ");  // room for a path of two lines
@@ -190,7 +192,7 @@ class OpenFileDialog : public Dialog {
 
 class SaveAsDialog : public Dialog {
  public:
-  SaveAsDialog() : Dialog(loadString(SaveTitleString)) {}
+  SaveAsDialog() : Dialog(loadString(SaveTitleString)) { setHelpTopic(u"saveas"); }
 
   void build(std::u16string_view name, int type, std::vector<std::u16string> folders, size_t selectedFolder) {
     addLabel(u"Name:");

@@ -87,7 +87,9 @@ class PushButton : public Control {
 /// command chosen, or Cancel when it is closed.
 class NextWindow : public Dialog {
  public:
-  NextWindow(std::u16string_view title, uint32_t next) : Dialog(title), m_next(next) {}
+  NextWindow(std::u16string_view title, uint32_t next) : Dialog(title), m_next(next) {
+    setHelpTopic(next == FindCommand ? u"find" : u"replace");
+  }
 
   static Rect placement(const Desktop& desktop) {
     const int line = fontMetrics(systemFont()).lineHeight;
@@ -135,7 +137,9 @@ struct Search {
 class SearchDialog : public Dialog {
  public:
   SearchDialog(Workbook& book, bool replacing)
-      : Dialog(replacing ? u"Replace" : u"Find"), m_book(book), m_replacing(replacing) {}
+      : Dialog(replacing ? u"Replace" : u"Find"), m_book(book), m_replacing(replacing) {
+    setHelpTopic(replacing ? u"replace" : u"find");
+  }
 
   void build() {
     const FindSettings& s = findSettings();

@@ -10,6 +10,7 @@
 namespace kelp {
 
 void FormDialog::build(const FormValues& start) {
+  setHelpTopic(m_form.help);
   for (const Field& field : m_form.fields) addField(field, start);
   for (const FormPage& page : m_form.pages) {
     beginPage(page.name);

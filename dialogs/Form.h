@@ -73,6 +73,8 @@ struct Form {
   std::vector<FormPage> pages = {};
   /// A button field was pressed (by its id).
   std::function<void(FormDialog&, int)> press = nullptr;
+  /// The manual's topic the Help key opens while the form is up.
+  std::u16string help = {};
 };
 
 class FormDialog : public Dialog {

@@ -133,6 +133,7 @@ bool runFormatCellsDialog(Desktop& desktop, Workbook& workbook, UndoList& undo) 
   for (int i = 0; i < NamedColors; ++i) colors.emplace_back(loadString(FirstColorString + i));
 
   Form form{std::u16string(loadString(TitleString)), {}, nullptr, nullptr};
+  form.help = u"format";
   form.pages = {
       {u"Format",
        {choiceField(CategoryField, u"Category:",

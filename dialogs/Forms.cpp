@@ -84,6 +84,7 @@ const std::vector<std::u16string> kRowsColumns = {u"Rows", u"Columns"};
 
 bool askZoom(Desktop& desktop, uint32_t& zoom) {
   Form form{u"Zoom", {numberField(ValueField, u"Zoom (%):", 3)}, nullptr, nullptr};
+  form.help = u"zoom";
   form.accept = [](FormDialog& dialog, const FormValues& values) {
     double value = 0;
     if (!readNumber(values.text.at(ValueField), value) || value != std::floor(value) || value < 25 || value > 200) {
@@ -118,6 +119,7 @@ bool runSizeDialog(Desktop& desktop, Workbook& workbook, UndoList& undo, bool ro
   const std::u16string title(rows ? loadString(RowHeightTitleString) : std::u16string_view(u"Column width"));
   Form form{title, {numberField(ValueField, rows ? u"Row height (points):" : u"Column width (characters):", 15)},
             nullptr, nullptr};
+  form.help = u"col_widths";
   form.accept = [](FormDialog& dialog, const FormValues& values) {
     double value = 0;
     return numberOf(dialog, values, ValueField, value);
@@ -140,6 +142,7 @@ bool runSizeDialog(Desktop& desktop, Workbook& workbook, UndoList& undo, bool ro
 bool runLinesDialog(Desktop& desktop, Workbook& workbook, UndoList& undo, bool insert) {
   Form form{insert ? u"Insert Cells" : u"Delete Cells", {choiceField(RowsOrColumns, u"", kRowsColumns)}, nullptr,
             nullptr};
+  form.help = u"insert_delete";
   FormValues values;
   values.choice[RowsOrColumns] = remembered().linesAreRows ? 0 : 1;
   if (!runForm(desktop, form, values)) return false;
@@ -156,6 +159,7 @@ bool runSeriesDialog(Desktop& desktop, Workbook& workbook, UndoList& undo) {
              choiceField(DateUnitField, u"Date unit:", {u"Day", u"Weekday", u"Month", u"Year"}),
              numberField(ValueField, u"Step value:", 30), numberField(StopField, u"Stop value:", 30)},
             nullptr, nullptr};
+  form.help = u"series";
   // The date unit means something for dates alone; Autofill takes neither step nor stop.
   form.update = [](FormDialog& dialog, const FormValues& values) {
     const int type = values.choice.count(TypeField) ? values.choice.at(TypeField) : 0;
@@ -191,6 +195,7 @@ bool runSeriesDialog(Desktop& desktop, Workbook& workbook, UndoList& undo) {
 bool runGroupDialog(Desktop& desktop, Workbook& workbook, UndoList& undo, bool group) {
   Form form{std::u16string(loadString(group ? GroupTitleString : UngroupTitleString)), {choiceField(RowsOrColumns, u"", kRowsColumns)},
             nullptr, nullptr};
+  form.help = u"outlining";
   FormValues values;
   values.choice[RowsOrColumns] = remembered().groupRows ? 0 : 1;
   if (!runForm(desktop, form, values)) return false;
@@ -230,6 +235,7 @@ bool runGoalSeekDialog(Desktop& desktop, Workbook& workbook, UndoList& undo) {
             {textField(SetCellField, u"Set cell:"), numberField(ToValueField, u"To value:", 30),
              textField(ChangingCellField, u"By changing cell:")},
             nullptr, nullptr};
+  form.help = u"goal_seek";
   form.accept = [&workbook](FormDialog& dialog, const FormValues& values) {
     uint16_t column = 0, row = 0;
     for (int id : {SetCellField, ChangingCellField}) {
@@ -263,6 +269,7 @@ bool askPasteOptions(Desktop& desktop, PasteOptions& options) {
             {checkField(Contents, u"Contents"), checkField(Formats, u"Formats"), checkField(Validation, u"Validation"),
              checkField(OnlyResults, u"Only results of formulas"), checkField(SkipBlanks, u"Skip empty cells")},
             nullptr, nullptr};
+  form.help = u"paste_special";
   FormValues values;
   values.check = {{Contents, last.contents},       {Formats, last.formats},        {Validation, last.validation},
                   {OnlyResults, last.onlyResults}, {SkipBlanks, last.skipBlanks}};
@@ -279,6 +286,7 @@ bool askCharacter(Desktop& desktop, char16_t& chosen) {
   std::vector<std::u16string> items;
   for (char16_t c : kCharacters) items.emplace_back(1, c);
   Form form{u"Insert Character", {choiceField(CharacterList, u"", items, 8)}, nullptr, nullptr};
+  form.help = u"insert_char";
   FormValues values;
   if (!runForm(desktop, form, values)) return false;
   chosen = kCharacters[static_cast<size_t>(std::max(0, values.choice[CharacterList]))];
@@ -301,6 +309,7 @@ bool askName(Desktop& desktop, const Workbook& workbook, std::u16string& chosen)
     if (isDefined(workbook, i)) items.push_back(nameWords(workbook.names[i].text));
   if (items.empty()) return false;
   Form form{u"Insert Name", {choiceField(NameList, u"", items, 8)}, nullptr, nullptr};
+  form.help = u"insert_name";
   FormValues values;
   if (!runForm(desktop, form, values)) return false;
   chosen = items[static_cast<size_t>(std::max(0, values.choice[NameList]))];
@@ -369,6 +378,7 @@ bool runSortDialog(Desktop& desktop, Workbook& workbook, UndoList& undo) {
              checkField(HeaderRow, u"Header row"), checkField(CaseSensitive, u"Case sensitive"),
              checkField(SortRows, u"Sort rows")},
             nullptr, nullptr};
+  form.help = u"sort";
   // The key lists follow the boxes: headings or letters, columns or rows.
   form.update = [&workbook, sheet, area](FormDialog& dialog, const FormValues& values) {
     const bool rows = values.check.count(SortRows) && values.check.at(SortRows);
@@ -417,6 +427,7 @@ bool runFilterDialog(Desktop& desktop, Workbook& workbook, UndoList& undo, int32
              choiceField(Operator1, u"", operators), textField(Value1, u""), choiceField(Join, u"", {u"And", u"Or"}),
              choiceField(Operator2, u"", second), textField(Value2, u"")},
             nullptr, nullptr};
+  form.help = u"filter";
   // Only the fields of the chosen mode can be reached; the others are grey.
   form.update = [](FormDialog& dialog, const FormValues& values) {
     const int mode = values.choice.count(Mode) ? values.choice.at(Mode) : 0;

@@ -23,7 +23,7 @@ std::u16string& lastReference() {
 
 class GoToDialog : public Dialog {
  public:
-  explicit GoToDialog(Workbook& book) : Dialog(u"Go to"), m_book(book) {}
+  explicit GoToDialog(Workbook& book) : Dialog(u"Go to"), m_book(book) { setHelpTopic(u"goto"); }
 
   void build() {
     addLabel(u"Reference:");

@@ -37,6 +37,14 @@ std::u16string describe(int32_t index) {
 
 }  // namespace
 
+std::u16string_view functionHelpTopic(int category, bool forTask) {
+  static constexpr std::u16string_view Topics[] = {u"fn_math_trig", u"fn_statistical", u"fn_financial", u"fn_date",
+                                                   u"fn_logical",   u"fn_text",        u"fn_information", u"fn_database"};
+  if (category == 1 && forTask) return u"fn_tasks";
+  if (category >= 2 && category <= 9) return Topics[category - 2];
+  return u"functions";
+}
+
 std::vector<int32_t> functionsOf(int category, const RecentFunctions& recent, bool forTask) {
   std::vector<int32_t> out;
   if (category == 1 && !forTask) {
@@ -70,6 +78,7 @@ bool askFunction(Desktop& desktop, RecentFunctions& recent, bool forTask, int32_
             nullptr,
             [&](FormDialog& dialog, const FormValues& values) {
               const int category = values.choice.at(CategoryList);
+              dialog.setHelpTopic(functionHelpTopic(category, forTask));
               if (category != shownCategory) {
                 shownCategory = category;
                 shown = functionsOf(category, recent, forTask);

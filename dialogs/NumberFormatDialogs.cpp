@@ -162,6 +162,7 @@ int32_t runNumberFormatDialog(Desktop& desktop, Workbook& workbook, const Number
              offerField(NegativeSuffixField, u"Suffix:", offers.negativeSuffix, MaxAffixLength),
              choiceField(DecimalsField, u"Decimal places:", places), checkField(ThousandsField, u"Use 1000 separator")},
             nullptr, nullptr};
+  form.help = u"number_format";
   form.accept = [&workbook, &added](FormDialog& dialog, const FormValues& values) {
     const NumberFormatRecord format = buildNumberFormat(
         values.text.at(PositivePrefixField), values.text.at(PositiveSuffixField), values.text.at(NegativePrefixField),
@@ -218,6 +219,7 @@ int32_t runDateFormatDialog(Desktop& desktop, Workbook& workbook, const NumberFo
     for (int id : DatePartFields) dialog.enableField(id, date->second);
     dialog.enableField(TimePictureField, time->second);
   };
+  form.help = u"number_format";
   form.accept = [&workbook, &added](FormDialog& dialog, const FormValues& values) {
     std::u16string datePicture, timePicture;
     const bool date = values.check.at(DateField), time = values.check.at(TimeField);

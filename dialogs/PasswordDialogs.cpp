@@ -32,7 +32,9 @@ EditLine& addPasswordField(Dialog& dialog, int id, std::u16string_view text) {
 
 class SetPasswordDialog : public Dialog {
  public:
-  explicit SetPasswordDialog(Workbook& workbook) : Dialog(u"Password"), m_workbook(workbook) {}
+  explicit SetPasswordDialog(Workbook& workbook) : Dialog(u"Password"), m_workbook(workbook) {
+    setHelpTopic(u"password");
+  }
 
   void build() {
     addLabel(u"Password:");
@@ -79,6 +81,7 @@ bool runPasswordDialog(Desktop& desktop, WindowId owner, Workbook& workbook) {
 bool askPasswordDialog(Desktop& desktop, WindowId owner, std::u16string& entered, uint32_t error) {
   if (error != 0) showError(desktop, owner, static_cast<Err>(error));
   auto& dialog = desktop.create<Dialog>(nullptr, desktop.workArea(), u"Password");
+  dialog.setHelpTopic(u"password");
   dialog.addLabel(u"This workbook is password protected.");
   dialog.addLabel(u"Specify the password:");
   addPasswordField(dialog, PasswordField, u"");

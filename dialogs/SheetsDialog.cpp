@@ -35,7 +35,9 @@ int lineHeight() { return fontMetrics(systemFont()).lineHeight; }
 
 class SheetsDialog : public Dialog {
  public:
-  SheetsDialog(Workbook& book, UndoList& undo) : Dialog(u"Sheets"), m_book(book), m_undo(undo) {}
+  SheetsDialog(Workbook& book, UndoList& undo) : Dialog(u"Sheets"), m_book(book), m_undo(undo) {
+    setHelpTopic(u"sheets");
+  }
 
   void build() {
     // The list takes the room the title leaves, a row a sheet.

@@ -133,6 +133,7 @@ bool runValidationDialog(Desktop& desktop, Workbook& workbook, UndoList& undo) {
   }
 
   Form form{std::u16string(loadString(SheetTitle)), {}, nullptr, nullptr};
+  form.help = u"data_val";
   form.pages = {
       {u"Validation Criteria",
        {choiceField(TypeList, u"Allow:", strings(FirstType, 8)), choiceField(OperatorList, u"Data:", strings(FirstOperator, 8)),

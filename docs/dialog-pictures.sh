@@ -52,3 +52,7 @@ shot format-cells-border "menu Format > Cells..." "key Right Right Right" "key D
 shot format-cells-protect "menu Format > Cells..." "key Right Right Right Right" "key Down"
 shot number-format "menu Format > Cells..." "key Up" "key Enter"
 shot date-format "menu Format > Cells..." "key Down" "key Right" "key Up Up" "key Enter"
+shot options-view "menu Tools > Options..."
+shot options-general "menu Tools > Options..." "key Right"
+shot options-lists "menu Tools > Options..." "key Right Right" "key Down"
+shot no-gridlines "menu Tools > Options..." "key Down Down Down" "key Enter" "soft1"

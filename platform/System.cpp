@@ -178,6 +178,25 @@ bool openHelpPage(std::u16string_view page, std::u16string_view topic) {
   return spawnDetached({"xdg-open", utf16ToUtf8(target)});
 }
 
+std::string installedFile(std::string_view name) {
+  std::vector<std::string> folders;
+  std::error_code ec;
+  const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (!ec) {
+    folders.push_back(program.parent_path().string());
+    // An installation moved as a whole keeps bin/ and share/kelp/ side by side.
+    folders.push_back((program.parent_path().parent_path() / "share" / "kelp").string());
+  }
+#ifdef KELP_DATA_DIR
+  folders.push_back(KELP_DATA_DIR);
+#endif
+  for (const std::string& folder : folders) {
+    const std::string path = folder + "/" + std::string(name);
+    if (fileExists(utf8ToUtf16(path))) return path;
+  }
+  return {};
+}
+
 uint32_t tickCount() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);

@@ -38,6 +38,11 @@ std::vector<std::string> splitArguments(std::string_view arguments);
 /// false when there is no viewer.
 bool openHelpPage(std::u16string_view page, std::u16string_view topic);
 
+/// A file shipped with Kelp (its manual): beside the running program, where a build puts
+/// it, else in share/kelp beside the program's bin folder, else in the folder Kelp was
+/// installed to; empty when none has it.
+std::string installedFile(std::string_view name);
+
 /// Milliseconds from a monotonic clock, wrapping like the handheld's tick count.
 uint32_t tickCount();
 

@@ -3,6 +3,7 @@
 #include "shell/Application.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <utility>
 
@@ -23,7 +24,10 @@
 #include "shell/FileMenu.h"
 #include "shell/FormulaBar.h"
 #include "shell/MainMenu.h"
+#include "dialogs/OptionsDialog.h"
 #include "dialogs/PasswordDialogs.h"
+#include "platform/ui/Dialog.h"
+#include "platform/ui/HeadlessBackend.h"
 
 namespace kelp {
 
@@ -34,6 +38,9 @@ constexpr int EmptyRecentString = 2578;
 constexpr int UnsupportedTypeString = 2696;
 constexpr int ExternalReadsString = 2713;
 constexpr size_t MaxErrorText = 200;
+constexpr int ManualMissingString = 2756;
+constexpr int NoViewerString = 2757;
+constexpr std::string_view ManualName = "kelp.html";
 
 // The application whose window owns the alert of a refused entry; there is one.
 Application* g_alertOwner = nullptr;
@@ -106,6 +113,8 @@ Application::Application(Desktop& desktop, Registry& registry)
   g_alertOwner = this;
   installValidationAlert(askAboutEntry);
   installCommandMessage(showCommandNotice);
+  // The Help key in a dialog opens the manual at the dialog's topic.
+  Dialog::installHelpHook([this](std::u16string_view topic) { openHelp(topic); });
   m_grid.formulaBarText = [this]() -> std::u16string {
     const Sheet* sheet = m_document.workbook().activeSheet();
     return sheet ? formulaBarContents(*sheet, sheet->selection.activeColumn, sheet->selection.activeRow) : u"";
@@ -117,6 +126,7 @@ Application::~Application() {
   installFillLists(nullptr);
   installValidationAlert(nullptr);
   installCommandMessage(nullptr);
+  Dialog::installHelpHook(nullptr);
   g_alertOwner = nullptr;
   m_editor.abandon();
   if (Window* w = mainWindow()) m_desktop.destroy(w->id());
@@ -591,7 +601,72 @@ void Application::noteRecentFile(std::u16string_view path) {
   (void)writeSettings(m_registry, m_settings);
 }
 
-void Application::openHelp(std::u16string_view topic) { (void)openHelpPage(u"kelp.htm", topic); }
+void Application::openHelp(std::u16string_view topic) {
+  const std::string page = installedFile(ManualName);
+  m_lastHelpRequest = utf8ToUtf16(page.empty() ? std::string(ManualName) : page);
+  if (!topic.empty()) m_lastHelpRequest += u"#" + std::u16string(topic);
+  // A scripted session starts no viewer: it says what the user would have seen.
+  if (!m_desktop.backend() || dynamic_cast<HeadlessBackend*>(m_desktop.backend())) {
+    std::fprintf(stderr, "kelp: help: %s\n", utf16ToUtf8(m_lastHelpRequest).c_str());
+    return;
+  }
+  Window* top = m_desktop.focus() ? m_desktop.topLevelOf(m_desktop.focus()) : nullptr;
+  const WindowId owner = top ? top->id() : m_main;
+  if (page.empty()) {
+    messageBox(m_desktop, owner, loadString(ManualMissingString), MainWindowTitle, BoxFlag::Ok | BoxFlag::IconExclamation);
+  } else if (!openHelpPage(utf8ToUtf16(page), topic)) {
+    messageBox(m_desktop, owner, formatText(loadString(NoViewerString), utf8ToUtf16(page)), MainWindowTitle,
+               BoxFlag::Ok | BoxFlag::IconExclamation);
+  }
+}
+
+void Application::showOptions() {
+  Workbook& book = m_document.workbook();
+  Sheet* sheet = book.activeSheet();
+  if (!sheet) return;
+  // No save may start while the sheet is up; the timer is settled again afterwards.
+  if (m_autoSaveRunning) {
+    m_desktop.killTimer(m_main, AutoSaveTimerId);
+    m_autoSaveRunning = false;
+  }
+  OptionValues options;
+  options.formulaBar = m_settings.formulaBar;
+  options.headers = sheet->view.showHeaders;
+  options.gridlines = sheet->view.showGridlines;
+  options.zeros = sheet->view.showZeros;
+  options.moveEnter = m_settings.moveEnter;
+  options.useFullScreenZoom = m_settings.useFullScreenZoom;
+  options.fullScreenZoom = m_settings.fullScreenZoom;
+  options.autoSave = m_settings.autoSave;
+  options.autoSaveMinutes = m_settings.autoSaveMinutes;
+  options.customLists = m_settings.customLists;
+  options.page = m_optionsPage;
+  const bool ok = runOptionsDialog(m_desktop, book, options);
+  m_optionsPage = static_cast<uint16_t>(options.page);
+  if (ok) {
+    m_settings.formulaBar = options.formulaBar;
+    m_settings.moveEnter = options.moveEnter;
+    m_settings.useFullScreenZoom = options.useFullScreenZoom;
+    m_settings.fullScreenZoom = options.fullScreenZoom;
+    m_settings.autoSave = options.autoSave;
+    m_settings.autoSaveMinutes = options.autoSaveMinutes;
+    m_settings.customLists = options.customLists;
+    SheetView view = sheet->view;
+    view.showHeaders = options.headers;
+    view.showGridlines = options.gridlines;
+    view.showZeros = options.zeros;
+    // The sheet's flags are stored with the workbook; the program's settings are not.
+    if (view.showHeaders != sheet->view.showHeaders || view.showGridlines != sheet->view.showGridlines ||
+        view.showZeros != sheet->view.showZeros) {
+      setSheetView(book, book.activeSheetIndex(), view);
+      book.modified = true;
+    }
+    (void)writeSettings(m_registry, m_settings);
+    relayout();
+  }
+  m_lastModified = book.modified;
+  applyAutoSave(autoSaveOnModifiedChange(m_settings.autoSave, book.modified, m_settings.autoSaveMinutes));
+}
 
 void Application::setFullScreen(bool on) {
   if (on == m_fullScreen) return;

@@ -93,8 +93,13 @@ class Application {
   void noteRecentFile(std::u16string_view path);
   /// Shows and clears the pending error in a box titled "Kelp".
   void showPendingError();
-  /// Opens the help page, at `topic` when not empty.
+  /// Opens the manual, at `topic` when not empty. A headless session only notes what it
+  /// would open, on standard error and in lastHelpRequest.
   void openHelp(std::u16string_view topic);
+  /// The manual's path (or its bare name when it is not found) and "#topic", as last asked for.
+  const std::u16string& lastHelpRequest() const { return m_lastHelpRequest; }
+  /// The Options sheet; OK writes the settings, applies the sheet's flags and lays the window out again.
+  void showOptions();
 
   bool fullScreen() const { return m_fullScreen; }
   void setFullScreen(bool on);
@@ -167,6 +172,7 @@ class Application {
   bool m_closedByCommand = false;
   uint32_t m_startError = 0;
   int m_handling = 0;
+  std::u16string m_lastHelpRequest;
 };
 
 }  // namespace kelp

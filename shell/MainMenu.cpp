@@ -146,8 +146,7 @@ constexpr uint32_t kAllowedWhileProtected[] = {New,    Open,         Save,    Me
                                                FreezeTitles, GoTo,   Find,    Chart,      ProtectSheet, ProtectWorkbook};
 
 // Items whose dialogs the window does not have yet: shown in place, grey.
-constexpr uint32_t kAwaitingDialogs[] = {Chart, Options, MenuCommand::WorkbookTask,
-                                         CellTask};
+constexpr uint32_t kAwaitingDialogs[] = {Chart, MenuCommand::WorkbookTask, CellTask};
 
 template <size_t N>
 bool among(const uint32_t (&ids)[N], uint32_t id) {
@@ -376,6 +375,7 @@ bool runSheetCommand(Application& app, uint32_t id) {
       changed = sheet && sheet->autoFilter.active ? filterOffCommand(book, undo) : filterOnCommand(book, undo);
       break;
     }
+    case Options: app.showOptions(); break;
     case About: runAboutDialog(desktop); break;
     default:
       if (id < MenuTaskFirst || id > MenuTaskLast) return false;

@@ -18,6 +18,12 @@ int lineHeight() { return fontMetrics(systemFont()).lineHeight; }
 
 bool isKey(const Message& m, Key k) { return m.msg == Msg::KeyDown && m.wParam == static_cast<int64_t>(k); }
 
+// The windowing layer cannot open the manual itself; the shell says how.
+Dialog::HelpHook& helpHook() {
+  static Dialog::HelpHook hook;
+  return hook;
+}
+
 }  // namespace
 
 // ---- Control ----
@@ -431,6 +437,8 @@ int64_t PageTabs::onMessage(Message& m) {
 
 // ---- Dialog ----
 
+void Dialog::installHelpHook(HelpHook hook) { helpHook() = std::move(hook); }
+
 Rect Dialog::nextSlot(int height) {
   if (m_nextTop == 0) m_nextTop = lineHeight() + 6 + Margin;
   Rect r{Margin, m_nextTop, rect().width() - Margin, m_nextTop + height};
@@ -627,6 +635,7 @@ int64_t Dialog::onMessage(Message& m) {
       if (isKey(m, Key::Up)) moveFocus(-1);
       if (isKey(m, Key::Enter)) onCommand(static_cast<int>(DialogCommand::Ok), 0);
       if (isKey(m, Key::Back) || isKey(m, Key::Escape)) onCommand(static_cast<int>(DialogCommand::Cancel), 0);
+      if (isKey(m, Key::Help) && helpHook()) helpHook()(m_helpTopic);
       return 0;
     default:
       return defaultHandling(m);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -195,6 +196,13 @@ class Dialog : public Window {
   /// The control id of the page tabs.
   static constexpr int PageTabsId = 0x7F00;
 
+  /// The manual's topic the Help key opens while the dialog is up; empty opens its start.
+  void setHelpTopic(std::u16string_view topic) { m_helpTopic = topic; }
+  const std::u16string& helpTopic() const { return m_helpTopic; }
+  /// What the Help key in any dialog does with its topic: the shell opens the manual.
+  using HelpHook = std::function<void(std::u16string_view topic)>;
+  static void installHelpHook(HelpHook hook);
+
  protected:
   /// OK was asked for; false keeps the dialog open (a field failed its check).
   virtual bool onOk() { return true; }
@@ -223,6 +231,7 @@ class Dialog : public Window {
   int m_pagesTop = 0;
   int m_scrolled = 0;  // how far the controls are moved up to keep the focus in view
   int m_nextTop = 0;
+  std::u16string m_helpTopic;
 };
 
 /// Makes a full-screen dialog of class D from `args`, builds it, shows it until OK or

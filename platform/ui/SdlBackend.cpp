@@ -29,6 +29,9 @@ Key keyFromSdl(SDL_Keycode sym) {
     case SDLK_PAGEDOWN: return Key::PageDown;
     case SDLK_ESCAPE: return Key::Escape;
     case SDLK_DELETE: return Key::Delete;
+    // F1 is the left soft key already; F4 sits beside the keys the handheld has.
+    case SDLK_HELP:
+    case SDLK_F4: return Key::Help;
     default: return Key::None;
   }
 }
