@@ -23,8 +23,8 @@ constexpr int SwatchSize = 10;
 
 // Series colours step through light and dark so that a grey print still tells them
 // apart; patterns and marker shapes cycle on other periods for the same reason.
-constexpr Color kPalette[] = {rgb(20, 60, 150),  rgb(250, 170, 50), rgb(50, 150, 70),  rgb(250, 230, 120),
-                              rgb(190, 40, 50),  rgb(120, 180, 230), rgb(70, 30, 90),   rgb(170, 170, 170)};
+constexpr Color kPalette[] = {rgb(20, 60, 150), rgb(250, 170, 50),  rgb(50, 150, 70), rgb(250, 235, 140),
+                              rgb(200, 30, 40), rgb(170, 215, 245), rgb(60, 20, 80),  rgb(140, 140, 140)};
 constexpr int PaletteSize = sizeof kPalette / sizeof kPalette[0];
 constexpr int PatternCount = 3;
 constexpr int MarkerShapes = 5;
@@ -74,8 +74,10 @@ void fillSeries(Canvas& canvas, const Rect& r, int series) {
   }
 }
 
+Color inkColour(int series);
+
 void drawMarker(Canvas& canvas, Point p, int series) {
-  const Color colour = seriesColour(series);
+  const Color colour = inkColour(series);
   const int h = MarkerSize / 2;
   switch (series % MarkerShapes) {
     case 0:
@@ -98,9 +100,14 @@ void drawMarker(Canvas& canvas, Point p, int series) {
   }
 }
 
-Pen seriesPen(int series) {
-  return Pen{seriesColour(series), 2, kLineStyles[(series / PaletteSize + series) % 4]};
+// Lines and markers are thin, so the lightest colours are drawn darker to show on white.
+Color inkColour(int series) {
+  const Color c = seriesColour(series);
+  if (luminance(c) < 190) return c;
+  return rgb(redOf(c) * 7 / 10, greenOf(c) * 7 / 10, blueOf(c) * 7 / 10);
 }
+
+Pen seriesPen(int series) { return Pen{inkColour(series), 2, kLineStyles[(series / PaletteSize + series) % 4]}; }
 
 bool isLines(ChartType type) { return type == ChartType::Line || type == ChartType::LineMarkers; }
 bool hasMarkers(ChartType type) {
@@ -300,7 +307,8 @@ class Painter {
         width = std::max(width, textWidth(m_label, axisLabelText(t, m_g.valueAxis.step)));
       room.left += width + 4;
     }
-    if (m_options.xAxis) room.bottom -= line + 2;
+    // The X labels sit below the half line the lowest Y label reaches under the plot.
+    if (m_options.xAxis) room.bottom -= line + line / 2 + 2;
     // Room for half of the last X label past the plot's right edge.
     if (m_xy && m_options.xAxis) room.right -= textWidth(m_label, axisLabelText(m_g.xAxis.high, m_g.xAxis.step)) / 2;
     room.top += line / 2;  // the top label is centred on its gridline
@@ -406,7 +414,7 @@ class Painter {
     if (m_options.yAxis) {
       const std::vector<double> ticks = m_g.valueAxis.ticks();
       const double spacing = ticks.size() > 1 ? static_cast<double>(p.height()) / static_cast<double>(ticks.size() - 1) : p.height();
-      const size_t every = thinning(spacing, line - 4);
+      const size_t every = thinning(spacing, line);
       for (size_t i = 0; i < ticks.size(); i += every) {
         const std::u16string text = axisLabelText(ticks[i], m_g.valueAxis.step);
         const int y = yOf(ticks[i]);
@@ -416,7 +424,7 @@ class Painter {
       }
     }
     if (m_options.xAxis) {
-      const int top = p.bottom + 2;
+      const int top = p.bottom + line / 2 + 1;
       if (m_xy) {
         const std::vector<double> ticks = m_g.xAxis.ticks();
         int widest = 0;
