@@ -8,7 +8,9 @@
 #include "chart/ChartDrawing.h"
 #include "dialogs/Form.h"
 #include "edit/Commands.h"
+#include "formula/Catalogue.h"
 #include "formula/Compiler.h"
+#include "formula/Evaluator.h"
 #include "model/CellTaskText.h"
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
@@ -178,7 +180,7 @@ class ChartDialog : public Dialog {
 class ChartWindow : public Dialog {
  public:
   ChartWindow(Workbook& book, UndoList& undo)
-      : Dialog(chartOptions().title.empty() ? u"Chart" : chartOptions().title), m_book(book), m_undo(undo) {}
+      : Dialog(u"Chart"), m_book(book), m_undo(undo) {}
 
   void build() {
     const int height = desktop().workArea().height() - lineHeight() - 12;
@@ -234,7 +236,28 @@ bool saveChartToCell(FormDialog& dialog, Workbook& book, UndoList& undo, const C
   return true;
 }
 
+Desktop* g_taskDesktop = nullptr;
+UndoList* g_taskUndo = nullptr;
+
+// 250: Chart(item, ...). The arguments come off the stack last first, each applied as it
+// comes, so that of two items on one field the leftmost wins.
+void fnChart() {
+  ChartOptions& options = chartOptions();
+  options.resetKeepingRange();
+  for (int n = argCount(); n > 0; --n) (void)applyChartItem(options, popTextCopy());
+  Workbook* book = evalState().workbook;
+  if (pendingError() == 0 && g_taskDesktop && g_taskUndo && book) (void)showChartWindow(*g_taskDesktop, *book, *g_taskUndo);
+  pushValue(emptyValue());
+}
+
 }  // namespace
+
+void installChartTaskFunction(Desktop* desktop, UndoList* undo) {
+  g_taskDesktop = desktop;
+  g_taskUndo = undo;
+  static constexpr FunctionBinding bindings[] = {{250, fnChart}};
+  bindFunctions(bindings);
+}
 
 bool runChartOptionsDialog(Desktop& desktop, Workbook& book, UndoList& undo, ChartOptions& options) {
   Form form;

@@ -24,6 +24,10 @@ bool showChartWindow(Desktop& desktop, Workbook& book, UndoList& undo);
 /// Chart Options: titles, "Series in:", legend, Auto Scale, axes and gridlines, and
 /// "Save chart to cell:", which writes the chart's Chart(...) text into that cell as its
 /// cell task. False when cancelled.
+/// Binds the task function Chart to the chart window on `desktop`, changes recorded in
+/// `undo`; null pointers leave Chart resetting the options without showing anything.
+void installChartTaskFunction(Desktop* desktop, UndoList* undo);
+
 bool runChartOptionsDialog(Desktop& desktop, Workbook& book, UndoList& undo, ChartOptions& options);
 
 }  // namespace kelp

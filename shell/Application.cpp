@@ -23,6 +23,7 @@
 #include "shell/FileMenu.h"
 #include "shell/FormulaBar.h"
 #include "shell/MainMenu.h"
+#include "dialogs/ChartDialogs.h"
 #include "dialogs/PasswordDialogs.h"
 
 namespace kelp {
@@ -80,6 +81,7 @@ Application::Application(Desktop& desktop, Registry& registry)
   clearError();
   setErrorShowing(true);
   std::srand(static_cast<unsigned>(wallClockMilliseconds() % 1000));
+  installChartTaskFunction(&m_desktop, &m_undo);
   m_document.ui.showMessage = [this](uint32_t code) {
     messageBox(m_desktop, m_main, errorMessage(code), MainWindowTitle, BoxFlag::Ok | BoxFlag::IconExclamation);
   };
@@ -114,6 +116,7 @@ Application::Application(Desktop& desktop, Registry& registry)
 }
 
 Application::~Application() {
+  installChartTaskFunction(nullptr, nullptr);
   installFillLists(nullptr);
   installValidationAlert(nullptr);
   installCommandMessage(nullptr);

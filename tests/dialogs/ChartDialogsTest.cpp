@@ -5,6 +5,7 @@
 
 #include "DialogTestSupport.h"
 #include "model/CellTaskText.h"
+#include "tasks/Tasks.h"
 
 namespace kelp::test {
 namespace {
@@ -71,6 +72,18 @@ TEST_F(ChartDialogsTest, TypeOptionsSaveToCellAndTheWindowsPoints) {
   EXPECT_FALSE(run(""));
   EXPECT_EQ(pendingError(), 36u);
   clearError();
+}
+
+TEST_F(ChartDialogsTest, TheChartFunctionShowsTheSelectionsChartWithItsItems) {
+  installChartTaskFunction(&desktop, &undo);
+  script("key Right\nkey Enter\nkey Enter\nsoft2\n");
+  EXPECT_EQ(runTask(*book, u"Chart(\"Legend:No\",\"Legend\",\"Pie\",\"Title:Shares\")").outcome, TaskOutcome::Done);
+  noProblems();
+  EXPECT_FALSE(chartOptions().legend);
+  EXPECT_EQ(chartOptions().type, ChartType::Pie);
+  EXPECT_TRUE(saw(u"Shares"));
+  EXPECT_TRUE(saw(u"Jan: 950.00 (49.74%)"));  // the first series, Rent: 950 of 1910
+  installChartTaskFunction(nullptr, nullptr);
 }
 
 }  // namespace
