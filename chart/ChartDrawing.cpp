@@ -36,6 +36,13 @@ Color seriesColour(int index) { return kPalette[index % PaletteSize]; }
 int luminance(Color c) { return (redOf(c) * 30 + greenOf(c) * 59 + blueOf(c) * 11) / 100; }
 Color contrastOf(Color c) { return luminance(c) > 128 ? rgb(60, 60, 60) : Colors::White; }
 
+// Lines and markers are thin, so the lightest colours are drawn darker to show on white.
+Color inkColour(int series) {
+  const Color c = seriesColour(series);
+  if (luminance(c) < 190) return c;
+  return rgb(redOf(c) * 7 / 10, greenOf(c) * 7 / 10, blueOf(c) * 7 / 10);
+}
+
 FontSpec labelFont() { return FontSpec{u"Tahoma", 11}; }
 FontSpec titleFont() {
   FontSpec font{u"Tahoma", 13};
@@ -74,8 +81,6 @@ void fillSeries(Canvas& canvas, const Rect& r, int series) {
   }
 }
 
-Color inkColour(int series);
-
 void drawMarker(Canvas& canvas, Point p, int series) {
   const Color colour = inkColour(series);
   const int h = MarkerSize / 2;
@@ -98,13 +103,6 @@ void drawMarker(Canvas& canvas, Point p, int series) {
       canvas.drawLine({p.x - h, p.y + h}, {p.x + h, p.y - h}, pen);
     }
   }
-}
-
-// Lines and markers are thin, so the lightest colours are drawn darker to show on white.
-Color inkColour(int series) {
-  const Color c = seriesColour(series);
-  if (luminance(c) < 190) return c;
-  return rgb(redOf(c) * 7 / 10, greenOf(c) * 7 / 10, blueOf(c) * 7 / 10);
 }
 
 Pen seriesPen(int series) { return Pen{inkColour(series), 2, kLineStyles[(series / PaletteSize + series) % 4]}; }

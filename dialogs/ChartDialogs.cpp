@@ -67,6 +67,7 @@ class ChartView : public Control {
     return m_current < 0 ? std::u16string() : chartHitText(m_geometry, m_options, m_data, static_cast<size_t>(m_current));
   }
   std::u16string textAt(Point p) const { return chartTapText(m_geometry, m_options, m_data, p); }
+  Point tapped() const { return m_tapped; }
 
  protected:
   int64_t onMessage(Message& m) override {
@@ -100,9 +101,6 @@ class ChartView : public Control {
         return defaultHandling(m);
     }
   }
-
- public:
-  Point tapped() const { return m_tapped; }
 
  private:
   ChartOptions m_options;

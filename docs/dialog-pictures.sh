@@ -45,3 +45,5 @@ shot input-help "menu Data > Go to ..." "text B5" "soft1" "menu Data > Data Vali
 shot insert-char "menu Data > Go to ..." "text B12" "soft1" "key Enter" "menu Menu > Insert Char..." "key Down Down Down"
 shot insert-name "menu Data > Go to ..." "text B12" "soft1" "key Enter" "text =" "menu Menu > Insert Name..."
 shot validation-list "menu Data > Go to ..." "text B14" "soft1" "menu Data > Data Validation..." "key Down" "key Right Right Right" "key Down" "text yes,no,maybe" "soft1" "key Enter"
+shot chart-dialog "menu Data > Go to ..." "text A3:D9" "soft1" "menu Tools > Chart..." "key Right"
+shot chart-window "menu Data > Go to ..." "text A3:D9" "soft1" "menu Tools > Chart..." "key Right" "soft1" "key Right" "key Right"
