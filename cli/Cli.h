@@ -55,6 +55,8 @@ int runEval(Args& args);
 int runRun(Args& args);
 /// Fills cells of a file: down, right, a series or Autofill.
 int runFill(Args& args);
+/// Draws a chart of a range, or of a chart cell's saved items, to a PNG.
+int runChart(Args& args);
 /// cat, convert, set and info; -1 for another command.
 int runFileCommand(std::string_view command, Args& args);
 

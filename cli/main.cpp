@@ -77,6 +77,17 @@ const char kUsage[] =
     "        continues a custom list such as Jan, Feb); series continues the first\n"
     "        cell down (or --right) by --step (default 1) up to --stop; auto chooses\n"
     "        between them from the first --seed cells (default 1) as Autofill does.\n"
+    "  chart FILE REF [ITEM...] -o OUT.png [--size WxH] [--sheet NAME|N] [--password P]\n"
+    "  chart FILE --cell CELL [REF] -o OUT.png [--size WxH] [--sheet NAME|N]\n"
+    "        Draws the chart of REF (B2:E6) to a PNG of WxH pixels (default 480x360),\n"
+    "        as the Chart window draws it. Each ITEM is a chart option as the Chart\n"
+    "        task function takes it: a type (Bar, Line, LineMarkers, Pie, XY, XYLines,\n"
+    "        XYLinesMarkers), Type:NAME, Legend, Xgrid, Ygrid, Xaxis, Yaxis, AutoScale\n"
+    "        (each alone or with :No), Series:Rows or Series:Columns, Title:TEXT,\n"
+    "        XTitle:TEXT, YTitle:TEXT; of two items on one setting the leftmost wins.\n"
+    "        --cell draws the chart CELL saved (its Chart(...) task), from REF or else\n"
+    "        the cells the file has selected. A leading row or column without numbers\n"
+    "        names the series and labels the points. More than 10000 cells is error 36.\n"
     "  info FILE [--password P]\n"
     "        Prints the file type, the sheets with their used ranges, the counts of\n"
     "        values and formulas, the defined names and the tasks.\n"
@@ -115,6 +126,7 @@ int runCommand(const char* command, kelp::cli::Args& args) {
   if (std::strcmp(command, "eval") == 0) return kelp::cli::runEval(args);
   if (std::strcmp(command, "run") == 0) return kelp::cli::runRun(args);
   if (std::strcmp(command, "fill") == 0) return kelp::cli::runFill(args);
+  if (std::strcmp(command, "chart") == 0) return kelp::cli::runChart(args);
   int status = kelp::cli::runFileCommand(command, args);
   if (status >= 0) return status;
   std::fprintf(stderr, "kelpcli: unknown command '%s' (see kelpcli --help)\n", command);

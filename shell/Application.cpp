@@ -24,6 +24,7 @@
 #include "shell/FileMenu.h"
 #include "shell/FormulaBar.h"
 #include "shell/MainMenu.h"
+#include "dialogs/ChartDialogs.h"
 #include "dialogs/OptionsDialog.h"
 #include "dialogs/PasswordDialogs.h"
 #include "platform/ui/Dialog.h"
@@ -87,6 +88,7 @@ Application::Application(Desktop& desktop, Registry& registry)
   clearError();
   setErrorShowing(true);
   std::srand(static_cast<unsigned>(wallClockMilliseconds() % 1000));
+  installChartTaskFunction(&m_desktop, &m_undo);
   m_document.ui.showMessage = [this](uint32_t code) {
     messageBox(m_desktop, m_main, errorMessage(code), MainWindowTitle, BoxFlag::Ok | BoxFlag::IconExclamation);
   };
@@ -123,6 +125,7 @@ Application::Application(Desktop& desktop, Registry& registry)
 }
 
 Application::~Application() {
+  installChartTaskFunction(nullptr, nullptr);
   installFillLists(nullptr);
   installValidationAlert(nullptr);
   installCommandMessage(nullptr);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "dialogs/ChartDialogs.h"
 #include "dialogs/FindReplace.h"
 #include "dialogs/FormatCells.h"
 #include "dialogs/Forms.h"
@@ -146,7 +147,7 @@ constexpr uint32_t kAllowedWhileProtected[] = {New,    Open,         Save,    Me
                                                FreezeTitles, GoTo,   Find,    Chart,      ProtectSheet, ProtectWorkbook};
 
 // Items whose dialogs the window does not have yet: shown in place, grey.
-constexpr uint32_t kAwaitingDialogs[] = {Chart, MenuCommand::WorkbookTask, CellTask};
+constexpr uint32_t kAwaitingDialogs[] = {MenuCommand::WorkbookTask, CellTask};
 
 template <size_t N>
 bool among(const uint32_t (&ids)[N], uint32_t id) {
@@ -362,6 +363,11 @@ bool runSheetCommand(Application& app, uint32_t id) {
     case ProtectSheet: toggleProtection(app, false); break;
     case ProtectWorkbook: toggleProtection(app, true); break;
     case GoTo: changed = runGoToDialog(desktop, ownerOf(app), book); break;
+    case Chart:
+      // Saving the chart to a cell changes the sheet; the window covered the grid either way.
+      changed = runChartCommand(desktop, ownerOf(app), book, undo);
+      app.grid().markRepaint(Repaint::Everything);
+      break;
     case Find: runFindDialog(desktop, ownerOf(app), book, [&app] { showChange(app); app.grid().update(); }); break;
     case Replace:
       runReplaceDialog(

@@ -617,5 +617,21 @@ fi
 message=$("$kelpcli" eval --set A1==B1+1 "=A1" 2>&1 >/dev/null)
 check "no cycle, no notice" "" 0 "$message" 0
 
+# Charts: a PNG of the size asked for; the cell a chart was saved to draws the same one.
+png_size() { od -An -tu1 -j16 -N8 "$1" | awk '{print $3*256+$4 "x" $7*256+$8}'; }
+"$kelpcli" chart "$sample" A3:D9 Line Legend "Title:Household budget" -o "$work/budget.png"
+check "chart draws 480x360 by default" "480x360" 0 "$(png_size "$work/budget.png")" $?
+"$kelpcli" chart "$sample" A3:D9 --size 240x320 -o "$work/small.png"
+check "chart --size" "240x320" 0 "$(png_size "$work/small.png")" $?
+expect "chart --size needs WxH" "" 2 -- chart "$sample" A3:D9 --size 10 -o "$work/bad.png"
+expect "chart needs -o" "" 2 -- chart "$sample" A3:D9
+expect_error "a single cell outside any chart" 37 -- chart "$sample" B4 -o "$work/one.png"
+expect_error "more than 10000 cells" 36 -- chart "$sample" A1:CV101 -o "$work/large.png"
+"$kelpcli" set "$sample" 'G3=Chart#Task:Chart("Title:Jan to Mar","Pie")' -o "$work/saved.kp" > /dev/null 2>&1
+"$kelpcli" chart "$work/saved.kp" --cell G3 A3:D9 -o "$work/saved.png"
+"$kelpcli" chart "$sample" A3:D9 Pie "Title:Jan to Mar" -o "$work/direct.png"
+expect_same "a saved chart cell draws its chart" "$work/saved.png" "$work/direct.png"
+expect "a cell without a chart" "" 1 -- chart "$sample" --cell A1 A3:D9 -o "$work/none.png"
+
 echo "$passes passed, $failures failed"
 [[ $failures -eq 0 ]]

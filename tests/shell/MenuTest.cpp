@@ -463,5 +463,26 @@ TEST(Menu, EnterOnAFilterHeadingShowsTopRowsAndRowsThatBeginWith) {
   EXPECT_EQ(shown(), u"apple apricot cherry ");
 }
 
+TEST(Menu, AChartSavedToACellIsDrawnAgainWhenTheCellIsTapped) {
+  TempFolder folder;
+  const std::u16string path = savedBook(folder, [](Workbook& book) {
+    enter(book, 1, 0, u"Jan");
+    enter(book, 2, 0, u"Feb");
+    enter(book, 0, 1, u"Rent");
+    enter(book, 1, 1, u"950");
+    enter(book, 2, 1, u"960");
+  });
+  Session s;
+  // Tools > Chart..., Options..., a title, and the chart saved to the corner cell A1.
+  s.run(path, "menu Data > Go to ...\ntext A1:C2\nsoft1\nmenu Tools > Chart...\nkey Down\nkey Enter\n"
+              "text Rent\nkey Up\ntext A1\nsoft1\nsoft1\nsoft2\n");
+  EXPECT_EQ(textOf(s.sheet().cellValue(0, 0)), u"Rent#Icon:5#Task:Chart(\"Title:Rent\")");
+  // Tapping A1 asks before the workbook's task runs, then draws the chart again.
+  s.seen.seen.clear();
+  s.keys("menu Data > Go to ...\ntext A1\nsoft1\nkey Enter\nsoft1\nkey Right\nkey Right\nkey Enter\nkey Enter\nsoft2\n");
+  EXPECT_TRUE(s.seen.sawPart(u"Run its tasks?"));
+  EXPECT_TRUE(s.seen.sawPart(u"Rent: Feb 960.00"));
+}
+
 }  // namespace
 }  // namespace kelp::test
