@@ -111,32 +111,6 @@ class ChartView : public Control {
   Point m_tapped;
 };
 
-/// A framed label that the action key presses.
-class Button : public Control {
- protected:
-  int64_t onMessage(Message& m) override {
-    switch (m.msg) {
-      case Msg::Paint: {
-        const bool hasFocus = desktop().focus() == this;
-        m.canvas->frameRect(clientRect(), hasFocus ? Colors::Highlight : Colors::Gray, hasFocus ? 2 : 1);
-        m.canvas->drawTextBox(clientRect(), text(), systemFont(), TextFlag::Center | TextFlag::VCenter);
-        return 0;
-      }
-      case Msg::SetFocus:
-      case Msg::KillFocus:
-        invalidate();
-        return 0;
-      case Msg::KeyDown:
-        if (m.wParam == static_cast<int64_t>(Key::Enter)) {
-          notify(Notify::Activated);
-          return 0;
-        }
-        return defaultHandling(m);
-      default:
-        return defaultHandling(m);
-    }
-  }
-};
 
 int lineHeight() { return fontMetrics(systemFont()).lineHeight; }
 

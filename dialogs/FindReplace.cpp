@@ -54,33 +54,6 @@ void selectCell(Sheet& sheet, const FoundCell& cell) {
   s.firstColumn = s.lastColumn = s.activeColumn = s.endColumn = static_cast<int16_t>(cell.column);
 }
 
-/// The "Next" button: a framed label that the action key presses.
-class PushButton : public Control {
- protected:
-  int64_t onMessage(Message& m) override {
-    switch (m.msg) {
-      case Msg::Paint: {
-        Rect r = clientRect();
-        const bool hasFocus = desktop().focus() == this;
-        m.canvas->frameRect(r, hasFocus ? Colors::Highlight : Colors::Gray, hasFocus ? 2 : 1);
-        m.canvas->drawTextBox(r, text(), systemFont(), TextFlag::Center | TextFlag::VCenter);
-        return 0;
-      }
-      case Msg::SetFocus:
-      case Msg::KillFocus:
-        invalidate();
-        return 0;
-      case Msg::KeyDown:
-        if (m.wParam == static_cast<int64_t>(Key::Enter)) {
-          notify(Notify::Activated);
-          return 0;
-        }
-        return defaultHandling(m);
-      default:
-        return defaultHandling(m);
-    }
-  }
-};
 
 /// The small window that stays at the bottom of the screen while the user steps through
 /// the matches, so that the cell found stays in view above it. Each run ends with the
@@ -99,7 +72,7 @@ class NextWindow : public Dialog {
   }
 
   void build(bool replacing) {
-    PushButton& button = addCustom<PushButton>(static_cast<int>(m_next), fontMetrics(systemFont()).lineHeight + 6);
+    Button& button = addCustom<Button>(static_cast<int>(m_next), fontMetrics(systemFont()).lineHeight + 6);
     button.setText(u"Next");
     MenuBar& bar = createMenuBar(desktop(), *this);
     if (!replacing) {

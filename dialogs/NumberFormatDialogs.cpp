@@ -70,6 +70,18 @@ bool splitDatePicture(std::u16string_view picture, std::array<std::u16string, 5>
   return buildDatePicture(parts, rebuilt) && rebuilt == picture;
 }
 
+// Finds or adds the format built; a new one marks the workbook modified.
+bool addFormat(FormDialog& dialog, Workbook& workbook, const NumberFormatRecord& format, int32_t& added) {
+  const size_t before = workbook.numberFormats.size();
+  added = workbook.findOrAddNumberFormat(format);
+  if (added < 0) {
+    dialog.showError(pendingError());
+    return false;
+  }
+  if (workbook.numberFormats.size() != before) workbook.modified = true;
+  return true;
+}
+
 }  // namespace
 
 AffixOffers affixOffers() {
@@ -167,14 +179,7 @@ int32_t runNumberFormatDialog(Desktop& desktop, Workbook& workbook, const Number
     const NumberFormatRecord format = buildNumberFormat(
         values.text.at(PositivePrefixField), values.text.at(PositiveSuffixField), values.text.at(NegativePrefixField),
         values.text.at(NegativeSuffixField), values.choice.at(DecimalsField), values.check.at(ThousandsField));
-    const size_t before = workbook.numberFormats.size();
-    added = workbook.findOrAddNumberFormat(format);
-    if (added < 0) {
-      dialog.showError(pendingError());
-      return false;
-    }
-    if (workbook.numberFormats.size() != before) workbook.modified = true;
-    return true;
+    return addFormat(dialog, workbook, format, added);
   };
   FormValues values;
   values.text[PositivePrefixField] = from.positivePrefix;
@@ -230,14 +235,7 @@ int32_t runDateFormatDialog(Desktop& desktop, Workbook& workbook, const NumberFo
       dialog.showMessage(loadString(InvalidDateFormatString));
       return false;
     }
-    const size_t before = workbook.numberFormats.size();
-    added = workbook.findOrAddNumberFormat(dateFormat(datePicture, timePicture));
-    if (added < 0) {
-      dialog.showError(pendingError());
-      return false;
-    }
-    if (workbook.numberFormats.size() != before) workbook.modified = true;
-    return true;
+    return addFormat(dialog, workbook, dateFormat(datePicture, timePicture), added);
   };
   FormValues values;
   values.check[DateField] = !isDate || !start.datePicture.empty();

@@ -25,39 +25,6 @@ constexpr int InsertCharCommand = 1014, ClearFieldCommand = 40201;
 constexpr int OptionsTitleString = 2579;
 constexpr size_t ListTextLimit = 3000;
 
-// What a button tells its dialog; apart from Activated, which a dialog takes as OK.
-constexpr int64_t Pressed = 3;
-
-// A push button: the action key presses it.
-class PushButton : public Control {
- protected:
-  int64_t onMessage(Message& m) override {
-    switch (m.msg) {
-      case Msg::Paint: {
-        Canvas& c = *m.canvas;
-        const Rect r = clientRect();
-        c.frameRect(r, focused() ? Colors::Highlight : Colors::Gray, focused() ? 2 : 1);
-        FontSpec font = systemFont();
-        font.color = inkColor();
-        c.drawTextBox(r, text(), font, TextFlag::VCenter | TextFlag::Center);
-        return 0;
-      }
-      case Msg::SetFocus:
-      case Msg::KillFocus:
-        invalidate();
-        return 0;
-      case Msg::KeyDown:
-        if (static_cast<Key>(m.wParam) == Key::Enter) {
-          notify(Pressed);
-          return 0;
-        }
-        return defaultHandling(m);
-      default:
-        return defaultHandling(m);
-    }
-  }
-};
-
 // A list as the page shows it, without the comma that ends its last item.
 std::u16string shownList(const std::u16string& list) {
   return !list.empty() && list.back() == u',' ? list.substr(0, list.size() - 1) : list;
@@ -72,8 +39,8 @@ class OptionsDialog : public FormDialog {
     FormDialog::build(start);
     // Added last, the buttons belong to the last page, below its list.
     const int height = fontMetrics(systemFont()).lineHeight + 6;
-    addCustom<PushButton>(ImportButton, height).setText(u"Import list from selection");
-    addCustom<PushButton>(DeleteButton, height).setText(u"Delete list");
+    addCustom<Button>(ImportButton, height).setText(u"Import list from selection");
+    addCustom<Button>(DeleteButton, height).setText(u"Delete list");
     // The editing bar: OK, and a menu for the fields; Back cancels.
     MenuBar& bar = createMenuBar(desktop(), *this);
     bar.setKey(0, u"OK", DialogCommand::Ok);
@@ -90,7 +57,7 @@ class OptionsDialog : public FormDialog {
       editField(id);
       return;
     }
-    if (notify != Pressed) {
+    if (notify != Notify::Activated || (id != ImportButton && id != DeleteButton)) {
       FormDialog::onCommand(id, notify);
       return;
     }
