@@ -20,6 +20,7 @@
 #include "platform/ui/Menu.h"
 #include "platform/ui/MessageBox.h"
 #include "shell/Application.h"
+#include "tasks/Tasks.h"
 
 namespace kelp {
 
@@ -145,8 +146,7 @@ constexpr uint32_t kAllowedWhileProtected[] = {New,    Open,         Save,    Me
                                                FreezeTitles, GoTo,   Find,    Chart,      ProtectSheet, ProtectWorkbook};
 
 // Items whose dialogs the window does not have yet: shown in place, grey.
-constexpr uint32_t kAwaitingDialogs[] = {FormatCells, Chart, Options, MenuCommand::WorkbookTask,
-                                         CellTask};
+constexpr uint32_t kAwaitingDialogs[] = {FormatCells, Chart, Options};
 
 template <size_t N>
 bool among(const uint32_t (&ids)[N], uint32_t id) {
@@ -250,6 +250,23 @@ void buildMainMenu(MenuBar& bar) {
     } else {
       parent.append(line.id, line.text);
     }
+  }
+}
+
+void rebuildTaskMenu(MenuBar& bar, const Workbook& book) {
+  Menu* top = bar.key(1).popup.get();
+  if (!top) return;
+  for (size_t i = 0; i < top->count(); ++i) {
+    Menu* task = top->item(i).submenu.get();
+    if (!task || !task->find(MenuCommand::WorkbookTask)) continue;
+    for (size_t at = task->count(); at > 0; --at) {
+      const uint32_t id = task->item(at - 1).id;
+      if (id >= MenuTaskFirst && id <= MenuTaskLast) task->removeAt(at - 1);
+    }
+    size_t before = 0;
+    while (before < task->count() && task->item(before).id != MenuCommand::WorkbookTask) ++before;
+    for (const TaskMenuItem& item : menuTasks(book)) task->insert(before++, item.command, item.text);
+    return;
   }
 }
 
@@ -371,6 +388,8 @@ bool runSheetCommand(Application& app, uint32_t id) {
       break;
     }
     case About: runAboutDialog(desktop); break;
+    case MenuCommand::WorkbookTask: app.tasks().workbookTaskDialog(); break;
+    case CellTask: app.tasks().cellTaskDialog(); break;
     default:
       if (id < MenuTaskFirst || id > MenuTaskLast) return false;
       app.tasks().runIndex(id - MenuTaskFirst);

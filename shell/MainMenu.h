@@ -12,6 +12,7 @@ namespace kelp {
 
 class Application;
 class MenuBar;
+class Workbook;
 
 namespace MenuCommand {
 constexpr uint32_t Sheets = 40015;
@@ -66,6 +67,10 @@ void refreshMainMenu(MenuBar& bar, Application& app);
 
 /// Whether a command may run now: what the menu shows grey is refused when it arrives.
 bool menuCommandEnabled(Application& app, uint32_t id);
+
+/// Puts the workbook's menu tasks in the Task menu, before "Workbook Task...", in place
+/// of those it showed.
+void rebuildTaskMenu(MenuBar& bar, const Workbook& book);
 
 /// Whether an item stays grey because the window cannot run it yet.
 bool awaitsItsDialog(uint32_t id);

@@ -3,9 +3,13 @@
 
 #include <string>
 
+#include "dialogs/TaskDialogs.h"
 #include "model/Workbook.h"
+#include "platform/ErrorState.h"
+#include "platform/Registry.h"
 #include "platform/ui/MessageBox.h"
 #include "shell/Application.h"
+#include "shell/TaskWindowFunctions.h"
 #include "tasks/TaskFunctions.h"
 #include "tasks/Tasks.h"
 
@@ -23,9 +27,11 @@ constexpr std::u16string_view TasksTitle = u"Tasks";
 TaskTriggers::TaskTriggers(Application& app) : m_app(app) {
   installTaskFunctions(&app.undoList(), &app.document());
   installTaskSaveCheck([this](std::u16string_view path) { return allowSave(path); });
+  installWindowTaskFunctions(&app);
 }
 
 TaskTriggers::~TaskTriggers() {
+  installWindowTaskFunctions(nullptr);
   installTaskSaveCheck(nullptr);
   installTaskFunctions(nullptr, nullptr);
 }
@@ -87,6 +93,45 @@ void TaskTriggers::run(const WorkbookTask& task) {
   }
   grid.markRepaint(Repaint::Everything);
   grid.release();
+}
+
+int32_t TaskTriggers::check(std::u16string_view text) { return checkTaskText(m_app.workbook(), text); }
+
+void TaskTriggers::workbookTaskDialog() {
+  Workbook& book = m_app.workbook();
+  const WorkbookTaskChoice choice =
+      runWorkbookTaskDialog(m_app.desktop(), book, [this](std::u16string_view text) { return check(text); });
+  if (choice.changed) {
+    // The user's own tasks are kept at once, so that no later failure loses them.
+    if (!kelp::saveGlobalTasks(m_app.registry(), book)) {
+      Window* main = m_app.mainWindow();
+      messageBox(m_app.desktop(), main ? main->id() : NoWindow, errorMessage(pendingError()), u"Kelp",
+                 BoxFlag::Ok | BoxFlag::IconExclamation);
+      clearError();
+    }
+    m_app.rebuildTaskMenu();
+  }
+  if (choice.run >= 0) runIndex(static_cast<size_t>(choice.run));
+}
+
+void TaskTriggers::cellTaskDialog() {
+  std::vector<std::u16string> icons;
+  for (int32_t i = 0; !cellTaskIconName(i).empty(); ++i) icons.emplace_back(cellTaskIconName(i));
+  if (runCellTaskDialog(m_app.desktop(), m_app.workbook(), m_app.undoList(), icons,
+                        [this](std::u16string_view text) { return check(text); }))
+    m_app.grid().markRepaint(Repaint::Everything);
+}
+
+void TaskTriggers::insertHyperlink() {
+  if (runInsertHyperlinkDialog(m_app.desktop(), m_app.workbook(), m_app.undoList(),
+                               [this](std::u16string_view text) { return check(text); }))
+    m_app.grid().markRepaint(Repaint::Everything);
+}
+
+void TaskTriggers::loadGlobalTasks() {
+  // A damaged value leaves the workbook with its own tasks only.
+  (void)kelp::loadGlobalTasks(m_app.registry(), m_app.workbook());
+  m_app.rebuildTaskMenu();
 }
 
 bool TaskTriggers::allowSave(std::u16string_view path) {

@@ -1,0 +1,168 @@
+// Tasks in the window: the Task menu and its dialogs, the task functions that ask the
+// user, and the question before anything starts outside the workbook.
+#include <filesystem>
+#include <set>
+
+#include "ShellTestSupport.h"
+#include "platform/ui/Menu.h"
+#include "shell/TaskWindowFunctions.h"
+#include "tasks/Tasks.h"
+
+namespace kelp::test {
+namespace {
+
+// Every box or dialog that came up over the main window, and every text seen.
+struct Boxes {
+  std::set<WindowId> shown;
+  void attach(Session& s) {
+    s.desktop.addIdleHook([this, &s] {
+      Window* top = s.desktop.activeTopLevel();
+      Window* main = s.app ? s.app->mainWindow() : nullptr;
+      if (top && main && top != main && !dynamic_cast<MenuBar*>(top)) shown.insert(top->id());
+    });
+  }
+  size_t count() const { return shown.size(); }
+};
+
+std::u16string textAt(Session& s, int32_t col, int32_t row) { return std::u16string(textOf(s.sheet().cellValue(col, row))); }
+
+// A workbook whose A1 holds a cell task, opened in a session.
+std::u16string cellTaskBook(const TempFolder& folder, std::u16string_view task) {
+  startEditingOnce();
+  auto book = newWorkbook(1);
+  putText(*book->sheetAt(0), 0, 0, u"Go#Task:" + std::u16string(task));
+  return saveWorkbook(std::move(book), folder.file("task.kp"));
+}
+
+// Task > Workbook Task... > New..., the name and definition typed, then the run-on
+// spinner turned `turns` times and `target` typed; the form's OK ends it.
+std::string defineTask(const std::string& name, const std::string& definition, int turns, const std::string& target,
+                       bool global = false) {
+  std::string keys = "menu Task > Workbook Task...\nmenu New...\ntext " + name + "\nkey Down\ntext " + definition +
+                     "\nkey Down\n" + (global ? "key Enter\n" : "") + "key Down\n";
+  for (int i = 0; i < turns; ++i) keys += "key Right\n";
+  return keys + "key Down\n" + (target.empty() ? "" : "text " + target + "\n") + "soft1\n";
+}
+
+TEST(TaskWindow, ATapTaskFromTheDialogAsksOnceThenShowsItsBox) {
+  Session s;
+  Boxes boxes;
+  boxes.attach(s);
+  // A definition that does not compile is shown with its place and keeps the form open.
+  s.run(u"", defineTask("Greet", "MsgBox(\"Hi \"&", 2, "B2:B5") + "key Enter\ntext B1)\nsoft1\nsoft1\n");
+  EXPECT_TRUE(s.seen.sawPart(u"At character")) << "the compile error names its place";
+  ASSERT_EQ(s.book().tasks.size(), 1u);
+  const WorkbookTask& task = s.book().tasks[0];
+  EXPECT_EQ(task.name, u"Greet");
+  EXPECT_EQ(task.definition, u"MsgBox(\"Hi \"&B1)");
+  EXPECT_EQ(task.runOn, TaskRunsOnTap);
+  EXPECT_TRUE(taskAreaContains(task, 0, 1, 4));
+  EXPECT_FALSE(taskAreaContains(task, 0, 1, 5));
+
+  putText(s.sheet(), 1, 0, u"Ann");
+  s.keys("key Right\nkey Down Down\nkey Enter\nsoft1\nsoft1\n");  // B3: consent, then the box
+  EXPECT_TRUE(s.seen.sawPart(u"Run its tasks?"));
+  EXPECT_TRUE(s.seen.sawLines(u"Hi Ann"));
+  EXPECT_TRUE(s.app->tasks().consentGiven());
+  const size_t before = boxes.count();
+  s.keys("key Enter\nsoft1\n");
+  EXPECT_EQ(boxes.count(), before + 1) << "the second tap shows the box without asking again";
+  EXPECT_EQ(s.sel().activeRow, 2);
+}
+
+TEST(TaskWindow, AMenuTaskAppearsBeforeWorkbookTaskAndRuns) {
+  Session s;
+  // A menu task without its text is refused with error 42 and the form stays open.
+  s.run(u"", defineTask("Fill", "Set(A1, 42)", 1, "") + "soft1\ntext Fill A1\nsoft1\nsoft1\n");
+  EXPECT_TRUE(s.seen.sawLines(u"Text to display on menu expected"));
+  ASSERT_EQ(s.book().tasks.size(), 1u);
+  MenuBar* bar = s.app->menuBar();
+  MenuItem* item = bar->findItem(FirstTaskCommand);
+  ASSERT_NE(item, nullptr);
+  EXPECT_EQ(item->text, u"Fill A1");
+
+  s.keys("menu Task > Fill A1\nsoft1\n");
+  EXPECT_EQ(s.sheet().cellValue(0, 0).number(), 42);
+  // Deleting the task takes it out of the menu.
+  s.keys("menu Task > Workbook Task...\nmenu Delete\nsoft1\n");
+  EXPECT_TRUE(s.book().tasks.empty());
+  EXPECT_EQ(bar->findItem(FirstTaskCommand), nullptr);
+}
+
+TEST(TaskWindow, AGlobalTaskSurvivesARestartAndRunsWithoutAsking) {
+  Registry kept;
+  {
+    Session s;
+    s.run(u"", defineTask("Stamp", "Set(C2, 7)", 1, "Stamp", true) + "soft1\n");
+    ASSERT_EQ(s.book().tasks.size(), 1u);
+    EXPECT_TRUE(s.book().tasks[0].global);
+    kept = s.registry;
+  }
+  Session again;
+  again.registry = kept;
+  again.run(u"", "menu Task > Stamp\n");
+  EXPECT_EQ(again.sheet().cellValue(2, 1).number(), 7);
+  EXPECT_FALSE(again.app->tasks().consentGiven()) << "the user's own task needs no question";
+  ASSERT_EQ(again.book().tasks.size(), 1u);
+  EXPECT_EQ(again.book().tasks[0].menuText.value_or(u""), u"Stamp");
+}
+
+TEST(TaskWindow, InputBoxAndListBox2AnswerTheTask) {
+  TempFolder folder;
+  Session s;
+  s.run(cellTaskBook(folder, u"Set(B1, InputBox(\"Name?\")) Set(B2, ListBox2(\"Pick\", \"red\", \"green\", \"blue\"))"),
+        "key Enter\nsoft1\ntext Ann\nsoft1\nkey Down\nsoft1\n");
+  EXPECT_TRUE(s.seen.saw(u"Name?"));
+  EXPECT_TRUE(s.seen.saw(u"blue"));
+  EXPECT_EQ(textAt(s, 1, 0), u"Ann");
+  EXPECT_EQ(textAt(s, 1, 1), u"green");
+  // Cancelled boxes answer with empty texts.
+  s.keys("key Enter\nsoft2\nsoft2\n");
+  EXPECT_EQ(textAt(s, 1, 0), u"");
+  EXPECT_EQ(textAt(s, 1, 1), u"");
+}
+
+TEST(TaskWindow, RunAppAsksEachTimeNamingWhatWouldStart) {
+  TempFolder folder;
+  const std::string made = folder.file("made");
+  Session s;
+  s.run(cellTaskBook(folder, u"Set(B1, RunApp(\"touch\", \"" + utf8ToUtf16(made) + u"\"))"),
+        "key Enter\nsoft1\nkey Enter\n");  // consent to the workbook, then the action key: No
+  EXPECT_TRUE(s.seen.sawLines(u"This workbook wants to start touch"));
+  EXPECT_EQ(s.sheet().cellValue(1, 0).u32(), 0u);
+  EXPECT_FALSE(std::filesystem::exists(made));
+
+  // Headless, a Yes starts nothing and says what would have started.
+  testing::internal::CaptureStderr();
+  s.keys("key Enter\nsoft1\n");
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_NE(said.find("touch " + made), std::string::npos) << said;
+  EXPECT_FALSE(std::filesystem::exists(made));
+  EXPECT_EQ(s.sheet().cellValue(1, 0).u32(), 0u);
+
+  std::vector<std::u16string> started;
+  installTaskLauncher([&](const std::vector<std::u16string>& words) {
+    started = words;
+    return true;
+  });
+  s.keys("key Enter\nsoft1\n");
+  installTaskLauncher(nullptr);
+  EXPECT_EQ(started, (std::vector<std::u16string>{u"touch", utf8ToUtf16(made)}));
+  EXPECT_EQ(s.sheet().cellKind(1, 0), ValueKind::Logical);
+  EXPECT_EQ(s.sheet().cellValue(1, 0).u32(), 1u);
+}
+
+TEST(TaskWindow, IBrowserIsRecordedAndNotStartedHeadless) {
+  TempFolder folder;
+  Session s;
+  testing::internal::CaptureStderr();
+  s.run(cellTaskBook(folder, u"Set(B1, IBrowser(\"http://example.org/a b\"))"), "key Enter\nsoft1\nsoft1\n");
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(s.seen.sawLines(u"This workbook wants to open http://example.org/a b in your browser. Allow?"));
+  EXPECT_NE(said.find("xdg-open http://example.org/a b"), std::string::npos) << said;
+  EXPECT_EQ(s.sheet().cellKind(1, 0), ValueKind::Logical);
+  EXPECT_EQ(s.sheet().cellValue(1, 0).u32(), 0u);
+}
+
+}  // namespace
+}  // namespace kelp::test
