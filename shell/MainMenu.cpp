@@ -126,6 +126,7 @@ constexpr MenuLine kMenuTree[] = {
     {1, Popup, u"Task"},
     {2, MenuCommand::WorkbookTask, u"Workbook Task..."},
     {2, CellTask, u"Cell Task..."},
+    {2, InsertHyperlink, u"Insert Hyperlink..."},
     {2, About, u"About..."},
 };
 
@@ -138,7 +139,7 @@ constexpr uint32_t kCommandList[] = {
     Zoom90,       Zoom100,      ZoomCustom,  FullScreen,    FreezeTitles,  Sheets,       GoTo,        Find,
     Replace,      Sort,         Chart,       Filter,        ProtectSheet,  ProtectWorkbook, DataValidation, GoalSeek,
     ShowDetail,   HideDetail,   Group,       Ungroup,       ClearOutline,  AutoOutline,  Options,     MenuCommand::WorkbookTask,
-    CellTask};
+    CellTask,     InsertHyperlink};
 
 // What a protected workbook or sheet still allows: nothing here changes a cell.
 constexpr uint32_t kAllowedWhileProtected[] = {New,    Open,         Save,    MenuCommand::SaveAs,     Close,      Copy,
@@ -390,6 +391,7 @@ bool runSheetCommand(Application& app, uint32_t id) {
     case About: runAboutDialog(desktop); break;
     case MenuCommand::WorkbookTask: app.tasks().workbookTaskDialog(); break;
     case CellTask: app.tasks().cellTaskDialog(); break;
+    case InsertHyperlink: app.tasks().insertHyperlink(); break;
     default:
       if (id < MenuTaskFirst || id > MenuTaskLast) return false;
       app.tasks().runIndex(id - MenuTaskFirst);

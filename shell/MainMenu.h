@@ -52,6 +52,7 @@ constexpr uint32_t Filter = 40062;
 constexpr uint32_t DataValidation = 40140;
 constexpr uint32_t WorkbookTask = 40042;
 constexpr uint32_t CellTask = 40121;
+constexpr uint32_t InsertHyperlink = 40122;
 constexpr uint32_t About = 40047;
 constexpr uint32_t MenuTaskFirst = 41000;
 constexpr uint32_t MenuTaskLast = 42000;

@@ -164,5 +164,29 @@ TEST(TaskWindow, IBrowserIsRecordedAndNotStartedHeadless) {
   EXPECT_EQ(s.sheet().cellValue(1, 0).u32(), 0u);
 }
 
+TEST(TaskWindow, CellTaskAndHyperlinkWriteTasksThatShowTheirIconsAndRun) {
+  Session s;
+  s.run(u"", "menu Task > Cell Task...\ntext Total\nkey Down\ntext MsgBox(\"hi\")\nkey Down\nkey Right Right Right\nsoft1\n"
+             "key Right\n");
+  EXPECT_EQ(textAt(s, 0, 0), u"Total#Icon:3#Task:MsgBox(\"hi\")");
+  // The text stands right of its icon; the Picture icon shows its sky.
+  const Rect cell = s.cell(0, 0);
+  const DrawnText* total = s.text(u"Total");
+  ASSERT_NE(total, nullptr);
+  EXPECT_GE(total->rect.left, cell.left + 12);
+  const int top = cell.top + (cell.height() - 10) / 2;
+  EXPECT_EQ(s.pixel(cell.left + 4, top + 2), rgb(120, 170, 255));
+
+  const std::string tooLong(240, 'x');
+  s.keys("menu Task > Insert Hyperlink...\ntext Far\nkey Down\nkey Down\ntext D9\nsoft1\n"
+         "key Enter\nsoft1\n"  // the tap asks first, then goes to D9
+         "menu Task > Cell Task...\ntext " + tooLong + "\nkey Down\ntext MsgBox(1)\nsoft1\nsoft1\nsoft2\n");
+  EXPECT_EQ(textAt(s, 1, 0), u"Far#Icon:6#Task:Sel(D9)");
+  EXPECT_EQ(s.sel().activeColumn, 3);
+  EXPECT_EQ(s.sel().activeRow, 8);
+  EXPECT_TRUE(s.seen.sawLines(u"Task is too long"));
+  EXPECT_EQ(s.sheet().cellKind(3, 8), ValueKind::Empty);
+}
+
 }  // namespace
 }  // namespace kelp::test
