@@ -188,5 +188,21 @@ TEST(TaskWindow, CellTaskAndHyperlinkWriteTasksThatShowTheirIconsAndRun) {
   EXPECT_EQ(s.sheet().cellKind(3, 8), ValueKind::Empty);
 }
 
+TEST(TaskWindow, EscapeAsksToBreakARunningTask) {
+  TempFolder folder;
+  Session s;
+  Boxes boxes;
+  boxes.attach(s);
+  // No lets it go on; the next Esc and Yes stop it, keeping what it did.
+  s.run(cellTaskBook(folder, u"Set(B1, 1) while true do end"), "key Enter\nsoft1\nkey Esc\nsoft2\nkey Esc\nsoft1\n");
+  EXPECT_TRUE(s.seen.sawLines(u"Break task temp?"));
+  EXPECT_EQ(boxes.count(), 3u) << "the consent, then the question twice";
+  EXPECT_TRUE(s.backend.finished());
+  EXPECT_EQ(s.sheet().cellValue(1, 0).number(), 1);
+  EXPECT_FALSE(TaskRun::stopRequested());
+  s.keys("menu Edit > Undo Typing in B1\n");
+  EXPECT_EQ(s.sheet().cellKind(1, 0), ValueKind::Empty);
+}
+
 }  // namespace
 }  // namespace kelp::test
