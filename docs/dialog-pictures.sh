@@ -45,3 +45,8 @@ shot input-help "menu Data > Go to ..." "text B5" "soft1" "menu Data > Data Vali
 shot insert-char "menu Data > Go to ..." "text B12" "soft1" "key Enter" "menu Menu > Insert Char..." "key Down Down Down"
 shot insert-name "menu Data > Go to ..." "text B12" "soft1" "key Enter" "text =" "menu Menu > Insert Name..."
 shot validation-list "menu Data > Go to ..." "text B14" "soft1" "menu Data > Data Validation..." "key Down" "key Right Right Right" "key Down" "text yes,no,maybe" "soft1" "key Enter"
+shot workbook-task "menu Task > Workbook Task..." "menu New..." "text Notes" "key Down" "text RunApp(\"mousepad\", \"notes.txt\")" "key Down Down" "key Right" "key Down" "text Notes" "soft1"
+shot define-task "menu Task > Workbook Task..." "menu New..." "text Total" "key Down" "text MsgBox(Sum(B2:B5))" "key Down Down" "key Right Right" "key Down" "text B2:B5"
+shot cell-task "menu Task > Cell Task..." "text Total" "key Down" "text MsgBox(Sum(B2:B9))" "key Down" "key Right Right Right"
+shot insert-hyperlink "menu Task > Insert Hyperlink..." "text Expenses" "key Down" "key Down" "text B12"
+shot run-app "menu Task > Workbook Task..." "menu New..." "text Notes" "key Down" "text RunApp(\"mousepad\", \"notes.txt\")" "key Down Down" "key Right" "key Down" "text Notes" "soft1" "soft1" "menu Task > Notes" "soft1"
