@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "dialogs/Form.h"
+#include "dialogs/Forms.h"
+#include "dialogs/InsertFunction.h"
 #include "edit/Commands.h"
 #include "formula/Compiler.h"
 #include "formula/FormulaText.h"
@@ -70,6 +72,67 @@ bool refuseField(FormDialog& dialog, int field, Err code) {
   return false;
 }
 
+constexpr uint32_t InsertFunctionCommand = 1011, InsertCharCommand = 1014;
+
+// A form whose Menu inserts a function or a character into the field being edited (the
+// task's definition when no text field has the focus).
+class TaskEditor : public FormDialog {
+ public:
+  TaskEditor(const Form& form, RecentFunctions& recent, int taskField)
+      : FormDialog(form), m_recent(recent), m_taskField(taskField) {}
+
+  void build(const FormValues& start) {
+    FormDialog::build(start);
+    MenuBar& bar = createMenuBar(desktop(), *this);
+    bar.setKey(0, u"Done", DialogCommand::Ok);
+    Menu& menu = bar.setPopup(1, u"Menu");
+    menu.append(InsertFunctionCommand, u"Insert Function...");
+    menu.append(InsertCharCommand, u"Insert Char...");
+    menu.append(DialogCommand::Cancel, u"Cancel");
+  }
+
+ protected:
+  void onCommand(int id, int64_t notify) override {
+    if (notify == 0 && (id == static_cast<int>(InsertFunctionCommand) || id == static_cast<int>(InsertCharCommand))) {
+      insert(static_cast<uint32_t>(id));
+      return;
+    }
+    FormDialog::onCommand(id, notify);
+  }
+
+ private:
+  void insert(uint32_t command) {
+    auto* edit = dynamic_cast<EditLine*>(desktop().focus());
+    if (!edit) edit = controlAs<EditLine>(m_taskField);
+    if (!edit) return;
+    const size_t start = edit->selectionStart();
+    if (command == InsertFunctionCommand) {
+      int32_t function = -1;
+      if (askFunction(desktop(), m_recent, true, function)) {
+        size_t caret = 0;
+        edit->replaceSelection(functionInsertion(function, false, caret));
+        edit->setCaret(start + caret);
+      }
+    } else {
+      char16_t c = 0;
+      if (askCharacter(desktop(), c)) edit->replaceSelection(std::u16string(1, c));
+    }
+    desktop().setFocus(edit);
+  }
+
+  RecentFunctions& m_recent;
+  int m_taskField;
+};
+
+bool runTaskEditor(Desktop& desktop, const Form& form, FormValues& values, RecentFunctions& recent, int taskField) {
+  auto& dialog = desktop.create<TaskEditor>(nullptr, desktop.workArea(), form, recent, taskField);
+  dialog.build(values);
+  const bool ok = dialog.run() == DialogResult::Ok;
+  if (ok) values = dialog.values();
+  desktop.destroy(dialog.id());
+  return ok;
+}
+
 int lineHeight() { return fontMetrics(systemFont()).lineHeight; }
 
 constexpr int TaskList = 1110;
@@ -78,8 +141,8 @@ constexpr uint32_t RunCommand = 1012, NewCommand = 1030, EditCommand = 1014, Del
 
 class WorkbookTaskDialog : public Dialog {
  public:
-  WorkbookTaskDialog(Workbook& book, const TaskCheck& check, WorkbookTaskChoice& choice)
-      : Dialog(u"Workbook Task"), m_book(book), m_check(check), m_choice(choice) {}
+  WorkbookTaskDialog(Workbook& book, const TaskEditing& editing, WorkbookTaskChoice& choice)
+      : Dialog(u"Workbook Task"), m_book(book), m_editing(editing), m_choice(choice) {}
 
   void build() {
     const int rows = std::max(1, (rect().height() - lineHeight() - 20) / (lineHeight() + 2));
@@ -137,7 +200,7 @@ class WorkbookTaskDialog : public Dialog {
 
   void add() {
     WorkbookTask task;
-    if (!runDefineTaskDialog(desktop(), m_book, task, m_check)) return;
+    if (!runDefineTaskDialog(desktop(), m_book, task, m_editing)) return;
     m_book.tasks.push_back(std::move(task));
     changed(static_cast<int32_t>(m_book.tasks.size()) - 1);
   }
@@ -146,7 +209,7 @@ class WorkbookTaskDialog : public Dialog {
     const int32_t at = selected();
     if (at < 0) return;
     WorkbookTask task = m_book.tasks[static_cast<size_t>(at)];
-    if (!runDefineTaskDialog(desktop(), m_book, task, m_check)) return;
+    if (!runDefineTaskDialog(desktop(), m_book, task, m_editing)) return;
     m_book.tasks[static_cast<size_t>(at)] = std::move(task);
     changed(at);
   }
@@ -167,7 +230,7 @@ class WorkbookTaskDialog : public Dialog {
   }
 
   Workbook& m_book;
-  const TaskCheck& m_check;
+  const TaskEditing& m_editing;
   WorkbookTaskChoice& m_choice;
 };
 
@@ -227,7 +290,8 @@ bool readTaskArea(Workbook& book, std::u16string_view text, WorkbookTask& task) 
   return true;
 }
 
-bool runDefineTaskDialog(Desktop& desktop, Workbook& book, WorkbookTask& task, const TaskCheck& check) {
+bool runDefineTaskDialog(Desktop& desktop, Workbook& book, WorkbookTask& task, const TaskEditing& editing) {
+  const TaskCheck& check = editing.check;
   Form form;
   form.title = u"Define Task";
   form.fields = {textField(NameField, u"Task name:"), textField(DefinitionField, u"Task definition:", MaxDefinition),
@@ -259,19 +323,20 @@ bool runDefineTaskDialog(Desktop& desktop, Workbook& book, WorkbookTask& task, c
   values.choice[RunOnField] = static_cast<int>(std::min<uint32_t>(task.runOn, 3));
   if (task.runOn == 1 && task.menuText) values.text[TargetField] = *task.menuText;
   if (task.runOn >= 2) values.text[TargetField] = taskAreaText(book, task);
-  if (!runForm(desktop, form, values)) return false;
+  if (!runTaskEditor(desktop, form, values, editing.recent, DefinitionField)) return false;
   task = std::move(result);
   return true;
 }
 
-WorkbookTaskChoice runWorkbookTaskDialog(Desktop& desktop, Workbook& book, const TaskCheck& check) {
+WorkbookTaskChoice runWorkbookTaskDialog(Desktop& desktop, Workbook& book, const TaskEditing& editing) {
   WorkbookTaskChoice choice;
-  (void)showFullScreen<WorkbookTaskDialog>(desktop, book, check, choice);
+  (void)showFullScreen<WorkbookTaskDialog>(desktop, book, editing, choice);
   return choice;
 }
 
 bool runCellTaskDialog(Desktop& desktop, Workbook& book, UndoList& undo, const std::vector<std::u16string>& iconNames,
-                       const TaskCheck& check) {
+                       const TaskEditing& editing) {
+  const TaskCheck& check = editing.check;
   const Sheet& sheet = *book.activeSheet();
   CellRecord record;
   sheet.getCell(sheet.selection.activeColumn, sheet.selection.activeRow, record);
@@ -298,7 +363,7 @@ bool runCellTaskDialog(Desktop& desktop, Workbook& book, UndoList& undo, const s
     if (position >= 0) return refuseText(dialog, TaskField, position);
     return writeCellTask(dialog, book, undo, makeCellTaskText(text, task, std::max(v.choice.at(IconField), 0)));
   };
-  return runForm(desktop, form, values);
+  return runTaskEditor(desktop, form, values, editing.recent, TaskField);
 }
 
 std::u16string hyperlinkTask(HyperlinkKind kind, std::u16string_view target) {

@@ -11,6 +11,7 @@
 namespace kelp {
 
 class Desktop;
+class RecentFunctions;
 class UndoList;
 class Workbook;
 struct WorkbookTask;
@@ -28,10 +29,18 @@ std::u16string taskAreaText(const Workbook& book, const WorkbookTask& task);
 /// sheet. False (error 41 pending) when the text is no reference.
 bool readTaskArea(Workbook& book, std::u16string_view text, WorkbookTask& task);
 
+/// What the task editors need besides the workbook: the check of a definition, and the
+/// recently used functions their Insert Function... offers the task functions beside.
+struct TaskEditing {
+  TaskCheck check;
+  RecentFunctions& recent;
+};
+
 /// Define Task for `task` (a new one starts empty). The definition must compile, a menu
 /// task needs its text (error 42) and a cell trigger its area (error 41); a failure is
-/// shown and the dialog stays open. True on OK with `task` filled in.
-bool runDefineTaskDialog(Desktop& desktop, Workbook& book, WorkbookTask& task, const TaskCheck& check);
+/// shown and the dialog stays open. Its Menu offers Insert Function... and Insert Char...
+/// into the field being edited. True on Done with `task` filled in.
+bool runDefineTaskDialog(Desktop& desktop, Workbook& book, WorkbookTask& task, const TaskEditing& editing);
 
 /// What the Workbook Task dialog did: whether the list changed, and the task chosen with
 /// Run (it runs once the dialog is closed), or -1.
@@ -41,13 +50,14 @@ struct WorkbookTaskChoice {
 };
 /// The Workbook Task dialog: the tasks by name with Run, New..., Edit..., Delete, Move
 /// Up and Move Down; Done closes it.
-WorkbookTaskChoice runWorkbookTaskDialog(Desktop& desktop, Workbook& book, const TaskCheck& check);
+WorkbookTaskChoice runWorkbookTaskDialog(Desktop& desktop, Workbook& book, const TaskEditing& editing);
 
 /// Cell Task for the active cell: its text, its task and one of `iconNames` (0 none). A
 /// text and task that come to 255 characters with the markers give error 44 and keep the
-/// dialog open. OK writes the cell as one undoable change; true when it did.
+/// dialog open. Done writes the cell as one undoable change; true when it did. Its Menu
+/// offers what Define Task's does.
 bool runCellTaskDialog(Desktop& desktop, Workbook& book, UndoList& undo, const std::vector<std::u16string>& iconNames,
-                       const TaskCheck& check);
+                       const TaskEditing& editing);
 
 /// Insert Hyperlink's kinds, in the dialog's order.
 enum class HyperlinkKind { Goto, Web, Email, Picture, Sound };

@@ -154,8 +154,8 @@ int32_t TaskTriggers::check(std::u16string_view text) { return checkTaskText(m_a
 
 void TaskTriggers::workbookTaskDialog() {
   Workbook& book = m_app.workbook();
-  const WorkbookTaskChoice choice =
-      runWorkbookTaskDialog(m_app.desktop(), book, [this](std::u16string_view text) { return check(text); });
+  const TaskEditing editing{[this](std::u16string_view text) { return check(text); }, m_app.settings().functionMru};
+  const WorkbookTaskChoice choice = runWorkbookTaskDialog(m_app.desktop(), book, editing);
   if (choice.changed) {
     // The user's own tasks are kept at once, so that no later failure loses them.
     if (!kelp::saveGlobalTasks(m_app.registry(), book)) {
@@ -172,8 +172,8 @@ void TaskTriggers::workbookTaskDialog() {
 void TaskTriggers::cellTaskDialog() {
   std::vector<std::u16string> icons;
   for (int32_t i = 0; !cellTaskIconName(i).empty(); ++i) icons.emplace_back(cellTaskIconName(i));
-  if (runCellTaskDialog(m_app.desktop(), m_app.workbook(), m_app.undoList(), icons,
-                        [this](std::u16string_view text) { return check(text); }))
+  const TaskEditing editing{[this](std::u16string_view text) { return check(text); }, m_app.settings().functionMru};
+  if (runCellTaskDialog(m_app.desktop(), m_app.workbook(), m_app.undoList(), icons, editing))
     m_app.grid().markRepaint(Repaint::Everything);
 }
 

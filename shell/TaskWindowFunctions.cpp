@@ -4,6 +4,7 @@
 #include "shell/TaskWindowFunctions.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "dialogs/FileBrowser.h"
@@ -16,9 +17,12 @@
 #include "model/Workbook.h"
 #include "platform/File.h"
 #include "platform/Folders.h"
+#include "platform/ErrorState.h"
 #include "platform/Locale.h"
 #include "platform/System.h"
 #include "platform/Text.h"
+#include "platform/ui/Canvas.h"
+#include "platform/ui/FrameBuffer.h"
 #include "platform/ui/HeadlessBackend.h"
 #include "platform/ui/MessageBox.h"
 #include "shell/Application.h"
@@ -214,6 +218,73 @@ void fnFindDialog() {
   pushValue(emptyValue());
 }
 
+constexpr uint32_t PictureTimer = 1;
+constexpr std::u16string_view PictureError = u"Kelp cannot show the picture %s.";
+
+// A picture in a window of its own, as large as fits and never enlarged, on black; any
+// key, or the time given, closes it.
+class PictureWindow : public Window {
+ public:
+  explicit PictureWindow(FrameBuffer image) : m_image(std::move(image)) {}
+
+ protected:
+  int64_t onMessage(Message& m) override {
+    switch (m.msg) {
+      case Msg::Paint: paint(*m.canvas); return 0;
+      case Msg::Timer:
+        if (m.wParam == PictureTimer) desktop().endModal(*this, DialogResult::Ok);
+        return 0;
+      case Msg::KeyDown: desktop().endModal(*this, DialogResult::Ok); return 0;
+      default: return defaultHandling(m);
+    }
+  }
+
+ private:
+  void paint(Canvas& c) {
+    const Rect r = clientRect();
+    c.fillRect(r, Colors::Black);
+    if (m_image.width <= 0 || m_image.height <= 0) return;
+    const double scale = std::min({1.0, double(r.width()) / m_image.width, double(r.height()) / m_image.height});
+    const int w = std::max(1, static_cast<int>(m_image.width * scale));
+    const int h = std::max(1, static_cast<int>(m_image.height * scale));
+    const int left = (r.width() - w) / 2, top = (r.height() - h) / 2;
+    for (int y = 0; y < h; ++y) {
+      const int sy = std::min(m_image.height - 1, static_cast<int>(y / scale));
+      for (int x = 0; x < w;) {
+        const Color color = m_image.pixel(std::min(m_image.width - 1, static_cast<int>(x / scale)), sy);
+        int run = x + 1;  // a run of one colour is one rectangle
+        while (run < w && m_image.pixel(std::min(m_image.width - 1, static_cast<int>(run / scale)), sy) == color) ++run;
+        c.fillRect({left + x, top + y, left + run, top + y + 1}, color);
+        x = run;
+      }
+    }
+  }
+
+  FrameBuffer m_image;
+};
+
+// 283: ShowPicture(file[, seconds]): PNG pictures; waits until the window closes.
+void fnShowPicture() {
+  if (noWindow(argCount())) return;
+  const double seconds = argCount() == 2 ? popNumber() : 0;
+  const std::u16string path = popShownText();
+  if (!takePendingError()) return;
+  FrameBuffer image;
+  Desktop& desktop = g_app->desktop();
+  if (!readPng(utf16ToUtf8(path), image)) {
+    clearError();  // the message says it; the task goes on
+    messageBox(desktop, owner(), formatText(PictureError, path), Caption, BoxFlag::Ok | BoxFlag::IconExclamation);
+    return pushValue(emptyValue());
+  }
+  auto& window = desktop.create<PictureWindow>(nullptr, desktop.workArea(), std::move(image));
+  window.setText(path);
+  if (seconds > 0 && std::isfinite(seconds))
+    desktop.setTimer(window.id(), PictureTimer, static_cast<uint32_t>(std::min(seconds, 86400.0) * 1000));
+  (void)desktop.runModal(window);
+  desktop.destroy(window.id());
+  pushValue(emptyValue());
+}
+
 // Asks, then starts `words` through the launcher, the system or, headless, nobody.
 bool startWithConsent(const std::vector<std::u16string>& words, bool browser) {
   if (words.empty() || words[0].empty()) return false;
@@ -267,6 +338,7 @@ void installWindowTaskFunctions(Application* app) {
   static constexpr FunctionBinding bindings[] = {
       {253, fnMsgBox},    {254, fnYesNoBox},   {274, fnInputBox}, {275, fnListBox},  {286, fnListBox2},
       {284, fnFileBox},   {297, fnComboBox},   {263, fnFindDialog}, {285, fnRunApp}, {291, fnIBrowser},
+      {283, fnShowPicture},
   };
   bindFunctions(bindings);
 }

@@ -1,9 +1,13 @@
 // Tasks in the window: the Task menu and its dialogs, the task functions that ask the
 // user, and the question before anything starts outside the workbook.
 #include <filesystem>
+#include <fstream>
 #include <set>
 
 #include "ShellTestSupport.h"
+#include "dialogs/InsertFunction.h"
+#include "formula/Catalogue.h"
+#include "platform/ui/FrameBuffer.h"
 #include "platform/ui/Menu.h"
 #include "shell/TaskWindowFunctions.h"
 #include "tasks/Tasks.h"
@@ -87,6 +91,13 @@ TEST(TaskWindow, AMenuTaskAppearsBeforeWorkbookTaskAndRuns) {
   s.keys("menu Task > Workbook Task...\nmenu Delete\nsoft1\n");
   EXPECT_TRUE(s.book().tasks.empty());
   EXPECT_EQ(bar->findItem(FirstTaskCommand), nullptr);
+}
+
+TEST(TaskWindow, TheTaskEditorInsertsATaskFunction) {
+  Session s;
+  const int32_t first = functionsOf(1, RecentFunctions{}, true).front();
+  s.run(u"", "menu Task > Workbook Task...\nmenu New...\nkey Down\ntext x=\nmenu Insert Function...\nsoft1\n");
+  EXPECT_TRUE(s.seen.saw(u"x=" + std::u16string(functionRow(first).name) + u"()"));
 }
 
 TEST(TaskWindow, AGlobalTaskSurvivesARestartAndRunsWithoutAsking) {
@@ -202,6 +213,35 @@ TEST(TaskWindow, EscapeAsksToBreakARunningTask) {
   EXPECT_FALSE(TaskRun::stopRequested());
   s.keys("menu Edit > Undo Typing in B1\n");
   EXPECT_EQ(s.sheet().cellKind(1, 0), ValueKind::Empty);
+}
+
+TEST(TaskWindow, ShowPictureClosesAfterItsTimeAndADamagedOneSaysSo) {
+  TempFolder folder;
+  const std::string picture = folder.file("red.png");
+  FrameBuffer red;
+  red.resize(40, 30, rgb(255, 0, 0));
+  ASSERT_TRUE(writePng(red, picture));
+  std::ofstream(folder.file("bad.png")) << "not a picture";
+  Session s;
+  uint64_t firstSeen = 0, lastSeen = 0;
+  s.desktop.addIdleHook([&] {
+    Window* top = s.desktop.activeTopLevel();
+    if (!top || top->text() != utf8ToUtf16(picture)) return;
+    if (!firstSeen) firstSeen = s.backend.now() + 1;
+    lastSeen = s.backend.now() + 1;
+  });
+  s.run(cellTaskBook(folder, u"ShowPicture(\"" + utf8ToUtf16(picture) + u"\", 2) Set(B1, 5) ShowPicture(\"" +
+                                 utf8ToUtf16(folder.file("bad.png")) + u"\") Set(B2, 6)"),
+        "key Enter\nsoft1\nwait 1000\npng " + folder.file("shown.png") + "\nwait 4000\nsoft1\n");
+  ASSERT_GT(firstSeen, 0u) << "the picture's window came up";
+  EXPECT_GE(lastSeen - firstSeen, 1000u);
+  EXPECT_LT(lastSeen - firstSeen, 2100u) << "it closed after its two seconds";
+  FrameBuffer shown;
+  ASSERT_TRUE(readPng(folder.file("shown.png"), shown));
+  EXPECT_EQ(shown.pixel(shown.width / 2, shown.height / 2), rgb(255, 0, 0));
+  EXPECT_EQ(s.sheet().cellValue(1, 0).number(), 5);
+  EXPECT_TRUE(s.seen.sawLines(u"Kelp cannot show the picture"));
+  EXPECT_EQ(s.sheet().cellValue(1, 1).number(), 6);
 }
 
 }  // namespace
