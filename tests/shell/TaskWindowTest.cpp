@@ -136,31 +136,35 @@ TEST(TaskWindow, InputBoxAndListBox2AnswerTheTask) {
 TEST(TaskWindow, RunAppAsksEachTimeNamingWhatWouldStart) {
   TempFolder folder;
   const std::string made = folder.file("made");
+  std::vector<std::vector<std::u16string>> started;
+  const auto launcher = [&](const std::vector<std::u16string>& words) {
+    started.push_back(words);
+    return true;
+  };
+  installTaskLauncher(launcher);
   Session s;
+  // Consent to the workbook, then No twice: with the action key and with Back.
   s.run(cellTaskBook(folder, u"Set(B1, RunApp(\"touch\", \"" + utf8ToUtf16(made) + u"\"))"),
-        "key Enter\nsoft1\nkey Enter\n");  // consent to the workbook, then the action key: No
+        "key Enter\nsoft1\nkey Enter\nkey Enter\nkey Back\n");
   EXPECT_TRUE(s.seen.sawLines(u"This workbook wants to start touch"));
+  EXPECT_TRUE(started.empty());
+  EXPECT_EQ(s.sheet().cellKind(1, 0), ValueKind::Logical);
   EXPECT_EQ(s.sheet().cellValue(1, 0).u32(), 0u);
-  EXPECT_FALSE(std::filesystem::exists(made));
 
-  // Headless, a Yes starts nothing and says what would have started.
+  // Yes: the launcher gets exactly the two words.
+  s.keys("key Enter\nsoft1\n");
+  ASSERT_EQ(started.size(), 1u);
+  EXPECT_EQ(started[0], (std::vector<std::u16string>{u"touch", utf8ToUtf16(made)}));
+  EXPECT_EQ(s.sheet().cellValue(1, 0).u32(), 1u);
+
+  // Without a launcher, headless, a Yes starts nothing and says what would have started.
+  installTaskLauncher(nullptr);
   testing::internal::CaptureStderr();
   s.keys("key Enter\nsoft1\n");
   const std::string said = testing::internal::GetCapturedStderr();
   EXPECT_NE(said.find("touch " + made), std::string::npos) << said;
   EXPECT_FALSE(std::filesystem::exists(made));
   EXPECT_EQ(s.sheet().cellValue(1, 0).u32(), 0u);
-
-  std::vector<std::u16string> started;
-  installTaskLauncher([&](const std::vector<std::u16string>& words) {
-    started = words;
-    return true;
-  });
-  s.keys("key Enter\nsoft1\n");
-  installTaskLauncher(nullptr);
-  EXPECT_EQ(started, (std::vector<std::u16string>{u"touch", utf8ToUtf16(made)}));
-  EXPECT_EQ(s.sheet().cellKind(1, 0), ValueKind::Logical);
-  EXPECT_EQ(s.sheet().cellValue(1, 0).u32(), 1u);
 }
 
 TEST(TaskWindow, IBrowserIsRecordedAndNotStartedHeadless) {
