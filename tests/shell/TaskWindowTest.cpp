@@ -133,6 +133,21 @@ TEST(TaskWindow, InputBoxAndListBox2AnswerTheTask) {
   EXPECT_EQ(textAt(s, 1, 1), u"");
 }
 
+TEST(TaskWindow, ComboBoxPutsAListRuleOnTheActiveCellAndListBoxCountsFromOne) {
+  TempFolder folder;
+  Session s;
+  s.run(cellTaskBook(folder, u"Set(E1, \"pear\") Set(E2, \"plum\") Sel(C1:D2) ComboBox(\"Low,Mid,High\") "
+                             u"Set(B1, ListBox(\"Fruit\", E1:E2)) Set(B2, ListBox(\"Fruit\", E1:E2, true))"),
+        "key Enter\nsoft1\nkey Down\nsoft1\nkey Down\nsoft1\n");
+  ASSERT_EQ(s.sheet().validations.size(), 1u);
+  const ValidationEntry& entry = s.sheet().validations[0];
+  EXPECT_EQ(entry.rule.list, (std::vector<std::u16string>{u"Low", u"Mid", u"High"}));
+  EXPECT_EQ(entry.areas, (std::vector<Area>{Area{0, 2, 0, 2}})) << "the active cell alone";
+  EXPECT_EQ(s.sel().area(), (Area{0, 2, 1, 3})) << "the selection stays";
+  EXPECT_EQ(s.sheet().cellValue(1, 0).number(), 2);
+  EXPECT_EQ(textAt(s, 1, 1), u"plum");
+}
+
 TEST(TaskWindow, RunAppAsksEachTimeNamingWhatWouldStart) {
   TempFolder folder;
   const std::string made = folder.file("made");
