@@ -25,6 +25,7 @@
 #include "platform/ui/FrameBuffer.h"
 #include "platform/ui/HeadlessBackend.h"
 #include "platform/ui/MessageBox.h"
+#include "platform/ui/SdlBackend.h"
 #include "shell/Application.h"
 
 namespace kelp {
@@ -285,6 +286,37 @@ void fnShowPicture() {
   pushValue(emptyValue());
 }
 
+// Whether the window is a real display: headless sessions start and sound nothing.
+bool headless() {
+  Backend* backend = g_app->desktop().backend();
+  return !backend || dynamic_cast<HeadlessBackend*>(backend);
+}
+
+// A sound that was not played, and why, for whoever reads standard error.
+void noteSilence(const std::string& what) { std::fprintf(stderr, "kelp: a task's sound not played: %s\n", what.c_str()); }
+
+// 282: PlaySound([file]): plays a wave file while the task goes on; without one, stops.
+void fnPlaySound() {
+  if (noWindow(argCount())) return;
+  const std::u16string path = argCount() == 1 ? popShownText() : u"";
+  if (!takePendingError()) return;
+  pushValue(emptyValue());
+  if (path.empty()) return stopSound();
+  const std::string file = utf16ToUtf8(path);
+  if (headless()) return noteSilence(file + " (no audio in a headless session)");
+  if (!playWaveFile(file)) noteSilence(file + " (no audio device, or not a wave file)");
+}
+
+// 296: Beep([type]): a short tone, higher for the types of warnings and errors.
+void fnBeep() {
+  if (noWindow(argCount())) return;
+  const double type = argCount() == 1 ? popNumber() : 0;
+  if (!takePendingError()) return;
+  pushValue(emptyValue());
+  if (headless()) return noteSilence("beep (no audio in a headless session)");
+  if (!playSystemSound(std::isfinite(type) ? static_cast<int>(type) : 0)) noteSilence("beep (no audio device)");
+}
+
 // Asks, then starts `words` through the launcher, the system or, headless, nobody.
 bool startWithConsent(const std::vector<std::u16string>& words, bool browser) {
   if (words.empty() || words[0].empty()) return false;
@@ -292,8 +324,7 @@ bool startWithConsent(const std::vector<std::u16string>& words, bool browser) {
                                 BoxFlag::YesNo | BoxFlag::IconExclamation | BoxFlag::DefaultSecond);
   if (answer != DialogResult::Yes) return false;
   if (g_launcher) return g_launcher(words);
-  Backend* backend = g_app->desktop().backend();
-  if (!backend || dynamic_cast<HeadlessBackend*>(backend)) {
+  if (headless()) {
     std::string line = "kelp: a task would start:";
     for (const std::u16string& word : words) line += " " + utf16ToUtf8(word);
     std::fprintf(stderr, "%s\n", line.c_str());
@@ -338,7 +369,7 @@ void installWindowTaskFunctions(Application* app) {
   static constexpr FunctionBinding bindings[] = {
       {253, fnMsgBox},    {254, fnYesNoBox},   {274, fnInputBox}, {275, fnListBox},  {286, fnListBox2},
       {284, fnFileBox},   {297, fnComboBox},   {263, fnFindDialog}, {285, fnRunApp}, {291, fnIBrowser},
-      {283, fnShowPicture},
+      {283, fnShowPicture}, {282, fnPlaySound}, {296, fnBeep},
   };
   bindFunctions(bindings);
 }

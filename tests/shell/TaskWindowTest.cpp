@@ -182,6 +182,17 @@ TEST(TaskWindow, RunAppAsksEachTimeNamingWhatWouldStart) {
   EXPECT_EQ(s.sheet().cellValue(1, 0).u32(), 0u);
 }
 
+TEST(TaskWindow, SoundsAreSilentAndRecordedHeadless) {
+  TempFolder folder;
+  Session s;
+  testing::internal::CaptureStderr();
+  s.run(cellTaskBook(folder, u"PlaySound(\"chime.wav\") Beep(16) PlaySound() Set(B1, 1)"), "key Enter\nsoft1\n");
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_NE(said.find("chime.wav"), std::string::npos) << said;
+  EXPECT_NE(said.find("beep"), std::string::npos) << said;
+  EXPECT_EQ(s.sheet().cellValue(1, 0).number(), 1) << "the task goes on";
+}
+
 TEST(TaskWindow, IBrowserIsRecordedAndNotStartedHeadless) {
   TempFolder folder;
   Session s;
