@@ -163,6 +163,12 @@ bool startProgram(std::u16string_view program, std::u16string_view arguments) {
   return spawnDetached(std::move(words));
 }
 
+bool startProgramWords(const std::vector<std::u16string>& words) {
+  std::vector<std::string> converted;
+  for (const std::u16string& word : words) converted.push_back(utf16ToUtf8(word));
+  return spawnDetached(std::move(converted));
+}
+
 bool openHelpPage(std::u16string_view page, std::u16string_view topic) {
   if (page.empty()) return false;
   std::u16string target(page);

@@ -31,6 +31,11 @@ bool environmentHas(const char* name);
 /// quotes group words; true once the program is really running. The child is detached.
 bool startProgram(std::u16string_view program, std::u16string_view arguments);
 
+/// Starts `words[0]` (looked up on PATH) with the other words as its arguments, one word
+/// each and with no shell between, so that no word can start a second program; true
+/// once it is really running. The child is detached.
+bool startProgramWords(const std::vector<std::u16string>& words);
+
 /// Splits a command line the way startProgram does.
 std::vector<std::string> splitArguments(std::string_view arguments);
 

@@ -166,6 +166,7 @@ void Application::onCreate(Window& window) {
   buildMenus(window);
   m_displayColors = 1u << 24;
   rebuildRecentMenu();
+  m_tasks.loadGlobalTasks();
   m_lastModified = m_document.workbook().modified;
 }
 
@@ -182,6 +183,10 @@ void Application::rebuildRecentMenu() {
     recent->append(MenuCommand::RecentFirst + i, recentFileLabel(m_settings.recentFiles[i]));
   }
   if (recent->count() == 0) recent->append(MenuCommand::RecentEmpty, loadString(EmptyRecentString), MenuFlag::Gray);
+}
+
+void Application::rebuildTaskMenu() {
+  if (MenuBar* bar = menuBar()) kelp::rebuildTaskMenu(*bar, workbook());
 }
 
 void Application::updateSelectMenu() {
@@ -583,6 +588,7 @@ void Application::replacedWorkbook() {
   m_editor.abandon();
   m_undo.clear();
   m_tasks.forgetConsent();
+  m_tasks.loadGlobalTasks();
   Workbook& book = m_document.workbook();
   if (m_fullScreen) {
     m_savedZooms.assign(static_cast<size_t>(book.sheetCount()), 100);

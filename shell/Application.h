@@ -78,6 +78,9 @@ class Application {
   CellEditor& editor() { return m_editor; }
   InputHelp& inputHelp() { return m_inputHelp; }
   TaskTriggers& tasks() { return m_tasks; }
+  Registry& registry() { return m_registry; }
+  /// Puts the workbook's menu tasks in the Task menu before "Workbook Task...".
+  void rebuildTaskMenu();
   /// What follows every handled message: the automatic-save timer, the menus' state and
   /// the pending error. The cell editor calls it after its own messages.
   void messageHandled() { afterMessage(); }

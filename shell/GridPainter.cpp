@@ -60,6 +60,66 @@ struct Pane {
   Rect rect;
 };
 
+// The room a task icon takes at the left of its cell.
+constexpr int TaskIconRoom = 12;
+
+// The cell task icons 1 to 9 (OK, Cancel, Picture, Sound, Chart, Goto, Web, Email, Combo
+// Box) drawn as small pictures in `box`.
+void paintTaskIcon(Canvas& c, const Rect& box, int icon) {
+  const int l = box.left, t = box.top, r = box.right - 1, b = box.bottom - 1;
+  const int mx = (l + r) / 2, my = (t + b) / 2;
+  const Pen ink{Colors::Black, 1, PenStyle::Solid};
+  switch (icon) {
+    case 1: {  // OK: a green tick
+      const Pen green{rgb(0, 150, 0), 2, PenStyle::Solid};
+      c.drawLine({l + 1, my}, {mx - 1, b - 1}, green);
+      c.drawLine({mx - 1, b - 1}, {r - 1, t + 1}, green);
+      break;
+    }
+    case 2: {  // Cancel: a red cross
+      const Pen red{rgb(200, 0, 0), 2, PenStyle::Solid};
+      c.drawLine({l + 1, t + 1}, {r - 1, b - 1}, red);
+      c.drawLine({r - 1, t + 1}, {l + 1, b - 1}, red);
+      break;
+    }
+    case 3:  // Picture: a framed blue sky over a green hill
+      c.fillRect(box, rgb(120, 170, 255));
+      c.fillPolygon({{l, b + 1}, {mx, my}, {r + 1, b + 1}}, rgb(0, 140, 0));
+      c.frameRect(box, Colors::Black);
+      break;
+    case 4:  // Sound: a note
+      c.fillEllipse({l + 1, b - 3, l + 6, b + 1}, Colors::Black);
+      c.drawLine({l + 5, b - 2}, {l + 5, t}, ink);
+      c.drawLine({l + 5, t}, {r, t + 2}, ink);
+      break;
+    case 5:  // Chart: three bars
+      c.fillRect({l, my, l + 3, b + 1}, rgb(0, 0, 200));
+      c.fillRect({l + 4, t + 2, l + 7, b + 1}, rgb(200, 0, 0));
+      c.fillRect({l + 8, my - 2, r + 1, b + 1}, rgb(0, 150, 0));
+      break;
+    case 6:  // Goto: an arrow to the right
+      c.fillRect({l, my - 1, mx + 1, my + 2}, rgb(0, 0, 160));
+      c.fillPolygon({{mx, t + 1}, {r + 1, my}, {mx, b}}, rgb(0, 0, 160));
+      break;
+    case 7:  // Web: a globe
+      c.fillEllipse(box, rgb(60, 120, 220));
+      c.drawLine({l, my}, {r, my}, Pen{Colors::White, 1, PenStyle::Solid});
+      c.drawLine({mx, t}, {mx, b}, Pen{Colors::White, 1, PenStyle::Solid});
+      break;
+    case 8:  // Email: an envelope
+      c.fillRect({l, t + 2, r + 1, b}, Colors::White);
+      c.frameRect({l, t + 2, r + 1, b}, Colors::Black);
+      c.drawLine({l, t + 2}, {mx, my + 1}, ink);
+      c.drawLine({mx, my + 1}, {r, t + 2}, ink);
+      break;
+    case 9:  // Combo Box: a field with its drop-down button
+      c.frameRect(box, Colors::Gray);
+      c.fillPolygon({{l + 2, my - 1}, {r - 1, my - 1}, {mx, b - 2}}, Colors::Black);
+      break;
+    default: break;
+  }
+}
+
 class Painter {
  public:
   Painter(Canvas& canvas, const Workbook& book, const GridGeometry& g)
@@ -74,6 +134,8 @@ class Painter {
   void paintMerged(const Pane& pane);
   void paintBorders(const Pane& pane);
   void paintMarks(int32_t col, int32_t row, const Rect& cell);
+  /// The icon of the cell's task when the cell has room to show it, else 0.
+  int taskIcon(int32_t col, int32_t row, const Rect& cell) const;
   bool layoutText(int32_t col, int32_t row, const Rect& cell, bool merged, const Segment& columns,
                   TextItem& item, int32_t& coverFirst, int32_t& coverLast);
   const FontSpec& fontFor(int16_t styleIndex);
@@ -272,6 +334,14 @@ void Painter::paintHeaders(const Selection& selection) {
   }
 }
 
+int Painter::taskIcon(int32_t col, int32_t row, const Rect& cell) const {
+  // Only a text stored in the cell carries a task, never a formula's result.
+  const CellValue& value = m_sheet.cellValue(col, row);
+  if (value.kind != ValueKind::Text || cell.height() < TaskIconRoom - 2 || cell.width() < 2 * TaskIconRoom) return 0;
+  const CellTaskParts parts = splitCellTaskText(textOf(value));
+  return parts.hasTask ? parts.icon : 0;
+}
+
 bool Painter::layoutText(int32_t col, int32_t row, const Rect& cell, bool merged, const Segment& columns,
                          TextItem& item, int32_t& coverFirst, int32_t& coverLast) {
   (void)columns;
@@ -283,6 +353,8 @@ bool Painter::layoutText(int32_t col, int32_t row, const Rect& cell, bool merged
   item.font = fontFor(styleIndex);
   Rect area{cell.left + 3, cell.top, cell.right - 3, cell.bottom};
   if (m_zoom > 94) area.bottom -= 1;
+  // A cell task's icon stands at the left; its text follows it.
+  if (taskIcon(col, row, cell) > 0) area.left += TaskIconRoom;
   int h = style.horizontalAlignment();
   const bool isText = value.kind == ValueKind::Text;
   const bool textFormat = style.numberFormat < m_book.numberFormats.size() &&
@@ -379,6 +451,13 @@ bool Painter::layoutText(int32_t col, int32_t row, const Rect& cell, bool merged
 
 void Painter::paintMarks(int32_t col, int32_t row, const Rect& cell) {
   const CellRecord* record = m_sheet.cellPtr(col, row);
+  if (record) {
+    if (const int icon = taskIcon(col, row, cell); icon > 0) {
+      const int side = TaskIconRoom - 2;
+      const int top = cell.top + (cell.height() - side) / 2;
+      paintTaskIcon(m_canvas, Rect{cell.left + 2, top, cell.left + 2 + side, top + side}, icon);
+    }
+  }
   if (record && record->value.kind == ValueKind::Text && hasCellTask(textOf(record->value))) {
     // A cell task: a small triangle in the cell's top right corner.
     m_canvas.fillPolygon({{cell.right - 6, cell.top}, {cell.right - 1, cell.top}, {cell.right - 1, cell.top + 5}},

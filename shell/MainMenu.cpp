@@ -22,6 +22,7 @@
 #include "platform/ui/Menu.h"
 #include "platform/ui/MessageBox.h"
 #include "shell/Application.h"
+#include "tasks/Tasks.h"
 
 namespace kelp {
 
@@ -127,6 +128,7 @@ constexpr MenuLine kMenuTree[] = {
     {1, Popup, u"Task"},
     {2, MenuCommand::WorkbookTask, u"Workbook Task..."},
     {2, CellTask, u"Cell Task..."},
+    {2, InsertHyperlink, u"Insert Hyperlink..."},
     {2, About, u"About..."},
 };
 
@@ -139,15 +141,13 @@ constexpr uint32_t kCommandList[] = {
     Zoom90,       Zoom100,      ZoomCustom,  FullScreen,    FreezeTitles,  Sheets,       GoTo,        Find,
     Replace,      Sort,         Chart,       Filter,        ProtectSheet,  ProtectWorkbook, DataValidation, GoalSeek,
     ShowDetail,   HideDetail,   Group,       Ungroup,       ClearOutline,  AutoOutline,  Options,     MenuCommand::WorkbookTask,
-    CellTask};
+    CellTask,     InsertHyperlink};
 
 // What a protected workbook or sheet still allows: nothing here changes a cell.
 constexpr uint32_t kAllowedWhileProtected[] = {New,    Open,         Save,    MenuCommand::SaveAs,     Close,      Copy,
                                                Zoom70, Zoom80,       Zoom90,  Zoom100,    ZoomCustom, FullScreen,
                                                FreezeTitles, GoTo,   Find,    Chart,      ProtectSheet, ProtectWorkbook};
 
-// Items whose dialogs the window does not have yet: shown in place, grey.
-constexpr uint32_t kAwaitingDialogs[] = {MenuCommand::WorkbookTask, CellTask};
 
 template <size_t N>
 bool among(const uint32_t (&ids)[N], uint32_t id) {
@@ -175,7 +175,6 @@ void setFlag(MenuItem* item, uint32_t flag, bool on) {
 
 // Whether a command may run now; what the menu greys is refused when it arrives anyway.
 bool commandEnabled(Application& app, uint32_t id) {
-  if (awaitsItsDialog(id)) return false;
   const UndoList& undo = app.undoList();
   if (id == Undo) return undo.canUndo();
   if (id == Redo) return undo.canRedo();
@@ -254,7 +253,23 @@ void buildMainMenu(MenuBar& bar) {
   }
 }
 
-bool awaitsItsDialog(uint32_t id) { return among(kAwaitingDialogs, id); }
+void rebuildTaskMenu(MenuBar& bar, const Workbook& book) {
+  Menu* top = bar.key(1).popup.get();
+  if (!top) return;
+  for (size_t i = 0; i < top->count(); ++i) {
+    Menu* task = top->item(i).submenu.get();
+    if (!task || !task->find(MenuCommand::WorkbookTask)) continue;
+    for (size_t at = task->count(); at > 0; --at) {
+      const uint32_t id = task->item(at - 1).id;
+      if (id >= MenuTaskFirst && id <= MenuTaskLast) task->removeAt(at - 1);
+    }
+    size_t before = 0;
+    while (before < task->count() && task->item(before).id != MenuCommand::WorkbookTask) ++before;
+    for (const TaskMenuItem& item : menuTasks(book)) task->insert(before++, item.command, item.text);
+    return;
+  }
+}
+
 
 void refreshMainMenu(MenuBar& bar, Application& app) {
   Menu* select = bar.key(0).popup.get();
@@ -383,6 +398,9 @@ bool runSheetCommand(Application& app, uint32_t id) {
     }
     case Options: app.showOptions(); break;
     case About: runAboutDialog(desktop); break;
+    case MenuCommand::WorkbookTask: app.tasks().workbookTaskDialog(); break;
+    case CellTask: app.tasks().cellTaskDialog(); break;
+    case InsertHyperlink: app.tasks().insertHyperlink(); break;
     default:
       if (id < MenuTaskFirst || id > MenuTaskLast) return false;
       app.tasks().runIndex(id - MenuTaskFirst);

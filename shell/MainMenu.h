@@ -12,6 +12,7 @@ namespace kelp {
 
 class Application;
 class MenuBar;
+class Workbook;
 
 namespace MenuCommand {
 constexpr uint32_t Sheets = 40015;
@@ -51,6 +52,7 @@ constexpr uint32_t Filter = 40062;
 constexpr uint32_t DataValidation = 40140;
 constexpr uint32_t WorkbookTask = 40042;
 constexpr uint32_t CellTask = 40121;
+constexpr uint32_t InsertHyperlink = 40122;
 constexpr uint32_t About = 40047;
 constexpr uint32_t MenuTaskFirst = 41000;
 constexpr uint32_t MenuTaskLast = 42000;
@@ -67,8 +69,10 @@ void refreshMainMenu(MenuBar& bar, Application& app);
 /// Whether a command may run now: what the menu shows grey is refused when it arrives.
 bool menuCommandEnabled(Application& app, uint32_t id);
 
-/// Whether an item stays grey because the window cannot run it yet.
-bool awaitsItsDialog(uint32_t id);
+/// Puts the workbook's menu tasks in the Task menu, before "Workbook Task...", in place
+/// of those it showed.
+void rebuildTaskMenu(MenuBar& bar, const Workbook& book);
+
 
 /// Runs a command of the Select, Edit (beyond the clipboard, Undo and Clear), Zoom,
 /// Format, Tools, Data and Task menus; false when `id` is none of them.

@@ -27,6 +27,16 @@ class TaskTriggers {
   void newValue(int32_t col, int32_t row);
   /// A menu task: runs the workbook's task at `index`, with consent; nothing past the list.
   void runIndex(size_t index);
+  /// Task > Workbook Task...: the task list and Define Task. A changed list rebuilds the
+  /// Task menu and writes the global tasks to the settings; Run runs the task chosen once
+  /// the dialog has closed.
+  void workbookTaskDialog();
+  /// Task > Cell Task... and Insert Hyperlink for the active cell.
+  void cellTaskDialog();
+  void insertHyperlink();
+  /// Adds the settings' global tasks to the workbook shown, in place of those it had, and
+  /// rebuilds the Task menu: at start and for each workbook opened or made.
+  void loadGlobalTasks();
   /// The workbook was closed: its successor's tasks ask again (they would anyway, as
   /// an answer holds only for the workbook it was given for).
   void forgetConsent() { m_consent = Consent::Unasked; }
@@ -38,6 +48,7 @@ class TaskTriggers {
   bool allowed(const WorkbookTask& task);
   void run(const WorkbookTask& task);
   bool allowSave(std::u16string_view path);
+  int32_t check(std::u16string_view text);
 
   Application& m_app;
   Consent m_consent = Consent::Unasked;

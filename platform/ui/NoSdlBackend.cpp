@@ -10,4 +10,8 @@ std::unique_ptr<Backend> createSdlBackend(int, int, int, std::string* whyNot) {
 
 bool haveSdlBackend() { return false; }
 
+bool playWaveFile(const std::string&) { return false; }
+bool playSystemSound(int) { return false; }
+void stopSound() {}
+
 }  // namespace kelp

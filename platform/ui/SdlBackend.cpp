@@ -3,6 +3,9 @@
 
 #include <SDL.h>
 
+#include <cmath>
+#include <vector>
+
 #include "platform/Clipboard.h"
 #include "platform/Text.h"
 
@@ -177,5 +180,61 @@ std::unique_ptr<Backend> createSdlBackend(int width, int height, int scale, std:
 }
 
 bool haveSdlBackend() { return true; }
+
+namespace {
+
+// One audio device for the program's sounds, opened for the first sound in the format
+// that sound has, and opened again when another format comes.
+SDL_AudioDeviceID g_audio = 0;
+SDL_AudioSpec g_audioSpec{};
+
+bool audioFor(const SDL_AudioSpec& wanted) {
+  if (g_audio && wanted.freq == g_audioSpec.freq && wanted.format == g_audioSpec.format &&
+      wanted.channels == g_audioSpec.channels) {
+    SDL_ClearQueuedAudio(g_audio);
+    return true;
+  }
+  if (g_audio) SDL_CloseAudioDevice(g_audio);
+  g_audio = 0;
+  if (!SDL_WasInit(SDL_INIT_AUDIO) && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+  SDL_AudioSpec spec = wanted;
+  spec.callback = nullptr;  // queued, so that nothing runs on the audio thread of ours
+  g_audio = SDL_OpenAudioDevice(nullptr, 0, &spec, &g_audioSpec, 0);
+  return g_audio != 0;
+}
+
+}  // namespace
+
+bool playWaveFile(const std::string& path) {
+  SDL_AudioSpec spec{};
+  Uint8* samples = nullptr;
+  Uint32 length = 0;
+  if (!SDL_LoadWAV(path.c_str(), &spec, &samples, &length)) return false;
+  const bool ok = audioFor(spec) && SDL_QueueAudio(g_audio, samples, length) == 0;
+  SDL_FreeWAV(samples);
+  if (ok) SDL_PauseAudioDevice(g_audio, 0);
+  return ok;
+}
+
+bool playSystemSound(int type) {
+  // A tenth of a second of a tone, higher for the sounds that warn.
+  SDL_AudioSpec spec{};
+  spec.freq = 22050;
+  spec.format = AUDIO_S16SYS;
+  spec.channels = 1;
+  spec.samples = 1024;
+  if (!audioFor(spec)) return false;
+  const double pitch = type == 0x10 || type == 0x30 ? 1320.0 : 880.0;
+  std::vector<Sint16> tone(static_cast<size_t>(spec.freq / 10));
+  for (size_t i = 0; i < tone.size(); ++i)
+    tone[i] = static_cast<Sint16>(8000 * std::sin(6.283185307179586 * pitch * double(i) / spec.freq));
+  if (SDL_QueueAudio(g_audio, tone.data(), static_cast<Uint32>(tone.size() * sizeof(Sint16))) != 0) return false;
+  SDL_PauseAudioDevice(g_audio, 0);
+  return true;
+}
+
+void stopSound() {
+  if (g_audio) SDL_ClearQueuedAudio(g_audio);
+}
 
 }  // namespace kelp

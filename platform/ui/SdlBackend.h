@@ -19,4 +19,11 @@ std::unique_ptr<Backend> createSdlBackend(int width, int height, int scale, std:
 /// Whether this build has the SDL backend.
 bool haveSdlBackend();
 
+/// Sound through SDL's audio: a wave file played while the caller goes on (in place of
+/// one playing), a short tone for a system sound of `type`, and silence. False when the
+/// build has no SDL, no audio device opens or the file is no wave file.
+bool playWaveFile(const std::string& path);
+bool playSystemSound(int type);
+void stopSound();
+
 }  // namespace kelp
