@@ -489,6 +489,25 @@ void clearWith(ClearMode mode) {
   pushLogical(recorded([&](UndoList& undo) { return clearSelection(workbook, undo, mode); }));
 }
 void fnClear() { clearWith(ClearMode::Contents); }
+
+// 279: FormatPainter(range): the selection takes every style attribute of the range's
+// first cell, as one "Format Cells" undo entry; true when it did.
+void fnFormatPainter() {
+  SheetArea area{};
+  if (!popSheetArea(area)) {
+    clearPendingError();
+    pushError(CellError::Ref);
+    return;
+  }
+  Workbook& workbook = *book();
+  const Sheet& source = *workbook.sheetAt(area.firstSheet);
+  const int16_t index = source.effectiveStyle(area.firstColumn, area.firstRow);
+  if (index < 0 || index >= workbook.styles.size()) return pushLogical(0);
+  const StyleRecord style = workbook.styles[index];
+  const FontRecord font = style.font < workbook.fonts.size() ? workbook.fonts[style.font] : FontRecord{};
+  pushLogical(recorded([&](UndoList& undo) { return applyWholeStyle(workbook, undo, style, font); }));
+}
+
 void fnClearFormat() { clearWith(ClearMode::Formats); }
 void fnClearValidation() { clearWith(ClearMode::Validation); }
 
@@ -598,7 +617,7 @@ void installTaskFunctions(UndoList* undo, Document* document) {
       {281, fnTopLeftCell},  {287, fnClearFormat},  {288, fnCellTask},    {292, fnInsertSheet},
       {293, fnDeleteSheet},  {294, fnGoalSeek},     {295, fnSave},        {299, fnTickCount},
       {300, fnCellRefR},     {301, fnWorkbookName},
-      {298, fnClearValidation},
+      {298, fnClearValidation}, {279, fnFormatPainter},
   };
   bindFunctions(bindings);
 }

@@ -299,6 +299,23 @@ TEST_F(TaskFunctionsTest, ClearingTheSelectionUndoes) {
   EXPECT_EQ(sheet(0).cellPtr(1, 1)->style, 5);
 }
 
+TEST_F(TaskFunctionsTest, FormatPainterGivesTheSelectionACellsStyle) {
+  setNumber(0, 0, 1);
+  StyleRecord painted = book->styles[0];
+  painted.protection ^= 1;
+  painted.borders = 0x2222;
+  const int32_t index = book->findOrAddStyle(painted);
+  ASSERT_GT(index, 0);
+  ASSERT_TRUE(sheet(0).setCellStyle(0, 0, static_cast<int16_t>(index)));
+  select(2, 2, 3, 3, 2, 2);  // C3:D4
+  EXPECT_EQ(eval(u"FormatPainter(CellRef(1, 1))").code, 1u);
+  for (int32_t r : {2, 3})
+    for (int32_t c : {2, 3}) EXPECT_TRUE(book->styles[sheet(0).effectiveStyle(c, r)] == painted) << c << "," << r;
+  ASSERT_TRUE(undo.undo(*book));
+  EXPECT_LE(sheet(0).effectiveStyle(3, 3), 0);
+  EXPECT_TRUE(isError(eval(u"FormatPainter(1)"), CellError::Ref));
+}
+
 TEST_F(TaskFunctionsTest, CellTaskWritesTheActiveCell) {
   setNumber(1, 1, 5);
   select(1, 1, 1, 1, 1, 1);  // B2
