@@ -38,13 +38,7 @@ bool isNumber(const CellValue& value) { return value.isNumeric(); }
 // under the cell's format.
 std::u16string shownText(const Workbook& book, const Sheet& sheet, int32_t column, int32_t row) {
   if (column < 0 || row < 0 || column >= MaxColumns || row >= MaxRows) return {};
-  const CellValue& value = sheet.cellValue(column, row);
-  if (value.kind == ValueKind::Empty) return {};
-  if (value.kind == ValueKind::Text) return std::u16string(cellTaskDisplay(textOf(value)));
-  std::u16string text;
-  displayText(value, book.numberFormats, book.style(sheet.effectiveStyle(column, row)).numberFormat, NoWidthLimit,
-              nullptr, text);
-  return text;
+  return cellShownText(book, sheet, column, row);
 }
 
 std::u16string seriesName(std::u16string text, int32_t number) {

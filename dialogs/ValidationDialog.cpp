@@ -79,19 +79,6 @@ uint32_t ruleFormula(Workbook& book, const std::u16string& text, CellPosition at
   return compileToHandle(book, constant, at, false);
 }
 
-std::vector<std::u16string> splitList(std::u16string_view text) {
-  const char16_t separator = currentLocale().listSeparator;
-  std::vector<std::u16string> out;
-  size_t start = 0;
-  for (size_t i = 0; i <= text.size(); ++i) {
-    if (i == text.size() || text[i] == separator) {
-      out.emplace_back(text.substr(start, i - start));
-      start = i + 1;
-    }
-  }
-  return out;
-}
-
 std::u16string joinList(const std::vector<std::u16string>& items) {
   std::u16string out;
   const char16_t separator = currentLocale().listSeparator;
@@ -198,7 +185,7 @@ bool runValidationDialog(Desktop& desktop, Workbook& workbook, UndoList& undo) {
     };
     if (type == ValidationType::List && (text1.empty() || text1[0] != u'=')) {
       rule.flags |= ValidationFlag::ExplicitList;
-      rule.list = splitList(text1);
+      rule.list = splitDelimitedList(text1);
       if (text1.empty()) {
         setError(Err::DelimitedList);
         return refuse(Value1);

@@ -79,14 +79,7 @@ std::u16string searchedText(const Workbook& workbook, const Sheet& sheet, int32_
     editableText(cell->value, out);
     return out;
   }
-  const CellValue& value = effectiveValue(cell->value);
-  if (value.kind == ValueKind::Text) {
-    // A text typed into the cell may carry a task, which the cell does not show.
-    out = cell->value.kind == ValueKind::Text ? cellTaskDisplay(textOf(value)) : textOf(value);
-  } else {
-    displayText(value, workbook.numberFormats, workbook.style(sheet.effectiveStyle(column, row)).numberFormat,
-                NoWidthLimit, nullptr, out);
-  }
+  out = cellShownText(workbook, sheet, column, row);
   if (out.size() > SearchedLength) out.resize(SearchedLength);
   return out;
 }

@@ -16,6 +16,7 @@
 #include "model/HandlePool.h"
 #include "model/Style.h"
 #include "model/Workbook.h"
+#include "platform/Locale.h"
 #include "platform/ErrorState.h"
 #include "platform/StringTable.h"
 
@@ -154,6 +155,19 @@ std::vector<std::u16string> listEntries(Workbook& workbook, const ValidationRule
     out.push_back(display());
     return false;
   });
+  return out;
+}
+
+std::vector<std::u16string> splitDelimitedList(std::u16string_view text) {
+  const char16_t separator = currentLocale().listSeparator;
+  std::vector<std::u16string> out;
+  size_t start = 0;
+  for (size_t at = 0; at <= text.size(); ++at) {
+    if (at == text.size() || text[at] == separator) {
+      out.emplace_back(text.substr(start, at - start));
+      start = at + 1;
+    }
+  }
   return out;
 }
 

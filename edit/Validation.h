@@ -62,6 +62,9 @@ bool evaluateReference(Workbook& workbook, uint32_t tokens, CellPosition at, She
 /// cells of its source range show, row by row, empty cells left out.
 std::vector<std::u16string> listEntries(Workbook& workbook, const ValidationRule& rule, CellPosition at);
 
+/// The items of a list typed as text, split at the locale's list separator.
+std::vector<std::u16string> splitDelimitedList(std::u16string_view text);
+
 /// True when `value` (a value, never a formula) satisfies `rule` in the cell `at`.
 /// A custom rule writes the value into the cell for the test and puts back what was
 /// there (value, formula and style), recalculating after each; nothing is recorded.

@@ -7,6 +7,9 @@
 #include <utility>
 
 #include "format/DateSerial.h"
+#include "model/CellTaskText.h"
+#include "model/Sheet.h"
+#include "model/Workbook.h"
 #include "platform/ErrorState.h"
 #include "platform/Locale.h"
 
@@ -419,6 +422,16 @@ void installNumberDisplay() {
     else
       generalNumberText(value.number(), out);
   });
+}
+
+std::u16string cellShownText(const Workbook& workbook, const Sheet& sheet, int32_t column, int32_t row) {
+  const CellRecord* cell = sheet.cellPtr(column, row);
+  if (!cell) return {};
+  if (cell->value.kind == ValueKind::Text) return std::u16string(cellTaskDisplay(textOf(cell->value)));
+  std::u16string text;
+  displayText(effectiveValue(cell->value), workbook.numberFormats,
+              workbook.style(sheet.effectiveStyle(column, row)).numberFormat, NoWidthLimit, nullptr, text);
+  return text;
 }
 
 }  // namespace kelp

@@ -11,6 +11,9 @@
 
 namespace kelp {
 
+class Workbook;
+class Sheet;
+
 /// Widths callers pass: labels and exports, wide labels, and no limit at all.
 constexpr int32_t LabelWidth = 100;
 constexpr int32_t WideLabelWidth = 1000;
@@ -38,6 +41,10 @@ bool displayText(const CellValue& value, const NumberFormatRecord& format, int32
 /// The same with the format taken from a workbook's list; an index past its end is General.
 bool displayText(const CellValue& value, const std::vector<NumberFormatRecord>& formats, uint32_t formatIndex,
                  int32_t width, const TextMeasure* measure, std::u16string& out);
+
+/// What a cell of `sheet` shows, in full: its text without a cell task's markup, or its
+/// value (a formula's result) under the cell's number format; empty for no cell.
+std::u16string cellShownText(const Workbook& workbook, const Sheet& sheet, int32_t column, int32_t row);
 
 /// The colour number (Excel's, 1 to 56; 0 none) a number or date number is drawn in under
 /// `format`: its negative colour below zero, else its positive one.

@@ -160,12 +160,7 @@ bool CellEditor::pickFromValidationList(int32_t col, int32_t row) {
   const CellPosition at{static_cast<uint16_t>(col), static_cast<uint16_t>(row), static_cast<uint16_t>(sheet.index)};
   std::vector<std::u16string> entries = listEntries(book, rule, at);
   // The entry the cell shows now is the one the list starts on.
-  std::u16string current;
-  if (const CellRecord* cell = sheet.cellPtr(col, row)) {
-    const CellValue& value = effectiveValue(cell->value);
-    displayText(value, book.numberFormats, book.style(sheet.effectiveStyle(col, row)).numberFormat, NoWidthLimit,
-                nullptr, current);
-  }
+  const std::u16string current = cellShownText(book, sheet, col, row);
   int chosen = static_cast<int>(std::find(entries.begin(), entries.end(), current) - entries.begin());
   if (chosen >= static_cast<int>(entries.size())) chosen = -1;
   const std::vector<std::u16string> offered = entries;

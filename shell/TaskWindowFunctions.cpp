@@ -116,10 +116,7 @@ void fnListBox() {
   std::vector<std::pair<int32_t, int32_t>> cells;
   for (int32_t r = area.firstRow; r <= area.lastRow; ++r) {
     for (int32_t c = area.firstColumn; c <= area.lastColumn; ++c) {
-      std::u16string text;
-      displayText(effectiveValue(sheet.cellValue(c, r)), book.numberFormats,
-                  book.style(sheet.effectiveStyle(c, r)).numberFormat, NoWidthLimit, nullptr, text);
-      items.push_back(std::move(text));
+      items.push_back(cellShownText(book, sheet, c, r));
       cells.emplace_back(c, r);
       if (items.size() >= 4096) break;  // a whole column is no list to choose from
     }
@@ -169,15 +166,7 @@ void fnComboBox() {
   if (noWindow(argCount())) return;
   std::vector<std::u16string> items;
   if (topKind() == ValueKind::Text) {
-    const std::u16string text = popTextCopy();
-    const char16_t separator = currentLocale().listSeparator;
-    size_t start = 0;
-    for (size_t at = 0; at <= text.size(); ++at) {
-      if (at == text.size() || text[at] == separator) {
-        items.push_back(text.substr(start, at - start));
-        start = at + 1;
-      }
-    }
+    items = splitDelimitedList(popTextCopy());
   } else {
     SheetArea area{};
     Workbook& book = g_app->workbook();
@@ -185,9 +174,7 @@ void fnComboBox() {
     const Sheet& sheet = *book.sheetAt(area.firstSheet);
     for (int32_t r = area.firstRow; r <= area.lastRow && items.size() < 4096; ++r) {
       for (int32_t c = area.firstColumn; c <= area.lastColumn; ++c) {
-        std::u16string text;
-        displayText(effectiveValue(sheet.cellValue(c, r)), book.numberFormats,
-                    book.style(sheet.effectiveStyle(c, r)).numberFormat, NoWidthLimit, nullptr, text);
+        std::u16string text = cellShownText(book, sheet, c, r);
         if (!text.empty()) items.push_back(std::move(text));
       }
     }
