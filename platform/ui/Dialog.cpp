@@ -173,7 +173,8 @@ void EditLine::paint(Canvas& c) {
   c.pushClip(inner);
   int y = inner.top + (inner.height() - lineHeight()) / 2;
   c.drawText(inner.left - m_scroll, y, shown, font);
-  if (selectionLength() > 0) {
+  // A field without the focus hides its selection, so a greyed or idle field never looks chosen.
+  if (hasFocus && selectionLength() > 0) {
     int x0 = textWidth(font, std::u16string_view(shown).substr(0, selectionStart()));
     int x1 = textWidth(font, std::u16string_view(shown).substr(0, selectionStart() + selectionLength()));
     c.invertRect({inner.left - m_scroll + x0, y, inner.left - m_scroll + x1, y + lineHeight()});

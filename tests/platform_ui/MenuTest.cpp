@@ -285,6 +285,22 @@ TEST(Dialog, EditLineEditing) {
   e.setCaret(2);
   e.replaceSelection(u"ZZZZZZZ");
   EXPECT_EQ(e.text(), u"abZZZZef");
+  // Only the focused field shows its selection inverted; the others look idle.
+  EditLine& idle = d.addEdit(1020, u"WWWW");
+  idle.selectAll();
+  desktop.paintAll();
+  auto darkCount = [&](const Window& w) {
+    Rect r = w.screenRect().inflated(-4, -4);
+    int n = 0;
+    for (int y = r.top; y < r.bottom; ++y)
+      for (int x = r.left; x < r.right; ++x) n += desktop.screen().pixel(x, y) == Colors::Black;
+    return n;
+  };
+  int idleDark = darkCount(idle);
+  desktop.setFocus(&idle);
+  desktop.paintAll();
+  EXPECT_GT(darkCount(idle), 2 * idleDark);
+  desktop.setFocus(&e);
   e.setPassword(true);
   desktop.setTextLogging(true);
   e.invalidate();
