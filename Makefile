@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
 PACKAGES := cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev \
-            libfreetype-dev libpng-dev libsdl2-dev fonts-dejavu-core fonts-liberation2
+            libfreetype-dev libpng-dev libsdl2-dev libsdl2-image-dev fonts-dejavu-core fonts-liberation2
 FUZZ_PACKAGES := clang libclang-rt-dev
 
 SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)

@@ -113,11 +113,14 @@ ChartData chartDataFromSheet(const Workbook& book, const ChartOptions& options) 
       if (column >= 0 && row >= 0 && sheet->cellValue(column, row).kind == ValueKind::Text)
         header = shownText(book, *sheet, column, row);
     }
+    // The X values are the range's first series, so the Y series keep their place in
+    // the range: the first Y series without a header is "Ser2".
+    ++number;
     if (isXYChart(options.type) && line == firstLine && o.lines() - firstLine > 1) {
       data.x = std::move(series.values);
       continue;
     }
-    series.name = seriesName(std::move(header), ++number);
+    series.name = seriesName(std::move(header), number);
     data.series.push_back(std::move(series));
   }
   return data;

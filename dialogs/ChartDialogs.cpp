@@ -1,6 +1,7 @@
 // The Chart dialog with its live preview, Chart Options and the chart window.
 #include "dialogs/ChartDialogs.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "model/Workbook.h"
 #include "platform/ErrorState.h"
 #include "platform/StringTable.h"
+#include "platform/Text.h"
 #include "platform/ui/Desktop.h"
 #include "platform/ui/Dialog.h"
 #include "platform/ui/Menu.h"
@@ -42,6 +44,10 @@ constexpr int YGridCheck = 1053;
 constexpr int FirstTypeString = 2650;
 constexpr int ChartIcon = 5;  // the cell task icon of a saved chart
 constexpr uint32_t OptionsCommand = 40100;
+constexpr uint32_t ZoomCommand = 40101;
+constexpr int ZoomField = 1019;
+constexpr int ZoomRangeString = 2572;  // "The number must be between 25 and 200."
+constexpr int MinZoom = 25, MaxZoom = 200;
 constexpr int PreviewHeight = 150;
 
 std::vector<std::u16string> typeNames() {
@@ -61,6 +67,15 @@ class ChartView : public Control {
     m_current = -1;
     invalidate();
   }
+  int zoom() const { return m_zoom; }
+  /// Draws the picture at `percent` of the view's size: smaller ones centred, larger
+  /// ones scrolled to keep the framed point in sight.
+  void setZoom(int percent) {
+    m_zoom = percent;
+    m_origin = {};
+    m_placed = false;
+    invalidate();
+  }
   bool focusable() const override { return m_stepping; }
   const ChartGeometry& geometry() const { return m_geometry; }
   std::u16string currentText() const {
@@ -73,7 +88,8 @@ class ChartView : public Control {
   int64_t onMessage(Message& m) override {
     switch (m.msg) {
       case Msg::Paint:
-        m_geometry = drawChart(*m.canvas, clientRect(), m_options, m_data);
+        m.canvas->fillRect(clientRect(), Colors::Window);
+        m_geometry = drawChart(*m.canvas, pictureRect(), m_options, m_data);
         if (m_current >= 0 && static_cast<size_t>(m_current) < m_geometry.hits.size())
           m.canvas->frameRect(m_geometry.hits[static_cast<size_t>(m_current)].box, Colors::Highlight, 2);
         return 0;
@@ -84,6 +100,7 @@ class ChartView : public Control {
         if ((key == Key::Right || key == Key::Down || key == Key::Left || key == Key::Up) && count > 0) {
           const int step = key == Key::Right || key == Key::Down ? 1 : -1;
           m_current = m_current < 0 ? (step > 0 ? 0 : count - 1) : (m_current + step + count) % count;
+          follow(m_geometry.hits[static_cast<size_t>(m_current)].centre);
           invalidate();
           return 0;
         }
@@ -103,13 +120,76 @@ class ChartView : public Control {
   }
 
  private:
+  // The picture's rectangle in the view: the view's size times the zoom, centred until a
+  // point is followed.
+  Rect pictureRect() {
+    const Rect view = clientRect();
+    const int w = std::max(1, view.width() * m_zoom / 100), h = std::max(1, view.height() * m_zoom / 100);
+    if (!m_placed) {
+      m_origin = {view.left + (view.width() - w) / 2, view.top + (view.height() - h) / 2};
+      m_placed = true;
+    }
+    return {m_origin.x, m_origin.y, m_origin.x + w, m_origin.y + h};
+  }
+  // Moves a picture larger than the view so that `at` (where it is drawn now) comes to
+  // the middle, never showing past the picture's edges.
+  void follow(Point at) {
+    const Rect view = clientRect();
+    const Rect picture = pictureRect();
+    if (picture.width() <= view.width() && picture.height() <= view.height()) return;
+    auto place = [](int origin, int at, int viewLow, int viewSize, int size) {
+      if (size <= viewSize) return origin;
+      const int moved = origin + (viewLow + viewSize / 2 - at);
+      return std::clamp(moved, viewLow + viewSize - size, viewLow);
+    };
+    m_origin = {place(m_origin.x, at.x, view.left, view.width(), picture.width()),
+                place(m_origin.y, at.y, view.top, view.height(), picture.height())};
+  }
+
   ChartOptions m_options;
   ChartData m_data;
   ChartGeometry m_geometry;
   bool m_stepping = false;
   int m_current = -1;
   Point m_tapped;
+  int m_zoom = 100;
+  Point m_origin;
+  bool m_placed = false;
 };
+
+// A percentage typed as a whole number, blanks around it allowed; -1 for anything else.
+int wholePercent(std::u16string_view text) {
+  while (!text.empty() && text.front() == u' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == u' ') text.remove_suffix(1);
+  if (text.empty() || text.size() > 3) return -1;
+  int value = 0;
+  for (char16_t c : text) {
+    if (c < u'0' || c > u'9') return -1;
+    value = value * 10 + (c - u'0');
+  }
+  return value;
+}
+
+// Zoom Chart Picture: the picture's size in percent of the window's, 25 to 200.
+bool askChartZoom(Desktop& desktop, int& zoom) {
+  Form form;
+  form.title = u"Zoom Chart Picture";
+  form.help = u"zoom";
+  form.fields = {numberField(ZoomField, u"% of original size:", 3)};
+  form.accept = [](FormDialog& dialog, const FormValues& values) {
+    const int value = wholePercent(values.text.at(ZoomField));
+    if (value < MinZoom || value > MaxZoom) {
+      dialog.showMessage(loadString(ZoomRangeString));
+      return false;
+    }
+    return true;
+  };
+  FormValues values;
+  values.text[ZoomField] = decimalText(zoom);
+  if (!runForm(desktop, form, values)) return false;
+  zoom = wholePercent(values.text[ZoomField]);
+  return true;
+}
 
 
 int lineHeight() { return fontMetrics(systemFont()).lineHeight; }
@@ -160,7 +240,9 @@ class ChartWindow : public Dialog {
     const int height = desktop().workArea().height() - lineHeight() - 12;
     addCustom<ChartView>(Preview, height).show(m_book, chartOptions(), true);
     MenuBar& bar = createMenuBar(desktop(), *this);
-    bar.setKey(0, u"Options", OptionsCommand);
+    Menu& options = bar.setPopup(0, u"Options");
+    options.append(OptionsCommand, u"Chart Options...");
+    options.append(ZoomCommand, u"Zoom Picture...");
     bar.setKey(1, u"Done", DialogCommand::Cancel);
   }
 
@@ -170,6 +252,11 @@ class ChartWindow : public Dialog {
     if (id == static_cast<int>(OptionsCommand) && notify == 0) {
       (void)runChartOptionsDialog(desktop(), m_book, m_undo, chartOptions());
       view.show(m_book, chartOptions(), true);
+      return;
+    }
+    if (id == static_cast<int>(ZoomCommand) && notify == 0) {
+      int zoom = view.zoom();
+      if (askChartZoom(desktop(), zoom)) view.setZoom(zoom);
       return;
     }
     if (id == Preview && (notify == Notify::Activated || notify == Notify::Changed)) {

@@ -17,7 +17,8 @@ bool runChartCommand(Desktop& desktop, WindowId owner, Workbook& book, UndoList&
 
 /// The chart window for the active sheet's selection with the options as they stand, as
 /// the Chart task function shows it: the arrows step from point to point, the action
-/// key tells the point's value, Options changes the chart, Done closes it. False with
+/// key tells the point's value, Options offers Chart Options and Zoom Picture (25 to 200%
+/// of the window), Done closes it. False with
 /// error 36 or 37 pending when the selection cannot be charted.
 bool showChartWindow(Desktop& desktop, Workbook& book, UndoList& undo);
 

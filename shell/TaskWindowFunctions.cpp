@@ -251,7 +251,7 @@ class PictureWindow : public Window {
   FrameBuffer m_image;
 };
 
-// 283: ShowPicture(file[, seconds]): PNG pictures; waits until the window closes.
+// 283: ShowPicture(file[, seconds]): PNG, JPEG, GIF or BMP; waits until the window closes.
 void fnShowPicture() {
   if (noWindow(argCount())) return;
   const double seconds = argCount() == 2 ? popNumber() : 0;
@@ -259,7 +259,7 @@ void fnShowPicture() {
   if (!takePendingError()) return;
   FrameBuffer image;
   Desktop& desktop = g_app->desktop();
-  if (!readPng(utf16ToUtf8(path), image)) {
+  if (!readPicture(utf16ToUtf8(path), image)) {
     clearError();  // the message says it; the task goes on
     messageBox(desktop, owner(), formatText(PictureError, path), Caption, BoxFlag::Ok | BoxFlag::IconExclamation);
     return pushValue(emptyValue());

@@ -233,6 +233,7 @@ void Canvas::stamp(int x, int y, int width, Color c) {
   int lo = -(width - 1) / 2;
   Rect r{x + lo, y + lo, x + lo + width, y + lo + width};
   r = r.intersected(m_clip);
+  if (r.empty()) return;  // beside the clip the intersection runs backwards
   for (int yy = r.top; yy < r.bottom; ++yy) {
     uint32_t* row = m_target.row(yy);
     std::fill(row + r.left, row + r.right, c);

@@ -1,4 +1,4 @@
-// The 32-bit RGB pixel buffer every backend draws into, and its PNG form.
+// The 32-bit RGB pixel buffer every backend draws into, its PNG form, and pictures read from files.
 #pragma once
 
 #include <cstdint>
@@ -34,5 +34,11 @@ struct FrameBuffer {
 bool writePng(const FrameBuffer& image, const std::string& path);
 /// Reads a PNG of any colour type into RGB; false (and error 13) on a bad or missing file.
 bool readPng(const std::string& path, FrameBuffer& image);
+/// Reads a PNG, JPEG, GIF or BMP picture, told apart by its bytes; false (and error 13)
+/// when the file is missing, damaged or of another kind. Builds without SDL2_image read
+/// PNG alone.
+bool readPicture(const std::string& path, FrameBuffer& image);
+/// Whether readPicture knows JPEG, GIF and BMP in this build.
+bool canReadPictureFormats();
 
 }  // namespace kelp

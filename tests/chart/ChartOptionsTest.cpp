@@ -144,12 +144,16 @@ TEST_F(ChartDataTest, HeadersNameSeriesAndLabelCategories) {
   EXPECT_EQ(bare.series[1].name, u"Ser2");
   EXPECT_EQ(bare.categories, (std::vector<std::u16string>{u"1", u"2"}));
 
-  // The XY types take the first series as X.
+  // The XY types take the first series as X; a Y series keeps its place among the
+  // range's series, so it is named by its own line's header, else "Ser2" for the second.
   ChartData xy = read(Area{0, 0, 2, 2}, true, ChartType::XY);
   EXPECT_EQ(xy.x, (std::vector<double>{950, 960}));
   ASSERT_EQ(xy.series.size(), 1u);
-  EXPECT_EQ(xy.series[0].name, u"Ser1");
+  EXPECT_EQ(xy.series[0].name, u"Ser2");
   EXPECT_EQ(xy.series[0].values, (std::vector<double>{10, 20}));
+  text(0, 2, u"Food:");
+  EXPECT_EQ(read(Area{0, 0, 2, 2}, true, ChartType::XYLines).series[0].name, u"Food");
+  EXPECT_EQ(read(Area{1, 1, 2, 2}, true, ChartType::XY).series[0].name, u"Food");  // the text before it
 
   text(2, 2, u"n/a");
   EXPECT_TRUE(std::isnan(read(Area{0, 0, 2, 2}, true).series[1].values[1]));

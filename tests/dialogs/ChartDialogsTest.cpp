@@ -74,6 +74,39 @@ TEST_F(ChartDialogsTest, TypeOptionsSaveToCellAndTheWindowsPoints) {
   clearError();
 }
 
+TEST_F(ChartDialogsTest, ZoomChartPictureScalesThePictureAndKeepsItsPoints) {
+  // Options > Zoom Picture...: 300 is refused, 50 draws the picture at half the size, so
+  // the month labels stand closer, nearer than half since the axis labels keep their room.
+  script("soft1\nkey Down\nkey Enter\ntext 300\nsoft1\nsoft1\nkey Back Back Back\ntext 50\nsoft1\nsoft2\n");
+  EXPECT_TRUE(showChartWindow(desktop, *book, undo));
+  noProblems();
+  EXPECT_TRUE(saw(u"% of original size"));
+  EXPECT_TRUE(saw(u"25 and 200"));
+  std::vector<int> jan, feb;
+  for (const DrawnText& t : backend.seen) {
+    if (t.text == u"Jan") jan.push_back(t.rect.left);
+    if (t.text == u"Feb") feb.push_back(t.rect.left);
+  }
+  ASSERT_FALSE(jan.empty());
+  ASSERT_FALSE(feb.empty());
+  const int before = feb.front() - jan.front(), after = feb.back() - jan.back();
+  EXPECT_GT(before, 20);
+  EXPECT_GT(after, 0);
+  EXPECT_LT(after, before * 6 / 10) << before << " " << after;
+
+  // At 200% the picture outgrows the window; stepping to the last point still tells it.
+  script("soft1\nkey Down\nkey Enter\ntext 200\nsoft1\nkey Left\nkey Enter\nkey Enter\nsoft2\n");
+  EXPECT_TRUE(showChartWindow(desktop, *book, undo));
+  noProblems();
+  EXPECT_TRUE(saw(u"Food: Feb 388.25"));
+  bool labelInSight = false;  // the month under the bar framed, once the view followed it
+  for (const DrawnText& t : backend.seen) {
+    if (t.text.find(u"% of original size") != std::u16string::npos) labelInSight = false;  // drawn at 100% before
+    labelInSight = labelInSight || (t.text == u"Feb" && !t.visible.empty());
+  }
+  EXPECT_TRUE(labelInSight);
+}
+
 TEST_F(ChartDialogsTest, TheChartFunctionShowsTheSelectionsChartWithItsItems) {
   installChartTaskFunction(&desktop, &undo);
   script("key Right\nkey Enter\nkey Enter\nsoft2\n");

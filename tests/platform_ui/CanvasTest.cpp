@@ -146,6 +146,13 @@ TEST(Canvas, LinesPensAndPolygons) {
   EXPECT_EQ(fb.pixel(3, 20), Colors::Black);
   c.drawLine({20, 0}, {20, 9}, Pen{rgb(1, 2, 3), 3});
   EXPECT_EQ(countColor(fb, {19, 0, 22, 10}, rgb(1, 2, 3)), 30);
+  // A wide slanted line passing beside the clip draws nothing outside it.
+  FrameBuffer clipped(12, 12);
+  Canvas w(clipped);
+  w.pushClip({0, 0, 5, 12});
+  w.drawLine({11, 2}, {-4, 9}, Pen{Colors::Black, 3});
+  EXPECT_EQ(countColor(clipped, {5, 0, 12, 12}, Colors::Black), 0);
+  EXPECT_GT(countColor(clipped, {0, 0, 5, 12}, Colors::Black), 0);
 
   FrameBuffer poly(20, 20);
   Canvas p(poly);
