@@ -76,7 +76,7 @@ web: web-deps
 	  -DCMAKE_INTERPROCEDURAL_OPTIMIZATION=OFF \
 	  -DFREETYPE_INCLUDE_DIRS=$(CURDIR)/build/web-deps/freetype/include \
 	  -DFREETYPE_LIBRARY=$(CURDIR)/build/web-deps/freetype/lib/libfreetype.a
-	NODE_PATH=/usr/share/nodejs cmake --build build/web-cmake -j $(JOBS) --target kelp
+	NODE_PATH=/usr/share/nodejs cmake --build build/web-cmake -j $(JOBS) --target kelp kelp_recalc
 
 # Serves build/web on 127.0.0.1 and replays tests/web's key scripts in headless chromium,
 # comparing each picture with the headless backend's.

@@ -84,7 +84,7 @@ for (const spec of cases) {
   const page = await context.newPage();
   await page.setViewport({ width: 480, height: 900 });
   const session = await page.target().createCDPSession();
-  await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
+  await session.send('Page.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
   page.on('pageerror', (e) => console.error(`${name}: page error ${e.message}`));
   const started = Date.now();
   await page.goto(`${origin}/index.html`);
@@ -145,6 +145,13 @@ for (const spec of cases) {
   }
   if (pictures === 0) { ++failures; console.log(`FAIL ${name}: no pictures compared`); }
   await context.close();
+}
+// The recalculation figure, when the page's folder has the benchmark.
+if (existsSync(join(pageDir, 'bench', 'recalc.html'))) {
+  const page = await browser.newPage();
+  const figure = new Promise((done) => page.on('console', (m) => { if (m.text().startsWith('recalc')) done(m.text()); }));
+  await page.goto(`${origin}/bench/recalc.html`);
+  console.log(`page: ${await Promise.race([figure, new Promise((r) => setTimeout(() => r('recalc: no answer'), 120000))])}`);
 }
 await browser.close();
 server.close();

@@ -23,7 +23,8 @@ reference() {  # SCRIPT FILE
 reference "$here/budget.txt" "$work/budget.kp"
 reference "$here/open-xls.txt" "$work/sample.xls"
 reference "$here/undo.txt" "$docs/sample.kp"
-(cd "$work" && node "$here/run.mjs" "$page" "$work" "$here/budget.txt:$work/budget.kp" \
+cp "$here/run.mjs" "$work/run.mjs"  # beside its node_modules
+(cd "$work" && node run.mjs "$page" "$work" "$here/budget.txt:$work/budget.kp" \
    "$here/open-xls.txt:$work/sample.xls" "$here/undo.txt:-")
 # The downloaded workbook, read back by the command-line tool.
 out=$("$kelpcli" cat --formulas "$work/downloads/budget.kp")
