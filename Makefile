@@ -64,7 +64,7 @@ WEB_PACKAGES := emscripten fonts-dejavu-core fonts-liberation2 xz-utils patch
 WEB_TEST_PACKAGES := chromium cmake ninja-build g++ libfreetype-dev libpng-dev
 
 web-deps:
-	@missing=$$(for p in $(WEB_PACKAGES) $(EXTRA); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
+	@missing=$$(for p in $(WEB_PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
 	if [ -n "$$missing" ]; then \
 	  echo "Installing:" $$missing; \
 	  $(SUDO) apt-get update && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing; \

@@ -142,6 +142,16 @@ for (const spec of cases) {
     for (let i = 0; i < 100 && !existsSync(wanted); ++i) await new Promise((r) => setTimeout(r, 100));
     console.log(existsSync(wanted) ? `ok   budget: downloaded ${readdirSync(downloads).join(', ')}` : 'FAIL budget: no download');
     if (!existsSync(wanted)) ++failures;
+    // The documents folder lives in IndexedDB: after a reload the saved budget is still there.
+    const saved = await page.evaluate(() => FS.readFile('/home/web_user/Documents/budget.kp').length);
+    await page.reload();
+    await idle(page);
+    const kept = await page.evaluate(() => {
+      const path = '/home/web_user/Documents/budget.kp';
+      return FS.analyzePath(path).exists ? FS.readFile(path).length : 0;
+    });
+    console.log(kept === saved ? `ok   budget: kept over a reload (${kept} bytes)` : `FAIL budget: ${kept} of ${saved} bytes after a reload`);
+    if (kept !== saved) ++failures;
   }
   if (pictures === 0) { ++failures; console.log(`FAIL ${name}: no pictures compared`); }
   await context.close();
