@@ -11,7 +11,7 @@ FUZZ_PACKAGES := clang libclang-rt-dev
 
 SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 
-.PHONY: all run test bench fuzz deps fuzz-deps clean
+.PHONY: all run test bench fuzz deps fuzz-deps clean web web-deps test-web
 
 all: test
 
@@ -57,6 +57,34 @@ fuzz: deps fuzz-deps
 	    || { tail -n 30 build/fuzz/$$name.log; exit 1; }; \
 	  grep -E '^(Done|stat::number_of_executed_units)' build/fuzz/$$name.log; \
 	done
+
+# The page: emscripten builds Kelp for the browser into build/web/ (see the README's "Kelp in a
+# web page"); FreeType comes from Debian's source package, built the same way.
+WEB_PACKAGES := emscripten fonts-dejavu-core fonts-liberation2 xz-utils patch
+WEB_TEST_PACKAGES := chromium cmake ninja-build g++ libfreetype-dev libpng-dev
+
+web-deps:
+	@missing=$$(for p in $(WEB_PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:" $$missing; \
+	  $(SUDO) apt-get update && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing; \
+	fi
+
+web: web-deps
+	web/build-freetype.sh build/web-deps/freetype
+	NODE_PATH=/usr/share/nodejs emcmake cmake -S . -B build/web-cmake -G Ninja -DCMAKE_BUILD_TYPE=Release -DKELP_TESTS=OFF \
+	  -DCMAKE_INTERPROCEDURAL_OPTIMIZATION=OFF \
+	  -DFREETYPE_INCLUDE_DIRS=$(CURDIR)/build/web-deps/freetype/include \
+	  -DFREETYPE_LIBRARY=$(CURDIR)/build/web-deps/freetype/lib/libfreetype.a
+	NODE_PATH=/usr/share/nodejs cmake --build build/web-cmake -j $(JOBS) --target kelp kelp_recalc
+
+# Serves build/web on 127.0.0.1 and replays tests/web's key scripts in headless chromium,
+# comparing each picture with the headless backend's.
+test-web: web
+	$(MAKE) web-deps WEB_PACKAGES="$(WEB_TEST_PACKAGES)"
+	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKELP_TESTS=OFF
+	cmake --build build/release -j $(JOBS) --target kelp kelpcli
+	tests/web/run.sh build/release build/web
 
 clean:
 	rm -rf build

@@ -74,7 +74,11 @@ bool ExcelReader::sheetRecord(uint16_t type, RecordIn& in) {
     case Record::Label:
     case Record::RString:
       // A long text goes on in CONTINUE records, so the cell waits for them.
-      m_continued.start(in.span(in.left()), in.left(), m_biff8);
+      // The length first: span() moves past the bytes, and argument order is the compiler's.
+      {
+        const uint32_t length = in.left();
+        m_continued.start(in.span(length), length, m_biff8);
+      }
       m_continuedType = Record::Label;
       return true;
     case Record::Blank:
@@ -94,7 +98,11 @@ bool ExcelReader::sheetRecord(uint16_t type, RecordIn& in) {
       return readSharedFormula(in);
     case Record::String:
       if (m_stringPending) {
-        m_continued.start(in.span(in.left()), in.left(), m_biff8);
+        // The length first: span() moves past the bytes, and argument order is the compiler's.
+        {
+          const uint32_t length = in.left();
+          m_continued.start(in.span(length), length, m_biff8);
+        }
         m_continuedType = Record::String;
       }
       return true;

@@ -252,7 +252,11 @@ bool ExcelReader::record(uint16_t type, RecordIn& in) {
       return true;
     case Record::Sst:
       if (m_biff8) {
-        m_continued.start(in.span(in.left()), in.left());
+        // The length first: span() moves past the bytes, and argument order is the compiler's.
+        {
+          const uint32_t length = in.left();
+          m_continued.start(in.span(length), length);
+        }
         m_continuedType = Record::Sst;
       }
       return true;

@@ -115,6 +115,10 @@ namespace {
 
 bool spawnDetached(std::vector<std::string> words) {
   if (words.empty() || words[0].empty()) return false;
+#ifdef __EMSCRIPTEN__
+  // A page cannot start programs.
+  return false;
+#endif
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);

@@ -20,6 +20,9 @@
 #include "platform/ui/HeadlessBackend.h"
 #include "platform/ui/SdlBackend.h"
 #include "platform/ui/SingleInstance.h"
+#ifdef __EMSCRIPTEN__
+#include "platform/ui/WebBackend.h"
+#endif
 #include "shell/Application.h"
 #include "shell/GridPainter.h"
 #include "shell/Settings.h"
@@ -66,6 +69,14 @@ int runSession(Desktop& desktop, SingleInstance* instance, const std::u16string&
     return 1;
   }
   if (instance && instance->listening()) instance->attach(desktop, app.mainWindow()->id());
+#ifdef __EMSCRIPTEN__
+  // A file the page's Open put in the file system arrives as a second start's would.
+  if (auto* web = dynamic_cast<WebBackend*>(desktop.backend())) {
+    web->setOpenHandler([&desktop, main = app.mainWindow()->id()](const std::u16string& file) {
+      desktop.post(main, Msg::CopyData, CopyDataCode::OpenFile, 0, utf16Bytes(file));
+    });
+  }
+#endif
   const bool interactive = openError == nullptr;
   if (interactive) {
     // The end of the session cannot wait for answers: the loops end, and the work is kept below.
@@ -217,6 +228,12 @@ int runKelp(const KelpOptions& options) {
     return code;
   }
 
+#ifdef __EMSCRIPTEN__
+  WebBackend web(options.width, options.height);
+  Desktop page(options.width, options.height, &web);
+  bool none = false;
+  return runSession(page, instance.get(), path, {}, none);
+#endif
   std::string why;
   std::unique_ptr<Backend> sdl;
   if (haveDisplay()) {

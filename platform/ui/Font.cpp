@@ -24,6 +24,11 @@ bool isFile(const std::string& path) {
 }
 
 std::string fcMatch(const std::string& pattern) {
+#ifdef __EMSCRIPTEN__
+  // A page has only the fonts it brought, at their usual paths, and no fc-match to ask.
+  (void)pattern;
+  return "";
+#endif
   std::string command = "fc-match -f '%{file}' '" + pattern + "' 2>/dev/null";
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return "";

@@ -39,7 +39,8 @@ std::u16string labelKey(std::u16string_view label) {
   return out;
 }
 
-std::string quoted(std::string_view part) { return "'" + std::string(part) + "'"; }
+// Not "quoted": a std::string argument would find std::quoted too.
+std::string inQuotes(std::string_view part) { return "'" + std::string(part) + "'"; }
 
 }  // namespace
 
@@ -263,7 +264,7 @@ bool HeadlessBackend::menuKeys(Desktop& desktop, std::string_view path, std::vec
   Window* top = desktop.activeTopLevel();
   MenuBar* bar = top ? top->menuBar() : nullptr;
   if (!bar) {
-    why = "no soft keys to open " + quoted(parts[0]);
+    why = "no soft keys to open " + inQuotes(parts[0]);
     return false;
   }
 
@@ -282,20 +283,20 @@ bool HeadlessBackend::menuKeys(Desktop& desktop, std::string_view path, std::vec
   };
   if (softKey < 0) softKey = holds(1) ? 1 : holds(0) ? 0 : -1;
   if (softKey < 0) {
-    why = "no soft key or item " + quoted(parts[0]);
+    why = "no soft key or item " + inQuotes(parts[0]);
     return false;
   }
   const SoftKey& key = bar->key(softKey);
   const std::string keyName = utf16ToUtf8(key.label);
   if (!key.enabled) {
-    why = quoted(keyName) + " is greyed";
+    why = inQuotes(keyName) + " is greyed";
     return false;
   }
   keys.push_back(softKey == 0 ? Key::Soft1 : Key::Soft2);
   const Menu* menu = key.popup.get();
   std::string menuName = keyName;
   if (!menu && next < parts.size()) {
-    why = quoted(keyName) + " opens no menu";
+    why = inQuotes(keyName) + " opens no menu";
     return false;
   }
 
@@ -303,7 +304,7 @@ bool HeadlessBackend::menuKeys(Desktop& desktop, std::string_view path, std::vec
   // separators but stops on greyed items.
   for (; next < parts.size(); ++next) {
     if (!menu) {
-      why = quoted(parts[next - 1]) + " opens no menu";
+      why = inQuotes(parts[next - 1]) + " opens no menu";
       return false;
     }
     const std::u16string wanted = labelKey(utf8ToUtf16(parts[next]));
@@ -316,11 +317,11 @@ bool HeadlessBackend::menuKeys(Desktop& desktop, std::string_view path, std::vec
       else ++downs;
     }
     if (!found) {
-      why = "no item " + quoted(parts[next]) + " in " + menuName;
+      why = "no item " + inQuotes(parts[next]) + " in " + menuName;
       return false;
     }
     if (found->gray()) {
-      why = quoted(parts[next]) + " is greyed";
+      why = inQuotes(parts[next]) + " is greyed";
       return false;
     }
     keys.insert(keys.end(), static_cast<size_t>(downs), Key::Down);

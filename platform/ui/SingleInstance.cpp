@@ -96,6 +96,10 @@ std::string SingleInstance::defaultSocketPath() {
 }
 
 bool SingleInstance::claim() {
+#ifdef __EMSCRIPTEN__
+  // A page is an instance of its own: the browser has no socket another page could reach.
+  return true;
+#endif
   if (m_listen >= 0) return true;
   sockaddr_un address;
   if (!makeAddress(m_path, address)) return true;
