@@ -82,6 +82,8 @@ web: web-deps
 # comparing each picture with the headless backend's.
 test-web: web
 	$(MAKE) web-deps WEB_PACKAGES="$(WEB_TEST_PACKAGES)"
+	@# Debian's npm only where no npm came with the node already here (nodesource's ships one).
+	@command -v npm >/dev/null || $(MAKE) web-deps WEB_PACKAGES=npm
 	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKELP_TESTS=OFF
 	cmake --build build/release -j $(JOBS) --target kelp kelpcli
 	tests/web/run.sh build/release build/web
