@@ -348,7 +348,7 @@ class Parser {
 
   // Name "(" arguments ")". If gets jumps so that only the chosen branch runs.
   void call(int32_t index) {
-    if (index >= FunctionIndex::FirstInternal && !m_lexer.taskMode) {
+    if (isCommandOrTaskRow(index) && !m_lexer.taskMode) {
       fail(Err::UnknownName);
       return;
     }
@@ -447,7 +447,7 @@ class Parser {
       case NameKind::Function:
         if (m_lexer.index == FunctionIndex::If) {
           ifStatement();
-        } else if (m_lexer.index >= FunctionIndex::FirstInternal) {
+        } else if (isCommandOrTaskRow(m_lexer.index)) {
           call(m_lexer.index);
           emit(Op::Discard);
         } else {

@@ -360,7 +360,7 @@ void opCall(const uint8_t* p, uint32_t) {
   }
   s.argCount = count;
   FunctionImpl impl = index < FunctionIndex::Count ? functionRow(index).implementation : nullptr;
-  if (index >= FunctionIndex::FirstInternal && !g_runningStatements) impl = nullptr;
+  if (isCommandOrTaskRow(index) && !g_runningStatements) impl = nullptr;
   if (!impl) {
     // A function not built (or an index from a damaged file) must never yield a
     // plausible value.

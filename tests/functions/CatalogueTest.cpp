@@ -43,9 +43,9 @@ TEST(CatalogueTest, EveryNamedRowHasItsStrings) {
 // A named worksheet row without an implementation would give !!Name in any formula.
 TEST(CatalogueTest, EveryNamedWorksheetRowComputes) {
   startEngine();
-  for (int32_t i = 0; i < FunctionIndex::FirstInternal; ++i) {
+  for (int32_t i = 0; i < FunctionIndex::Count; ++i) {
     const FunctionRow& row = functionRow(i);
-    if (!row.name) continue;
+    if (!row.name || isCommandOrTaskRow(i)) continue;
     EXPECT_NE(row.implementation, nullptr) << utf16ToUtf8(row.name) << " (row " << i << ")";
   }
 }
