@@ -212,10 +212,11 @@ double days360(const DateFields& a, const DateFields& b, bool european) {
     d1 = std::min(d1, 30);
     d2 = std::min(d2, 30);
   } else {
-    // The method of US associations: the last day of a month counts as its 30th; an
-    // end on the 31st does too when the start is already on the 30th.
-    if (isLastOfMonth(a)) d1 = 30;
+    // The method of US associations as the peers apply it: a start on the 31st or on
+    // the last of February counts as the 30th, and so does an end on the 31st when the
+    // start was on the 30th or 31st.
     if (d2 == 31 && d1 >= 30) d2 = 30;
+    if (d1 == 31 || (a.month == 2 && isLastOfMonth(a))) d1 = 30;
   }
   return (b.year - a.year) * 360.0 + (b.month - a.month) * 30.0 + (d2 - d1);
 }
@@ -225,7 +226,8 @@ void fnDays360() {
   double end = 0, start = 0;
   DateFields b, a;
   if (!popTwoDays(start, a, end, b)) return;
-  pushNumber(days360(a, b, european));
+  // Dates in reverse give the count between them negated.
+  pushNumber(start > end ? -days360(b, a, european) : days360(a, b, european));
 }
 
 // Whole months from a to b (a <= b), a day of the month not yet reached not counting.
@@ -268,7 +270,7 @@ void fnDatedif() {
     if (!serialOf(year, a.month, a.day, from)) return pushError(CellError::Num);
     return pushNumber(end - from);
   }
-  pushError(CellError::Num);
+  pushError(CellError::Value);
 }
 
 // A date months on, its day kept or cut to the month's last (or the month's last day).
@@ -432,10 +434,9 @@ void fnDb() {
   double salvage = popNumber();
   double cost = popNumber();
   if (!takePendingError()) return;
-  if (cost < 0 || salvage < 0 || life <= 0 || period <= 0 || month < 1 || month > 12 ||
+  if (cost <= 0 || salvage < 0 || life <= 0 || period <= 0 || month < 1 || month > 12 ||
       period > life + (month < 12 ? 1 : 0) || life > 10000)
     return pushError(CellError::Num);
-  if (cost == 0) return pushNumber(0);
   // The rate is rounded to three places, as the desktop spreadsheets round it.
   double rate = std::round((1 - std::pow(salvage / cost, 1 / life)) * 1000) / 1000;
   double total = cost * rate * month / 12;
