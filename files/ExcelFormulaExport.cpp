@@ -158,6 +158,7 @@ class Exporter {
         (op == static_cast<uint8_t>(Op::Jump) ? top.jumpAt : top.jumpIfFalseAt) = at;
         return Result::Written;
       }
+      case Op::ChooseCase: return Result::Written;  // Choose's call checks its layout
       case Op::Call: return call(at, payload);
       case Op::Discard: case Op::AssignVariable: case Op::ReadVariable: case Op::CallTask:
       case Op::ForTest: case Op::ForStep:
@@ -179,8 +180,19 @@ class Exporter {
     size_t count = payload[2];
     const bool withJumps = index == FunctionIndex::If && count > 10;
     if (withJumps) count -= 10;
+    const bool withCases = index == FunctionIndex::Choose && count > ChooseJumpForm;
+    if (withCases) count -= ChooseJumpForm;
     if (m_stack.size() < count) return Result::Malformed;
     const size_t first = m_stack.size() - count;
+    if (withCases) {
+      // Each choice ends in a jump to the call; Excel's own jumps are written instead.
+      for (size_t i = first + 1; i < m_stack.size(); ++i) {
+        Node& choice = m_nodes[m_stack[i]];
+        if (choice.jumpAt == None || choice.jumpIfFalseAt != None || jumpTarget(choice.jumpAt) != at)
+          return Result::NoExcelForm;
+        choice.jumpAt = None;
+      }
+    }
     if (withJumps) {
       // Exactly the compiler's layout: the condition jumps to the third argument (or to
       // the call, which then gives false) and each branch jumps past the call.
