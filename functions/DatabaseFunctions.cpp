@@ -259,9 +259,11 @@ bool sameShape(const SheetArea& a, const SheetArea& b) {
          a.lastColumn - a.firstColumn == b.lastColumn - b.firstColumn;
 }
 
-// The place of the iterator's cell among all the area's cells, counted in walk order.
-size_t densePosition(const AreaIterator& it, const SheetArea& a) {
-  const size_t rows = a.lastRow - a.firstRow + 1u, columns = a.lastColumn - a.firstColumn + 1u;
+// The place of the iterator's cell among all the area's cells, counted in walk order
+// over `shape`'s rows and columns (by default the area's own).
+size_t densePosition(const AreaIterator& it, const SheetArea& a, const SheetArea* shape = nullptr) {
+  const SheetArea& s = shape ? *shape : a;
+  const size_t rows = s.lastRow - s.firstRow + 1u, columns = s.lastColumn - s.firstColumn + 1u;
   return ((size_t(it.sheet() - a.firstSheet) * rows) + size_t(it.row() - a.firstRow)) * columns +
          size_t(it.column() - a.firstColumn);
 }
@@ -303,13 +305,14 @@ void fnCountIfs() {
   pushNumber(static_cast<double>(std::count(holds.begin(), holds.end(), 1)));
 }
 
-// Adds the cells of `values` (of the conditions' shape) whose conditions hold.
-Total totalWhere(const SheetArea& values, const std::vector<uint8_t>& holds, double& count) {
+// Adds the cells of `values` whose conditions hold; `holds` is laid out over `shape`,
+// of which the values may be a part cut at the sheet's edge.
+Total totalWhere(const SheetArea& values, const SheetArea& shape, const std::vector<uint8_t>& holds, double& count) {
   Total total;
   count = 0;
   AreaIterator cells(values, evalState().workbook);
   while (const CellValue* value = cells.nextValue()) {
-    size_t at = densePosition(cells, values);
+    size_t at = densePosition(cells, values, &shape);
     if (at >= holds.size() || !holds[at]) continue;
     if (value->isNumeric()) ++count;
     total.add(*value);
@@ -353,7 +356,7 @@ void valuesWhere(bool average) {
   if (!takePendingError()) return;
   if (!sameShape(values, shape)) return pushError(CellError::Value);
   double n = 0;
-  Total total = totalWhere(values, holds, n);
+  Total total = totalWhere(values, shape, holds, n);
   pushTotal(total, n, average);
 }
 
@@ -376,7 +379,7 @@ void fnAverageIf() {
   AreaIterator cells(range, evalState().workbook);
   while (const CellValue* value = cells.nextValue()) holds[densePosition(cells, range)] = criterion.matches(value);
   double n = 0;
-  Total total = totalWhere(values, holds, n);
+  Total total = totalWhere(values, range, holds, n);
   pushTotal(total, n, true);
 }
 

@@ -35,8 +35,8 @@ bool fail(CellError code) {
 
 // ----- Choice.
 
-// The plain form: every argument is on the stack, the index deepest. The compiler's
-// form runs only the chosen argument and leaves the index and that value (Choose2).
+// The form read from Excel files: every argument is on the stack, the index deepest. The
+// compiler's form runs only the chosen argument, and the evaluator takes its call itself.
 void fnChoose() {
   const int32_t count = argCount();
   std::vector<CellValue> values(static_cast<size_t>(count - 1));

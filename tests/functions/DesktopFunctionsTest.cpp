@@ -32,5 +32,21 @@ TEST_F(DesktopFunctionsTest, AgreesWithTheReferenceTable) {
   }
 }
 
+TEST_F(DesktopFunctionsTest, ConditionsPairEachValueWithItsOwnCell) {
+  // AverageIf's values take the range's shape from their first cell, cut at the sheet's
+  // edge: IV1:IV2 pairs with A1 and A2, not with A1 and B1.
+  setNumber(0, 0, 1);
+  setNumber(1, 0, 1);
+  setNumber(0, 1, 0);
+  setNumber(1, 1, 0);
+  setNumber(255, 0, 10);
+  setNumber(255, 1, 20);
+  EXPECT_EQ(calc(u"=AverageIf(A1:B2,\">0\",IV1)").number, 10);
+  // The *Ifs take blanks as Sumif does: "" counts them, "<>" does not.
+  EXPECT_EQ(calc(u"=CountIfs(A1:B3,\"\")").number, 2);
+  EXPECT_EQ(calc(u"=CountIfs(A1:B3,\"<>\",A1:B3,\"<1\")").number, 2);
+  EXPECT_EQ(calc(u"=SumIfs(IV1:IV2,A1:A2,\">=0\",B1:B2,1)").number, 10);
+}
+
 }  // namespace
 }  // namespace kelp
