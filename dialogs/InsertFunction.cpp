@@ -22,7 +22,7 @@ bool offered(int32_t index, bool forTask) {
   const FunctionRow& row = functionRow(index);
   if (!row.name || !row.implementation) return false;
   if (index >= FunctionIndex::FirstInternal && index < FunctionIndex::FirstTaskOnly) return false;
-  return forTask || index < FunctionIndex::FirstTaskOnly;
+  return forTask || !isCommandOrTaskRow(index);
 }
 
 std::u16string describe(int32_t index) {

@@ -75,7 +75,7 @@ class Converter {
       if (!token(static_cast<uint8_t>(code & 0x3F))) return false;
     }
     m_kelpAt[m_length] = m_sink.size();
-    if (m_stack.size() != 1 || m_stack[0].hasJumps()) return fail(Err::FileRead);
+    if (m_stack.size() != 1 || m_stack[0].hasJumps() || !m_chooses.empty()) return fail(Err::FileRead);
     return patchJumps();
   }
 
@@ -252,6 +252,9 @@ class Converter {
     } else if (count < row.minArgs || count > row.maxArgs) {
       return fail(Err::UnsupportedFormula);
     }
+    if (row.catalogueIndex == FunctionIndex::Choose && !m_chooses.empty() &&
+        m_chooses.back().depth + static_cast<size_t>(count) - 1 == m_stack.size())
+      m_chooses.pop_back();
     return call(row.catalogueIndex, count);
   }
 
@@ -327,7 +330,19 @@ class Converter {
         if (m_stack.empty() || m_stack.back().hasJumps()) return fail(Err::FileRead);
         m_stack.back().jumpIfFalse = static_cast<int32_t>(m_jumps.size());
         return placeJump(Op::JumpIfFalse, end + data);
+      case AttrBit::Choose:
+        // The index is read; the jump table follows. Kelp runs Choose as a call over
+        // every choice, so the table and the goto after each choice are passed over.
+        if (m_stack.empty() || !need(2 * (data + 1))) return fail(Err::FileRead);
+        take(2 * (data + 1));
+        m_chooses.push_back(OpenChoose{m_stack.size(), 0});
+        return true;
       case AttrBit::Goto:
+        if (!m_chooses.empty() && m_stack.size() == m_chooses.back().depth + m_chooses.back().done + 1 &&
+            !m_stack.back().hasJumps()) {
+          ++m_chooses.back().done;
+          return true;
+        }
         // Excel's offset is one less than the distance from the end of this token.
         if (m_stack.empty() || m_stack.back().hasJumps()) return fail(Err::FileRead);
         m_stack.back().jump = static_cast<int32_t>(m_jumps.size());
@@ -524,6 +539,13 @@ class Converter {
   TokenSink m_sink;
   std::vector<Operand> m_stack;
   std::vector<PendingJump> m_jumps;
+  // The Choose calls whose choices are being read: the operands below the first choice
+  // (the index included), and how many choices are complete.
+  struct OpenChoose {
+    size_t depth;
+    size_t done;
+  };
+  std::vector<OpenChoose> m_chooses;
   std::vector<size_t> m_kelpAt;  // Kelp position of each Excel token start; NoPosition inside tokens
 };
 

@@ -43,6 +43,8 @@ struct Node {
   uint32_t jumpAt = None;
   bool ifWithJumps = false;   // a Call of If in the compiler's jump form
   uint8_t attrAfter = 0;      // the ptgAttr type written after this operand's tokens
+  uint8_t choices = 0;        // on a Choose index: the choices its jump table has room for
+  bool chooseCall = false;    // a Call of Choose, whose index and choices carry ptgAttrs
   uint8_t tokenClass = Class::Value;
   bool arrayContext = false;  // under an array-class argument, values become arrays
   uint32_t excelAt = 0;       // where this node's own Excel token starts
@@ -156,6 +158,7 @@ class Exporter {
         (op == static_cast<uint8_t>(Op::Jump) ? top.jumpAt : top.jumpIfFalseAt) = at;
         return Result::Written;
       }
+      case Op::ChooseCase: return Result::Written;  // Choose's call checks its layout
       case Op::Call: return call(at, payload);
       case Op::Discard: case Op::AssignVariable: case Op::ReadVariable: case Op::CallTask:
       case Op::ForTest: case Op::ForStep:
@@ -177,8 +180,19 @@ class Exporter {
     size_t count = payload[2];
     const bool withJumps = index == FunctionIndex::If && count > 10;
     if (withJumps) count -= 10;
+    const bool withCases = index == FunctionIndex::Choose && count > ChooseJumpForm;
+    if (withCases) count -= ChooseJumpForm;
     if (m_stack.size() < count) return Result::Malformed;
     const size_t first = m_stack.size() - count;
+    if (withCases) {
+      // Each choice ends in a jump to the call; Excel's own jumps are written instead.
+      for (size_t i = first + 1; i < m_stack.size(); ++i) {
+        Node& choice = m_nodes[m_stack[i]];
+        if (choice.jumpAt == None || choice.jumpIfFalseAt != None || jumpTarget(choice.jumpAt) != at)
+          return Result::NoExcelForm;
+        choice.jumpAt = None;
+      }
+    }
     if (withJumps) {
       // Exactly the compiler's layout: the condition jumps to the third argument (or to
       // the call, which then gives false) and each branch jumps past the call.
@@ -202,8 +216,18 @@ class Exporter {
       for (size_t i = first; i < m_stack.size(); ++i)
         if (hasJumps(m_stack[i])) return Result::NoExcelForm;
     }
+    // Excel reads Choose as its index, a jump table, and each choice ended by a goto.
+    const bool choose = index == FunctionIndex::Choose && count >= 2;
+    if (choose) {
+      m_nodes[m_stack[first]].attrAfter = AttrBit::Choose;
+      m_nodes[m_stack[first]].choices = static_cast<uint8_t>(count - 1);
+      for (size_t i = first + 1; i < m_stack.size(); ++i) m_nodes[m_stack[i]].attrAfter = AttrBit::Goto;
+    }
     Result result = push(static_cast<uint8_t>(Op::Call), at, payload, count);
-    if (result == Result::Written) m_nodes.back().ifWithJumps = withJumps;
+    if (result == Result::Written) {
+      m_nodes.back().ifWithJumps = withJumps;
+      m_nodes.back().chooseCall = choose;
+    }
     return result;
   }
 
@@ -285,6 +309,7 @@ class Exporter {
         u8(Ptg::Attr);
         u8(n.attrAfter);
         u16(0);
+        if (n.attrAfter == AttrBit::Choose) zeros(2 * (n.choices + 1u));
       }
     }
     return Result::Written;
@@ -538,7 +563,34 @@ class Exporter {
       u8(n.childCount);
     }
     u16(static_cast<uint16_t>(number));
+    if (n.chooseCall) return patchChoose(n);
     return n.ifWithJumps ? patchIf(n) : Result::Written;
+  }
+
+  // The jump table counts from its own start to each choice's first token, its last
+  // entry to the call; each goto, as If's, lands one short of the end of the call.
+  Result patchChoose(const Node& call) {
+    const size_t end = m_out.size();
+    const uint32_t* args = &m_children[call.children];
+    const Node& index = m_nodes[args[0]];
+    const size_t table = index.attrAt + 4;
+    auto put = [this](size_t at, size_t value) {
+      m_out[at] = static_cast<uint8_t>(value);
+      m_out[at + 1] = static_cast<uint8_t>(value >> 8);
+    };
+    put(index.attrAt + 2, index.choices);
+    for (uint8_t i = 1; i < call.childCount; ++i) {
+      const Node& choice = m_nodes[args[i]];
+      const size_t offset = m_nodes[choice.firstNode].excelAt - table;
+      const size_t distance = end - 1 - (choice.attrAt + 4);
+      if (offset > UINT16_MAX || distance > UINT16_MAX) return Result::TooLong;
+      put(table + 2 * (i - 1u), offset);
+      put(choice.attrAt + 2, distance);
+    }
+    const size_t last = call.excelAt - table;
+    if (last > UINT16_MAX) return Result::TooLong;
+    put(table + 2u * index.choices, last);
+    return Result::Written;
   }
 
   // Excel counts an If's offset from the end of its ptgAttr to the else branch (to the

@@ -18,7 +18,7 @@ constexpr uint8_t Ref3d = 0x3A, Area3d = 0x3B, RefErr3d = 0x3C, AreaErr3d = 0x3D
 
 /// Bits of the ptgAttr type byte.
 namespace AttrBit {
-constexpr uint8_t Volatile = 0x01, If = 0x02, Goto = 0x08, Sum = 0x10, Space = 0x40;
+constexpr uint8_t Volatile = 0x01, If = 0x02, Choose = 0x04, Goto = 0x08, Sum = 0x10, Space = 0x40;
 }
 
 /// The relative flags of a reference: in BIFF8's column word, in BIFF5's row word.

@@ -24,10 +24,13 @@ struct FunctionRow {
 };
 
 namespace FunctionIndex {
-constexpr int32_t Count = 304;
+constexpr int32_t Count = 332;
 constexpr int32_t FirstInternal = 207;  // 207-249: command functions, never found by name
 constexpr int32_t FirstTaskOnly = 250;  // 250-301: only in task text
 constexpr int32_t FirstLateCommand = 302;  // 302-303: more command functions, never found by name
+constexpr int32_t FirstLateWorksheet = 304;  // 304-331: more worksheet functions
+constexpr int32_t Choose = 304;
+constexpr int32_t IfError = 327;
 constexpr int32_t If = 37;
 constexpr int32_t Rand = 82;
 constexpr int32_t Now = 98;
@@ -37,6 +40,16 @@ constexpr int32_t Offset = 135;
 constexpr int32_t True = 131;
 constexpr int32_t False = 132;
 }  // namespace FunctionIndex
+
+/// Whether a row is a command or task-only function, which only task text and command
+/// programs may call; every other row is a worksheet function.
+constexpr bool isCommandOrTaskRow(int32_t index) {
+  return index >= FunctionIndex::FirstInternal && index < FunctionIndex::FirstLateWorksheet;
+}
+/// Whether a formula stored in a cell or a file may call the row.
+constexpr bool isWorksheetRow(int32_t index) {
+  return index >= 0 && index < FunctionIndex::Count && !isCommandOrTaskRow(index);
+}
 
 const FunctionRow& functionRow(int32_t index);
 

@@ -142,6 +142,10 @@ class Parser {
   void patchJump(size_t at, size_t target) {
     patchOffset(at + 1, static_cast<int64_t>(target) - static_cast<int64_t>(at) - 4);
   }
+  // Op 43 at `at` goes on at payload + offset + 4 when its case is not the index.
+  void patchCase(size_t at, size_t target) {
+    patchOffset(at + 3, static_cast<int64_t>(target) - static_cast<int64_t>(at) - 5);
+  }
 
   bool enter() {
     if (++m_depth > MaxDepth) fail(Err::FormulaTooComplex);
@@ -348,7 +352,7 @@ class Parser {
 
   // Name "(" arguments ")". If gets jumps so that only the chosen branch runs.
   void call(int32_t index) {
-    if (index >= FunctionIndex::FirstInternal && !m_lexer.taskMode) {
+    if (isCommandOrTaskRow(index) && !m_lexer.taskMode) {
       fail(Err::UnknownName);
       return;
     }
@@ -364,11 +368,22 @@ class Parser {
     int count = 0;
     size_t jumpIfFalse = NoJump;
     size_t jump = NoJump;
+    // Choose runs only the chosen argument: each choice is entered through a case op
+    // that skips it unless the index names it, and leaves through a jump to the call.
+    const bool isChoose = index == FunctionIndex::Choose;
+    std::vector<size_t> cases, caseExits;
     if (ok() && token() != TokenKind::Close) {
       for (;;) {
         comparison();
         if (!ok()) break;
         ++count;
+        if (isChoose && count >= 2) caseExits.push_back(emitPlaceholder(Op::Jump));
+        if (isChoose && token() == TokenKind::ListSeparator && count < 255) {
+          if (!cases.empty()) patchCase(cases.back(), m_sink.size());
+          cases.push_back(m_sink.size());
+          const uint8_t payload[4] = {static_cast<uint8_t>(count), 0, 0, 0};
+          emit(Op::ChooseCase, payload, 4);
+        }
         if (isIf && count == 1 && token() == TokenKind::ListSeparator) {
           jumpIfFalse = emitPlaceholder(Op::JumpIfFalse);
         } else if (isIf && count == 2 && jumpIfFalse != NoJump) {
@@ -394,6 +409,14 @@ class Parser {
       return;
     }
     uint8_t countByte = static_cast<uint8_t>(count);
+    if (isChoose) {
+      const size_t callAt = m_sink.size();
+      if (!cases.empty()) patchCase(cases.back(), callAt);
+      for (size_t exit : caseExits) patchJump(exit, callAt);
+      const uint8_t last = static_cast<uint8_t>(count - 1);
+      for (size_t at : cases) m_sink.patch(at + 2, &last, 1);
+      countByte = static_cast<uint8_t>(count + ChooseJumpForm);
+    }
     if (jump != NoJump && (count == 2 || count == 3)) {
       if (count == 3) {
         size_t last = m_sink.size();
@@ -447,7 +470,7 @@ class Parser {
       case NameKind::Function:
         if (m_lexer.index == FunctionIndex::If) {
           ifStatement();
-        } else if (m_lexer.index >= FunctionIndex::FirstInternal) {
+        } else if (isCommandOrTaskRow(m_lexer.index)) {
           call(m_lexer.index);
           emit(Op::Discard);
         } else {

@@ -358,9 +358,18 @@ void opCall(const uint8_t* p, uint32_t) {
       return;
     }
   }
+  if (index == FunctionIndex::Choose && count > ChooseJumpForm) {
+    // The case ops left the index and the chosen value (or the error in its place).
+    if (!hasOperands(2)) return;
+    CellValue chosen;
+    popValue(chosen);
+    discard(1);
+    pushValue(chosen);
+    return;
+  }
   s.argCount = count;
   FunctionImpl impl = index < FunctionIndex::Count ? functionRow(index).implementation : nullptr;
-  if (index >= FunctionIndex::FirstInternal && !g_runningStatements) impl = nullptr;
+  if (isCommandOrTaskRow(index) && !g_runningStatements) impl = nullptr;
   if (!impl) {
     // A function not built (or an index from a damaged file) must never yield a
     // plausible value.
@@ -439,6 +448,33 @@ void opJumpIfFalse(const uint8_t* p, uint32_t opPos) {
     }
   }
   jumpTo(elseStart, opPos);
+}
+
+// A choice of Choose is entered when the index on top names it; otherwise the run goes
+// on at the next case. The first case reads the index as a whole number once; after the
+// last case, an index that named no choice leaves its error or !!Val as the value.
+void opChooseCase(const uint8_t* p, uint32_t opPos) {
+  EvalState& s = g_state;
+  if (!hasOperands(1)) return;
+  const uint8_t which = p[0], last = p[1];
+  if (which == 1) {
+    const double index = popNumber();
+    const uint32_t failed = s.pendingError;
+    s.pendingError = 0;
+    if (failed)
+      pushError(static_cast<CellError>(failed - 1));
+    else
+      pushNumber(std::trunc(index));
+  }
+  const CellValue& top = s.stack[s.sp - 1];
+  if (top.kind == ValueKind::Number && top.number() == which) return;
+  if (which >= last) {
+    if (top.kind == ValueKind::Error)
+      pushError(cellError(top));
+    else
+      pushError(CellError::Value);
+  }
+  jumpTo(static_cast<int64_t>(opPos) + 5 + readI16(p + 2), opPos);
 }
 
 void opDefinedName(const uint8_t* p, uint32_t) {

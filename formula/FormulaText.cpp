@@ -255,11 +255,15 @@ class Converter {
   void call(uint16_t function, uint8_t count) {
     bool withJumps = function == FunctionIndex::If && count > 10;
     if (withJumps) count -= 10;
+    const bool withCases = function == FunctionIndex::Choose && count > ChooseJumpForm;
+    if (withCases) count -= ChooseJumpForm;
     const char16_t* name = function < FunctionIndex::Count ? functionRow(function).name : nullptr;
     put(u")");
     for (int argument = count; argument >= 1 && !m_failed; --argument) {
       while (withJumps &&
              (op() == static_cast<uint8_t>(Op::Jump) || op() == static_cast<uint8_t>(Op::JumpIfFalse)))
+        --m_current;
+      while (withCases && (op() == static_cast<uint8_t>(Op::Jump) || op() == static_cast<uint8_t>(Op::ChooseCase)))
         --m_current;
       comparison();
       if (argument > 1) put(std::u16string_view(&m_listSeparator, 1));

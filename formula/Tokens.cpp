@@ -47,7 +47,7 @@ bool storableTokens(const uint8_t* tokens, size_t length) {
     const uint8_t op = tokens[at];
     const uint8_t size = payloadSize(op);
     if (size == 255 || at + 1 + size > length || isTaskOnlyOp(op)) return false;
-    if (op == static_cast<uint8_t>(Op::Call) && readU16(tokens + at + 1) >= FunctionIndex::FirstInternal) return false;
+    if (op == static_cast<uint8_t>(Op::Call) && !isWorksheetRow(readU16(tokens + at + 1))) return false;
     at += 1 + size;
   }
   return true;

@@ -97,6 +97,10 @@ constexpr bool isTaskOnlyOp(uint8_t op) {
   return op >= static_cast<uint8_t>(Op::Discard) && op <= static_cast<uint8_t>(Op::ForStep);
 }
 
+/// Added to the argument count of a Choose call whose choices are entered through case
+/// ops: the call then finds only the index and the chosen value on the stack.
+constexpr uint8_t ChooseJumpForm = 100;
+
 /// Whether a token string (`length` bytes, no length prefix) may be kept as a cell
 /// formula, a name or a validation rule taken from a file or the clipboard: every op is
 /// known and whole, and none is a task-only op or a call of a command or task row.

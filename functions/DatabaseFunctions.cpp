@@ -249,6 +249,140 @@ void fnCountif() {
   pushNumber(count);
 }
 
+// ----- The conditions on several ranges (CountIfs, SumIfs, AverageIfs) and AverageIf.
+
+// Whole sheets of cells are the most a condition is tested on at once.
+constexpr double MostConditionCells = 16.0 * MaxRows * MaxColumns;
+
+bool sameShape(const SheetArea& a, const SheetArea& b) {
+  return a.lastSheet - a.firstSheet == b.lastSheet - b.firstSheet && a.lastRow - a.firstRow == b.lastRow - b.firstRow &&
+         a.lastColumn - a.firstColumn == b.lastColumn - b.firstColumn;
+}
+
+// The place of the iterator's cell among all the area's cells, counted in walk order
+// over `shape`'s rows and columns (by default the area's own).
+size_t densePosition(const AreaIterator& it, const SheetArea& a, const SheetArea* shape = nullptr) {
+  const SheetArea& s = shape ? *shape : a;
+  const size_t rows = s.lastRow - s.firstRow + 1u, columns = s.lastColumn - s.firstColumn + 1u;
+  return ((size_t(it.sheet() - a.firstSheet) * rows) + size_t(it.row() - a.firstRow)) * columns +
+         size_t(it.column() - a.firstColumn);
+}
+
+// Pops the pairs of range and criterion (the last pair on top) and gives, for each cell
+// of the first range's shape, whether every condition holds; false once the result is
+// pushed. Ranges of different shapes are !!Val.
+bool popConditions(int32_t pairs, std::vector<uint8_t>& holds, SheetArea& shape) {
+  std::vector<std::pair<SheetArea, Criterion>> conditions(static_cast<size_t>(pairs));
+  for (size_t i = conditions.size(); i > 0; --i) {
+    popCriterion(conditions[i - 1].second);
+    popReference(conditions[i - 1].first);
+  }
+  if (!takePendingError()) return false;
+  shape = conditions[0].first;
+  for (const auto& condition : conditions)
+    if (!sameShape(condition.first, shape)) return pushError(CellError::Value), false;
+  if (cellCount(shape) > MostConditionCells) return pushError(CellError::Num), false;
+  holds.assign(static_cast<size_t>(cellCount(shape)), 1);
+  std::vector<uint8_t> met;
+  for (const auto& [range, criterion] : conditions) {
+    // Blank cells are never walked: they all meet the condition or none does.
+    met.assign(holds.size(), criterion.matchesBlank() ? 1 : 0);
+    AreaIterator cells(range, evalState().workbook);
+    while (const CellValue* value = cells.nextValue()) met[densePosition(cells, range)] = criterion.matches(value);
+    for (size_t i = 0; i < holds.size(); ++i) holds[i] &= met[i];
+  }
+  return true;
+}
+
+void fnCountIfs() {
+  if (argCount() % 2) {
+    discard(argCount());
+    return pushError(CellError::Value);
+  }
+  std::vector<uint8_t> holds;
+  SheetArea shape{};
+  if (!popConditions(argCount() / 2, holds, shape)) return;
+  pushNumber(static_cast<double>(std::count(holds.begin(), holds.end(), 1)));
+}
+
+// Adds the cells of `values` whose conditions hold; `holds` is laid out over `shape`,
+// of which the values may be a part cut at the sheet's edge.
+Total totalWhere(const SheetArea& values, const SheetArea& shape, const std::vector<uint8_t>& holds, double& count) {
+  Total total;
+  count = 0;
+  AreaIterator cells(values, evalState().workbook);
+  while (const CellValue* value = cells.nextValue()) {
+    size_t at = densePosition(cells, values, &shape);
+    if (at >= holds.size() || !holds[at]) continue;
+    if (value->isNumeric()) ++count;
+    total.add(*value);
+  }
+  return total;
+}
+
+void pushTotal(const Total& total, double count, bool average) {
+  if (!takePendingError()) return;
+  double result = total.sum;
+  if (average) {
+    if (count == 0) return pushError(CellError::Div0);
+    result /= count;
+  }
+  if (total.anyDate)
+    pushDateTime(result);
+  else
+    pushNumber(result);
+}
+
+// SumIfs and AverageIfs: the value range first, then the pairs.
+void valuesWhere(bool average) {
+  const int32_t count = argCount();
+  if (count % 2 == 0) {
+    discard(count);
+    return pushError(CellError::Value);
+  }
+  std::vector<uint8_t> holds;
+  SheetArea shape{};
+  bool ok = popConditions((count - 1) / 2, holds, shape);
+  SheetArea values{};
+  if (!ok) {
+    // The result is pushed above the value range.
+    CellValue result;
+    popValue(result);
+    discard(1);
+    pushValue(result);
+    return;
+  }
+  popReference(values);
+  if (!takePendingError()) return;
+  if (!sameShape(values, shape)) return pushError(CellError::Value);
+  double n = 0;
+  Total total = totalWhere(values, shape, holds, n);
+  pushTotal(total, n, average);
+}
+
+void fnSumIfs() { valuesWhere(false); }
+void fnAverageIfs() { valuesWhere(true); }
+
+void fnAverageIf() {
+  SheetArea values{};
+  bool separate = argCount() > 2;
+  if (separate) popReference(values);
+  Criterion criterion;
+  popCriterion(criterion);
+  SheetArea range{};
+  popReference(range);
+  if (!takePendingError()) return;
+  // The values take the range's shape from their first cell, as Sumif's sums do.
+  values = separate ? sumCells(range, values) : range;
+  if (cellCount(range) > MostConditionCells) return pushError(CellError::Num);
+  std::vector<uint8_t> holds(static_cast<size_t>(cellCount(range)), criterion.matchesBlank() ? 1 : 0);
+  AreaIterator cells(range, evalState().workbook);
+  while (const CellValue* value = cells.nextValue()) holds[densePosition(cells, range)] = criterion.matches(value);
+  double n = 0;
+  Total total = totalWhere(values, range, holds, n);
+  pushTotal(total, n, true);
+}
+
 // ----- Database functions.
 
 // Single cells of an area read through the area walk, so that texts show as the grid
@@ -463,6 +597,7 @@ std::span<const FunctionBinding> databaseBindings() {
       {111, fnDsum},     {112, fnDcount},  {113, fnDaverage}, {114, fnDmin},    {115, fnDmax},
       {116, fnDcounta},  {117, fnDproduct}, {118, fnDstdev},  {119, fnDvar},    {120, fnDstdevp},
       {121, fnDvarp},    {122, fnDget},    {123, fnSumif},    {124, fnCountif},
+      {328, fnCountIfs}, {329, fnSumIfs}, {330, fnAverageIf}, {331, fnAverageIfs},
   };
   return bindings;
 }

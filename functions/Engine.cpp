@@ -11,7 +11,7 @@ namespace kelp {
 void startEngine() {
   for (auto family : {mathBindings(), listBindings(), statisticsBindings(), distributionBindings(),
                       logicalBindings(), infoBindings(), textBindings(), financialBindings(),
-                      dateBindings(), lookupBindings(), databaseBindings()})
+                      dateBindings(), lookupBindings(), databaseBindings(), desktopBindings()})
     bindFunctions(family);
   installNumberDisplay();
   // Entry reading also shows formulas as text and lets freed token strings give

@@ -23,6 +23,7 @@ std::span<const FunctionBinding> financialBindings();     // FinancialFunctions.
 std::span<const FunctionBinding> dateBindings();          // DateFunctions.cpp
 std::span<const FunctionBinding> lookupBindings();        // LookupFunctions.cpp
 std::span<const FunctionBinding> databaseBindings();      // DatabaseFunctions.cpp
+std::span<const FunctionBinding> desktopBindings();       // DesktopFunctions.cpp
 
 // The list walk of the statistical functions (StatisticsFunctions.cpp).
 bool isReference(ValueKind kind);

@@ -233,7 +233,7 @@ expect_line "info of an Excel 97 file" 1 "type: Excel 97" -- info "$excel/lo_sty
 message=$("$kelpcli" eval --book "$excel/lo_formulas_biff8.xls" "=Sum(Sheet1!A1:A20)" 2>&1 >/dev/null)
 check "an untranslated formula is a notice on stderr" "kelpcli: $excel/lo_formulas_biff8.xls: Not supported formula" 0 "$message" $?
 expect "convert from Excel to Kelp" "" 0 -- convert "$excel/lo_formulas_biff8.xls" "$work/from-excel.kp"
-expect_line "the converted workbook computes" 5 $'5\t=A5*2\tb\t=B5+Sheet2!$A$1\tCHOOSE' -- cat "$work/from-excel.kp" --formulas
+expect_line "the converted workbook computes" 5 $'5\t=A5*2\t=Choose(2,"a","b","c")\t=B5+Sheet2!$A$1\tCHOOSE' -- cat "$work/from-excel.kp" --formulas
 printf 'plain text' > "$work/text.xls"
 expect_error "a text file named .xls" 40 -- cat "$work/text.xls"
 printf 'not a workbook' > "$work/junk.kp"

@@ -2,7 +2,9 @@
 // an independent reader (xlrd) found in each; the JSON beside each file is its reading.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +17,8 @@
 #include <vector>
 
 #include "files/DocStream.h"
+#include "format/ValueText.h"
+#include "formula/Recalc.h"
 #include "files/Document.h"
 #include "files/ExcelReader.h"
 #include "files/ExcelWriter.h"
@@ -345,10 +349,10 @@ TEST(ExcelFiles, UntranslatableFormulasOpenTheFileWithOneNotice) {
   const Workbook& book = document.workbook();
   EXPECT_EQ(book.fileType, 7u);
   EXPECT_EQ(book.sheetCount(), 3);
-  // The Choose that does not translate keeps the text the file cached for it.
-  const CellValue& choose = book.sheetAt(0)->cellValue(2, 4);
-  ASSERT_EQ(choose.kind, ValueKind::Text);
-  EXPECT_EQ(textOf(choose), u"b");
+  // Choose translates (the union is what does not) and is computed again.
+  const CellValue& choose = book.sheetAt(0)->cellPtr(2, 4)->value;
+  ASSERT_EQ(choose.kind, ValueKind::Formula);
+  EXPECT_EQ(textOf(effectiveValue(choose)), u"b");
   // A formula that translates was computed again by the open.
   const CellValue& sum = book.sheetAt(0)->cellPtr(2, 0)->value;
   ASSERT_EQ(sum.kind, ValueKind::Formula);
@@ -365,6 +369,81 @@ TEST(ExcelFiles, GnumericSheetsOpenWithTheUnreadNameInTheOneNotice) {
   EXPECT_EQ(document.noticeDetail, u"Both") << "the union Gnumeric could not write";
   EXPECT_EQ(document.workbook().sheetCount(), 3);
   clearError();
+}
+
+// The first row of a CSV file, split at commas (the cells hold no quotes or commas).
+std::vector<std::string> firstCsvRow(const std::string& path) {
+  std::ifstream in(path);
+  std::string line;
+  std::getline(in, line);
+  std::vector<std::string> fields;
+  std::stringstream split(line);
+  for (std::string field; std::getline(split, field, ',');) fields.push_back(field);
+  return fields;
+}
+
+// Numbers agree to 12 digits (Gnumeric writes 20, Kelp shows 15); texts exactly.
+void expectSameRow(const std::vector<std::string>& got, const std::vector<std::string>& want, const char* what) {
+  ASSERT_EQ(got.size(), want.size()) << what;
+  for (size_t i = 0; i < want.size(); ++i) {
+    char* end = nullptr;
+    const double w = std::strtod(want[i].c_str(), &end);
+    if (!want[i].empty() && *end == 0)
+      EXPECT_NEAR(std::strtod(got[i].c_str(), nullptr), w, 1e-12 * std::max(1.0, std::fabs(w))) << what << " column " << i + 1;
+    else
+      EXPECT_EQ(got[i], want[i]) << what << " column " << i + 1;
+  }
+}
+
+std::vector<std::string> shownRow(const Workbook& book) {
+  std::vector<std::string> row;
+  const Sheet& sheet = *book.sheetAt(0);
+  for (int32_t c = 0; c < sheet.rowAt(0)->cells.size(); ++c) row.push_back(utf16ToUtf8(cellShownText(book, sheet, c, 0)));
+  return row;
+}
+
+TEST(ExcelFiles, GnumericsDesktopFunctionsOpenComputeAndFollowTheirInputs) {
+  // Choose, Text, Search, Days360 ... as Gnumeric writes them to Excel 97 and Excel 95,
+  // against the values Gnumeric computed for them.
+  const std::vector<std::string> gnumeric = firstCsvRow(kFolder + "gnm_desktop_values.csv");
+  ASSERT_GT(gnumeric.size(), 15u);
+  for (const char* fixture : {"gnm_desktop_biff8.xls", "gnm_desktop_biff5.xls"}) {
+    SCOPED_TRACE(fixture);
+    clearError();
+    Document document;
+    std::vector<uint32_t> shown;
+    document.ui.showMessage = [&](uint32_t code) { shown.push_back(code); };
+    ASSERT_TRUE(OpenDocument(document, utf8ToUtf16(kFolder + fixture))) << pendingError();
+    EXPECT_TRUE(shown.empty()) << "notice " << shown.front();
+    Workbook& book = document.workbook();
+    expectSameRow(shownRow(book), gnumeric, "as opened");
+    // The formulas follow a changed input.
+    ASSERT_TRUE(book.sheetAt(0)->setCell(0, 0, {numberValue(2), 0}));
+    recalculateAll(book);
+    const std::vector<std::string> changed = shownRow(book);
+    EXPECT_EQ(changed[4], "2.00");
+    EXPECT_EQ(changed[12], "$2.00");
+    EXPECT_EQ(changed[17], "two");
+  }
+}
+
+TEST(ExcelFiles, GnumericReadsKelpsDesktopFunctionsAsItWroteThem) {
+  if (std::system("command -v ssconvert > /dev/null 2>&1") != 0)
+    GTEST_SKIP() << "ssconvert (Gnumeric) is not installed: Kelp's .xls is not checked in a peer";
+  const std::vector<std::string> gnumeric = firstCsvRow(kFolder + "gnm_desktop_values.csv");
+  test::TempFolder folder;
+  for (bool biff8 : {true, false}) {
+    SCOPED_TRACE(biff8 ? "Excel 97" : "Excel 95");
+    clearError();
+    Document document;
+    ASSERT_TRUE(OpenDocument(document, utf8ToUtf16(kFolder + "gnm_desktop_biff8.xls"))) << pendingError();
+    const std::u16string saved = folder.file(biff8 ? "kelp8.xls" : "kelp5.xls");
+    ASSERT_TRUE(SaveDocument(document, saved, biff8 ? DocFileType::Excel97 : DocFileType::Excel95)) << pendingError();
+    const std::string csv = (folder.path / (biff8 ? "gnumeric8.csv" : "gnumeric5.csv")).string();
+    const std::string command = "ssconvert --recalc '" + utf16ToUtf8(saved) + "' '" + csv + "' > /dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    expectSameRow(firstCsvRow(csv), gnumeric, "as Gnumeric read Kelp's file");
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "files/ExcelFormula.h"
@@ -207,6 +208,30 @@ TEST_F(ExcelFormulaExportTest, IfIsWrittenWithExcelsJumps) {
     putFormula(at.column, at.row, handle);
     recalculateAll(*book);
     EXPECT_EQ(cell(at.column, at.row).number, 24);
+  }
+}
+
+TEST_F(ExcelFormulaExportTest, ChooseIsWrittenWithItsJumpTable) {
+  // Index, choose with the offsets of each choice and of the call from the table's
+  // start, each choice with a goto one short of the call's end, the call.
+  EXPECT_EQ(excel(u"=Choose(A1,2,3)", A2),
+            (Bytes{0x44, 0, 0, 0, 0xC0, 0x19, 0x04, 2, 0, 6, 0, 13, 0, 20, 0, 0x1E, 2, 0, 0x19, 0x08, 10, 0,
+                   0x1E, 3, 0, 0x19, 0x08, 3, 0, 0x42, 3, 100, 0}));
+  // An If inside a choice keeps its own jumps; the result follows the index.
+  for (bool biff8 : {true, false}) {
+    expectRoundTrip(u"=Choose(A1,If(B1>0,1,2),Text(B1,\"0.0\"),Search(\"b\",\"abc\"))&\"!\"", C3, biff8);
+    const CellPosition at{2, static_cast<uint16_t>(biff8 ? 2 : 3)};
+    Bytes tokens = excel(u"=10*Choose(A1,If(B1>0,1,2),3)+Choose(2,A1,B1)", at, biff8);
+    ExcelFormulaContext reader = readerContext();
+    uint32_t handle = convertExcelFormula(tokens.data(), tokens.size(), at, ExcelFormulaKind::Cell, reader);
+    ASSERT_NE(handle, NoHandle);
+    putFormula(at.column, at.row, handle);
+    for (auto [a1, b1, want] : {std::tuple{1.0, 5.0, 15.0}, {1.0, -5.0, 15.0}, {2.0, 5.0, 35.0}}) {
+      setNumber(0, 0, a1);
+      setNumber(1, 0, b1);
+      recalculateAll(*book);
+      EXPECT_EQ(cell(at.column, at.row).number, want) << a1 << " " << b1;
+    }
   }
 }
 

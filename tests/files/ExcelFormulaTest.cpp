@@ -297,7 +297,7 @@ TEST_F(ExcelFormulaTest, FunctionsGoThroughTheExcelTable) {
   EXPECT_EQ(value(Ptgs().integer(4).funcVar(XlSum, 0x81), 1, 2).number, 4) << "the prompt bit is no count";
   EXPECT_EQ(shown(Ptgs().number(2.345).integer(1).func(XlRound)), u"=Round(2.345,1)");
   EXPECT_EQ(failure(Ptgs().integer(1).funcVar(XlSum | 0x8000, 1)), 35u) << "command equivalent";
-  EXPECT_EQ(failure(Ptgs().integer(1).func(13)), 35u) << "Dollar has no Kelp function";
+  EXPECT_EQ(failure(Ptgs().integer(1).func(83)), 35u) << "Transpose has no Kelp function";
   EXPECT_EQ(failure(Ptgs().integer(1).funcVar(999, 1)), 35u);
   EXPECT_EQ(failure(Ptgs().integer(1).integer(1).integer(1).funcVar(XlRound, 3)), 35u);
   EXPECT_EQ(failure(Ptgs().integer(1).func(XlSum)), 35u) << "Sum has no fixed count";
@@ -311,7 +311,7 @@ TEST_F(ExcelFormulaTest, FunctionsGoThroughTheExcelTable) {
   // can call one.
   for (int32_t number = 0; number < ExcelFunctionCount; ++number) {
     const uint16_t index = excelFunctionRow(number).catalogueIndex;
-    EXPECT_TRUE(index < FunctionIndex::FirstInternal || index == ExcelUnsupported) << number;
+    EXPECT_TRUE(isWorksheetRow(index) || index == ExcelUnsupported) << number;
   }
 }
 
@@ -381,13 +381,14 @@ TEST_F(ExcelFormulaTest, UnsupportedTokensFailWith35) {
       Ptgs().code(0x01).u16(0).u16(0),                             // ptgExp
       Ptgs().code(0x60).zeros(7),                                  // array
       Ptgs().code(0x39).zeros(6),                                  // external name
-      Ptgs().integer(1).code(0x19).u8(0x04).u16(1).u16(4).u16(8),  // choose
   };
   for (size_t i = 0; i < unsupported.size(); ++i) EXPECT_EQ(failure(unsupported[i]), 35u) << i;
 }
 
 TEST_F(ExcelFormulaTest, MalformedTokensFailWith13AndLeakNothing) {
   EXPECT_EQ(failure(Ptgs()), 13u);
+  EXPECT_EQ(failure(Ptgs().integer(1).attr(0x04, 1).u16(4).u16(8).integer(2)), 13u) << "a Choose without its call";
+  EXPECT_EQ(failure(Ptgs().integer(1).attr(0x04, 9).u16(4)), 13u) << "a jump table past the end";
   EXPECT_EQ(failure(Ptgs().code(Add)), 13u);
   EXPECT_EQ(failure(Ptgs().text("a").code(Add)), 13u);
   EXPECT_EQ(failure(Ptgs().code(Uminus)), 13u);

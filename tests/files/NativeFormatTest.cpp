@@ -240,7 +240,7 @@ TEST(NativeFormat, StoredFormulasThatRunCommandsOrTasksAreRefused) {
     switch (which) {
       case 0: return b.integer(0).integer(0).integer(-1).number(7).call(FunctionIndex::FirstInternal, 4).handle();
       case 1: return b.number(1).call(FunctionIndex::FirstTaskOnly, 1).handle();
-      case 2: return b.call(FunctionIndex::Count - 1, 0).handle();
+      case 2: return b.call(FunctionIndex::FirstLateWorksheet - 1, 0).handle();
       case 3: return b.number(1).op(Op::Discard).number(2).handle();
       case 4: return b.number(1).withIndex(Op::AssignVariable, 0).number(2).handle();
       case 5: return b.withIndex(Op::ReadVariable, 0).handle();

@@ -240,6 +240,10 @@ TEST_F(CompilerTest, FunctionCallsCheckTheCatalogue) {
   ASSERT_GE(task, FunctionIndex::FirstInternal);
   EXPECT_EQ(compile(u"=MsgBox(1)"), "error 29 at 0") << "task functions are unknown in cells";
   EXPECT_EQ(compile(u"MsgBox(\"hi\")", true), "String Call Discard");
+  // Rows after the command rows are worksheet functions again: found, stored, and no statement.
+  ASSERT_EQ(compile(u"=Quotient(7,2)"), "Number Number Call");
+  EXPECT_TRUE(storableTokens(sink.data(), sink.size()));
+  EXPECT_EQ(compile(u"Quotient(7,2)", true).substr(0, 8), "error 4 ");
 
   // True and False are logicals, and functions where "(" follows, as formula text writes them.
   ASSERT_EQ(compile(u"=True()"), "Call");

@@ -6,6 +6,8 @@
 #include <random>
 
 #include "formula/Catalogue.h"
+#include "formula/FormulaText.h"
+#include "model/FormulaTable.h"
 #include "platform/Text.h"
 #include "tests/functions/EngineTestSupport.h"
 
@@ -176,6 +178,38 @@ TEST_F(EvaluatorTest, IfJumpFormRunsOnlyTheChosenBranch) {
   EXPECT_EQ(calc(u"=If(1/0,7,8)").text, u"!!Div0");
   EXPECT_EQ(calc(u"=If(\"x\",7)").text, u"!!Val");
   EXPECT_EQ(run(Tokens().error(CellError::NA).number(1).number(2).call(If, 3)).text, u"!!NA");
+}
+
+TEST_F(EvaluatorTest, ChooseRunsOnlyTheChosenArgument) {
+  // Choose(index, 5, <op 99>) as compiled: each choice behind a case op, each ending in a
+  // jump to the call. The unused op would fail the whole run if its choice were run.
+  auto build = [](double index) {
+    Tokens t;
+    t.number(index);
+    const size_t first = t.chooseCase(1, 2);
+    t.number(5);
+    const size_t firstExit = t.jump(Op::Jump);
+    t.patchCase(first, t.size());
+    const size_t second = t.chooseCase(2, 2);
+    t.raw(99);
+    const size_t secondExit = t.jump(Op::Jump);
+    t.patchCase(second, t.size());
+    t.patchJump(firstExit, t.size());
+    t.patchJump(secondExit, t.size());
+    t.call(FunctionIndex::Choose, 3 + ChooseJumpForm);
+    return t;
+  };
+  Result r = run(build(1.7));
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(r.number, 5);
+  EXPECT_EQ(run(build(3)).text, u"!!Val") << "no choice named: neither runs";
+  EXPECT_FALSE(run(build(2)).ok);  // the poisoned choice ran and failed the run
+  // Compiled: the index is read once, an error index is the result, the text comes back.
+  EXPECT_EQ(calc(u"=Choose(2,1/0,7)").number, 7);
+  EXPECT_EQ(calc(u"=Choose(\"3\",1,2)").text, u"!!Val");
+  EXPECT_EQ(calc(u"=Choose(1/0,1,2)").text, u"!!Div0");
+  ASSERT_TRUE(enter(3, 3, u"=Choose(A1,If(B1,1,2),\"x\",C1:C2)"));
+  EXPECT_EQ(handleFormulaText(*book, formulaTokens(formulaAt(3, 3)), CellPosition{3, 3}), u"=Choose(A1,If(B1,1,2),\"x\",C1:C2)");
 }
 
 TEST_F(EvaluatorTest, NonFiniteResultsAreNumErrorsAtOnce) {

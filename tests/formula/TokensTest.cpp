@@ -12,15 +12,16 @@ namespace kelp {
 namespace {
 
 TEST(Tokens, PayloadSizesAreTheStoredOnes) {
-  // Ops 0-42 as files store them: 17 to 26 are the operators without payload.
+  // Ops 0-43 as files store them: 17 to 26 are the operators without payload.
   const uint8_t sizes[] = {0, 8, 3, 12, 2, 0, 0, 0, 0, 0, 0, 4, 4, 4, 8, 12, 12, 0, 0, 0, 0, 0,
-                           0, 0, 0, 0, 0, 2, 1, 12, 12, 4, 8, 8, 2, 2, 2, 0, 2, 2, 2, 4, 4};
-  static_assert(sizeof sizes == 43);
+                           0, 0, 0, 0, 0, 2, 1, 12, 12, 4, 8, 8, 2, 2, 2, 0, 2, 2, 2, 4, 4, 4};
+  static_assert(sizeof sizes == 44);
   for (uint8_t op = 0; op < sizeof sizes; ++op) EXPECT_EQ(payloadSize(op), sizes[op]) << "op " << int(op);
-  for (int op = 43; op < 256; ++op) EXPECT_EQ(payloadSize(static_cast<uint8_t>(op)), 255);
+  for (int op = 44; op < 256; ++op) EXPECT_EQ(payloadSize(static_cast<uint8_t>(op)), 255);
   EXPECT_STREQ(opName(2), "Call");
   EXPECT_STREQ(opName(42), "ForStep");
-  EXPECT_STREQ(opName(43), "?");
+  EXPECT_STREQ(opName(43), "ChooseCase");
+  EXPECT_STREQ(opName(44), "?");
 }
 
 TEST(Tokens, RelativeReferencesWrapAroundTheSheet) {

@@ -81,6 +81,17 @@ class Tokens {
     int16_t o = static_cast<int16_t>(offset);
     std::memcpy(&m_bytes[at + 1], &o, 2);
   }
+  /// Emits a Choose case op with a zero offset; returns its position for patchCase.
+  size_t chooseCase(uint8_t which, uint8_t last) {
+    size_t at = m_bytes.size();
+    op(Op::ChooseCase).raw(which).raw(last).raw(0).raw(0);
+    return at;
+  }
+  /// Sets the offset of the case op at `at` so that a case not chosen goes on at `target`.
+  void patchCase(size_t at, size_t target) {
+    int16_t o = static_cast<int16_t>(static_cast<int64_t>(target) - static_cast<int64_t>(at) - 5);
+    std::memcpy(&m_bytes[at + 3], &o, 2);
+  }
   size_t size() const { return m_bytes.size(); }
 
   /// The pool form: u32 length and the ops with the end op appended.

@@ -33,7 +33,7 @@ std::vector<std::vector<std::string>> readReferenceTable(const std::string& file
 /// tolerance ("r1e-9" relative, "a1e-10" absolute); otherwise what differs.
 std::string compareWithReference(const Result& got, const std::string& expected, const std::string& tolerance) {
   std::string shown = utf16ToUtf8(got.text);
-  if (expected.rfind("!!", 0) == 0) return shown == expected ? "" : "gave " + shown;
+  if (expected.rfind("!!", 0) == 0 || tolerance == "t") return shown == expected ? "" : "gave " + shown;
   if (!got.ok || (got.kind != ValueKind::Number && got.kind != ValueKind::DateTime)) return "gave " + shown;
   double want = std::strtod(expected.c_str(), nullptr);
   double limit = std::strtod(tolerance.c_str() + 1, nullptr);
