@@ -85,14 +85,20 @@ bool withinSize(File& file, uint64_t limit) {
   return true;
 }
 
-// Reads the whole of an open file; false with error 13 when a read fails.
+// Reads the whole of an open file; false with error 13 when a read fails. The buffer is
+// sized once from the file's length, since growing it by copying cost more than the
+// reading; a file that grows meanwhile is still read to its end.
 bool readWholeFile(File& file, std::vector<uint8_t>& out) {
   constexpr size_t Chunk = 1 << 16;
+  const int64_t length = file.size();
   out.clear();
+  // One byte more than the length, so that the end is seen without another allocation.
+  if (length >= 0) out.reserve(static_cast<size_t>(length) + 1);
   for (;;) {
     const size_t at = out.size();
-    out.resize(at + Chunk);
-    const int64_t got = file.read(out.data() + at, Chunk);
+    const size_t want = out.capacity() > at ? out.capacity() - at : Chunk;
+    out.resize(at + want);
+    const int64_t got = file.read(out.data() + at, want);
     if (got < 0) {
       setError(Err::FileRead);
       return false;

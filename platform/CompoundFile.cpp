@@ -284,8 +284,9 @@ bool CompoundReader::readStream(std::u16string_view name, std::vector<uint8_t>& 
     return false;
   }
   // The chain holds the size, so the size is bounded by the file.
+  // Reserved rather than resized: the sectors fill it, so zeroing it first is wasted.
   try {
-    out.resize(size);
+    out.reserve(size);
   } catch (const std::bad_alloc&) {
     setError(Err::OutOfMemory);
     return false;
@@ -300,7 +301,7 @@ bool CompoundReader::readStream(std::u16string_view name, std::vector<uint8_t>& 
       from = sector(sectors[i]);
     }
     uint64_t done = static_cast<uint64_t>(i) * unit;
-    std::memcpy(out.data() + done, from, std::min<uint64_t>(unit, size - done));
+    out.insert(out.end(), from, from + std::min<uint64_t>(unit, size - done));
   }
   return true;
 }
