@@ -106,6 +106,11 @@ bool FormulaTable::resize(uint32_t capacity) {
   return true;
 }
 
+bool FormulaTable::reserve(uint32_t more) {
+  if (m_number == NoNumber || more <= m_capacity - m_size) return true;
+  return resize(m_size + more);
+}
+
 bool FormulaTable::takeId(uint32_t& id) {
   if (m_number == NoNumber) {
     setError(Err::OutOfMemory);
