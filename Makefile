@@ -1,6 +1,7 @@
 # Kelp: `make run` builds and starts Kelp on the sample workbook; `make test` builds
 # with AddressSanitizer and UndefinedBehaviorSanitizer and runs every test.
-# Both install the Debian packages they need first.
+# Both install the Debian packages they need first. `make bench` ends with bench/peers.sh,
+# whole kelpcli conversions timed beside ssconvert.
 
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
@@ -45,6 +46,7 @@ bench: deps
 	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DKELP_TESTS=OFF -DKELP_BENCH=ON
 	cmake --build build/bench -j $(JOBS)
 	@for b in build/bench/bench/bench_*; do [ -x "$$b" ] && echo "== $$b" && "$$b" || exit 1; done
+	@echo "== bench/peers.sh" && bench/peers.sh build/bench/cli/kelpcli
 
 fuzz: deps fuzz-deps
 	CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELP_TESTS=OFF -DKELP_FUZZ=ON

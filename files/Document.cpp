@@ -85,14 +85,21 @@ bool withinSize(File& file, uint64_t limit) {
   return true;
 }
 
-// Reads the whole of an open file; false with error 13 when a read fails.
+// Reads the whole of an open file; false with error 13 when a read fails. The buffer is
+// sized once from the file's length, since growing it by copying cost more than the
+// reading; a file that grows meanwhile is still read to its end.
 bool readWholeFile(File& file, std::vector<uint8_t>& out) {
   constexpr size_t Chunk = 1 << 16;
+  const int64_t length = file.size();
   out.clear();
+  // Room past the length for the compound reader's padding to a whole sector (at most
+  // 4,096 bytes), which is also where the end is seen, without another allocation.
+  if (length >= 0) out.reserve(static_cast<size_t>(length) + 4096);
   for (;;) {
     const size_t at = out.size();
-    out.resize(at + Chunk);
-    const int64_t got = file.read(out.data() + at, Chunk);
+    const size_t want = out.capacity() > at ? out.capacity() - at : Chunk;
+    out.resize(at + want);
+    const int64_t got = file.read(out.data() + at, want);
     if (got < 0) {
       setError(Err::FileRead);
       return false;
@@ -229,16 +236,22 @@ bool readExcelBytes(Workbook& book, std::vector<uint8_t> bytes) {
     // The container's bytes go as soon as the stream is out, before the cells arrive.
     CompoundReader storage;
     if (!storage.open(std::move(bytes))) return false;
-    if (!storage.readStream(u"Workbook", stream)) {
+    if (!storage.takeStream(u"Workbook", stream)) {
       if (pendingError()) return false;
       type = DocFileType::Excel95;
-      if (!storage.readStream(u"Book", stream)) {
+      if (!storage.takeStream(u"Book", stream)) {
         if (!pendingError()) setError(Err::ExcelVersion);
         return false;
       }
     }
   }
   book.fileType = static_cast<uint32_t>(type);
+  // The formula table is sized once from the FORMULA records, rather than grown by
+  // copying while tens of thousands of formulas arrive.
+  uint32_t formulas = 0;
+  for (size_t at = 0; at + 4 <= stream.size(); at += 4 + (stream[at + 2] | stream[at + 3] << 8))
+    formulas += stream[at] == 0x06 && stream[at + 1] == 0x00;
+  (void)book.formulas().reserve(formulas);
   StorageDocStream in(stream);
   in.allocateBuffer();
   return readExcelWorkbook(book, in, type == DocFileType::Excel97);

@@ -180,17 +180,31 @@ uint16_t ExcelWriter::excelFormat(int32_t format) const {
 }
 
 uint32_t ExcelWriter::addString(std::u16string_view text) {
-  auto [at, added] = m_sstByText.try_emplace(std::u16string(text), static_cast<uint32_t>(m_sstTexts.size()));
-  if (added) m_sstTexts.emplace_back(text);
-  return at->second;
+  if (m_sstSlots.size() < 2 * (m_sstTexts.size() + 1)) {
+    // Kept at most half full; the slots are placed again from the texts.
+    m_sstSlots.assign(std::max<size_t>(1024, 4 * m_sstSlots.size()), 0);
+    const size_t mask = m_sstSlots.size() - 1;
+    for (size_t i = 0; i < m_sstTexts.size(); ++i) {
+      size_t at = std::hash<std::u16string_view>{}(m_sstTexts[i]) & mask;
+      while (m_sstSlots[at]) at = (at + 1) & mask;
+      m_sstSlots[at] = static_cast<uint32_t>(i + 1);
+    }
+  }
+  const size_t mask = m_sstSlots.size() - 1;
+  size_t at = std::hash<std::u16string_view>{}(text) & mask;
+  for (; m_sstSlots[at]; at = (at + 1) & mask)
+    if (m_sstTexts[m_sstSlots[at] - 1] == text) return m_sstSlots[at] - 1;
+  m_sstTexts.push_back(text);
+  m_sstSlots[at] = static_cast<uint32_t>(m_sstTexts.size());
+  return static_cast<uint32_t>(m_sstTexts.size() - 1);
 }
 
 uint32_t ExcelWriter::addHandleString(uint32_t handle) {
-  auto found = m_sstByHandle.find(handle);
-  if (found != m_sstByHandle.end()) return found->second;
-  const uint32_t index = addString(textOf(wordValue(ValueKind::Text, handle)));
-  m_sstByHandle.emplace(handle, index);
-  return index;
+  if (handle >= textPool().slotCount()) return addString(textOf(wordValue(ValueKind::Text, handle)));
+  if (handle >= m_sstByHandle.size()) m_sstByHandle.resize(textPool().slotCount(), 0);
+  uint32_t& known = m_sstByHandle[handle];
+  if (!known) known = addString(textOf(wordValue(ValueKind::Text, handle))) + 1;
+  return known - 1;
 }
 
 // Preparation: everything the globals name must be known before they are written.
@@ -721,7 +735,7 @@ void ExcelWriter::sharedStrings() {
     emit(type);
     type = Out::Continue;
   };
-  for (const std::u16string& s : m_sstTexts) {
+  for (std::u16string_view s : m_sstTexts) {
     if (s.size() > MaxExcelText) {
       setError(Err::FileWrite);
       return;

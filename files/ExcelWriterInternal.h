@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "files/ExcelDataSheet.h"
@@ -101,7 +100,7 @@ class ExcelWriter {
             std::u16string_view where);
   /// A text in the workbook's code page; characters it lacks become "?" and are noted.
   std::string codePageBytes(std::u16string_view s, std::u16string_view where);
-  /// The SST entry of a text, added when new.
+  /// The SST entry of a text, added when new; the text must outlive the writer's use.
   uint32_t addString(std::u16string_view text);
   uint32_t addHandleString(uint32_t handle);
   uint16_t xfOf(int32_t style) const;
@@ -138,9 +137,12 @@ class ExcelWriter {
   ExcelExportContext m_context;
   std::vector<int32_t> m_nameOrder;  // Kelp names in NAME record order
 
-  std::vector<std::u16string> m_sstTexts;  // the SST in order
-  std::unordered_map<std::u16string, uint32_t> m_sstByText;
-  std::unordered_map<uint32_t, uint32_t> m_sstByHandle;
+  // The SST in order. The views are of the text pool and of m_dataCells, which stay
+  // as they are while the workbook is written; no text is copied.
+  std::vector<std::u16string_view> m_sstTexts;
+  // Open addressing over m_sstTexts: each slot holds an SST index + 1, or 0 when empty.
+  std::vector<uint32_t> m_sstSlots;
+  std::vector<uint32_t> m_sstByHandle;  // by text handle: SST index + 1, 0 when not yet seen
   uint32_t m_sstTotal = 0;
 
   std::vector<DataCell> m_dataCells;  // the hidden data sheet, empty when there is none

@@ -57,6 +57,32 @@ void FormulaTable::publish() {
 
 bool FormulaTable::resize(uint32_t capacity) {
   assert(capacity >= m_size && "resizing below the ids in use");
+  if (capacity > m_capacity) {
+    // Grown in place: a large block is remapped rather than copied, and only the
+    // columns after the first move up to their new starts, the last first.
+    void* block = heapRealloc(m_block, capacity * BytesPerId);
+    if (!block) return false;
+    auto* cached = static_cast<CellValue*>(block);
+    auto* tokens = reinterpret_cast<uint32_t*>(cached + capacity);
+    auto* positions = reinterpret_cast<CellPosition*>(tokens + capacity);
+    auto* states = reinterpret_cast<uint8_t*>(positions + capacity);
+    auto* oldTokens = reinterpret_cast<uint32_t*>(cached + m_capacity);
+    auto* oldPositions = reinterpret_cast<CellPosition*>(oldTokens + m_capacity);
+    auto* oldStates = reinterpret_cast<uint8_t*>(oldPositions + m_capacity);
+    if (m_size) {
+      std::memmove(states, oldStates, m_size);
+      std::memmove(static_cast<void*>(positions), oldPositions, m_size * sizeof(CellPosition));
+      std::memmove(tokens, oldTokens, m_size * sizeof(uint32_t));
+    }
+    m_block = block;
+    m_cached = cached;
+    m_tokens = tokens;
+    m_positions = positions;
+    m_states = states;
+    m_capacity = capacity;
+    publish();
+    return true;
+  }
   void* block = heapAlloc(capacity * BytesPerId);
   if (!block) return false;
   auto* cached = static_cast<CellValue*>(block);
@@ -78,6 +104,11 @@ bool FormulaTable::resize(uint32_t capacity) {
   m_capacity = capacity;
   publish();
   return true;
+}
+
+bool FormulaTable::reserve(uint32_t more) {
+  if (m_number == NoNumber || more <= m_capacity - m_size) return true;
+  return resize(m_size + more);
 }
 
 bool FormulaTable::takeId(uint32_t& id) {

@@ -25,6 +25,10 @@ class FormulaTable {
   /// Releases the entries still live and gives the number back.
   ~FormulaTable();
 
+  /// Room for `more` entries beyond those in use, in one step, for a reader that knows
+  /// how many formulas come; false when memory runs out, which only leaves adds to grow it.
+  bool reserve(uint32_t more);
+
   uint16_t number() const { return m_number; }
   /// The workbook whose cells hold the entries; null for the detached table.
   Workbook* workbook() const { return m_owner; }

@@ -290,7 +290,11 @@ Row* Sheet::ensureRow(int32_t row) {
       return nullptr;
     }
   }
-  if (row >= m_rowPlaces.size() && !m_rowPlaces.setSize(row + 1)) return nullptr;
+  // The row entries grow by half at a time: rows read from a file arrive one after
+  // another, and a fixed step copied the entries once per step.
+  if (row >= m_rowPlaces.size() &&
+      !m_rowPlaces.setSize(row + 1, std::min(std::max(m_rowPlaces.size() / 2, 64), MaxRows - row - 1)))
+    return nullptr;
   // Rows are never removed, so the place is still as its group was made.
   Row& created = m_rowBlocks[place >> RowBlock::Shift]->rows[place & RowBlock::Mask];
   created.height = defaultRowHeight;

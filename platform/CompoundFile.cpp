@@ -284,8 +284,9 @@ bool CompoundReader::readStream(std::u16string_view name, std::vector<uint8_t>& 
     return false;
   }
   // The chain holds the size, so the size is bounded by the file.
+  // Reserved rather than resized: the sectors fill it, so zeroing it first is wasted.
   try {
-    out.resize(size);
+    out.reserve(size);
   } catch (const std::bad_alloc&) {
     setError(Err::OutOfMemory);
     return false;
@@ -300,8 +301,30 @@ bool CompoundReader::readStream(std::u16string_view name, std::vector<uint8_t>& 
       from = sector(sectors[i]);
     }
     uint64_t done = static_cast<uint64_t>(i) * unit;
-    std::memcpy(out.data() + done, from, std::min<uint64_t>(unit, size - done));
+    out.insert(out.end(), from, from + std::min<uint64_t>(unit, size - done));
   }
+  return true;
+}
+
+bool CompoundReader::takeStream(std::u16string_view name, std::vector<uint8_t>& out) {
+  auto found = std::find_if(m_streams.begin(), m_streams.end(),
+                            [&](const Stream& stream) { return equalsIgnoreCase(stream.name, name); });
+  if (found == m_streams.end()) return false;
+  const uint64_t size = found->size;
+  std::vector<uint32_t> sectors;
+  if (size < MiniCutoff || !fatChain(found->start, unitsFor(size, m_sectorSize), sectors))
+    return readStream(name, out);
+  for (size_t i = 1; i < sectors.size(); ++i)
+    if (sectors[i] <= sectors[i - 1]) return readStream(name, out);
+  // Sector k of the stream lies at or after place k + 1 of the file, so moving them in
+  // order to place k never overwrites one still to be moved.
+  for (size_t i = 0; i < sectors.size(); ++i) {
+    const uint64_t done = static_cast<uint64_t>(i) * m_sectorSize;
+    std::memmove(m_bytes.data() + done, sector(sectors[i]), std::min<uint64_t>(m_sectorSize, size - done));
+  }
+  m_bytes.resize(size);
+  out = std::move(m_bytes);
+  reset();
   return true;
 }
 

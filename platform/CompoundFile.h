@@ -30,6 +30,10 @@ class CompoundReader {
   /// Whole stream of that name in the root storage; false (no error) when absent, false
   /// with error 13 when its chain is damaged, false with error 15 when memory runs out.
   bool readStream(std::u16string_view name, std::vector<uint8_t>& out) const;
+  /// The same, but when the stream's sectors run forward through the file, as writers
+  /// lay them, they are moved to the front of the file's bytes and those are handed
+  /// over, sparing a second copy; the reader is empty after a stream is taken.
+  bool takeStream(std::u16string_view name, std::vector<uint8_t>& out);
   /// 512 or 4096 once a file is open, 0 before.
   uint32_t sectorSize() const { return m_sectorSize; }
 

@@ -277,6 +277,11 @@ int64_t File::read(void* bytes, size_t count) {
 
 bool File::seek(uint64_t offset) { return ::lseek(m_fd, static_cast<off_t>(offset), SEEK_SET) >= 0; }
 
+int64_t File::size() const {
+  struct stat info;
+  return ::fstat(m_fd, &info) == 0 ? static_cast<int64_t>(info.st_size) : -1;
+}
+
 FileError File::sync() {
   if (FileError planned = plannedFailure(FileCall::Sync); planned != FileError::None) return planned;
   return ::fsync(m_fd) == 0 ? FileError::None : fromErrno(errno);

@@ -52,6 +52,8 @@ class File {
   /// Up to `count` bytes, fewer only at the end of the file; -1 on failure.
   int64_t read(void* bytes, size_t count);
   bool seek(uint64_t offset);
+  /// The file's length in bytes now; -1 when it cannot be told.
+  int64_t size() const;
   /// Brings the contents written so far onto the disk.
   FileError sync();
   /// Gives this file the access permissions of `model` and, where the process may, its

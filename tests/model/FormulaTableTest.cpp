@@ -112,6 +112,22 @@ TEST(FormulaTable, RemovedIdsAreReusedAndEveryCellKeepsItsOwnFormula) {
   EXPECT_EQ(effectiveValue(valueAt(*book, 0, 1, 1)).number(), 101);
 }
 
+// Growing moves the later columns of the table to new places inside the block; every
+// cell must still find its tokens, position and result, through growth and a reserve.
+TEST(FormulaTable, GrowingAndReservingKeepEveryEntry) {
+  auto book = newWorkbook(1);
+  std::vector<uint32_t> tokens;
+  for (int32_t r = 0; r < 3000; ++r) tokens.push_back(putFormula(*book, 0, r % 3, r, r + 0.5));
+  ASSERT_TRUE(book->formulas().reserve(5000));
+  for (int32_t r = 3000; r < 8000; ++r) tokens.push_back(putFormula(*book, 0, r % 3, r, r + 0.5));
+  EXPECT_EQ(checkCells(*book), 8000);
+  for (int32_t r = 0; r < 8000; ++r) {
+    const CellValue& value = valueAt(*book, 0, r % 3, r);
+    ASSERT_EQ(formulaTokens(value), tokens[static_cast<size_t>(r)]) << r;
+    ASSERT_EQ(effectiveValue(value).number(), r + 0.5) << r;
+  }
+}
+
 TEST(FormulaTable, RenumberingMovesEntriesAndRewritesEveryCell) {
   auto book = newWorkbook(2);
   for (int32_t i = 0; i < 60; ++i) putFormula(*book, i % 2, i % 7, i * 3, i);

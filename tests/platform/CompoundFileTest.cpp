@@ -2,6 +2,7 @@
 // sectors, damaged files, and agreement with an independent implementation (gsf).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -162,6 +163,43 @@ TEST(CompoundFile, StreamsOfEverySizeComeBackByNameWithoutRegardToCase) {
   EXPECT_TRUE(reader.hasStream(u"\u00C4rger"));
   EXPECT_EQ(streamOf(reader, u"workBook"), pattern(5000, 9));
   EXPECT_EQ(streamOf(reader, u"WIDE"), pattern(300, 10));
+  EXPECT_EQ(pendingError(), 0u);
+}
+
+// Taking a stream moves its sectors within the file's bytes when its chain runs forward,
+// and copies them when it does not; either way the bytes are the stream's.
+TEST(CompoundFile, TakenStreamsAreTheirBytesWhicheverWayTheirChainRuns) {
+  clearError();
+  CompoundWriter writer;
+  writer.addStream(u"Small", pattern(100, 1));
+  writer.addStream(u"Big", pattern(10000, 2));
+  writer.addStream(u"After", pattern(6000, 3));
+  Bytes forward = built(writer);
+  Bytes backward = forward;
+  Layout l{backward};
+  const uint32_t big = l.idOf(u"Big");
+  const uint32_t first = get32(backward, l.start(big));
+  const uint32_t second = l.fat(first);
+  // The first two sectors change places and the chain follows them: second, first, ...
+  std::swap_ranges(backward.begin() + static_cast<ptrdiff_t>(Layout::sector(first)),
+                   backward.begin() + static_cast<ptrdiff_t>(Layout::sector(first) + 512),
+                   backward.begin() + static_cast<ptrdiff_t>(Layout::sector(second)));
+  const uint32_t third = l.fat(second);
+  set32(backward, l.start(big), second);
+  set32(backward, l.fatEntry(second), first);
+  set32(backward, l.fatEntry(first), third);
+  for (const Bytes* file : {&forward, &backward}) {
+    for (const char16_t* name : {u"Big", u"After", u"Small"}) {
+      CompoundReader reader;
+      ASSERT_TRUE(reader.open(*file));
+      const std::optional<Bytes> read = streamOf(reader, name);
+      ASSERT_TRUE(read.has_value());
+      Bytes taken = {9};
+      EXPECT_FALSE(reader.takeStream(u"Missing", taken));
+      ASSERT_TRUE(reader.takeStream(name, taken)) << utf16ToUtf8(name);
+      EXPECT_EQ(taken, *read) << utf16ToUtf8(name) << (file == &forward ? " forward" : " backward");
+    }
+  }
   EXPECT_EQ(pendingError(), 0u);
 }
 
