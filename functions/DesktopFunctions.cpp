@@ -127,12 +127,7 @@ void fnDollar() {
   double number = popNumber();
   if (!takePendingError()) return;
   if (!std::isfinite(number) || decimals > 127) return pushError(CellError::Num);
-  if (decimals < 0) {
-    double unit = std::pow(10.0, -decimals);
-    double rounded = std::isfinite(unit) ? std::floor(std::fabs(number) / unit + 0.5 + 0.00000000001) * unit : 0;
-    number = std::copysign(rounded, number);
-    decimals = 0;
-  }
+  roundToTensForText(number, decimals);
   std::u16string out;
   fixedNumberText(number, currencyFormat(std::min(decimals, 9)), out);
   pushText(out);

@@ -34,6 +34,10 @@ void collectAreaNumbers(const SheetArea& area, std::vector<double>& out);
 /// when it is a number and is recorded when it is an error.
 void collectArgumentNumbers(std::vector<double>& out);
 
+// Fixed and Dollar (TextFunctions.cpp): a negative count of decimals rounds the number
+// to tens, hundreds, ... half away from zero, and the count becomes 0.
+void roundToTensForText(double& number, int32_t& decimals);
+
 // Lists and statistics (ListFunctions.cpp).
 void fnSum();
 void fnAverage();

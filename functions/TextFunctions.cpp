@@ -236,6 +236,15 @@ void fnValue() {
   pushNumber(d);
 }
 
+void roundToTensForText(double& number, int32_t& decimals) {
+  if (decimals >= 0) return;
+  // The bias lets a product a bit under the half (1250 as 1249.9999999) still go up.
+  double unit = std::pow(10.0, -decimals);
+  double rounded = std::isfinite(unit) ? std::floor(std::fabs(number) / unit + 0.5 + 0.00000000001) * unit : 0;
+  number = std::copysign(rounded, number);
+  decimals = 0;
+}
+
 void fnFixed() {
   bool ungrouped = argCount() >= 3 && popLogical() != 0;
   int32_t decimals = popIntegerOr(2, 2);
@@ -243,14 +252,7 @@ void fnFixed() {
   if (!takePendingError()) return;
   // The text of a number that is no number would be "!!Num", passing for an error.
   if (!std::isfinite(number)) return pushError(CellError::Num);
-  if (decimals < 0) {
-    // Rounded to tens, hundreds, ... half away from zero, with a bias so that a
-    // product a bit under the half (1250 as 1249.9999999) still goes up.
-    double unit = std::pow(10.0, -decimals);
-    double rounded = std::isfinite(unit) ? std::floor(std::fabs(number) / unit + 0.5 + 0.00000000001) * unit : 0;
-    number = std::copysign(rounded, number);
-    decimals = 0;
-  }
+  roundToTensForText(number, decimals);
   std::u16string text;
   fixedNumberText(number, fixedFormat(std::min(decimals, 9), !ungrouped), text);
   pushText(text);

@@ -55,54 +55,62 @@ void FormulaTable::publish() {
   if (m_number != NoNumber) g_formulaTables[m_number] = FormulaTableSlot{m_cached, this};
 }
 
+namespace {
+
+// The four columns of one block of ids, one after the other.
+struct Columns {
+  CellValue* cached;
+  uint32_t* tokens;
+  CellPosition* positions;
+  uint8_t* states;
+};
+
+Columns columnsOf(void* block, uint32_t capacity) {
+  auto* cached = static_cast<CellValue*>(block);
+  auto* tokens = reinterpret_cast<uint32_t*>(cached + capacity);
+  auto* positions = reinterpret_cast<CellPosition*>(tokens + capacity);
+  return {cached, tokens, positions, reinterpret_cast<uint8_t*>(positions + capacity)};
+}
+
+}  // namespace
+
 bool FormulaTable::resize(uint32_t capacity) {
   assert(capacity >= m_size && "resizing below the ids in use");
+  auto adopt = [this](void* block, uint32_t newCapacity, const Columns& to) {
+    m_block = block;
+    m_cached = to.cached;
+    m_tokens = to.tokens;
+    m_positions = to.positions;
+    m_states = to.states;
+    m_capacity = newCapacity;
+    publish();
+  };
   if (capacity > m_capacity) {
     // Grown in place: a large block is remapped rather than copied, and only the
     // columns after the first move up to their new starts, the last first.
     void* block = heapRealloc(m_block, capacity * BytesPerId);
     if (!block) return false;
-    auto* cached = static_cast<CellValue*>(block);
-    auto* tokens = reinterpret_cast<uint32_t*>(cached + capacity);
-    auto* positions = reinterpret_cast<CellPosition*>(tokens + capacity);
-    auto* states = reinterpret_cast<uint8_t*>(positions + capacity);
-    auto* oldTokens = reinterpret_cast<uint32_t*>(cached + m_capacity);
-    auto* oldPositions = reinterpret_cast<CellPosition*>(oldTokens + m_capacity);
-    auto* oldStates = reinterpret_cast<uint8_t*>(oldPositions + m_capacity);
+    const Columns to = columnsOf(block, capacity);
+    const Columns from = columnsOf(block, m_capacity);
     if (m_size) {
-      std::memmove(states, oldStates, m_size);
-      std::memmove(static_cast<void*>(positions), oldPositions, m_size * sizeof(CellPosition));
-      std::memmove(tokens, oldTokens, m_size * sizeof(uint32_t));
+      std::memmove(to.states, from.states, m_size);
+      std::memmove(static_cast<void*>(to.positions), from.positions, m_size * sizeof(CellPosition));
+      std::memmove(to.tokens, from.tokens, m_size * sizeof(uint32_t));
     }
-    m_block = block;
-    m_cached = cached;
-    m_tokens = tokens;
-    m_positions = positions;
-    m_states = states;
-    m_capacity = capacity;
-    publish();
+    adopt(block, capacity, to);
     return true;
   }
   void* block = heapAlloc(capacity * BytesPerId);
   if (!block) return false;
-  auto* cached = static_cast<CellValue*>(block);
-  auto* tokens = reinterpret_cast<uint32_t*>(cached + capacity);
-  auto* positions = reinterpret_cast<CellPosition*>(tokens + capacity);
-  auto* states = reinterpret_cast<uint8_t*>(positions + capacity);
+  const Columns to = columnsOf(block, capacity);
   if (m_size) {
-    std::memcpy(cached, m_cached, m_size * sizeof(CellValue));
-    std::memcpy(tokens, m_tokens, m_size * sizeof(uint32_t));
-    std::memcpy(positions, m_positions, m_size * sizeof(CellPosition));
-    std::memcpy(states, m_states, m_size);
+    std::memcpy(to.cached, m_cached, m_size * sizeof(CellValue));
+    std::memcpy(to.tokens, m_tokens, m_size * sizeof(uint32_t));
+    std::memcpy(to.positions, m_positions, m_size * sizeof(CellPosition));
+    std::memcpy(to.states, m_states, m_size);
   }
   heapFree(m_block);
-  m_block = block;
-  m_cached = cached;
-  m_tokens = tokens;
-  m_positions = positions;
-  m_states = states;
-  m_capacity = capacity;
-  publish();
+  adopt(block, capacity, to);
   return true;
 }
 
