@@ -24,6 +24,8 @@ int32_t chosenSheet(const Workbook& book, const std::string& path, const std::st
 /// Saves the document as `path`, typed by `type` (-1: from the name). False with the
 /// reason printed on stderr.
 bool saveBook(Document& document, const std::string& path, int type);
+/// Keeps the document's workbook until the process ends, when a command is done with it.
+void keepUntilExit(Document& document);
 
 /// Types `text` into the cell as a user would. False when the entry was refused, with
 /// "error N: MESSAGE" in `error`, and " at P" after it for a formula; an entry the

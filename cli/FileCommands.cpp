@@ -10,7 +10,6 @@
 #include "files/TextFiles.h"
 #include "format/ValueText.h"
 #include "formula/FormulaText.h"
-#include "formula/Recalc.h"
 #include "model/CellTaskText.h"
 #include "model/HandlePool.h"
 #include "model/Sheet.h"
@@ -199,8 +198,10 @@ int runConvert(Args& args) {
   const int32_t index = chosenSheet(book, options.positional[0], options.sheet);
   if (index < 0) return 1;
   book.setActiveSheet(index);  // the one-sheet types write the active sheet
-  recalculateAll(book);
-  return saveResult(document, options.positional[1], options) ? 0 : 1;
+  // Opening recalculated the workbook already, so it is saved as it stands.
+  const bool saved = saveResult(document, options.positional[1], options);
+  keepUntilExit(document);
+  return saved ? 0 : 1;
 }
 
 int runSet(Args& args) {

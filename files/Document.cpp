@@ -192,6 +192,12 @@ void Document::replaceWorkbook(std::unique_ptr<Workbook> book) {
   ++m_serial;
 }
 
+std::unique_ptr<Workbook> Document::takeWorkbook() {
+  std::unique_ptr<Workbook> taken = std::move(m_book);
+  replaceWorkbook(newWorkbook(1));
+  return taken;
+}
+
 bool HoldDocumentFile(Document& document, std::u16string_view name) {
   ReleaseDocumentFile(document);
   if (name.empty()) return false;

@@ -93,6 +93,8 @@ class Document {
   Workbook& workbook() const { return *m_book; }
   /// Replaces the workbook; the held file goes with the old one.
   void replaceWorkbook(std::unique_ptr<Workbook> book);
+  /// Hands the workbook over, an empty one taking its place; the held file goes with it.
+  std::unique_ptr<Workbook> takeWorkbook();
   /// Changes with every replacement, so what was granted to one workbook (the consent
   /// to run its tasks) is never taken for the next one at the same address.
   uint64_t workbookSerial() const { return m_serial; }

@@ -56,8 +56,23 @@ bool ExcelReader::putCell(uint32_t column, uint32_t row, CellValue value, int16_
     releaseValue(value);
     return true;
   }
+  if (value.kind != ValueKind::Empty) {
+    const Row* r = m_sheet->rowAt(static_cast<int32_t>(row));
+    if (!r || r->cells.size() == 0) reserveRow(row);
+  }
   return m_sheet->setCell(static_cast<int32_t>(column), static_cast<int32_t>(row), CellRecord{value, style}) ||
          !pendingError();
+}
+
+// A failed reservation leaves the error for the cell's own write to meet.
+void ExcelReader::reserveRow(uint32_t row) {
+  const uint32_t known = std::min<uint32_t>(m_rowExtentCount, m_rowExtents.size());
+  for (uint32_t i = 0; i < known; ++i) {
+    const RowExtent& extent = m_rowExtents[i];
+    if (extent.row != row) continue;
+    if (Row* r = m_sheet->ensureRow(static_cast<int32_t>(row))) (void)r->cells.reserve(extent.end - extent.first);
+    return;
+  }
 }
 
 // Row, column and XF of a cell record; false when the record is short or names a cell
@@ -393,12 +408,15 @@ bool ExcelReader::readFormulaString() {
 // ROW: height, options and the row's XF.
 bool ExcelReader::readRow(RecordIn& in) {
   uint16_t row = in.u16();
-  in.u32();  // the columns used
+  uint16_t firstColumn = in.u16();
+  uint16_t endColumn = in.u16();  // one past the last column used
   uint16_t height = in.u16();
   in.u32();
   uint16_t options = in.u16();
   uint16_t xf = in.u16();
   if (in.bad() || !m_sheet) return true;
+  if (endColumn > firstColumn + 1 && endColumn <= MaxColumns)
+    m_rowExtents[m_rowExtentCount++ % m_rowExtents.size()] = {row, firstColumn, endColumn};
   int16_t style = 0;
   if ((options & RowHasStyle) && !cellStyle(m_biff8 ? (xf & 0x0FFF) : xf, style)) style = 0;
   const uint16_t flags = options & 0x7F;

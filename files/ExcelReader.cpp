@@ -81,13 +81,33 @@ void ContinuedBytes::skip(uint32_t count) {
 std::u16string ContinuedBytes::chars(uint32_t count, bool wide) {
   std::u16string out;
   out.reserve(std::min<size_t>(count, left()));
-  for (uint32_t i = 0; i < count && !m_bad; ++i) {
+  // A run at a time: the width can change only where a CONTINUE record's data starts.
+  while (out.size() < count && !m_bad) {
     while (m_nextBoundary < m_boundaries.size() && m_boundaries[m_nextBoundary] < m_at) ++m_nextBoundary;
-    if (m_optionAtBoundaries && m_nextBoundary < m_boundaries.size() && m_boundaries[m_nextBoundary] == m_at) {
+    const bool boundaryAhead = m_optionAtBoundaries && m_nextBoundary < m_boundaries.size();
+    if (boundaryAhead && m_boundaries[m_nextBoundary] == m_at) {
       wide = (u8() & 1) != 0;
       ++m_nextBoundary;
+      continue;
     }
-    out.push_back(wide ? static_cast<char16_t>(u16()) : static_cast<char16_t>(u8()));
+    const size_t step = wide ? 2 : 1;
+    size_t run = count - out.size();
+    // A character that starts before the boundary is read whole, as Excel never splits one.
+    if (boundaryAhead) run = std::min(run, (m_boundaries[m_nextBoundary] - m_at + step - 1) / step);
+    if (run * step > left()) {
+      m_at = m_bytes.size();
+      m_bad = true;
+      break;
+    }
+    const uint8_t* bytes = m_bytes.data() + m_at;
+    const size_t base = out.size();
+    out.resize(base + run);
+    if (wide) {
+      for (size_t i = 0; i < run; ++i) out[base + i] = static_cast<char16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+    } else {
+      for (size_t i = 0; i < run; ++i) out[base + i] = bytes[i];
+    }
+    m_at += run * step;
   }
   if (m_bad) out.clear();
   return out;
@@ -297,6 +317,7 @@ bool ExcelReader::beginSubstream(RecordIn& in) {
     return true;
   }
   m_sheet = m_book.sheetAt(entry.sheet);
+  m_rowExtentCount = 0;
   if (kind == Substream::Chart || kind == Substream::Macro || kind == Substream::VbModule) {
     // A chart sheet or macro sheet has no cells Kelp can show.
     m_sheet->visibility = SheetVisibility::Internal;

@@ -3,6 +3,7 @@
 // (worksheet records) and ExcelStyles.cpp (fonts, formats, cell formats) define.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -211,6 +212,14 @@ class ExcelReader {
   bool m_stringPending = false;  // the last formula's text result comes in a STRING record
   uint16_t m_stringColumn = 0, m_stringRow = 0;
   std::vector<DataCell> m_dataCells;
+  // The column extents the last ROW records stated, so that a row's first cell makes room
+  // for the rest at once; BIFF8 writes them in blocks of up to 32 ahead of their cells.
+  struct RowExtent {
+    uint16_t row, first, end;
+  };
+  std::array<RowExtent, 32> m_rowExtents{};
+  uint32_t m_rowExtentCount = 0;
+  void reserveRow(uint32_t row);
 
   bool m_unsupportedFormula = false;  // error 35 met: shown once at the end
   std::u16string m_unsupportedName;   // the first name kept as an error, named in the notice

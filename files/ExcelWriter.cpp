@@ -530,8 +530,13 @@ void ExcelWriter::formats() {
       break;
     }
     m_rec.u16(static_cast<uint32_t>(index));
-    text(excelCodeFromRecord(m_book.numberFormats[static_cast<size_t>(i)]), m_biff8 ? 2 : 1, 255,
-         u"number format codes longer than 255 characters", firstCellShowing(m_book, static_cast<uint32_t>(i)));
+    const std::u16string code = excelCodeFromRecord(m_book.numberFormats[static_cast<size_t>(i)]);
+    // Naming the cell is a walk of every sheet, made only when a cut or a lacking
+    // character may need it.
+    const bool mayCut = code.size() > 255 ||
+                        (!m_biff8 && std::any_of(code.begin(), code.end(), [](char16_t c) { return c >= 0x80; }));
+    text(code, m_biff8 ? 2 : 1, 255, u"number format codes longer than 255 characters",
+         mayCut ? firstCellShowing(m_book, static_cast<uint32_t>(i)) : std::u16string());
     emit(Out::Format);
   }
 }

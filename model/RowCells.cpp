@@ -51,6 +51,19 @@ bool RowCells::regrow(int32_t col) {
   return true;
 }
 
+bool RowCells::reserve(int32_t count) {
+  count = std::min(count, MaxSlots);
+  if (m_end != 0 || m_capacity > 1 || count <= 1) return true;
+  auto* room = static_cast<CellRecord*>(heapAlloc(static_cast<size_t>(count) * sizeof(CellRecord)));
+  if (!room) {
+    setError(Err::OutOfMemory);
+    return false;
+  }
+  m_heap = room;
+  m_capacity = static_cast<uint16_t>(count);
+  return true;
+}
+
 bool RowCells::insertSlots(int32_t col, int32_t count) {
   assert(m_end + (col < m_end ? count : 0) <= MaxSlots && "slots pushed beyond IV");
   if (col >= m_end || count <= 0) return true;

@@ -58,10 +58,16 @@ class RowCells {
     m_end = static_cast<uint16_t>(end);
   }
 
+  /// Makes room for `count` slots in a row that has none yet, as a file stating each
+  /// row's extent allows, so that its cells arrive without the slots moving. Fails with
+  /// error 15 when memory runs out; a row with slots or room already is left as it is.
+  [[nodiscard]] bool reserve(int32_t count);
+
   [[nodiscard]] bool cover(int32_t col) {
     assert(col >= 0 && col < MaxSlots && "column beyond IV");
-    // Writing rightwards into room already there is the common step of a fill.
-    if (col >= m_first && col - m_first < m_capacity) {
+    // Writing rightwards into room already there is the common step of a fill; an empty
+    // row's first slot goes through regrow, which places it where its column is.
+    if (m_end != 0 && col >= m_first && col - m_first < m_capacity) {
       CellRecord* s = slots();
       for (int32_t c = m_end; c <= col; ++c) s[c - m_first] = blankCell();
       if (col >= m_end) m_end = static_cast<uint16_t>(col + 1);

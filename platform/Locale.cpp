@@ -1,6 +1,7 @@
 // The locale settings in force, the built-in locales, and date and time pictures.
 #include "platform/Locale.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -161,16 +162,19 @@ LocaleSettings makeBuiltIn(int index) {
 }
 
 void appendNumber(int value, int width, std::u16string& out) {
-  char16_t digits[12];
-  int n = 0;
+  // Filled from the right and appended at once: dates in long lists come through here.
+  char16_t digits[16];
+  char16_t* const end = digits + sizeof digits / sizeof digits[0];
+  char16_t* start = end;
   unsigned v = value < 0 ? static_cast<unsigned>(-static_cast<long long>(value)) : static_cast<unsigned>(value);
   do {
-    digits[n++] = static_cast<char16_t>(u'0' + v % 10);
+    *--start = static_cast<char16_t>(u'0' + v % 10);
     v /= 10;
   } while (v != 0);
+  width = std::min(width, 15);
+  while (end - start < width) *--start = u'0';
   if (value < 0) out.push_back(u'-');
-  for (int i = n; i < width; ++i) out.push_back(u'0');
-  while (n > 0) out.push_back(digits[--n]);
+  out.append(start, static_cast<size_t>(end - start));
 }
 
 // Shared walk of both picture kinds: quoted text, doubled quotes and runs of one letter.

@@ -1,12 +1,15 @@
 // Tests of the text files: delimited text both ways, encodings, and the XML list.
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <random>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -322,6 +325,37 @@ TEST(TextFiles, GeneralNumbersAreWrittenToReadBackTheSameAndOthersAsShown) {
   EXPECT_NE(csv.find("1.2345678901234567e20\r\n"), std::string::npos) << csv;
   auto back = readText(csv, u',');
   for (int32_t row = 0; row < 9; ++row) EXPECT_EQ(back->sheetAt(0)->cellValue(0, row).number(), numbers[row]) << row;
+}
+
+// Numbers of few decimals take a shortcut to their digits; it must give what the
+// shortest-digits search gives, across magnitudes, signs and near misses.
+TEST(TextFiles, FewDecimalNumbersGetTheSameDigitsAsTheFullSearch) {
+  std::vector<double> numbers = {0.5, -0.5, 1e-4, 1.5e-4, 0.0001000001, 9999999999.9999, 9999999999.5, 1e10 - 1,
+                                 0.1 + 0.2, 1.0 / 3, 2.675, 1e9 + 0.25, -123.4567, 100, 70.07};
+  std::mt19937_64 random(7);
+  const double scales[] = {1, 10, 100, 1000, 10000, 100000};
+  for (int i = 0; i < 3000; ++i) {
+    const double scale = scales[i % 6];
+    const double whole = static_cast<double>(random() % static_cast<uint64_t>(1e10 * scale / (i % 3 == 0 ? 1e6 : 1)));
+    numbers.push_back((i % 2 ? -1 : 1) * whole / scale);
+  }
+  auto book = newWorkbook(1);
+  for (size_t row = 0; row < numbers.size(); ++row)
+    ASSERT_TRUE(book->sheetAt(0)->setCell(0, static_cast<int32_t>(row), CellRecord{numberValue(numbers[row]), 0}));
+  const std::string csv = writeText(*book, u',', TextEncoding::Utf8);
+  size_t at = 0;
+  for (double number : numbers) {
+    const size_t end = csv.find("\r\n", at);
+    ASSERT_NE(end, std::string::npos);
+    char expected[64];
+    const double magnitude = std::fabs(number);
+    const bool fixed = magnitude <= 1e10 && (magnitude >= 1e-4 || magnitude == 0);
+    if (fixed) {
+      *std::to_chars(expected, expected + sizeof expected, number, std::chars_format::fixed).ptr = 0;
+      EXPECT_EQ(csv.substr(at, end - at), expected) << number;
+    }
+    at = end + 2;
+  }
 }
 
 TEST(TextFiles, EncodingsAreToldApartByMarkOrByTheirBytes) {
