@@ -483,7 +483,7 @@ void ExcelReader::readSupBook(RecordIn& in) {
     std::u16string directory = split == std::u16string::npos ? std::u16string() : path.substr(0, split + 1);
     std::u16string name = split == std::u16string::npos ? path : path.substr(split + 1);
     // A damaged entry still takes its place, so that later entries keep their indexes.
-    if (in.bad() || name.empty() || m_book.externalBookCount() >= 255) {
+    if (in.bad() || name.empty() || m_book.externalBookCount() >= MaxExternalBooks) {
       book.kind = SupBook::AddIn;
     } else {
       book.book = m_book.findOrAddExternalBook(directory, name);
