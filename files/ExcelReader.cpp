@@ -145,8 +145,9 @@ std::u16string ExcelReader::text(RecordIn& in, int countBytes) {
   return textAfterCount(in, count);
 }
 
-uint32_t ExcelReader::convert(const uint8_t* tokens, size_t length, CellPosition cell, ExcelFormulaKind kind) {
-  uint32_t handle = convertExcelFormula(tokens, length, cell, kind, m_context);
+uint32_t ExcelReader::convert(const uint8_t* tokens, size_t length, CellPosition cell, ExcelFormulaKind kind,
+                              const uint8_t* extra, size_t extraLength) {
+  uint32_t handle = convertExcelFormula(tokens, length, cell, kind, m_context, extra, extraLength);
   // A formula Kelp cannot express, or whose tokens it cannot follow, is no failure of the
   // file: its cell keeps the cached value and the notice waits for the end, so that a
   // later real error is not hidden. The record around the tokens was whole.
