@@ -377,7 +377,8 @@ class Parser {
           fail(token() == TokenKind::End ? Err::UnexpectedEnd : Err::UnexpectedToken);
           return;
         }
-        const double value = negative ? -lexer.number : lexer.number;
+        // "-0" is plain 0, as the minus operator would give.
+        const double value = negative && lexer.number != 0 ? -lexer.number : lexer.number;
         emit(Op::Number, &value, 8);
         break;
       }
