@@ -290,8 +290,11 @@ bool ExcelReader::readFormula(RecordIn& in) {
     if (options & (FormulaAlwaysCalc | FormulaCalcOnLoad)) m_recalculate = true;
     return attachFormula(c, r, formulaPool().addRef(shared.tokens));
   }
+  // The rest of the record is the constant data of the formula's arrays.
+  const uint32_t extraLength = in.left();
+  const uint8_t* extra = in.span(extraLength);
   uint32_t handle = convert(tokens, length, CellPosition{c, r, static_cast<uint16_t>(m_sheet ? m_sheet->index : 0)},
-                            ExcelFormulaKind::Cell);
+                            ExcelFormulaKind::Cell, extra, extraLength);
   if (pendingError()) return false;
   if (handle == NoHandle) return true;
   if (options & (FormulaAlwaysCalc | FormulaCalcOnLoad)) m_recalculate = true;
@@ -333,7 +336,9 @@ bool ExcelReader::readSharedFormula(RecordIn& in) {
       shared.range.firstColumn > shared.range.lastColumn)
     return true;
   const CellPosition host{shared.range.firstColumn, shared.range.firstRow, static_cast<uint16_t>(m_sheet->index)};
-  shared.tokens = convert(tokens, length, host, ExcelFormulaKind::Shared);
+  const uint32_t extraLength = in.left();
+  const uint8_t* extra = in.span(extraLength);
+  shared.tokens = convert(tokens, length, host, ExcelFormulaKind::Shared, extra, extraLength);
   if (pendingError()) return false;
   const uint32_t key = cellKey(shared.range.firstColumn, shared.range.firstRow);
   auto [at, added] = m_shared.try_emplace(key, shared);

@@ -55,9 +55,11 @@ struct SheetSpan {
 class Converter {
  public:
   Converter(const uint8_t* tokens, size_t length, CellPosition cell, ExcelFormulaKind kind,
-            ExcelFormulaContext& context)
+            ExcelFormulaContext& context, const uint8_t* extra, size_t extraLength)
       : m_tokens(tokens),
         m_length(length),
+        m_extra(extra),
+        m_extraLength(extra ? extraLength : 0),
         m_kind(kind),
         m_base(kind == ExcelFormulaKind::Name ? CellPosition{0, 0, 0} : cell),
         m_context(context),
@@ -186,8 +188,9 @@ class Converter {
         return push(area ? Op::DeletedSheetAreaRef : Op::DeletedSheetCellRef, payload, 12);
       }
       case Ptg::Attr: return attribute();
+      case Ptg::Array: return array();
       default:
-        // Arrays, intersections, unions, ranges, missing arguments, external names,
+        // Intersections, unions, ranges, missing arguments, external names,
         // the memory tokens and anything unknown have no Kelp form.
         return fail(Err::UnsupportedFormula);
     }
@@ -227,15 +230,113 @@ class Converter {
       uint32_t codePage = m_context.workbook ? m_context.workbook->codePage : 1252;
       for (size_t i = 0; i < count; ++i) text.push_back(byteToChar(codePage, chars[i]));
     }
-    // As the compiler does, the empty text is no pool entry.
+    return emitString(text, true);
+  }
+
+  // As the compiler does, the empty text is no pool entry.
+  bool emitString(const std::u16string& text, bool operand) {
     uint32_t handle = NoHandle;
     if (!text.empty()) {
       handle = textPool().add(text.c_str(), (text.size() + 1) * sizeof(char16_t), 1);
       if (handle == NoHandle) return fail(Err::OutOfMemory);
     }
-    if (push(Op::String, &handle, 4)) return true;
+    if (operand ? push(Op::String, &handle, 4) : emit(Op::String, &handle, 4)) return true;
     textPool().release(handle);
     return false;
+  }
+
+  // The next bytes of the constant data after the tokens; false when they run out.
+  const uint8_t* takeExtra(size_t bytes) {
+    if (m_extraLength - m_extraPos < bytes) {
+      fail(Err::FileRead);
+      return nullptr;
+    }
+    const uint8_t* p = m_extra + m_extraPos;
+    m_extraPos += bytes;
+    return p;
+  }
+
+  // tArray: 7 unused bytes here; the shape and the elements, row by row, come from the
+  // constant data, one array after another in token order.
+  bool array() {
+    if (m_pocket) return fail(Err::UnsupportedFormula);
+    if (!need(7)) return false;
+    take(7);
+    const uint8_t* shape = takeExtra(3);
+    if (!shape) return false;
+    // BIFF8 counts less one; BIFF5 the counts themselves, 256 columns as 0.
+    const size_t columns = m_biff8 ? shape[0] + 1u : shape[0] ? shape[0] : 256u;
+    const size_t rows = m_biff8 ? readU16(shape + 1) + 1u : readU16(shape + 1);
+    if (rows == 0) return fail(Err::FileRead);
+    if (columns > ArrayColumnLimit || columns * rows > ArrayElementLimit) return fail(Err::UnsupportedFormula);
+    const size_t start = m_sink.size();
+    const uint16_t zero[3] = {0, 0, 0};
+    if (!emit(Op::Array, zero, 6)) return false;
+    for (size_t i = 0; i < columns * rows; ++i) {
+      const uint8_t* kind = takeExtra(1);
+      if (!kind) return false;
+      if (*kind == 0x02) {
+        if (!arrayString()) return false;
+        continue;
+      }
+      const uint8_t* p = takeExtra(8);
+      if (!p) return false;
+      bool written = false;
+      switch (*kind) {
+        case 0x00: {
+          const CellValue empty = emptyValue();
+          written = emit(Op::Constant, &empty, sizeof empty);
+          break;
+        }
+        case 0x01:
+          written = emit(Op::Number, p, 8);
+          break;
+        case 0x04: {
+          const uint8_t value = p[0] ? 1 : 0;
+          written = emit(Op::Logical, &value, 1);
+          break;
+        }
+        case 0x10: {
+          const uint16_t code = p[0];
+          written = emit(Op::ErrorLiteral, &code, 2);
+          break;
+        }
+        default:
+          return fail(Err::FileRead);
+      }
+      if (!written) return false;
+    }
+    const size_t bytes = m_sink.size() - start - ArrayHeaderBytes;
+    if (bytes > UINT16_MAX) return fail(Err::UnsupportedFormula);
+    const uint16_t header[3] = {static_cast<uint16_t>(columns), static_cast<uint16_t>(rows),
+                                static_cast<uint16_t>(bytes)};
+    m_sink.patch(start + 1, header, sizeof header);
+    m_stack.push_back(Operand{start});
+    return true;
+  }
+
+  // An element text: BIFF8 a 16-bit count, the option byte and the characters; BIFF5 a
+  // byte count and code-page bytes.
+  bool arrayString() {
+    std::u16string text;
+    if (m_biff8) {
+      const uint8_t* head = takeExtra(3);
+      if (!head) return false;
+      const size_t count = readU16(head);
+      const bool wide = head[2] & 0x01;
+      const uint8_t* chars = takeExtra(count * (wide ? 2 : 1));
+      if (!chars) return false;
+      for (size_t i = 0; i < count; ++i)
+        text.push_back(wide ? static_cast<char16_t>(readU16(chars + 2 * i)) : static_cast<char16_t>(chars[i]));
+    } else {
+      const uint8_t* head = takeExtra(1);
+      if (!head) return false;
+      const uint8_t* chars = takeExtra(head[0]);
+      if (!chars) return false;
+      const uint32_t codePage = m_context.workbook ? m_context.workbook->codePage : 1252;
+      for (size_t i = 0; i < head[0]; ++i) text.push_back(byteToChar(codePage, chars[i]));
+    }
+    return emitString(text, false);
   }
 
   // A call of Excel function `number`; `count` is -1 for the fixed-count form.
@@ -528,6 +629,9 @@ class Converter {
 
   const uint8_t* m_tokens;
   size_t m_length;
+  const uint8_t* m_extra;
+  size_t m_extraLength;
+  size_t m_extraPos = 0;
   size_t m_pos = 0;
   ExcelFormulaKind m_kind;
   CellPosition m_base;
@@ -552,9 +656,9 @@ class Converter {
 }  // namespace
 
 uint32_t convertExcelFormula(const uint8_t* tokens, size_t length, CellPosition cell, ExcelFormulaKind kind,
-                             ExcelFormulaContext& context) {
+                             ExcelFormulaContext& context, const uint8_t* extra, size_t extraLength) {
   installTokenHooks();
-  Converter converter(tokens, length, cell, kind, context);
+  Converter converter(tokens, length, cell, kind, context, extra, extraLength);
   if (!converter.run()) {
     setError(converter.error());
     return NoHandle;

@@ -52,8 +52,10 @@ enum class ExcelFormulaKind { Cell, Shared, Name };
 /// an operator lacks operands, a jump leaves the formula).
 /// The ptgRefN offsets of shared formulas are kept as they are, whatever `cell`; names
 /// read ptgRef positions as written at A1 and ignore `cell`.
+/// `extra` holds the record's bytes after the tokens, where array constants keep their
+/// elements; without them an array constant is malformed.
 uint32_t convertExcelFormula(const uint8_t* tokens, size_t length, CellPosition cell, ExcelFormulaKind kind,
-                             ExcelFormulaContext& context);
+                             ExcelFormulaContext& context, const uint8_t* extra = nullptr, size_t extraLength = 0);
 
 /// What writing a formula needs to know of the file being written.
 struct ExcelExportContext {
@@ -98,9 +100,10 @@ enum class ExcelExportResult {
 
 /// Converts `length` bytes of Kelp tokens (no length prefix) of a formula at `cell` into
 /// Excel tokens appended to `out`. Nothing is appended unless the result is Written; the
-/// error state is not touched.
+/// error state is not touched. The elements of array constants go to `extra`, which the
+/// record carries after the tokens; without it a formula holding one has no Excel form.
 ExcelExportResult convertToExcelFormula(const uint8_t* tokens, size_t length, CellPosition cell,
                                         ExcelExportKind kind, ExcelExportContext& context,
-                                        std::vector<uint8_t>& out);
+                                        std::vector<uint8_t>& out, std::vector<uint8_t>* extra = nullptr);
 
 }  // namespace kelp

@@ -69,8 +69,9 @@ struct Scratch {
 class Exporter {
  public:
   Exporter(const uint8_t* tokens, size_t length, CellPosition cell, ExcelExportKind kind,
-           ExcelExportContext& context, Scratch& scratch)
-      : m_tokens(tokens),
+           ExcelExportContext& context, Scratch& scratch, std::vector<uint8_t>* extra)
+      : m_extra(extra),
+        m_tokens(tokens),
         m_length(length),
         m_kind(kind),
         m_base(kind == ExcelExportKind::Name ? CellPosition{0, 0, 0} : cell),
@@ -104,6 +105,13 @@ class Exporter {
       if (size == 255 || m_length - pos - 1 < size) return Result::Malformed;
       Result result = node(op, static_cast<uint32_t>(pos), m_tokens + pos + 1);
       if (result != Result::Written) return result;
+      if (op == static_cast<uint8_t>(Op::Array)) {
+        // One operand, its elements with it.
+        const size_t bytes = arrayTokenLength(m_tokens, m_length, pos);
+        if (bytes == 0) return Result::Malformed;
+        pos += bytes;
+        continue;
+      }
       pos += 1 + size;
     }
     if (m_stack.size() != 1) return Result::Malformed;
@@ -364,7 +372,76 @@ class Exporter {
       case Op::DeletedSheetAreaRef: return deletedSheetReference(n, n.op == static_cast<uint8_t>(Op::DeletedSheetAreaRef));
       case Op::Name: return name(n, readU16(p));
       case Op::Call: return function(n);
+      case Op::Array: return array(n);
       default: return Result::Malformed;
+    }
+    return Result::Written;
+  }
+
+  // tArray with 7 unused bytes; its shape and elements, row by row, go to the data the
+  // record carries after the tokens. Pocket Excel has no array token.
+  Result array(const Node& n) {
+    if (m_pocket || !m_extra) return Result::NoExcelForm;
+    const ArrayShape shape = readArrayShape(n.payload);
+    if (shape.columns > 256) return Result::NoExcelForm;
+    u8(classed(Ptg::Array, n.tokenClass == Class::Value ? Class::Value : Class::Array));
+    // The unused bytes repeat the shape, as Gnumeric writes them and reads them back.
+    u8(static_cast<uint8_t>(shape.columns - 1));
+    u16(static_cast<uint16_t>(shape.rows - 1));
+    zeros(4);
+    std::vector<uint8_t>& data = *m_extra;
+    auto put16 = [&data](uint32_t v) {
+      data.push_back(static_cast<uint8_t>(v));
+      data.push_back(static_cast<uint8_t>(v >> 8));
+    };
+    auto put8 = [&data](uint8_t kind, uint8_t first, const uint8_t* bytes8) {
+      data.push_back(kind);
+      if (bytes8) {
+        data.insert(data.end(), bytes8, bytes8 + 8);
+        return;
+      }
+      data.push_back(first);
+      data.insert(data.end(), 7, 0);
+    };
+    // BIFF8 counts less one; BIFF5 the counts themselves, 256 columns as 0.
+    const uint32_t less = m_biff8 ? 1 : 0;
+    data.push_back(static_cast<uint8_t>(shape.columns - less));
+    put16(shape.rows - less);
+    const uint8_t* at = n.payload + ArrayHeaderBytes - 1;
+    for (size_t i = 0, count = static_cast<size_t>(shape.columns) * shape.rows; i < count; ++i) {
+      const uint8_t* p = at + 1;
+      switch (static_cast<Op>(at[0])) {
+        case Op::Number: put8(0x01, 0, p); break;
+        case Op::Logical: put8(0x04, p[0] ? 1 : 0, nullptr); break;
+        case Op::ErrorLiteral:
+          if (readU16(p) > 0xFF) return Result::NoExcelForm;
+          put8(0x10, static_cast<uint8_t>(readU16(p)), nullptr);
+          break;
+        case Op::String: {
+          std::u16string_view text;
+          const uint32_t handle = readU32(p);
+          if (handle != NoHandle) {
+            if (handle >= textPool().slotCount() || !textPool().isLive(handle)) return Result::Malformed;
+            text = static_cast<const char16_t*>(textPool().data(handle));
+          }
+          if (text.size() > MaxExcelString) return Result::NoExcelForm;
+          data.push_back(0x02);
+          if (m_biff8) {
+            put16(static_cast<uint32_t>(text.size()));
+            data.push_back(1);  // UTF-16 characters
+            for (char16_t c : text) put16(c);
+          } else {
+            data.push_back(static_cast<uint8_t>(text.size()));
+            for (char16_t c : text) {
+              bool ok = true;
+              data.push_back(charToByte(m_context.codePage, c, ok));
+            }
+          }
+          break;
+        }
+        default: put8(0x00, 0, nullptr); break;
+      }
+      at += 1 + payloadSize(at[0]);
     }
     return Result::Written;
   }
@@ -610,6 +687,7 @@ class Exporter {
     return Result::Written;
   }
 
+  std::vector<uint8_t>* m_extra;
   const uint8_t* m_tokens;
   size_t m_length;
   ExcelExportKind m_kind;
@@ -627,14 +705,16 @@ class Exporter {
 
 ExcelExportResult convertToExcelFormula(const uint8_t* tokens, size_t length, CellPosition cell,
                                         ExcelExportKind kind, ExcelExportContext& context,
-                                        std::vector<uint8_t>& out) {
+                                        std::vector<uint8_t>& out, std::vector<uint8_t>* extra) {
   const size_t spans = context.externSheets.size();
+  const size_t extraSize = extra ? extra->size() : 0;
   thread_local Scratch scratch;
   scratch.clear();
-  Exporter exporter(tokens, length, cell, kind, context, scratch);
+  Exporter exporter(tokens, length, cell, kind, context, scratch, extra);
   const Result result = exporter.run();
   if (result != Result::Written) {
     context.externSheets.resize(spans);
+    if (extra) extra->resize(extraSize);
     return result;
   }
   out.insert(out.end(), exporter.bytes().begin(), exporter.bytes().end());

@@ -165,8 +165,9 @@ std::u16string ExcelReader::text(RecordIn& in, int countBytes) {
   return textAfterCount(in, count);
 }
 
-uint32_t ExcelReader::convert(const uint8_t* tokens, size_t length, CellPosition cell, ExcelFormulaKind kind) {
-  uint32_t handle = convertExcelFormula(tokens, length, cell, kind, m_context);
+uint32_t ExcelReader::convert(const uint8_t* tokens, size_t length, CellPosition cell, ExcelFormulaKind kind,
+                              const uint8_t* extra, size_t extraLength) {
+  uint32_t handle = convertExcelFormula(tokens, length, cell, kind, m_context, extra, extraLength);
   // A formula Kelp cannot express, or whose tokens it cannot follow, is no failure of the
   // file: its cell keeps the cached value and the notice waits for the end, so that a
   // later real error is not hidden. The record around the tokens was whole.
@@ -504,7 +505,7 @@ void ExcelReader::readSupBook(RecordIn& in) {
     std::u16string directory = split == std::u16string::npos ? std::u16string() : path.substr(0, split + 1);
     std::u16string name = split == std::u16string::npos ? path : path.substr(split + 1);
     // A damaged entry still takes its place, so that later entries keep their indexes.
-    if (in.bad() || name.empty() || m_book.externalBookCount() >= 255) {
+    if (in.bad() || name.empty() || m_book.externalBookCount() >= MaxExternalBooks) {
       book.kind = SupBook::AddIn;
     } else {
       book.book = m_book.findOrAddExternalBook(directory, name);

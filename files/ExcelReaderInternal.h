@@ -122,7 +122,8 @@ class ExcelReader {
   bool finishGlobals();
   void finishSheet();
   void finishContinued();
-  uint32_t convert(const uint8_t* tokens, size_t length, CellPosition cell, ExcelFormulaKind kind);
+  uint32_t convert(const uint8_t* tokens, size_t length, CellPosition cell, ExcelFormulaKind kind,
+                   const uint8_t* extra = nullptr, size_t extraLength = 0);
   bool readBoundSheet(RecordIn& in);
   void readExternSheet(RecordIn& in);
   void readSupBook(RecordIn& in);

@@ -240,10 +240,13 @@ bool ExcelWriter::formulaCell(const Sheet& s, int32_t column, int32_t row, uint1
   std::vector<uint8_t>& excel = m_formulaBytes;
   excel.clear();
   const CellPosition at{static_cast<uint16_t>(column), static_cast<uint16_t>(row), static_cast<uint16_t>(s.index)};
+  // The elements of the formula's array constants, which follow its tokens.
+  std::vector<uint8_t> arrays;
   ExcelExportResult result =
-      tokens ? convertToExcelFormula(tokens, length, at, ExcelExportKind::Cell, m_context, excel)
+      tokens ? convertToExcelFormula(tokens, length, at, ExcelExportKind::Cell, m_context, excel, &arrays)
              : ExcelExportResult::Malformed;
-  if (result == ExcelExportResult::Written && excel.size() + 22 > recordLimit()) result = ExcelExportResult::TooLong;
+  if (result == ExcelExportResult::Written && excel.size() + arrays.size() + 22 > recordLimit())
+    result = ExcelExportResult::TooLong;
   if (result != ExcelExportResult::Written) {
     const std::u16string where = cellName(s.index, column, row);
     switch (result) {
@@ -301,6 +304,7 @@ bool ExcelWriter::formulaCell(const Sheet& s, int32_t column, int32_t row, uint1
   m_rec.u32(0);
   m_rec.u16(static_cast<uint32_t>(excel.size()));
   m_rec.bytes(excel.data(), excel.size());
+  if (!arrays.empty()) m_rec.bytes(arrays.data(), arrays.size());
   emit(Out::Formula);
   if (stringFollows) formulaString(textOf(result0), cellName(s.index, column, row));
   return true;

@@ -7,6 +7,8 @@
 namespace kelp::excel {
 
 namespace Ptg {
+// An array constant; its elements follow the formula's tokens in the record.
+constexpr uint8_t Array = 0x20;
 constexpr uint8_t Add = 0x03, Sub = 0x04, Mul = 0x05, Div = 0x06, Power = 0x07, Concat = 0x08;
 constexpr uint8_t Lt = 0x09, Le = 0x0A, Eq = 0x0B, Ge = 0x0C, Gt = 0x0D, Ne = 0x0E;
 constexpr uint8_t Uplus = 0x12, Uminus = 0x13, Percent = 0x14, Paren = 0x15;

@@ -588,7 +588,7 @@ bool NativeReader::readExternalBook(uint16_t, RecordIn& in) {
   std::u16string directory = split == std::u16string::npos ? std::u16string() : path.substr(0, split + 1);
   std::u16string name = split == std::u16string::npos ? path : path.substr(split + 1);
   int32_t index = m_book.findOrAddExternalBook(directory, name);
-  if (index > 255) {
+  if (index > MaxExternalBooks) {
     setError(Err::FileRead);
     return false;
   }

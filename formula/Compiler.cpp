@@ -274,6 +274,9 @@ class Parser {
       case TokenKind::Close:
         fail(Err::RedundantCloseParen);
         return;
+      case TokenKind::ArrayOpen:
+        arrayConstant();
+        return;
       case TokenKind::Unknown:
         fail(Err::UnknownName);
         return;
@@ -300,6 +303,100 @@ class Parser {
             return;
         }
         break;
+      default:
+        fail(Err::UnexpectedToken);
+        return;
+    }
+    advance();
+  }
+
+  // "{" rows of literal elements "}": op Array with the shape, then the elements. Rows
+  // of different lengths, an operand that is no literal and a missing "}" are refused
+  // at the token where they show.
+  void arrayConstant() {
+    const size_t header = m_sink.size();
+    const uint16_t zero[3] = {0, 0, 0};
+    emit(Op::Array, zero, 6);
+    m_lexer.inArray = true;
+    advance();
+    size_t columns = 0, inRow = 0, rows = 0, count = 0;
+    if (token() == TokenKind::ArrayClose) fail(Err::UnexpectedToken);
+    while (ok()) {
+      arrayElement();
+      ++inRow;
+      if (++count > ArrayElementLimit || inRow > ArrayColumnLimit) fail(Err::FormulaTooComplex);
+      if (!ok()) break;
+      if (token() == TokenKind::ListSeparator) {
+        advance();
+        continue;
+      }
+      if (token() != TokenKind::RowSeparator && token() != TokenKind::ArrayClose) {
+        fail(token() == TokenKind::End ? Err::UnexpectedEnd : Err::UnexpectedToken);
+        break;
+      }
+      if (rows == 0) columns = inRow;
+      if (inRow != columns) {
+        fail(Err::UnexpectedToken);
+        break;
+      }
+      ++rows;
+      inRow = 0;
+      if (token() == TokenKind::ArrayClose) break;
+      advance();
+    }
+    m_lexer.inArray = false;
+    if (!ok()) return;
+    const size_t bytes = m_sink.size() - header - ArrayHeaderBytes;
+    if (bytes > UINT16_MAX) {
+      fail(Err::FormulaTooComplex);
+      return;
+    }
+    const uint16_t shape[3] = {static_cast<uint16_t>(columns), static_cast<uint16_t>(rows),
+                               static_cast<uint16_t>(bytes)};
+    m_sink.patch(header + 1, shape, sizeof shape);
+    advance();
+  }
+
+  // One element: a number with an optional sign, a text, a logical or an error value; an
+  // element left out between separators is empty.
+  void arrayElement() {
+    FormulaLexer& lexer = m_lexer;
+    switch (token()) {
+      case TokenKind::ListSeparator:
+      case TokenKind::RowSeparator:
+      case TokenKind::ArrayClose: {
+        const CellValue empty = emptyValue();
+        emit(Op::Constant, &empty, sizeof empty);
+        return;
+      }
+      case TokenKind::Plus:
+      case TokenKind::Minus: {
+        const bool negative = token() == TokenKind::Minus;
+        advance();
+        if (token() != TokenKind::Number) {
+          fail(token() == TokenKind::End ? Err::UnexpectedEnd : Err::UnexpectedToken);
+          return;
+        }
+        // "-0" is plain 0, as the minus operator would give.
+        const double value = negative && lexer.number != 0 ? -lexer.number : lexer.number;
+        emit(Op::Number, &value, 8);
+        break;
+      }
+      case TokenKind::Number:
+        emit(Op::Number, &lexer.number, 8);
+        break;
+      case TokenKind::Logical:
+        emit(Op::Logical, &lexer.logical, 1);
+        break;
+      case TokenKind::ErrorLiteral:
+        emitU16(Op::ErrorLiteral, lexer.errorCode);
+        break;
+      case TokenKind::String:
+        emitString(lexer.string);
+        break;
+      case TokenKind::End:
+        fail(Err::UnexpectedEnd);
+        return;
       default:
         fail(Err::UnexpectedToken);
         return;

@@ -31,7 +31,16 @@ CellValue missingBookValue(Workbook&, int32_t, int32_t, int32_t, int32_t) { retu
 bool g_keepCached = false;
 }  // namespace
 
-ExternalValueFn g_externalValue = missingBookValue;
+namespace {
+ExternalValueFn g_otherBookValue = missingBookValue;
+// Array constants read as the cells of a book of their own.
+CellValue bookValue(Workbook& workbook, int32_t book, int32_t sheet, int32_t column, int32_t row) {
+  if (book == ArrayBook) return arrayElement(sheet, column, row);
+  return g_otherBookValue(workbook, book, sheet, column, row);
+}
+}  // namespace
+
+ExternalValueFn g_externalValue = bookValue;
 TaskCallFn g_taskCall = nullptr;
 bool g_runningStatements = false;
 bool g_formulaConstants = false;
@@ -81,6 +90,7 @@ bool beginRun(const uint8_t* tokens, Workbook* workbook, CellPosition at) {
   EvalState& s = g_state;
   s.base = s.sp;
   s.depth = 0;
+  s.arrayBase = arraySlotCount();
   s.pendingError = 0;
   s.running = true;
   s.ok = true;
@@ -120,6 +130,7 @@ void runLoop() {
 void unwind() {
   EvalState& s = g_state;
   while (s.sp > s.base) releaseValue(s.stack[--s.sp]);
+  dropArraysFrom(s.arrayBase);
 }
 
 const uint8_t* tokensOf(uint32_t handle, const HandlePool& pool = formulaPool()) {
@@ -134,7 +145,8 @@ bool runToResult(bool resolveResult, CellValue& out) {
   bool good = s.ok && s.sp - s.base == 1;
   if (good) {
     out = s.stack[--s.sp];
-    if (resolveResult) deref(out);
+    // An array constant lives only as long as its run: what is kept is its first element.
+    if (resolveResult || isArrayRef(out)) deref(out);
     if (out.kind == ValueKind::Integer) out = numberValue(out.i32());
     if (out.isNumeric() && !std::isfinite(numberOfFreshValue(out))) out = errorValue(CellError::Num);
     if (out.kind == ValueKind::ReturnAddress || out.kind == ValueKind::Formula) {
@@ -155,7 +167,7 @@ EvalState& evalState() { return g_state; }
 SavedEvalState saveEvalState() {
   const EvalState& s = g_state;
   return SavedEvalState{s.base,    s.code,      s.codeLength, s.codeName,     s.rootCode, s.rootLength,
-                        s.ip,      s.cell,    s.pendingError, s.depth,
+                        s.ip,      s.cell,    s.pendingError, s.depth,    s.arrayBase,
                         s.running, s.ok,        s.argCount,   s.workbook};
 }
 
@@ -171,6 +183,7 @@ void restoreEvalState(const SavedEvalState& saved) {
   s.cell = saved.cell;
   s.pendingError = saved.pendingError;
   s.depth = saved.depth;
+  s.arrayBase = saved.arrayBase;
   s.running = saved.running;
   s.ok = saved.ok;
   s.argCount = saved.argCount;
@@ -292,7 +305,7 @@ void requestTaskStop() { g_stopRequest.store(true, std::memory_order_relaxed); }
 void clearTaskStop() { g_stopRequest.store(false, std::memory_order_relaxed); }
 bool taskStopRequested() { return g_stopRequest.load(std::memory_order_relaxed); }
 
-void installExternalValue(ExternalValueFn fn) { g_externalValue = fn ? fn : missingBookValue; }
+void installExternalValue(ExternalValueFn fn) { g_otherBookValue = fn ? fn : missingBookValue; }
 void installTaskCall(TaskCallFn fn) { g_taskCall = fn; }
 void installStatementHook(StatementHookFn fn) { g_statementHook = fn; }
 

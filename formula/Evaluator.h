@@ -34,6 +34,7 @@ struct EvalState {
   CellPosition cell;         // the formula's own cell
   uint32_t pendingError = 0;     // the pending cell error's code + 1, so that !!Null can pend; 0: none
   int32_t depth = 0;         // defined-name subroutines entered
+  uint32_t arrayBase = 0;    // the first array-constant slot of this run
   bool running = true;
   bool ok = true;
   uint8_t argCount = 0;
@@ -54,6 +55,7 @@ struct SavedEvalState {
   CellPosition cell;
   uint32_t pendingError;
   int32_t depth;
+  uint32_t arrayBase;
   bool running;
   bool ok;
   uint8_t argCount;

@@ -51,6 +51,20 @@ int32_t truncateToInt(double d);
 /// one where only tasks may jump back.
 bool jumpTo(int64_t target, uint32_t opPos);
 
+/// An array constant on the stack is a sheet area reference on this book, its sheet
+/// the array's slot in the run's table, its cells the elements. Real books stop below it.
+constexpr uint8_t ArrayBook = 0xFF;
+inline bool isArrayRef(const CellValue& value) {
+  return (value.kind == ValueKind::SheetAreaRef || value.kind == ValueKind::SheetCellRef) && value.book == ArrayBook;
+}
+/// A copy (owned) of an element; empty outside the array or for a slot of no array.
+CellValue arrayElement(int32_t slot, int32_t column, int32_t row);
+/// The shape of the array in `slot`; false for a slot the running evaluation cannot see.
+bool arrayBounds(int32_t slot, int32_t& columns, int32_t& rows);
+uint32_t arraySlotCount();
+/// Gives back the arrays from slot `base` on, as a run ends.
+void dropArraysFrom(uint32_t base);
+
 // Op handlers. Each gets its payload and the position of its op code; the run loop
 // has already moved `ip` past the payload. Ops.def names the handler of every op.
 using Handler = void (*)(const uint8_t* payload, uint32_t opPos);

@@ -75,6 +75,7 @@ class Converter {
       : m_workbook(workbook), m_tokens(tokens), m_base(base), m_listSeparator(currentLocale().listSeparator) {}
 
   bool index(uint32_t length) {
+    m_length = length;
     size_t at = 0;
     while (at < length) {
       uint8_t op = m_tokens[at];
@@ -85,6 +86,13 @@ class Converter {
       if (m_count == MaxFormulaTokens) return false;
       m_positions[m_count++] = at;
       if (size == 255) break;
+      // An array constant is one operand; a damaged one shows as "!!Err" and ends the walk.
+      if (op == static_cast<uint8_t>(Op::Array)) {
+        const size_t bytes = arrayTokenLength(m_tokens, length, at);
+        if (bytes == 0) break;
+        at += bytes;
+        continue;
+      }
       at += 1 + size;
     }
     m_current = static_cast<int32_t>(m_count) - 1;
@@ -224,6 +232,12 @@ class Converter {
       case Op::Call:
         call(readU16(p), p[2]);
         return;
+      case Op::Array:
+        if (arrayTokenLength(m_tokens, m_length, m_positions[m_current + 1]))
+          arrayText(p, text);
+        else
+          text = u"!!Err";
+        break;
       case Op::Name: {
         uint16_t name = readU16(p);
         if (m_workbook && name < m_workbook->names.size())
@@ -270,6 +284,40 @@ class Converter {
     }
     put(u"(");
     put(name ? name : u"!!Err");
+  }
+
+  // The elements row by row, between the locale's separators; index() checked them whole.
+  void arrayText(const uint8_t* p, std::u16string& out) {
+    const ArrayShape shape = readArrayShape(p);
+    const char16_t rowSeparator = arrayRowSeparator(m_listSeparator);
+    out = u"{";
+    const uint8_t* at = p + ArrayHeaderBytes - 1;
+    for (size_t row = 0; row < shape.rows; ++row) {
+      if (row > 0) out.push_back(rowSeparator);
+      for (size_t column = 0; column < shape.columns; ++column) {
+        if (column > 0) out.push_back(m_listSeparator);
+        std::u16string element;
+        switch (static_cast<Op>(at[0])) {
+          case Op::Number:
+            valueToText(numberValue(readDouble(at + 1)), element);
+            break;
+          case Op::String:
+            stringText(readU32(at + 1), element);
+            break;
+          case Op::Logical:
+            element = at[1] ? u"true" : u"false";
+            break;
+          case Op::ErrorLiteral:
+            valueToText(errorValue(static_cast<CellError>(readU16(at + 1))), element);
+            break;
+          default:  // an empty element
+            break;
+        }
+        out += element;
+        at += 1 + payloadSize(at[0]);
+      }
+    }
+    out.push_back(u'}');
   }
 
   void stringText(uint32_t handle, std::u16string& out) {
@@ -341,6 +389,7 @@ class Converter {
   }
 
   const Workbook* m_workbook;
+  uint32_t m_length = 0;
   const uint8_t* m_tokens;
   CellPosition m_base;
   char16_t m_listSeparator;

@@ -321,7 +321,7 @@ int32_t externalSheet(Workbook& workbook, std::u16string_view directory, std::u1
       if (equalsIgnoreCase(n, wanted)) return true;
     return false;
   };
-  if (sheet.empty() || !has(sheet) || (book < 0 && workbook.externalBookCount() >= 255)) {
+  if (sheet.empty() || !has(sheet) || (book < 0 && workbook.externalBookCount() >= MaxExternalBooks)) {
     error = static_cast<uint32_t>(Err::SheetNameExpected);
     return -1;
   }
@@ -541,6 +541,7 @@ FormulaLexer makeLexer(Workbook* workbook, std::u16string_view text, CellPositio
   // Tasks are shared between users of any locale, so they keep the C conventions.
   lexer.decimalSymbol = taskMode ? u'.' : currentLocale().decimalSymbol;
   lexer.listSeparator = taskMode ? u',' : currentLocale().listSeparator;
+  lexer.rowSeparator = arrayRowSeparator(lexer.listSeparator);
   return lexer;
 }
 
@@ -602,6 +603,11 @@ void nextToken(FormulaLexer& lexer, bool allowComments) {
   if (c == lexer.listSeparator) {
     ++lexer.pos;
     lexer.token = TokenKind::ListSeparator;
+    return;
+  }
+  if (c == u'{' || (lexer.inArray && (c == u'}' || c == lexer.rowSeparator))) {
+    ++lexer.pos;
+    lexer.token = c == u'{' ? TokenKind::ArrayOpen : c == u'}' ? TokenKind::ArrayClose : TokenKind::RowSeparator;
     return;
   }
   fail(lexer, static_cast<uint32_t>(Err::UnexpectedCharacter));

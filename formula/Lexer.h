@@ -51,6 +51,9 @@ enum class TokenKind : uint8_t {
   KeywordFor = 35,
   KeywordTo = 36,
   KeywordStep = 37,
+  ArrayOpen = 38,     // "{"
+  ArrayClose = 39,    // "}", only inside an array constant
+  RowSeparator = 40,  // between rows, only inside an array constant
 };
 
 /// What a name token names.
@@ -74,6 +77,10 @@ struct FormulaLexer {
   CellPosition base{0, 0, 0};
   char16_t decimalSymbol = u'.';
   char16_t listSeparator = u',';
+  /// Ends a row of an array constant: ";", or "|" where ";" separates lists.
+  char16_t rowSeparator = u';';
+  /// Set by the parser between "{" and "}", where "}" and the row separator are tokens.
+  bool inArray = false;
 
   TokenKind token = TokenKind::Initial;
   size_t pos = 0;
@@ -106,6 +113,9 @@ FormulaLexer makeLexer(Workbook* workbook, std::u16string_view text, CellPositio
 
 /// Reads the next token into the lexer. Comments (task mode) are skipped when allowed.
 void nextToken(FormulaLexer& lexer, bool allowComments = true);
+
+/// The row separator of array constants that goes with a list separator.
+constexpr char16_t arrayRowSeparator(char16_t listSeparator) { return listSeparator == u';' ? u'|' : u';'; }
 
 /// Letters, digits and "_" as names use them; letters of other scripts count.
 bool isNameCharacter(char16_t c);

@@ -41,6 +41,37 @@ void forEachOp(uint8_t* tokens, size_t length, Visit visit) {
 
 }  // namespace
 
+bool isArrayElementOp(uint8_t op, const uint8_t* payload) {
+  switch (static_cast<Op>(op)) {
+    case Op::Number:
+    case Op::String:
+    case Op::Logical:
+    case Op::ErrorLiteral:
+      return true;
+    case Op::Constant:
+      return payload[0] == static_cast<uint8_t>(ValueKind::Empty);
+    default:
+      return false;
+  }
+}
+
+size_t arrayTokenLength(const uint8_t* tokens, size_t length, size_t at) {
+  if (at + ArrayHeaderBytes > length || tokens[at] != static_cast<uint8_t>(Op::Array)) return 0;
+  const ArrayShape shape = readArrayShape(tokens + at + 1);
+  const size_t count = static_cast<size_t>(shape.columns) * shape.rows;
+  if (count == 0 || count > ArrayElementLimit || shape.columns > ArrayColumnLimit) return 0;
+  const size_t end = at + ArrayHeaderBytes + shape.elementBytes;
+  if (end > length) return 0;
+  size_t pos = at + ArrayHeaderBytes;
+  for (size_t i = 0; i < count; ++i) {
+    if (pos >= end) return 0;
+    const uint8_t size = payloadSize(tokens[pos]);
+    if (size == 255 || pos + 1 + size > end || !isArrayElementOp(tokens[pos], tokens + pos + 1)) return 0;
+    pos += 1 + size;
+  }
+  return pos == end ? end - at : 0;
+}
+
 bool storableTokens(const uint8_t* tokens, size_t length) {
   size_t at = 0;
   while (at < length) {
@@ -48,6 +79,12 @@ bool storableTokens(const uint8_t* tokens, size_t length) {
     const uint8_t size = payloadSize(op);
     if (size == 255 || at + 1 + size > length || isTaskOnlyOp(op)) return false;
     if (op == static_cast<uint8_t>(Op::Call) && !isWorksheetRow(readU16(tokens + at + 1))) return false;
+    if (op == static_cast<uint8_t>(Op::Array)) {
+      const size_t bytes = arrayTokenLength(tokens, length, at);
+      if (bytes == 0) return false;
+      at += bytes;
+      continue;
+    }
     at += 1 + size;
   }
   return true;

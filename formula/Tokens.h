@@ -97,6 +97,27 @@ constexpr bool isTaskOnlyOp(uint8_t op) {
   return op >= static_cast<uint8_t>(Op::Discard) && op <= static_cast<uint8_t>(Op::ForStep);
 }
 
+/// An array constant is op Array followed by its elements, row by row, each one op
+/// Number, String, Logical, ErrorLiteral or an empty Constant. The evaluator steps over
+/// the elements as one operand, and every walk of plain ops still sees each string.
+constexpr size_t ArrayElementLimit = 1024;
+constexpr size_t ArrayColumnLimit = 256;
+constexpr size_t ArrayHeaderBytes = 7;  // the op and its payload
+struct ArrayShape {
+  uint16_t columns;
+  uint16_t rows;
+  uint16_t elementBytes;
+};
+inline ArrayShape readArrayShape(const uint8_t* payload) {
+  return ArrayShape{readU16(payload), readU16(payload + 2), readU16(payload + 4)};
+}
+/// Whether `op` may stand as an element of an array constant.
+bool isArrayElementOp(uint8_t op, const uint8_t* payload);
+/// The bytes of the array constant whose op Array is at `tokens[at]`, its elements
+/// included, when it is whole: a sane shape, and exactly columns x rows element ops
+/// filling its element bytes within `length`. 0 for a damaged one.
+size_t arrayTokenLength(const uint8_t* tokens, size_t length, size_t at);
+
 /// Added to the argument count of a Choose call whose choices are entered through case
 /// ops: the call then finds only the index and the chosen value on the stack.
 constexpr uint8_t ChooseJumpForm = 100;

@@ -52,6 +52,11 @@ void reduceCellTask(CellValue& value) {
 CellValue fetchCell(int32_t book, int32_t sheetIndex, int32_t column, int32_t row) {
   Workbook* workbook = g_state.workbook;
   if (!workbook) return emptyValue();
+  if (book == ArrayBook) {
+    int32_t columns = 0, rows = 0;
+    if (!arrayBounds(sheetIndex, columns, rows) || column >= columns || row >= rows) return errorValue(CellError::Ref);
+    return arrayElement(sheetIndex, column, row);
+  }
   if (book != 0) {
     // A cell the other file does not have reads as !!NA; only ranges pass over it.
     CellValue value = g_externalValue(*workbook, book, sheetIndex, column, row);
@@ -91,7 +96,10 @@ void deref(CellValue& value) {
         value = errorValue(CellError::Ref);
       return;
     case ValueKind::SheetAreaRef:
-      if (value.firstSheet == value.lastSheet && value.u16(0) == value.u16(2) && value.u16(1) == value.u16(3) &&
+      // A single use of an array takes its first element, as desktop spreadsheets do.
+      if (value.book == ArrayBook)
+        value = fetchCell(ArrayBook, value.firstSheet, value.u16(1), value.u16(0));
+      else if (value.firstSheet == value.lastSheet && value.u16(0) == value.u16(2) && value.u16(1) == value.u16(3) &&
           sheetExists(value.book, value.firstSheet))
         value = fetchCell(value.book, value.firstSheet, value.u16(1), value.u16(0));
       else

@@ -23,6 +23,10 @@ namespace kelp {
 /// Values already read from an external workbook's file; the file layer defines it.
 struct ExternalBookCache;
 
+/// Books are numbered from 1 in a reference's book byte; the value above the last is
+/// kept for the formula engine's own use.
+constexpr int32_t MaxExternalBooks = 254;
+
 /// A workbook that formulas of this one refer to by name.
 struct ExternalBook {
   std::u16string name;       // as shown in formula text

@@ -427,6 +427,42 @@ TEST(ExcelFiles, GnumericsDesktopFunctionsOpenComputeAndFollowTheirInputs) {
   }
 }
 
+TEST(ExcelFiles, ArrayConstantsOfGnumericComputeFollowTheirInputAndGoBack) {
+  // Array constants in the functions that take ranges, against what Gnumeric computed.
+  const std::vector<std::string> gnumeric = firstCsvRow(kFolder + "gnm_arrays_values.csv");
+  ASSERT_EQ(gnumeric.size(), 17u);
+  const bool peer = std::system("command -v ssconvert > /dev/null 2>&1") == 0;
+  test::TempFolder folder;
+  for (const char* fixture : {"gnm_arrays_biff8.xls", "gnm_arrays_biff5.xls"}) {
+    SCOPED_TRACE(fixture);
+    clearError();
+    Document document;
+    std::vector<uint32_t> shown;
+    document.ui.showMessage = [&](uint32_t code) { shown.push_back(code); };
+    ASSERT_TRUE(OpenDocument(document, utf8ToUtf16(kFolder + fixture))) << pendingError();
+    EXPECT_TRUE(shown.empty()) << "notice " << shown.front();
+    Workbook& book = document.workbook();
+    expectSameRow(shownRow(book), gnumeric, "as opened");
+    // Saved by Kelp in the same form, Gnumeric computes the same again.
+    const bool biff8 = std::string(fixture).find("biff8") != std::string::npos;
+    const std::u16string saved = folder.file(biff8 ? "arrays8.xls" : "arrays5.xls");
+    ASSERT_TRUE(SaveDocument(document, saved, biff8 ? DocFileType::Excel97 : DocFileType::Excel95)) << pendingError();
+    if (peer) {
+      const std::string csv = (folder.path / (biff8 ? "arrays8.csv" : "arrays5.csv")).string();
+      const std::string command = "ssconvert --recalc '" + utf16ToUtf8(saved) + "' '" + csv + "' > /dev/null 2>&1";
+      ASSERT_EQ(std::system(command.c_str()), 0) << command;
+      expectSameRow(firstCsvRow(csv), gnumeric, "as Gnumeric read Kelp's file");
+    }
+    // The formulas follow a changed input.
+    ASSERT_TRUE(book.sheetAt(0)->setCell(0, 0, {numberValue(1), 0}));
+    recalculateAll(book);
+    const std::vector<std::string> changed = shownRow(book);
+    EXPECT_EQ(changed[2], "a");
+    EXPECT_EQ(changed[5], "1");
+    EXPECT_EQ(changed[14], "3");
+  }
+}
+
 TEST(ExcelFiles, GnumericReadsKelpsDesktopFunctionsAsItWroteThem) {
   if (std::system("command -v ssconvert > /dev/null 2>&1") != 0)
     GTEST_SKIP() << "ssconvert (Gnumeric) is not installed: Kelp's .xls is not checked in a peer";

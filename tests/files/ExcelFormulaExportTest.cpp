@@ -391,6 +391,64 @@ TEST_F(ExcelFormulaExportTest, WhatExcelCannotHoldIsRefusedAndNothingAppended) {
   }
 }
 
+TEST_F(ExcelFormulaExportTest, ArrayConstantsTravelWithTheirDataAfterTheTokens) {
+  const std::u16string text = u"=Sum({1,-2.5;\"\u00E9\",true;!!NA,})+VLookup(2,{1,\"a\";2,\"b\"},2)";
+  for (bool biff8 : {true, false}) {
+    SCOPED_TRACE(biff8 ? "BIFF8" : "BIFF5");
+    const uint32_t handle = compiled(text, C3);
+    context.biff8 = biff8;
+    const auto* data = static_cast<const uint8_t*>(formulaPool().data(handle));
+    Bytes out, extra;
+    ASSERT_EQ(convertToExcelFormula(data + 4, readU32(data), C3, Kind::Cell, context, out, &extra), Result::Written);
+    // Without a place for the data, and in Pocket Excel, the formula has no form.
+    Bytes none;
+    EXPECT_EQ(convertToExcelFormula(data + 4, readU32(data), C3, Kind::Cell, context, none), Result::NoExcelForm);
+    context.pocket = true;
+    context.biff8 = false;
+    EXPECT_EQ(convertToExcelFormula(data + 4, readU32(data), C3, Kind::Cell, context, none, &none), Result::NoExcelForm);
+    EXPECT_TRUE(none.empty());
+    context.pocket = false;
+    context.biff8 = biff8;
+    formulaPool().release(handle);
+    // tArray in the array class with the shape in its unused bytes; the data counts less
+    // one in BIFF8 and whole in BIFF5.
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + 8), (Bytes{0x60, 1, 2, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(Bytes(extra.begin(), extra.begin() + 4), biff8 ? (Bytes{1, 2, 0, 0x01}) : (Bytes{2, 3, 0, 0x01}));
+
+    ExcelFormulaContext reader = readerContext();
+    const uint32_t texts = textPool().liveCount();
+    const uint32_t back = convertExcelFormula(out.data(), out.size(), C3, ExcelFormulaKind::Cell, reader, extra.data(),
+                                              extra.size());
+    ASSERT_NE(back, NoHandle) << pendingError();
+    std::u16string shown;
+    EXPECT_TRUE(formulaText(*book, static_cast<const uint8_t*>(formulaPool().data(back)), C3, shown));
+    EXPECT_EQ(shown, text);
+    formulaPool().release(back);
+    // Data cut anywhere, or an element of no known kind, is damage: refused, nothing kept.
+    for (size_t cut = 0; cut < extra.size(); ++cut) {
+      clearError();
+      EXPECT_EQ(convertExcelFormula(out.data(), out.size(), C3, ExcelFormulaKind::Cell, reader, extra.data(), cut),
+                NoHandle);
+      EXPECT_EQ(pendingError(), static_cast<uint32_t>(Err::FileRead)) << "cut at " << cut;
+    }
+    Bytes unknown = extra;
+    unknown[3] = 0x03;
+    clearError();
+    EXPECT_EQ(convertExcelFormula(out.data(), out.size(), C3, ExcelFormulaKind::Cell, reader, unknown.data(),
+                                  unknown.size()),
+              NoHandle);
+    EXPECT_EQ(pendingError(), static_cast<uint32_t>(Err::FileRead));
+    // More elements than Kelp holds in one array keep the cell's value.
+    Bytes huge = {0xFF, 0xFF, 0x7F};
+    clearError();
+    EXPECT_EQ(convertExcelFormula(out.data(), 8, C3, ExcelFormulaKind::Cell, reader, huge.data(), huge.size()),
+              NoHandle);
+    EXPECT_EQ(pendingError(), static_cast<uint32_t>(Err::UnsupportedFormula));
+    clearError();
+    EXPECT_EQ(textPool().liveCount(), texts);
+  }
+}
+
 TEST_F(ExcelFormulaExportTest, DamagedTokensAreMalformed) {
   EXPECT_EQ(refusal(Tokens().handle(), true), Result::Malformed) << "no operand";
   EXPECT_EQ(refusal(Tokens().number(1).op(Op::Add).handle(), true), Result::Malformed);

@@ -2,6 +2,8 @@
 // and clipboard ranges.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "NativeTestSupport.h"
 #include "files/Password.h"
 #include "platform/ErrorState.h"
@@ -309,6 +311,40 @@ TEST(NativeFormat, StoredFormulasThatRunCommandsOrTasksAreRefused) {
   bool ok = false;
   auto read = readFromBytes(saveToBytes(*book), ok);
   EXPECT_TRUE(ok);
+}
+
+TEST(NativeFormat, ArrayConstantsRoundTripAndADamagedOneIsRefused) {
+  const std::u16string text = u"=Sum({1,\"a\";3,4})+Count({,!!NA,true})";
+  std::vector<uint8_t> file;
+  const uint32_t textsBefore = textPool().liveCount(), formulasBefore = formulaPool().liveCount();
+  {
+    auto book = newWorkbook(1);
+    setFormula(*book, *book->sheetAt(0), 1, 1, text);
+    file = saveToBytes(*book);
+  }
+  bool ok = false;
+  {
+    auto read = readFromBytes(file, ok);
+    ASSERT_TRUE(ok) << pendingError();
+    EXPECT_EQ(formulaOf(*read, *read->sheetAt(0), 1, 1), text);
+  }
+  // The first array's header: 2 columns, 2 rows, then its element bytes.
+  const uint8_t header[] = {44, 2, 0, 2, 0};
+  auto at = std::search(file.begin(), file.end(), std::begin(header), std::end(header));
+  ASSERT_NE(at, file.end());
+  const size_t count = static_cast<size_t>(at - file.begin()) + 5;
+  for (int delta : {-1, 1, 200}) {
+    SCOPED_TRACE(delta);
+    std::vector<uint8_t> damaged = file;
+    damaged[count] = static_cast<uint8_t>(damaged[count] + delta);
+    clearError();
+    { auto read = readFromBytes(damaged, ok); }
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(pendingError(), static_cast<uint32_t>(Err::FileRead));
+  }
+  clearError();
+  EXPECT_EQ(textPool().liveCount(), textsBefore);
+  EXPECT_EQ(formulaPool().liveCount(), formulasBefore);
 }
 
 TEST(NativeFormat, DamagedFilesFailWithAFileErrorAndLeakNothing) {

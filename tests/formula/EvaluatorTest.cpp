@@ -6,6 +6,7 @@
 #include <random>
 
 #include "formula/Catalogue.h"
+#include "formula/Compiler.h"
 #include "formula/FormulaText.h"
 #include "model/FormulaTable.h"
 #include "platform/Text.h"
@@ -282,6 +283,53 @@ TEST_F(EvaluatorTest, DamagedTokenStringsFailInsteadOfMisbehaving) {
   call.call(static_cast<uint16_t>(unbound), functionRow(unbound).minArgs);
   EXPECT_EQ(run(call).text, u"!!Name") << "function " << unbound;
   EXPECT_EQ(run(Tokens().number(1).call(400, 1).number(2).op(Op::Add)).text, u"!!Name");
+  EXPECT_EQ(evalState().sp, 0);
+}
+
+TEST_F(EvaluatorTest, ArrayConstantsServeWhereRangesDo) {
+  setNumber(0, 0, 2);
+  struct Case {
+    const char16_t* formula;
+    const char16_t* shown;
+  };
+  for (const Case& c : std::vector<Case>{{u"=Sum({1,2;3,4})", u"10"},
+                                         {u"=Average({1,2;3,6})", u"3"},
+                                         {u"=Count({1,\"t\",true,-2.5})", u"2"},
+                                         {u"=CountA({1,\"t\";true,!!NA})", u"4"},
+                                         {u"=Max({-1,-2.5})+Min({4,-0.5})", u"-1.5"},
+                                         {u"=Sumproduct({1,2,3},{4,5,6})", u"32"},
+                                         {u"=VLookup(A1,{1,\"a\";2,\"b\"},2)", u"b"},
+                                         {u"=HLookup(2,{1,2;\"x\",\"y\"},2)", u"y"},
+                                         {u"=Match(A1,{5,2,9},0)", u"2"},
+                                         {u"=Index({1,2;3,4},2,2)", u"4"},
+                                         {u"=Index({1,2;3,4},3,1)", u"!!Ref"},
+                                         {u"=Lookup(2.5,{1,2,3},{\"p\",\"q\",\"r\"})", u"q"},
+                                         {u"=Sumif({1,2,3},\">1\",{10,20,30})", u"50"},
+                                         {u"=CountIf({1,2,2,3},A1)", u"2"},
+                                         {u"=SumIfs({10,20,30},{1,2,3},\">1\",{1,1,0},1)", u"20"},
+                                         {u"=Sum(Choose(A1,{1,2},{3,4}))", u"7"},
+                                         {u"=Rows({1;2;3})*Columns({1,2})", u"6"},
+                                         // A single use takes the first element.
+                                         {u"={5,6}+1", u"6"},
+                                         {u"={\"a\",\"b\"}", u"a"},
+                                         {u"={1,,3}", u"1"},
+                                         {u"=Count({,1})", u"1"}}) {
+    Result r = calc(c.formula);
+    EXPECT_TRUE(r.ok) << utf16ToUtf8(c.formula);
+    EXPECT_EQ(r.text, c.shown) << utf16ToUtf8(c.formula);
+  }
+  // An array in a defined name serves its callers too.
+  const int32_t primes = book->setName(u"Primes", compileToHandle(*book, u"={2,3,5}", CellPosition{}, false));
+  EXPECT_EQ(run(Tokens().name(static_cast<uint16_t>(primes)).call(Sum, 1)).number, 10);
+  // One array more than a run has slots for is an error value, not a failure.
+  Tokens many;
+  for (int i = 0; i < 300; ++i) {
+    many.raw(44).raw(1).raw(0).raw(1).raw(0).raw(9).raw(0).number(i);
+    if (i) many.op(Op::Add);
+  }
+  EXPECT_EQ(run(many).text, u"!!Num");
+  // A damaged array fails the run.
+  EXPECT_FALSE(run(Tokens().raw(44).raw(2).raw(0).raw(1).raw(0).raw(9).raw(0).number(1)).ok);
   EXPECT_EQ(evalState().sp, 0);
 }
 

@@ -10,6 +10,7 @@
 #include "formula/Compiler.h"
 #include "formula/EntryReader.h"
 #include "formula/FormulaText.h"
+#include "formula/Lexer.h"
 #include "formula/Catalogue.h"
 #include "model/HandlePool.h"
 #include "model/ModelHeap.h"
@@ -207,6 +208,50 @@ TEST_F(FormulaTextTest, DamagedOrForeignTokensStillShow) {
   EXPECT_EQ(pendingError(), 0u) << "damage is shown, not reported";
 }
 
+TEST_F(FormulaTextTest, ArrayConstantsReadBackInTheLocalesSeparators) {
+  EXPECT_EQ(shown(u"={1, -2.5; \"a\"\"b\", TRUE;!!na,false}"), u"={1,-2.5;\"a\"\"b\",true;!!NA,false}");
+  EXPECT_EQ(shown(u"=Sum({1,,+3})*{2}"), u"=Sum({1,,3})*{2}");
+  EXPECT_EQ(normalised(compiled(u"={-1;\"x\"}")), "Array 1 0 2 0 14 0;Number 0 0 0 0 0 0 240 191;String\"x\";End;");
+  ASSERT_TRUE(selectLocale("de_DE"));
+  EXPECT_EQ(shown(u"=Sum({1,5;2|3;4})"), u"=Sum({1,5;2|3;4})");
+  const uint8_t* german = compiled(u"={1,5;2|3;4}");
+  setCurrentLocale(saved);
+  std::u16string out;
+  ASSERT_TRUE(formulaText(*book, german, CellPosition{0, 0, 0}, out));
+  EXPECT_EQ(out, u"={1.5,2;3,4}");
+
+  // Each refusal names its code and where it was found.
+  struct Refused {
+    std::u16string text;
+    uint32_t code;
+    int32_t at;
+  };
+  std::u16string wide = u"={1", tall = u"={1";
+  for (size_t i = 1; i <= ArrayColumnLimit; ++i) wide += u",1";
+  for (size_t i = 1; i <= ArrayElementLimit; ++i) tall += u";1";
+  wide += u"}";
+  tall += u"}";
+  for (const Refused& r : std::vector<Refused>{{u"={1,2;3}", 4, 6},
+                                               {u"={1;2,3}", 4, 6},
+                                               {u"={}", 4, 1},
+                                               {u"={A1}", 4, 1},
+                                               {u"={1+2}", 4, 2},
+                                               {u"={Sum(1)}", 4, 1},
+                                               {u"={--1}", 4, 2},
+                                               {u"=Sum({1,2", 1, 8},
+                                               {u"={1}}", 2, 3},
+                                               {u"=1;2", 2, 1},
+                                               {wide, 22, static_cast<int32_t>(wide.size() - 2)},
+                                               {tall, 22, static_cast<int32_t>(tall.size() - 2)}}) {
+    clearError();
+    TokenSink sink;
+    EXPECT_EQ(compileFormula(*book, r.text, CellPosition{0, 0, 0}, sink, false), r.at) << utf16ToUtf8(r.text);
+    EXPECT_EQ(pendingError(), r.code) << utf16ToUtf8(r.text);
+    EXPECT_EQ(sink.size(), 0u);
+  }
+  clearError();
+}
+
 TEST_F(FormulaTextTest, TooLongOrTooManyTokensIsError22) {
   std::u16string out = u"kept?";
   const uint8_t* fits = compiled(u"=\"" + std::u16string(MaxFormulaText - 3, u'x') + u"\"");
@@ -343,7 +388,7 @@ class Generator {
     static const char16_t* const prefixes[] = {u"Sheet1!", u"'My Sheet'!", u"Sheet1:Sheet3!", u"'Bob''s'!",
                                                u"'Q1'!",   u"DATA!",       u"'Sum'!"};
     static const char16_t* const strings[] = {u"\"\"", u"\"a\"", u"\"say \"\"hi\"\"\"", u"\"x, y; z\""};
-    switch (pick(depth > 3 ? 9 : 11)) {
+    switch (pick(depth > 3 ? 10 : 12)) {
       case 0: case 1: return number();
       case 2: return reference();
       case 3: return reference() + u":" + reference();
@@ -352,8 +397,25 @@ class Generator {
       case 6: return strings[pick(4)];
       case 7: return pick(2) ? u"TRUE" : u"!!NA";
       case 8: return pick(2) ? u"false" : u"!!Ref";
+      case 9: return array();
       default: return call(depth);
     }
+  }
+
+  std::u16string array() {
+    static const char16_t* const others[] = {u"\"\"", u"\"a;b|c\"", u"TRUE", u"false", u"!!NA", u""};
+    const int rows = 1 + pick(3), columns = 1 + pick(3);
+    const char16_t list = currentLocale().listSeparator;
+    std::u16string out = u"{";
+    for (int r = 0; r < rows; ++r) {
+      if (r) out += arrayRowSeparator(list);
+      for (int c = 0; c < columns; ++c) {
+        if (c) out += list;
+        // A lone empty element would read "{}", which is no array.
+        out += pick(2) ? (pick(2) ? u"-" : u"") + number() : others[pick(rows * columns > 1 ? 6 : 5)];
+      }
+    }
+    return out + u"}";
   }
 
   std::mt19937 m_random;
