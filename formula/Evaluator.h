@@ -254,34 +254,50 @@ template <typename Fn>
 Fn AreaIterator::forEachLocalRow(Fn fn) const {
   // The sum of a column of formulas spends its time here: one pass over each row's
   // slots with the bounds in locals, rather than a call and the saved position per cell.
+  // The loops call `local` directly: reached through a lambda's capture, its totals
+  // would live in memory and each addition would wait on a store.
   Fn local = fn;
-  auto visit = [&local](const CellValue& value) {
-    if (value.kind == ValueKind::Formula)  // the common case first: one test for it
-      local(formulaResult(value));
-    else if (value.kind != ValueKind::Empty)
-      local(value);
-  };
   const int32_t firstRow = m_area.firstRow, lastRow = m_area.lastRow;
   const int32_t firstColumn = m_area.firstColumn, lastColumn = m_area.lastColumn;
   for (int32_t s = m_area.firstSheet; s <= m_area.lastSheet; ++s) {
     const Sheet* sheet = sheetAt(s);
     if (!sheet) continue;
+    const Sheet::RowIndex rows = sheet->rowIndex();
+    const int32_t last = std::min<int32_t>(lastRow, rows.size - 1);
     if (firstColumn == lastColumn) {
-      sheet->forEachInColumn(firstColumn, firstRow, lastRow, [&visit](const CellRecord& cell) { visit(cell.value); });
+      for (int32_t r = firstRow; r <= last; ++r) {
+        const Row* row = rows.at(r);
+        if (!row) continue;
+        // One unsigned compare tests both ends of the row's slots.
+        const uint32_t index = static_cast<uint32_t>(firstColumn - row->cells.first());
+        if (index >= static_cast<uint32_t>(row->cells.size() - row->cells.first())) continue;
+        const CellValue& value = row->cells.data()[index].value;
+        if (value.kind == ValueKind::Formula)
+          local(formulaResult(value));
+        else if (value.kind != ValueKind::Empty)
+          local(value);
+      }
       continue;
     }
-    const int32_t last = std::min<int32_t>(lastRow, sheet->rowArraySize() - 1);
     for (int32_t r = firstRow; r <= last; ++r) {
-      const Row* row = sheet->rowAt(r);
+      const Row* row = rows.at(r);
       if (!row) continue;
       // The slots start at the row's first column.
       const int32_t first = row->cells.first();
       const CellRecord* cells = row->cells.data() - first;
       const int32_t end = std::min<int32_t>(lastColumn, row->cells.size() - 1);
-      for (int32_t c = std::max<int32_t>(firstColumn, first); c <= end; ++c) visit(cells[c].value);
+      for (int32_t c = std::max<int32_t>(firstColumn, first); c <= end; ++c) {
+        const CellValue& value = cells[c].value;
+        if (value.kind == ValueKind::Formula)  // the common case first: one test for it
+          local(formulaResult(value));
+        else if (value.kind != ValueKind::Empty)
+          local(value);
+      }
     }
   }
-  return local;
+  // A copy, not `local` itself: a named return value lives in the caller's memory,
+  // which the cell loads might alias, so every addition would go through a store.
+  return Fn(local);
 }
 
 /// Pops a reference (kinds 6 to 9) into `it`; false, popping nothing, for other kinds.

@@ -284,21 +284,31 @@ class Sheet {
     const uint32_t place = m_rowPlaces[row] - 1;
     return &m_rowBlocks[static_cast<int32_t>(place >> RowBlock::Shift)]->rows[place & RowBlock::Mask];
   }
+  /// The row tables as plain pointers, for walks over many rows that keep them in locals
+  /// (the area walks of formulas); valid until a row is made or removed.
+  struct RowIndex {
+    const uint32_t* places;
+    RowBlock* const* blocks;
+    int32_t size;  // one past the last row that exists
+    const Row* at(int32_t row) const {
+      const uint32_t place = places[row];
+      if (!place) return nullptr;
+      return &blocks[(place - 1) >> RowBlock::Shift]->rows[(place - 1) & RowBlock::Mask];
+    }
+  };
+  RowIndex rowIndex() const { return RowIndex{m_rowPlaces.data(), m_rowBlocks.data(), m_rowPlaces.size()}; }
   /// The slot of column `col` in each row from `first` to `last` in turn, as
-  /// `fn(const CellRecord&)`; rows without that slot are passed over. One loop with the
-  /// row tables in locals: the single-column area walks of formulas run here.
+  /// `fn(const CellRecord&)`; rows without that slot are passed over.
   template <typename Fn>
   void forEachInColumn(int32_t col, int32_t first, int32_t last, Fn fn) const {
-    if (last >= m_rowPlaces.size()) last = m_rowPlaces.size() - 1;
-    const uint32_t* places = m_rowPlaces.data();
-    RowBlock* const* blocks = m_rowBlocks.data();
+    const RowIndex rows = rowIndex();
+    if (last >= rows.size) last = rows.size - 1;
     for (int32_t r = first; r <= last; ++r) {
-      if (!places[r]) continue;
-      const uint32_t place = places[r] - 1;
-      const RowCells& cells = blocks[place >> RowBlock::Shift]->rows[place & RowBlock::Mask].cells;
+      const Row* row = rows.at(r);
+      if (!row) continue;
       // One unsigned compare tests both ends.
-      const uint32_t index = static_cast<uint32_t>(col - cells.first());
-      if (index < static_cast<uint32_t>(cells.size() - cells.first())) fn(cells.data()[index]);
+      const uint32_t index = static_cast<uint32_t>(col - row->cells.first());
+      if (index < static_cast<uint32_t>(row->cells.size() - row->cells.first())) fn(row->cells.data()[index]);
     }
   }
   /// The row, created with the default height when absent; null and error 15 on failure.
