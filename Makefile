@@ -79,6 +79,12 @@ web: web-deps
 	  -DFREETYPE_INCLUDE_DIRS=$(CURDIR)/build/web-deps/freetype/include \
 	  -DFREETYPE_LIBRARY=$(CURDIR)/build/web-deps/freetype/lib/libfreetype.a
 	NODE_PATH=/usr/share/nodejs cmake --build build/web-cmake -j $(JOBS) --target kelp kelp_recalc
+	@# The single-threaded kelp-st.js, for hosts that cannot send the isolation headers.
+	NODE_PATH=/usr/share/nodejs emcmake cmake -S . -B build/web-cmake-st -G Ninja -DCMAKE_BUILD_TYPE=Release -DKELP_TESTS=OFF \
+	  -DCMAKE_INTERPROCEDURAL_OPTIMIZATION=OFF -DKELP_WEB_SINGLE_THREAD=ON \
+	  -DFREETYPE_INCLUDE_DIRS=$(CURDIR)/build/web-deps/freetype/include \
+	  -DFREETYPE_LIBRARY=$(CURDIR)/build/web-deps/freetype/lib/libfreetype-st.a
+	NODE_PATH=/usr/share/nodejs cmake --build build/web-cmake-st -j $(JOBS) --target kelp kelp_recalc
 
 # Serves build/web on 127.0.0.1 and replays tests/web's key scripts in headless chromium,
 # comparing each picture with the headless backend's.

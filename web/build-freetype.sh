@@ -2,10 +2,11 @@
 # Builds FreeType for the page from Debian's own source package, with Debian's patches, so
 # that glyphs come out as the native library draws them. The source comes through a
 # private deb-src list; the system's apt configuration is left alone.
-# Usage: web/build-freetype.sh OUT_DIR   (leaves OUT_DIR/lib/libfreetype.a and OUT_DIR/include)
+# Usage: web/build-freetype.sh OUT_DIR   (leaves OUT_DIR/lib/libfreetype.a, the single-threaded
+# page's OUT_DIR/lib/libfreetype-st.a and OUT_DIR/include)
 set -eu
 out=$(realpath -m "$1")
-[ -f "$out/lib/libfreetype.a" ] && exit 0
+[ -f "$out/lib/libfreetype.a" ] && [ -f "$out/lib/libfreetype-st.a" ] && exit 0
 work="$out/src"
 mkdir -p "$work/lists/partial" "$work/cache/archives/partial" "$out/lib"
 cd "$work"
@@ -39,12 +40,16 @@ MOD
 files="base/ftsystem.c base/ftinit.c base/ftdebug.c base/ftbase.c base/ftbbox.c base/ftglyph.c \
   base/ftbitmap.c base/ftsynth.c autofit/autofit.c truetype/truetype.c psnames/psnames.c sfnt/sfnt.c \
   smooth/smooth.c gzip/ftgzip.c"
-objs=""
-for f in $files; do
-  o="$work/$(echo "$f" | tr / _).o"
-  emcc -O2 -pthread -DFT2_BUILD_LIBRARY -DFT_CONFIG_MODULES_H='"ftmodule.h"' -I. -Iinclude -c "src/$f" -o "$o"
-  objs="$objs $o"
+# Threaded code cannot link into the page without shared memory, so each build has its own.
+for variant in "" -st; do
+  threads=-pthread; [ -n "$variant" ] && threads=""
+  objs=""
+  for f in $files; do
+    o="$work/$(echo "$f" | tr / _)$variant.o"
+    emcc -O2 $threads -DFT2_BUILD_LIBRARY -DFT_CONFIG_MODULES_H='"ftmodule.h"' -I. -Iinclude -c "src/$f" -o "$o"
+    objs="$objs $o"
+  done
+  rm -f "$out/lib/libfreetype$variant.a" && emar rcs "$out/lib/libfreetype$variant.a" $objs
 done
-emar rcs "$out/lib/libfreetype.a" $objs
 rm -rf "$out/include" && cp -r include "$out/include" && cp ftmodule.h "$out/include/"
 echo "FreeType built in $out"

@@ -1,11 +1,15 @@
 // The web backend: input from the page's thread through a queue, the screen back as RGBA.
+// The single-threaded build (no shared memory) waits by handing the browser back its
+// thread: emscripten_sleep unwinds Kelp's stack, nested modal loops included, and resumes it.
 #include "platform/ui/WebBackend.h"
 
 #include <emscripten.h>
 #include <emscripten/threading.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <vector>
@@ -50,7 +54,9 @@ void push(Event e) {
     c.events.push_back(std::move(e));
     ++c.pushed;
   }
+#ifdef __EMSCRIPTEN_PTHREADS__
   c.arrived.notify_one();
+#endif
 }
 
 // The browser's clipboard answers only on the page's thread and only later, so Kelp
@@ -104,8 +110,18 @@ uint64_t WebBackend::now() const {
 bool WebBackend::waitInput(Desktop& desktop, uint64_t deadline) {
   Channel& c = channel();
   std::deque<Event> events;
+#ifndef __EMSCRIPTEN_PTHREADS__
+  if (c.events.empty()) {
+    c.idleAfter = c.handled;
+    // Events arrive only while the page has its thread, so the wait is short: a key waits
+    // for at most one step.
+    const uint64_t time = now();
+    emscripten_sleep(static_cast<unsigned>(deadline <= time ? 0 : std::min<uint64_t>(deadline - time, 10)));
+  }
+#endif
   {
     std::unique_lock<std::mutex> hold(c.lock);
+#ifdef __EMSCRIPTEN_PTHREADS__
     if (c.events.empty()) {
       c.idleAfter = c.handled;
       // Short waits let idle work run a few times a second.
@@ -113,6 +129,7 @@ bool WebBackend::waitInput(Desktop& desktop, uint64_t deadline) {
       const uint64_t wait = deadline <= time ? 0 : std::min<uint64_t>(deadline - time, 50);
       c.arrived.wait_for(hold, std::chrono::milliseconds(wait), [&c] { return !c.events.empty(); });
     }
+#endif
     // One event a step, so that each sees the effects of the ones before it.
     if (!c.events.empty()) {
       events.push_back(std::move(c.events.front()));
