@@ -147,6 +147,9 @@ bool ExcelReader::sheetRecord(uint16_t type, RecordIn& in) {
     case Record::ExternSheet:
       if (!m_biff8) readExternSheet(in);
       return true;
+    case Record::ExternName:
+      if (!m_biff8) readExternName(in);
+      return true;
     case Record::Header:
     case Record::Footer:
       readPageText(type, in);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "files/DocStream.h"
+#include "files/ExcelAddIns.h"
 #include "files/ExcelTokens.h"
 #include "formula/Catalogue.h"
 #include "formula/Compiler.h"
@@ -28,12 +29,14 @@ constexpr int32_t ExcelSum = 4;
 constexpr size_t NoPosition = static_cast<size_t>(-1);
 
 // An operand on the simulated stack: where its Kelp tokens start, and the jumps of an
-// If that follow it (indexes into the jump list), which only that If may consume.
+// If that follow it (indexes into the jump list), which only that If may consume. A
+// function's name before a call of function 255 has no tokens; only that call takes it.
 struct Operand {
   size_t start;
   int32_t jumpIfFalse = -1;
   int32_t jump = -1;
-  bool hasJumps() const { return jumpIfFalse >= 0 || jump >= 0; }
+  int32_t function = -1;
+  bool hasJumps() const { return jumpIfFalse >= 0 || jump >= 0 || function >= 0; }
 };
 
 // A Kelp jump waiting for its offset: Excel's target (in Excel bytes) and the Kelp
@@ -50,6 +53,17 @@ struct SheetSpan {
   uint8_t book = 0;
   uint8_t first = 0;
   uint8_t last = 0;
+};
+
+// A Choose whose choices are being read: the operands below the first choice (the index
+// included), how many choices are complete of how many its jump table has, and where
+// its case ops and the jumps ending its choices are, to be aimed once the call is.
+struct OpenChoose {
+  size_t depth;
+  size_t done;
+  size_t choices;
+  std::vector<size_t> cases;
+  std::vector<size_t> exits;
 };
 
 class Converter {
@@ -159,6 +173,7 @@ class Converter {
         return function(readU16(p + 1), p[0] & 0x7F);
       }
       case Ptg::Name: return name();
+      case Ptg::NameX: return externName();
       case Ptg::Ref: return cellReference(false);
       case Ptg::RefN: return cellReference(true);
       case Ptg::Area: return areaReference(false);
@@ -190,7 +205,7 @@ class Converter {
       case Ptg::Attr: return attribute();
       case Ptg::Array: return array();
       default:
-        // Intersections, unions, ranges, missing arguments, external names,
+        // Intersections, unions, ranges, missing arguments,
         // the memory tokens and anything unknown have no Kelp form.
         return fail(Err::UnsupportedFormula);
     }
@@ -343,6 +358,7 @@ class Converter {
   bool function(uint16_t number, int32_t count) {
     // Bit 15 marks a macro command, which no worksheet formula can run.
     if (number & 0x8000) return fail(Err::UnsupportedFormula);
+    if (number == ExcelNamedCall && count >= 1) return namedCall(count);
     const ExcelFunctionRow& row = excelFunctionRow(number);
     if (row.catalogueIndex == ExcelUnsupported) return fail(Err::UnsupportedFormula);
     if (count < 0) {
@@ -355,13 +371,36 @@ class Converter {
     }
     if (row.catalogueIndex == FunctionIndex::Choose && !m_chooses.empty() &&
         m_chooses.back().depth + static_cast<size_t>(count) - 1 == m_stack.size())
-      m_chooses.pop_back();
+      return closeChoose(count);
     return call(row.catalogueIndex, count);
+  }
+
+  // Every case not naming its choice, and every choice done, goes on at the call, which
+  // then finds the index and the one value chosen, as for a typed Choose.
+  bool closeChoose(int32_t count) {
+    const OpenChoose open = std::move(m_chooses.back());
+    m_chooses.pop_back();
+    const size_t choices = static_cast<size_t>(count - 1);
+    if (open.choices != choices || open.done + 1 < choices) return fail(Err::UnsupportedFormula);
+    const size_t at = m_sink.size();
+    if (!patchOffset(open.cases.back() + 3, at, open.cases.back() + 5)) return false;
+    for (size_t exit : open.exits)
+      if (!patchOffset(exit + 1, at, exit + 4)) return false;
+    return call(FunctionIndex::Choose, count, ChooseJumpForm);
+  }
+
+  // Writes at `field` the offset from `base` to `target`.
+  bool patchOffset(size_t field, size_t target, size_t base) {
+    const int64_t offset = static_cast<int64_t>(target) - static_cast<int64_t>(base);
+    if (offset < INT16_MIN || offset > INT16_MAX) return fail(Err::UnsupportedFormula);
+    const int16_t value = static_cast<int16_t>(offset);
+    m_sink.patch(field, &value, 2);
+    return true;
   }
 
   // Pops `count` operands and emits a call. An If whose condition is followed by a
   // jump takes the compiler's jump form, and its jumps are told where they must land.
-  bool call(uint16_t index, int32_t count) {
+  bool call(uint16_t index, int32_t count, uint8_t form = 0) {
     const size_t arguments = static_cast<size_t>(count);
     if (m_stack.size() < arguments) return fail(Err::FileRead);
     const size_t first = m_stack.size() - arguments;
@@ -383,7 +422,7 @@ class Converter {
     }
     uint8_t payload[3];
     std::memcpy(payload, &index, 2);
-    payload[2] = static_cast<uint8_t>(count + (jumps ? 10 : 0));
+    payload[2] = static_cast<uint8_t>(count + (jumps ? 10 : 0) + form);
     const size_t start = arguments ? m_stack[first].start : at;
     m_stack.resize(first);
     m_stack.push_back(Operand{start});
@@ -400,11 +439,59 @@ class Converter {
     return true;
   }
 
+  // Function 255 calls the function its first operand names, with the rest.
+  bool namedCall(int32_t count) {
+    if (m_stack.size() < static_cast<size_t>(count)) return fail(Err::FileRead);
+    const size_t first = m_stack.size() - static_cast<size_t>(count);
+    const int32_t index = m_stack[first].function;
+    if (index < 0 || m_stack[first].jumpIfFalse >= 0 || m_stack[first].jump >= 0) return fail(Err::UnsupportedFormula);
+    const FunctionRow& row = functionRow(index);
+    if (count - 1 < row.minArgs || count - 1 > row.maxArgs) return fail(Err::UnsupportedFormula);
+    m_stack.erase(m_stack.begin() + static_cast<std::ptrdiff_t>(first));
+    return call(static_cast<uint16_t>(index), count - 1);
+  }
+
+  // The name of a function a call of function 255 makes: it has no tokens of its own.
+  bool pushFunction(int32_t index) {
+    if (index < 0 || index >= FunctionIndex::Count) return fail(Err::UnsupportedFormula);
+    Operand operand{m_sink.size()};
+    operand.function = index;
+    m_stack.push_back(operand);
+    return true;
+  }
+
+  // An EXTERNNAME: BIFF8 an EXTERNSHEET index, the name's number in its book and 2
+  // unused bytes; BIFF5 a one-based EXTERNSHEET index, 8 bytes, the number, 12 bytes.
+  // Only an add-in's function names have a Kelp form.
+  bool externName() {
+    if (m_pocket) return fail(Err::UnsupportedFormula);
+    const size_t size = m_biff8 ? 6 : 24;
+    if (!need(size)) return false;
+    const uint8_t* p = take(size);
+    size_t sheet;
+    if (m_biff8) {
+      sheet = readU16(p);
+    } else {
+      const int16_t oneBased = readI16(p);
+      if (oneBased <= 0) return fail(Err::UnsupportedFormula);
+      sheet = static_cast<size_t>(oneBased - 1);
+    }
+    const uint16_t number = readU16(p + (m_biff8 ? 2 : 10));
+    if (sheet >= m_context.externSheets.size() || number == 0) return fail(Err::FileRead);
+    const int32_t book = m_context.externSheets[sheet].externNames;
+    if (book < 0 || static_cast<size_t>(book) >= m_context.externNames.size()) return fail(Err::UnsupportedFormula);
+    const std::vector<int32_t>& names = m_context.externNames[static_cast<size_t>(book)];
+    if (number > names.size()) return fail(Err::FileRead);
+    return pushFunction(names[number - 1u]);
+  }
+
   bool name() {
     const size_t size = m_biff8 || m_pocket ? 4 : 14;
     if (!need(size)) return false;
     const uint16_t number = readU16(take(size));
     if (number == 0 || number > m_context.nameIndexes.size()) return fail(Err::FileRead);
+    if (number <= m_context.nameFunctions.size() && m_context.nameFunctions[number - 1] >= 0)
+      return pushFunction(m_context.nameFunctions[number - 1]);
     const int32_t index = m_context.nameIndexes[number - 1];
     // A dropped built-in name cannot be named in a Kelp formula.
     if (index < 0 || index > UINT16_MAX) return fail(Err::UnsupportedFormula);
@@ -431,19 +518,22 @@ class Converter {
         if (m_stack.empty() || m_stack.back().hasJumps()) return fail(Err::FileRead);
         m_stack.back().jumpIfFalse = static_cast<int32_t>(m_jumps.size());
         return placeJump(Op::JumpIfFalse, end + data);
-      case AttrBit::Choose:
-        // The index is read; the jump table follows. Kelp runs Choose as a call over
-        // every choice, so the table and the goto after each choice are passed over.
-        if (m_stack.empty() || !need(2 * (data + 1))) return fail(Err::FileRead);
+      case AttrBit::Choose: {
+        // The index is read; the jump table follows. Kelp enters each choice through a
+        // case op, as it compiles Choose, so the table itself is passed over.
+        if (m_stack.empty() || m_stack.back().hasJumps() || !need(2 * (data + 1))) return fail(Err::FileRead);
         take(2 * (data + 1));
-        m_chooses.push_back(OpenChoose{m_stack.size(), 0});
+        if (data == 0 || data >= 255) return fail(Err::UnsupportedFormula);
+        OpenChoose open{m_stack.size(), 0, data, {m_sink.size()}, {}};
+        const uint8_t payload[4] = {1, static_cast<uint8_t>(data), 0, 0};
+        if (!emit(Op::ChooseCase, payload, 4)) return false;
+        m_chooses.push_back(std::move(open));
         return true;
+      }
       case AttrBit::Goto:
-        if (!m_chooses.empty() && m_stack.size() == m_chooses.back().depth + m_chooses.back().done + 1 &&
-            !m_stack.back().hasJumps()) {
-          ++m_chooses.back().done;
-          return true;
-        }
+        if (!m_chooses.empty() && m_chooses.back().done < m_chooses.back().choices &&
+            m_stack.size() == m_chooses.back().depth + m_chooses.back().done + 1 && !m_stack.back().hasJumps())
+          return endChoice(m_chooses.back());
         // Excel's offset is one less than the distance from the end of this token.
         if (m_stack.empty() || m_stack.back().hasJumps()) return fail(Err::FileRead);
         m_stack.back().jump = static_cast<int32_t>(m_jumps.size());
@@ -452,6 +542,18 @@ class Converter {
         // Choose with its jump table, and combinations Excel does not write.
         return fail(Err::UnsupportedFormula);
     }
+  }
+
+  // A choice is done: it leaves for the call, and the next choice gets its case.
+  bool endChoice(OpenChoose& open) {
+    const int16_t zero = 0;
+    open.exits.push_back(m_sink.size());
+    if (!emit(Op::Jump, &zero, 2)) return false;
+    if (++open.done == open.choices) return true;
+    if (!patchOffset(open.cases.back() + 3, m_sink.size(), open.cases.back() + 5)) return false;
+    open.cases.push_back(m_sink.size());
+    const uint8_t payload[4] = {static_cast<uint8_t>(open.done + 1), static_cast<uint8_t>(open.choices), 0, 0};
+    return emit(Op::ChooseCase, payload, 4);
   }
 
   bool placeJump(Op op, size_t excelTarget) {
@@ -643,12 +745,6 @@ class Converter {
   TokenSink m_sink;
   std::vector<Operand> m_stack;
   std::vector<PendingJump> m_jumps;
-  // The Choose calls whose choices are being read: the operands below the first choice
-  // (the index included), and how many choices are complete.
-  struct OpenChoose {
-    size_t depth;
-    size_t done;
-  };
   std::vector<OpenChoose> m_chooses;
   std::vector<size_t> m_kelpAt;  // Kelp position of each Excel token start; NoPosition inside tokens
 };

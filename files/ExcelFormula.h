@@ -25,6 +25,8 @@ struct ExcelFormulaContext {
     uint16_t book = 0;
     int32_t firstSheet = -1;
     int32_t lastSheet = -1;
+    /// The entry of externNames whose EXTERNNAME records a tNameX through this entry names.
+    int32_t externNames = -1;
   };
   /// In BIFF5 the EXTERNSHEET records in order: a 3-D reference with a positive index
   /// names one of them (a sheet of another workbook); one with a negative index names
@@ -37,6 +39,12 @@ struct ExcelFormulaContext {
   /// (built-in) name. A name may use names defined after it, so the list is complete
   /// before the first formula is converted.
   std::vector<int32_t> nameIndexes;
+  /// For each NAME record by position: the catalogue row a "_xlfn." name calls through
+  /// function 255, else -1.
+  std::vector<int32_t> nameFunctions;
+  /// The EXTERNNAME records of each SUPBOOK (BIFF8) or EXTERNSHEET record (BIFF5) in
+  /// order, as the catalogue row an add-in name calls; -1 for any other name.
+  std::vector<std::vector<int32_t>> externNames;
   /// Set by conversion when a formula is volatile, so the workbook is recalculated.
   bool volatileSeen = false;
 };
@@ -69,6 +77,7 @@ struct ExcelExportContext {
     uint8_t book = 0;
     uint8_t first = 0;
     uint8_t last = 0;
+    bool addIn = false;  // the add-in book whose EXTERNNAMEs name functions; no sheets
     bool operator==(const SheetSpan&) const = default;
   };
   /// BIFF8: the EXTERNSHEET entries in order, a 3-D reference's index being its span's
@@ -80,6 +89,12 @@ struct ExcelExportContext {
   int32_t sheetCount = 0;
   /// Excel's 1-based NAME number for each Kelp name index; 0 when the name is not written.
   std::vector<uint16_t> nameNumbers;
+  /// Catalogue rows Excel has no number for, in the order their names are written: the
+  /// add-in ones as EXTERNNAME records of one add-in book, the later ones as "_xlfn."
+  /// NAME records after the workbook's own names, of which there are laterNameBase.
+  std::vector<uint16_t> addInFunctions;
+  std::vector<uint16_t> laterFunctions;
+  uint16_t laterNameBase = 0;
   /// The code page of BIFF5 texts.
   uint32_t codePage = 1252;
 };

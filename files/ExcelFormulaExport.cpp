@@ -5,9 +5,11 @@
 #include <cmath>
 #include <cstring>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "files/DocStream.h"
+#include "files/ExcelAddIns.h"
 #include "files/ExcelTokens.h"
 #include "formula/Catalogue.h"
 #include "formula/ExcelFunctions.h"
@@ -58,7 +60,9 @@ struct Scratch {
   std::vector<uint32_t> children;
   std::vector<uint32_t> stack;
   std::vector<uint8_t> out;
+  std::vector<std::pair<uint32_t, uint32_t>> named;  // calls by name: first node, call node
   void clear() {
+    named.clear();
     nodes.clear();
     children.clear();
     stack.clear();
@@ -81,7 +85,8 @@ class Exporter {
         m_nodes(scratch.nodes),
         m_children(scratch.children),
         m_stack(scratch.stack),
-        m_out(scratch.out) {}
+        m_out(scratch.out),
+        m_named(scratch.named) {}
 
   Result run() {
     Result result = buildTree();
@@ -235,6 +240,8 @@ class Exporter {
     if (result == Result::Written) {
       m_nodes.back().ifWithJumps = withJumps;
       m_nodes.back().chooseCall = choose;
+      if (excelFunctionNumber(index) < 0 && excelNamedRow(index))
+        m_named.emplace_back(m_nodes.back().firstNode, static_cast<uint32_t>(m_nodes.size() - 1));
     }
     return result;
   }
@@ -250,7 +257,11 @@ class Exporter {
       const Node& n = m_nodes[i];
       // Unknown functions are refused when written; their arguments can take any class.
       const ExcelFunctionRow* row = nullptr;
-      if (n.op == static_cast<uint8_t>(Op::Call)) row = &excelFunctionRow(excelFunctionNumber(readU16(n.payload)));
+      if (n.op == static_cast<uint8_t>(Op::Call)) {
+        const int32_t number = excelFunctionNumber(readU16(n.payload));
+        const ExcelNamedRow* named = number < 0 ? excelNamedRow(readU16(n.payload)) : nullptr;
+        row = named ? &named->row : &excelFunctionRow(number);
+      }
       for (uint8_t c = 0; c < n.childCount; ++c) {
         Node& child = m_nodes[m_children[n.children + c]];
         uint8_t wanted = Class::Value;
@@ -308,7 +319,18 @@ class Exporter {
         u16(0);
         break;
       }
-    for (Node& n : m_nodes) {
+    // A call by name starts with the name, before its first argument; the outer call's
+    // name comes first where calls start at one node.
+    std::sort(m_named.begin(), m_named.end(), [](const auto& a, const auto& b) {
+      return a.first != b.first ? a.first < b.first : a.second > b.second;
+    });
+    size_t nextNamed = 0;
+    for (uint32_t i = 0; i < m_nodes.size(); ++i) {
+      for (; nextNamed < m_named.size() && m_named[nextNamed].first == i; ++nextNamed) {
+        Result result = functionName(readU16(m_nodes[m_named[nextNamed].second].payload));
+        if (result != Result::Written) return result;
+      }
+      Node& n = m_nodes[i];
       n.excelAt = static_cast<uint32_t>(m_out.size());
       Result result = emit(n);
       if (result != Result::Written) return result;
@@ -626,9 +648,53 @@ class Exporter {
     return Result::Written;
   }
 
+  // The name a call of function 255 begins with: an add-in's EXTERNNAME through the
+  // add-in book's EXTERNSHEET entry, or a "_xlfn." NAME after the workbook's own.
+  Result functionName(uint16_t index) {
+    const ExcelNamedRow* named = excelNamedRow(index);
+    if (!named || m_pocket || !noteExcelNamedFunction(m_context, index)) return Result::NoExcelForm;
+    const std::vector<uint16_t>& list = named->addIn ? m_context.addInFunctions : m_context.laterFunctions;
+    const size_t number = static_cast<size_t>(std::find(list.begin(), list.end(), index) - list.begin()) + 1;
+    if (!named->addIn) {
+      const size_t nameNumber = m_context.laterNameBase + number;
+      if (nameNumber > UINT16_MAX) return Result::NoExcelForm;
+      u8(classed(Ptg::Name, Class::Reference));
+      u16(static_cast<uint16_t>(nameNumber));
+      zeros(m_biff8 ? 2 : 12);
+      return Result::Written;
+    }
+    u8(classed(Ptg::NameX, Class::Reference));
+    if (m_biff8) {
+      const size_t sheet = externIndex(ExcelExportContext::SheetSpan{0, 0, 0, true});
+      if (sheet > UINT16_MAX) return Result::NoExcelForm;
+      u16(static_cast<uint16_t>(sheet));
+      u16(static_cast<uint16_t>(number));
+      zeros(2);
+      return Result::Written;
+    }
+    // Excel 95's add-in record follows this workbook's sheets and the external ones.
+    const size_t sheet = static_cast<size_t>(m_context.sheetCount) + m_context.externSheets.size() + 1;
+    if (sheet > static_cast<size_t>(INT16_MAX)) return Result::NoExcelForm;
+    u16(static_cast<uint16_t>(sheet));
+    zeros(8);
+    u16(static_cast<uint16_t>(number));
+    zeros(12);
+    return Result::Written;
+  }
+
+  Result namedCall(const Node& n) {
+    const ExcelNamedRow* named = excelNamedRow(readU16(n.payload));
+    if (!named || m_pocket) return Result::NoExcelForm;
+    if (n.childCount < named->row.minArgs || n.childCount > named->row.maxArgs) return Result::NoExcelForm;
+    u8(classed(Ptg::FuncVar, n.tokenClass == Class::Array ? Class::Array : Class::Value));
+    u8(static_cast<uint8_t>(n.childCount + 1));
+    u16(ExcelNamedCall);
+    return Result::Written;
+  }
+
   Result function(const Node& n) {
     const int32_t number = excelFunctionNumber(readU16(n.payload));
-    if (number < 0) return Result::NoExcelForm;
+    if (number < 0) return namedCall(n);
     const ExcelFunctionRow& row = excelFunctionRow(number);
     if (n.childCount < row.minArgs || n.childCount > row.maxArgs) return Result::NoExcelForm;
     // Functions give values; only an array position asks them for an array.
@@ -699,6 +765,7 @@ class Exporter {
   std::vector<uint32_t>& m_children;  // the children of every node, each node's in a run
   std::vector<uint32_t>& m_stack;     // nodes not yet taken as operands
   std::vector<uint8_t>& m_out;
+  std::vector<std::pair<uint32_t, uint32_t>>& m_named;
 };
 
 }  // namespace
@@ -708,6 +775,7 @@ ExcelExportResult convertToExcelFormula(const uint8_t* tokens, size_t length, Ce
                                         std::vector<uint8_t>& out, std::vector<uint8_t>* extra) {
   const size_t spans = context.externSheets.size();
   const size_t extraSize = extra ? extra->size() : 0;
+  const size_t addIns = context.addInFunctions.size(), later = context.laterFunctions.size();
   thread_local Scratch scratch;
   scratch.clear();
   Exporter exporter(tokens, length, cell, kind, context, scratch, extra);
@@ -715,6 +783,8 @@ ExcelExportResult convertToExcelFormula(const uint8_t* tokens, size_t length, Ce
   if (result != Result::Written) {
     context.externSheets.resize(spans);
     if (extra) extra->resize(extraSize);
+    context.addInFunctions.resize(addIns);
+    context.laterFunctions.resize(later);
     return result;
   }
   out.insert(out.end(), exporter.bytes().begin(), exporter.bytes().end());

@@ -8,6 +8,7 @@
 
 #include "files/DocStream.h"
 #include "files/Document.h"
+#include "files/ExcelAddIns.h"
 #include "files/ExcelReaderInternal.h"
 #include "formula/Compiler.h"
 #include "formula/Recalc.h"
@@ -15,6 +16,7 @@
 #include "model/HandlePool.h"
 #include "model/ModelHeap.h"
 #include "platform/ErrorState.h"
+#include "platform/Text.h"
 
 namespace kelp {
 namespace excel {
@@ -260,6 +262,9 @@ bool ExcelReader::record(uint16_t type, RecordIn& in) {
     case Record::SupBook:
       readSupBook(in);
       return true;
+    case Record::ExternName:
+      readExternName(in);
+      return true;
     case Record::Name:
       return readName(in);
     case Record::Font:
@@ -307,7 +312,10 @@ bool ExcelReader::beginSubstream(RecordIn& in) {
   m_stringPending = false;
   m_sheet = nullptr;
   // An Excel 5 sheet lists the sheets its formulas refer to in its own EXTERNSHEET records.
-  if (!m_biff8) m_context.externSheets.clear();
+  if (!m_biff8) {
+    m_context.externSheets.clear();
+    m_context.externNames.clear();
+  }
   if (m_nextSubstream >= m_boundSheets.size()) {
     m_part = Part::Skipped;
     return true;
@@ -516,6 +524,19 @@ void ExcelReader::readSupBook(RecordIn& in) {
     }
   }
   m_supBooks.push_back(book);
+  m_context.externNames.emplace_back();
+}
+
+// EXTERNNAME: a name in the last SUPBOOK (BIFF8) or EXTERNSHEET (BIFF5). Every record
+// keeps its place, as formulas number them; an add-in's function names are the ones
+// Kelp calls, any other name none.
+void ExcelReader::readExternName(RecordIn& in) {
+  if (m_context.externNames.empty()) return;
+  in.u16();  // options
+  in.u32();
+  const std::u16string name = text(in, 1);
+  const bool addIn = m_biff8 ? !m_supBooks.empty() && m_supBooks.back().kind == SupBook::AddIn : m_lastAddIn;
+  m_context.externNames.back().push_back(addIn && !in.bad() ? excelNamedFunction(name) : -1);
 }
 
 // EXTERNSHEET: in BIFF8 a table of SUPBOOK index and sheet span; in BIFF5 one record per
@@ -538,6 +559,7 @@ void ExcelReader::readExternSheet(RecordIn& in) {
         entry.firstSheet = sheetNumber(first);
         entry.lastSheet = sheetNumber(last);
         if (entry.firstSheet < 0 || entry.lastSheet < 0) entry.firstSheet = entry.lastSheet = -1;
+        entry.externNames = supBook;
       }
       m_context.externSheets.push_back(entry);
     }
@@ -552,8 +574,11 @@ void ExcelReader::readExternSheet(RecordIn& in) {
   if (count > 0 && in.left() > count) ++count;
   const uint8_t* bytes = count > 0 ? in.span(count) : nullptr;
   Entry entry;
+  m_lastAddIn = false;
   if (bytes) {
     uint8_t kind = bytes[0];
+    // A lone ':' opens the add-in's function names.
+    m_lastAddIn = kind == 0x3A && count == 1;
     std::u16string name = bytesToText(bytes + 1, count - 1);
     std::u16string encoded = bytesToText(bytes, count);  // the path codes follow the leading 1
     if (kind == 0x03) {
@@ -578,6 +603,8 @@ void ExcelReader::readExternSheet(RecordIn& in) {
       }
     }
   }
+  entry.externNames = static_cast<int32_t>(m_context.externNames.size());
+  m_context.externNames.emplace_back();
   m_context.externSheets.push_back(entry);
 }
 
@@ -595,7 +622,11 @@ bool ExcelReader::readName(RecordIn& in) {
   const uint8_t* tokens = in.span(tokenLength);
   PendingName pending;
   bool builtIn = (options & NameBuiltIn) || (!name.empty() && (name[0] == AutoOpen || name[0] == AutoClose));
-  if (!in.bad() && !builtIn && !name.empty()) {
+  // Later spreadsheets name their newer functions "_xlfn.X" for calls of function 255;
+  // such a name is the function, or nothing Kelp has, never a name of the workbook.
+  const bool later = name.size() > 6 && equalsIgnoreCase(std::u16string_view(name).substr(0, 6), u"_xlfn.");
+  m_context.nameFunctions.push_back(later && !in.bad() ? excelNamedFunction(name) : -1);
+  if (!in.bad() && !builtIn && !later && !name.empty()) {
     if (m_pendingNames.size() >= 0xFFFF) {
       setError(Err::FileRead);
       return false;

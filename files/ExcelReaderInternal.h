@@ -25,7 +25,7 @@ using native::RecordIn;
 /// BIFF record types the reader acts on.
 namespace Record {
 constexpr uint16_t Formula = 0x0006, Eof = 0x000A, Protect = 0x0012, Header = 0x0014, Footer = 0x0015,
-                   ExternSheet = 0x0017, Name = 0x0018, Selection = 0x001D, DateMode = 0x0022,
+                   ExternSheet = 0x0017, Name = 0x0018, Selection = 0x001D, DateMode = 0x0022, ExternName = 0x0023,
                    LeftMargin = 0x0026, RightMargin = 0x0027, TopMargin = 0x0028, BottomMargin = 0x0029,
                    FilePass = 0x002F, Font = 0x0031, Continue = 0x003C, Pane = 0x0041, CodePage = 0x0042,
                    ColInfo = 0x007D, BoundSheet = 0x0085, Palette = 0x0092, Scl = 0x00A0, MulRk = 0x00BD,
@@ -127,6 +127,7 @@ class ExcelReader {
   bool readBoundSheet(RecordIn& in);
   void readExternSheet(RecordIn& in);
   void readSupBook(RecordIn& in);
+  void readExternName(RecordIn& in);
   bool readName(RecordIn& in);
   void readSst();
   void readCodePage(RecordIn& in);
@@ -194,6 +195,7 @@ class ExcelReader {
   // Globals.
   ExcelFormulaContext m_context;
   std::vector<SupBook> m_supBooks;
+  bool m_lastAddIn = false;  // BIFF5: the last EXTERNSHEET record opened an add-in's names
   std::vector<PendingName> m_pendingNames;
   std::vector<uint32_t> m_sst;  // text handle per SST index; one reference each
   bool m_date1904 = false;

@@ -15,7 +15,7 @@ constexpr uint8_t Uplus = 0x12, Uminus = 0x13, Percent = 0x14, Paren = 0x15;
 constexpr uint8_t Str = 0x17, Attr = 0x19, Err = 0x1C, Bool = 0x1D, Int = 0x1E, Num = 0x1F;
 constexpr uint8_t Func = 0x21, FuncVar = 0x22, Name = 0x23, Ref = 0x24, Area = 0x25;
 constexpr uint8_t RefErr = 0x2A, AreaErr = 0x2B, RefN = 0x2C, AreaN = 0x2D;
-constexpr uint8_t Ref3d = 0x3A, Area3d = 0x3B, RefErr3d = 0x3C, AreaErr3d = 0x3D;
+constexpr uint8_t NameX = 0x39, Ref3d = 0x3A, Area3d = 0x3B, RefErr3d = 0x3C, AreaErr3d = 0x3D;
 }  // namespace Ptg
 
 /// Bits of the ptgAttr type byte.

@@ -8,6 +8,7 @@
 
 #include "files/DocStream.h"
 #include "files/Document.h"
+#include "files/ExcelAddIns.h"
 #include "files/ExcelWriterInternal.h"
 #include "files/NativeRecords.h"
 #include "format/ExcelFormatCodes.h"
@@ -33,6 +34,8 @@ constexpr uint16_t CellXfAttributes = 0xFC00;
 constexpr int32_t MissingFont = 4;
 constexpr uint16_t Biff8Version = 0x0600, Biff5Version = 0x0500;
 constexpr uint16_t UnicodeCodePage = 1200;
+// NAME options of a function's name: hidden, a function, a command-equivalent procedure.
+constexpr uint16_t NameHidden = 0x0001, NameFunction = 0x0002, NameProcedure = 0x0008;
 
 // Kelp's built-in formats with the Excel index they are written under; formats past the
 // built-in ones go to Excel index + 144.
@@ -287,6 +290,9 @@ void ExcelWriter::collectSheetSpans() {
       if (op == static_cast<uint8_t>(Op::SheetCellRef) || op == static_cast<uint8_t>(Op::SheetAreaRef)) {
         span = Span{payload[1], std::min(payload[2], payload[3]), std::max(payload[2], payload[3])};
         if (!m_biff8 && (span.book == 0 || span.first != span.last)) return true;
+      } else if (op == static_cast<uint8_t>(Op::Call)) {
+        noteExcelNamedFunction(m_context, readU16(payload));
+        return true;
       } else if (op == static_cast<uint8_t>(Op::DeletedSheetCellRef) ||
                  op == static_cast<uint8_t>(Op::DeletedSheetAreaRef)) {
         if (!m_biff8) return true;
@@ -313,6 +319,9 @@ void ExcelWriter::collectSheetSpans() {
       scan(entry.rule.formula2);
     }
   }
+  // The add-in book's entry, which every add-in function's name is reached through.
+  if (m_biff8 && !m_context.addInFunctions.empty()) m_context.externSheets.push_back(Span{0, 0, 0, true});
+  m_context.laterNameBase = static_cast<uint16_t>(m_nameOrder.size());
   // Most cell records take 14 to 30 bytes with their headers; room for that at once
   // spares the stream its regrowth.
   m_stream.vector().reserve(cells * 24 + 65536);
@@ -650,12 +659,20 @@ void ExcelWriter::externalReferences() {
       for (const std::u16string& sheet : book.sheetNames) text(sheet, 2, 255, u"external sheet names", sheet);
       emit(Out::SupBook);
     }
+    if (!m_context.addInFunctions.empty()) {
+      m_rec.u16(1);
+      m_rec.u8(0x01);
+      m_rec.u8(0x3A);
+      emit(Out::SupBook);
+      addInNames();
+    }
     if (!m_context.externSheets.empty()) {
       m_rec.u16(static_cast<uint32_t>(m_context.externSheets.size()));
       for (const auto& span : m_context.externSheets) {
-        m_rec.u16(span.book);
-        m_rec.u16(span.first);
-        m_rec.u16(span.last);
+        // The add-in book follows the external ones; it has no sheets.
+        m_rec.u16(span.addIn ? static_cast<uint32_t>(m_book.externalBookCount() + 1) : span.book);
+        m_rec.u16(span.addIn ? 0xFFFE : span.first);
+        m_rec.u16(span.addIn ? 0xFFFE : span.last);
       }
       emit(Out::ExternSheet);
     }
@@ -668,7 +685,8 @@ void ExcelWriter::externalReferences() {
 // Excel 95's table of the sheets 3-D references name: this workbook's own, then the
 // external ones. Each sheet substream repeats it, for readers take it from there.
 void ExcelWriter::biff5ExternSheets() {
-  m_rec.u16(static_cast<uint32_t>(m_book.sheetCount() + m_context.externSheets.size()));
+  const bool addIn = !m_context.addInFunctions.empty();
+  m_rec.u16(static_cast<uint32_t>(m_book.sheetCount() + m_context.externSheets.size() + (addIn ? 1 : 0)));
   emit(Out::ExternCount);
   for (const std::u16string& name : m_sheetNames) {
     const std::string bytes = codePageBytes(name, name);
@@ -690,6 +708,30 @@ void ExcelWriter::biff5ExternSheets() {
     m_rec.u8(static_cast<uint32_t>(bytes.size() - 1));
     m_rec.bytes(bytes.data(), bytes.size());
     emit(Out::ExternSheet);
+  }
+  if (addIn) {
+    // A lone ':' opens the add-in's function names.
+    m_rec.u8(1);
+    m_rec.u8(0x3A);
+    emit(Out::ExternSheet);
+    addInNames();
+  }
+}
+
+// The add-in's EXTERNNAME records, one per function, each defined as #REF! as Excel
+// writes them.
+void ExcelWriter::addInNames() {
+  for (uint16_t index : m_context.addInFunctions) {
+    const std::string_view name = excelNamedRow(index)->row.name;
+    m_rec.u16(0);
+    m_rec.u32(0);
+    m_rec.u8(static_cast<uint32_t>(name.size()));
+    if (m_biff8) m_rec.u8(0);
+    m_rec.bytes(name.data(), name.size());
+    m_rec.u16(2);
+    m_rec.u8(0x1C);
+    m_rec.u8(static_cast<uint32_t>(CellError::Ref));
+    emit(Out::ExternName);
   }
 }
 
@@ -725,6 +767,22 @@ void ExcelWriter::names() {
       m_rec.bytes(bytes.data(), bytes.size());
     }
     m_rec.bytes(excel.data(), excel.size());
+    emit(Out::Name);
+  }
+  // The later functions' hidden function names, defined as #NAME? as other writers do.
+  for (uint16_t index : m_context.laterFunctions) {
+    const std::string name = std::string("_xlfn.") + excelNamedRow(index)->row.name;
+    m_rec.u16(NameHidden | NameFunction | NameProcedure);
+    m_rec.u8(0);
+    m_rec.u8(static_cast<uint32_t>(name.size()));
+    m_rec.u16(2);
+    m_rec.u16(0);
+    m_rec.u16(0);
+    m_rec.u32(0);
+    if (m_biff8) m_rec.u8(0);
+    m_rec.bytes(name.data(), name.size());
+    m_rec.u8(0x1C);
+    m_rec.u8(static_cast<uint32_t>(CellError::Name));
     emit(Out::Name);
   }
 }

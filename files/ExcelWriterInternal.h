@@ -18,7 +18,7 @@ namespace kelp::excel {
 /// Record types the writer emits.
 namespace Out {
 constexpr uint16_t Formula = 0x0006, Eof = 0x000A, CalcMode = 0x000D, Protect = 0x0012, Password = 0x0013,
-                   Header = 0x0014, Footer = 0x0015, ExternCount = 0x0016, ExternSheet = 0x0017, Name = 0x0018,
+                   Header = 0x0014, Footer = 0x0015, ExternCount = 0x0016, ExternSheet = 0x0017, Name = 0x0018, ExternName = 0x0023,
                    WindowProtect = 0x0019, Selection = 0x001D, DateMode = 0x0022, LeftMargin = 0x0026,
                    Font = 0x0031, Continue = 0x003C, Window1 = 0x003D, Pane = 0x0041, CodePage = 0x0042,
                    DefColWidth = 0x0055, WriteAccess = 0x005C, ColInfo = 0x007D, Guts = 0x0080,
@@ -88,6 +88,7 @@ class ExcelWriter {
   void names();
   void externalReferences();
   void biff5ExternSheets();
+  void addInNames();
   void sharedStrings();
 
   // Records and texts.

@@ -484,3 +484,113 @@ TEST(ExcelFiles, GnumericReadsKelpsDesktopFunctionsAsItWroteThem) {
 
 }  // namespace
 }  // namespace kelp
+
+namespace kelp {
+namespace {
+
+// A grid of five rows of five cells as numbers to 12 digits (texts of numbers too, as a
+// CSV file cannot tell them apart), other texts, or "" when empty.
+std::string normalized(const std::string& field) {
+  char* end = nullptr;
+  const double number = std::strtod(field.c_str(), &end);
+  if (field.empty() || *end != '\0') return field;
+  char text[32];
+  std::snprintf(text, sizeof text, "%.12g", number);
+  return text;
+}
+std::string shortest(double number) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.12g", number);
+  return text;
+}
+std::vector<std::string> csvGrid(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> grid;
+  for (std::string line; std::getline(in, line);) {
+    std::stringstream split(line);
+    std::vector<std::string> row;
+    for (std::string field; std::getline(split, field, ',');) row.push_back(normalized(field));
+    row.resize(5);
+    grid.insert(grid.end(), row.begin(), row.end());
+  }
+  return grid;
+}
+std::vector<std::string> kelpGrid(const Workbook& book) {
+  std::vector<std::string> grid;
+  const Sheet& sheet = *book.sheetAt(0);
+  for (int32_t r = 0; r < 5; ++r)
+    for (int32_t c = 0; c < 5; ++c) {
+      const Row* row = sheet.rowAt(r);
+      const CellValue value = row && row->cells.has(c) ? effectiveValue(row->cells[c].value) : CellValue{};
+      if (value.kind == ValueKind::Text)
+        grid.push_back(normalized(utf16ToUtf8(static_cast<const char16_t*>(textPool().data(value.u32())))));
+      else if (value.kind == ValueKind::Number || value.kind == ValueKind::DateTime)
+        grid.push_back(shortest(value.number()));
+      else
+        grid.push_back(value.kind == ValueKind::Empty ? "" : "?");
+    }
+  return grid;
+}
+
+TEST(ExcelFiles, FunctionsCalledByNameOpenAndFollowTheirInputs) {
+  // Edate ... Quotient as add-in names, IfError and the *Ifs as "_xlfn." names, as
+  // LibreOffice and Gnumeric write them, against LibreOffice's values.
+  const std::vector<std::string> want = csvGrid(kFolder + "named_values.csv");
+  ASSERT_EQ(want.size(), 25u);
+  for (const char* fixture : {"lo_named_biff8.xls", "gnm_named_biff8.xls", "gnm_named_biff5.xls"}) {
+    SCOPED_TRACE(fixture);
+    clearError();
+    Document document;
+    std::vector<uint32_t> shown;
+    document.ui.showMessage = [&](uint32_t code) { shown.push_back(code); };
+    ASSERT_TRUE(OpenDocument(document, utf8ToUtf16(kFolder + fixture))) << pendingError();
+    // Gnumeric drops the *Ifs' arguments when it writes them: those keep their values.
+    EXPECT_EQ(shown.empty(), fixture[0] == 'l');
+    Workbook& book = document.workbook();
+    EXPECT_EQ(kelpGrid(book), want);
+    if (fixture[0] != 'l') continue;
+    ASSERT_TRUE(book.sheetAt(0)->setCell(0, 0, {numberValue(2), 0}));
+    ASSERT_TRUE(book.sheetAt(0)->setCell(0, 2, {numberValue(40100), 0}));
+    recalculateAll(book);
+    const std::vector<std::string> changed = kelpGrid(book);
+    // Choose's second choice; 14 October 2009 a month on; 5 + 40100; two cells over 2.
+    EXPECT_EQ(changed[1], "20");
+    EXPECT_EQ(changed[7], "40131");
+    EXPECT_EQ(changed[5 + 1], "40105");
+    EXPECT_EQ(changed[15 + 4], "2");
+    EXPECT_EQ(changed[20 + 1], "20052.5");
+  }
+}
+
+TEST(ExcelFiles, PeersReadKelpsFunctionsCalledByName) {
+  const bool office = std::system("command -v soffice > /dev/null 2>&1") == 0;
+  const bool gnumeric = std::system("command -v ssconvert > /dev/null 2>&1") == 0;
+  if (!office && !gnumeric) GTEST_SKIP() << "neither soffice nor ssconvert is installed: no peer reads Kelp's .xls";
+  const std::vector<std::string> want = csvGrid(kFolder + "named_values.csv");
+  test::TempFolder folder;
+  for (bool biff8 : {true, false}) {
+    SCOPED_TRACE(biff8 ? "Excel 97" : "Excel 95");
+    clearError();
+    Document document;
+    ASSERT_TRUE(OpenDocument(document, utf8ToUtf16(kFolder + "lo_named_biff8.xls"))) << pendingError();
+    const std::u16string saved = folder.file(biff8 ? "named8.xls" : "named5.xls");
+    ASSERT_TRUE(SaveDocument(document, saved, biff8 ? DocFileType::Excel97 : DocFileType::Excel95)) << pendingError();
+    const std::string file = utf16ToUtf8(saved);
+    if (gnumeric) {
+      const std::string csv = (folder.path / "gnumeric.csv").string();
+      const std::string command = "ssconvert --recalc '" + file + "' '" + csv + "' > /dev/null 2>&1";
+      ASSERT_EQ(std::system(command.c_str()), 0) << command;
+      EXPECT_EQ(csvGrid(csv), want) << "as Gnumeric read Kelp's file";
+    }
+    // LibreOffice reads add-in and "_xlfn." names from Excel 97 files only.
+    if (office && biff8) {
+      const std::string command = "cd '" + folder.path.string() +
+                                  "' && soffice --headless --convert-to csv named8.xls > /dev/null 2>&1";
+      ASSERT_EQ(std::system(command.c_str()), 0) << command;
+      EXPECT_EQ(csvGrid((folder.path / "named8.csv").string()), want) << "as LibreOffice read Kelp's file";
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kelp

@@ -99,13 +99,28 @@ class ExcelFormulaExportTest : public test::EngineTest {
         reader.externSheets.push_back({0, sheet, sheet});
         reader.sheetNumbers.push_back(sheet);
       }
-    for (const auto& span : context.externSheets) reader.externSheets.push_back({span.book, span.first, span.last});
+    // The add-in's names hang off its EXTERNSHEET entry, the last one in BIFF5.
+    const std::vector<int32_t> addIns(context.addInFunctions.begin(), context.addInFunctions.end());
+    for (const auto& span : context.externSheets) {
+      reader.externSheets.push_back({span.book, span.first, span.last});
+      if (span.addIn) reader.externSheets.back() = {0, -1, -1, static_cast<int32_t>(reader.externNames.size())};
+      reader.externNames.push_back(span.addIn ? addIns : std::vector<int32_t>());
+    }
+    if (!context.biff8 && !addIns.empty()) {
+      reader.externSheets.push_back({0, -1, -1, static_cast<int32_t>(reader.externNames.size())});
+      reader.externNames.push_back(addIns);
+    }
     for (size_t index = 0; index < context.nameNumbers.size(); ++index) {
       const uint16_t number = context.nameNumbers[index];
       if (number == 0) continue;
       if (reader.nameIndexes.size() < number) reader.nameIndexes.resize(number, -1);
       reader.nameIndexes[number - 1u] = static_cast<int32_t>(index);
     }
+    const size_t names = context.laterNameBase + context.laterFunctions.size();
+    reader.nameIndexes.resize(std::max(reader.nameIndexes.size(), names), -1);
+    reader.nameFunctions.assign(reader.nameIndexes.size(), -1);
+    for (size_t i = 0; i < context.laterFunctions.size(); ++i)
+      reader.nameFunctions[context.laterNameBase + i] = context.laterFunctions[i];
     return reader;
   }
   /// The text of pool entry `handle` shown at `at`; "<none>" when it cannot be shown.
@@ -223,6 +238,19 @@ TEST_F(ExcelFormulaExportTest, ChooseIsWrittenWithItsJumpTable) {
   EXPECT_EQ(excel(u"=Choose(A1,2,3)", A2),
             (Bytes{0x44, 0, 0, 0, 0xC0, 0x19, 0x04, 2, 0, 6, 0, 13, 0, 20, 0, 0x1E, 2, 0, 0x19, 0x08, 10, 0,
                    0x1E, 3, 0, 0x19, 0x08, 3, 0, 0x42, 3, 100, 0}));
+  // Read back, it is the typed Choose token for token, which runs only the chosen choice.
+  for (const char16_t* text : {u"=Choose(A1,2,3)", u"=Choose(A1,If(B1,1,2),Choose(B1,4,5,6))*2"}) {
+    const Bytes tokens = excel(text, A2);
+    ExcelFormulaContext reader = readerContext();
+    const uint32_t imported = convertExcelFormula(tokens.data(), tokens.size(), A2, ExcelFormulaKind::Cell, reader);
+    const uint32_t typed = compiled(text, A2);
+    ASSERT_NE(imported, NoHandle);
+    const auto* a = static_cast<const uint8_t*>(formulaPool().data(imported));
+    const auto* b = static_cast<const uint8_t*>(formulaPool().data(typed));
+    EXPECT_EQ(Bytes(a, a + 4 + readU32(a)), Bytes(b, b + 4 + readU32(b)));
+    formulaPool().release(imported);
+    formulaPool().release(typed);
+  }
   // An If inside a choice keeps its own jumps; the result follows the index.
   for (bool biff8 : {true, false}) {
     expectRoundTrip(u"=Choose(A1,If(B1>0,1,2),Text(B1,\"0.0\"),Search(\"b\",\"abc\"))&\"!\"", C3, biff8);
@@ -235,6 +263,47 @@ TEST_F(ExcelFormulaExportTest, ChooseIsWrittenWithItsJumpTable) {
       EXPECT_EQ(cell(at.column, at.row).number, want) << a1 << " " << b1;
     }
   }
+}
+
+TEST_F(ExcelFormulaExportTest, FunctionsWithoutNumbersAreCalledByName) {
+  // An add-in's function: its EXTERNNAME through the add-in book's entry, then the
+  // arguments, then function 255 counting the name; nested, the outer name comes first.
+  EXPECT_EQ(excel(u"=Edate(Eomonth(A1,0),1)", C3),
+            (Bytes{0x39, 0, 0, 1, 0, 0, 0, 0x39, 0, 0, 2, 0, 0, 0, 0x44, 0, 0, 0, 0xC0, 0x1E, 0, 0, 0x42, 3, 0xFF,
+                   0, 0x1E, 1, 0, 0x42, 3, 0xFF, 0}));
+  EXPECT_EQ(context.addInFunctions, (std::vector<uint16_t>{317, 318}));
+  EXPECT_EQ(context.externSheets, (std::vector<ExcelExportContext::SheetSpan>{{0, 0, 0, true}}));
+  // A later function: its "_xlfn." NAME after the workbook's own, ranges as references.
+  context.laterNameBase = 3;
+  EXPECT_EQ(excel(u"=SumIfs(A1:A2,B1:B2,\">1\")", C3),
+            (Bytes{0x23, 4, 0, 0, 0, 0x25, 0, 0, 1, 0, 0, 0xC0, 0, 0xC0, 0x25, 0, 0, 1, 0, 1, 0xC0, 1, 0xC0, 0x17,
+                   2, 1, '>', 0, '1', 0, 0x42, 4, 0xFF, 0}));
+  // BIFF5: the add-in's EXTERNSHEET record follows the sheets' own.
+  context.externSheets.clear();
+  const Bytes five = excel(u"=Quotient(7,2)", C3, false);
+  EXPECT_EQ(Bytes(five.begin(), five.begin() + 13), (Bytes{0x39, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0}));
+  for (bool biff8 : {true, false}) {
+    expectRoundTrip(u"=IfError(1/A1,Weeknum(B1,2))+Gcd(A1:B2,6)-CountIfs(A1:A2,1,B1:B2,\"<3\")", C3, biff8);
+    expectRoundTrip(u"=Workday(A1,Mround(B1,2),A3:A9)*AverageIfs(A1:A2,B1:B2,\">0\")", C3, biff8);
+  }
+  // Damaged or foreign names: an EXTERNSHEET entry or name number out of range is damage,
+  // a name the add-in book lacks or Kelp does not know stays unsupported.
+  context.biff8 = true;
+  context.externSheets = {{0, 0, 0, true}};
+  const Bytes call = {0x1E, 1, 0, 0x42, 2, 0xFF, 0};
+  EXPECT_EQ(readBack(cat({{0x39, 1, 0, 1, 0, 0, 0}, call}), C3, Kind::Cell), u"error 13");
+  EXPECT_EQ(readBack(cat({{0x39, 0, 0, 9, 0, 0, 0}, call}), C3, Kind::Cell), u"error 13");
+  EXPECT_EQ(readBack(cat({{0x39, 0, 0}}), C3, Kind::Cell), u"error 13");
+  EXPECT_EQ(readBack(cat({{0x23, 9, 0, 0, 0}, call}), C3, Kind::Cell), u"error 13");
+  context.addInFunctions = {65500};
+  EXPECT_EQ(readBack(cat({{0x39, 0, 0, 1, 0, 0, 0}, call}), C3, Kind::Cell), u"error 35");
+  // The name alone, or function 255 without one, is no call Kelp can make.
+  context.addInFunctions = {326};
+  EXPECT_EQ(readBack(cat({{0x39, 0, 0, 1, 0, 0, 0}}), C3, Kind::Cell), u"error 13");
+  EXPECT_EQ(readBack(cat({{0x1E, 1, 0, 0x1E, 2, 0, 0x42, 2, 0xFF, 0}}), C3, Kind::Cell), u"error 35");
+  // Pocket Excel has no such names: the cell keeps its value.
+  context.pocket = true;
+  EXPECT_EQ(refusal(u"=Lcm(4,6)", false), Result::NoExcelForm);
 }
 
 TEST_F(ExcelFormulaExportTest, SheetReferencesAndNamesUseTheFilesTables) {

@@ -379,8 +379,9 @@ TEST_F(ExcelFormulaTest, UnsupportedTokensFailWith35) {
       Ptgs().integer(1).code(0x16).funcVar(XlSum, 2),              // missing argument
       Ptgs().ref(0, 0, 0).ref(0, 1, 0).code(0x10),                 // union
       Ptgs().code(0x01).u16(0).u16(0),                             // ptgExp
-      Ptgs().code(0x39).zeros(6),                                  // external name
+      Ptgs().code(0x39).u16(0).u16(1).u16(0),                      // another book's name
   };
+  context.externSheets = {{1, 0, 0}};
   for (size_t i = 0; i < unsupported.size(); ++i) EXPECT_EQ(failure(unsupported[i]), 35u) << i;
 }
 
