@@ -244,20 +244,14 @@ class Parser {
       case TokenKind::End:
         fail(Err::UnexpectedEnd);
         return;
-      case TokenKind::Number:
-        emit(Op::Number, &lexer.number, 8);
-        break;
       case TokenKind::DateTime:
         emit(Op::DateTime, &lexer.number, 8);
         break;
+      case TokenKind::Number:
       case TokenKind::Logical:
-        emit(Op::Logical, &lexer.logical, 1);
-        break;
       case TokenKind::ErrorLiteral:
-        emitU16(Op::ErrorLiteral, lexer.errorCode);
-        break;
       case TokenKind::String:
-        emitString(lexer.string);
+        emitLiteral();
         break;
       case TokenKind::CellRef:
         emit(Op::CellRef, lexer.refs, 4);
@@ -383,16 +377,10 @@ class Parser {
         break;
       }
       case TokenKind::Number:
-        emit(Op::Number, &lexer.number, 8);
-        break;
       case TokenKind::Logical:
-        emit(Op::Logical, &lexer.logical, 1);
-        break;
       case TokenKind::ErrorLiteral:
-        emitU16(Op::ErrorLiteral, lexer.errorCode);
-        break;
       case TokenKind::String:
-        emitString(lexer.string);
+        emitLiteral();
         break;
       case TokenKind::End:
         fail(Err::UnexpectedEnd);
@@ -402,6 +390,18 @@ class Parser {
         return;
     }
     advance();
+  }
+
+  // A number, logical, error value or text the lexer holds, as operands and array
+  // elements alike take them.
+  void emitLiteral() {
+    const FormulaLexer& lexer = m_lexer;
+    switch (token()) {
+      case TokenKind::Number: emit(Op::Number, &lexer.number, 8); return;
+      case TokenKind::Logical: emit(Op::Logical, &lexer.logical, 1); return;
+      case TokenKind::ErrorLiteral: emitU16(Op::ErrorLiteral, lexer.errorCode); return;
+      default: emitString(lexer.string); return;
+    }
   }
 
   void emitString(const std::u16string& text) {
