@@ -39,6 +39,16 @@ using test::readJson;
 
 const std::string kFolder = std::string(KELP_TEST_DATA) + "/excel/";
 
+// Opens a fixture of the folder, collecting the notices the open shows.
+bool openFixture(Document& document, const std::string& name, std::vector<uint32_t>& shown) {
+  clearError();
+  shown.clear();
+  document.ui.showMessage = [&shown](uint32_t code) { shown.push_back(code); };
+  const bool opened = OpenDocument(document, utf8ToUtf16(kFolder + name));
+  document.ui.showMessage = nullptr;
+  return opened;
+}
+
 std::string where(const std::string& sheet, const Json& cell) {
   return sheet + "!R" + std::to_string(static_cast<int>(cell["row"].number) + 1) + "C" +
          std::to_string(static_cast<int>(cell["col"].number) + 1);
@@ -339,11 +349,9 @@ TEST(ExcelFiles, EncryptedAndForeignFilesAreRefusedWithTheirCodes) {
 }
 
 TEST(ExcelFiles, UntranslatableFormulasOpenTheFileWithOneNotice) {
-  clearError();
   Document document;
   std::vector<uint32_t> shown;
-  document.ui.showMessage = [&](uint32_t code) { shown.push_back(code); };
-  ASSERT_TRUE(OpenDocument(document, utf8ToUtf16(kFolder + "lo_formulas_biff8.xls"))) << pendingError();
+  ASSERT_TRUE(openFixture(document, "lo_formulas_biff8.xls", shown)) << pendingError();
   EXPECT_EQ(shown, std::vector<uint32_t>{35u});
   EXPECT_EQ(pendingError(), 0u);
   const Workbook& book = document.workbook();
@@ -360,11 +368,9 @@ TEST(ExcelFiles, UntranslatableFormulasOpenTheFileWithOneNotice) {
 }
 
 TEST(ExcelFiles, GnumericSheetsOpenWithTheUnreadNameInTheOneNotice) {
-  clearError();
   Document document;
   std::vector<uint32_t> shown;
-  document.ui.showMessage = [&](uint32_t code) { shown.push_back(code); };
-  ASSERT_TRUE(OpenDocument(document, utf8ToUtf16(kFolder + "gnm_sheets_biff8.xls"))) << pendingError();
+  ASSERT_TRUE(openFixture(document, "gnm_sheets_biff8.xls", shown)) << pendingError();
   EXPECT_EQ(shown, std::vector<uint32_t>{35u});
   EXPECT_EQ(document.noticeDetail, u"Both") << "the union Gnumeric could not write";
   EXPECT_EQ(document.workbook().sheetCount(), 3);
@@ -409,11 +415,9 @@ TEST(ExcelFiles, GnumericsDesktopFunctionsOpenComputeAndFollowTheirInputs) {
   ASSERT_GT(gnumeric.size(), 15u);
   for (const char* fixture : {"gnm_desktop_biff8.xls", "gnm_desktop_biff5.xls"}) {
     SCOPED_TRACE(fixture);
-    clearError();
     Document document;
     std::vector<uint32_t> shown;
-    document.ui.showMessage = [&](uint32_t code) { shown.push_back(code); };
-    ASSERT_TRUE(OpenDocument(document, utf8ToUtf16(kFolder + fixture))) << pendingError();
+    ASSERT_TRUE(openFixture(document, fixture, shown)) << pendingError();
     EXPECT_TRUE(shown.empty()) << "notice " << shown.front();
     Workbook& book = document.workbook();
     expectSameRow(shownRow(book), gnumeric, "as opened");
@@ -435,11 +439,9 @@ TEST(ExcelFiles, ArrayConstantsOfGnumericComputeFollowTheirInputAndGoBack) {
   test::TempFolder folder;
   for (const char* fixture : {"gnm_arrays_biff8.xls", "gnm_arrays_biff5.xls"}) {
     SCOPED_TRACE(fixture);
-    clearError();
     Document document;
     std::vector<uint32_t> shown;
-    document.ui.showMessage = [&](uint32_t code) { shown.push_back(code); };
-    ASSERT_TRUE(OpenDocument(document, utf8ToUtf16(kFolder + fixture))) << pendingError();
+    ASSERT_TRUE(openFixture(document, fixture, shown)) << pendingError();
     EXPECT_TRUE(shown.empty()) << "notice " << shown.front();
     Workbook& book = document.workbook();
     expectSameRow(shownRow(book), gnumeric, "as opened");
@@ -539,11 +541,9 @@ TEST(ExcelFiles, FunctionsCalledByNameOpenAndFollowTheirInputs) {
   ASSERT_EQ(want.size(), 25u);
   for (const char* fixture : {"lo_named_biff8.xls", "gnm_named_biff8.xls", "gnm_named_biff5.xls"}) {
     SCOPED_TRACE(fixture);
-    clearError();
     Document document;
     std::vector<uint32_t> shown;
-    document.ui.showMessage = [&](uint32_t code) { shown.push_back(code); };
-    ASSERT_TRUE(OpenDocument(document, utf8ToUtf16(kFolder + fixture))) << pendingError();
+    ASSERT_TRUE(openFixture(document, fixture, shown)) << pendingError();
     // Gnumeric drops the *Ifs' arguments when it writes them: those keep their values.
     EXPECT_EQ(shown.empty(), fixture[0] == 'l');
     Workbook& book = document.workbook();
