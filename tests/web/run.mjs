@@ -149,7 +149,9 @@ for (const { label, program, origin } of variants) {
       }
     }
     if (scriptName === 'budget') {
-      await page.click('#download');
+      // The page looks for written documents every half second, so the link may come after the last key.
+      await page.waitForSelector('#download', { timeout: 5000 }).catch(() => {});
+      if (await page.$('#download')) await page.click('#download');
       const wanted = join(downloads, 'budget.kp');
       for (let i = 0; i < 100 && !existsSync(wanted); ++i) await new Promise((r) => setTimeout(r, 100));
       console.log(existsSync(wanted) ? `ok   ${name}: downloaded ${readdirSync(downloads).join(', ')}` : `FAIL ${name}: no download`);
