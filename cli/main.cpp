@@ -10,6 +10,7 @@
 #include "files/PocketExcel.h"
 #include "files/TextFiles.h"
 #include "formula/Recalc.h"
+#include "platform/System.h"
 #include "platform/Text.h"
 
 namespace {
@@ -149,6 +150,7 @@ int main(int argc, char** argv) {
     std::printf("kelpcli %s\n", KELP_VERSION);
     return 0;
   }
+  kelp::useLargeHeapPages();
   kelp::startEditing();
   kelp::installDbaseFormat();
   kelp::installTextFormats();

@@ -324,7 +324,7 @@ void ExcelWriter::collectSheetSpans() {
   m_context.laterNameBase = static_cast<uint16_t>(m_nameOrder.size());
   // Most cell records take 14 to 30 bytes with their headers; room for that at once
   // spares the stream its regrowth.
-  m_stream.vector().reserve(cells * 24 + 65536);
+  m_stream.reserve(cells * 24 + 65536);
 }
 
 // The shared strings: texts of cells and of cached formula results in the order the
@@ -828,7 +828,7 @@ bool ExcelWriter::write(std::vector<uint8_t>& out) {
   for (int32_t i = 0; i < m_book.sheetCount(); ++i) sheet(i);
   if (!m_dataCells.empty()) dataSheet();
   if (pendingError()) return false;
-  out = std::move(m_stream.vector());
+  out = m_stream.take();
   return true;
 }
 
@@ -844,15 +844,20 @@ bool writeExcelWorkbook(Workbook& workbook, DocStream& stream, bool biff8) {
 }
 
 bool writeExcelFile(Workbook& workbook, DocStream& file, bool biff8) {
-  std::vector<uint8_t> bytes;
-  excel::ExcelWriter writer(workbook, biff8);
-  if (!writer.write(bytes)) return false;
   CompoundWriter storage;
-  storage.addStream(biff8 ? u"Workbook" : u"Book", std::move(bytes));
+  std::u16string cuts;
+  {
+    // The writer's tables go before the container is laid out beside the stream.
+    std::vector<uint8_t> bytes;
+    excel::ExcelWriter writer(workbook, biff8);
+    if (!writer.write(bytes)) return false;
+    storage.addStream(biff8 ? u"Workbook" : u"Book", std::move(bytes));
+    if (!writer.cuts().empty()) cuts = writer.cuts().describe();
+  }
   std::vector<uint8_t> container;
   if (!storage.build(container)) return false;
   file.Write(container.data(), static_cast<uint32_t>(container.size()));
-  if (!writer.cuts().empty()) leaveNotice(static_cast<uint32_t>(Err::FormatCut), writer.cuts().describe());
+  if (!cuts.empty()) leaveNotice(static_cast<uint32_t>(Err::FormatCut), cuts);
   return !pendingError();
 }
 

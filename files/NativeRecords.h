@@ -48,32 +48,47 @@ bool walkTokens(const uint8_t* tokens, uint32_t length, Visit visit) {
   return true;
 }
 
-// A record being built: little-endian fields appended to a byte buffer.
+// A record being built: little-endian fields appended to a byte buffer. The buffer is
+// kept sized ahead of what is written, so that a field is a bounds test and a store
+// rather than a call into the vector for every byte.
 class RecordOut {
  public:
-  void clear() { m_bytes.clear(); }
-  void u8(uint32_t v) { m_bytes.push_back(static_cast<uint8_t>(v)); }
+  void clear() { m_size = 0; }
+  void u8(uint32_t v) { *room(1) = static_cast<uint8_t>(v); }
   void u16(uint32_t v) {
-    u8(v);
-    u8(v >> 8);
+    uint8_t* p = room(2);
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
   }
   void u32(uint32_t v) {
-    u16(v);
-    u16(v >> 16);
+    uint8_t* p = room(4);
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
   }
   void f64(double d) { bytes(&d, 8); }
   void bytes(const void* p, size_t n) {
-    const auto* b = static_cast<const uint8_t*>(p);
-    m_bytes.insert(m_bytes.end(), b, b + n);
+    if (n) std::memcpy(room(n), p, n);
   }
-  void fill(uint8_t value, size_t n) { m_bytes.insert(m_bytes.end(), n, value); }
+  void fill(uint8_t value, size_t n) {
+    if (n) std::memset(room(n), value, n);
+  }
   void patch32(size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i) m_bytes[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
   }
-  std::vector<uint8_t>& vector() { return m_bytes; }
+  /// Room for `n` bytes in all before the buffer grows again.
+  void reserve(size_t n) { m_bytes.reserve(n); }
+  /// The bytes written, leaving the buffer empty.
+  std::vector<uint8_t> take() {
+    m_bytes.resize(m_size);
+    m_size = 0;
+    return std::move(m_bytes);
+  }
   void plain(std::u16string_view text) {
-    for (char16_t c : text) u16(c);
-    u16(0);
+    uint8_t* p = room((text.size() + 1) * 2);
+    for (char16_t c : text) {
+      *p++ = static_cast<uint8_t>(c);
+      *p++ = static_cast<uint8_t>(c >> 8);
+    }
+    p[0] = p[1] = 0;
   }
   void counted(std::u16string_view text) {
     u32(static_cast<uint32_t>((text.size() + 1) * 2));
@@ -83,18 +98,34 @@ class RecordOut {
     u32(AbsentCounted);
     u8(0);
   }
-  size_t size() const { return m_bytes.size(); }
+  size_t size() const { return m_size; }
   const uint8_t* data() const { return m_bytes.data(); }
   /// Writes the record; one longer than a record holds fails the save with error 14
   /// instead, for a record cut short would leave a file that no longer opens.
   void emit(DocStream& stream, uint16_t type) {
-    if (m_bytes.size() > MaxRecord) setError(Err::FileWrite);
-    else stream.WriteRecord16(type, static_cast<uint16_t>(m_bytes.size()), m_bytes.data());
-    m_bytes.clear();
+    if (m_size > MaxRecord) setError(Err::FileWrite);
+    else stream.WriteRecord16(type, static_cast<uint16_t>(m_size), m_bytes.data());
+    m_size = 0;
   }
 
  private:
-  std::vector<uint8_t> m_bytes;
+  [[gnu::always_inline]] uint8_t* room(size_t n) {
+    if (m_bytes.size() - m_size < n) [[unlikely]]
+      grow(n);
+    uint8_t* p = m_bytes.data() + m_size;
+    m_size += n;
+    return p;
+  }
+  // Sizes the buffer a step at a time, so that only the pages written are touched even
+  // where the capacity is far ahead; past the capacity the vector doubles it as usual.
+  [[gnu::noinline]] void grow(size_t n) {
+    constexpr size_t Step = 65536;
+    const size_t need = m_size + n;
+    m_bytes.resize(need <= m_bytes.capacity() ? std::min(m_bytes.capacity(), std::max(need, m_bytes.size() + Step))
+                                              : std::max(need, m_bytes.size() + Step));
+  }
+  std::vector<uint8_t> m_bytes;  // sized at least m_size; what lies past it is not written yet
+  size_t m_size = 0;
 };
 
 // A record being read; any read past its end marks it bad and yields zeros.

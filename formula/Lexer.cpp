@@ -173,20 +173,66 @@ bool readDateTime(FormulaLexer& lexer) {
   return true;
 }
 
+// The value of a number's text ("123", "1.5", "2e-3"): exact integer digits scaled by one
+// exact power of ten are a single rounding, so they give strtod's double without its
+// general search; longer texts and larger scales go to strtod.
+double numberFromText(const char* text, size_t length) {
+  static constexpr double Powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                      1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  uint64_t mantissa = 0;
+  int significant = 0, scale = 0;
+  size_t i = 0;
+  for (bool fraction = false; i < length && text[i] != 'e'; ++i) {
+    if (text[i] == '.') {
+      fraction = true;
+      continue;
+    }
+    mantissa = mantissa * 10 + static_cast<uint64_t>(text[i] - '0');
+    if (mantissa != 0 && ++significant > 19) return std::strtod(std::string(text, length).c_str(), nullptr);
+    if (fraction) --scale;
+  }
+  if (i < length) {
+    const bool negative = i + 1 < length && text[i + 1] == '-';
+    int exponent = 0;
+    for (size_t j = i + (negative ? 2 : 1); j < length; ++j) {
+      exponent = exponent * 10 + (text[j] - '0');
+      if (exponent > 1000) return std::strtod(std::string(text, length).c_str(), nullptr);
+    }
+    scale += negative ? -exponent : exponent;
+  }
+  if (mantissa == 0) return 0;
+  if (mantissa > (uint64_t{1} << 53) || scale < -22 || scale > 22)
+    return std::strtod(std::string(text, length).c_str(), nullptr);
+  const double m = static_cast<double>(mantissa);
+  return scale >= 0 ? m * Powers[scale] : m / Powers[-scale];
+}
+
 void readNumber(FormulaLexer& lexer) {
   if (readDateTime(lexer) || lexer.error) return;
   // Only the locale's decimal symbol is a point here, so in a comma locale "1.5"
-  // reads 1 and leaves ".5" behind.
-  std::string digits;
+  // reads 1 and leaves ".5" behind. The text goes into a buffer on the stack, and only
+  // a very long number into a string.
+  char shortText[48];
+  size_t length = 0;
+  std::string longText;
+  const auto put = [&](char c) {
+    if (length < sizeof shortText) {
+      shortText[length] = c;
+    } else {
+      if (longText.empty()) longText.assign(shortText, length);
+      longText.push_back(c);
+    }
+    ++length;
+  };
   size_t& position = lexer.pos;
-  while (isDigit(at(lexer, position))) digits.push_back(static_cast<char>(lexer.text[position++]));
+  while (isDigit(at(lexer, position))) put(static_cast<char>(lexer.text[position++]));
   if (at(lexer, position) == lexer.decimalSymbol) {
     ++position;
-    digits.push_back('.');
-    while (isDigit(at(lexer, position))) digits.push_back(static_cast<char>(lexer.text[position++]));
+    put('.');
+    while (isDigit(at(lexer, position))) put(static_cast<char>(lexer.text[position++]));
   }
   // A decimal symbol without digits ("." typed alone) is no number.
-  if (digits == ".") {
+  if (length == 1 && shortText[0] == '.') {
     fail(lexer, static_cast<uint32_t>(Err::UnexpectedCharacter));
     return;
   }
@@ -196,13 +242,13 @@ void readNumber(FormulaLexer& lexer) {
     char16_t sign = at(lexer, exponent);
     if (sign == u'+' || sign == u'-') ++exponent;
     if (isDigit(at(lexer, exponent))) {
-      digits.push_back('e');
-      if (sign == u'-') digits.push_back('-');
+      put('e');
+      if (sign == u'-') put('-');
       position = exponent;
-      while (isDigit(at(lexer, position))) digits.push_back(static_cast<char>(lexer.text[position++]));
+      while (isDigit(at(lexer, position))) put(static_cast<char>(lexer.text[position++]));
     }
   }
-  double value = std::strtod(digits.c_str(), nullptr);
+  double value = longText.empty() ? numberFromText(shortText, length) : std::strtod(longText.c_str(), nullptr);
   if (!std::isfinite(value)) {
     fail(lexer, static_cast<uint32_t>(Err::NumberOutOfBounds));
     return;

@@ -3,6 +3,10 @@
 #include "platform/System.h"
 
 #include <fcntl.h>
+#if defined(__linux__) && !defined(__EMSCRIPTEN__)
+#include <malloc.h>
+#include <sys/mman.h>
+#endif
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -83,6 +87,26 @@ std::string temporaryFolder() {
   std::error_code ec;
   std::filesystem::path folder = std::filesystem::temp_directory_path(ec);
   return ec ? "/tmp" : folder.string();
+}
+
+void useLargeHeapPages() {
+#if defined(__linux__) && !defined(__EMSCRIPTEN__) && !defined(__SANITIZE_ADDRESS__)
+  // A conversion touches thousands of fresh 4 KiB pages, and in a virtual machine each
+  // first touch is a costly fault; 2 MiB pages take a five-hundredth of the faults. The
+  // heap is grown once by a large reach and advised as a whole; large blocks come from
+  // it too up to 4 MiB, and it is never trimmed, so that later growth stays inside the advised part.
+  constexpr size_t Large = size_t{2} << 20;
+  constexpr size_t Reach = size_t{512} << 20;
+  if (!mallopt(M_MMAP_THRESHOLD, 4 << 20) || !mallopt(M_TRIM_THRESHOLD, INT32_MAX) || !mallopt(M_TOP_PAD, Reach))
+    return;
+  const auto start = reinterpret_cast<uintptr_t>(sbrk(0));
+  // Bigger than what is left at the heap's top, so the heap grows by the reach now.
+  void* volatile grown = std::malloc(Large);  // volatile: the pair must not be left out
+  std::free(grown);
+  const auto end = reinterpret_cast<uintptr_t>(sbrk(0));
+  const uintptr_t first = (start + Large - 1) & ~(Large - 1), last = end & ~(Large - 1);
+  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#endif
 }
 
 bool environmentHas(const char* name) {

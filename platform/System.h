@@ -24,6 +24,10 @@ std::u16string absolutePath(std::string_view path);
 /// The folder for temporary files: $TMPDIR, else /tmp.
 std::string temporaryFolder();
 
+/// Asks the system for large pages under the C heap, for a batch process that fills
+/// a large workbook once and exits; nothing happens where the system has none.
+void useLargeHeapPages();
+
 /// True when the environment variable is set and not empty.
 bool environmentHas(const char* name);
 
