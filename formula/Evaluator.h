@@ -257,17 +257,6 @@ Fn AreaIterator::forEachLocalRow(Fn fn) const {
   // The loops call `local` directly: reached through a lambda's capture, its totals
   // would live in memory and each addition would wait on a store.
   Fn local = fn;
-  // A workbook's formulas share one table, so its results array is looked up once
-  // rather than through the table number of every cell.
-  uint16_t table = 0;
-  const CellValue* results = g_formulaTables[0].cached;
-  const auto resultOf = [&](const CellValue& value) -> const CellValue& {
-    if (value.u16(2) != table) {
-      table = value.u16(2);
-      results = g_formulaTables[table].cached;
-    }
-    return results[value.u32()];
-  };
   const int32_t firstRow = m_area.firstRow, lastRow = m_area.lastRow;
   const int32_t firstColumn = m_area.firstColumn, lastColumn = m_area.lastColumn;
   for (int32_t s = m_area.firstSheet; s <= m_area.lastSheet; ++s) {
@@ -284,7 +273,7 @@ Fn AreaIterator::forEachLocalRow(Fn fn) const {
         if (index >= static_cast<uint32_t>(row->cells.size() - row->cells.first())) continue;
         const CellValue& value = row->cells.data()[index].value;
         if (value.kind == ValueKind::Formula)
-          local(resultOf(value));
+          local(formulaResult(value));
         else if (value.kind != ValueKind::Empty)
           local(value);
       }
@@ -300,7 +289,7 @@ Fn AreaIterator::forEachLocalRow(Fn fn) const {
       for (int32_t c = std::max<int32_t>(firstColumn, first); c <= end; ++c) {
         const CellValue& value = cells[c].value;
         if (value.kind == ValueKind::Formula)  // the common case first: one test for it
-          local(resultOf(value));
+          local(formulaResult(value));
         else if (value.kind != ValueKind::Empty)
           local(value);
       }
