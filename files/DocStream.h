@@ -38,6 +38,9 @@ class DocStream {
   /// A 16-bit type, a 16-bit length and that many bytes into `data` (room for 65535).
   /// False when the stream failed (the error state says why).
   bool ReadRecord(uint16_t& type, uint16_t& length, uint8_t* data);
+  /// The same record, left where it lies when the buffer holds it whole (then valid until
+  /// the next read), else copied into `room`; null when the stream failed.
+  const uint8_t* ReadRecordInPlace(uint16_t& type, uint16_t& length, uint8_t* room);
   /// True when no byte is left to read; otherwise the next byte is taken. No error
   /// either way.
   bool drained();

@@ -202,14 +202,15 @@ bool ExcelReader::read() {
   m_depth = 1;
   m_part = Part::Globals;
   for (;;) {
-    if (!m_in.ReadRecord(type, length, buffer.data())) return false;
+    const uint8_t* data = m_in.ReadRecordInPlace(type, length, buffer.data());
+    if (!data) return false;
     if (type == Record::Continue && !m_continued.empty()) {
-      m_continued.append(buffer.data(), length);
+      m_continued.append(data, length);
       continue;
     }
     if (!m_continued.empty()) finishContinued();
     if (pendingError()) return false;
-    RecordIn in(buffer.data(), length);
+    RecordIn in(data, length);
     if (type == Record::Bof) {
       if (!beginSubstream(in)) return false;
     } else if (type == Record::Eof) {

@@ -1,6 +1,7 @@
 // Writing text files: delimited text and the XML list.
 #include "files/TextFiles.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -103,40 +104,64 @@ bool codePageHolds(uint32_t codePage, std::u16string_view text) {
 /// as most stored numbers do, taken from an integer: several times cheaper than the general
 /// search and the same digits, since below 1e10 the doubles lie far closer together than
 /// 0.0001, so only the nearest k-decimal value can read back as the number.
-bool appendFewDecimals(double number, std::u16string& out) {
+bool appendFewDecimals(double number, char16_t point, std::u16string& out) {
   static constexpr double scales[] = {1, 10, 100, 1000, 10000};
+  // Two digits a step, from a table of the hundred pairs.
+  static constexpr auto pairs = [] {
+    std::array<char16_t, 200> table{};
+    for (int i = 0; i < 100; ++i) {
+      table[2 * i] = static_cast<char16_t>(u'0' + i / 10);
+      table[2 * i + 1] = static_cast<char16_t>(u'0' + i % 10);
+    }
+    return table;
+  }();
   const double magnitude = std::fabs(number);
   if (!(magnitude < 1e10) || (magnitude < 1e-4 && magnitude != 0)) return false;
   for (int decimals = 0; decimals <= 4; ++decimals) {
     const double scaled = std::nearbyint(magnitude * scales[decimals]);
     if (scaled / scales[decimals] != magnitude) continue;
-    // Filled from the right, then appended at once.
+    // Filled from the right, then appended at once: the decimals, the point, the whole part.
     char16_t text[24];
-    char16_t* start = text + sizeof text / sizeof text[0];
+    char16_t* const end = text + sizeof text / sizeof text[0];
+    char16_t* start = end;
     auto digits = static_cast<uint64_t>(scaled);
-    for (int place = 0; digits != 0 || place <= decimals; ++place) {
-      if (place == decimals && decimals > 0) *--start = currentLocale().decimalSymbol;
+    for (int place = 0; place < decimals; ++place) {
       *--start = static_cast<char16_t>(u'0' + digits % 10);
       digits /= 10;
     }
+    if (decimals > 0) *--start = point;
+    while (digits >= 100) {
+      const auto pair = static_cast<size_t>(digits % 100) * 2;
+      digits /= 100;
+      *--start = pairs[pair + 1];
+      *--start = pairs[pair];
+    }
+    if (digits >= 10) {
+      *--start = pairs[digits * 2 + 1];
+      *--start = pairs[digits * 2];
+    } else {
+      *--start = static_cast<char16_t>(u'0' + digits);
+    }
     if (number < 0) *--start = u'-';
-    out.append(start, text + sizeof text / sizeof text[0] - start);
+    out.append(start, static_cast<size_t>(end - start));
     return true;
   }
   return false;
 }
 
-/// A number as General writes it, fixed from 1e-4 to 1e10 and with an exponent beyond,
+/// Appends a number as General writes it, fixed from 1e-4 to 1e10 and with an exponent beyond,
 /// but with as many digits as reading it back to the same number takes (General shows
 /// about 15, which would change values in a round trip).
-void roundTripNumberText(double number, std::u16string& out) {
-  out.clear();
+void appendRoundTripNumber(double number, std::u16string& out) {
   if (!std::isfinite(number)) {
-    generalNumberText(number, out);
+    std::u16string text;
+    generalNumberText(number, text);
+    out += text;
     return;
   }
   if (number == 0) number = 0;  // no "-0" for a negative zero
-  if (appendFewDecimals(number, out)) return;
+  const char16_t point = currentLocale().decimalSymbol;
+  if (appendFewDecimals(number, point, out)) return;
   char buffer[64];
   const double magnitude = std::fabs(number);
   const bool fixed = magnitude <= 1e10 && (magnitude >= 1e-4 || magnitude == 0);
@@ -144,7 +169,7 @@ void roundTripNumberText(double number, std::u16string& out) {
                                     fixed ? std::chars_format::fixed : std::chars_format::scientific);
   for (const char* p = buffer; p != result.ptr; ++p) {
     if (*p == '.') {
-      out.push_back(currentLocale().decimalSymbol);
+      out.push_back(point);
     } else if (*p == 'e') {
       // General's exponent: "e", a minus only when negative, no leading zeros.
       out.push_back(u'e');
@@ -248,6 +273,10 @@ void WriteDelimitedText(const Workbook& workbook, const Sheet& sheet, DocStream&
   std::u16string line;
   std::u16string text;
   std::u16string lacking;  // the first cell the code page cannot write
+  // A point that is the separator, or a quote, would need the field quoted.
+  const char16_t point = currentLocale().decimalSymbol;
+  const bool numbersPlain = point < 0x80 && point != separator && point != u'"' && separator != u'-' && separator != u' ' &&
+                            !(separator >= u'0' && separator <= u'9') && separator != u'e' && separator != u'E';
   for (int32_t row = 0; row <= lastRow && !pendingError(); ++row) {
     line.clear();
     // The row's slots are walked directly: a lookup per cell was a large part of the cost.
@@ -262,9 +291,14 @@ void WriteDelimitedText(const Workbook& workbook, const Sheet& sheet, DocStream&
       const int16_t style = cell->style > 0 ? cell->style : rowStyle > 0 ? rowStyle : sheet.columns.columnStyle(column);
       const uint32_t format = workbook.style(style).numberFormat;
       const CellValue& value = effectiveValue(cell->value);
+      if (format == BuiltInFormat::General && value.kind == ValueKind::Number && numbersPlain) {
+        // Digits, a sign and a point need no quotes, nor a code page's check.
+        appendRoundTripNumber(value.number(), line);
+        continue;
+      }
       text.clear();
       if (format == BuiltInFormat::General && value.kind == ValueKind::Number) {
-        roundTripNumberText(value.number(), text);
+        appendRoundTripNumber(value.number(), text);
       } else {
         displayText(cell->value, workbook.numberFormats, format, NoWidthLimit, nullptr, text);
         keepCentury(value, text);

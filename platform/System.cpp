@@ -99,13 +99,26 @@ void useLargeHeapPages() {
   constexpr size_t Reach = size_t{512} << 20;
   if (!mallopt(M_MMAP_THRESHOLD, 4 << 20) || !mallopt(M_TRIM_THRESHOLD, INT32_MAX) || !mallopt(M_TOP_PAD, Reach))
     return;
-  const auto start = reinterpret_cast<uintptr_t>(sbrk(0));
   // Bigger than what is left at the heap's top, so the heap grows by the reach now.
   void* volatile grown = std::malloc(Large);  // volatile: the pair must not be left out
+  const auto at = reinterpret_cast<uintptr_t>(grown);
   std::free(grown);
   const auto end = reinterpret_cast<uintptr_t>(sbrk(0));
-  const uintptr_t first = (start + Large - 1) & ~(Large - 1), last = end & ~(Large - 1);
-  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+  const uintptr_t first = (at + Large - 1) & ~(Large - 1), last = end & ~(Large - 1);
+  if (!grown || last <= first) return;
+  madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+  // Growing wrote the header of the space beyond the probe into the first large page
+  // before the advice, as a small page that would keep the whole stretch small; the
+  // space is free, so the page can go.
+  if (first + Large <= last) madvise(reinterpret_cast<void*>(first), Large, MADV_DONTNEED);
+  // The heap's top starts where the probe was, below the first whole large page: the
+  // stretch up to it could only hold small pages, so one block that is never touched
+  // (nor freed) takes it, and the blocks that follow start on large pages.
+  constexpr uintptr_t Header = 32;
+  if (first - at > 16 * Header) {
+    static void* volatile skipped = nullptr;
+    skipped = std::malloc(first - at - Header);
+  }
 #endif
 }
 
