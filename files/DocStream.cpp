@@ -146,7 +146,7 @@ bool DocStream::ReadRecord(uint16_t& type, uint16_t& length, uint8_t* data) {
 const uint8_t* DocStream::ReadRecordInPlace(uint16_t& type, uint16_t& length, uint8_t* room) {
   // Most records lie whole in the buffer: the reader takes them there, saving a copy each.
   const uint32_t left = m_filled - m_readIndex;
-  if (!m_scramble && m_readIndex < m_filled && left >= 4) {
+  if (!m_scramble && left >= 4) {
     const uint8_t* header = m_buffer + m_readIndex;
     const auto size = static_cast<uint16_t>(header[2] | header[3] << 8);
     if (left - 4 >= size) {

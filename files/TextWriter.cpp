@@ -273,10 +273,11 @@ void WriteDelimitedText(const Workbook& workbook, const Sheet& sheet, DocStream&
   std::u16string line;
   std::u16string text;
   std::u16string lacking;  // the first cell the code page cannot write
-  // A point that is the separator, or a quote, would need the field quoted.
+  // A number's text holds digits, a minus, the point and "e"; when none of them is the
+  // separator and the point is no quote, a number never needs quotes.
   const char16_t point = currentLocale().decimalSymbol;
-  const bool numbersPlain = point < 0x80 && point != separator && point != u'"' && separator != u'-' && separator != u' ' &&
-                            !(separator >= u'0' && separator <= u'9') && separator != u'e' && separator != u'E';
+  const bool numbersPlain = point < 0x80 && point != u'"' && point != separator &&
+                            std::u16string_view(u"0123456789-e").find(separator) == std::u16string_view::npos;
   for (int32_t row = 0; row <= lastRow && !pendingError(); ++row) {
     line.clear();
     // The row's slots are walked directly: a lookup per cell was a large part of the cost.

@@ -179,6 +179,7 @@ bool readDateTime(FormulaLexer& lexer) {
 double numberFromText(const char* text, size_t length) {
   static constexpr double Powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                       1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  const auto general = [&] { return std::strtod(std::string(text, length).c_str(), nullptr); };
   uint64_t mantissa = 0;
   int significant = 0, scale = 0;
   size_t i = 0;
@@ -188,7 +189,7 @@ double numberFromText(const char* text, size_t length) {
       continue;
     }
     mantissa = mantissa * 10 + static_cast<uint64_t>(text[i] - '0');
-    if (mantissa != 0 && ++significant > 19) return std::strtod(std::string(text, length).c_str(), nullptr);
+    if (mantissa != 0 && ++significant > 19) return general();
     if (fraction) --scale;
   }
   if (i < length) {
@@ -196,13 +197,13 @@ double numberFromText(const char* text, size_t length) {
     int exponent = 0;
     for (size_t j = i + (negative ? 2 : 1); j < length; ++j) {
       exponent = exponent * 10 + (text[j] - '0');
-      if (exponent > 1000) return std::strtod(std::string(text, length).c_str(), nullptr);
+      if (exponent > 1000) return general();
     }
     scale += negative ? -exponent : exponent;
   }
   if (mantissa == 0) return 0;
   if (mantissa > (uint64_t{1} << 53) || scale < -22 || scale > 22)
-    return std::strtod(std::string(text, length).c_str(), nullptr);
+    return general();
   const double m = static_cast<double>(mantissa);
   return scale >= 0 ? m * Powers[scale] : m / Powers[-scale];
 }

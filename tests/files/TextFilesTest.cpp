@@ -429,6 +429,12 @@ TEST(TextFiles, DocumentsOpenUntitledAndExportWithoutRenaming) {
   ASSERT_TRUE(OpenDocument(reader, folder.file("de.csv")));
   EXPECT_EQ(reader.workbook().sheetAt(0)->cellValue(0, 0).number(), 1.5);
   EXPECT_EQ(textAt(reader.workbook(), 1, 0), u"x");
+  // A decimal comma written between commas is quoted, so that the number reads back whole.
+  auto comma = newWorkbook(1);
+  ASSERT_TRUE(comma->sheetAt(0)->setCell(0, 0, CellRecord{numberValue(1.5), 0}));
+  ASSERT_TRUE(comma->sheetAt(0)->setCell(1, 0, CellRecord{numberValue(-2), 0}));
+  EXPECT_EQ(writeText(*comma, u',', TextEncoding::Utf8), "\"1,5\",-2\r\n");
+  EXPECT_EQ(writeText(*comma, u';', TextEncoding::Utf8), "1,5;-2\r\n");
   ASSERT_TRUE(selectLocale("en_US"));
   clearError();
 }
